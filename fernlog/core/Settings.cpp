@@ -1,0 +1,240 @@
+#include "Settings.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QSaveFile>
+#include <QtEndian>
+
+#include "Crypt.h"
+#include "ErrorLog.h"
+#include "ProgramDir.h"
+
+ConfigRecord ConfigParameters;
+
+namespace Settings {
+namespace {
+
+// The one list of the record's fields in file order; both directions use it.
+template <class Record, class Visitor>
+void VisitFields(Record& r, Visitor&& v) {
+    v(r.Reserved1);
+    v(r.Reserved2);
+    v(r.Reserved3);
+    v(r.OrgName);
+    v(r.OrgAddress);
+    v(r.OrgPhoneNumber);
+    v(r.PrinterName);
+    v(r.PrinterIndex);
+    v(r.AutoPrintReport);
+    v(r.Reserved4);
+    v(r.TimeToPrint);
+    v(r.AMPM);
+    v(r.Host);
+    v(r.UserName);
+    v(r.Password);
+    v(r.LoginDomain);
+    v(r.AuthenticationMethod);
+    v(r.ServerFailureEmailAddress);
+    v(r.SMTPPort);
+    v(r.ServerTimeOut);
+    v(r.CommunicationRetry);
+    v(r.TCPTimeOut);
+    v(r.UpdateRate);
+    v(r.Authentication);
+    v(r.SSL);
+    v(r.FromAddress);
+    v(r.SystemOKEmail);
+    v(r.LastSystemOKEmail);
+    v(r.EnableTrending);
+    v(r.AdminUserName);
+    v(r.AdminPassword);
+    v(r.LogDir);
+}
+
+struct Writer {
+    QByteArray& out;
+    template <int N>
+    void operator()(const FixedText<N>& field) {
+        out.append(field.Bytes());
+    }
+    template <class Int>
+    void operator()(Int value) {
+        char raw[sizeof(Int)];
+        qToLittleEndian(value, raw);
+        out.append(raw, sizeof(Int));
+    }
+};
+
+struct Reader {
+    const QByteArray& in;
+    qsizetype pos = 0;
+    template <int N>
+    void operator()(FixedText<N>& field) {
+        field.SetBytes(in.mid(pos, N));
+        pos += N;
+    }
+    template <class Int>
+    void operator()(Int& value) {
+        value = qFromLittleEndian<Int>(in.constData() + pos);
+        pos += sizeof(Int);
+    }
+};
+
+// The four enciphered fields, in the order they are deciphered.
+template <class Record, class Visitor>
+void VisitEnciphered(Record& r, Visitor&& v) {
+    v(QStringLiteral("UserName"), r.UserName);
+    v(QStringLiteral("Password"), r.Password);
+    v(QStringLiteral("AdminUserName"), r.AdminUserName);
+    v(QStringLiteral("AdminPassword"), r.AdminPassword);
+}
+
+// Keeps an unreadable settings file beside the original before anything can
+// write defaults over it. An identical earlier copy is not made again.
+void KeepBadCopy(const QString& path, const QByteArray& content) {
+    QString copy = path + QStringLiteral(".bad");
+    for (int n = 2; QFileInfo::exists(copy); ++n) {
+        QFile existing(copy);
+        if (existing.open(QIODevice::ReadOnly) && existing.readAll() == content) return;
+        copy = path + QStringLiteral(".bad") + QString::number(n);
+    }
+    QFile out(copy);
+    if (!out.open(QIODevice::WriteOnly) || out.write(content) != content.size()) {
+        ErrorLog::RecordError(QStringLiteral("Error keeping a copy of the unreadable file ") + path,
+                              out.errorString());
+    }
+}
+}  // namespace
+
+QString FileName() { return QStringLiteral("FernlogConfig.dat"); }
+
+QString FilePath() { return ProgramDir::File(FileName()); }
+
+QByteArray Serialize(const ConfigRecord& record) {
+    QByteArray out;
+    out.reserve(kRecordLength);
+    VisitFields(record, Writer{out});
+    Q_ASSERT(out.size() == kRecordLength);
+    return out;
+}
+
+std::optional<ConfigRecord> Deserialize(const QByteArray& bytes) {
+    if (bytes.size() != kRecordLength) return std::nullopt;
+    ConfigRecord record;
+    VisitFields(record, Reader{bytes});
+    return record;
+}
+
+void InitCrypt() { Crypt::InitCrypt(); }
+
+bool ReadConfigFile() {
+    const QString path = FilePath();
+    if (!QFileInfo::exists(path)) return false;
+    const QString function = QStringLiteral("Error reading configuration parameters from ") + path;
+
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        ErrorLog::RecordError(function, file.errorString());
+        return false;
+    }
+    const QByteArray content = file.read(kRecordLength + 1);
+    file.close();
+
+    std::optional<ConfigRecord> record = Deserialize(content);
+    QString cause;
+    if (!record) {
+        cause = QStringLiteral("The file is %1 bytes long; a settings file is %2 bytes.")
+                    .arg(content.size())
+                    .arg(kRecordLength);
+    } else {
+        VisitEnciphered(*record, [&](const QString& name, FixedText<100>& field) {
+            if (!cause.isEmpty()) return;
+            const QByteArray stored = field.Bytes();
+            // A field that holds nothing at all (never stored) reads as empty.
+            if (Ansi::Trimmed(stored).isEmpty()) {
+                field.Set(QString());
+                return;
+            }
+            const auto plain = Crypt::DecryptFromText(stored);
+            if (!plain) {
+                cause = QStringLiteral("The stored value of ") + name +
+                        QStringLiteral(" cannot be deciphered.");
+                return;
+            }
+            field.Set(Ansi::Decode(*plain));
+        });
+    }
+    if (!cause.isEmpty()) {
+        ErrorLog::RecordError(function, cause);
+        KeepBadCopy(path, content);
+        return false;
+    }
+    ConfigParameters = *record;
+    return true;
+}
+
+bool SaveConfigFile() {
+    const QString path = FilePath();
+    const QString function = QStringLiteral("Error saving configuration parameters to ") + path;
+
+    ConfigRecord copy = ConfigParameters;
+    QString cause;
+    VisitEnciphered(ConfigParameters, [&](const QString& name, FixedText<100>& field) {
+        field.Set(field.Text());
+        if (cause.isEmpty() && Ansi::Encode(field.Text()).size() > Crypt::kMaxPlainLength) {
+            cause = name + QStringLiteral(" is longer than %1 characters and cannot be stored.")
+                               .arg(Crypt::kMaxPlainLength);
+        }
+    });
+    if (cause.isEmpty()) {
+        VisitEnciphered(copy, [&](const QString& name, FixedText<100>& field) {
+            if (!cause.isEmpty()) return;
+            const auto text = Crypt::EncryptToText(Ansi::Encode(field.Text()));
+            if (!text) {
+                cause = QStringLiteral("The value of ") + name +
+                        QStringLiteral(" could not be enciphered.");
+                return;
+            }
+            field.SetBytes(*text);
+        });
+    }
+    if (!cause.isEmpty()) {
+        ErrorLog::RecordError(function, cause);
+        return false;
+    }
+
+    // Written beside and renamed over the old file, so that a failed write
+    // never leaves a damaged settings file.
+    QSaveFile file(path);
+    const QByteArray bytes = Serialize(copy);
+    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit()) {
+        ErrorLog::RecordError(function, file.errorString());
+        return false;
+    }
+    return true;
+}
+
+bool ValidateConfig() {
+    ConfigRecord& c = ConfigParameters;
+    bool changed = false;
+    auto apply = [&](qint16& value, bool outOfRange, qint16 fallback) {
+        if (outOfRange) {
+            value = fallback;
+            changed = true;
+        }
+    };
+    apply(c.TCPTimeOut, c.TCPTimeOut < 1 || c.TCPTimeOut > 9, 2);
+    apply(c.CommunicationRetry, c.CommunicationRetry < 1, 1);
+    apply(c.UpdateRate, c.UpdateRate < 5, 60);
+    apply(c.SMTPPort, c.SMTPPort < 1, 25);
+    apply(c.ServerTimeOut, c.ServerTimeOut < 1, 30);
+    if (c.AuthenticationMethod.IsEmpty()) {
+        c.AuthenticationMethod = QStringLiteral("NONE");
+        changed = true;
+    }
+    if (!changed) return true;
+    SaveConfigFile();
+    return false;
+}
+
+}  // namespace Settings

@@ -1,0 +1,73 @@
+#include <QFile>
+
+#include "Clock.h"
+#include "ErrorLog.h"
+#include "Fixtures.h"
+#include "StatusList.h"
+
+using StatusListTest = ProgramDirTest;
+using StatusList::ShowStatus;
+
+TEST_F(StatusListTest, SameKeyReplacesLineInPlace) {
+    ShowStatus("First ", "a");
+    ShowStatus("Connection ", "opened");
+    ShowStatus("Last ", "b");
+    ShowStatus("Connection ", "closed");
+    EXPECT_EQ(StatusList::Lines(), (QStringList{"First a", "Connection closed", "Last b"}));
+}
+
+TEST_F(StatusListTest, DeleteInAnyCaseRemovesLineAndMissingKeyChangesNothing) {
+    ShowStatus("Connection ", "opened");
+    ShowStatus("Other ", "x");
+    ShowStatus("Connection ", "DELETE");
+    EXPECT_EQ(StatusList::Lines(), QStringList{"Other x"});
+    ShowStatus("Other ", "Delete");
+    EXPECT_TRUE(StatusList::Lines().isEmpty());
+    ShowStatus("Nothing here", "delete");
+    EXPECT_TRUE(StatusList::Lines().isEmpty());
+}
+
+// Keys are found by substring: the first line from the top that contains the
+// key is the one replaced, even when it was written under another key.
+TEST_F(StatusListTest, FirstLineContainingKeyIsTheOneReplaced) {
+    ShowStatus("Communication with server Door at IP address 127.0.0.2", ": OK");
+    ShowStatus("Door", " moved");
+    EXPECT_EQ(StatusList::Lines(), QStringList{"Door moved"});
+    ShowStatus("Communication Error", "");
+    ShowStatus("Error", " x");
+    EXPECT_EQ(StatusList::Lines(), (QStringList{"Door moved", "Error x"}));
+}
+
+TEST_F(StatusListTest, ListenerSeesAddedAndChangedLinesOnly) {
+    QStringList seen;
+    StatusList::SetListener([&](const QString& line) { seen << line; });
+    ShowStatus("Update Rate ", "60 seconds");
+    ShowStatus("Update Rate ", "60 seconds");
+    ShowStatus("Update Rate ", "30 seconds");
+    ShowStatus("Update Rate ", "delete");
+    StatusList::SetListener({});
+    EXPECT_EQ(seen, (QStringList{"Update Rate 60 seconds", "Update Rate 30 seconds"}));
+}
+
+using ErrorLogTest = ProgramDirTest;
+
+// Text is stored exactly as passed, quotes included.
+TEST_F(ErrorLogTest, RecordsEntryExactlyWithCurrentTime) {
+    ProvisionDatabase();
+    Clock::SetForTest(QDateTime(QDate(2026, 3, 7), QTime(16, 5, 0)));
+    EXPECT_TRUE(ErrorLog::RecordError("Error in ReadFromCV is ", "it's 'quoted'; DROP TABLE x"));
+    EXPECT_EQ(Rows("SELECT myTime, myFunction, Cause FROM tblErrors"),
+              QStringList{"2026-03-07 16:05:00|Error in ReadFromCV is |it's 'quoted'; DROP TABLE x"});
+}
+
+TEST_F(ErrorLogTest, MissingOrBrokenDatabaseReturnsFalseAndShowsNothing) {
+    DialogScript dialogs;
+    EXPECT_FALSE(ErrorLog::RecordError("RecordServers()", "no database"));
+    EXPECT_FALSE(QFile::exists(FilePath("zolo.mdb")));  // never created by the program
+    QFile junk(FilePath("zolo.mdb"));
+    ASSERT_TRUE(junk.open(QIODevice::WriteOnly));
+    junk.write(QByteArray(4096, 'x'));
+    junk.close();
+    EXPECT_FALSE(ErrorLog::RecordError("RecordServers()", "not a database"));
+    EXPECT_TRUE(dialogs.Shown().empty());
+}

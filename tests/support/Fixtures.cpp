@@ -1,0 +1,81 @@
+#include "Fixtures.h"
+
+#include <QSqlDatabase>
+#include <QSqlQuery>
+#include <QSqlRecord>
+
+#include "Clock.h"
+#include "ProgramDir.h"
+#include "Provision.h"
+#include "StatusList.h"
+
+void ProgramDirTest::SetUp() {
+    dir_ = std::make_unique<QTemporaryDir>();
+    ASSERT_TRUE(dir_->isValid());
+    ProgramDir::Set(dir_->path());
+    StatusList::Clear();
+    Clock::SetForTest(QDateTime());
+}
+
+void ProgramDirTest::TearDown() {
+    Clock::SetForTest(QDateTime());
+    dir_.reset();
+}
+
+void ProgramDirTest::ProvisionDatabase() {
+    QString error;
+    ASSERT_TRUE(Provision::CreateDatabase(dir_->path(), &error)) << error.toStdString();
+}
+
+QStringList ProgramDirTest::Rows(const QString& sql) const {
+    QStringList rows;
+    const QString name = QStringLiteral("test-rows");
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
+        db.setDatabaseName(dir_->filePath(QStringLiteral("zolo.mdb")));
+        if (db.open()) {
+            QSqlQuery query(db);
+            if (query.exec(sql)) {
+                while (query.next()) {
+                    QStringList columns;
+                    for (int i = 0; i < query.record().count(); ++i) {
+                        columns << (query.value(i).isNull() ? QStringLiteral("<null>")
+                                                            : query.value(i).toString());
+                    }
+                    rows << columns.join(QLatin1Char('|'));
+                }
+            } else {
+                ADD_FAILURE() << "query failed: " << sql.toStdString();
+            }
+            db.close();
+        }
+    }
+    QSqlDatabase::removeDatabase(name);
+    return rows;
+}
+
+DialogScript::DialogScript() {
+    Dialogs::SetHandler([this](const Dialogs::Request& request) {
+        shown_.push_back(request);
+        if (replies_.empty()) {
+            const bool yesNo = request.buttons == Dialogs::Buttons::YesNo ||
+                               request.buttons == Dialogs::Buttons::YesNoCancel;
+            return Dialogs::Reply{yesNo ? Dialogs::Answer::Yes : Dialogs::Answer::Ok, {}};
+        }
+        Dialogs::Reply reply = replies_.front();
+        replies_.pop_front();
+        return reply;
+    });
+}
+
+DialogScript::~DialogScript() { Dialogs::SetHandler({}); }
+
+void DialogScript::Answer(Dialogs::Answer answer, const QString& text) {
+    replies_.push_back({answer, text});
+}
+
+QStringList DialogScript::Texts() const {
+    QStringList texts;
+    for (const auto& request : shown_) texts << request.text;
+    return texts;
+}

@@ -1,0 +1,47 @@
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <QDateTime>
+#include <QStringList>
+#include <QTemporaryDir>
+#include <deque>
+#include <memory>
+
+#include "Dialogs.h"
+
+// A fresh program directory for one test: settings, database and files of
+// the code under test land here and vanish afterwards. The clock is real
+// unless the test sets it; the status list starts empty.
+class ProgramDirTest : public ::testing::Test {
+protected:
+    void SetUp() override;
+    void TearDown() override;
+
+    // Creates zolo.mdb in the directory.
+    void ProvisionDatabase();
+    QString Dir() const { return dir_->path(); }
+    QString FilePath(const QString& name) const { return dir_->filePath(name); }
+
+    // Rows of a plain query against the test's database, each row's columns
+    // joined by '|' (NULL shows as "<null>").
+    QStringList Rows(const QString& sql) const;
+
+private:
+    std::unique_ptr<QTemporaryDir> dir_;
+};
+
+// Answers every dialog from a queue (Ok/Yes when empty) and records what
+// was shown.
+class DialogScript {
+public:
+    DialogScript();
+    ~DialogScript();
+    void Answer(Dialogs::Answer answer, const QString& text = QString());
+    const std::vector<Dialogs::Request>& Shown() const { return shown_; }
+    QStringList Texts() const;
+
+private:
+    std::deque<Dialogs::Reply> replies_;
+    std::vector<Dialogs::Request> shown_;
+};
