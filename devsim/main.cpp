@@ -1,0 +1,139 @@
+// corvane-sim: serves simulated devices on loopback addresses until it is
+// interrupted (Ctrl-C) or terminated.
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QSocketNotifier>
+#include <QTextStream>
+#include <csignal>
+
+#include "DeviceSpec.h"
+#include "Scenario.h"
+#include "Simulator.h"
+
+namespace {
+
+int signalPipe[2] = {-1, -1};
+
+// Only async-signal-safe work here; the event loop does the rest.
+void onSignal(int signal) {
+    const char c = char(signal);
+    [[maybe_unused]] auto n = ::write(signalPipe[1], &c, 1);
+}
+
+const char* kDescription =
+    "Serves simulated Corvane devices on loopback addresses, each on its own data\n"
+    "port (10001 unless told otherwise), answering identification, readings,\n"
+    "configuration pages, factory reset, clock and log requests.\n"
+    "\n"
+    "Device: ADDRESS,MODEL[,key=value...]\n"
+    "  ADDRESS  a loopback address: 127.0.0.2, 127.0.0.3, ... (Linux routes all of\n"
+    "           127.0.0.0/8 to the loopback interface)\n"
+    "  MODEL    QX700-5, QX700-8, QX700-10, QX720, QX740, Zolo603, Zolo604, Zolo605\n"
+    "  build=N  firmware build (default per model)\n"
+    "  unit=C|F temperature unit (default F)\n"
+    "  port=N   data port (default from --port; 0 picks a free port)\n"
+    "  name=T   device name on its name page (default the model)\n"
+    "  family=N, model=N  override the identification numbers\n"
+    "  flag=N   force the resolution byte (59) of the readings answer\n"
+    "\n"
+    "Example:\n"
+    "  corvane-sim --device 127.0.0.2,QX700-5,build=23 --device 127.0.0.3,Zolo605,unit=C\n"
+    "\n"
+    "Scenarios: 'lively' (default) drifts temperatures and humidity, opens and\n"
+    "closes a door and takes one port into alarm and back, every few minutes;\n"
+    "'static' leaves the values alone.\n"
+    "\n"
+    "Stops cleanly on Ctrl-C (SIGINT) or SIGTERM.";
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("corvane-sim"));
+    QTextStream out(stdout);
+    QTextStream err(stderr);
+
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QString::fromLatin1(kDescription));
+    parser.addHelpOption();
+    const QCommandLineOption deviceOpt(QStringLiteral("device"),
+                                       QStringLiteral("A device to serve (repeatable)."),
+                                       QStringLiteral("spec"));
+    const QCommandLineOption scenarioOpt(QStringLiteral("scenario"),
+                                         QStringLiteral("lively (default) or static."),
+                                         QStringLiteral("name"), QStringLiteral("lively"));
+    const QCommandLineOption tickOpt(QStringLiteral("tick"),
+                                     QStringLiteral("Scenario step in ms (default 2000)."),
+                                     QStringLiteral("ms"), QStringLiteral("2000"));
+    const QCommandLineOption portOpt(QStringLiteral("port"),
+                                     QStringLiteral("Default data port (default 10001)."),
+                                     QStringLiteral("port"), QStringLiteral("10001"));
+    parser.addOptions({deviceOpt, scenarioOpt, tickOpt, portOpt});
+    parser.process(app);
+
+    bool ok = false;
+    const int defaultPort = parser.value(portOpt).toInt(&ok);
+    if (!ok || defaultPort < 0 || defaultPort > 65535) {
+        err << "corvane-sim: --port needs a port number\n";
+        return 2;
+    }
+    const int tickMs = parser.value(tickOpt).toInt(&ok);
+    if (!ok || tickMs < 10) {
+        err << "corvane-sim: --tick needs at least 10 ms\n";
+        return 2;
+    }
+    const QString scenarioName = parser.value(scenarioOpt).toLower();
+    if (scenarioName != QLatin1String("lively") && scenarioName != QLatin1String("static")) {
+        err << "corvane-sim: unknown scenario '" << scenarioName << "'\n";
+        return 2;
+    }
+    const QStringList specs = parser.values(deviceOpt);
+    if (specs.isEmpty()) {
+        err << "corvane-sim: no devices; give at least one --device (see --help)\n";
+        return 2;
+    }
+
+    devsim::Simulator simulator;
+    for (const QString& spec : specs) {
+        QString error;
+        const auto config = devsim::parseDeviceSpec(spec, quint16(defaultPort), &error);
+        devsim::Device* device = config ? simulator.addDevice(*config, &error) : nullptr;
+        if (!device) {
+            err << "corvane-sim: " << error << "\n";
+            return 1;
+        }
+        out << "listening: " << device->describe() << "\n";
+    }
+    out.flush();
+
+    if (::socketpair(AF_UNIX, SOCK_STREAM, 0, signalPipe) != 0) {
+        err << "corvane-sim: cannot set up signal handling\n";
+        return 1;
+    }
+    QSocketNotifier notifier(signalPipe[0], QSocketNotifier::Read);
+    QObject::connect(&notifier, &QSocketNotifier::activated, &app, [&] {
+        char c = 0;
+        [[maybe_unused]] auto n = ::read(signalPipe[0], &c, 1);
+        out << "stopping on " << (c == SIGINT ? "SIGINT" : "SIGTERM") << "\n";
+        out.flush();
+        QCoreApplication::quit();
+    });
+    struct sigaction sa = {};
+    sa.sa_handler = onSignal;
+    sigemptyset(&sa.sa_mask);
+    sa.sa_flags = SA_RESTART;
+    sigaction(SIGINT, &sa, nullptr);
+    sigaction(SIGTERM, &sa, nullptr);
+
+    devsim::Scenario scenario(&simulator, tickMs);
+    if (scenarioName == QLatin1String("lively")) scenario.start();
+
+    const int rc = app.exec();
+    scenario.stop();
+    simulator.removeAll();
+    out << "stopped\n";
+    return rc;
+}
