@@ -7,8 +7,12 @@
 #include <QTemporaryDir>
 #include <deque>
 #include <memory>
+#include <ostream>
 
 #include "Dialogs.h"
+
+// Readable failure messages for text comparisons.
+inline void PrintTo(const QString& text, std::ostream* os) { *os << '"' << text.toStdString() << '"'; }
 
 // A fresh program directory for one test: settings, database and files of
 // the code under test land here and vanish afterwards. The clock is real

@@ -1,0 +1,60 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <array>
+
+// Decoding of a device's identification and readings answers into the
+// program-wide results that the processing of the device's data reads, and
+// the byte helpers that page and log fields use. Positions count from 1.
+namespace Decoding {
+
+// Identification of the device identified last (family 3: Zolo, 5: QX7xx).
+extern qint16 DeviceFamily;
+extern qint16 DeviceModel;
+extern qint16 FirmwareBuild;
+
+// Per port p (0-9): [3p] value, [3p+1] minutes, [3p+2] status byte.
+// Entries 30-60 are never written by decoding.
+constexpr int kReadingCount = 61;
+extern std::array<float, kReadingCount> Readings;
+
+// The unit letter of the last readings answer ("F" or "C").
+extern QString TempUnit;
+
+// Special values in a port's value slot.
+constexpr float kNotConnected = 1000.0f;
+constexpr float kNotConnectedAlt = 9999.0f;
+constexpr float kSensorOpen = 999.0f;
+constexpr float kSensorShorted = -999.0f;
+constexpr float kNoData = -999991.0f;  // set by the program when a device did not answer
+
+// Sets every reading to the no-data value.
+void SetNoData();
+
+// Decodes an identification or readings answer; any other command changes
+// nothing. False (with "ParseMessage" in the error log) for an answer too
+// short for its layout or an identification number out of range; what was
+// decoded before the fault keeps its new value.
+bool ParseMessage(const QByteArray& command, const QByteArray& answer);
+
+// Two bytes at `position`, high byte first, as a signed 16-bit value.
+float SignedWord(const QByteArray& answer, int position);
+
+// Width 2: SignedWord as an integer; any other width: the byte (0-255).
+// Positions outside the answer read as 0.
+int ValueAt(const QByteArray& answer, int position, int width);
+
+// The two bytes of a 16-bit value for writing into a request; always true.
+bool SplitWord(int value, int& high, int& low);
+
+// The degree sign followed by the temperature unit letter.
+QString DegreeText();
+
+// Unit text beside a port's value, by the device's model text.
+QString PortUnits(const QString& model, int port);
+
+// A reading as the status grid and log files show numbers (72, 72.5, -200).
+QString NumberText(float value);
+
+}  // namespace Decoding

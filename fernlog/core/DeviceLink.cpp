@@ -1,0 +1,316 @@
+#include "DeviceLink.h"
+
+#include <QEventLoop>
+#include <QHash>
+#include <QHostAddress>
+#include <QPointer>
+#include <QTcpSocket>
+#include <QTimer>
+#include <array>
+
+#include "ErrorLog.h"
+#include "Settings.h"
+#include "StatusList.h"
+
+namespace DeviceLink {
+
+bool DataArrived = false;
+qint32 BytesArrived = 0;
+bool TimedOut = false;
+bool ProgramRunning = true;
+QString CurrentWindow = QStringLiteral("frmMain");
+qint32 WatchDogTicks = 0;
+
+namespace {
+
+const QString kTreeWindow = QStringLiteral("frmTreeConfiguration");
+const QString kConnectionKey = QStringLiteral("Connection ");
+const QString kErrorKey = QStringLiteral("Communication Error");
+// Beyond what the caller expects, at most this much of an answer is kept: a
+// device that sends without end cannot fill the memory.
+constexpr qint64 kExtraAnswerBytes = 64 * 1024;
+
+struct Commands {
+    QByteArray readings, identify, busy, ddccbb, factoryReset, log00, log02, readLog;
+    std::array<QByteArray, 16> pages;
+};
+
+QByteArray Bytes(std::initializer_list<int> values) {
+    QByteArray out;
+    for (int v : values) out.append(static_cast<char>(v));
+    return out;
+}
+
+Commands& Table() {
+    static Commands table = [] {
+        Commands c;
+        c.readings = Bytes({0x3F, 0xCD, 0xDC, 0x00});
+        c.identify = Bytes({0x2A, 0xCD, 0xDC, 0xBA});
+        c.busy = Bytes({0xB5, 0x5E, 0xB5, 0x5E});
+        c.ddccbb = Bytes({0xDD, 0xCC, 0xBB});
+        c.factoryReset = Bytes({0xDE, 0xAD, 0xDE, 0xAD});
+        c.log00 = Bytes({0xDE, 0xCA, 0xDE, 0x00});
+        c.log02 = Bytes({0xDE, 0xCA, 0xDE, 0x02});
+        c.readLog = Bytes({0xDE, 0xCA, 0xDE, 0x04});
+        for (int n = 0; n < 16; ++n) c.pages[n] = Bytes({0xAA, 0xBB, 0xCC, n});
+        return c;
+    }();
+    return table;
+}
+
+// The socket, the two timers and the wait of the transaction in progress.
+struct Link {
+    QTcpSocket socket;
+    QTimer watchDog;
+    QTimer tenth;
+    QPointer<QEventLoop> waiting;
+    QHash<QString, LinkView*> views;
+    bool inTransaction = false;
+    int progressMaximum = 0;
+
+    void Wake() {
+        if (waiting) waiting->quit();
+    }
+};
+
+int WinsockErrorNumber(QAbstractSocket::SocketError error) {
+    switch (error) {
+        case QAbstractSocket::ConnectionRefusedError: return 10061;
+        case QAbstractSocket::HostNotFoundError: return 11001;
+        case QAbstractSocket::SocketTimeoutError: return 10060;
+        case QAbstractSocket::NetworkError: return 10065;
+        case QAbstractSocket::SocketAccessError: return 10013;
+        case QAbstractSocket::SocketResourceError: return 10055;
+        case QAbstractSocket::AddressInUseError: return 10048;
+        default: return 10000 + static_cast<int>(error);
+    }
+}
+
+Link& TheLink() {
+    static Link* link = [] {
+        auto* l = new Link;  // lives for the whole run
+        QObject::connect(&l->socket, &QTcpSocket::readyRead, [l] {
+            DataArrived = true;
+            BytesArrived = static_cast<qint32>(l->socket.bytesAvailable());
+            l->Wake();
+        });
+        QObject::connect(&l->socket, &QTcpSocket::connected, [l] { l->Wake(); });
+        QObject::connect(&l->socket, &QTcpSocket::errorOccurred,
+                         [l](QAbstractSocket::SocketError error) {
+                             // A device closing after its answer is the close
+                             // event, not an error.
+                             if (error != QAbstractSocket::RemoteHostClosedError) {
+                                 StatusList::ShowStatus(
+                                     kErrorKey, QStringLiteral("Error Number: ") +
+                                                    QString::number(WinsockErrorNumber(error)) +
+                                                    QStringLiteral(".  Description ") +
+                                                    l->socket.errorString());
+                             }
+                             l->Wake();
+                         });
+        QObject::connect(&l->watchDog, &QTimer::timeout, [l] {
+            TimedOut = true;
+            l->Wake();
+        });
+        QObject::connect(&l->tenth, &QTimer::timeout, [l] {
+            ++WatchDogTicks;
+            LinkView* view = l->views.value(CurrentWindow);
+            if (view && WatchDogTicks < l->progressMaximum) view->SetProgressValue(WatchDogTicks);
+            // The tick also wakes the wait, so a change of ProgramRunning is
+            // seen within a tenth of a second.
+            l->Wake();
+        });
+        return l;
+    }();
+    return *link;
+}
+
+LinkView* CurrentView() { return TheLink().views.value(CurrentWindow); }
+
+// Runs the event loop until `done` holds. Every wake-up source (socket,
+// watchdog, tenth tick) quits the inner loop so the condition is checked.
+template <class Done>
+void WaitUntil(Done done) {
+    Link& link = TheLink();
+    while (!done()) {
+        QEventLoop loop;
+        link.waiting = &loop;
+        loop.exec();
+        link.waiting = nullptr;
+    }
+}
+
+bool Connected() { return TheLink().socket.state() == QAbstractSocket::ConnectedState; }
+}  // namespace
+
+void InitCommands() { Table(); }
+const QByteArray& CmdReadings() { return Table().readings; }
+const QByteArray& CmdIdentify() { return Table().identify; }
+const QByteArray& CmdPage(int page) { return Table().pages[static_cast<size_t>(page & 15)]; }
+const QByteArray& ReplyBusy() { return Table().busy; }
+const QByteArray& CmdDDCCBB() { return Table().ddccbb; }
+const QByteArray& CmdFactoryReset() { return Table().factoryReset; }
+const QByteArray& CmdLog00() { return Table().log00; }
+const QByteArray& CmdLog02() { return Table().log02; }
+const QByteArray& CmdReadLog() { return Table().readLog; }
+
+void SetView(const QString& windowName, LinkView* view) {
+    if (view) {
+        TheLink().views.insert(windowName, view);
+    } else {
+        TheLink().views.remove(windowName);
+    }
+}
+
+void BuildRequest(QByteArray& request, const QByteArray& command) {
+    request = command.left(kRequestLength);
+    request.append(QByteArray(kRequestLength - request.size(), '\0'));
+}
+
+void StartWatchDog(int milliseconds) {
+    Link& link = TheLink();
+    link.watchDog.stop();
+    link.watchDog.setInterval(milliseconds);
+    TimedOut = false;
+    link.watchDog.start();
+    link.tenth.start(100);
+    WatchDogTicks = 0;
+    link.progressMaximum = milliseconds / 100;
+    if (LinkView* view = CurrentView()) view->SetProgressMaximum(link.progressMaximum);
+}
+
+void StopWatchDog() {
+    Link& link = TheLink();
+    link.watchDog.stop();
+    link.tenth.stop();
+    TimedOut = false;
+    WatchDogTicks = 0;
+    if (LinkView* view = CurrentView()) {
+        view->SetProgressValue(0);
+        if (CurrentWindow == kTreeWindow) view->HideProgress();
+    }
+}
+
+bool OpenWinSocket(const QString& ipAddress, quint16 port) {
+    Link& link = TheLink();
+    if (Connected()) return true;
+    // Only numeric addresses: a name would need a lookup that can hang.
+    const QHostAddress address(ipAddress.trimmed());
+    if (address.isNull()) {
+        ErrorLog::RecordError(QStringLiteral("OpenWinSocket()"),
+                              QStringLiteral("Invalid IP address: ") + ipAddress);
+        StatusList::ShowStatus(kConnectionKey, QStringLiteral("could not be established"));
+        return false;
+    }
+    link.socket.abort();
+    link.socket.setReadBufferSize(0);
+    link.socket.connectToHost(address, port);
+    StartWatchDog(kConnectWaitMs);
+    // A refused connection ends the wait at once; it would never connect.
+    WaitUntil([&] {
+        return Connected() || TimedOut || !ProgramRunning ||
+               link.socket.state() == QAbstractSocket::UnconnectedState;
+    });
+    if (!ProgramRunning) return false;
+    StopWatchDog();
+    if (!Connected()) {
+        StatusList::ShowStatus(kConnectionKey, QStringLiteral("could not be established"));
+        return false;
+    }
+    StatusList::ShowStatus(kConnectionKey, QStringLiteral("opened"));
+    return true;
+}
+
+void CloseWinSocket() {
+    TheLink().socket.abort();
+    StatusList::ShowStatus(kConnectionKey, QStringLiteral("closed"));
+}
+
+bool WriteWinSocket(const QByteArray& data) {
+    QTcpSocket& socket = TheLink().socket;
+    if (socket.state() == QAbstractSocket::ConnectedState) socket.write(data);
+    return true;
+}
+
+bool ReadWinSocket(QByteArray& data) {
+    data = TheLink().socket.readAll();
+    return true;
+}
+
+bool ReadFromCV(const QString& ipAddress, quint16 port, const QByteArray& request,
+                QByteArray& answer, int expectedLength, const QString& callerWindow) {
+    Link& link = TheLink();
+    answer.clear();
+    if (link.inTransaction) {
+        ErrorLog::RecordError(QStringLiteral("Error in ReadFromCV is "),
+                              QStringLiteral("Another transaction is in progress."));
+        return false;
+    }
+    link.inTransaction = true;
+    struct Done {
+        Link& l;
+        ~Done() { l.inTransaction = false; }
+    } done{link};
+
+    DataArrived = false;
+    BytesArrived = 0;
+    const bool ok = OpenWinSocket(ipAddress, port);
+    if (!ProgramRunning) return false;
+
+    if (LinkView* view = CurrentView()) {
+        view->SetConnectionColour(ok ? qRgb(0, 255, 0) : qRgb(255, 0, 0));
+        view->SetBusyCursor(true);
+    }
+    if (ConfigParameters.TCPTimeOut < 2 || ConfigParameters.TCPTimeOut > 9) {
+        ConfigParameters.TCPTimeOut = 3;
+    }
+    link.socket.setReadBufferSize(std::max(expectedLength, kRequestLength) + kExtraAnswerBytes);
+    WriteWinSocket(request);
+
+    const int wait = expectedLength < 61 ? ConfigParameters.TCPTimeOut * 1000 : 60000;
+    StartWatchDog(wait);
+    bool complete = false;
+    WaitUntil([&] {
+        if (TimedOut || !ProgramRunning) return true;
+        if (!DataArrived) return false;
+        DataArrived = false;
+        const qint64 received = link.socket.bytesAvailable();
+        if (callerWindow == kTreeWindow) {
+            if (LinkView* tree = link.views.value(kTreeWindow)) {
+                tree->ShowDownloadProgress(QStringLiteral("Downloading log records from ") +
+                                           tree->ChosenDeviceName() +
+                                           QStringLiteral("  Total bytes Received: ") +
+                                           QString::number(received) + QStringLiteral(" of ") +
+                                           QString::number(expectedLength) +
+                                           QStringLiteral(" bytes"));
+            }
+        }
+        if (received >= expectedLength) {
+            QByteArray data;
+            ReadWinSocket(data);
+            answer.append(data);
+            complete = true;
+        }
+        return complete;
+    });
+    if (!ProgramRunning) return false;
+
+    StopWatchDog();
+    if (LinkView* view = CurrentView()) {
+        view->SetBusyCursor(false);
+        view->SetConnectionColour(qRgb(224, 224, 224));
+    }
+    CloseWinSocket();
+
+    bool result = false;
+    if (request.left(4) == CmdReadLog()) {
+        result = answer.size() >= expectedLength;
+    } else {
+        result = answer.left(4) == request.left(4) && answer.size() >= expectedLength &&
+                 !answer.toLower().contains("error");
+    }
+    StatusList::ShowStatus(kErrorKey, QStringLiteral("delete"));
+    return result;
+}
+
+}  // namespace DeviceLink

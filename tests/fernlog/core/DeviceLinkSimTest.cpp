@@ -1,0 +1,237 @@
+// The device link against simulated devices on loopback.
+#include <QElapsedTimer>
+#include <QTimer>
+
+#include "Decoding.h"
+#include "Device.h"
+#include "DeviceLink.h"
+#include "Fixtures.h"
+#include "Settings.h"
+#include "StatusList.h"
+
+using namespace DeviceLink;
+
+namespace {
+struct RecordingView : LinkView {
+    QList<QRgb> colours;
+    int maximum = -1;
+    bool busy = false;
+    int busyChanges = 0;
+    void SetConnectionColour(QRgb c) override { colours << c; }
+    void SetBusyCursor(bool b) override {
+        busy = b;
+        ++busyChanges;
+    }
+    void SetProgressMaximum(int m) override { maximum = m; }
+    void SetProgressValue(int) override {}
+};
+}  // namespace
+
+class DeviceLinkTest : public ProgramDirTest {
+protected:
+    void SetUp() override {
+        ProgramDirTest::SetUp();
+        ProvisionDatabase();
+        ConfigParameters = ConfigRecord();
+        ConfigParameters.TCPTimeOut = 2;
+        ProgramRunning = true;
+        InitCommands();
+        devsim::DeviceConfig config;
+        config.address = QHostAddress(QStringLiteral("127.0.0.2"));
+        config.model = devsim::Model::QX700_5;
+        config.build = 23;
+        config.port = 0;
+        device = std::make_unique<devsim::Device>(config);
+        QString error;
+        ASSERT_TRUE(device->start(&error)) << error.toStdString();
+    }
+    void TearDown() override {
+        device.reset();
+        ProgramRunning = true;
+        ProgramDirTest::TearDown();
+    }
+
+    bool Transact(const QByteArray& command, QByteArray& answer, int expected = 60) {
+        QByteArray request;
+        BuildRequest(request, command);
+        timer.start();
+        return ReadFromCV("127.0.0.2", device->port(), request, answer, expected);
+    }
+    qint64 Elapsed() const { return timer.elapsed(); }
+
+    std::unique_ptr<devsim::Device> device;
+    QElapsedTimer timer;
+};
+
+TEST_F(DeviceLinkTest, IdentifyAndReadingsSucceedAndLeaveClosedConnection) {
+    QByteArray answer;
+    ASSERT_TRUE(Transact(CmdIdentify(), answer));
+    EXPECT_EQ(answer.size(), 60);
+    EXPECT_EQ(answer.left(4), CmdIdentify());
+    ASSERT_TRUE(Decoding::ParseMessage(CmdIdentify(), answer));
+    EXPECT_EQ(Decoding::DeviceFamily, 5);
+    EXPECT_EQ(Decoding::FirmwareBuild, 23);
+
+    device->setPortValue(0, 72.5);
+    device->setPortMinutes(0, 300);
+    ASSERT_TRUE(Transact(CmdReadings(), answer));
+    ASSERT_TRUE(Decoding::ParseMessage(CmdReadings(), answer));
+    EXPECT_FLOAT_EQ(Decoding::Readings[0], 72.5f);
+    EXPECT_FLOAT_EQ(Decoding::Readings[1], 300.0f);
+    EXPECT_EQ(StatusList::Lines(), QStringList{"Connection closed"});
+    EXPECT_EQ(device->connectionCount(), 2);  // a fresh connection per transaction
+}
+
+// Nothing is taken until 60 bytes are there; then everything that arrived.
+TEST_F(DeviceLinkTest, SplitAndLongAnswersAreTakenWhole) {
+    devsim::FaultSettings split;
+    split.fault = devsim::Fault::Split;
+    split.pieces = 4;
+    split.pauseMs = 100;
+    device->setFault(split);
+    QByteArray answer;
+    EXPECT_TRUE(Transact(CmdReadings(), answer));
+    EXPECT_EQ(answer.size(), 60);
+
+    devsim::FaultSettings longer;
+    longer.fault = devsim::Fault::Long;
+    longer.extraBytes = 60;
+    device->setFault(longer);
+    EXPECT_TRUE(Transact(CmdIdentify(), answer));
+    EXPECT_GE(answer.size(), 60);
+    EXPECT_EQ(answer.left(4), CmdIdentify());
+}
+
+TEST_F(DeviceLinkTest, ErrorTextWrongEchoAndBusyFailButKeepTheAnswer) {
+    QByteArray answer;
+    devsim::FaultSettings error;
+    error.fault = devsim::Fault::ErrorText;
+    error.errorText = "eRrOr";
+    device->setFault(error);
+    EXPECT_FALSE(Transact(CmdReadings(), answer));
+    EXPECT_EQ(answer.size(), 60);
+
+    device->setFault(devsim::Fault::WrongEcho);
+    EXPECT_FALSE(Transact(CmdReadings(), answer));
+    EXPECT_EQ(answer.size(), 60);
+
+    device->setFault(devsim::Fault::Busy);
+    EXPECT_FALSE(Transact(CmdReadings(), answer));
+    EXPECT_EQ(answer.left(4), ReplyBusy());
+
+    device->setFault(devsim::Fault::Garbage);
+    EXPECT_FALSE(Transact(CmdReadings(), answer));
+}
+
+// A short answer is not kept, and costs the answer time-out and no more.
+TEST_F(DeviceLinkTest, ShortOrBrokenAnswerTimesOutEmpty) {
+    QByteArray answer;
+    device->setFault(devsim::Fault::Short);
+    EXPECT_FALSE(Transact(CmdReadings(), answer));
+    EXPECT_TRUE(answer.isEmpty());
+    EXPECT_GE(Elapsed(), 1900);
+    EXPECT_LT(Elapsed(), 4000);
+
+    device->setFault(devsim::Fault::CloseMidAnswer);
+    EXPECT_FALSE(Transact(CmdReadings(), answer));
+    EXPECT_TRUE(answer.isEmpty());
+    EXPECT_LT(Elapsed(), 4000);
+}
+
+TEST_F(DeviceLinkTest, RefusedConnectionIsReportedAndBounded) {
+    device->setFault(devsim::Fault::Refuse);
+    QByteArray answer;
+    EXPECT_FALSE(Transact(CmdIdentify(), answer));
+    EXPECT_TRUE(answer.isEmpty());
+    EXPECT_LT(Elapsed(), 4000);  // no connect wait on refusal, then the answer time-out
+    EXPECT_EQ(StatusList::Lines(), QStringList{"Connection closed"});
+
+    // Mid-transaction the line showed why.
+    QStringList seen;
+    StatusList::SetListener([&](const QString& line) { seen << line; });
+    Transact(CmdIdentify(), answer);
+    StatusList::SetListener({});
+    EXPECT_TRUE(seen.contains("Connection could not be established"));
+    EXPECT_TRUE(seen.contains(
+        QRegularExpression("^Communication ErrorError Number: 10061\\.  Description .+")))
+        << seen.join('\n').toStdString();
+    EXPECT_FALSE(StatusList::Lines().join("").contains("Communication Error"));
+}
+
+TEST_F(DeviceLinkTest, OutOfRangeTimeOutIsUsedAsThreeSeconds) {
+    device->setFault(devsim::Fault::Silent);
+    RecordingView view;
+    SetView("frmMain", &view);
+    for (int given : {1, 10}) {
+        ConfigParameters.TCPTimeOut = static_cast<qint16>(given);
+        QByteArray answer;
+        EXPECT_FALSE(Transact(CmdReadings(), answer));
+        EXPECT_EQ(ConfigParameters.TCPTimeOut, 3);
+        EXPECT_EQ(view.maximum, 30);  // the progress bar counts tenths of the wait
+        EXPECT_GE(Elapsed(), 2900);
+        EXPECT_LT(Elapsed(), 5000);
+    }
+    SetView("frmMain", nullptr);
+    EXPECT_EQ(view.colours.first(), qRgb(0, 255, 0));
+    EXPECT_EQ(view.colours.last(), qRgb(224, 224, 224));
+    EXPECT_FALSE(view.busy);
+}
+
+TEST_F(DeviceLinkTest, LogDownloadIsAcceptedOnLengthAlone) {
+    if (!device->hasLog()) GTEST_SKIP() << "simulated model keeps no log";
+    for (int i = 0; i < 5; ++i) device->appendLogRecord();
+    QByteArray answer;
+    EXPECT_TRUE(Transact(CmdReadLog(), answer, device->logSize()));
+    EXPECT_EQ(answer.size(), device->logSize());
+    EXPECT_NE(answer.left(4), CmdReadLog());
+}
+
+// A device that sends without end is read up to a bound, not kept whole.
+TEST_F(DeviceLinkTest, HugeAnswerIsBounded) {
+    devsim::FaultSettings huge;
+    huge.fault = devsim::Fault::Huge;
+    huge.hugeBytes = 1 << 20;
+    device->setFault(huge);
+    QByteArray answer;
+    Transact(CmdReadings(), answer);
+    EXPECT_GE(answer.size(), 60);
+    EXPECT_LE(answer.size(), 60 + 64 * 1024 + 60);
+    device->clearFault();
+    EXPECT_TRUE(Transact(CmdReadings(), answer));  // the next transaction starts clean
+    EXPECT_EQ(answer.size(), 60);
+}
+
+TEST_F(DeviceLinkTest, ShutdownEndsTheWaitAndRefusesNestedTransactions) {
+    device->setFault(devsim::Fault::Silent);
+    bool nested = true;
+    QTimer::singleShot(200, [&] {
+        QByteArray inner;
+        QByteArray request;
+        BuildRequest(request, CmdIdentify());
+        nested = ReadFromCV("127.0.0.2", device->port(), request, inner, 60);
+    });
+    QTimer::singleShot(400, [] { ProgramRunning = false; });
+    QByteArray answer;
+    EXPECT_FALSE(Transact(CmdReadings(), answer));
+    EXPECT_LT(Elapsed(), 1500);
+    EXPECT_FALSE(nested);
+    EXPECT_EQ(Rows("SELECT myFunction, Cause FROM tblErrors"),
+              QStringList{"Error in ReadFromCV is |Another transaction is in progress."});
+}
+
+TEST_F(DeviceLinkTest, InvalidAddressIsRecordedWithoutLookup) {
+    QByteArray request, answer;
+    BuildRequest(request, CmdIdentify());
+    ConfigParameters.TCPTimeOut = 2;
+    EXPECT_FALSE(ReadFromCV("not-an-address", 10001, request, answer, 60));
+    EXPECT_EQ(Rows("SELECT myFunction FROM tblErrors"), QStringList{"OpenWinSocket()"});
+}
+
+TEST(BuildRequestTest, CommandPaddedWithZerosToSixtyBytes) {
+    QByteArray request;
+    BuildRequest(request, CmdDDCCBB());
+    EXPECT_EQ(request.size(), 60);
+    EXPECT_EQ(request.left(3), QByteArray("\xDD\xCC\xBB"));
+    EXPECT_EQ(request.mid(3), QByteArray(57, '\0'));
+    EXPECT_EQ(CmdPage(15), QByteArray("\xAA\xBB\xCC\x0F"));
+}
