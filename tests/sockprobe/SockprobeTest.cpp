@@ -1,0 +1,217 @@
+// The sockprobe window, driven as a user would, with the client sending to
+// the loopback address. Every wait is bounded.
+#include <gtest/gtest.h>
+
+#include <QAction>
+#include <QClipboard>
+#include <QGuiApplication>
+#include <QHostAddress>
+#include <QListWidget>
+#include <QPushButton>
+#include <QTcpServer>
+#include <QTest>
+#include <QUdpSocket>
+#include <memory>
+
+#include "PortCheck.h"
+#include "ProbeDialogs.h"
+#include "frmMain.h"
+
+namespace {
+
+const QString kText = QStringLiteral("This message brought to you by Corvane.");
+const QString kTcpListening = QStringLiteral("Listening on Port 10001 using the TCP protocol.");
+const QString kUdpListening = QStringLiteral("Listening on Port 30718 using the UDP protocol.");
+const QString kConnecting =
+    QStringLiteral("Attempting to connect to server at IP address:  127.0.0.1");
+const QString kNoConnect =
+    QStringLiteral("Will not attempt connecting to server.  Listener not ready");
+const QString kNoSend = QStringLiteral("Will not send test data.  Listener not ready");
+constexpr int kWaitMs = 10000;
+
+class SockprobeTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        ProbeDialogs::SetHandler([this](const QString& text) { messages_ << text; });
+        window_ = std::make_unique<frmMain>();
+        Action("mnuLoopbackIP")->trigger();
+    }
+
+    void TearDown() override {
+        window_.reset();
+        ProbeDialogs::SetHandler({});
+    }
+
+    QAction* Action(const char* name) {
+        auto* action = window_->findChild<QAction*>(QString::fromLatin1(name));
+        EXPECT_NE(action, nullptr) << name;
+        return action;
+    }
+
+    QStringList Lines() const {
+        auto* list = window_->findChild<QListWidget*>(QStringLiteral("lstOutput"));
+        QStringList lines;
+        for (int i = 0; i < list->count(); ++i) lines << list->item(i)->text();
+        return lines;
+    }
+
+    void StartTest() {
+        auto* button = window_->findChild<QPushButton*>(QStringLiteral("cmdStart"));
+        ASSERT_NE(button, nullptr);
+        QTest::mouseClick(button, Qt::LeftButton);
+    }
+
+    // Waits until `count` lines read "Success!".
+    bool WaitForSuccesses(int count) {
+        return QTest::qWaitFor([&] { return Lines().count(QStringLiteral("Success!")) >= count; },
+                               kWaitMs);
+    }
+
+    std::unique_ptr<frmMain> window_;
+    QStringList messages_;
+};
+
+// One protocol's lines of a good run: the listening and connecting lines
+// first, then the socket events in the order they arrive, with the received
+// count, the text and "Success!" together.
+void ExpectExchange(const QStringList& lines, const QString& listening, bool tcp) {
+    SCOPED_TRACE(lines.join(QLatin1Char('\n')).toStdString());
+    ASSERT_GE(lines.size(), 2);
+    EXPECT_EQ(lines[0], listening);
+    EXPECT_EQ(lines[1], kConnecting);
+    QStringList expected = {QStringLiteral("Sending test data."), QStringLiteral("Test data sent."),
+                            QStringLiteral("Received 39 bytes."), kText,
+                            QStringLiteral("Success!")};
+    if (tcp) {
+        expected << QStringLiteral("Connection request received.")
+                 << QStringLiteral("Connection request accepted.");
+    }
+    QStringList events = lines.mid(2);
+    events.sort();
+    expected.sort();
+    EXPECT_EQ(events, expected);
+    const qsizetype received = lines.indexOf(QStringLiteral("Received 39 bytes."));
+    ASSERT_GE(received, 0);
+    EXPECT_EQ(lines.mid(received, 3), (QStringList{lines[received], kText, "Success!"}));
+    if (tcp) {
+        EXPECT_LT(lines.indexOf(QStringLiteral("Connection request received.")),
+                  lines.indexOf(QStringLiteral("Connection request accepted.")));
+    }
+}
+
+TEST_F(SockprobeTest, StartsWithLocalIpChosenAndTheChoicesExcludeEachOther) {
+    frmMain fresh;
+    auto* local = fresh.findChild<QAction*>(QStringLiteral("mnuLocalIP"));
+    auto* loopback = fresh.findChild<QAction*>(QStringLiteral("mnuLoopbackIP"));
+    ASSERT_TRUE(local && loopback);
+    EXPECT_TRUE(local->isChecked());
+    EXPECT_FALSE(loopback->isChecked());
+    loopback->trigger();
+    EXPECT_FALSE(local->isChecked());
+    EXPECT_TRUE(loopback->isChecked());
+    local->trigger();
+    EXPECT_TRUE(local->isChecked());
+    EXPECT_FALSE(loopback->isChecked());
+}
+
+TEST_F(SockprobeTest, FullRunSendsTheTextOverTcpThenUdp) {
+    StartTest();
+    ASSERT_TRUE(WaitForSuccesses(2)) << Lines().join(QLatin1Char('\n')).toStdString();
+    const QStringList lines = Lines();
+    const qsizetype udp = lines.indexOf(kUdpListening);
+    ASSERT_GT(udp, 0);
+    ExpectExchange(lines.mid(0, udp), kTcpListening, true);
+    ExpectExchange(lines.mid(udp), kUdpListening, false);
+    EXPECT_TRUE(messages_.isEmpty());
+
+    // A second run starts from an empty list and fresh sockets.
+    StartTest();
+    ASSERT_TRUE(WaitForSuccesses(2));
+    EXPECT_EQ(Lines().size(), lines.size());
+    EXPECT_EQ(Lines().first(), kTcpListening);
+}
+
+TEST_F(SockprobeTest, HeldTcpPortFailsTheTcpRunOnlyAndANextRunStartsClean) {
+    auto blocker = std::make_unique<QTcpServer>();
+    ASSERT_TRUE(blocker->listen(QHostAddress::AnyIPv4, 10001));
+
+    StartTest();
+    ASSERT_TRUE(WaitForSuccesses(1)) << Lines().join(QLatin1Char('\n')).toStdString();
+    QStringList lines = Lines();
+    ASSERT_GE(lines.size(), 3);
+    const QString failure =
+        QStringLiteral("Error activating listener with the TCP protocol.  The error is ");
+    EXPECT_TRUE(lines[0].startsWith(failure)) << lines[0].toStdString();
+    EXPECT_GT(lines[0].size(), failure.size()) << "no description";
+    EXPECT_EQ(lines[1], kNoConnect);
+    EXPECT_EQ(lines[2], kNoSend);
+    ExpectExchange(lines.mid(3), kUdpListening, false);
+
+    blocker.reset();
+    StartTest();
+    ASSERT_TRUE(WaitForSuccesses(2)) << Lines().join(QLatin1Char('\n')).toStdString();
+    lines = Lines();
+    const qsizetype udp = lines.indexOf(kUdpListening);
+    ASSERT_GT(udp, 0);
+    ExpectExchange(lines.mid(0, udp), kTcpListening, true);
+    EXPECT_TRUE(messages_.isEmpty());
+}
+
+// A program that holds the UDP port while allowing others to share it must
+// still make the listener fail, or the datagram could go to that program.
+TEST_F(SockprobeTest, HeldUdpPortFailsTheUdpRun) {
+    QUdpSocket blocker;
+    ASSERT_TRUE(blocker.bind(QHostAddress::AnyIPv4, 30718,
+                             QAbstractSocket::ShareAddress | QAbstractSocket::ReuseAddressHint));
+
+    StartTest();
+    ASSERT_TRUE(WaitForSuccesses(1)) << Lines().join(QLatin1Char('\n')).toStdString();
+    // Let any stray datagram arrive before looking.
+    QTest::qWait(100);
+    const QStringList lines = Lines();
+    const qsizetype udp = lines.indexOf(kUdpListening);
+    ASSERT_GT(udp, 1);
+    ExpectExchange(lines.mid(0, udp - 1), kTcpListening, true);
+    EXPECT_TRUE(lines[udp - 1].startsWith(
+        QStringLiteral("Error initializing network socket for UDP.  The error is ")))
+        << lines[udp - 1].toStdString();
+    EXPECT_EQ(lines.mid(udp + 1), (QStringList{kNoConnect, kNoSend}));
+    EXPECT_FALSE(blocker.hasPendingDatagrams());
+}
+
+// The UDP listener stays bound after a run, as the run left it; a foreign
+// text that reaches it is shown with a message box and is no success.
+TEST_F(SockprobeTest, DifferentTextIsReportedInAMessageBox) {
+    StartTest();
+    ASSERT_TRUE(WaitForSuccesses(2));
+    const qsizetype before = Lines().size();
+
+    QUdpSocket sender;
+    ASSERT_EQ(sender.writeDatagram(QByteArray("Wrong text"), QHostAddress::LocalHost, 30718), 10);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !messages_.isEmpty(); }, kWaitMs));
+    EXPECT_EQ(messages_, QStringList{QStringLiteral(
+                             "Wrong text is not the same as This message brought to you by "
+                             "Corvane.")});
+    EXPECT_EQ(Lines().mid(before),
+              (QStringList{QStringLiteral("Received 10 bytes."), QStringLiteral("Wrong text")}));
+}
+
+TEST_F(SockprobeTest, CopiesEveryLineWithCrLf) {
+    StartTest();
+    ASSERT_TRUE(WaitForSuccesses(2));
+    QGuiApplication::clipboard()->setText(QStringLiteral("stale"));
+    Action("mnuCopy")->trigger();
+    const QString text = QGuiApplication::clipboard()->text();
+    EXPECT_TRUE(text.startsWith(kTcpListening + QStringLiteral("\r\n")));
+    EXPECT_TRUE(text.endsWith(QStringLiteral("Success!\r\n")));
+    EXPECT_EQ(text.count(QStringLiteral("\r\n")), Lines().size());
+    EXPECT_EQ(text, Lines().join(QStringLiteral("\r\n")) + QStringLiteral("\r\n"));
+}
+
+TEST_F(SockprobeTest, CopyingAnEmptyListEmptiesTheClipboard) {
+    QGuiApplication::clipboard()->setText(QStringLiteral("stale"));
+    Action("mnuCopy")->trigger();
+    EXPECT_EQ(QGuiApplication::clipboard()->text(), QString());
+}
+
+}  // namespace
