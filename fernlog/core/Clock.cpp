@@ -9,6 +9,7 @@ QDateTime& Fixed() {
     return fixed;
 }
 const QString kDbFormat = QStringLiteral("yyyy-MM-dd HH:mm:ss");
+const QString kGeneralFormat = QStringLiteral("M/d/yyyy h:mm:ss AP");
 }  // namespace
 
 QDateTime Now() {
@@ -24,7 +25,11 @@ void AdvanceForTest(qint64 seconds) {
 
 QString GeneralDateText(const QDateTime& when) {
     // The C locale keeps "AM"/"PM" and digits the same whatever the user's locale.
-    return QLocale::c().toString(when, QStringLiteral("M/d/yyyy h:mm:ss AP"));
+    return QLocale::c().toString(when, kGeneralFormat);
+}
+
+QDateTime FromGeneralDateText(const QString& text) {
+    return QLocale::c().toDateTime(text.trimmed(), kGeneralFormat);
 }
 
 QString GeneralDateText() { return GeneralDateText(Now()); }

@@ -1,0 +1,194 @@
+#include "DataLogs.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QtEndian>
+#include <cstring>
+
+#include "Ansi.h"
+#include "Clock.h"
+#include "ErrorLog.h"
+
+namespace DataLogs {
+namespace {
+
+void AppendSingle(QByteArray& out, float value) {
+    quint32 bits = 0;
+    std::memcpy(&bits, &value, sizeof bits);
+    char raw[4];
+    qToLittleEndian(bits, raw);
+    out.append(raw, 4);
+}
+
+float SingleAt(const QByteArray& in, int offset) {
+    const quint32 bits = qFromLittleEndian<quint32>(in.constData() + offset);
+    float value = 0;
+    std::memcpy(&value, &bits, sizeof value);
+    return value;
+}
+
+QString InDir(const QString& directory, const QString& name) {
+    return QDir(directory).filePath(name);
+}
+
+// Writes the last record of a file at a byte offset; the file is created
+// when missing, and a torn record after it is cut off.
+bool WriteRecord(const QString& path, qint64 offset, const QByteArray& record, QString& error) {
+    QFile file(path);
+    const qint64 end = offset + record.size();
+    if (!file.open(QIODevice::ReadWrite) || !file.seek(offset) ||
+        file.write(record) != record.size() || (file.size() > end && !file.resize(end))) {
+        error = file.errorString();
+        return false;
+    }
+    file.close();
+    if (file.error() != QFileDevice::NoError) {
+        error = file.errorString();
+        return false;
+    }
+    return true;
+}
+
+// Whole records in a file. A torn record at the end (a write cut short) is
+// not counted, so the next record overwrites it.
+qint64 RecordCount(const QString& path, int length) {
+    const QFileInfo info(path);
+    return info.exists() ? info.size() / length : 0;
+}
+
+// Hour boundaries crossed between two moments.
+qint64 HourBoundaries(const QDateTime& from, const QDateTime& to) {
+    auto hourStart = [](const QDateTime& t) {
+        return QDateTime(t.date(), QTime(t.time().hour(), 0));
+    };
+    return hourStart(from).secsTo(hourStart(to)) / 3600;
+}
+}  // namespace
+
+QString DescriptionFileName(qint64 sensorId) {
+    return QStringLiteral("Sensor-%1.dat").arg(sensorId);
+}
+
+QString AverageFileName(qint64 sensorId) {
+    return QStringLiteral("Sensor-%1 Average.dat").arg(sensorId);
+}
+
+QString InstantaneousFileName(qint64 sensorId, const QDateTime& when) {
+    return QStringLiteral("Sensor-%1 Instantaneous Data Created %2-%3.dat")
+        .arg(sensorId)
+        .arg(when.date().month())
+        .arg(when.date().year());
+}
+
+QByteArray EncodeDescription(const QString& deviceName, const QString& sensorName,
+                             const QString& units) {
+    return Ansi::Field(deviceName, 20) + Ansi::Field(sensorName, 20) + Ansi::Field(units, 2);
+}
+
+QByteArray EncodeAverage(const AverageRecord& record) {
+    QByteArray out = Ansi::Field(record.dateText, kDateTextLength);
+    AppendSingle(out, record.total);
+    AppendSingle(out, record.minimum);
+    AppendSingle(out, record.maximum);
+    char raw[4];
+    qToLittleEndian(record.count, raw);
+    out.append(raw, 4);
+    return out;
+}
+
+std::optional<AverageRecord> DecodeAverage(const QByteArray& bytes) {
+    if (bytes.size() != kAverageLength) return std::nullopt;
+    AverageRecord r;
+    r.dateText = Ansi::Trimmed(bytes.left(kDateTextLength));
+    r.total = SingleAt(bytes, 25);
+    r.minimum = SingleAt(bytes, 29);
+    r.maximum = SingleAt(bytes, 33);
+    r.count = qFromLittleEndian<qint32>(bytes.constData() + 37);
+    return r;
+}
+
+QByteArray EncodeInstant(const QDateTime& when, float value) {
+    QByteArray out = Ansi::Field(Clock::GeneralDateText(when), kDateTextLength);
+    AppendSingle(out, value);
+    return out;
+}
+
+bool SaveSensorDatToFile(const QString& directory, qint64 sensorId, const QString& sensorName,
+                         const QString& deviceName, const QString& units) {
+    const QString name = DescriptionFileName(sensorId);
+    QString error;
+    // Always exactly one record: the file is replaced, never grown.
+    QFile file(InDir(directory, name));
+    const QByteArray record = EncodeDescription(deviceName, sensorName, units);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) ||
+        file.write(record) != record.size()) {
+        ErrorLog::RecordError(QStringLiteral("Function: SaveSensorDatToFile() ") + name,
+                              file.errorString());
+        return false;
+    }
+    return true;
+}
+
+bool SaveAverage(const QString& directory, qint64 sensorId, float value) {
+    const QString name = AverageFileName(sensorId);
+    const QString path = InDir(directory, name);
+    const QDateTime now = Clock::Now();
+    const qint64 n = RecordCount(path, kAverageLength);
+
+    AverageRecord record;
+    qint64 index = n;  // 0-based index of the record to write
+    bool newPeriod = true;
+    if (n > 0) {
+        QFile file(path);
+        if (file.open(QIODevice::ReadOnly) && file.seek((n - 1) * kAverageLength)) {
+            if (auto last = DecodeAverage(file.read(kAverageLength))) {
+                const QDateTime start = Clock::FromGeneralDateText(last->dateText);
+                // A period whose date cannot be read is closed, not extended.
+                if (start.isValid() && HourBoundaries(start, now) < 1) {
+                    record = *last;
+                    newPeriod = false;
+                    index = n - 1;
+                }
+            }
+        }
+    }
+    if (newPeriod) {
+        record.dateText = Clock::GeneralDateText(now);
+        record.total = record.minimum = record.maximum = value;
+        record.count = 1;
+    } else {
+        record.total += value;
+        record.count += 1;
+        if (value > record.maximum) record.maximum = value;
+        if (value < record.minimum) record.minimum = value;
+    }
+    QString error;
+    if (!WriteRecord(path, index * kAverageLength, EncodeAverage(record), error)) {
+        ErrorLog::RecordError(QStringLiteral("Error saving data to ") + name, error);
+        return false;
+    }
+    return true;
+}
+
+bool SaveInstantaneous(const QString& directory, qint64 sensorId, float value) {
+    const QDateTime now = Clock::Now();
+    const QString name = InstantaneousFileName(sensorId, now);
+    const QString path = InDir(directory, name);
+    QString error;
+    if (!WriteRecord(path, RecordCount(path, kInstantLength) * kInstantLength,
+                     EncodeInstant(now, value), error)) {
+        ErrorLog::RecordError(QStringLiteral("Error saving data to ") + name, error);
+        return false;
+    }
+    return true;
+}
+
+void SaveReading(const QString& directory, qint64 sensorId, const QString& sensorName,
+                 const QString& deviceName, const QString& units, float value) {
+    SaveSensorDatToFile(directory, sensorId, sensorName, deviceName, units);
+    SaveAverage(directory, sensorId, value);
+    SaveInstantaneous(directory, sensorId, value);
+}
+
+}  // namespace DataLogs

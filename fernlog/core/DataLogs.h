@@ -1,0 +1,49 @@
+#pragma once
+
+#include <QByteArray>
+#include <QDateTime>
+#include <QString>
+#include <optional>
+
+// The three binary files kept per sensor: a one-record description, hourly
+// statistics and a monthly file of every reading. Fixed-length records,
+// blank-padded ANSI text, little-endian numbers. Every file is opened,
+// written and closed again for each reading.
+namespace DataLogs {
+
+constexpr int kDescriptionLength = 42;
+constexpr int kAverageLength = 41;
+constexpr int kInstantLength = 29;
+constexpr int kDateTextLength = 25;
+
+// The hourly statistics record.
+struct AverageRecord {
+    QString dateText;  // general date text of the period's first reading
+    float total = 0;
+    float minimum = 0;
+    float maximum = 0;
+    qint32 count = 0;
+};
+
+QString DescriptionFileName(qint64 sensorId);
+QString AverageFileName(qint64 sensorId);
+QString InstantaneousFileName(qint64 sensorId, const QDateTime& when);
+
+QByteArray EncodeDescription(const QString& deviceName, const QString& sensorName,
+                             const QString& units);
+QByteArray EncodeAverage(const AverageRecord& record);
+std::optional<AverageRecord> DecodeAverage(const QByteArray& bytes);
+QByteArray EncodeInstant(const QDateTime& when, float value);
+
+// The writers; each is false (with the error recorded) when its file cannot
+// be written.
+bool SaveSensorDatToFile(const QString& directory, qint64 sensorId, const QString& sensorName,
+                         const QString& deviceName, const QString& units);
+bool SaveAverage(const QString& directory, qint64 sensorId, float value);
+bool SaveInstantaneous(const QString& directory, qint64 sensorId, float value);
+
+// All three, in their order.
+void SaveReading(const QString& directory, qint64 sensorId, const QString& sensorName,
+                 const QString& deviceName, const QString& units, float value);
+
+}  // namespace DataLogs

@@ -1,0 +1,136 @@
+#include <QDir>
+#include <QFile>
+#include <QtEndian>
+#include <cstring>
+
+#include "Clock.h"
+#include "DataLogs.h"
+#include "Fixtures.h"
+
+using namespace DataLogs;
+
+namespace {
+QByteArray ReadAll(const QString& path) {
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+float SingleAt(const QByteArray& b, int offset) {
+    const quint32 bits = qFromLittleEndian<quint32>(b.constData() + offset);
+    float v;
+    std::memcpy(&v, &bits, 4);
+    return v;
+}
+qint32 I32At(const QByteArray& b, int offset) {
+    return qFromLittleEndian<qint32>(b.constData() + offset);
+}
+QByteArray Padded(const QByteArray& text, int length) {
+    return text + QByteArray(length - text.size(), ' ');
+}
+}  // namespace
+
+class DataLogsTest : public ProgramDirTest {
+protected:
+    void SetUp() override {
+        ProgramDirTest::SetUp();
+        ProvisionDatabase();
+    }
+    void At(int y, int mo, int d, int h, int mi) {
+        Clock::SetForTest(QDateTime(QDate(y, mo, d), QTime(h, mi, 0)));
+    }
+    void Read(qint64 id, float value, const QString& units = "\xB0" "F") {
+        SaveReading(Dir(), id, "Freezer", "Lab", units, value);
+    }
+};
+
+TEST_F(DataLogsTest, FirstReadingCreatesAllThreeFilesWithExactBytes) {
+    At(2026, 3, 7, 16, 5);
+    SaveReading(Dir(), 12, "Walk-in Freezer Number Two", "Kitchen", QString(QChar(0xB0)) + "F", 72.5f);
+
+    const QByteArray desc = ReadAll(FilePath("Sensor-12.dat"));
+    ASSERT_EQ(desc.size(), 42);
+    EXPECT_EQ(desc, Padded("Kitchen", 20) + "Walk-in Freezer Numb" + "\xB0" "F");
+
+    const QByteArray avg = ReadAll(FilePath("Sensor-12 Average.dat"));
+    ASSERT_EQ(avg.size(), 41);
+    EXPECT_EQ(avg.left(25), Padded("3/7/2026 4:05:00 PM", 25));
+    EXPECT_FLOAT_EQ(SingleAt(avg, 25), 72.5f);
+    EXPECT_FLOAT_EQ(SingleAt(avg, 29), 72.5f);
+    EXPECT_FLOAT_EQ(SingleAt(avg, 33), 72.5f);
+    EXPECT_EQ(I32At(avg, 37), 1);
+    EXPECT_EQ(avg.mid(25, 4), QByteArray("\x00\x00\x91\x42", 4));  // 72.5 little-endian
+
+    const QByteArray inst = ReadAll(FilePath("Sensor-12 Instantaneous Data Created 3-2026.dat"));
+    ASSERT_EQ(inst.size(), 29);
+    EXPECT_EQ(inst.left(25), Padded("3/7/2026 4:05:00 PM", 25));
+    EXPECT_FLOAT_EQ(SingleAt(inst, 25), 72.5f);
+}
+
+TEST_F(DataLogsTest, ReadingsOfOneClockHourShareARecord) {
+    At(2026, 3, 7, 10, 0);
+    Read(1, 70);
+    At(2026, 3, 7, 10, 30);
+    Read(1, 72);
+    At(2026, 3, 7, 10, 59);
+    Read(1, 71);
+    At(2026, 3, 7, 11, 0);  // a new clock hour: a new record
+    Read(1, 60);
+    const QByteArray avg = ReadAll(FilePath("Sensor-1 Average.dat"));
+    ASSERT_EQ(avg.size(), 82);
+    EXPECT_FLOAT_EQ(SingleAt(avg, 25), 213.0f);
+    EXPECT_FLOAT_EQ(SingleAt(avg, 29), 70.0f);
+    EXPECT_FLOAT_EQ(SingleAt(avg, 33), 72.0f);
+    EXPECT_EQ(I32At(avg, 37), 3);
+    EXPECT_EQ(avg.mid(41, 25), Padded("3/7/2026 11:00:00 AM", 25));
+    EXPECT_EQ(I32At(avg, 41 + 37), 1);
+    EXPECT_EQ(ReadAll(FilePath("Sensor-1 Instantaneous Data Created 3-2026.dat")).size(), 4 * 29);
+}
+
+TEST_F(DataLogsTest, MonthFilesFollowTheClockAndSpecialValuesAreLogged) {
+    At(2026, 12, 31, 23, 59);
+    Read(5, 999);  // sensor open is logged as it is
+    At(2027, 1, 1, 0, 4);
+    Read(5, -999);
+    const QByteArray dec = ReadAll(FilePath("Sensor-5 Instantaneous Data Created 12-2026.dat"));
+    const QByteArray jan = ReadAll(FilePath("Sensor-5 Instantaneous Data Created 1-2027.dat"));
+    ASSERT_EQ(dec.size(), 29);
+    ASSERT_EQ(jan.size(), 29);
+    EXPECT_FLOAT_EQ(SingleAt(dec, 25), 999.0f);
+    EXPECT_EQ(jan.left(25), Padded("1/1/2027 12:04:00 AM", 25));
+    EXPECT_FLOAT_EQ(SingleAt(jan, 25), -999.0f);
+}
+
+TEST_F(DataLogsTest, UnitsAreCutToTwoAndNamesTakeTheAnsiCodePage) {
+    At(2026, 3, 7, 16, 5);
+    SaveSensorDatToFile(Dir(), 3, "Humidité \"A\", 湿度", "Dev", "%RH");
+    EXPECT_EQ(ReadAll(FilePath("Sensor-3.dat")),
+              Padded("Dev", 20) + Padded("Humidit\xE9 \"A\", ??", 20) + "%R");
+    SaveSensorDatToFile(Dir(), 4, "Door", "Dev", "");
+    EXPECT_EQ(ReadAll(FilePath("Sensor-4.dat")).right(2), "  ");
+}
+
+// A statistics file cut short by a crash keeps its whole records; the torn
+// tail is overwritten rather than read as a record.
+TEST_F(DataLogsTest, TornRecordAtTheEndIsOverwritten) {
+    At(2026, 3, 7, 10, 0);
+    Read(2, 50);
+    QFile f(FilePath("Sensor-2 Average.dat"));
+    ASSERT_TRUE(f.open(QIODevice::Append));
+    f.write("3/7/2026 10:0");
+    f.close();
+    Read(2, 52);
+    const QByteArray avg = ReadAll(FilePath("Sensor-2 Average.dat"));
+    ASSERT_EQ(avg.size(), 41);
+    EXPECT_EQ(I32At(avg, 37), 2);
+}
+
+TEST_F(DataLogsTest, UnwritableDirectoryIsRecordedPerFile) {
+    At(2026, 3, 7, 10, 0);
+    const QString missing = Dir() + "/no/such/dir";
+    EXPECT_FALSE(SaveSensorDatToFile(missing, 9, "s", "d", "F"));
+    EXPECT_FALSE(SaveAverage(missing, 9, 1));
+    EXPECT_FALSE(SaveInstantaneous(missing, 9, 1));
+    EXPECT_EQ(Rows("SELECT myFunction FROM tblErrors ORDER BY ErrorID"),
+              (QStringList{"Function: SaveSensorDatToFile() Sensor-9.dat",
+                           "Error saving data to Sensor-9 Average.dat",
+                           "Error saving data to Sensor-9 Instantaneous Data Created 3-2026.dat"}));
+}
