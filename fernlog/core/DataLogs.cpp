@@ -184,11 +184,12 @@ bool SaveInstantaneous(const QString& directory, qint64 sensorId, float value) {
     return true;
 }
 
-void SaveReading(const QString& directory, qint64 sensorId, const QString& sensorName,
+bool SaveReading(const QString& directory, qint64 sensorId, const QString& sensorName,
                  const QString& deviceName, const QString& units, float value) {
-    SaveSensorDatToFile(directory, sensorId, sensorName, deviceName, units);
-    SaveAverage(directory, sensorId, value);
-    SaveInstantaneous(directory, sensorId, value);
+    const bool description = SaveSensorDatToFile(directory, sensorId, sensorName, deviceName, units);
+    const bool average = SaveAverage(directory, sensorId, value);
+    const bool instant = SaveInstantaneous(directory, sensorId, value);
+    return description && average && instant;
 }
 
 }  // namespace DataLogs

@@ -42,8 +42,8 @@ bool SaveSensorDatToFile(const QString& directory, qint64 sensorId, const QStrin
 bool SaveAverage(const QString& directory, qint64 sensorId, float value);
 bool SaveInstantaneous(const QString& directory, qint64 sensorId, float value);
 
-// All three, in their order.
-void SaveReading(const QString& directory, qint64 sensorId, const QString& sensorName,
+// All three, in their order; true when all three were written.
+bool SaveReading(const QString& directory, qint64 sensorId, const QString& sensorName,
                  const QString& deviceName, const QString& units, float value);
 
 }  // namespace DataLogs

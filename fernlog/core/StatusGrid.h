@@ -1,0 +1,51 @@
+#pragma once
+
+#include <QAbstractTableModel>
+#include <QRgb>
+#include <QString>
+#include <vector>
+
+// The live status of every named sensor: one row each, filled device by
+// device during a polling cycle. The main window shows this model; headless
+// runs keep it all the same, since a row's previous reading matters.
+struct GridRow {
+    QString device;
+    QString sensor;
+    QString reading;
+    QString units;
+    QString status;
+    QRgb colour = qRgb(255, 255, 255);
+    qint64 sensorId = 0;
+    float value = 0;  // the value behind the reading, for the trending chart
+};
+
+class StatusGridModel : public QAbstractTableModel {
+    Q_OBJECT
+public:
+    enum Column { Device, Sensor, Reading, Units, Status, SensorId, ColumnCount };
+
+    // Clears the grid and makes one row per named sensor.
+    void ConfigureServerStatusGrid(int count);
+
+    // The row the next sensor goes to (0 = the first below the headings).
+    void MoveToFirstRow() { current_ = 0; }
+    void MoveToNextRow() { ++current_; }
+    // The current row, grown when a device has more sensors than the grid.
+    GridRow& CurrentRow();
+    void CurrentRowChanged();
+
+    const std::vector<GridRow>& Rows() const { return rows_; }
+
+    int rowCount(const QModelIndex& parent = {}) const override;
+    int columnCount(const QModelIndex& parent = {}) const override;
+    QVariant data(const QModelIndex& index, int role) const override;
+    QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
+
+private:
+    std::vector<GridRow> rows_;
+    int current_ = 0;
+};
+
+namespace StatusGrid {
+StatusGridModel& Model();  // the program's one grid
+}
