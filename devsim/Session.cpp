@@ -36,14 +36,13 @@ Session::Session(QTcpSocket* socket, Device* device)
 
 void Session::onReadyRead() {
     input_.append(socket_->readAll());
+    takeRequests();
     if (input_.size() > kMaxPendingInput) {
         closing_ = true;
         steps_.clear();
         socket_->abort();
         deleteLater();
-        return;
     }
-    takeRequests();
 }
 
 void Session::takeRequests() {

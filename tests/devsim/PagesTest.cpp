@@ -1,0 +1,167 @@
+// Configuration pages: factory contents, write with echo and read back,
+// factory reset.
+#include <gtest/gtest.h>
+
+#include "RawClient.h"
+#include "Simulator.h"
+
+using namespace devsim;
+
+namespace {
+
+QByteArray pageRead(int n) {
+    return request(hex("AA BB CC") + char(n));
+}
+
+QByteArray padded(const char* text, int width) {
+    QByteArray b(text);
+    return b + QByteArray(width - b.size(), ' ');
+}
+
+int word(const QByteArray& page, int position) {
+    return qint16((quint8(page[position - 1]) << 8) | quint8(page[position]));
+}
+
+}  // namespace
+
+TEST(DevsimPages, NamePageHoldsNameUnitAndAddress) {
+    Simulator sim;
+    DeviceConfig c;
+    c.address = QHostAddress(QStringLiteral("127.0.0.4"));
+    c.port = 0;
+    c.model = Model::QX700_5;
+    c.unit = 'C';
+    c.name = QStringLiteral("Walk-in freezer");
+    Device* qx = sim.addDevice(c);
+    c.model = Model::Zolo605;
+    c.name.clear();
+    c.unit = 'F';
+    Device* zolo = sim.addDevice(c);
+    ASSERT_TRUE(qx && zolo);
+
+    const Reply q = transact(qx, pageRead(2));
+    ASSERT_EQ(q.data.size(), 60);
+    EXPECT_EQ(q.data.left(4), hex("AA BB CC 02"));
+    EXPECT_EQ(q.data.mid(8, 20), padded("Walk-in freezer", 20));
+    EXPECT_EQ(q.data[28], 'C');
+    EXPECT_EQ(q.data.mid(29, 20), padded("127.0.0.4", 20));
+    EXPECT_EQ(q.data.mid(49), QByteArray(11, '\0'));
+
+    // Zolo devices keep the name on page 1.
+    const Reply z = transact(zolo, pageRead(1));
+    EXPECT_EQ(z.data.left(4), hex("AA BB CC 01"));
+    EXPECT_EQ(z.data.mid(8, 20), padded("Zolo 605", 20));
+    EXPECT_EQ(z.data[28], 'F');
+}
+
+TEST(DevsimPages, FactoryPagesFollowEachModelsLayout) {
+    Simulator sim;
+    Device* qx5 = sim.addDevice(QStringLiteral("127.0.0.2"), Model::QX700_5);  // build 24: tenths
+    Device* qx8 = sim.addDevice(QStringLiteral("127.0.0.2"), Model::QX700_8);
+    Device* qx20 = sim.addDevice(QStringLiteral("127.0.0.2"), Model::QX720);
+    Device* qx40 = sim.addDevice(QStringLiteral("127.0.0.2"), Model::QX740);
+    Device* zolo = sim.addDevice(QStringLiteral("127.0.0.2"), Model::Zolo605);
+    ASSERT_TRUE(qx5 && qx8 && qx20 && qx40 && zolo);
+
+    const QByteArray p0 = transact(qx5, pageRead(0)).data;
+    for (int k = 0; k < 8; ++k) {
+        EXPECT_EQ(word(p0, 9 + 6 * k), 320) << k;  // 32.0 F in tenths
+        EXPECT_EQ(word(p0, 11 + 6 * k), 900) << k;
+        EXPECT_EQ(word(p0, 13 + 6 * k), 5) << k;
+    }
+    EXPECT_EQ(transact(qx5, pageRead(7)).data.mid(8, 40),
+              padded("Door 1", 20) + padded("Door 2", 20));
+    EXPECT_EQ(transact(qx5, pageRead(3)).data.mid(8, 40),
+              padded("Temperature 1", 20) + padded("Temperature 2", 20));
+    const QByteArray p12 = transact(qx5, pageRead(12)).data;
+    EXPECT_EQ(p12.mid(8, 16), QByteArray(16, '\0'));  // no correction
+    EXPECT_NE(p12[24], 0);
+
+    // Humidity limits on the odd ports, whole numbers.
+    const QByteArray q8 = transact(qx8, pageRead(0)).data;
+    EXPECT_EQ(word(q8, 9), 32);
+    EXPECT_EQ(word(q8, 15), 20);
+    EXPECT_EQ(word(q8, 17), 80);
+    EXPECT_EQ(transact(qx8, pageRead(7)).data.mid(8, 20), padded("Water Sensor", 20));
+
+    EXPECT_EQ(transact(qx20, pageRead(4)).data.mid(8, 40),
+              padded("Temperature 3", 20) + padded("Temperature 4", 20));
+    EXPECT_EQ(transact(qx20, pageRead(7)).data.mid(8, 20), padded("Dry Contact", 20));
+
+    const QByteArray q40 = transact(qx40, pageRead(0)).data;
+    for (int j = 0; j < 4; ++j) {
+        EXPECT_EQ(word(q40, 33 + 6 * j), 0) << "power normally on";
+        EXPECT_EQ(word(q40, 37 + 6 * j), 5);
+    }
+    EXPECT_EQ(transact(qx40, pageRead(5)).data.mid(8, 40),
+              padded("Power 1", 20) + padded("Power 2", 20));
+
+    const QByteArray z0 = transact(zolo, pageRead(0)).data;
+    EXPECT_EQ(word(z0, 9), 320);
+    EXPECT_EQ(word(z0, 17), 900);
+    EXPECT_EQ(word(z0, 21), 5);
+    EXPECT_EQ(transact(zolo, pageRead(3)).data.mid(8, 40),
+              padded("Door 1", 20) + padded("Door 2", 20));
+    EXPECT_EQ(transact(zolo, pageRead(4)).data.mid(8, 4), hex("00 1E 01 00"));
+}
+
+TEST(DevsimPages, WriteIsEchoedStoredAndReadBack) {
+    Simulator sim;
+    Device* d = sim.addDevice(QStringLiteral("127.0.0.2"), Model::QX700_5);
+    ASSERT_NE(d, nullptr);
+    QByteArray image = transact(d, pageRead(3)).data;
+    ASSERT_EQ(image.size(), 60);
+    image.replace(0, 3, hex("DD CC BB"));
+    image.replace(8, 20, padded("Freezer top", 20));
+    image[55] = char(0xA5);  // bytes no field covers travel too
+    image[59] = char(0xFF);
+
+    const Reply w = transact(d, image);
+    EXPECT_EQ(w.data.toHex(' '), image.toHex(' '));
+
+    const Reply r = transact(d, pageRead(3));
+    EXPECT_EQ(r.data.left(4), hex("AA BB CC 03"));
+    EXPECT_EQ(r.data.mid(4), image.mid(4));
+    EXPECT_EQ(d->page(3).mid(8, 20), padded("Freezer top", 20));
+    // Other pages untouched.
+    EXPECT_EQ(transact(d, pageRead(4)).data.mid(8, 20), padded("Temperature 3", 20));
+
+    // Factory reset answers with its echo and brings the names back.
+    const Reply reset = transact(d, request(hex("DE AD DE AD")));
+    EXPECT_EQ(reset.data, request(hex("DE AD DE AD")));
+    EXPECT_EQ(transact(d, pageRead(3)).data.mid(8, 20), padded("Temperature 1", 20));
+}
+
+TEST(DevsimPages, NamePageWriteChangesTheReportedUnit) {
+    Simulator sim;
+    Device* d = sim.addDevice(QStringLiteral("127.0.0.2"), Model::Zolo604);
+    ASSERT_NE(d, nullptr);
+    QByteArray image = d->page(1);
+    image.replace(0, 3, hex("DD CC BB"));
+    image[28] = 'C';
+    ASSERT_EQ(transact(d, image).data, image);
+    EXPECT_EQ(transact(d, request(hex("3F CD DC 00"))).data[59], 'C');
+
+    // A letter that is no unit is not taken: the page keeps the unit in force.
+    image[28] = 'X';
+    ASSERT_EQ(transact(d, image).data, image);
+    EXPECT_EQ(d->page(1)[28], 'C');
+    EXPECT_EQ(transact(d, request(hex("3F CD DC 00"))).data[59], 'C');
+
+    // Factory reset returns to the unit the device was made with.
+    transact(d, request(hex("DE AD DE AD")));
+    EXPECT_EQ(transact(d, request(hex("3F CD DC 00"))).data[59], 'F');
+}
+
+TEST(DevsimPages, WriteToAPageThatDoesNotExistIsIgnored) {
+    Simulator sim;
+    Device* d = sim.addDevice(QStringLiteral("127.0.0.2"), Model::QX740);
+    ASSERT_NE(d, nullptr);
+    QByteArray bad = d->page(0);
+    bad.replace(0, 4, hex("DD CC BB 10"));
+    const Reply r = transact(d, bad, 60, 250);
+    EXPECT_TRUE(r.connected);
+    EXPECT_TRUE(r.data.isEmpty());
+    EXPECT_TRUE(d->page(16).isEmpty());
+    EXPECT_EQ(d->requestCount(hex("DD CC BB 10")), 1);
+}
