@@ -130,7 +130,11 @@ void PortCheck::StartListener() {
     const QString lead = QStringLiteral("Error activating listener with the ") + word +
                          QStringLiteral(" protocol.  The error is ");
     Trap(lead, [this, &word, &lead] {
-        // A UDP listener was bound when it was prepared; only TCP listens here.
+        // A UDP listener was bound when it was prepared. When that failed, the
+        // failure is already in the list and claiming to listen would
+        // contradict it; the next steps say "Listener not ready".
+        if (socketServer.protocol == Protocol::Udp && !socketServer.udp) return;
+        // Only TCP starts listening here.
         if (socketServer.protocol == Protocol::Tcp && !socketServer.server) {
             auto* server = new QTcpServer(this);
             if (!server->listen(QHostAddress::AnyIPv4, socketServer.localPort)) {

@@ -22,6 +22,8 @@ void Message(const QString& text) {
     }
     QMessageBox box(QMessageBox::NoIcon, QStringLiteral("Sockprobe"), text, QMessageBox::Ok,
                     QApplication::activeWindow());
+    // The text may come from the network; never let it render as rich text.
+    box.setTextFormat(Qt::PlainText);
     box.exec();
 }
 

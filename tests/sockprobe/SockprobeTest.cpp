@@ -3,13 +3,17 @@
 #include <gtest/gtest.h>
 
 #include <QAction>
+#include <QApplication>
 #include <QClipboard>
 #include <QGuiApplication>
 #include <QHostAddress>
 #include <QListWidget>
+#include <QMessageBox>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QTcpServer>
 #include <QTest>
+#include <QTimer>
 #include <QUdpSocket>
 #include <memory>
 
@@ -159,6 +163,7 @@ TEST_F(SockprobeTest, HeldTcpPortFailsTheTcpRunOnlyAndANextRunStartsClean) {
 
 // A program that holds the UDP port while allowing others to share it must
 // still make the listener fail, or the datagram could go to that program.
+// The failure is not followed by a claim to be listening.
 TEST_F(SockprobeTest, HeldUdpPortFailsTheUdpRun) {
     QUdpSocket blocker;
     ASSERT_TRUE(blocker.bind(QHostAddress::AnyIPv4, 30718,
@@ -169,14 +174,51 @@ TEST_F(SockprobeTest, HeldUdpPortFailsTheUdpRun) {
     // Let any stray datagram arrive before looking.
     QTest::qWait(100);
     const QStringList lines = Lines();
-    const qsizetype udp = lines.indexOf(kUdpListening);
-    ASSERT_GT(udp, 1);
-    ExpectExchange(lines.mid(0, udp - 1), kTcpListening, true);
-    EXPECT_TRUE(lines[udp - 1].startsWith(
-        QStringLiteral("Error initializing network socket for UDP.  The error is ")))
-        << lines[udp - 1].toStdString();
+    const QString failure =
+        QStringLiteral("Error initializing network socket for UDP.  The error is ");
+    const qsizetype udp = lines.indexOf(QRegularExpression(
+        QStringLiteral("^") + QRegularExpression::escape(failure) + QStringLiteral(".+")));
+    ASSERT_GT(udp, 0) << lines.join(QLatin1Char('\n')).toStdString();
+    ExpectExchange(lines.mid(0, udp), kTcpListening, true);
     EXPECT_EQ(lines.mid(udp + 1), (QStringList{kNoConnect, kNoSend}));
     EXPECT_FALSE(blocker.hasPendingDatagrams());
+}
+
+TEST_F(SockprobeTest, StartIsRefusedWhileARunIsGoing) {
+    auto* button = window_->findChild<QPushButton*>(QStringLiteral("cmdStart"));
+    bool enabledDuringRun = true;
+    QObject::connect(&window_->Check(), &Sockprobe::PortCheck::LineAdded, window_.get(),
+                     [&](const QString& line) {
+                         if (line != kConnecting) return;
+                         enabledDuringRun = enabledDuringRun && button->isEnabled();
+                         window_->Check().Run(false);
+                     });
+    StartTest();
+    ASSERT_TRUE(WaitForSuccesses(2)) << Lines().join(QLatin1Char('\n')).toStdString();
+    EXPECT_FALSE(enabledDuringRun);
+    EXPECT_TRUE(button->isEnabled());
+    const QStringList lines = Lines();
+    const qsizetype udp = lines.indexOf(kUdpListening);
+    ASSERT_GT(udp, 0);
+    ExpectExchange(lines.mid(0, udp), kTcpListening, true);
+    ExpectExchange(lines.mid(udp), kUdpListening, false);
+}
+
+// Closing the window in the middle of a run ends the run and frees both
+// ports at once.
+TEST_F(SockprobeTest, ClosingDuringARunStopsItAndFreesThePorts) {
+    QObject::connect(&window_->Check(), &Sockprobe::PortCheck::LineAdded, window_.get(),
+                     [&](const QString& line) {
+                         if (line == kConnecting) window_->close();
+                     });
+    StartTest();
+    EXPECT_EQ(Lines(), (QStringList{kTcpListening, kConnecting}));
+    QTcpServer tcp;
+    EXPECT_TRUE(tcp.listen(QHostAddress::AnyIPv4, 10001)) << tcp.errorString().toStdString();
+    QUdpSocket udp;
+    EXPECT_TRUE(udp.bind(QHostAddress::AnyIPv4, 30718, QAbstractSocket::DontShareAddress));
+    QTest::qWait(100);
+    EXPECT_EQ(Lines().size(), 2);
 }
 
 // The UDP listener stays bound after a run, as the run left it; a foreign
@@ -212,6 +254,32 @@ TEST_F(SockprobeTest, CopyingAnEmptyListEmptiesTheClipboard) {
     QGuiApplication::clipboard()->setText(QStringLiteral("stale"));
     Action("mnuCopy")->trigger();
     EXPECT_EQ(QGuiApplication::clipboard()->text(), QString());
+}
+
+// A received text goes into the message box as it is; markup in it must not
+// be rendered.
+TEST(ProbeDialogsTest, MessageBoxShowsTheTextAsPlainText) {
+    ProbeDialogs::SetHandler({});
+    QString shown;
+    Qt::TextFormat format = Qt::AutoText;
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (!box) return;
+        shown = box->text();
+        format = box->textFormat();
+        box->accept();
+    });
+    poll.start(10);
+    QTimer bound;
+    bound.setSingleShot(true);
+    QObject::connect(&bound, &QTimer::timeout, [] {
+        if (QWidget* modal = QApplication::activeModalWidget()) modal->close();
+    });
+    bound.start(kWaitMs);
+    ProbeDialogs::Message(QStringLiteral("<b>Wrong</b> is not the same as ") + kText);
+    EXPECT_EQ(shown, QStringLiteral("<b>Wrong</b> is not the same as ") + kText);
+    EXPECT_EQ(format, Qt::PlainText);
 }
 
 }  // namespace
