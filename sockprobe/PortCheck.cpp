@@ -364,6 +364,7 @@ void PortCheck::Trap(const QString& lead, const std::function<void()>& step) {
     try {
         step();
     } catch (const std::exception& e) {
+        inCall_ = false;
         ReportFailure(lead + QString::fromLocal8Bit(e.what()));
     }
 }
