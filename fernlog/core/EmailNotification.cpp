@@ -1,0 +1,261 @@
+#include "EmailNotification.h"
+
+#include <QVariant>
+
+#include "Clock.h"
+#include "ErrorLog.h"
+#include "ProgramDir.h"
+#include "ServerDatabase.h"
+#include "Settings.h"
+
+namespace EmailNotification {
+namespace {
+
+const QString kCR = QStringLiteral("\r");
+const QString kSenderName = QStringLiteral("Corvane Vantor-E");
+
+// "This email has been sent by:" with the organisation, heading the system
+// e-mails.
+QString Header() {
+    return QStringLiteral("This email has been sent by:") + kCR + ConfigParameters.OrgName.Text() +
+           kCR + ConfigParameters.OrgAddress.Text() + kCR + kCR;
+}
+
+QString Administrator() {
+    return ConfigParameters.ServerFailureEmailAddress.Text();
+}
+
+// The administrator field may hold a comma-separated list; a single address
+// gets the display name.
+bool AddAdministrator(Mail::Message& message, const QString& displayName) {
+    const QString address = Administrator();
+    if (address.contains(u',')) return message.AddRecipients(address);
+    return message.AddRecipient(displayName, address);
+}
+
+// Verify, send, save the report: the pattern every e-mail follows. The
+// report is saved after a failed check too, so that every failure leaves one.
+bool Deliver(const Mail::Message& message, const QString& reportFile, QString& errorText) {
+    Mail::Mailer& mailer = ProgramMailer();
+    mailer.SetLogFile(ProgramDir::File(MailLogFileName()));
+    bool sent = false;
+    if (!mailer.VerifyConnection()) {
+        mailer.LogAttempt(message, QStringLiteral("Not sent: ") + mailer.LastError());
+    } else {
+        sent = mailer.Send(message) == 1;
+    }
+    mailer.SaveLastError(ProgramDir::File(reportFile));
+    errorText = sent ? QString() : mailer.LastError();
+    return sent;
+}
+
+// Up and running and shutdown: to the administrator, silent when no address
+// is programmed, failures into the error log.
+bool SendSystemEmail(const QString& function, const QString& subject, const QString& text) {
+    if (Administrator().isEmpty()) return false;
+    Mail::Message message;
+    message.ClearRecipients();
+    if (!AddAdministrator(message, QStringLiteral("IT Support Team"))) {
+        ErrorLog::RecordError(function, message.LastError());
+        return false;
+    }
+    message.SetSubject(subject);
+    message.SetFromName(kSenderName);
+    message.SetFromAddress(ConfigParameters.FromAddress.Text());
+    message.SetBody(Header() + QStringLiteral(" ") + text);
+    QString errorText;
+    if (!Deliver(message, ErrorReportFileName(), errorText)) {
+        ErrorLog::RecordError(function, errorText);
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+QString MailLogFileName() {
+    return QStringLiteral("Vantor-E_Sent_Mail.log");
+}
+QString AlarmReportFileName() {
+    return QStringLiteral("Alarm Email Log.xml");
+}
+QString ErrorReportFileName() {
+    return QStringLiteral("EmailErrors");
+}
+
+Mail::Mailer& ProgramMailer() {
+    static Mail::Mailer mailer;
+    return mailer;
+}
+
+void SetupMailer() {
+    Mail::MailerSettings s;
+    s.host = ConfigParameters.Host.Text();
+    // The record holds the port as a signed 16-bit number; ports above 32767
+    // come back negative and are meant unsigned.
+    s.port = static_cast<quint16>(ConfigParameters.SMTPPort);
+    s.timeoutSeconds = ConfigParameters.ServerTimeOut;
+    s.ssl = ConfigParameters.SSL == 1;
+    if (ConfigParameters.Authentication == 1) {
+        s.authMethod = ConfigParameters.AuthenticationMethod.Text();
+        s.userName = ConfigParameters.UserName.Text();
+        s.password = ConfigParameters.Password.Text();
+        s.loginDomain = ConfigParameters.LoginDomain.Text();
+    } else {
+        s.authMethod = QStringLiteral("NONE");
+    }
+    ProgramMailer().Configure(s);
+}
+
+bool ParseEmailAddress(const QString& list, QString& result) {
+    // Every line break, whichever form it takes, ends one address.
+    result = list;
+    result.replace(QStringLiteral("\r\n"), QStringLiteral(","));
+    result.replace(u'\r', u',');
+    result.replace(u'\n', u',');
+    return true;
+}
+
+bool SendAlarmEmail(qint64 deviceId, const QString& sensorName, const QString& cause,
+                    QString& errorText) {
+    QVariant name, list;
+    if (!ServerDatabase::GetFieldByID(deviceId, QStringLiteral("tblServers"),
+                                      QStringLiteral("ServerName"), name) ||
+        !ServerDatabase::GetFieldByID(deviceId, QStringLiteral("tblServers"),
+                                      QStringLiteral("EmailAddress"), list)) {
+        errorText = QStringLiteral("The device %1 was not found in the database.").arg(deviceId);
+        return false;
+    }
+    return SendAlarmEmail(list.toString(), sensorName, name.toString(), cause, errorText);
+}
+
+bool SendAlarmEmail(const QString& emailList, const QString& sensorName, const QString& deviceName,
+                    const QString& cause, QString& errorText) {
+    QString addresses;
+    if (!ParseEmailAddress(emailList, addresses)) {
+        errorText = QStringLiteral("Error in ParseEmailAddress()");
+        return false;
+    }
+    Mail::Message message;
+    if (!message.AddRecipients(addresses)) {
+        errorText = message.LastError();
+        return false;
+    }
+    message.SetSubject(QStringLiteral("Sensor: ") + sensorName +
+                       QStringLiteral(" has generated an alarm!"));
+    message.SetFromAddress(ConfigParameters.FromAddress.Text());
+    message.SetBody(QStringLiteral("This email has been sent by: ") + kCR +
+                    ConfigParameters.OrgName.Text() + kCR + ConfigParameters.OrgAddress.Text() +
+                    kCR + kCR + sensorName + QStringLiteral(" connected to server ") + deviceName +
+                    QStringLiteral(" has generated an alarm!") + kCR + kCR + cause);
+    message.SetFromName(QStringLiteral("Corvane Vantor"));
+    return Deliver(message, AlarmReportFileName(), errorText);
+}
+
+bool SendSytemOKEmail() {
+    return SendSystemEmail(QStringLiteral("SendSytemOKEmail"),
+                           QStringLiteral("Corvane Vantor-E is up and running!"),
+                           QStringLiteral("Fernlog is up and running.") + kCR + kCR);
+}
+
+void SendShutdownEmail() {
+    SendSystemEmail(QStringLiteral("SendShutdownEmail"),
+                    QStringLiteral("Corvane Vantor-E has been shutdown!"),
+                    QStringLiteral("Fernlog has been shut down ") + Clock::GeneralDateText() +
+                        QStringLiteral(" and is no longer logging data.") + kCR + kCR);
+}
+
+bool SendTextEmail(const QString& text, QString& errorText) {
+    if (Administrator().isEmpty()) {
+        errorText = QStringLiteral("Device failure email address has not been programmed.");
+        return false;
+    }
+    Mail::Message message;
+    message.ClearRecipients();
+    if (!AddAdministrator(message, QStringLiteral("IT Support Team"))) {
+        errorText = message.LastError();
+        ErrorLog::RecordError(QStringLiteral("SendTextEmail"), errorText);
+        return false;
+    }
+    message.SetSubject(QStringLiteral("Message from Corvane Vantor-E"));
+    message.SetFromName(kSenderName);
+    message.SetFromAddress(ConfigParameters.FromAddress.Text());
+    message.SetBody(Header() + QStringLiteral(" ") + text + QStringLiteral("."));
+    if (!Deliver(message, ErrorReportFileName(), errorText)) {
+        ErrorLog::RecordError(QStringLiteral("SendTextEmail"), errorText);
+        return false;
+    }
+    return true;
+}
+
+bool SendTestEmail(const QString& address, QString& errorText, const QString& fromAddress) {
+    Mail::Message message;
+    message.ClearRecipients();
+    if (!message.AddRecipient(QStringLiteral("Corvane Vantor-E Test Message"), address)) {
+        errorText = message.LastError();
+        ErrorLog::RecordError(QStringLiteral("SendTestEmail"), errorText);
+        return false;
+    }
+    message.SetSubject(QStringLiteral("Message from Corvane Vantor-E"));
+    message.SetFromName(kSenderName);
+    message.SetFromAddress(fromAddress.trimmed().isEmpty() ? ConfigParameters.FromAddress.Text()
+                                                           : fromAddress.trimmed());
+    message.SetBody(QStringLiteral("This test email has been sent by ") +
+                    ConfigParameters.OrgName.Text() + QStringLiteral(" located at ") +
+                    ConfigParameters.OrgAddress.Text() + QStringLiteral(".  "));
+    if (!Deliver(message, ErrorReportFileName(), errorText)) {
+        ErrorLog::RecordError(QStringLiteral("SendTestEmail"), errorText);
+        return false;
+    }
+    return true;
+}
+
+bool RecordServerFailure(qint64 deviceId, int attempts) {
+    using ServerDatabase::FailureRows;
+    QVariant name, ip;
+    ServerDatabase::GetFieldByID(deviceId, QStringLiteral("tblServers"),
+                                 QStringLiteral("ServerName"), name);
+    ServerDatabase::GetFieldByID(deviceId, QStringLiteral("tblServers"),
+                                 QStringLiteral("ServerIPAddress"), ip);
+    const QString deviceName = name.toString();
+
+    ServerDatabase::Recordset unmailed;
+    int count = 0;
+    if (!ServerDatabase::ServerFailureRows(deviceId, FailureRows::OpenNotMailed, unmailed, count)) {
+        return false;
+    }
+    if (count == 0) {
+        // A new outage is booked in its first cycle and mailed in the next;
+        // an outage already mailed adds nothing.
+        unmailed.Release();
+        ServerDatabase::Recordset rows;
+        if (!ServerDatabase::ServerFailureRows(deviceId, FailureRows::OpenMailed, rows, count)) {
+            return false;
+        }
+        if (count > 0) return true;
+        rows.Release();
+        if (!ServerDatabase::ServerFailureRows(deviceId, FailureRows::NotOffLineNotMailed, rows,
+                                               count)) {
+            return false;
+        }
+        if (count > 0) return true;
+        rows.Release();
+        return ServerDatabase::AddServerFailure(deviceId, deviceName);
+    }
+
+    const QString text = QStringLiteral("The device: ") + deviceName +
+                         QStringLiteral(", did not respond to ") + QString::number(attempts) +
+                         QStringLiteral(" request(s) for data.  The servers's IP address is: ") +
+                         ip.toString();
+    QString errorText;
+    const bool sent = SendTextEmail(text, errorText);
+    unmailed.SetValue(QStringLiteral("ServerName"), deviceName);
+    unmailed.SetValue(QStringLiteral("EmailSent"), sent ? Clock::DbStamp() : errorText);
+    if (!unmailed.Update()) {
+        ErrorLog::RecordError(QStringLiteral("RecordServerFailure"), unmailed.Error());
+        return false;
+    }
+    return true;
+}
+
+}  // namespace EmailNotification

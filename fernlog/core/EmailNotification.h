@@ -1,0 +1,55 @@
+#pragma once
+
+#include <QString>
+
+#include "Mailer.h"
+
+// Every e-mail fernlog sends, and the device-failure bookkeeping that sends
+// one of them. All go through the one program mailer, configured from the
+// settings by SetupMailer.
+namespace EmailNotification {
+
+// The mailer log file in the program directory.
+QString MailLogFileName();  // "Vantor-E_Sent_Mail.log"
+// The report of the last exchange, saved after every attempt.
+QString AlarmReportFileName();  // "Alarm Email Log.xml" (alarm e-mails)
+QString ErrorReportFileName();  // "EmailErrors" (all others)
+
+Mail::Mailer& ProgramMailer();
+
+// Host, port, time-out, SSL and login from ConfigParameters. Without
+// Authentication the method is NONE and no credentials are kept, whatever
+// the settings still hold.
+void SetupMailer();
+
+// The stored address list (lines separated by CR LF, or addresses each
+// followed by a comma) as one comma-separated text.
+bool ParseEmailAddress(const QString& list, QString& result);
+
+// The alarm e-mail to a device's address list. The first form looks the
+// device's name and list up in tblServers.
+bool SendAlarmEmail(qint64 deviceId, const QString& sensorName, const QString& cause,
+                    QString& errorText);
+bool SendAlarmEmail(const QString& emailList, const QString& sensorName, const QString& deviceName,
+                    const QString& cause, QString& errorText);
+
+// The daily "up and running" e-mail to ServerFailureEmailAddress; silent
+// (false) when that is empty, failures go to the error log.
+bool SendSytemOKEmail();
+
+// The shutdown e-mail; like SendSytemOKEmail.
+void SendShutdownEmail();
+
+// Device failure and log directory messages to ServerFailureEmailAddress.
+bool SendTextEmail(const QString& message, QString& errorText);
+
+// The settings dialog's test e-mail. The dialog passes the sender address it
+// shows; an empty one means FromAddress of the settings.
+bool SendTestEmail(const QString& address, QString& errorText,
+                   const QString& fromAddress = QString());
+
+// Called after a device failed every attempt of a polling cycle: books the
+// outage in tblServerFailures and mails it once, in the second failed cycle.
+bool RecordServerFailure(qint64 deviceId, int attempts);
+
+}  // namespace EmailNotification

@@ -1,0 +1,568 @@
+#include "Mailer.h"
+
+#include <curl/curl.h>
+
+#include <QCoreApplication>
+#include <QEventLoop>
+#include <QFile>
+#include <QRandomGenerator>
+#include <QRegularExpression>
+#include <QSaveFile>
+#include <QThread>
+#include <QTimer>
+#include <QXmlStreamWriter>
+#include <atomic>
+#include <functional>
+#include <memory>
+#include <mutex>
+
+#include "Clock.h"
+
+namespace Mail {
+namespace {
+
+const QByteArray kCrLf = QByteArrayLiteral("\r\n");
+
+// Header text must stay on its line: CR, LF and other control characters
+// would otherwise start new headers.
+QString OneLine(const QString& text) {
+    QString out;
+    out.reserve(text.size());
+    for (const QChar c : text) out += (c.unicode() < 0x20 || c.unicode() == 0x7f) ? u' ' : c;
+    return out;
+}
+
+bool IsPrintableAscii(const QString& text) {
+    for (const QChar c : text) {
+        if (c.unicode() < 0x20 || c.unicode() > 0x7e) return false;
+    }
+    return true;
+}
+
+// RFC 2047 encoded words of at most 75 characters, folded onto continuation
+// lines; never splits a UTF-8 sequence.
+QByteArray EncodedWords(const QString& text) {
+    const QByteArray utf8 = text.toUtf8();
+    QList<QByteArray> words;
+    constexpr int kChunk = 45;  // 45 bytes -> 60 base64 characters
+    int start = 0;
+    while (start < utf8.size()) {
+        int end = std::min<int>(start + kChunk, utf8.size());
+        while (end < utf8.size() && end > start && (static_cast<uchar>(utf8[end]) & 0xC0) == 0x80) {
+            --end;
+        }
+        words << "=?UTF-8?B?" + utf8.mid(start, end - start).toBase64() + "?=";
+        start = end;
+    }
+    return words.join("\r\n ");
+}
+
+QByteArray HeaderText(const QString& text) {
+    const QString line = OneLine(text);
+    if (IsPrintableAscii(line) && line.size() <= 900) return line.toLatin1();
+    return EncodedWords(line);
+}
+
+QByteArray DisplayName(const QString& name) {
+    const QString line = OneLine(name).trimmed();
+    if (!IsPrintableAscii(line) || line.size() > 900) return EncodedWords(line);
+    QByteArray quoted = "\"";
+    for (const QChar c : line) {
+        if (c == u'"' || c == u'\\') quoted += '\\';
+        quoted += c.toLatin1();
+    }
+    return quoted + "\"";
+}
+
+QByteArray Mailbox(const QString& name, const QString& address) {
+    if (name.trimmed().isEmpty()) return address.toLatin1();
+    return DisplayName(name) + " <" + address.toLatin1() + ">";
+}
+
+// A plain user@domain in printable ASCII: nothing that could end an SMTP
+// command or a header, no second address hidden in it.
+bool IsPlainAddress(const QString& address) {
+    static const QRegularExpression pattern(
+        QStringLiteral(R"(^[A-Za-z0-9!#$%&'*+/=?^_`{|}~.-]+@[A-Za-z0-9.-]+$)"));
+    if (!pattern.match(address).hasMatch()) return false;
+    const int at = address.indexOf(u'@');
+    const QString domain = address.mid(at + 1);
+    return at > 0 && !domain.startsWith(u'.') && !domain.endsWith(u'.') && !domain.contains("..");
+}
+
+// Every line break of the text (CR LF, CR or LF) as CR LF.
+QStringList Lines(const QString& text) {
+    QString normal = text;
+    normal.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    normal.replace(u'\r', u'\n');
+    return normal.split(u'\n');
+}
+
+QByteArray QuotedPrintable(const QString& text) {
+    static const char* hex = "0123456789ABCDEF";
+    QByteArray out;
+    const QStringList lines = Lines(text);
+    for (int l = 0; l < lines.size(); ++l) {
+        const QByteArray bytes = lines[l].toUtf8();
+        int column = 0;
+        for (int i = 0; i < bytes.size(); ++i) {
+            const uchar b = static_cast<uchar>(bytes[i]);
+            const bool last = i == bytes.size() - 1;
+            QByteArray piece;
+            if ((b >= 33 && b <= 126 && b != '=') || ((b == ' ' || b == '\t') && !last)) {
+                piece = QByteArray(1, static_cast<char>(b));
+            } else {
+                piece = QByteArray("=") + hex[b >> 4] + hex[b & 15];
+            }
+            if (column + piece.size() > 75) {  // room for the soft break's '='
+                out += "=\r\n";
+                column = 0;
+            }
+            out += piece;
+            column += piece.size();
+        }
+        out += kCrLf;  // the last line too: SMTP ends a message after a line end
+    }
+    return out;
+}
+
+QString DomainOf(const QString& address) {
+    const int at = address.lastIndexOf(u'@');
+    return at >= 0 ? address.mid(at + 1) : QStringLiteral("localhost");
+}
+
+// What the worker thread needs; shared with the waiting thread so that a
+// worker outliving its wait still has valid data.
+struct Job {
+    MailerSettings settings;
+    bool verifyOnly = true;
+    QByteArray payload;
+    qsizetype sent = 0;
+    QByteArray from;
+    QList<QByteArray> recipients;
+    std::atomic<bool> abort{false};
+
+    // Filled by the libcurl callbacks, on the worker thread.
+    QStringList transcript;
+    bool inAuth = false;
+    bool authOffered = false;
+    bool authMissing = false;
+    QString lastReply;
+};
+
+bool AuthConfigured(const MailerSettings& s) {
+    const QString method = s.authMethod.trimmed().toUpper();
+    return !method.isEmpty() && method != QLatin1String("NONE");
+}
+
+int OnDebug(CURL*, curl_infotype type, char* data, size_t size, void* user) {
+    auto* job = static_cast<Job*>(user);
+    if (type != CURLINFO_HEADER_IN && type != CURLINFO_HEADER_OUT && type != CURLINFO_TEXT) {
+        return 0;
+    }
+    const QString chunk = QString::fromUtf8(data, static_cast<qsizetype>(size));
+    for (QString line : chunk.split(u'\n', Qt::SkipEmptyParts)) {
+        if (line.endsWith(u'\r')) line.chop(1);
+        if (type == CURLINFO_TEXT) {
+            job->transcript << QStringLiteral("* ") + line;
+        } else if (type == CURLINFO_HEADER_OUT) {
+            const QString upper = line.toUpper();
+            if (upper.startsWith(QLatin1String("EHLO"))) job->authOffered = false;
+            if (upper.startsWith(QLatin1String("AUTH "))) {
+                // Keep the mechanism; the initial response carries credentials.
+                job->inAuth = true;
+                line = line.section(u' ', 0, 1);
+            } else if (job->inAuth) {
+                line = QStringLiteral("<credentials hidden>");
+            }
+            job->transcript << QStringLiteral("> ") + line;
+        } else {
+            static const QRegularExpression auth(QStringLiteral("^250[- ]AUTH[ =]"),
+                                                 QRegularExpression::CaseInsensitiveOption);
+            if (auth.match(line).hasMatch()) job->authOffered = true;
+            if (job->inAuth && !line.startsWith(QLatin1String("334"))) job->inAuth = false;
+            job->lastReply = line;
+            job->transcript << QStringLiteral("< ") + line;
+        }
+    }
+    return 0;
+}
+
+// Runs after EHLO (and AUTH, when libcurl saw it offered) and before the
+// first mail command. libcurl skips a login the server does not offer; a
+// message must never go out without the configured one.
+int OnPrereq(void* user, char*, char*, int, int) {
+    auto* job = static_cast<Job*>(user);
+    if (AuthConfigured(job->settings) && !job->authOffered) {
+        job->authMissing = true;
+        return CURL_PREREQFUNC_ABORT;
+    }
+    return CURL_PREREQFUNC_OK;
+}
+
+int OnProgress(void* user, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
+    return static_cast<Job*>(user)->abort.load() ? 1 : 0;
+}
+
+size_t OnRead(char* buffer, size_t size, size_t count, void* user) {
+    auto* job = static_cast<Job*>(user);
+    if (AuthConfigured(job->settings) && !job->authOffered) return CURL_READFUNC_ABORT;
+    const qsizetype room = static_cast<qsizetype>(size * count);
+    const qsizetype n = std::min(room, job->payload.size() - job->sent);
+    memcpy(buffer, job->payload.constData() + job->sent, static_cast<size_t>(n));
+    job->sent += n;
+    return static_cast<size_t>(n);
+}
+
+size_t OnWrite(char*, size_t size, size_t count, void*) {
+    return size * count;
+}
+
+struct CurlHandle {
+    CURL* curl = curl_easy_init();
+    curl_slist* recipients = nullptr;
+    ~CurlHandle() {
+        if (curl) curl_easy_cleanup(curl);  // says QUIT on the way out
+        curl_slist_free_all(recipients);
+    }
+};
+
+}  // namespace
+
+struct Mailer::Outcome {
+    bool ok = false;
+    QString error;
+    QStringList transcript;
+};
+
+namespace {
+
+QString ConfigurationError(const MailerSettings& s) {
+    if (s.host.trimmed().isEmpty()) return QStringLiteral("The SMTP host has not been programmed.");
+    static const QRegularExpression badHost(QStringLiteral(R"([\s/@?#\\])"));
+    if (badHost.match(s.host.trimmed()).hasMatch()) {
+        return QStringLiteral("The SMTP host \"%1\" is not a valid host name.")
+            .arg(s.host.trimmed());
+    }
+    if (s.port < 1 || s.port > 65535) {
+        return QStringLiteral("The SMTP port %1 is not valid.").arg(s.port);
+    }
+    const QString method = s.authMethod.trimmed().toUpper();
+    static const QStringList known{"", "NONE", "LOGIN", "PLAIN", "CRAM-MD5", "NTLM"};
+    if (!known.contains(method)) {
+        return QStringLiteral("Unknown authentication method \"%1\".").arg(s.authMethod.trimmed());
+    }
+    if (AuthConfigured(s) && s.userName.trimmed().isEmpty()) {
+        return QStringLiteral(
+                   "Authentication %1 is configured but no user name has been programmed.")
+            .arg(method);
+    }
+    return {};
+}
+
+// Runs one exchange and hands its outcome to `report` as soon as it is
+// known; the QUIT that libcurl says while cleaning up comes after, so the
+// caller need not wait for a server that has stopped answering.
+void Exchange(Job& job, const std::function<void(const Mailer::Outcome&)>& report) {
+    Mailer::Outcome outcome;
+    const MailerSettings& s = job.settings;
+    CurlHandle h;
+    if (!h.curl) {
+        outcome.error = QStringLiteral("The mail component could not be started.");
+        report(outcome);
+        return;
+    }
+    QString host = s.host.trimmed();
+    if (host.contains(u':') && !host.startsWith(u'[')) host = u'[' + host + u']';
+    const bool implicitTls = s.ssl && s.port == 465;
+    const QByteArray url = (implicitTls ? QByteArray("smtps://") : QByteArray("smtp://")) +
+                           host.toUtf8() + ':' + QByteArray::number(s.port);
+    const long timeout = std::max(1, s.timeoutSeconds);
+    char errorBuffer[CURL_ERROR_SIZE] = {0};
+
+    CURL* c = h.curl;
+    curl_easy_setopt(c, CURLOPT_URL, url.constData());
+    curl_easy_setopt(c, CURLOPT_NOSIGNAL, 1L);
+    curl_easy_setopt(c, CURLOPT_CONNECTTIMEOUT, timeout);
+    curl_easy_setopt(c, CURLOPT_TIMEOUT, timeout);
+    // Bounds each reply wait, QUIT included, which CURLOPT_TIMEOUT does not.
+    curl_easy_setopt(c, CURLOPT_SERVER_RESPONSE_TIMEOUT, timeout);
+    curl_easy_setopt(c, CURLOPT_ERRORBUFFER, errorBuffer);
+    curl_easy_setopt(c, CURLOPT_VERBOSE, 1L);
+    curl_easy_setopt(c, CURLOPT_DEBUGFUNCTION, OnDebug);
+    curl_easy_setopt(c, CURLOPT_DEBUGDATA, &job);
+    curl_easy_setopt(c, CURLOPT_PREREQFUNCTION, OnPrereq);
+    curl_easy_setopt(c, CURLOPT_PREREQDATA, &job);
+    curl_easy_setopt(c, CURLOPT_NOPROGRESS, 0L);
+    curl_easy_setopt(c, CURLOPT_XFERINFOFUNCTION, OnProgress);
+    curl_easy_setopt(c, CURLOPT_XFERINFODATA, &job);
+    curl_easy_setopt(c, CURLOPT_WRITEFUNCTION, OnWrite);
+    if (s.ssl && !implicitTls)
+        curl_easy_setopt(c, CURLOPT_USE_SSL, static_cast<long>(CURLUSESSL_ALL));
+
+    QByteArray user, password, options;
+    if (AuthConfigured(s)) {
+        const QString method = s.authMethod.trimmed().toUpper();
+        QString name = s.userName.trimmed();
+        if (method == QLatin1String("NTLM") && !s.loginDomain.trimmed().isEmpty()) {
+            name = s.loginDomain.trimmed() + u'\\' + name;
+        }
+        user = name.toUtf8();
+        password = s.password.trimmed().toUtf8();
+        options = "AUTH=" + method.toLatin1();
+        curl_easy_setopt(c, CURLOPT_USERNAME, user.constData());
+        curl_easy_setopt(c, CURLOPT_PASSWORD, password.constData());
+        curl_easy_setopt(c, CURLOPT_LOGIN_OPTIONS, options.constData());
+    }
+
+    if (job.verifyOnly) {
+        curl_easy_setopt(c, CURLOPT_CUSTOMREQUEST, "NOOP");
+    } else {
+        curl_easy_setopt(c, CURLOPT_MAIL_FROM, job.from.constData());
+        for (const QByteArray& r : job.recipients) {
+            h.recipients = curl_slist_append(h.recipients, r.constData());
+        }
+        curl_easy_setopt(c, CURLOPT_MAIL_RCPT, h.recipients);
+        curl_easy_setopt(c, CURLOPT_UPLOAD, 1L);
+        curl_easy_setopt(c, CURLOPT_READFUNCTION, OnRead);
+        curl_easy_setopt(c, CURLOPT_READDATA, &job);
+        curl_easy_setopt(c, CURLOPT_INFILESIZE_LARGE, static_cast<curl_off_t>(job.payload.size()));
+    }
+
+    const CURLcode code = curl_easy_perform(c);
+    outcome.ok = code == CURLE_OK;
+    if (!outcome.ok) {
+        if (job.authMissing) {
+            outcome.error = QStringLiteral(
+                                "The mail server %1 does not offer authentication (AUTH), but %2 "
+                                "authentication "
+                                "is configured. Nothing was sent.")
+                                .arg(s.host.trimmed(), s.authMethod.trimmed().toUpper());
+        } else if (code == CURLE_OPERATION_TIMEDOUT || job.abort.load()) {
+            outcome.error = QStringLiteral("The mail server %1 did not answer within %2 seconds.")
+                                .arg(s.host.trimmed())
+                                .arg(timeout);
+        } else {
+            outcome.error =
+                QString::fromUtf8(errorBuffer[0] ? errorBuffer : curl_easy_strerror(code));
+        }
+        if (!job.lastReply.isEmpty() &&
+            (job.lastReply.startsWith(u'4') || job.lastReply.startsWith(u'5'))) {
+            outcome.error += QStringLiteral(" The server replied: ") + job.lastReply;
+        }
+    }
+    if (outcome.ok) {
+        // A good exchange ends with its QUIT answered before it reports.
+        curl_easy_cleanup(h.curl);
+        h.curl = nullptr;
+    }
+    outcome.transcript = job.transcript;
+    report(outcome);
+}
+
+}  // namespace
+
+void GlobalInit() {
+    static std::once_flag once;
+    std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+}
+
+// ---------------------------------------------------------------- Message
+
+void Message::ClearRecipients() {
+    recipients_.clear();
+}
+
+bool Message::AddRecipient(const QString& name, const QString& address) {
+    const QString plain = address.trimmed();
+    if (!IsPlainAddress(plain)) {
+        lastError_ = QStringLiteral("\"%1\" is not a valid email address.").arg(OneLine(plain));
+        return false;
+    }
+    recipients_.push_back({name, plain});
+    return true;
+}
+
+bool Message::AddRecipients(const QString& list) {
+    std::vector<Recipient> found;
+    for (const QString& entry : list.split(u',')) {
+        const QString plain = entry.trimmed();
+        if (plain.isEmpty()) continue;  // a trailing comma, or two in a row
+        if (!IsPlainAddress(plain)) {
+            lastError_ = QStringLiteral("\"%1\" is not a valid email address.").arg(OneLine(plain));
+            return false;
+        }
+        found.push_back({QString(), plain});
+    }
+    if (found.empty()) {
+        lastError_ = QStringLiteral("The list holds no email address.");
+        return false;
+    }
+    recipients_.insert(recipients_.end(), found.begin(), found.end());
+    return true;
+}
+
+QString Message::RecipientText() const {
+    QStringList addresses;
+    for (const Recipient& r : recipients_) addresses << r.address;
+    return addresses.join(QStringLiteral(", "));
+}
+
+QByteArray Message::Compose(const QDateTime& date) const {
+    QByteArray out;
+    auto header = [&out](const char* name, const QByteArray& value) {
+        out += QByteArray(name) + ": " + value + kCrLf;
+    };
+    header("Date", date.toString(Qt::RFC2822Date).toLatin1());
+    header("From", Mailbox(fromName_, fromAddress_));
+    QList<QByteArray> to;
+    for (const Recipient& r : recipients_) to << Mailbox(r.name, r.address);
+    header("To", to.join(",\r\n "));
+    header("Subject", HeaderText(subject_));
+    header("Message-ID", "<" + QByteArray::number(date.toMSecsSinceEpoch()) + "." +
+                             QByteArray::number(QRandomGenerator::global()->generate64(), 16) +
+                             "@" + DomainOf(fromAddress_).toLatin1() + ">");
+    header("MIME-Version", "1.0");
+    header("Content-Type", "text/plain; charset=UTF-8");
+    header("Content-Transfer-Encoding", "quoted-printable");
+    out += kCrLf;
+    out += QuotedPrintable(body_);
+    return out;
+}
+
+// ---------------------------------------------------------------- Mailer
+
+void Mailer::LogAttempt(const Message& message, const QString& result) {
+    if (logFile_.isEmpty()) return;
+    QFile file(logFile_);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Append)) return;
+    const QString line = Clock::GeneralDateText() + u'\t' + message.RecipientText() + u'\t' +
+                         OneLine(message.Subject()) + u'\t' + OneLine(result) + u'\n';
+    file.write(line.toUtf8());
+}
+
+Mailer::Outcome Mailer::Run(const Message* message) {
+    GlobalInit();
+    auto job = std::make_shared<Job>();
+    job->settings = settings_;
+    job->verifyOnly = message == nullptr;
+    if (message) {
+        job->payload = message->Compose(Clock::Now());
+        job->from = "<" + message->FromAddress().toLatin1() + ">";
+        for (const Recipient& r : message->Recipients()) {
+            job->recipients << "<" + r.address.toLatin1() + ">";
+        }
+    }
+    Outcome outcome;
+    outcome.error = ConfigurationError(settings_);
+    if (outcome.error.isEmpty() && message) {
+        if (message->Recipients().empty()) {
+            outcome.error = QStringLiteral("The message has no recipient.");
+        } else if (!IsPlainAddress(message->FromAddress())) {
+            outcome.error = message->FromAddress().isEmpty()
+                                ? QStringLiteral("The sender address has not been programmed.")
+                                : QStringLiteral(
+                                      "The sender address \"%1\" is not a valid email "
+                                      "address.")
+                                      .arg(OneLine(message->FromAddress()));
+        }
+    }
+    if (!outcome.error.isEmpty()) return outcome;
+
+    if (!QCoreApplication::instance()) {
+        Exchange(*job, [&outcome](const Outcome& o) { outcome = o; });
+        return outcome;
+    }
+
+    // The worker reports through `waiter`; the waiting side clears it before
+    // its event loop goes away, so a late worker never touches a dead loop.
+    struct Waiter {
+        std::mutex mutex;
+        QEventLoop* loop = nullptr;
+        bool done = false;
+        Outcome outcome;
+    };
+    auto waiter = std::make_shared<Waiter>();
+    QEventLoop loop;
+    waiter->loop = &loop;
+    QThread* worker = QThread::create([job, waiter] {
+        Exchange(*job, [&waiter](const Outcome& o) {
+            std::lock_guard lock(waiter->mutex);
+            waiter->outcome = o;
+            waiter->done = true;
+            if (waiter->loop)
+                QMetaObject::invokeMethod(waiter->loop, &QEventLoop::quit, Qt::QueuedConnection);
+        });
+    });
+    QObject::connect(worker, &QThread::finished, worker, &QObject::deleteLater);
+    // libcurl bounds the exchange by the time-out; the watchdog is a second
+    // line should a callback or the resolver hang, and the hard limit lets
+    // the caller go on even then (the worker finishes on its own).
+    const int limitMs = (std::max(1, settings_.timeoutSeconds) + 2) * 1000;
+    QTimer::singleShot(limitMs, &loop, [job] { job->abort.store(true); });
+    QTimer::singleShot(limitMs + 3000, &loop, &QEventLoop::quit);
+    worker->start();
+    loop.exec();
+    std::lock_guard lock(waiter->mutex);
+    waiter->loop = nullptr;
+    if (!waiter->done) {
+        job->abort.store(true);
+        outcome.error = QStringLiteral("The mail server %1 did not answer within %2 seconds.")
+                            .arg(settings_.host.trimmed())
+                            .arg(settings_.timeoutSeconds);
+        return outcome;
+    }
+    return waiter->outcome;
+}
+
+void Mailer::Remember(const Outcome& outcome, const Message* message) {
+    lastError_ = outcome.error;
+    lastOk_ = outcome.ok;
+    lastTranscript_ = outcome.transcript;
+    lastTime_ = Clock::Now();
+    lastWhat_ = message ? QStringLiteral("send") : QStringLiteral("connection check");
+    lastRecipients_ = message ? message->RecipientText() : QString();
+    lastSubject_ = message ? OneLine(message->Subject()) : QString();
+}
+
+bool Mailer::VerifyConnection() {
+    const Outcome outcome = Run(nullptr);
+    Remember(outcome, nullptr);
+    return outcome.ok;
+}
+
+int Mailer::Send(const Message& message) {
+    const Outcome outcome = Run(&message);
+    Remember(outcome, &message);
+    LogAttempt(message,
+               outcome.ok ? QStringLiteral("Sent") : QStringLiteral("Not sent: ") + outcome.error);
+    return outcome.ok ? 1 : 0;
+}
+
+bool Mailer::SaveLastError(const QString& path) const {
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly)) return false;
+    QXmlStreamWriter xml(&file);
+    xml.setAutoFormatting(true);
+    xml.writeStartDocument();
+    xml.writeStartElement(QStringLiteral("EmailReport"));
+    xml.writeTextElement(QStringLiteral("Time"), Clock::GeneralDateText(lastTime_));
+    xml.writeTextElement(QStringLiteral("Operation"), lastWhat_);
+    xml.writeTextElement(QStringLiteral("Server"),
+                         settings_.host.trimmed() + u':' + QString::number(settings_.port));
+    xml.writeTextElement(QStringLiteral("Recipients"), lastRecipients_);
+    xml.writeTextElement(QStringLiteral("Subject"), lastSubject_);
+    xml.writeTextElement(QStringLiteral("Result"),
+                         lastOk_ ? QStringLiteral("OK") : QStringLiteral("Failed"));
+    xml.writeTextElement(QStringLiteral("Error"), lastError_);
+    xml.writeStartElement(QStringLiteral("Transcript"));
+    for (const QString& line : lastTranscript_) {
+        xml.writeTextElement(QStringLiteral("Line"), OneLine(line));
+    }
+    xml.writeEndElement();
+    xml.writeEndElement();
+    xml.writeEndDocument();
+    return file.commit();
+}
+
+}  // namespace Mail
