@@ -52,6 +52,7 @@ bool Device::start(QString* error) {
             *error = QStringLiteral("%1 is not a loopback address").arg(config_.address.toString());
         return false;
     }
+    stopped_ = false;
     if (!listen(error)) return false;
     if (fault_.fault == Fault::Refuse) server_->close();
     return true;
@@ -78,6 +79,7 @@ bool Device::listen(QString* error) {
 }
 
 void Device::stop() {
+    stopped_ = true;
     if (server_) server_->close();
     for (Session* s : findChildren<Session*>()) s->deleteLater();
 }
@@ -230,7 +232,7 @@ void Device::setFault(const FaultSettings& settings) {
     fault_ = settings;
     if (fault_.fault == Fault::Refuse) {
         if (server_) server_->close();
-    } else if (server_ && !server_->isListening() && boundPort_) {
+    } else if (!stopped_ && server_ && !server_->isListening() && boundPort_) {
         listen(nullptr);
     }
 }

@@ -116,6 +116,8 @@ class Device : public QObject {
     QByteArray answer(const QByteArray& request);
 
   signals:
+    // Emitted from inside the connection's handling: a slot that removes the
+    // device must go through Simulator::removeDevice (which defers deletion).
     void connectionAccepted();
     void requestReceived(const QByteArray& request);
 
@@ -137,6 +139,7 @@ class Device : public QObject {
     char unit_;
     quint16 boundPort_ = 0;
     QTcpServer* server_ = nullptr;
+    bool stopped_ = false;
     std::array<PortState, kPortCount> ports_{};
     bool mainsPower_ = true;
     std::array<QByteArray, kPageCount> pages_;

@@ -30,8 +30,10 @@ Device* Simulator::addDevice(const QString& address, Model model, QString* error
 void Simulator::removeDevice(Device* device) {
     if (!devices_.removeOne(device)) return;
     emit deviceRemoved(device);
+    // Stops listening now; the object goes once control is back in the event
+    // loop, so removing a device from one of its own signals is safe.
     device->stop();
-    delete device;
+    device->deleteLater();
 }
 
 void Simulator::removeAll() {

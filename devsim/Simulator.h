@@ -21,6 +21,7 @@ class Simulator : public QObject {
     Device* addDevice(const DeviceConfig& config, QString* error = nullptr);
     // Shorthand for tests: the model on `address`, an ephemeral port.
     Device* addDevice(const QString& address, Model model, QString* error = nullptr);
+    // The device stops listening at once and is deleted later; do not use it after this.
     void removeDevice(Device* device);
     void removeAll();
 
