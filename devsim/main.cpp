@@ -31,13 +31,15 @@ const char* kDescription =
     "Device: ADDRESS,MODEL[,key=value...]\n"
     "  ADDRESS  a loopback address: 127.0.0.2, 127.0.0.3, ... (Linux routes all of\n"
     "           127.0.0.0/8 to the loopback interface)\n"
-    "  MODEL    QX700-5, QX700-8, QX700-10, QX720, QX740, Zolo603, Zolo604, Zolo605\n"
+    "  MODEL    one of the models below\n"
     "  build=N  firmware build (default per model)\n"
     "  unit=C|F temperature unit (default F)\n"
     "  port=N   data port (default from --port; 0 picks a free port)\n"
     "  name=T   device name on its name page (default the model)\n"
     "  family=N, model=N  override the identification numbers\n"
     "  flag=N   force the resolution byte (59) of the readings answer\n"
+    "\n"
+    "%1"
     "\n"
     "Example:\n"
     "  corvane-sim --device 127.0.0.2,QX700-5,build=23 --device 127.0.0.3,Zolo605,unit=C\n"
@@ -57,7 +59,19 @@ int main(int argc, char** argv) {
     QTextStream err(stderr);
 
     QCommandLineParser parser;
-    parser.setApplicationDescription(QString::fromLatin1(kDescription));
+    QString models = QStringLiteral("Models (family.model, default build):\n");
+    for (devsim::Model m : devsim::allModels()) {
+        const auto& info = devsim::modelInfo(m);
+        models += QStringLiteral("  %1 %2.%3, build %4%5\n")
+                      .arg(QString::fromLatin1(info.name).remove(QLatin1Char(' ')), -9)
+                      .arg(info.family)
+                      .arg(info.number)
+                      .arg(info.defaultBuild)
+                      .arg(devsim::hasClockAndLog(info.family, info.defaultBuild)
+                               ? QStringLiteral(", clock and log")
+                               : QString());
+    }
+    parser.setApplicationDescription(QString::fromLatin1(kDescription).arg(models));
     parser.addHelpOption();
     const QCommandLineOption deviceOpt(QStringLiteral("device"),
                                        QStringLiteral("A device to serve (repeatable)."),
