@@ -68,20 +68,6 @@ TEST(DevsimAnswers, IdentificationOfEveryModel) {
     }
 }
 
-TEST(DevsimAnswers, FamilyAndModelOverrides) {
-    Simulator sim;
-    DeviceConfig c;
-    c.address = QHostAddress(QStringLiteral("127.0.0.3"));
-    c.port = 0;
-    c.model = Model::QX720;
-    c.family = 7;
-    c.number = 7;
-    c.build = 1;
-    Device* d = sim.addDevice(c);
-    ASSERT_NE(d, nullptr);
-    EXPECT_EQ(transact(d, request(kIdentify)).data.mid(4, 6), hex("0007 0007 0001"));
-}
-
 TEST(DevsimAnswers, QX7005Build23SendsTenthsOnPorts0To7) {
     Simulator sim;
     Device* d = add(sim, Model::QX700_5, 23);
@@ -154,17 +140,6 @@ TEST(DevsimAnswers, ForcedResolutionFlagWithoutTenths) {
     const Reply r = transact(d, request(kReadings));
     EXPECT_EQ(r.data.mid(4, 2), hex("00 29"));
     EXPECT_EQ(quint8(r.data[58]), 10);
-}
-
-TEST(DevsimAnswers, FactoryFreshReadingsMatchThePorts) {
-    Simulator sim;
-    Device* d = add(sim, Model::QX740, 23);
-    const Reply r = transact(d, request(kReadings));
-    ASSERT_EQ(r.data.size(), 60);
-    // Temperatures 39 F, power ports on, dry contact closed, port 9 unused.
-    const int expected[10] = {39, 39, 39, 39, 1, 1, 1, 1, 1, 0};
-    for (int p = 0; p < 10; ++p)
-        EXPECT_EQ((quint8(r.data[4 + 5 * p]) << 8) | quint8(r.data[5 + 5 * p]), expected[p]) << p;
 }
 
 TEST(DevsimAnswers, SeveralDevicesAnswerEachFromItsOwnAddress) {

@@ -183,16 +183,3 @@ TEST(DevsimLog, FullLogDropsTheOldestAndStaysAWordLong) {
     EXPECT_EQ(log.mid(log.size() - 17, 2), hex("00 14"));  // newest: 2.0 in tenths
     EXPECT_EQ(log.mid(6, 2), hex("00 0A"));
 }
-
-TEST(DevsimClock, RegisterHelpersRoundTrip) {
-    for (int n = 0; n < 100; ++n) EXPECT_EQ(fromBcd(toBcd(n)), n);
-    EXPECT_FALSE(fromBcd(0x1A).has_value());
-    const QDateTime t(QDate(2031, 11, 30), QTime(23, 59, 58));
-    for (bool twelve : {true, false}) {
-        const auto back = decodeClock(encodeClock(t, twelve));
-        ASSERT_TRUE(back.has_value());
-        EXPECT_EQ(back->time.date(), t.date());
-        EXPECT_EQ(back->time.time(), t.time());
-        EXPECT_EQ(back->twelveHour, twelve);
-    }
-}
