@@ -1,5 +1,6 @@
 // The device link against simulated devices on loopback.
 #include <QElapsedTimer>
+#include <QRegularExpression>
 #include <QTimer>
 
 #include "Decoding.h"

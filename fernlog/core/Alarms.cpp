@@ -1,0 +1,101 @@
+#include "Alarms.h"
+
+#include "Clock.h"
+#include "Decoding.h"
+#include "EmailNotification.h"
+#include "ErrorLog.h"
+#include "ServerDatabase.h"
+#include "StatusList.h"
+
+namespace Alarms {
+namespace {
+const QString kCR = QStringLiteral("\r");
+const QString kMailErrorKey = QStringLiteral("Error sending Alarm Email");
+
+void OpenAlarm(const SensorReading& r) {
+    const QDateTime now = Clock::Now();
+    if (!ServerDatabase::AddAlarmRecord(r.sensorId, now, r.deviceName, r.sensorName,
+                                        r.readingText, r.minutes, -1)) {
+        return;
+    }
+    ServerDatabase::Recordset open;
+    int count = 0;
+    if (!ServerDatabase::RecordOpenAlarms(QStringLiteral("tblAlarms"), QStringLiteral("SensorIDNum"),
+                                          r.sensorId, QStringLiteral("AlarmEnd"), open, count) ||
+        count == 0) {
+        return;
+    }
+    QString cause;
+    SensorState::ComposeCause(cause, r.minutes, r.deviceName, r.sensorName, r.sensorType,
+                              r.readingText, r.units, r.notes);
+    QString emailSent;
+    if (r.emailList.trimmed().isEmpty()) {
+        emailSent = QStringLiteral("An attempt to send an alarm email was made at: ") +
+                    Clock::GeneralDateText() + kCR +
+                    QStringLiteral("The email could not be sent as no email addresses have been "
+                                   "programmed for this device.");
+    } else {
+        QString errorText;
+        if (EmailNotification::SendAlarmEmail(r.emailList, r.sensorName, r.deviceName, cause,
+                                              errorText)) {
+            emailSent = Clock::DbStamp();
+            StatusList::ShowStatus(kMailErrorKey, QStringLiteral("delete"));
+        } else {
+            emailSent = QStringLiteral("There was an error sending an alarm email ") +
+                        Clock::GeneralDateText() + kCR + QStringLiteral("The email error is:") +
+                        kCR + errorText;
+            StatusList::ShowStatus(kMailErrorKey, QStringLiteral("See Alarm Tab for details"));
+        }
+    }
+    open.SetValue(QStringLiteral("EmailSent"), emailSent);
+    open.SetValue(QStringLiteral("CauseOfAlarm"), cause);
+    if (!open.Update()) {
+        ErrorLog::RecordError(QStringLiteral("Error updating alarm record in tblAlarms"),
+                              open.Error());
+    }
+}
+
+void CloseAlarm(qint64 sensorId) {
+    ServerDatabase::Recordset open;
+    int count = 0;
+    if (!ServerDatabase::RecordOpenAlarms(QStringLiteral("tblAlarms"), QStringLiteral("SensorIDNum"),
+                                          sensorId, QStringLiteral("AlarmEnd"), open, count) ||
+        count == 0) {
+        return;
+    }
+    open.SetValue(QStringLiteral("AlarmEnd"), Clock::DbStamp());
+    open.SetValue(QStringLiteral("AlarmActive"), 0);
+    if (!open.Update()) {
+        ErrorLog::RecordError(QStringLiteral("Error updating alarm record in tblAlarms"),
+                              open.Error());
+    }
+}
+}  // namespace
+
+bool IsAlarmCondition(float value, int status) {
+    return value == Decoding::kSensorOpen || value == Decoding::kSensorShorted ||
+           value == Decoding::kNotConnected || status >= 1;
+}
+
+SensorState::RowStatus ProcessAlarm(const SensorReading& r) {
+    if (r.value != Decoding::kNoData) {
+        if (!IsAlarmCondition(r.value, r.status)) {
+            CloseAlarm(r.sensorId);
+        } else {
+            ServerDatabase::Recordset open;
+            int count = 0;
+            if (ServerDatabase::RecordOpenAlarms(QStringLiteral("tblAlarms"),
+                                                 QStringLiteral("SensorIDNum"), r.sensorId,
+                                                 QStringLiteral("AlarmEnd"), open, count) &&
+                count == 0) {
+                open.Release();
+                OpenAlarm(r);
+            }
+        }
+    }
+    int active = 0;
+    ServerDatabase::RecordActiveAlarms(r.sensorId, active);
+    return SensorState::GridStatus(r.value, active);
+}
+
+}  // namespace Alarms

@@ -1,0 +1,34 @@
+#pragma once
+
+#include <QString>
+
+#include "SensorState.h"
+
+// Turns a sensor's decoded verdict into alarm records: one open record and
+// one e-mail per alarm, closed on the first normal reading.
+namespace Alarms {
+
+struct SensorReading {
+    qint64 sensorId = 0;
+    qint64 deviceId = 0;
+    QString deviceName;
+    QString sensorName;
+    QString sensorType;
+    QString notes;
+    QString units;
+    QString emailList;  // the device's EmailAddress
+    float value = 0;
+    int minutes = 0;
+    int status = 0;
+    QString readingText;
+};
+
+// Open circuit, short circuit, not connected (1000), or a status byte of 1
+// or more. No data is neither alarm nor normal.
+bool IsAlarmCondition(float value, int status);
+
+// Opens or closes the sensor's alarm record as the reading demands, and
+// returns the row status from the sensor's active records.
+SensorState::RowStatus ProcessAlarm(const SensorReading& reading);
+
+}  // namespace Alarms

@@ -1,0 +1,136 @@
+#include "ServerData.h"
+
+#include <QDir>
+
+#include "Alarms.h"
+#include "Clock.h"
+#include "DataLogs.h"
+#include "Decoding.h"
+#include "EmailNotification.h"
+#include "ProgramDir.h"
+#include "SensorState.h"
+#include "ServerDatabase.h"
+#include "StatusGrid.h"
+#include "StatusList.h"
+
+namespace ServerData {
+
+QString LogDirInUse;
+
+namespace {
+const QString kMailErrorKey = QStringLiteral("Error sending Alarm Email");
+
+QString ServerField(qint64 deviceId, const QString& column) {
+    QVariant value;
+    ServerDatabase::GetFieldByID(deviceId, QStringLiteral("tblServers"), column, value);
+    return value.toString();
+}
+}  // namespace
+
+bool ProcessServerData(qint64 deviceId, const QString& model) {
+    ServerDatabase::Recordset sensors;
+    int count = 0;
+    if (!ServerDatabase::LoadSensors(deviceId, sensors, count)) return true;
+    const QString deviceName = ServerField(deviceId, QStringLiteral("ServerName"));
+    const QString emailList = ServerField(deviceId, QStringLiteral("EmailAddress"));
+    const QString logDir = LogDirInUse.trimmed();
+    StatusGridModel& grid = StatusGrid::Model();
+
+    // A port outside 0-9 reuses the previous sensor's values; before any,
+    // there are none.
+    float value = Decoding::kNoData;
+    int minutes = 0;
+    int status = 0;
+    for (sensors.MoveFirst(); !sensors.EndOfFile(); sensors.MoveNext()) {
+        const int port = sensors.Value(QStringLiteral("PortNum")).toInt();
+        Alarms::SensorReading r;
+        r.sensorId = sensors.Value(QStringLiteral("IDNum")).toLongLong();
+        r.sensorName = sensors.Text(QStringLiteral("SensorName"));
+        r.notes = sensors.Text(QStringLiteral("SensorNotes"));
+        r.sensorType = sensors.Text(QStringLiteral("SensorType"));
+        r.deviceId = deviceId;
+        r.deviceName = deviceName;
+        r.emailList = emailList;
+        r.units = Decoding::PortUnits(model, port);
+
+        GridRow& row = grid.CurrentRow();
+        row.device = deviceName;
+        row.sensor = r.sensorName;
+        row.sensorId = r.sensorId;
+        row.units = r.units;
+
+        if (port >= 0 && port <= 9) {
+            value = Decoding::Readings[static_cast<size_t>(3 * port)];
+            minutes = static_cast<int>(Decoding::Readings[static_cast<size_t>(3 * port + 1)]);
+            status = static_cast<int>(Decoding::Readings[static_cast<size_t>(3 * port + 2)]);
+        }
+        r.value = value;
+        r.minutes = minutes;
+        r.status = status;
+
+        if (SensorState::ReadingText(value, r.sensorType, row.reading)) {
+            DataLogs::SaveReading(ProgramDir::Path(), r.sensorId, r.sensorName, deviceName,
+                                  r.units, value);
+            if (!logDir.isEmpty()) {
+                const bool written = DataLogs::SaveReading(logDir, r.sensorId, r.sensorName,
+                                                           deviceName, r.units, value);
+                CheckLogDirectory(logDir, written);
+            }
+        }
+        r.readingText = row.reading;
+        row.value = value;
+
+        const SensorState::RowStatus rowStatus = Alarms::ProcessAlarm(r);
+        // The alarm step may have added rows; find the row again.
+        GridRow& done = grid.CurrentRow();
+        done.status = rowStatus.word;
+        done.colour = rowStatus.colour;
+        grid.CurrentRowChanged();
+        grid.MoveToNextRow();
+    }
+    return true;
+}
+
+void CheckLogDirectory(const QString& logDir, bool copiesWritten) {
+    ServerDatabase::Recordset open;
+    int count = 0;
+    // Old data files in a directory that became read-only must not hide the
+    // outage, so failed writes count as well.
+    const bool hasDataFiles =
+        copiesWritten && !QDir(logDir).entryList({QStringLiteral("*.dat")}, QDir::Files).isEmpty();
+    if (!ServerDatabase::RecordOpenBackupFileErrors(open, count)) return;
+
+    if (hasDataFiles) {
+        if (count > 0) {
+            open.SetValue(QStringLiteral("LatestAttempt"), Clock::DbStamp());
+            open.SetValue(QStringLiteral("BackOnLine"), Clock::DbStamp());
+            open.Update();
+        }
+        return;
+    }
+    if (count > 0) return;  // one e-mail per outage
+    open.Release();
+    if (!ServerDatabase::AddLogFileBackupError(
+            QStringLiteral("Failed to write log files to backup directory ") + logDir) ||
+        !ServerDatabase::RecordOpenBackupFileErrors(open, count) || count == 0) {
+        return;
+    }
+    QString errorText;
+    const bool sent = EmailNotification::SendTextEmail(
+        QStringLiteral("There was an error writing data log files to the programmed directory ") +
+            logDir + QStringLiteral(".  A backup copy is being kept in ") + ProgramDir::Path(),
+        errorText);
+    if (sent) {
+        open.SetValue(QStringLiteral("EmailSent"), Clock::DbStamp());
+        StatusList::ShowStatus(kMailErrorKey, QStringLiteral("delete"));
+    } else {
+        open.SetValue(QStringLiteral("EmailSent"),
+                      QStringLiteral("There was an error sending an alarm email ") +
+                          Clock::GeneralDateText() + QStringLiteral("\rThe email error is:\r") +
+                          errorText);
+        StatusList::ShowStatus(kMailErrorKey, QString());
+    }
+    open.Update();
+}
+
+}  // namespace ServerData

@@ -1,0 +1,21 @@
+#pragma once
+
+#include <QString>
+
+// The processing of one device's readings: for every named sensor, in port
+// order, its grid row, its three data log files (and their copies in the
+// log directory), and its alarm record.
+namespace ServerData {
+
+// The log directory taken from the settings at activation; empty when none.
+extern QString LogDirInUse;
+
+// Processes every named sensor of the device with the current readings.
+bool ProcessServerData(qint64 deviceId, const QString& model);
+
+// After the copies were written into the log directory: books an outage
+// (once, with one e-mail) when the directory holds no data files or the
+// copies could not be written, and closes it when writing works again.
+void CheckLogDirectory(const QString& logDir, bool copiesWritten);
+
+}  // namespace ServerData

@@ -1,0 +1,133 @@
+#include "Startup.h"
+
+#include <QFileInfo>
+
+#include "Database.h"
+#include "DeviceLink.h"
+#include "Dialogs.h"
+#include "EmailNotification.h"
+#include "Polling.h"
+#include "ProgramDir.h"
+#include "ServerData.h"
+#include "ServerDatabase.h"
+#include "Settings.h"
+#include "StatusGrid.h"
+#include "StatusList.h"
+
+namespace Startup {
+
+bool ActivateBlockPending = true;
+bool TrendReset = true;
+bool TrendingOn = false;
+bool LoginSucceeded = false;
+
+namespace {
+const QString kDelete = QStringLiteral("delete");
+const QString kNoSensors = QStringLiteral("There are no sensors programmed yet");
+const QString kNoDatabase = QStringLiteral("Zolo.mdb is not present in the application directory.");
+const QString kLogDirKey = QStringLiteral("Backup copy of log files stored to: ");
+}  // namespace
+
+QString ProgramTitle() { return QStringLiteral("Fernlog"); }
+
+QString VersionText() { return QStringLiteral("1.0.0"); }
+
+void LoadProgram() {
+    DeviceLink::InitCommands();
+    DeviceLink::CurrentWindow = QStringLiteral("frmMain");
+    Polling::ReportPrinted = false;
+    ActivateBlockPending = true;
+    StatusList::Clear();
+}
+
+bool LoginRequired() {
+    return !ConfigParameters.AdminUserName.Text().isEmpty() &&
+           !ConfigParameters.AdminPassword.Text().isEmpty();
+}
+
+void RunActivationBlock(ActivationView* view) {
+    if (view) {
+        view->SelectFirstTab();
+        view->ResetChartTrackers();
+    }
+    StatusList::Clear();
+
+    Settings::InitCrypt();
+    StatusList::ShowStatus(QStringLiteral("Configuration file not found.  Please run configuration"),
+                           Settings::ReadConfigFile() ? kDelete : QString());
+    StatusList::ShowStatus(
+        QStringLiteral("Please click on Setup and then Configure Fernlog and verify all parameters."),
+        Settings::ValidateConfig() ? kDelete : QString());
+
+    // A log directory cleared in the settings stops the copies too.
+    const QString logDir = ConfigParameters.LogDir.Text();
+    ServerData::LogDirInUse = logDir;
+    StatusList::ShowStatus(kLogDirKey, logDir.isEmpty() ? kDelete : logDir);
+
+    if (view) {
+        if (!LoginRequired()) {
+            view->SetSetupMenus(true, QStringLiteral("Log In"), false);
+        } else if (LoginSucceeded) {
+            view->SetSetupMenus(true, QStringLiteral("Log Out"), true);
+        } else {
+            view->SetSetupMenus(false, QStringLiteral("Log In"), false);
+        }
+    }
+
+    EmailNotification::SetupMailer();
+
+    if (!QFileInfo(Database::Path()).isFile()) {
+        Dialogs::Message(QStringLiteral("The program file Zolo.mdb is not present in the ") +
+                             ProgramDir::Path() +
+                             QStringLiteral(" directory.  Please copy Zolo.mdb into this directory "
+                                            "before running this program."),
+                         Dialogs::Buttons::Ok, Dialogs::Icon::Critical);
+        StatusList::ShowStatus(kNoDatabase, QStringLiteral("  Fernlog requires this file."));
+    } else {
+        StatusList::ShowStatus(kNoDatabase, kDelete);
+    }
+
+    int count = 0;
+    if (!ServerDatabase::CountNamedSensors(count)) {
+        Polling::StopPollTimer();
+        StatusGrid::Model().ConfigureServerStatusGrid(count);
+        StatusList::ShowStatus(kNoSensors, QString());
+        TrendingOn = false;
+    } else {
+        StatusGrid::Model().ConfigureServerStatusGrid(count);
+        TrendingOn = ConfigParameters.EnableTrending == 1;
+        if (view) view->SetTrendingMenu(TrendingOn);
+        StatusList::ShowStatus(kNoSensors, kDelete);
+        DeviceLink::StopWatchDog();
+        Polling::StopPollTimer();
+        Polling::TicksPerUpdate = Polling::TicksFor(ConfigParameters.UpdateRate);
+        Polling::StartPollTimer();
+        StatusList::ShowStatus(QStringLiteral("Update Rate "),
+                               QString::number(ConfigParameters.UpdateRate) +
+                                   QStringLiteral(" seconds"));
+    }
+    TrendReset = true;
+    DeviceLink::ProgramRunning = true;
+    ActivateBlockPending = false;
+}
+
+bool ConfirmClose() {
+    return Dialogs::Message(QStringLiteral("WARNING, closing this program will halt the collection "
+                                           "of system data.") +
+                                QStringLiteral("\n") +
+                                QStringLiteral("Click YES to close this program, or NO to leave "
+                                               "the program running."),
+                            Dialogs::Buttons::YesNo, Dialogs::Icon::Warning,
+                            QStringLiteral("Close ") + ProgramTitle() + QStringLiteral("?")) ==
+           Dialogs::Answer::Yes;
+}
+
+void StopProgram() {
+    DeviceLink::ProgramRunning = false;
+    EmailNotification::SendShutdownEmail();
+    DeviceLink::StopWatchDog();
+    Polling::StopPollTimer();
+    DeviceLink::CloseWinSocket();
+}
+
+}  // namespace Startup

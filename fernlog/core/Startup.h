@@ -1,0 +1,48 @@
+#pragma once
+
+#include <QString>
+
+// Start-up and shutdown of fernlog: the load steps, the activation block
+// that (re)reads the settings and (re)starts polling, and the orderly stop.
+// The main window supplies its controls through ActivationView; headless
+// runs pass none.
+namespace Startup {
+
+extern bool ActivateBlockPending;
+extern bool TrendReset;
+extern bool TrendingOn;
+extern bool LoginSucceeded;
+
+QString ProgramTitle();  // "Fernlog"
+QString VersionText();   // "major.minor.revision"
+
+class ActivationView {
+public:
+    virtual ~ActivationView() = default;
+    virtual void SelectFirstTab() {}
+    virtual void ResetChartTrackers() {}
+    // The Setup entries (registry window and settings dialog), the login
+    // entry's caption and whether the administrator is shown as logged in.
+    virtual void SetSetupMenus(bool enabled, const QString& loginCaption, bool adminLoggedIn) {
+        (void)enabled, (void)loginCaption, (void)adminLoggedIn;
+    }
+    virtual void SetTrendingMenu(bool enabled) { (void)enabled; }
+};
+
+// The load steps that do not draw: command table, status list, link state.
+void LoadProgram();
+
+// The activation block; runs when ActivateBlockPending.
+void RunActivationBlock(ActivationView* view);
+
+// True when no administrator login is set up (user name or password empty).
+bool LoginRequired();
+
+// The close question; true when the user answers Yes.
+bool ConfirmClose();
+
+// The stop after a confirmed close: waits give up, the shutdown e-mail goes
+// out, timers stop and the socket closes.
+void StopProgram();
+
+}  // namespace Startup

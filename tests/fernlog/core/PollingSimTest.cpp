@@ -1,0 +1,247 @@
+// Polling cycles against simulated devices on their own port 10001.
+#include <QRegularExpression>
+#include <QTimer>
+
+#include "Clock.h"
+#include "Decoding.h"
+#include "Device.h"
+#include "DeviceLink.h"
+#include "EmailNotification.h"
+#include "Fixtures.h"
+#include "Polling.h"
+#include "ServerDatabase.h"
+#include "Settings.h"
+#include "SmtpServer.h"
+#include "StatusGrid.h"
+#include "StatusList.h"
+#include "Startup.h"
+
+namespace {
+const QString kModel = QStringLiteral("Model QX700-5: Refrigerator/Freezer Keeper");
+
+class PollingTest : public ProgramDirTest {
+protected:
+    void SetUp() override {
+        ProgramDirTest::SetUp();
+        Mail::GlobalInit();
+        ProvisionDatabase();
+        ConfigParameters = ConfigRecord{};
+        ConfigParameters.TCPTimeOut = 2;
+        ConfigParameters.CommunicationRetry = 1;
+        ConfigParameters.UpdateRate = 60;
+        ConfigParameters.FromAddress = QStringLiteral("monitor@corvane.test");
+        ConfigParameters.ServerFailureEmailAddress = QStringLiteral("admin@corvane.test");
+        smtp = std::make_unique<SmtpServer>();
+        ASSERT_TRUE(smtp->IsRunning()) << smtp->Error().toStdString();
+        smtp->UseInSettings(5);
+        ASSERT_TRUE(Settings::SaveConfigFile());
+        EmailNotification::SetupMailer();
+        DeviceLink::InitCommands();
+        DeviceLink::ProgramRunning = true;
+        Clock::SetForTest(QDateTime(QDate(2026, 3, 7), QTime(22, 0, 0)));
+    }
+    void TearDown() override {
+        Polling::StopPollTimer();
+        devices.clear();
+        smtp.reset();
+        ConfigParameters = ConfigRecord{};
+        ProgramDirTest::TearDown();
+    }
+
+    devsim::Device& AddDevice(const QString& address, const QString& name, int enabled,
+                              bool sensors = true) {
+        devsim::DeviceConfig config;
+        config.address = QHostAddress(address);
+        config.model = devsim::Model::QX700_5;
+        config.build = 23;
+        devices.push_back(std::make_unique<devsim::Device>(config));
+        QString error;
+        EXPECT_TRUE(devices.back()->start(&error)) << error.toStdString();
+        DialogScript dialogs;
+        EXPECT_TRUE(ServerDatabase::AddServer(name, kModel, address, "", enabled, "", "", -1));
+        const qint64 id = Rows("SELECT max(IDNum) FROM tblServers").value(0).toLongLong();
+        if (sensors) {
+            ServerDatabase::AddSensor(id, name + " probe", 0, "", "Temperature");
+            ServerDatabase::AddSensor(id, name + " door", 5, "", "Door Sensor");
+        }
+        return *devices.back();
+    }
+    void Configure() {
+        int count = 0;
+        ServerDatabase::CountNamedSensors(count);
+        StatusGrid::Model().ConfigureServerStatusGrid(count);
+    }
+    QString Line(const QString& name, const QString& address) {
+        for (const QString& line : StatusList::Lines()) {
+            if (line.startsWith(Polling::DeviceStatusKey(name, address))) {
+                return line.mid(Polling::DeviceStatusKey(name, address).size());
+            }
+        }
+        return "<none>";
+    }
+
+    std::unique_ptr<SmtpServer> smtp;
+    std::vector<std::unique_ptr<devsim::Device>> devices;
+};
+}  // namespace
+
+TEST(PollingRulesTest, TicksAndAttempts) {
+    EXPECT_EQ(Polling::TicksFor(5), 1);
+    EXPECT_EQ(Polling::TicksFor(7), 1);
+    EXPECT_EQ(Polling::TicksFor(12), 2);
+    EXPECT_EQ(Polling::TicksFor(13), 3);
+    EXPECT_EQ(Polling::TicksFor(60), 12);
+    EXPECT_EQ(Polling::TicksFor(63), 13);
+    EXPECT_EQ(Polling::AttemptsFor(0), 3);
+    EXPECT_EQ(Polling::AttemptsFor(6), 3);
+    EXPECT_EQ(Polling::AttemptsFor(1), 1);
+    EXPECT_EQ(Polling::AttemptsFor(5), 5);
+}
+
+TEST_F(PollingTest, EnabledDevicesAreReadDisabledNeverContactedBusyNotFailed) {
+    devsim::Device& good = AddDevice("127.0.0.2", "Kitchen", 1);
+    devsim::Device& off = AddDevice("127.0.0.3", "Spare", 0);
+    devsim::Device& busy = AddDevice("127.0.0.4", "Cellar", 1);
+    good.setPortValue(0, 38.5);
+    good.setPortValue(5, 1);
+    devsim::FaultSettings readingsBusy;
+    readingsBusy.fault = devsim::Fault::Busy;
+    readingsBusy.onlyCommand = DeviceLink::CmdReadings();
+    busy.setFault(readingsBusy);
+    Configure();
+    Polling::PollAll();
+
+    EXPECT_EQ(Line("Kitchen", "127.0.0.2"), ": OK");
+    EXPECT_EQ(Line("Spare", "127.0.0.3"), "<none>");
+    EXPECT_EQ(off.connectionCount(), 0);
+    EXPECT_EQ(Line("Cellar", "127.0.0.4"), ": Is busy");
+    EXPECT_TRUE(Rows("SELECT * FROM tblServerFailures").isEmpty());
+    EXPECT_EQ(busy.requestCount(DeviceLink::CmdReadings()), 1);  // not retried
+
+    // Busy on every request, identification included: still not a failure.
+    busy.setFault(devsim::Fault::Busy);
+    Polling::PollAll();
+    EXPECT_EQ(Line("Cellar", "127.0.0.4"), ": Is busy");
+    EXPECT_TRUE(Rows("SELECT * FROM tblServerFailures").isEmpty());
+
+    const auto& rows = StatusGrid::Model().Rows();
+    ASSERT_GE(rows.size(), 2u);
+    EXPECT_EQ(rows[0].sensor, "Kitchen probe");
+    EXPECT_EQ(rows[0].reading, "38.5");
+    EXPECT_EQ(rows[1].reading, "Closed");
+    EXPECT_EQ(rows[1].status, "Normal");
+    EXPECT_TRUE(StatusList::Lines().join('\n').contains(QRegularExpression("Communication Time: \\d+ seconds")));
+    EXPECT_TRUE(StatusList::Lines().join('\n').contains("Last download data at: 3/7/2026 10:00:00 PM"));
+}
+
+// A failed device shows no data and is booked once per outage; its e-mail
+// goes out in the second failed cycle; an answer again closes the outage.
+TEST_F(PollingTest, FailedDeviceIsRecordedOnceAndBackOnline) {
+    devsim::Device& dev = AddDevice("127.0.0.2", "Kitchen", 1);
+    dev.setFault(devsim::Fault::Refuse);
+    Configure();
+    for (int cycle = 0; cycle < 3; ++cycle) {
+        Polling::PollAll();
+        Clock::AdvanceForTest(60);
+    }
+    EXPECT_EQ(Line("Kitchen", "127.0.0.2"), ": FAILED");
+    EXPECT_EQ(StatusGrid::Model().Rows()[0].status, "NO DATA");
+    EXPECT_EQ(Rows("SELECT count(*), min(BackOnLine) FROM tblServerFailures"), QStringList{"1|False"});
+    EXPECT_EQ(smtp->Messages().size(), 1u);
+
+    dev.clearFault();
+    Polling::PollAll();
+    EXPECT_EQ(Line("Kitchen", "127.0.0.2"), ": OK");
+    EXPECT_EQ(Rows("SELECT BackOnLine FROM tblServerFailures"), QStringList{"2026-03-07 22:03:00"});
+}
+
+TEST_F(PollingTest, UpAndRunningMailFirstGoesOutAfterMidnight) {
+    AddDevice("127.0.0.2", "Kitchen", 1);
+    ConfigParameters.SystemOKEmail = 1;
+    ASSERT_TRUE(Settings::SaveConfigFile());
+    Configure();
+    Polling::PollAll();  // stores the date only
+    EXPECT_EQ(ConfigParameters.LastSystemOKEmail.Text(), "3/7/2026 10:00:00 PM");
+    Clock::SetForTest(QDateTime(QDate(2026, 3, 7), QTime(23, 59, 0)));
+    Polling::PollAll();
+    EXPECT_TRUE(smtp->Messages().empty());
+    Clock::SetForTest(QDateTime(QDate(2026, 3, 8), QTime(0, 1, 0)));
+    Polling::PollAll();
+    ASSERT_EQ(smtp->Messages().size(), 1u);
+    EXPECT_EQ(smtp->Messages()[0].Header("Subject"), "Corvane Vantor-E is up and running!");
+    Settings::ReadConfigFile();
+    EXPECT_EQ(ConfigParameters.LastSystemOKEmail.Text(), "3/8/2026 12:01:00 AM");
+    Polling::PollAll();
+    EXPECT_EQ(smtp->Messages().size(), 1u);
+}
+
+// The poll timer's ticks run a cycle every TicksPerUpdate ticks.
+TEST_F(PollingTest, TickCountsToTheUpdateRate) {
+    devsim::Device& dev = AddDevice("127.0.0.2", "Kitchen", 1);
+    Configure();
+    Polling::TicksPerUpdate = 3;
+    Polling::PollTicks = 0;
+    Polling::OnPollTick();
+    Polling::OnPollTick();
+    EXPECT_EQ(dev.connectionCount(), 0);
+    Polling::OnPollTick();
+    EXPECT_EQ(dev.connectionCount(), 2);  // identification and readings
+    EXPECT_EQ(Polling::PollTicks, 0);
+    EXPECT_TRUE(Polling::PollTimer().isActive());
+    EXPECT_EQ(Polling::PollTimer().interval(), 5000);
+    EXPECT_FALSE(Polling::CycleRunning);
+}
+
+TEST_F(PollingTest, ShutdownDuringACycleEndsItWithTheTimerStopped) {
+    devsim::Device& dev = AddDevice("127.0.0.2", "Kitchen", 1);
+    dev.setFault(devsim::Fault::Silent);
+    Configure();
+    Polling::TicksPerUpdate = 1;
+    Polling::PollTicks = 0;
+    QTimer::singleShot(300, [] { DeviceLink::ProgramRunning = false; });
+    Polling::OnPollTick();
+    EXPECT_FALSE(Polling::PollTimer().isActive());
+    EXPECT_FALSE(Polling::CycleRunning);
+    EXPECT_TRUE(Rows("SELECT * FROM tblServerFailures").isEmpty());
+    DeviceLink::ProgramRunning = true;
+}
+
+using StartupTest = ProgramDirTest;
+
+TEST_F(StartupTest, FirstStartWithoutSettingsOrSensorsAppliesDefaultsAndPollsNothing) {
+    ProvisionDatabase();
+    ConfigParameters = ConfigRecord{};
+    Startup::LoadProgram();
+    Startup::RunActivationBlock(nullptr);
+    EXPECT_EQ(StatusList::Lines(),
+              (QStringList{"Configuration file not found.  Please run configuration",
+                           "Please click on Setup and then Configure Fernlog and verify all parameters.",
+                           "There are no sensors programmed yet"}));
+    EXPECT_FALSE(Polling::PollTimer().isActive());
+    EXPECT_EQ(QFileInfo(FilePath("FernlogConfig.dat")).size(), 1499);
+    EXPECT_EQ(ConfigParameters.UpdateRate, 60);
+
+    // With sensors and the settings now stored: polling starts at the rate.
+    DialogScript dialogs;
+    ServerDatabase::AddServer("Kitchen", kModel, "127.0.0.2", "", 1, "", "", -1);
+    ServerDatabase::AddSensor(1, "Probe", 0, "", "Temperature");
+    Startup::RunActivationBlock(nullptr);
+    EXPECT_EQ(StatusList::Lines(), QStringList{"Update Rate 60 seconds"});
+    EXPECT_TRUE(Polling::PollTimer().isActive());
+    EXPECT_EQ(Polling::TicksPerUpdate, 12);
+    EXPECT_EQ(StatusGrid::Model().rowCount(), 1);
+    Polling::StopPollTimer();
+}
+
+TEST_F(StartupTest, MissingDatabaseIsToldAndTheProgramGoesOn) {
+    DialogScript dialogs;
+    ConfigParameters = ConfigRecord{};
+    Startup::RunActivationBlock(nullptr);
+    ASSERT_EQ(dialogs.Texts().size(), 1);
+    EXPECT_EQ(dialogs.Texts()[0], "The program file Zolo.mdb is not present in the " + Dir() +
+                                      " directory.  Please copy Zolo.mdb into this directory "
+                                      "before running this program.");
+    EXPECT_TRUE(StatusList::Lines().contains(
+        "Zolo.mdb is not present in the application directory.  Fernlog requires this file."));
+    EXPECT_TRUE(DeviceLink::ProgramRunning);
+}
