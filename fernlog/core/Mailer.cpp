@@ -147,12 +147,23 @@ struct Job {
     bool inAuth = false;
     bool authOffered = false;
     bool authMissing = false;
+    QStringList authMechanisms;
     QString lastReply;
 };
 
 bool AuthConfigured(const MailerSettings& s) {
     const QString method = s.authMethod.trimmed().toUpper();
     return !method.isEmpty() && method != QLatin1String("NONE");
+}
+
+// "250-AUTH LOGIN PLAIN" (or the old "250-AUTH=LOGIN") in an EHLO reply.
+bool OffersAuth(const QString& line) {
+    if (line.size() < 9 || !line.startsWith(QLatin1String("250")) ||
+        (line[3] != u'-' && line[3] != u' ')) {
+        return false;
+    }
+    return line.mid(4, 4).compare(QLatin1String("AUTH"), Qt::CaseInsensitive) == 0 &&
+           (line[8] == u' ' || line[8] == u'=');
 }
 
 int OnDebug(CURL*, curl_infotype type, char* data, size_t size, void* user) {
@@ -177,9 +188,10 @@ int OnDebug(CURL*, curl_infotype type, char* data, size_t size, void* user) {
             }
             job->transcript << QStringLiteral("> ") + line;
         } else {
-            static const QRegularExpression auth(QStringLiteral("^250[- ]AUTH[ =]"),
-                                                 QRegularExpression::CaseInsensitiveOption);
-            if (auth.match(line).hasMatch()) job->authOffered = true;
+            if (OffersAuth(line)) {
+                job->authOffered = true;
+                job->authMechanisms = line.mid(9).toUpper().split(u' ', Qt::SkipEmptyParts);
+            }
             if (job->inAuth && !line.startsWith(QLatin1String("334"))) job->inAuth = false;
             job->lastReply = line;
             job->transcript << QStringLiteral("< ") + line;
@@ -206,7 +218,6 @@ int OnProgress(void* user, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
 
 size_t OnRead(char* buffer, size_t size, size_t count, void* user) {
     auto* job = static_cast<Job*>(user);
-    if (AuthConfigured(job->settings) && !job->authOffered) return CURL_READFUNC_ABORT;
     const qsizetype room = static_cast<qsizetype>(size * count);
     const qsizetype n = std::min(room, job->payload.size() - job->sent);
     memcpy(buffer, job->payload.constData() + job->sent, static_cast<size_t>(n));
@@ -266,6 +277,9 @@ QString ConfigurationError(const MailerSettings& s) {
 void Exchange(Job& job, const std::function<void(const Mailer::Outcome&)>& report) {
     Mailer::Outcome outcome;
     const MailerSettings& s = job.settings;
+    // Declared before the handle: libcurl may still write to it while the
+    // handle is cleaned up.
+    char errorBuffer[CURL_ERROR_SIZE] = {0};
     CurlHandle h;
     if (!h.curl) {
         outcome.error = QStringLiteral("The mail component could not be started.");
@@ -278,7 +292,6 @@ void Exchange(Job& job, const std::function<void(const Mailer::Outcome&)>& repor
     const QByteArray url = (implicitTls ? QByteArray("smtps://") : QByteArray("smtp://")) +
                            host.toUtf8() + ':' + QByteArray::number(s.port);
     const long timeout = std::max(1, s.timeoutSeconds);
-    char errorBuffer[CURL_ERROR_SIZE] = {0};
 
     CURL* c = h.curl;
     curl_easy_setopt(c, CURLOPT_URL, url.constData());
@@ -297,8 +310,9 @@ void Exchange(Job& job, const std::function<void(const Mailer::Outcome&)>& repor
     curl_easy_setopt(c, CURLOPT_XFERINFOFUNCTION, OnProgress);
     curl_easy_setopt(c, CURLOPT_XFERINFODATA, &job);
     curl_easy_setopt(c, CURLOPT_WRITEFUNCTION, OnWrite);
-    if (s.ssl && !implicitTls)
+    if (s.ssl && !implicitTls) {
         curl_easy_setopt(c, CURLOPT_USE_SSL, static_cast<long>(CURLUSESSL_ALL));
+    }
 
     QByteArray user, password, options;
     if (AuthConfigured(s)) {
@@ -334,10 +348,17 @@ void Exchange(Job& job, const std::function<void(const Mailer::Outcome&)>& repor
     if (!outcome.ok) {
         if (job.authMissing) {
             outcome.error = QStringLiteral(
-                                "The mail server %1 does not offer authentication (AUTH), but %2 "
-                                "authentication "
-                                "is configured. Nothing was sent.")
+                                "The mail server %1 does not offer authentication "
+                                "(AUTH), but %2 authentication is configured. "
+                                "Nothing was sent.")
                                 .arg(s.host.trimmed(), s.authMethod.trimmed().toUpper());
+        } else if (code == CURLE_LOGIN_DENIED &&
+                   !job.authMechanisms.contains(s.authMethod.trimmed().toUpper())) {
+            outcome.error = QStringLiteral(
+                                "The mail server %1 does not offer %2 authentication "
+                                "(it offers %3). Nothing was sent.")
+                                .arg(s.host.trimmed(), s.authMethod.trimmed().toUpper(),
+                                     job.authMechanisms.join(u' '));
         } else if (code == CURLE_OPERATION_TIMEDOUT || job.abort.load()) {
             outcome.error = QStringLiteral("The mail server %1 did not answer within %2 seconds.")
                                 .arg(s.host.trimmed())
@@ -490,8 +511,9 @@ Mailer::Outcome Mailer::Run(const Message* message) {
             std::lock_guard lock(waiter->mutex);
             waiter->outcome = o;
             waiter->done = true;
-            if (waiter->loop)
+            if (waiter->loop) {
                 QMetaObject::invokeMethod(waiter->loop, &QEventLoop::quit, Qt::QueuedConnection);
+            }
         });
     });
     QObject::connect(worker, &QThread::finished, worker, &QObject::deleteLater);

@@ -194,6 +194,25 @@ TEST_F(MailerTest, WrongPasswordIsRefusedAndNothingSentNorRevealed) {
     EXPECT_FALSE(xml.contains(QByteArray("wrong-pass").toBase64()));
 }
 
+// The server offers AUTH, but not the configured mechanism.
+TEST_F(MailerTest, MechanismNotOfferedFailsAndSendsNothing) {
+    SmtpServer::Options options;
+    options.auth = true;
+    SmtpServer server(options);
+    ASSERT_TRUE(server.IsRunning()) << server.Error().toStdString();
+    Mail::Mailer mailer;
+    Mail::MailerSettings s = For(server);
+    s.authMethod = QStringLiteral("NTLM");
+    s.loginDomain = QStringLiteral("CORP");
+    mailer.Configure(s);
+    EXPECT_EQ(mailer.Send(Simple()), 0);
+    EXPECT_EQ(mailer.LastError(),
+              QStringLiteral("The mail server 127.0.0.1 does not offer NTLM authentication (it "
+                             "offers CRAM-MD5 LOGIN PLAIN). Nothing was sent."));
+    EXPECT_FALSE(Verbs(server.Commands()).contains(QStringLiteral("MAIL")));
+    EXPECT_TRUE(server.Messages().empty());
+}
+
 // SSL on a port other than 465 means STARTTLS; a server without it must not
 // get the message in clear text.
 TEST_F(MailerTest, SslRequiresStartTlsAndFailsWithoutIt) {
@@ -204,7 +223,8 @@ TEST_F(MailerTest, SslRequiresStartTlsAndFailsWithoutIt) {
     s.ssl = true;
     mailer.Configure(s);
     EXPECT_EQ(mailer.Send(Simple()), 0);
-    EXPECT_FALSE(mailer.LastError().isEmpty());
+    EXPECT_TRUE(mailer.LastError().contains(QStringLiteral("STARTTLS")))
+        << mailer.LastError().toStdString();
     EXPECT_TRUE(server.Messages().empty());
     EXPECT_FALSE(Verbs(server.Commands()).contains(QStringLiteral("MAIL")));
 }
