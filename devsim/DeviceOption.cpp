@@ -1,4 +1,4 @@
-#include "DeviceSpec.h"
+#include "DeviceOption.h"
 
 #include <QStringList>
 
@@ -15,8 +15,8 @@ std::optional<quint16> number(const QString& text, int max) {
 
 }  // namespace
 
-std::optional<DeviceConfig> parseDeviceSpec(const QString& text, quint16 defaultPort,
-                                            QString* error) {
+std::optional<DeviceConfig> parseDeviceOption(const QString& text, quint16 defaultPort,
+                                              QString* error) {
     auto fail = [&](const QString& why) -> std::optional<DeviceConfig> {
         if (error) *error = QStringLiteral("--device %1: %2").arg(text, why);
         return std::nullopt;

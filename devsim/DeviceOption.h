@@ -10,7 +10,7 @@
 namespace devsim {
 
 // nullopt with *error set when the text is not a valid device.
-std::optional<DeviceConfig> parseDeviceSpec(const QString& text, quint16 defaultPort,
-                                            QString* error);
+std::optional<DeviceConfig> parseDeviceOption(const QString& text, quint16 defaultPort,
+                                              QString* error);
 
 }  // namespace devsim

@@ -9,7 +9,7 @@
 #include <QTextStream>
 #include <csignal>
 
-#include "DeviceSpec.h"
+#include "DeviceOption.h"
 #include "Scenario.h"
 #include "Simulator.h"
 
@@ -75,7 +75,7 @@ int main(int argc, char** argv) {
     parser.addHelpOption();
     const QCommandLineOption deviceOpt(QStringLiteral("device"),
                                        QStringLiteral("A device to serve (repeatable)."),
-                                       QStringLiteral("spec"));
+                                       QStringLiteral("device"));
     const QCommandLineOption scenarioOpt(QStringLiteral("scenario"),
                                          QStringLiteral("lively (default) or static."),
                                          QStringLiteral("name"), QStringLiteral("lively"));
@@ -104,16 +104,16 @@ int main(int argc, char** argv) {
         err << "corvane-sim: unknown scenario '" << scenarioName << "'\n";
         return 2;
     }
-    const QStringList specs = parser.values(deviceOpt);
-    if (specs.isEmpty()) {
+    const QStringList deviceOptions = parser.values(deviceOpt);
+    if (deviceOptions.isEmpty()) {
         err << "corvane-sim: no devices; give at least one --device (see --help)\n";
         return 2;
     }
 
     devsim::Simulator simulator;
-    for (const QString& spec : specs) {
+    for (const QString& option : deviceOptions) {
         QString error;
-        const auto config = devsim::parseDeviceSpec(spec, quint16(defaultPort), &error);
+        const auto config = devsim::parseDeviceOption(option, quint16(defaultPort), &error);
         devsim::Device* device = config ? simulator.addDevice(*config, &error) : nullptr;
         if (!device) {
             err << "corvane-sim: " << error << "\n";

@@ -166,7 +166,7 @@ TEST(DevsimAnswers, OnlyLoopbackAddressesAreServed) {
     Simulator sim;
     QString error;
     DeviceConfig c;
-    c.address = QHostAddress(QStringLiteral("192.168.1.50"));
+    c.address = QHostAddress(QStringLiteral("192.0.2.10"));
     c.port = 0;
     EXPECT_EQ(sim.addDevice(c, &error), nullptr);
     EXPECT_TRUE(error.contains(QStringLiteral("loopback")));

@@ -7,7 +7,7 @@
 #include <QRegularExpression>
 #include <csignal>
 
-#include "DeviceSpec.h"
+#include "DeviceOption.h"
 #include "RawClient.h"
 
 using namespace devsim;
@@ -40,13 +40,14 @@ TEST(CorvaneSim, HelpExplainsTheDeviceOption) {
 }
 
 TEST(CorvaneSim, RefusesBadDevicesWithAReason) {
-    for (const char* spec : {"127.0.0.2,QX999", "10.1.2.3,QX700-5", "127.0.0.2,QX700-5,unit=K"}) {
+    for (const char* option :
+         {"127.0.0.2,QX999", "192.0.2.11,QX700-5", "127.0.0.2,QX700-5,unit=K"}) {
         QProcess p;
         p.start(QStringLiteral(CORVANE_SIM_PATH),
-                {QStringLiteral("--device"), QLatin1String(spec)});
-        ASSERT_TRUE(p.waitForFinished(10000)) << spec;
-        EXPECT_NE(p.exitCode(), 0) << spec;
-        EXPECT_TRUE(p.readAllStandardError().contains("--device")) << spec;
+                {QStringLiteral("--device"), QLatin1String(option)});
+        ASSERT_TRUE(p.waitForFinished(10000)) << option;
+        EXPECT_NE(p.exitCode(), 0) << option;
+        EXPECT_TRUE(p.readAllStandardError().contains("--device")) << option;
     }
 }
 
@@ -103,7 +104,7 @@ TEST(CorvaneSim, ServesTwoDevicesAndStopsOnSigint) {
 
 TEST(CorvaneSim, DeviceOptionParsing) {
     QString error;
-    const auto c = parseDeviceSpec(
+    const auto c = parseDeviceOption(
         QStringLiteral(
             "127.0.0.9,qx700-10,build=24,unit=c,port=0,family=5,model=10,flag=0,name=Lab"),
         10001, &error);
@@ -115,7 +116,7 @@ TEST(CorvaneSim, DeviceOptionParsing) {
     EXPECT_EQ(c->resolutionFlag, 0);
     EXPECT_EQ(c->name, QStringLiteral("Lab"));
 
-    const auto d = parseDeviceSpec(QStringLiteral("127.0.0.2,Zolo 604"), 10001, &error);
+    const auto d = parseDeviceOption(QStringLiteral("127.0.0.2,Zolo 604"), 10001, &error);
     ASSERT_TRUE(d.has_value());
     EXPECT_EQ(d->model, Model::Zolo604);
     EXPECT_EQ(d->port, 10001);
@@ -123,7 +124,7 @@ TEST(CorvaneSim, DeviceOptionParsing) {
 
     for (const char* bad :
          {"127.0.0.2", "127.0.0.2,QX700-5,build=x", "127.0.0.2,QX700-5,port=70000",
-          "127.0.0.2,QX700-5,colour=red", "::ffff:192.168.1.5,QX740", "not-an-address,QX740",
+          "127.0.0.2,QX700-5,colour=red", "::ffff:192.0.2.12,QX740", "not-an-address,QX740",
           "127.0.0.2,QX700-5,flag=256"})
-        EXPECT_FALSE(parseDeviceSpec(QLatin1String(bad), 10001, &error).has_value()) << bad;
+        EXPECT_FALSE(parseDeviceOption(QLatin1String(bad), 10001, &error).has_value()) << bad;
 }
