@@ -1,5 +1,9 @@
 #include "SmtpServer.h"
 
+#include <openssl/evp.h>
+#include <openssl/pem.h>
+#include <openssl/x509.h>
+
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
@@ -21,6 +25,35 @@ QString ScriptPath() {
         .absoluteDir()
         .filePath(QStringLiteral("smtp_server.py"));
 }
+// A throw-away self-signed certificate for 127.0.0.1, so that the TLS tests
+// need nothing beyond the libraries the program links anyway.
+bool WriteSelfSignedCertificate(const QString& certPath, const QString& keyPath) {
+    EVP_PKEY* key = EVP_EC_gen("P-256");
+    X509* cert = X509_new();
+    bool ok = key && cert;
+    if (ok) {
+        ASN1_INTEGER_set(X509_get_serialNumber(cert), 1);
+        X509_gmtime_adj(X509_getm_notBefore(cert), 0);
+        X509_gmtime_adj(X509_getm_notAfter(cert), 3600);
+        X509_set_pubkey(cert, key);
+        X509_NAME* name = X509_get_subject_name(cert);
+        X509_NAME_add_entry_by_txt(name, "CN", MBSTRING_ASC,
+                                   reinterpret_cast<const unsigned char*>("127.0.0.1"), -1, -1, 0);
+        X509_set_issuer_name(cert, name);
+        ok = X509_sign(cert, key, EVP_sha256()) > 0;
+    }
+    if (ok) {
+        BIO* c = BIO_new_file(certPath.toLocal8Bit().constData(), "w");
+        BIO* k = BIO_new_file(keyPath.toLocal8Bit().constData(), "w");
+        ok = c && k && PEM_write_bio_X509(c, cert) &&
+             PEM_write_bio_PrivateKey(k, key, nullptr, nullptr, 0, nullptr, nullptr);
+        BIO_free(c);
+        BIO_free(k);
+    }
+    X509_free(cert);
+    EVP_PKEY_free(key);
+    return ok;
+}
 }  // namespace
 
 SmtpServer::SmtpServer() : SmtpServer(Options()) {}
@@ -36,6 +69,15 @@ SmtpServer::SmtpServer(const Options& options) : options_(options) {
     if (options_.auth) args << QStringLiteral("--auth");
     if (!options_.stall.isEmpty()) args << QStringLiteral("--stall") << options_.stall;
     if (options_.silent) args << QStringLiteral("--silent");
+    if (options_.tls) {
+        const QString cert = spool_.filePath(QStringLiteral("cert.pem"));
+        const QString key = spool_.filePath(QStringLiteral("key.pem"));
+        if (!WriteSelfSignedCertificate(cert, key)) {
+            error_ = QStringLiteral("cannot make a test certificate");
+            return;
+        }
+        args << QStringLiteral("--tls-cert") << cert << QStringLiteral("--tls-key") << key;
+    }
     process_ = std::make_unique<QProcess>();
     process_->setProcessChannelMode(QProcess::ForwardedErrorChannel);
     process_->start(kPython, args);

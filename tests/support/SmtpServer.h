@@ -21,6 +21,7 @@ class SmtpServer {
         QString password = QStringLiteral("s3cret");
         QString stall;        // a command the server never answers ("NOOP", "DATA", ...)
         bool silent = false;  // accept connections, never greet
+        bool tls = false;     // offer STARTTLS with a self-signed certificate
     };
 
     // One message as the server received it.

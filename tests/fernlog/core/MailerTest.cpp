@@ -229,6 +229,24 @@ TEST_F(MailerTest, SslRequiresStartTlsAndFailsWithoutIt) {
     EXPECT_FALSE(Verbs(server.Commands()).contains(QStringLiteral("MAIL")));
 }
 
+// STARTTLS is negotiated, and a certificate that cannot be verified stops
+// the message before anything is sent.
+TEST_F(MailerTest, SslNegotiatesStartTlsAndRefusesAnUnverifiedServer) {
+    SmtpServer::Options options;
+    options.tls = true;
+    SmtpServer server(options);
+    ASSERT_TRUE(server.IsRunning()) << server.Error().toStdString();
+    Mail::Mailer mailer;
+    Mail::MailerSettings s = For(server);
+    s.ssl = true;
+    mailer.Configure(s);
+    EXPECT_EQ(mailer.Send(Simple()), 0);
+    EXPECT_TRUE(mailer.LastError().contains(QStringLiteral("certificate")))
+        << mailer.LastError().toStdString();
+    EXPECT_TRUE(server.Messages().empty());
+    EXPECT_FALSE(Verbs(server.Commands()).contains(QStringLiteral("MAIL")));
+}
+
 TEST_F(MailerTest, ServerDownOrSilentOrStalledReturnsWithinTheTimeOut) {
     Mail::Mailer mailer;
     Mail::MailerSettings s;
