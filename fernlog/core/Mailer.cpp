@@ -18,6 +18,11 @@
 
 #include "Clock.h"
 
+// The login check runs in CURLOPT_PREREQFUNCTION (libcurl 7.80).
+#if LIBCURL_VERSION_NUM < 0x075000
+#error "libcurl 7.80 or later is needed"
+#endif
+
 namespace Mail {
 namespace {
 

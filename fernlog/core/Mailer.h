@@ -79,6 +79,7 @@ class Mailer {
   public:
     void Configure(const MailerSettings& settings) { settings_ = settings; }
     const MailerSettings& Settings() const { return settings_; }
+    // The settings dialog's test e-mail uses the host typed there.
     MailerSettings& Settings() { return settings_; }
 
     // The mail log: one line per attempt (time, recipients, subject, result).

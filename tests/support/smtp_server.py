@@ -16,6 +16,7 @@ import hmac
 import json
 import logging
 import os
+import random
 import secrets
 import ssl
 import sys
@@ -170,7 +171,17 @@ async def main():
             # Without TLS, auth_require_tls keeps AUTH out of the EHLO reply.
             return SMTP(handler, hostname="corvane-test", auth_require_tls=True,
                         tls_context=tls)
-        server = await loop.create_server(factory, host="127.0.0.1", port=0)
+        server = None
+        # Below 32768: the settings record keeps the SMTP port as a signed
+        # 16-bit number, so tests that go through the settings file need one.
+        for port in random.sample(range(20000, 32768), 50):
+            try:
+                server = await loop.create_server(factory, host="127.0.0.1", port=port)
+                break
+            except OSError:
+                continue
+        if server is None:
+            server = await loop.create_server(factory, host="127.0.0.1", port=0)
     print(server.sockets[0].getsockname()[1], flush=True)
     await loop.run_in_executor(None, sys.stdin.read)
     server.close()

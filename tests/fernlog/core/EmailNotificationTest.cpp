@@ -195,6 +195,26 @@ TEST_F(EmailTest, FailedSystemEmailGoesToTheErrorLog) {
     EXPECT_TRUE(Read(ErrorReportFileName()).contains("Failed"));
 }
 
+TEST_F(EmailTest, SetupMailerTakesTheSettings) {
+    ConfigParameters.Host = QStringLiteral("  mail.corvane.test ");
+    ConfigParameters.SMTPPort = static_cast<qint16>(50025);  // stored as a negative number
+    ConfigParameters.ServerTimeOut = 7;
+    ConfigParameters.SSL = 1;
+    ConfigParameters.Authentication = 1;
+    ConfigParameters.AuthenticationMethod = QStringLiteral("NTLM");
+    ConfigParameters.UserName = QStringLiteral("monitor");
+    ConfigParameters.Password = QStringLiteral("pw");
+    ConfigParameters.LoginDomain = QStringLiteral("CORP");
+    SetupMailer();
+    const Mail::MailerSettings& s = ProgramMailer().Settings();
+    EXPECT_EQ(s.host, QStringLiteral("mail.corvane.test"));
+    EXPECT_EQ(s.port, 50025);
+    EXPECT_EQ(s.timeoutSeconds, 7);
+    EXPECT_TRUE(s.ssl);
+    EXPECT_EQ(s.authMethod, QStringLiteral("NTLM"));
+    EXPECT_EQ(s.loginDomain, QStringLiteral("CORP"));
+}
+
 // Authentication off: no login even though an account is still stored.
 TEST_F(EmailTest, AuthenticationOffSendsWithoutLoginWhateverIsStored) {
     SmtpServer::Options options;
