@@ -1,0 +1,8 @@
+#pragma once
+
+// The windowed run of fernlog: splash, main window, event loop.
+namespace MainWindow {
+
+int Run();
+
+}  // namespace MainWindow
