@@ -47,6 +47,21 @@ QStringList Verbs(const QStringList& commands) {
     return verbs;
 }
 
+// Sends a message and expects it refused, with `reason`, before any mail
+// command reached the server.
+void ExpectNothingSent(const SmtpServer& server, const Mail::MailerSettings& settings,
+                       const QString& reason) {
+    Mail::Mailer mailer;
+    mailer.Configure(settings);
+    Mail::Message m;
+    m.AddRecipient(QString(), QStringLiteral("ops@corvane.test"));
+    m.SetFromAddress(QStringLiteral("monitor@corvane.test"));
+    EXPECT_EQ(mailer.Send(m), 0);
+    EXPECT_TRUE(mailer.LastError().contains(reason)) << mailer.LastError().toStdString();
+    EXPECT_TRUE(server.Messages().empty());
+    EXPECT_FALSE(Verbs(server.Commands()).contains(QStringLiteral("MAIL")));
+}
+
 }  // namespace
 
 TEST_F(MailerTest, RecipientListsSkipEmptyEntriesAndRefuseAnythingButPlainAddresses) {
@@ -145,26 +160,29 @@ TEST_P(MailerAuthTest, LogsInWithTheConfiguredMethodBeforeSending) {
 INSTANTIATE_TEST_SUITE_P(Methods, MailerAuthTest, ::testing::Values("LOGIN", "PLAIN", "CRAM-MD5"));
 
 // libcurl would quietly skip a login the server does not offer; the mailer
-// must refuse instead.
-TEST_F(MailerTest, AuthConfiguredButNotOfferedFailsClearlyAndSendsNothing) {
-    SmtpServer server;  // no AUTH in its EHLO reply
-    ASSERT_TRUE(server.IsRunning()) << server.Error().toStdString();
-    Mail::Mailer mailer;
-    Mail::MailerSettings s = For(server);
+// must refuse instead, as it must when the configured mechanism is missing.
+TEST_F(MailerTest, LoginThatCannotBeMadeStopsEverything) {
+    SmtpServer plain;  // no AUTH in its EHLO reply
+    ASSERT_TRUE(plain.IsRunning()) << plain.Error().toStdString();
+    Mail::MailerSettings s = For(plain);
     s.authMethod = QStringLiteral("PLAIN");
     s.userName = QStringLiteral("monitor");
     s.password = QStringLiteral("s3cret");
+    Mail::Mailer mailer;
     mailer.Configure(s);
-
     EXPECT_FALSE(mailer.VerifyConnection());
-    EXPECT_TRUE(mailer.LastError().contains(QStringLiteral("does not offer authentication")))
-        << mailer.LastError().toStdString();
-    EXPECT_EQ(mailer.Send(Simple()), 0);
-    EXPECT_TRUE(mailer.LastError().contains(QStringLiteral("does not offer authentication")));
-    EXPECT_TRUE(server.Messages().empty());
-    const QStringList verbs = Verbs(server.Commands());
-    EXPECT_FALSE(verbs.contains(QStringLiteral("MAIL")));
-    EXPECT_FALSE(verbs.contains(QStringLiteral("NOOP")));
+    EXPECT_FALSE(Verbs(plain.Commands()).contains(QStringLiteral("NOOP")));
+    ExpectNothingSent(plain, s, QStringLiteral("does not offer authentication (AUTH), but PLAIN"));
+
+    SmtpServer::Options options;
+    options.auth = true;
+    SmtpServer withAuth(options);
+    ASSERT_TRUE(withAuth.IsRunning()) << withAuth.Error().toStdString();
+    s = For(withAuth);
+    s.authMethod = QStringLiteral("NTLM");
+    ExpectNothingSent(withAuth, s,
+                      QStringLiteral("does not offer NTLM authentication (it offers CRAM-MD5 "
+                                     "LOGIN PLAIN). Nothing was sent."));
 }
 
 TEST_F(MailerTest, WrongPasswordIsRefusedAndNothingSentNorRevealed) {
@@ -194,57 +212,22 @@ TEST_F(MailerTest, WrongPasswordIsRefusedAndNothingSentNorRevealed) {
     EXPECT_FALSE(xml.contains(QByteArray("wrong-pass").toBase64()));
 }
 
-// The server offers AUTH, but not the configured mechanism.
-TEST_F(MailerTest, MechanismNotOfferedFailsAndSendsNothing) {
-    SmtpServer::Options options;
-    options.auth = true;
-    SmtpServer server(options);
-    ASSERT_TRUE(server.IsRunning()) << server.Error().toStdString();
-    Mail::Mailer mailer;
-    Mail::MailerSettings s = For(server);
-    s.authMethod = QStringLiteral("NTLM");
-    s.loginDomain = QStringLiteral("CORP");
-    mailer.Configure(s);
-    EXPECT_EQ(mailer.Send(Simple()), 0);
-    EXPECT_EQ(mailer.LastError(),
-              QStringLiteral("The mail server 127.0.0.1 does not offer NTLM authentication (it "
-                             "offers CRAM-MD5 LOGIN PLAIN). Nothing was sent."));
-    EXPECT_FALSE(Verbs(server.Commands()).contains(QStringLiteral("MAIL")));
-    EXPECT_TRUE(server.Messages().empty());
-}
-
-// SSL on a port other than 465 means STARTTLS; a server without it must not
-// get the message in clear text.
-TEST_F(MailerTest, SslRequiresStartTlsAndFailsWithoutIt) {
-    SmtpServer server;
-    ASSERT_TRUE(server.IsRunning()) << server.Error().toStdString();
-    Mail::Mailer mailer;
-    Mail::MailerSettings s = For(server);
+// SSL on a port other than 465 means STARTTLS: a server without it, or one
+// whose certificate cannot be verified, never gets the message.
+TEST_F(MailerTest, SslMeansVerifiedTlsOrNothing) {
+    SmtpServer plain;
+    ASSERT_TRUE(plain.IsRunning()) << plain.Error().toStdString();
+    Mail::MailerSettings s = For(plain);
     s.ssl = true;
-    mailer.Configure(s);
-    EXPECT_EQ(mailer.Send(Simple()), 0);
-    EXPECT_TRUE(mailer.LastError().contains(QStringLiteral("STARTTLS")))
-        << mailer.LastError().toStdString();
-    EXPECT_TRUE(server.Messages().empty());
-    EXPECT_FALSE(Verbs(server.Commands()).contains(QStringLiteral("MAIL")));
-}
+    ExpectNothingSent(plain, s, QStringLiteral("STARTTLS"));
 
-// STARTTLS is negotiated, and a certificate that cannot be verified stops
-// the message before anything is sent.
-TEST_F(MailerTest, SslNegotiatesStartTlsAndRefusesAnUnverifiedServer) {
     SmtpServer::Options options;
     options.tls = true;
-    SmtpServer server(options);
-    ASSERT_TRUE(server.IsRunning()) << server.Error().toStdString();
-    Mail::Mailer mailer;
-    Mail::MailerSettings s = For(server);
+    SmtpServer selfSigned(options);
+    ASSERT_TRUE(selfSigned.IsRunning()) << selfSigned.Error().toStdString();
+    s = For(selfSigned);
     s.ssl = true;
-    mailer.Configure(s);
-    EXPECT_EQ(mailer.Send(Simple()), 0);
-    EXPECT_TRUE(mailer.LastError().contains(QStringLiteral("certificate")))
-        << mailer.LastError().toStdString();
-    EXPECT_TRUE(server.Messages().empty());
-    EXPECT_FALSE(Verbs(server.Commands()).contains(QStringLiteral("MAIL")));
+    ExpectNothingSent(selfSigned, s, QStringLiteral("certificate"));
 }
 
 TEST_F(MailerTest, ServerDownOrSilentOrStalledReturnsWithinTheTimeOut) {
