@@ -276,6 +276,14 @@ QString ConfigurationError(const MailerSettings& s) {
     return {};
 }
 
+QString NoAnswer(const MailerSettings& s) {
+    const int seconds = std::max(1, s.timeoutSeconds);
+    return QStringLiteral("The mail server %1 did not answer within %2 %3.")
+        .arg(s.host.trimmed())
+        .arg(seconds)
+        .arg(seconds == 1 ? QStringLiteral("second") : QStringLiteral("seconds"));
+}
+
 // Runs one exchange and hands its outcome to `report` as soon as it is
 // known; the QUIT that libcurl says while cleaning up comes after, so the
 // caller need not wait for a server that has stopped answering.
@@ -365,9 +373,7 @@ void Exchange(Job& job, const std::function<void(const Mailer::Outcome&)>& repor
                                 .arg(s.host.trimmed(), s.authMethod.trimmed().toUpper(),
                                      job.authMechanisms.join(u' '));
         } else if (code == CURLE_OPERATION_TIMEDOUT || job.abort.load()) {
-            outcome.error = QStringLiteral("The mail server %1 did not answer within %2 seconds.")
-                                .arg(s.host.trimmed())
-                                .arg(timeout);
+            outcome.error = NoAnswer(s);
         } else {
             outcome.error =
                 QString::fromUtf8(errorBuffer[0] ? errorBuffer : curl_easy_strerror(code));
@@ -534,9 +540,7 @@ Mailer::Outcome Mailer::Run(const Message* message) {
     waiter->loop = nullptr;
     if (!waiter->done) {
         job->abort.store(true);
-        outcome.error = QStringLiteral("The mail server %1 did not answer within %2 seconds.")
-                            .arg(settings_.host.trimmed())
-                            .arg(settings_.timeoutSeconds);
+        outcome.error = NoAnswer(settings_);
         return outcome;
     }
     return waiter->outcome;

@@ -116,6 +116,18 @@ TEST_F(EmailTest, AlarmEmailFailuresComeBackAsText) {
                                 QStringLiteral("Box"), QStringLiteral("c"), error));
     EXPECT_LT(clock.elapsed(), 3000);
     EXPECT_FALSE(error.isEmpty());
+
+    // The check passes but the message is never accepted: the reason still
+    // comes back, for the alarm record.
+    SmtpServer::Options stalled;
+    stalled.stall = QStringLiteral("DATA");
+    auto server = Start(stalled);
+    ConfigParameters.ServerTimeOut = 1;
+    SetupMailer();
+    EXPECT_FALSE(SendAlarmEmail(QStringLiteral("a@x.test,"), QStringLiteral("Probe"),
+                                QStringLiteral("Box"), QStringLiteral("c"), error));
+    EXPECT_EQ(error, QStringLiteral("The mail server 127.0.0.1 did not answer within 1 second."));
+
     // The alarm's failure belongs in its record, not the error log.
     EXPECT_TRUE(Rows("SELECT * FROM tblErrors").isEmpty());
     EXPECT_TRUE(Read(AlarmReportFileName()).contains("Failed"));
