@@ -167,6 +167,12 @@ TEST_F(EmailTest, SystemEmailsHaveTheirSubjectsAndBodies) {
     // One log line per e-mail; the last report is in EmailErrors.
     EXPECT_EQ(Read(MailLogFileName()).count('\n'), 4);
     EXPECT_TRUE(Read(ErrorReportFileName()).contains("<Result>OK</Result>"));
+
+    // The administrator field may hold several addresses.
+    ConfigParameters.ServerFailureEmailAddress = QStringLiteral("admin@corvane.test, b@y.test");
+    EXPECT_TRUE(SendTextEmail(QStringLiteral("x"), error)) << error.toStdString();
+    ASSERT_EQ(server->Messages().size(), 5u);
+    EXPECT_EQ(server->Messages()[4].rcptTos, (QStringList{"admin@corvane.test", "b@y.test"}));
 }
 
 // The test e-mail returns its failure and logs it; the system e-mails only
