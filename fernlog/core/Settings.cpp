@@ -226,7 +226,9 @@ bool ValidateConfig() {
     apply(c.TCPTimeOut, c.TCPTimeOut < 1 || c.TCPTimeOut > 9, 2);
     apply(c.CommunicationRetry, c.CommunicationRetry < 1, 1);
     apply(c.UpdateRate, c.UpdateRate < 5, 60);
-    apply(c.SMTPPort, c.SMTPPort < 1, 25);
+    // The port is stored in a signed field: ports above 32767 read back
+    // negative and are valid all the same.
+    apply(c.SMTPPort, static_cast<quint16>(c.SMTPPort) == 0, 25);
     apply(c.ServerTimeOut, c.ServerTimeOut < 1, 30);
     if (c.AuthenticationMethod.IsEmpty()) {
         c.AuthenticationMethod = QStringLiteral("NONE");

@@ -166,6 +166,15 @@ TEST_F(SettingsTest, MissingFileLeavesRecordAndDefaultsApplyInOrder) {
     EXPECT_FALSE(QFile::exists(ConfigPath()));
 }
 
+TEST_F(SettingsTest, SmtpPortAboveSignedRangeIsKept) {
+    ConfigParameters.SMTPPort = static_cast<qint16>(40000);
+    Settings::ValidateConfig();
+    EXPECT_EQ(static_cast<quint16>(ConfigParameters.SMTPPort), 40000);
+    ConfigParameters.SMTPPort = 0;
+    Settings::ValidateConfig();
+    EXPECT_EQ(ConfigParameters.SMTPPort, 25);
+}
+
 TEST_F(SettingsTest, TimeOutBoundsAreOneToNine) {
     for (const auto& [given, expected] : {std::pair{0, 2}, std::pair{10, 2}, std::pair{1, 1},
                                           std::pair{9, 9}}) {
