@@ -185,3 +185,11 @@ quint16 SmtpServer::ClosedPort() {
     probe.close();
     return port;
 }
+
+void UseTestOrganisation() {
+    ConfigParameters = ConfigRecord{};
+    ConfigParameters.OrgName = QStringLiteral("Cold Chain Ltd");
+    ConfigParameters.OrgAddress = QStringLiteral("1 Harbour Road");
+    ConfigParameters.FromAddress = QStringLiteral("monitor@corvane.test");
+    ConfigParameters.ServerFailureEmailAddress = QStringLiteral("admin@corvane.test");
+}

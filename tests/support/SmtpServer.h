@@ -68,3 +68,7 @@ class SmtpServer {
     quint16 port_ = 0;
     QString error_;
 };
+
+// Fresh settings with the tests' organisation, sender and administrator
+// address, for tests that send e-mail.
+void UseTestOrganisation();

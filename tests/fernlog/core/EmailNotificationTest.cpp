@@ -20,11 +20,7 @@ class EmailTest : public ProgramDirTest {
         ProgramDirTest::SetUp();
         Mail::GlobalInit();
         ProvisionDatabase();
-        ConfigParameters = ConfigRecord{};
-        ConfigParameters.OrgName = QStringLiteral("Cold Chain Ltd");
-        ConfigParameters.OrgAddress = QStringLiteral("1 Harbour Road");
-        ConfigParameters.FromAddress = QStringLiteral("monitor@corvane.test");
-        ConfigParameters.ServerFailureEmailAddress = QStringLiteral("admin@corvane.test");
+        UseTestOrganisation();
         Clock::SetForTest(QDateTime(QDate(2026, 3, 7), QTime(16, 5, 0)));
     }
     void TearDown() override {

@@ -25,12 +25,10 @@ protected:
         ProgramDirTest::SetUp();
         Mail::GlobalInit();
         ProvisionDatabase();
-        ConfigParameters = ConfigRecord{};
+        UseTestOrganisation();
         ConfigParameters.TCPTimeOut = 2;
         ConfigParameters.CommunicationRetry = 1;
         ConfigParameters.UpdateRate = 60;
-        ConfigParameters.FromAddress = QStringLiteral("monitor@corvane.test");
-        ConfigParameters.ServerFailureEmailAddress = QStringLiteral("admin@corvane.test");
         smtp = std::make_unique<SmtpServer>();
         ASSERT_TRUE(smtp->IsRunning()) << smtp->Error().toStdString();
         smtp->UseInSettings(5);

@@ -23,11 +23,7 @@ protected:
         ProgramDirTest::SetUp();
         Mail::GlobalInit();
         ProvisionDatabase();
-        ConfigParameters = ConfigRecord{};
-        ConfigParameters.OrgName = QStringLiteral("Cold Chain Ltd");
-        ConfigParameters.OrgAddress = QStringLiteral("1 Harbour Road");
-        ConfigParameters.FromAddress = QStringLiteral("monitor@corvane.test");
-        ConfigParameters.ServerFailureEmailAddress = QStringLiteral("admin@corvane.test");
+        UseTestOrganisation();
         server = std::make_unique<SmtpServer>();
         ASSERT_TRUE(server->IsRunning()) << server->Error().toStdString();
         server->UseInSettings(5);
