@@ -1,0 +1,47 @@
+// fernlog: polls the registered devices, logs their readings, keeps alarm
+// and failure records and sends e-mails.
+#include <QApplication>
+#include <QCoreApplication>
+#include <QTextStream>
+#include <memory>
+
+#include "Headless.h"
+#include "Mailer.h"
+#include "MainWindow.h"
+#include "ProgramDir.h"
+
+namespace {
+bool HasArg(int argc, char** argv, const char* name) {
+    for (int i = 1; i < argc; ++i) {
+        if (qstrcmp(argv[i], name) == 0) return true;
+    }
+    return false;
+}
+
+void PrintHelp() {
+    QTextStream(stdout)
+        << "usage: fernlog [--dir DIR] [--headless]\n"
+           "  --dir DIR    program directory: settings file, zolo.mdb, data logs\n"
+           "               (default: $FERNLOG_DIR, else the executable's directory)\n"
+           "  --headless   run without a window; status lines go to standard output;\n"
+           "               SIGINT or SIGTERM stops after the shutdown e-mail\n";
+}
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (HasArg(argc, argv, "--help") || HasArg(argc, argv, "-h")) {
+        PrintHelp();
+        return 0;
+    }
+    Mail::GlobalInit();
+    const bool headless = HasArg(argc, argv, "--headless");
+    std::unique_ptr<QCoreApplication> app;
+    if (headless) {
+        app = std::make_unique<QCoreApplication>(argc, argv);
+    } else {
+        app = std::make_unique<QApplication>(argc, argv);
+    }
+    QCoreApplication::setApplicationName(QStringLiteral("fernlog"));
+    ProgramDir::Configure(argc, argv);
+    return headless ? Headless::Run() : MainWindow::Run();
+}

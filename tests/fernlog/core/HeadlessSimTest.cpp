@@ -1,0 +1,89 @@
+// fernlog --headless as a program: simulated devices, a real SMTP server and
+// a temporary program directory; a few polling cycles, then SIGTERM.
+#include <QDir>
+#include <QProcess>
+#include <QTest>
+#include <csignal>
+
+#include "Device.h"
+#include "Fixtures.h"
+#include "ServerDatabase.h"
+#include "Settings.h"
+#include "SmtpServer.h"
+
+namespace {
+devsim::Device* Start(std::vector<std::unique_ptr<devsim::Device>>& devices, const char* address) {
+    devsim::DeviceConfig config;
+    config.address = QHostAddress(QString::fromLatin1(address));
+    config.model = devsim::Model::QX700_5;
+    config.build = 23;
+    devices.push_back(std::make_unique<devsim::Device>(config));
+    QString error;
+    EXPECT_TRUE(devices.back()->start(&error)) << error.toStdString();
+    return devices.back().get();
+}
+}  // namespace
+
+using HeadlessTest = ProgramDirTest;
+
+TEST_F(HeadlessTest, PollsLogsAlarmsMailsAndStopsOnSigterm) {
+    ProvisionDatabase();
+    SmtpServer smtp;
+    ASSERT_TRUE(smtp.IsRunning()) << smtp.Error().toStdString();
+    ConfigParameters = ConfigRecord{};
+    smtp.UseInSettings(5);
+    ConfigParameters.UpdateRate = 5;
+    ConfigParameters.TCPTimeOut = 2;
+    ConfigParameters.CommunicationRetry = 1;
+    ConfigParameters.OrgName = "Cold Chain Ltd";
+    ConfigParameters.FromAddress = "monitor@corvane.test";
+    ConfigParameters.ServerFailureEmailAddress = "admin@corvane.test";
+    ASSERT_TRUE(Settings::SaveConfigFile());
+
+    std::vector<std::unique_ptr<devsim::Device>> devices;
+    devsim::Device* kitchen = Start(devices, "127.0.0.2");
+    devsim::Device* cellar = Start(devices, "127.0.0.3");
+    kitchen->setPort(0, {80, 4, 1});  // in alarm
+    kitchen->setPortValue(1, 35);
+    cellar->setFault(devsim::Fault::Refuse);
+    {
+        DialogScript dialogs;
+        ServerDatabase::AddServer("Kitchen", "Model QX700-5: Refrigerator/Freezer Keeper",
+                                  "127.0.0.2", "", 1, "", "chef@corvane.test,", -1);
+        ServerDatabase::AddServer("Cellar", "Model QX700-5: Refrigerator/Freezer Keeper",
+                                  "127.0.0.3", "", 1, "", "", -1);
+        ServerDatabase::AddSensor(1, "Freezer", 0, "", "Temperature");
+        ServerDatabase::AddSensor(1, "Fridge", 1, "", "Temperature");
+        ServerDatabase::AddSensor(2, "Wine", 0, "", "Temperature");
+    }
+
+    QProcess fernlog;
+    fernlog.setProcessChannelMode(QProcess::MergedChannels);
+    fernlog.start(QStringLiteral(FERNLOG_PATH), {"--headless", "--dir", Dir()});
+    ASSERT_TRUE(fernlog.waitForStarted(10000));
+    // The device-failure e-mail goes out in the second failed cycle.
+    const bool twoCycles = QTest::qWaitFor(
+        [&] { return Rows("SELECT EmailSent <> 'False' FROM tblServerFailures") == QStringList{"1"}; },
+        45000);
+    ::kill(static_cast<pid_t>(fernlog.processId()), SIGTERM);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return fernlog.state() == QProcess::NotRunning; }, 20000));
+    const QString output = QString::fromLocal8Bit(fernlog.readAll());
+    ASSERT_TRUE(twoCycles) << output.toStdString();
+    EXPECT_EQ(fernlog.exitCode(), 0);
+    EXPECT_TRUE(output.contains("Communication with server Kitchen at IP address 127.0.0.2: OK"));
+    EXPECT_TRUE(output.contains("Communication with server Cellar at IP address 127.0.0.3: FAILED"));
+
+    EXPECT_EQ(Rows("SELECT Sensor, CurrentData, TOL, AlarmEnd IS NULL FROM tblAlarms"),
+              QStringList{"Freezer|80|4|1"});
+    EXPECT_EQ(Rows("SELECT count(*) FROM tblServerFailures"), QStringList{"1"});
+    const QStringList files = QDir(Dir()).entryList({"Sensor-*.dat"});
+    EXPECT_TRUE(files.contains("Sensor-1 Average.dat"));
+    EXPECT_TRUE(files.contains("Sensor-2.dat"));
+    EXPECT_FALSE(files.contains("Sensor-3 Average.dat"));  // no data is never logged
+
+    QStringList subjects;
+    for (const auto& m : smtp.Messages()) subjects << m.Header("Subject");
+    EXPECT_EQ(subjects.count("Sensor: Freezer has generated an alarm!"), 1);
+    EXPECT_EQ(subjects.count("Message from Corvane Vantor-E"), 1);  // the device failure
+    EXPECT_EQ(subjects.count("Corvane Vantor-E has been shutdown!"), 1);
+}
