@@ -13,7 +13,8 @@ int main(int argc, char** argv) {
     const int pairs = argc > 1 ? QByteArray(argv[1]).toInt() : 1000;
     devsim::Simulator sim;
     QString error;
-    devsim::Device* device = sim.addDevice(QStringLiteral("127.0.0.2"), devsim::Model::QX700_5, &error);
+    devsim::Device* device =
+        sim.addDevice(QStringLiteral("127.0.0.2"), devsim::Model::QX700_5, &error);
     if (!device) {
         QTextStream(stderr) << "link_bench: " << error << "\n";
         return 1;
@@ -33,8 +34,8 @@ int main(int argc, char** argv) {
     }
     const double seconds = timer.nsecsElapsed() / 1e9;
     QTextStream(stdout) << pairs << " identification+readings transactions in "
-                        << QString::number(seconds, 'f', 3) << " s: "
-                        << QString::number(pairs / seconds, 'f', 1)
+                        << QString::number(seconds, 'f', 3)
+                        << " s: " << QString::number(pairs / seconds, 'f', 1)
                         << " transactions per second (each two requests on fresh connections; "
                         << failures << " failed requests)\n";
     return failures == 0 ? 0 : 1;

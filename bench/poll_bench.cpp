@@ -83,8 +83,8 @@ int main(int argc, char** argv) {
     }
     const double seconds = timer.nsecsElapsed() / 1e9;
     const int readings = cycles * named;
-    out << cycles << " cycles over " << deviceCount << " devices, " << named << " named sensors: "
-        << QString::number(seconds, 'f', 2) << " s, "
+    out << cycles << " cycles over " << deviceCount << " devices, " << named
+        << " named sensors: " << QString::number(seconds, 'f', 2) << " s, "
         << QString::number(readings / seconds, 'f', 1) << " sensor readings per second; "
         << "longest event-loop stall " << QString::number(longestGapNs / 1e6, 'f', 1) << " ms\n";
     return 0;

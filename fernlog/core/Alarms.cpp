@@ -14,14 +14,15 @@ const QString kMailErrorKey = QStringLiteral("Error sending Alarm Email");
 
 void OpenAlarm(const SensorReading& r) {
     const QDateTime now = Clock::Now();
-    if (!ServerDatabase::AddAlarmRecord(r.sensorId, now, r.deviceName, r.sensorName,
-                                        r.readingText, r.minutes, -1)) {
+    if (!ServerDatabase::AddAlarmRecord(r.sensorId, now, r.deviceName, r.sensorName, r.readingText,
+                                        r.minutes, -1)) {
         return;
     }
     ServerDatabase::Recordset open;
     int count = 0;
-    if (!ServerDatabase::RecordOpenAlarms(QStringLiteral("tblAlarms"), QStringLiteral("SensorIDNum"),
-                                          r.sensorId, QStringLiteral("AlarmEnd"), open, count) ||
+    if (!ServerDatabase::RecordOpenAlarms(QStringLiteral("tblAlarms"),
+                                          QStringLiteral("SensorIDNum"), r.sensorId,
+                                          QStringLiteral("AlarmEnd"), open, count) ||
         count == 0) {
         return;
     }
@@ -32,8 +33,9 @@ void OpenAlarm(const SensorReading& r) {
     if (r.emailList.trimmed().isEmpty()) {
         emailSent = QStringLiteral("An attempt to send an alarm email was made at: ") +
                     Clock::GeneralDateText() + kCR +
-                    QStringLiteral("The email could not be sent as no email addresses have been "
-                                   "programmed for this device.");
+                    QStringLiteral(
+                        "The email could not be sent as no email addresses have been "
+                        "programmed for this device.");
     } else {
         QString errorText;
         if (EmailNotification::SendAlarmEmail(r.emailList, r.sensorName, r.deviceName, cause,
@@ -58,8 +60,9 @@ void OpenAlarm(const SensorReading& r) {
 void CloseAlarm(qint64 sensorId) {
     ServerDatabase::Recordset open;
     int count = 0;
-    if (!ServerDatabase::RecordOpenAlarms(QStringLiteral("tblAlarms"), QStringLiteral("SensorIDNum"),
-                                          sensorId, QStringLiteral("AlarmEnd"), open, count) ||
+    if (!ServerDatabase::RecordOpenAlarms(QStringLiteral("tblAlarms"),
+                                          QStringLiteral("SensorIDNum"), sensorId,
+                                          QStringLiteral("AlarmEnd"), open, count) ||
         count == 0) {
         return;
     }

@@ -17,7 +17,9 @@ QDateTime Now() {
     return QDateTime::currentDateTime();
 }
 
-void SetForTest(const QDateTime& when) { Fixed() = when; }
+void SetForTest(const QDateTime& when) {
+    Fixed() = when;
+}
 
 void AdvanceForTest(qint64 seconds) {
     if (Fixed().isValid()) Fixed() = Fixed().addSecs(seconds);
@@ -32,11 +34,17 @@ QDateTime FromGeneralDateText(const QString& text) {
     return QLocale::c().toDateTime(text.trimmed(), kGeneralFormat);
 }
 
-QString GeneralDateText() { return GeneralDateText(Now()); }
+QString GeneralDateText() {
+    return GeneralDateText(Now());
+}
 
-QString DbStamp(const QDateTime& when) { return QLocale::c().toString(when, kDbFormat); }
+QString DbStamp(const QDateTime& when) {
+    return QLocale::c().toString(when, kDbFormat);
+}
 
-QString DbStamp() { return DbStamp(Now()); }
+QString DbStamp() {
+    return DbStamp(Now());
+}
 
 QDateTime FromDbStamp(const QString& text) {
     return QDateTime::fromString(text.trimmed(), kDbFormat);

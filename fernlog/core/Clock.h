@@ -18,7 +18,7 @@ void AdvanceForTest(qint64 seconds);
 // The general date text used in files, e-mails, status lines and messages,
 // for example "3/7/2009 4:05:00 PM"; the same on every machine.
 QString GeneralDateText(const QDateTime& when);
-QString GeneralDateText();  // of Now()
+QString GeneralDateText();                           // of Now()
 QDateTime FromGeneralDateText(const QString& text);  // invalid when it is not one
 
 // Date-time columns of the database: "yyyy-MM-dd HH:mm:ss", which sorts

@@ -186,7 +186,8 @@ bool SaveInstantaneous(const QString& directory, qint64 sensorId, float value) {
 
 bool SaveReading(const QString& directory, qint64 sensorId, const QString& sensorName,
                  const QString& deviceName, const QString& units, float value) {
-    const bool description = SaveSensorDatToFile(directory, sensorId, sensorName, deviceName, units);
+    const bool description =
+        SaveSensorDatToFile(directory, sensorId, sensorName, deviceName, units);
     const bool average = SaveAverage(directory, sensorId, value);
     const bool instant = SaveInstantaneous(directory, sensorId, value);
     return description && average && instant;

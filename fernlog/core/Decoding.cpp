@@ -24,7 +24,9 @@ bool Fail(const QString& cause) {
 }
 
 QString TooShort(const QByteArray& answer, int needed) {
-    return QStringLiteral("The answer is %1 bytes long; %2 are needed.").arg(answer.size()).arg(needed);
+    return QStringLiteral("The answer is %1 bytes long; %2 are needed.")
+        .arg(answer.size())
+        .arg(needed);
 }
 
 // An identification number is a 16-bit integer; 32768 and above do not fit.
@@ -43,7 +45,9 @@ bool InTenths(int start) {
 }
 }  // namespace
 
-void SetNoData() { Readings.fill(kNoData); }
+void SetNoData() {
+    Readings.fill(kNoData);
+}
 
 bool ParseMessage(const QByteArray& command, const QByteArray& answer) {
     if (command == DeviceLink::CmdIdentify()) {
@@ -73,9 +77,7 @@ float SignedWord(const QByteArray& answer, int position) {
 }
 
 int ValueAt(const QByteArray& answer, int position, int width) {
-    auto byteAt = [&](int pos) {
-        return pos >= 1 && pos <= answer.size() ? Byte(answer, pos) : 0;
-    };
+    auto byteAt = [&](int pos) { return pos >= 1 && pos <= answer.size() ? Byte(answer, pos) : 0; };
     if (width != 2) return byteAt(position);
     const int word = 256 * byteAt(position) + byteAt(position + 1);
     return byteAt(position) >= 128 ? word - 65536 : word;
@@ -87,7 +89,9 @@ bool SplitWord(int value, int& high, int& low) {
     return true;
 }
 
-QString DegreeText() { return QString(QChar(0xB0)) + TempUnit; }
+QString DegreeText() {
+    return QString(QChar(0xB0)) + TempUnit;
+}
 
 QString PortUnits(const QString& model, int port) {
     const QString degree = DegreeText();
@@ -108,6 +112,8 @@ QString PortUnits(const QString& model, int port) {
     return QString();
 }
 
-QString NumberText(float value) { return QString::number(static_cast<double>(value), 'g', 7); }
+QString NumberText(float value) {
+    return QString::number(static_cast<double>(value), 'g', 7);
+}
 
 }  // namespace Decoding

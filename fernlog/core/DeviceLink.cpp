@@ -75,14 +75,22 @@ struct Link {
 
 int WinsockErrorNumber(QAbstractSocket::SocketError error) {
     switch (error) {
-        case QAbstractSocket::ConnectionRefusedError: return 10061;
-        case QAbstractSocket::HostNotFoundError: return 11001;
-        case QAbstractSocket::SocketTimeoutError: return 10060;
-        case QAbstractSocket::NetworkError: return 10065;
-        case QAbstractSocket::SocketAccessError: return 10013;
-        case QAbstractSocket::SocketResourceError: return 10055;
-        case QAbstractSocket::AddressInUseError: return 10048;
-        default: return 10000 + static_cast<int>(error);
+        case QAbstractSocket::ConnectionRefusedError:
+            return 10061;
+        case QAbstractSocket::HostNotFoundError:
+            return 11001;
+        case QAbstractSocket::SocketTimeoutError:
+            return 10060;
+        case QAbstractSocket::NetworkError:
+            return 10065;
+        case QAbstractSocket::SocketAccessError:
+            return 10013;
+        case QAbstractSocket::SocketResourceError:
+            return 10055;
+        case QAbstractSocket::AddressInUseError:
+            return 10048;
+        default:
+            return 10000 + static_cast<int>(error);
     }
 }
 
@@ -95,19 +103,18 @@ Link& TheLink() {
             l->Wake();
         });
         QObject::connect(&l->socket, &QTcpSocket::connected, [l] { l->Wake(); });
-        QObject::connect(&l->socket, &QTcpSocket::errorOccurred,
-                         [l](QAbstractSocket::SocketError error) {
-                             // A device closing after its answer is the close
-                             // event, not an error.
-                             if (error != QAbstractSocket::RemoteHostClosedError) {
-                                 StatusList::ShowStatus(
-                                     kErrorKey, QStringLiteral("Error Number: ") +
-                                                    QString::number(WinsockErrorNumber(error)) +
-                                                    QStringLiteral(".  Description ") +
-                                                    l->socket.errorString());
-                             }
-                             l->Wake();
-                         });
+        QObject::connect(
+            &l->socket, &QTcpSocket::errorOccurred, [l](QAbstractSocket::SocketError error) {
+                // A device closing after its answer is the close
+                // event, not an error.
+                if (error != QAbstractSocket::RemoteHostClosedError) {
+                    StatusList::ShowStatus(
+                        kErrorKey, QStringLiteral("Error Number: ") +
+                                       QString::number(WinsockErrorNumber(error)) +
+                                       QStringLiteral(".  Description ") + l->socket.errorString());
+                }
+                l->Wake();
+            });
         QObject::connect(&l->watchDog, &QTimer::timeout, [l] {
             TimedOut = true;
             l->Wake();
@@ -125,7 +132,9 @@ Link& TheLink() {
     return *link;
 }
 
-LinkView* CurrentView() { return TheLink().views.value(CurrentWindow); }
+LinkView* CurrentView() {
+    return TheLink().views.value(CurrentWindow);
+}
 
 // Runs the event loop until `done` holds. Every wake-up source (socket,
 // watchdog, tenth tick) quits the inner loop so the condition is checked.
@@ -140,19 +149,41 @@ void WaitUntil(Done done) {
     }
 }
 
-bool Connected() { return TheLink().socket.state() == QAbstractSocket::ConnectedState; }
+bool Connected() {
+    return TheLink().socket.state() == QAbstractSocket::ConnectedState;
+}
 }  // namespace
 
-void InitCommands() { Table(); }
-const QByteArray& CmdReadings() { return Table().readings; }
-const QByteArray& CmdIdentify() { return Table().identify; }
-const QByteArray& CmdPage(int page) { return Table().pages[static_cast<size_t>(page & 15)]; }
-const QByteArray& ReplyBusy() { return Table().busy; }
-const QByteArray& CmdDDCCBB() { return Table().ddccbb; }
-const QByteArray& CmdFactoryReset() { return Table().factoryReset; }
-const QByteArray& CmdLog00() { return Table().log00; }
-const QByteArray& CmdLog02() { return Table().log02; }
-const QByteArray& CmdReadLog() { return Table().readLog; }
+void InitCommands() {
+    Table();
+}
+const QByteArray& CmdReadings() {
+    return Table().readings;
+}
+const QByteArray& CmdIdentify() {
+    return Table().identify;
+}
+const QByteArray& CmdPage(int page) {
+    return Table().pages[static_cast<size_t>(page & 15)];
+}
+const QByteArray& ReplyBusy() {
+    return Table().busy;
+}
+const QByteArray& CmdDDCCBB() {
+    return Table().ddccbb;
+}
+const QByteArray& CmdFactoryReset() {
+    return Table().factoryReset;
+}
+const QByteArray& CmdLog00() {
+    return Table().log00;
+}
+const QByteArray& CmdLog02() {
+    return Table().log02;
+}
+const QByteArray& CmdReadLog() {
+    return Table().readLog;
+}
 
 void SetView(const QString& windowName, LinkView* view) {
     if (view) {
@@ -277,12 +308,11 @@ bool ReadFromCV(const QString& ipAddress, quint16 port, const QByteArray& reques
         const qint64 received = link.socket.bytesAvailable();
         if (callerWindow == kTreeWindow) {
             if (LinkView* tree = link.views.value(kTreeWindow)) {
-                tree->ShowDownloadProgress(QStringLiteral("Downloading log records from ") +
-                                           tree->ChosenDeviceName() +
-                                           QStringLiteral("  Total bytes Received: ") +
-                                           QString::number(received) + QStringLiteral(" of ") +
-                                           QString::number(expectedLength) +
-                                           QStringLiteral(" bytes"));
+                tree->ShowDownloadProgress(
+                    QStringLiteral("Downloading log records from ") + tree->ChosenDeviceName() +
+                    QStringLiteral("  Total bytes Received: ") + QString::number(received) +
+                    QStringLiteral(" of ") + QString::number(expectedLength) +
+                    QStringLiteral(" bytes"));
             }
         }
         if (received >= expectedLength) {

@@ -31,7 +31,7 @@ constexpr quint16 kDevicePort = 10001;
 extern bool DataArrived;
 extern qint32 BytesArrived;
 extern bool TimedOut;
-extern bool ProgramRunning;  // every wait gives up when this turns false
+extern bool ProgramRunning;    // every wait gives up when this turns false
 extern QString CurrentWindow;  // "frmMain" or "frmTreeConfiguration"
 extern qint32 WatchDogTicks;   // tenths of a second since StartWatchDog
 
@@ -39,7 +39,7 @@ extern qint32 WatchDogTicks;   // tenths of a second since StartWatchDog
 // hourglass, the progress bar and the log download label. Windows register
 // themselves under their name; the link draws on the one CurrentWindow names.
 class LinkView {
-public:
+  public:
     virtual ~LinkView() = default;
     virtual void SetConnectionColour(QRgb colour) = 0;
     virtual void SetBusyCursor(bool busy) = 0;

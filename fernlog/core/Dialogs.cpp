@@ -13,38 +13,55 @@ Handler& Current() {
 
 QMessageBox::StandardButtons ToQt(Buttons buttons) {
     switch (buttons) {
-        case Buttons::Ok: return QMessageBox::Ok;
-        case Buttons::OkCancel: return QMessageBox::Ok | QMessageBox::Cancel;
-        case Buttons::YesNo: return QMessageBox::Yes | QMessageBox::No;
-        case Buttons::YesNoCancel: return QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel;
-        case Buttons::RetryCancel: return QMessageBox::Retry | QMessageBox::Cancel;
+        case Buttons::Ok:
+            return QMessageBox::Ok;
+        case Buttons::OkCancel:
+            return QMessageBox::Ok | QMessageBox::Cancel;
+        case Buttons::YesNo:
+            return QMessageBox::Yes | QMessageBox::No;
+        case Buttons::YesNoCancel:
+            return QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel;
+        case Buttons::RetryCancel:
+            return QMessageBox::Retry | QMessageBox::Cancel;
     }
     return QMessageBox::Ok;
 }
 
 QMessageBox::Icon ToQt(Icon icon) {
     switch (icon) {
-        case Icon::None: return QMessageBox::NoIcon;
-        case Icon::Information: return QMessageBox::Information;
-        case Icon::Warning: return QMessageBox::Warning;
-        case Icon::Critical: return QMessageBox::Critical;
-        case Icon::Question: return QMessageBox::Question;
+        case Icon::None:
+            return QMessageBox::NoIcon;
+        case Icon::Information:
+            return QMessageBox::Information;
+        case Icon::Warning:
+            return QMessageBox::Warning;
+        case Icon::Critical:
+            return QMessageBox::Critical;
+        case Icon::Question:
+            return QMessageBox::Question;
     }
     return QMessageBox::NoIcon;
 }
 
 Answer FromQt(int button) {
     switch (button) {
-        case QMessageBox::Yes: return Answer::Yes;
-        case QMessageBox::No: return Answer::No;
-        case QMessageBox::Retry: return Answer::Retry;
-        case QMessageBox::Ok: return Answer::Ok;
-        default: return Answer::Cancel;
+        case QMessageBox::Yes:
+            return Answer::Yes;
+        case QMessageBox::No:
+            return Answer::No;
+        case QMessageBox::Retry:
+            return Answer::Retry;
+        case QMessageBox::Ok:
+            return Answer::Ok;
+        default:
+            return Answer::Cancel;
     }
 }
 }  // namespace
 
-QString DefaultTitle() { return QStringLiteral("Fernlog"); }
+QString DefaultTitle() {
+    return QStringLiteral("Fernlog");
+}
 
 Answer Message(const QString& text, Buttons buttons, Icon icon, const QString& title) {
     const QString caption = title.isEmpty() ? DefaultTitle() : title;
@@ -90,6 +107,8 @@ std::optional<QString> Input(const QString& prompt, const QString& title, const 
     return text;
 }
 
-void SetHandler(Handler handler) { Current() = std::move(handler); }
+void SetHandler(Handler handler) {
+    Current() = std::move(handler);
+}
 
 }  // namespace Dialogs

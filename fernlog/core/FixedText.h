@@ -11,7 +11,7 @@
 // zero bytes, as in a new file.
 template <int N>
 class FixedText {
-public:
+  public:
     static constexpr int kLength = N;
 
     FixedText() { bytes_.fill('\0'); }
@@ -39,6 +39,6 @@ public:
 
     bool operator==(const FixedText& other) const { return bytes_ == other.bytes_; }
 
-private:
+  private:
     std::array<char, N> bytes_;
 };

@@ -49,7 +49,9 @@ void SkipGridRows(qint64 deviceId) {
 }
 }  // namespace
 
-int TicksFor(int updateRate) { return static_cast<int>(std::lround(updateRate / 5.0)); }
+int TicksFor(int updateRate) {
+    return static_cast<int>(std::lround(updateRate / 5.0));
+}
 
 int AttemptsFor(int communicationRetry) {
     return communicationRetry >= 1 && communicationRetry <= 5 ? communicationRetry : 3;
@@ -75,7 +77,9 @@ void StopPollTimer() {
     PollTimer().setInterval(0);
 }
 
-void SetHooks(Hooks hooks) { TheHooks() = std::move(hooks); }
+void SetHooks(Hooks hooks) {
+    TheHooks() = std::move(hooks);
+}
 
 void OnPollTick() {
     if (CycleRunning) return;
@@ -128,9 +132,9 @@ void DailySystemOkCheck() {
 void DailyReportCheck() {
     if (!ConfigParameters.AutoPrintReport.Text().toLower().contains(QLatin1String("yes"))) return;
     const QDateTime now = Clock::Now();
-    const QTime at = QTime::fromString(ConfigParameters.TimeToPrint.Text() + QStringLiteral(":00 ") +
-                                           ConfigParameters.AMPM.Text(),
-                                       QStringLiteral("h:mm AP"));
+    const QTime at = QTime::fromString(
+        ConfigParameters.TimeToPrint.Text() + QStringLiteral(":00 ") + ConfigParameters.AMPM.Text(),
+        QStringLiteral("h:mm AP"));
     if (!at.isValid()) return;
     const QDateTime target(now.date(), at);
     // Minute boundaries from now to the report time.
@@ -174,7 +178,8 @@ void PollAll() {
         QByteArray answer;
         for (int attempt = 1; attempt <= attempts; ++attempt) {
             BuildRequest(request, CmdIdentify());
-            const bool identified = ReadFromCV(address, kDevicePort, request, answer, kRequestLength);
+            const bool identified =
+                ReadFromCV(address, kDevicePort, request, answer, kRequestLength);
             if (!ProgramRunning) return;
             // A device busy on its line says so to every request; that is
             // not a failure.
@@ -186,7 +191,8 @@ void PollAll() {
                 Decoding::ParseMessage(CmdIdentify(), answer);
                 BuildRequest(request, CmdReadings());
                 Call(TheHooks().hourglass, true);
-                const bool readings = ReadFromCV(address, kDevicePort, request, answer, kRequestLength);
+                const bool readings =
+                    ReadFromCV(address, kDevicePort, request, answer, kRequestLength);
                 Call(TheHooks().hourglass, false);
                 if (!ProgramRunning) return;
                 StatusList::ShowStatus(QStringLiteral("Last download data at: "),
@@ -228,10 +234,10 @@ void PollAll() {
         }
     }
     // Whole seconds: the second boundaries crossed.
-    StatusList::ShowStatus(QStringLiteral("Communication Time: "),
-                           QString::number(Clock::Now().toSecsSinceEpoch() -
-                                           start.toSecsSinceEpoch()) +
-                               QStringLiteral(" seconds"));
+    StatusList::ShowStatus(
+        QStringLiteral("Communication Time: "),
+        QString::number(Clock::Now().toSecsSinceEpoch() - start.toSecsSinceEpoch()) +
+            QStringLiteral(" seconds"));
 }
 
 }  // namespace Polling

@@ -37,13 +37,17 @@ QString Configure(int argc, char** argv) {
     return Path();
 }
 
-void Set(const QString& dir) { Current() = QDir::cleanPath(QDir(dir).absolutePath()); }
+void Set(const QString& dir) {
+    Current() = QDir::cleanPath(QDir(dir).absolutePath());
+}
 
 QString Path() {
     if (Current().isEmpty()) Set(ExecutableDir(nullptr));
     return Current();
 }
 
-QString File(const QString& name) { return Path() + QLatin1Char('/') + name; }
+QString File(const QString& name) {
+    return Path() + QLatin1Char('/') + name;
+}
 
 }  // namespace ProgramDir

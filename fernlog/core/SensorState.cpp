@@ -53,9 +53,9 @@ bool ReadingText(float value, const QString& sensorType, QString& text) {
     return true;
 }
 
-bool ComposeCause(QString& cause, int minutes, const QString& deviceName,
-                  const QString& sensorName, const QString& sensorType, const QString& reading,
-                  const QString& units, const QString& notes) {
+bool ComposeCause(QString& cause, int minutes, const QString& deviceName, const QString& sensorName,
+                  const QString& sensorType, const QString& reading, const QString& units,
+                  const QString& notes) {
     const QString type = sensorType.toLower();
     const int m = minutes;
     if (type.contains(QLatin1String("water sensor input"))) {

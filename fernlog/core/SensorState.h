@@ -14,9 +14,9 @@ namespace SensorState {
 bool ReadingText(float value, const QString& sensorType, QString& text);
 
 // The cause sentence of an alarm (CR-separated); always true.
-bool ComposeCause(QString& cause, int minutes, const QString& deviceName,
-                  const QString& sensorName, const QString& sensorType, const QString& reading,
-                  const QString& units, const QString& notes);
+bool ComposeCause(QString& cause, int minutes, const QString& deviceName, const QString& sensorName,
+                  const QString& sensorType, const QString& reading, const QString& units,
+                  const QString& notes);
 
 struct RowStatus {
     QString word;  // "Normal", "NO DATA" or "ALARM"

@@ -69,8 +69,8 @@ bool ProcessServerData(qint64 deviceId, const QString& model) {
         r.status = status;
 
         if (SensorState::ReadingText(value, r.sensorType, row.reading)) {
-            DataLogs::SaveReading(ProgramDir::Path(), r.sensorId, r.sensorName, deviceName,
-                                  r.units, value);
+            DataLogs::SaveReading(ProgramDir::Path(), r.sensorId, r.sensorName, deviceName, r.units,
+                                  value);
             if (!logDir.isEmpty()) {
                 const bool written = DataLogs::SaveReading(logDir, r.sensorId, r.sensorName,
                                                            deviceName, r.units, value);

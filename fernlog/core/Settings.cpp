@@ -106,9 +106,13 @@ void KeepBadCopy(const QString& path, const QByteArray& content) {
 }
 }  // namespace
 
-QString FileName() { return QStringLiteral("FernlogConfig.dat"); }
+QString FileName() {
+    return QStringLiteral("FernlogConfig.dat");
+}
 
-QString FilePath() { return ProgramDir::File(FileName()); }
+QString FilePath() {
+    return ProgramDir::File(FileName());
+}
 
 QByteArray Serialize(const ConfigRecord& record) {
     QByteArray out;
@@ -125,7 +129,9 @@ std::optional<ConfigRecord> Deserialize(const QByteArray& bytes) {
     return record;
 }
 
-void InitCrypt() { Crypt::InitCrypt(); }
+void InitCrypt() {
+    Crypt::InitCrypt();
+}
 
 bool ReadConfigFile() {
     const QString path = FilePath();

@@ -28,9 +28,13 @@ const QString kNoDatabase = QStringLiteral("Zolo.mdb is not present in the appli
 const QString kLogDirKey = QStringLiteral("Backup copy of log files stored to: ");
 }  // namespace
 
-QString ProgramTitle() { return QStringLiteral("Fernlog"); }
+QString ProgramTitle() {
+    return QStringLiteral("Fernlog");
+}
 
-QString VersionText() { return QStringLiteral("1.0.0"); }
+QString VersionText() {
+    return QStringLiteral("1.0.0");
+}
 
 void LoadProgram() {
     DeviceLink::InitCommands();
@@ -53,10 +57,12 @@ void RunActivationBlock(ActivationView* view) {
     StatusList::Clear();
 
     Settings::InitCrypt();
-    StatusList::ShowStatus(QStringLiteral("Configuration file not found.  Please run configuration"),
-                           Settings::ReadConfigFile() ? kDelete : QString());
     StatusList::ShowStatus(
-        QStringLiteral("Please click on Setup and then Configure Fernlog and verify all parameters."),
+        QStringLiteral("Configuration file not found.  Please run configuration"),
+        Settings::ReadConfigFile() ? kDelete : QString());
+    StatusList::ShowStatus(
+        QStringLiteral(
+            "Please click on Setup and then Configure Fernlog and verify all parameters."),
         Settings::ValidateConfig() ? kDelete : QString());
 
     // A log directory cleared in the settings stops the copies too.
@@ -102,9 +108,9 @@ void RunActivationBlock(ActivationView* view) {
         Polling::StopPollTimer();
         Polling::TicksPerUpdate = Polling::TicksFor(ConfigParameters.UpdateRate);
         Polling::StartPollTimer();
-        StatusList::ShowStatus(QStringLiteral("Update Rate "),
-                               QString::number(ConfigParameters.UpdateRate) +
-                                   QStringLiteral(" seconds"));
+        StatusList::ShowStatus(
+            QStringLiteral("Update Rate "),
+            QString::number(ConfigParameters.UpdateRate) + QStringLiteral(" seconds"));
     }
     TrendReset = true;
     DeviceLink::ProgramRunning = true;

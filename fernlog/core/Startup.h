@@ -17,7 +17,7 @@ QString ProgramTitle();  // "Fernlog"
 QString VersionText();   // "major.minor.revision"
 
 class ActivationView {
-public:
+  public:
     virtual ~ActivationView() = default;
     virtual void SelectFirstTab() {}
     virtual void ResetChartTrackers() {}

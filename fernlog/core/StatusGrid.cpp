@@ -40,18 +40,25 @@ QVariant StatusGridModel::data(const QModelIndex& index, int role) const {
     }
     if (role != Qt::DisplayRole) return {};
     switch (index.column()) {
-        case Device: return row.device;
-        case Sensor: return row.sensor;
-        case Reading: return row.reading;
-        case Units: return row.units;
-        case Status: return row.status;
-        case SensorId: return row.sensorId ? QVariant(row.sensorId) : QVariant();
+        case Device:
+            return row.device;
+        case Sensor:
+            return row.sensor;
+        case Reading:
+            return row.reading;
+        case Units:
+            return row.units;
+        case Status:
+            return row.status;
+        case SensorId:
+            return row.sensorId ? QVariant(row.sensorId) : QVariant();
     }
     return {};
 }
 
 QVariant StatusGridModel::headerData(int section, Qt::Orientation orientation, int role) const {
-    if (orientation != Qt::Horizontal) return QAbstractTableModel::headerData(section, orientation, role);
+    if (orientation != Qt::Horizontal)
+        return QAbstractTableModel::headerData(section, orientation, role);
     // Widths in pixels at the usual 15 twips per pixel.
     static const int widths[] = {2500, 2500, 1300, 500, 1500, 1000};
     static const char* titles[] = {"Device", "Sensor", "Reading", "Units", "Status", "Sensor ID"};

@@ -21,7 +21,7 @@ struct GridRow {
 
 class StatusGridModel : public QAbstractTableModel {
     Q_OBJECT
-public:
+  public:
     enum Column { Device, Sensor, Reading, Units, Status, SensorId, ColumnCount };
 
     // Clears the grid and makes one row per named sensor.
@@ -41,7 +41,7 @@ public:
     QVariant data(const QModelIndex& index, int role) const override;
     QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
 
-private:
+  private:
     std::vector<GridRow> rows_;
     int current_ = 0;
 };

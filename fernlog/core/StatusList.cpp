@@ -42,12 +42,20 @@ void ShowStatus(const QString& key, const QString& text) {
     if (TheListener()) TheListener()(line);
 }
 
-void Clear() { TheModel().setStringList({}); }
+void Clear() {
+    TheModel().setStringList({});
+}
 
-QStringList Lines() { return TheModel().stringList(); }
+QStringList Lines() {
+    return TheModel().stringList();
+}
 
-QStringListModel* Model() { return &TheModel(); }
+QStringListModel* Model() {
+    return &TheModel();
+}
 
-void SetListener(Listener listener) { TheListener() = std::move(listener); }
+void SetListener(Listener listener) {
+    TheListener() = std::move(listener);
+}
 
 }  // namespace StatusList

@@ -1,9 +1,10 @@
 #include "StopSignals.h"
 
-#include <QSocketNotifier>
-#include <csignal>
 #include <sys/socket.h>
 #include <unistd.h>
+
+#include <QSocketNotifier>
+#include <csignal>
 
 namespace StopSignals {
 namespace {

@@ -21,9 +21,13 @@ bool Bind(QSqlQuery& query, const QString& sql, const QVariantList& values) {
 }
 }  // namespace
 
-QString FileName() { return QStringLiteral("zolo.mdb"); }
+QString FileName() {
+    return QStringLiteral("zolo.mdb");
+}
 
-QString Path() { return ProgramDir::File(FileName()); }
+QString Path() {
+    return ProgramDir::File(FileName());
+}
 
 Connection::Connection() : name_(NewConnectionName()) {}
 
@@ -60,7 +64,9 @@ bool Connection::Open() {
     return true;
 }
 
-QSqlDatabase Connection::Db() const { return QSqlDatabase::database(name_, false); }
+QSqlDatabase Connection::Db() const {
+    return QSqlDatabase::database(name_, false);
+}
 
 bool Connection::Exec(const QString& sql, const QVariantList& values) {
     if (!open_) {
@@ -156,7 +162,8 @@ bool OpenRecordset(const QString& table, const QString& sql, const QVariantList&
 }
 
 QString KeyColumn(const QString& table) {
-    return table == QLatin1String("tblErrors") ? QStringLiteral("ErrorID") : QStringLiteral("IDNum");
+    return table == QLatin1String("tblErrors") ? QStringLiteral("ErrorID")
+                                               : QStringLiteral("IDNum");
 }
 
 bool IsPlainName(const QString& name) {

@@ -19,7 +19,7 @@ QString Path();      // in the program directory
 // One open connection. Opening fails (it never creates a file) when the
 // database is missing or is not a database.
 class Connection {
-public:
+  public:
     Connection();
     ~Connection();
     Connection(const Connection&) = delete;
@@ -32,7 +32,7 @@ public:
     // Runs one action statement with bound values.
     bool Exec(const QString& sql, const QVariantList& values = {});
 
-private:
+  private:
     QString name_;
     QString error_;
     bool open_ = false;
@@ -42,7 +42,7 @@ private:
 // holder releases it. The current row can be edited and written back by the
 // table's key column.
 class Recordset {
-public:
+  public:
     Recordset() = default;
     Recordset(Recordset&&) noexcept = default;
     Recordset& operator=(Recordset&&) noexcept = default;
@@ -68,7 +68,7 @@ public:
 
     void Release();
 
-private:
+  private:
     friend bool OpenRecordset(const QString&, const QString&, const QVariantList&, Recordset&,
                               QString*);
     std::unique_ptr<Connection> connection_;

@@ -246,8 +246,9 @@ bool GetFieldByID(qint64 id, const QString& table, const QString& column, QVaria
     if (!Database::IsPlainName(table)) return false;
     Recordset rows;
     QString error;
-    if (!OpenRecordset(table, QStringLiteral("SELECT * FROM ") + table + QStringLiteral(" WHERE IDNum = ?"),
-                       {id}, rows, &error) ||
+    if (!OpenRecordset(
+            table, QStringLiteral("SELECT * FROM ") + table + QStringLiteral(" WHERE IDNum = ?"),
+            {id}, rows, &error) ||
         rows.RecordCount() == 0) {
         return false;
     }
@@ -258,11 +259,11 @@ bool GetFieldByID(qint64 id, const QString& table, const QString& column, QVaria
 bool AddAlarmRecord(qint64 sensorId, const QDateTime& start, const QString& serverName,
                     const QString& sensorName, const QString& currentData, qint64 tol, int active) {
     QString error;
-    if (!ExecOnce(QStringLiteral("INSERT INTO tblAlarms (SensorIDNum, AlarmStart, AlarmActive,"
-                                 " Server, Sensor, CurrentData, TOL) VALUES (?, ?, ?, ?, ?, ?, ?)"),
-                  {sensorId, Clock::DbStamp(start), active, serverName, sensorName, currentData,
-                   tol},
-                  error)) {
+    if (!ExecOnce(
+            QStringLiteral("INSERT INTO tblAlarms (SensorIDNum, AlarmStart, AlarmActive,"
+                           " Server, Sensor, CurrentData, TOL) VALUES (?, ?, ?, ?, ?, ?, ?)"),
+            {sensorId, Clock::DbStamp(start), active, serverName, sensorName, currentData, tol},
+            error)) {
         ErrorLog::RecordError(QStringLiteral("Error adding alarm record to tblAlarms"), error);
         return false;
     }
@@ -273,9 +274,10 @@ bool RecordActiveAlarms(qint64 sensorId, int& count) {
     Recordset rows;
     QString error;
     // Any non-zero value counts as True.
-    if (!OpenAtLast(QStringLiteral("tblAlarms"),
-                    QStringLiteral("SELECT * FROM tblAlarms WHERE SensorIDNum = ? AND AlarmActive <> 0"),
-                    {sensorId}, rows, count, error)) {
+    if (!OpenAtLast(
+            QStringLiteral("tblAlarms"),
+            QStringLiteral("SELECT * FROM tblAlarms WHERE SensorIDNum = ? AND AlarmActive <> 0"),
+            {sensorId}, rows, count, error)) {
         ErrorLog::RecordError(QStringLiteral("RecordActiveAlarms"), error);
         return false;
     }
@@ -347,10 +349,10 @@ bool ServerFailureRows(qint64 serverId, FailureRows which, Recordset& rows, int&
             break;
     }
     QString error;
-    if (!OpenAtLast(QStringLiteral("tblServerFailures"),
-                    QStringLiteral("SELECT * FROM tblServerFailures WHERE ServerIDNum = ?") +
-                        condition,
-                    {serverId}, rows, count, error)) {
+    if (!OpenAtLast(
+            QStringLiteral("tblServerFailures"),
+            QStringLiteral("SELECT * FROM tblServerFailures WHERE ServerIDNum = ?") + condition,
+            {serverId}, rows, count, error)) {
         ErrorLog::RecordError(QStringLiteral("RecordServerFailure"), error);
         return false;
     }
@@ -394,8 +396,10 @@ bool RecordOpenBackupFileErrors(Recordset& open, int& count) {
 
 QString ListingSql(Listing which) {
     switch (which) {
-        case Listing::Alarms: return QStringLiteral("SELECT * FROM tblAlarms ORDER BY AlarmStart DESC, IDNum DESC");
-        case Listing::Errors: return QStringLiteral("SELECT * FROM tblErrors ORDER BY myTime DESC, ErrorID DESC");
+        case Listing::Alarms:
+            return QStringLiteral("SELECT * FROM tblAlarms ORDER BY AlarmStart DESC, IDNum DESC");
+        case Listing::Errors:
+            return QStringLiteral("SELECT * FROM tblErrors ORDER BY myTime DESC, ErrorID DESC");
         case Listing::FailuresById:
             return QStringLiteral("SELECT * FROM tblServerFailures ORDER BY IDNum DESC");
         case Listing::FailuresByOffLine:

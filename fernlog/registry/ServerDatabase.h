@@ -20,7 +20,7 @@ bool GetSensorNotes(qint64 serverId, int port, QString& notes);
 bool AddSensor(qint64 serverId, const QString& name, int port, const QString& notes,
                const QString& type);
 bool SensorExists(qint64 serverId, int port);
-bool CountNamedSensors(int& count);  // false also when none is named
+bool CountNamedSensors(int& count);                                 // false also when none is named
 bool LoadSensors(qint64 serverId, Recordset& sensors, int& count);  // false also when none
 
 // Servers.

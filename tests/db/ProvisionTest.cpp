@@ -26,8 +26,8 @@ TEST_F(ProvisionTest, CommandLineToolListsTablesAndColumns) {
     ProvisionDatabase();
     const QString db = FilePath(QStringLiteral("zolo.mdb"));
     const QStringList tables =
-        Sqlite3(db, QStringLiteral(".tables")).split(QRegularExpression(QStringLiteral("\\s+")),
-                                                    Qt::SkipEmptyParts);
+        Sqlite3(db, QStringLiteral(".tables"))
+            .split(QRegularExpression(QStringLiteral("\\s+")), Qt::SkipEmptyParts);
     for (const char* table : {"tblServers", "tblSensors", "tblAlarms", "tblErrors",
                               "tblServerFailures", "tblLogFileBackup"}) {
         EXPECT_TRUE(tables.contains(QLatin1String(table))) << table;
@@ -37,7 +37,8 @@ TEST_F(ProvisionTest, CommandLineToolListsTablesAndColumns) {
         {"tblServers",
          {"IDNum", "ServerName", "ServerModel", "ServerIPAddress", "ServerNotes", "Enabled",
           "UserPassword", "EmailAddress", "Comm"}},
-        {"tblSensors", {"IDNum", "ServerIDNum", "SensorName", "PortNum", "SensorNotes", "SensorType"}},
+        {"tblSensors",
+         {"IDNum", "ServerIDNum", "SensorName", "PortNum", "SensorNotes", "SensorType"}},
         {"tblAlarms",
          {"IDNum", "SensorIDNum", "AlarmStart", "AlarmEnd", "AlarmActive", "EmailSent",
           "CauseOfAlarm", "Server", "Sensor", "CurrentData", "TOL", "Resolution"}},
@@ -51,7 +52,8 @@ TEST_F(ProvisionTest, CommandLineToolListsTablesAndColumns) {
             Sqlite3(db, QStringLiteral("SELECT name FROM pragma_table_info('%1');").arg(table));
         const QStringList names = info.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
         for (const QString& column : expected) {
-            EXPECT_TRUE(names.contains(column)) << table.toStdString() << "." << column.toStdString();
+            EXPECT_TRUE(names.contains(column))
+                << table.toStdString() << "." << column.toStdString();
         }
     }
 }

@@ -68,7 +68,9 @@ DialogScript::DialogScript() {
     });
 }
 
-DialogScript::~DialogScript() { Dialogs::SetHandler({}); }
+DialogScript::~DialogScript() {
+    Dialogs::SetHandler({});
+}
 
 void DialogScript::Answer(Dialogs::Answer answer, const QString& text) {
     replies_.push_back({answer, text});

@@ -12,13 +12,15 @@
 #include "Dialogs.h"
 
 // Readable failure messages for text comparisons.
-inline void PrintTo(const QString& text, std::ostream* os) { *os << '"' << text.toStdString() << '"'; }
+inline void PrintTo(const QString& text, std::ostream* os) {
+    *os << '"' << text.toStdString() << '"';
+}
 
 // A fresh program directory for one test: settings, database and files of
 // the code under test land here and vanish afterwards. The clock is real
 // unless the test sets it; the status list starts empty.
 class ProgramDirTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override;
     void TearDown() override;
 
@@ -31,21 +33,21 @@ protected:
     // joined by '|' (NULL shows as "<null>").
     QStringList Rows(const QString& sql) const;
 
-private:
+  private:
     std::unique_ptr<QTemporaryDir> dir_;
 };
 
 // Answers every dialog from a queue (Ok/Yes when empty) and records what
 // was shown.
 class DialogScript {
-public:
+  public:
     DialogScript();
     ~DialogScript();
     void Answer(Dialogs::Answer answer, const QString& text = QString());
     const std::vector<Dialogs::Request>& Shown() const { return shown_; }
     QStringList Texts() const;
 
-private:
+  private:
     std::deque<Dialogs::Reply> replies_;
     std::vector<Dialogs::Request> shown_;
 };

@@ -29,7 +29,7 @@ QByteArray Padded(const QByteArray& text, int length) {
 }  // namespace
 
 class DataLogsTest : public ProgramDirTest {
-protected:
+  protected:
     void SetUp() override {
         ProgramDirTest::SetUp();
         ProvisionDatabase();
@@ -37,18 +37,24 @@ protected:
     void At(int y, int mo, int d, int h, int mi) {
         Clock::SetForTest(QDateTime(QDate(y, mo, d), QTime(h, mi, 0)));
     }
-    void Read(qint64 id, float value, const QString& units = "\xB0" "F") {
+    void Read(qint64 id, float value,
+              const QString& units =
+                  "\xB0"
+                  "F") {
         SaveReading(Dir(), id, "Freezer", "Lab", units, value);
     }
 };
 
 TEST_F(DataLogsTest, FirstReadingCreatesAllThreeFilesWithExactBytes) {
     At(2026, 3, 7, 16, 5);
-    SaveReading(Dir(), 12, "Walk-in Freezer Number Two", "Kitchen", QString(QChar(0xB0)) + "F", 72.5f);
+    SaveReading(Dir(), 12, "Walk-in Freezer Number Two", "Kitchen", QString(QChar(0xB0)) + "F",
+                72.5f);
 
     const QByteArray desc = ReadAll(FilePath("Sensor-12.dat"));
     ASSERT_EQ(desc.size(), 42);
-    EXPECT_EQ(desc, Padded("Kitchen", 20) + "Walk-in Freezer Numb" + "\xB0" "F");
+    EXPECT_EQ(desc, Padded("Kitchen", 20) + "Walk-in Freezer Numb" +
+                        "\xB0"
+                        "F");
 
     const QByteArray avg = ReadAll(FilePath("Sensor-12 Average.dat"));
     ASSERT_EQ(avg.size(), 41);

@@ -24,7 +24,8 @@ QByteArray ReadingsAnswer(int flag, char unit) {
     return a;
 }
 
-void SetPort(QByteArray& a, int port, int hi, int lo, int minHi = 0, int minLo = 0, int status = 0) {
+void SetPort(QByteArray& a, int port, int hi, int lo, int minHi = 0, int minLo = 0,
+             int status = 0) {
     const int s = 5 + 5 * port - 1;  // 0-based
     a[s] = char(hi), a[s + 1] = char(lo), a[s + 2] = char(minHi), a[s + 3] = char(minLo);
     a[s + 4] = char(status);
@@ -32,7 +33,7 @@ void SetPort(QByteArray& a, int port, int hi, int lo, int minHi = 0, int minLo =
 }  // namespace
 
 class DecodingTest : public ProgramDirTest {
-protected:
+  protected:
     void SetUp() override {
         ProgramDirTest::SetUp();
         ProvisionDatabase();

@@ -29,7 +29,7 @@ struct RecordingView : LinkView {
 }  // namespace
 
 class DeviceLinkTest : public ProgramDirTest {
-protected:
+  protected:
     void SetUp() override {
         ProgramDirTest::SetUp();
         ProvisionDatabase();

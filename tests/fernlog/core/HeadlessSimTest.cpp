@@ -63,7 +63,9 @@ TEST_F(HeadlessTest, PollsLogsAlarmsMailsAndStopsOnSigterm) {
     ASSERT_TRUE(fernlog.waitForStarted(10000));
     // The device-failure e-mail goes out in the second failed cycle.
     const bool twoCycles = QTest::qWaitFor(
-        [&] { return Rows("SELECT EmailSent <> 'False' FROM tblServerFailures") == QStringList{"1"}; },
+        [&] {
+            return Rows("SELECT EmailSent <> 'False' FROM tblServerFailures") == QStringList{"1"};
+        },
         45000);
     ::kill(static_cast<pid_t>(fernlog.processId()), SIGTERM);
     ASSERT_TRUE(QTest::qWaitFor([&] { return fernlog.state() == QProcess::NotRunning; }, 20000));
@@ -71,7 +73,8 @@ TEST_F(HeadlessTest, PollsLogsAlarmsMailsAndStopsOnSigterm) {
     ASSERT_TRUE(twoCycles) << output.toStdString();
     EXPECT_EQ(fernlog.exitCode(), 0);
     EXPECT_TRUE(output.contains("Communication with server Kitchen at IP address 127.0.0.2: OK"));
-    EXPECT_TRUE(output.contains("Communication with server Cellar at IP address 127.0.0.3: FAILED"));
+    EXPECT_TRUE(
+        output.contains("Communication with server Cellar at IP address 127.0.0.3: FAILED"));
 
     EXPECT_EQ(Rows("SELECT Sensor, CurrentData, TOL, AlarmEnd IS NULL FROM tblAlarms"),
               QStringList{"Freezer|80|4|1"});

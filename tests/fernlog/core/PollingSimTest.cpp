@@ -12,15 +12,15 @@
 #include "ServerDatabase.h"
 #include "Settings.h"
 #include "SmtpServer.h"
+#include "Startup.h"
 #include "StatusGrid.h"
 #include "StatusList.h"
-#include "Startup.h"
 
 namespace {
 const QString kModel = QStringLiteral("Model QX700-5: Refrigerator/Freezer Keeper");
 
 class PollingTest : public ProgramDirTest {
-protected:
+  protected:
     void SetUp() override {
         ProgramDirTest::SetUp();
         Mail::GlobalInit();
@@ -128,8 +128,10 @@ TEST_F(PollingTest, EnabledDevicesAreReadDisabledNeverContactedBusyNotFailed) {
     EXPECT_EQ(rows[0].reading, "38.5");
     EXPECT_EQ(rows[1].reading, "Closed");
     EXPECT_EQ(rows[1].status, "Normal");
-    EXPECT_TRUE(StatusList::Lines().join('\n').contains(QRegularExpression("Communication Time: \\d+ seconds")));
-    EXPECT_TRUE(StatusList::Lines().join('\n').contains("Last download data at: 3/7/2026 10:00:00 PM"));
+    EXPECT_TRUE(StatusList::Lines().join('\n').contains(
+        QRegularExpression("Communication Time: \\d+ seconds")));
+    EXPECT_TRUE(
+        StatusList::Lines().join('\n').contains("Last download data at: 3/7/2026 10:00:00 PM"));
 }
 
 // A failed device shows no data and is booked once per outage; its e-mail
@@ -144,7 +146,8 @@ TEST_F(PollingTest, FailedDeviceIsRecordedOnceAndBackOnline) {
     }
     EXPECT_EQ(Line("Kitchen", "127.0.0.2"), ": FAILED");
     EXPECT_EQ(StatusGrid::Model().Rows()[0].status, "NO DATA");
-    EXPECT_EQ(Rows("SELECT count(*), min(BackOnLine) FROM tblServerFailures"), QStringList{"1|False"});
+    EXPECT_EQ(Rows("SELECT count(*), min(BackOnLine) FROM tblServerFailures"),
+              QStringList{"1|False"});
     EXPECT_EQ(smtp->Messages().size(), 1u);
 
     dev.clearFault();
@@ -211,10 +214,11 @@ TEST_F(StartupTest, FirstStartWithoutSettingsOrSensorsAppliesDefaultsAndPollsNot
     ConfigParameters = ConfigRecord{};
     Startup::LoadProgram();
     Startup::RunActivationBlock(nullptr);
-    EXPECT_EQ(StatusList::Lines(),
-              (QStringList{"Configuration file not found.  Please run configuration",
-                           "Please click on Setup and then Configure Fernlog and verify all parameters.",
-                           "There are no sensors programmed yet"}));
+    EXPECT_EQ(
+        StatusList::Lines(),
+        (QStringList{"Configuration file not found.  Please run configuration",
+                     "Please click on Setup and then Configure Fernlog and verify all parameters.",
+                     "There are no sensors programmed yet"}));
     EXPECT_FALSE(Polling::PollTimer().isActive());
     EXPECT_EQ(QFileInfo(FilePath("FernlogConfig.dat")).size(), 1499);
     EXPECT_EQ(ConfigParameters.UpdateRate, 60);

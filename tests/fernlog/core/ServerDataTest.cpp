@@ -18,7 +18,7 @@ namespace {
 const QString kModel = QStringLiteral("Model QX700-5: Refrigerator/Freezer Keeper");
 
 class ServerDataTest : public ProgramDirTest {
-protected:
+  protected:
     void SetUp() override {
         ProgramDirTest::SetUp();
         Mail::GlobalInit();
@@ -61,10 +61,13 @@ protected:
         ASSERT_TRUE(ServerData::ProcessServerData(device, kModel));
         Clock::AdvanceForTest(60);
     }
-    const GridRow& Row(int i) const { return StatusGrid::Model().Rows().at(static_cast<size_t>(i)); }
+    const GridRow& Row(int i) const {
+        return StatusGrid::Model().Rows().at(static_cast<size_t>(i));
+    }
     QStringList Alarms() {
-        return Rows("SELECT SensorIDNum, AlarmEnd IS NULL, AlarmActive, Server, Sensor, "
-                    "CurrentData, TOL FROM tblAlarms ORDER BY IDNum");
+        return Rows(
+            "SELECT SensorIDNum, AlarmEnd IS NULL, AlarmActive, Server, Sensor, "
+            "CurrentData, TOL FROM tblAlarms ORDER BY IDNum");
     }
 
     std::unique_ptr<SmtpServer> server;
@@ -78,7 +81,8 @@ TEST_F(ServerDataTest, AlarmLifecycleOneRecordOneMailClosedByNormalReading) {
     Cycle();
     SetPort(0, 81, 60, 1);  // still in alarm, an hour later
     Cycle();
-    EXPECT_EQ(Alarms(), QStringList{QString("%1|1|-1|Kitchen, \"North\"|Freezer|80|3").arg(freezer)});
+    EXPECT_EQ(Alarms(),
+              QStringList{QString("%1|1|-1|Kitchen, \"North\"|Freezer|80|3").arg(freezer)});
     EXPECT_EQ(Row(0).status, "ALARM");
     EXPECT_EQ(Row(0).colour, qRgb(255, 0, 0));
     EXPECT_EQ(Row(0).reading, "81");
@@ -94,8 +98,9 @@ TEST_F(ServerDataTest, AlarmLifecycleOneRecordOneMailClosedByNormalReading) {
         QString("Freezer is out of limits and is currently reading: 80 \u00B0F and has been out of "
                 "limits for: 3 minutes.")));
     EXPECT_TRUE(messages[0].body.contains("Notes for Freezer:\nCheck the seal"));
-    EXPECT_EQ(Rows("SELECT EmailSent, CauseOfAlarm LIKE 'Freezer is out of limits%' FROM tblAlarms"),
-              QStringList{"2026-03-07 16:05:00|1"});
+    EXPECT_EQ(
+        Rows("SELECT EmailSent, CauseOfAlarm LIKE 'Freezer is out of limits%' FROM tblAlarms"),
+        QStringList{"2026-03-07 16:05:00|1"});
 
     SetPort(0, 72, 0, 0);
     Cycle();
@@ -119,7 +124,8 @@ TEST_F(ServerDataTest, SpecialValuesAndNoData) {
     EXPECT_EQ(Rows("SELECT CurrentData FROM tblAlarms"), QStringList{"Sensor Open"});
 
     // No data leaves the open alarm open and is not logged.
-    const QString month = FilePath(QString("Sensor-%1 Instantaneous Data Created 3-2026.dat").arg(freezer));
+    const QString month =
+        FilePath(QString("Sensor-%1 Instantaneous Data Created 3-2026.dat").arg(freezer));
     const qint64 before = QFileInfo(month).size();
     Decoding::SetNoData();
     Cycle();
@@ -164,8 +170,9 @@ TEST_F(ServerDataTest, FailedAlarmMailIsExplainedAndPointsToTheAlarmTab) {
     SetPort(0, 80, 0, 1);
     Cycle();
     const QString sent = Rows("SELECT EmailSent FROM tblAlarms").value(0);
-    EXPECT_TRUE(sent.startsWith("There was an error sending an alarm email 3/7/2026 4:05:00 PM\r"
-                                "The email error is:\r"))
+    EXPECT_TRUE(
+        sent.startsWith("There was an error sending an alarm email 3/7/2026 4:05:00 PM\r"
+                        "The email error is:\r"))
         << sent.toStdString();
     EXPECT_TRUE(StatusList::Lines().contains("Error sending Alarm EmailSee Alarm Tab for details"));
 }
@@ -178,13 +185,18 @@ TEST_F(ServerDataTest, FilesGoToProgramDirAndLogDirWithOneOutageMailPerOutage) {
     EXPECT_TRUE(QFile::exists(FilePath(QString("Sensor-%1.dat").arg(freezer))));
     EXPECT_EQ(Rows("SELECT FirstError, BackOnLine, EmailSent, Error FROM tblLogFileBackup"),
               QStringList{"2026-03-07 16:05:00|False|2026-03-07 16:05:00|Failed to write log files "
-                          "to backup directory " + logDir});
+                          "to backup directory " +
+                          logDir});
     const auto messages = server->Messages();
     ASSERT_EQ(messages.size(), 1u);
     EXPECT_EQ(messages[0].rcptTos, QStringList{"admin@corvane.test"});
-    EXPECT_TRUE(messages[0].body.contains("There was an error writing data log files to the "
-                                          "programmed directory " + logDir + ".  A backup copy is "
-                                          "being kept in " + Dir() + "."));
+    EXPECT_TRUE(
+        messages[0].body.contains("There was an error writing data log files to the "
+                                  "programmed directory " +
+                                  logDir +
+                                  ".  A backup copy is "
+                                  "being kept in " +
+                                  Dir() + "."));
 
     ASSERT_TRUE(QDir().mkpath(logDir));
     Cycle();

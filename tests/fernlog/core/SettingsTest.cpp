@@ -19,14 +19,16 @@ void WriteAll(const QString& path, const QByteArray& bytes) {
 qint16 I16At(const QByteArray& b, int offset) {
     return qFromLittleEndian<qint16>(b.constData() + offset);
 }
-QByteArray TextAt(const QByteArray& b, int offset, int length) { return b.mid(offset, length); }
+QByteArray TextAt(const QByteArray& b, int offset, int length) {
+    return b.mid(offset, length);
+}
 QByteArray Padded(const QByteArray& text, int length) {
     return text + QByteArray(length - text.size(), ' ');
 }
 }  // namespace
 
 class SettingsTest : public ProgramDirTest {
-protected:
+  protected:
     void SetUp() override {
         ProgramDirTest::SetUp();
         ProvisionDatabase();
@@ -176,8 +178,8 @@ TEST_F(SettingsTest, SmtpPortAboveSignedRangeIsKept) {
 }
 
 TEST_F(SettingsTest, TimeOutBoundsAreOneToNine) {
-    for (const auto& [given, expected] : {std::pair{0, 2}, std::pair{10, 2}, std::pair{1, 1},
-                                          std::pair{9, 9}}) {
+    for (const auto& [given, expected] :
+         {std::pair{0, 2}, std::pair{10, 2}, std::pair{1, 1}, std::pair{9, 9}}) {
         ConfigParameters.TCPTimeOut = static_cast<qint16>(given);
         Settings::ValidateConfig();
         EXPECT_EQ(ConfigParameters.TCPTimeOut, expected) << given;

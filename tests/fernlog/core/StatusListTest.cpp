@@ -56,8 +56,9 @@ TEST_F(ErrorLogTest, RecordsEntryExactlyWithCurrentTime) {
     ProvisionDatabase();
     Clock::SetForTest(QDateTime(QDate(2026, 3, 7), QTime(16, 5, 0)));
     EXPECT_TRUE(ErrorLog::RecordError("Error in ReadFromCV is ", "it's 'quoted'; DROP TABLE x"));
-    EXPECT_EQ(Rows("SELECT myTime, myFunction, Cause FROM tblErrors"),
-              QStringList{"2026-03-07 16:05:00|Error in ReadFromCV is |it's 'quoted'; DROP TABLE x"});
+    EXPECT_EQ(
+        Rows("SELECT myTime, myFunction, Cause FROM tblErrors"),
+        QStringList{"2026-03-07 16:05:00|Error in ReadFromCV is |it's 'quoted'; DROP TABLE x"});
 }
 
 TEST_F(ErrorLogTest, MissingOrBrokenDatabaseReturnsFalseAndShowsNothing) {

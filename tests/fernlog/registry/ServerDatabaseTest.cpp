@@ -8,7 +8,7 @@
 namespace db = ServerDatabase;
 
 class ServerDatabaseTest : public ProgramDirTest {
-protected:
+  protected:
     void SetUp() override {
         ProgramDirTest::SetUp();
         ProvisionDatabase();
@@ -30,8 +30,9 @@ TEST_F(ServerDatabaseTest, EmptyServerTableThenInsertAndDuplicateAddressRefused)
     servers.Release();
 
     const qint64 id = AddTestServer("Freezer 'A'", "127.0.0.2");
-    EXPECT_EQ(Rows("SELECT ServerName, ServerIPAddress, Enabled, EmailAddress, Comm FROM tblServers"),
-              QStringList{"Freezer 'A'|127.0.0.2|1|a@example,b@example,|-1"});
+    EXPECT_EQ(
+        Rows("SELECT ServerName, ServerIPAddress, Enabled, EmailAddress, Comm FROM tblServers"),
+        QStringList{"Freezer 'A'|127.0.0.2|1|a@example,b@example,|-1"});
     EXPECT_TRUE(dialogs.Shown().empty());
 
     EXPECT_FALSE(db::AddServer("Other", "m", "127.0.0.2", "", 1, "", "", 0));
@@ -61,15 +62,17 @@ TEST_F(ServerDatabaseTest, UpdateServerAndEmailListStoreTextExactly) {
     EXPECT_TRUE(db::UpdateServer(id, "Lab'; DELETE FROM tblServers; --", "Model QX740", "127.0.0.9",
                                  "n", 0, "p", "x@example,", 0));
     EXPECT_TRUE(db::UpdateServerEmail(id, "y@example,\r\nz@example,"));
-    EXPECT_EQ(Rows("SELECT ServerName, ServerIPAddress, Enabled, Comm, EmailAddress FROM tblServers"),
-              QStringList{"Lab'; DELETE FROM tblServers; --|127.0.0.9|0|0|y@example,\r\nz@example,"});
+    EXPECT_EQ(
+        Rows("SELECT ServerName, ServerIPAddress, Enabled, Comm, EmailAddress FROM tblServers"),
+        QStringList{"Lab'; DELETE FROM tblServers; --|127.0.0.9|0|0|y@example,\r\nz@example,"});
 }
 
 TEST_F(ServerDatabaseTest, AddSensorTwiceKeepsOneRowWithFirstType) {
     EXPECT_TRUE(db::AddSensor(1, "Freezer", 3, "first notes", "Temperature"));
     EXPECT_TRUE(db::AddSensor(1, "Freezer 2", 3, "second notes", "Humidity"));
-    EXPECT_EQ(Rows("SELECT ServerIDNum, SensorName, PortNum, SensorNotes, SensorType FROM tblSensors"),
-              QStringList{"1|Freezer 2|3|second notes|Temperature"});
+    EXPECT_EQ(
+        Rows("SELECT ServerIDNum, SensorName, PortNum, SensorNotes, SensorType FROM tblSensors"),
+        QStringList{"1|Freezer 2|3|second notes|Temperature"});
     QString notes;
     EXPECT_TRUE(db::GetSensorNotes(1, 3, notes));
     EXPECT_EQ(notes, "second notes");
@@ -139,7 +142,8 @@ TEST_F(ServerDatabaseTest, AlarmRecordsOpenCountAndClose) {
     EXPECT_TRUE(db::RecordOpenAlarms("tblAlarms", "SensorIDNum", 11, "AlarmEnd", open, count));
     EXPECT_EQ(count, 0);
     EXPECT_EQ(Rows("SELECT EmailSent FROM tblAlarms"), QStringList{"It's sent"});
-    EXPECT_FALSE(db::RecordOpenAlarms("tblAlarms", "SensorIDNum = 1 OR 1", 11, "AlarmEnd", open, count));
+    EXPECT_FALSE(
+        db::RecordOpenAlarms("tblAlarms", "SensorIDNum = 1 OR 1", 11, "AlarmEnd", open, count));
 }
 
 TEST_F(ServerDatabaseTest, BackOnlineClosesOnlyTheFirstOpenFailure) {
@@ -149,9 +153,10 @@ TEST_F(ServerDatabaseTest, BackOnlineClosesOnlyTheFirstOpenFailure) {
     db::AddServerFailure(5, "Other");
     Clock::AdvanceForTest(60);
     EXPECT_TRUE(db::RecordServerBackOnline(4));
-    EXPECT_EQ(Rows("SELECT ServerIDNum, OffLine, BackOnLine, EmailSent FROM tblServerFailures"),
-              (QStringList{"4|2026-12-07 03:00:00|2026-12-07 03:02:00|False",
-                           "4|2026-12-07 03:01:00|False|False", "5|2026-12-07 03:01:00|False|False"}));
+    EXPECT_EQ(
+        Rows("SELECT ServerIDNum, OffLine, BackOnLine, EmailSent FROM tblServerFailures"),
+        (QStringList{"4|2026-12-07 03:00:00|2026-12-07 03:02:00|False",
+                     "4|2026-12-07 03:01:00|False|False", "5|2026-12-07 03:01:00|False|False"}));
     EXPECT_TRUE(db::RecordServerBackOnline(9));  // nothing open: nothing changes
 
     db::Recordset rows;
@@ -232,8 +237,9 @@ TEST_F(ServerDatabaseTest, MissingDatabaseTakesEachOperationsFailurePath) {
     EXPECT_TRUE(texts[2].startsWith("Error in UpdateServer is "));
     EXPECT_TRUE(texts[3].startsWith("Error updating email addresses.  The error is: "));
     EXPECT_TRUE(texts[4].startsWith("Error in DeleteServer is "));
-    EXPECT_TRUE(texts[5].startsWith("Error verifing that the IP address 127.0.0.2 is unique.  "
-                                    "The error is:  "));
+    EXPECT_TRUE(
+        texts[5].startsWith("Error verifing that the IP address 127.0.0.2 is unique.  "
+                            "The error is:  "));
 
     EXPECT_FALSE(db::CountNamedSensors(count));
     EXPECT_FALSE(db::LoadSensors(1, rows, count));
