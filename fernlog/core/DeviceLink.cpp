@@ -224,9 +224,13 @@ void StopWatchDog() {
 
 bool OpenWinSocket(const QString& ipAddress, quint16 port) {
     Link& link = TheLink();
-    if (Connected()) return true;
     // Only numeric addresses: a name would need a lookup that can hang.
     const QHostAddress address(ipAddress.trimmed());
+    // A connection left open by an abandoned transaction is reused only for
+    // the same device.
+    if (Connected() && link.socket.peerAddress() == address && link.socket.peerPort() == port) {
+        return true;
+    }
     if (address.isNull()) {
         ErrorLog::RecordError(QStringLiteral("OpenWinSocket()"),
                               QStringLiteral("Invalid IP address: ") + ipAddress);
