@@ -11,7 +11,8 @@
 
 TrendChart::TrendChart(QWidget* parent) : QChartView(new QChart, parent) {
     setRenderHint(QPainter::Antialiasing);
-    chart()->legend()->setAlignment(Qt::AlignBottom);
+    // Beside the plot, so that long device and sensor names stay readable.
+    chart()->legend()->setAlignment(Qt::AlignRight);
     Setup({});
 }
 
@@ -83,6 +84,14 @@ QLineSeries* TrendChart::NewSegment(Row& row) {
     series->attachAxis(timeAxis_);
     series->attachAxis(axes_[static_cast<size_t>(row.axis)].axis);
     if (row.segments.empty()) {
+        // The theme repeats its colours after five lines; rows need their own.
+        static const QRgb colours[] = {0x1f77b4, 0xd62728, 0x2ca02c, 0xff7f0e, 0x9467bd, 0x8c564b,
+                                       0xe377c2, 0x17becf, 0xbcbd22, 0x7f7f7f, 0x393b79, 0x637939};
+        const size_t index = static_cast<size_t>(&row - rows_.data());
+        const size_t count = sizeof colours / sizeof colours[0];
+        series->setColor(index < count
+                             ? QColor(colours[index])
+                             : QColor::fromHsv(static_cast<int>(index * 47 % 360), 200, 180));
         row.segments.push_back(series);
         return series;
     }
@@ -156,6 +165,7 @@ void TrendChart::UpdateRanges() {
         // A little room so that lines do not run along the frame.
         const double pad = axis.high > axis.low ? (axis.high - axis.low) * 0.05 : 1.0;
         axis.axis->setRange(axis.low - pad, axis.high + pad);
+        axis.axis->applyNiceNumbers();
     }
 }
 

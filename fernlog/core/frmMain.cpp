@@ -393,6 +393,14 @@ void frmMain::RefreshEventsDatabase(bool byOffLine) {
         FillGrid(errorsModel_, Listing::Errors, errorColumns) &&
         FillGrid(failuresModel_, byOffLine ? Listing::FailuresByOffLine : Listing::FailuresById,
                  failureColumns);
+    for (QTableView* grid : {dbgridAlarms, dbgridSystemErrors, dbgridDeviceAlarms}) {
+        grid->resizeColumnsToContents();
+        // Causes and resolutions run long: the grid shows their start, the
+        // alarm view above shows them whole.
+        for (int column = 0; column < grid->model()->columnCount(); ++column) {
+            grid->setColumnWidth(column, std::min(grid->columnWidth(column), 240));
+        }
+    }
     const QString& key = byOffLine ? kTabError : kRefreshError;
     StatusList::ShowStatus(key, ok ? QStringLiteral("delete") : QString());
 }
