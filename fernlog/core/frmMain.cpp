@@ -136,7 +136,7 @@ frmMain::frmMain(QWidget* parent) : QMainWindow(parent) {
 
     DeviceLink::SetView(QStringLiteral("frmMain"), this);
     Polling::SetHooks({[this](bool blocked) { gridBlocked_ = blocked; },
-                       [this](bool busy) { SetBusyCursor(busy); }, [this] { UpdateTrending(); }});
+                       [this](bool busy) { SetBusyCursor(busy); }, [this] { AfterCycle(); }});
 }
 
 frmMain::~frmMain() {
@@ -511,6 +511,15 @@ void frmMain::UpdateTrending() {
     std::vector<std::optional<double>> values;
     for (const GridRow& row : StatusGrid::Model().Rows()) values.push_back(TrendValue(row));
     XYChart4->AddPoint(Clock::Now(), values);
+}
+
+void frmMain::AfterCycle() {
+    UpdateTrending();
+    // New alarm and failure rows show at once on the events view.
+    if (tabMain->currentIndex() == 2) {
+        RefreshEventsDatabase();
+        DisplayAlarms();
+    }
 }
 
 void frmMain::RunPendingActivation() {

@@ -42,6 +42,8 @@ class frmMain : public QMainWindow, public Startup::ActivationView, public Devic
     void RefreshEventsDatabase(bool byOffLine = false);
     // The trending update after a polling cycle.
     void UpdateTrending();
+    // What the window does after each polling cycle.
+    void AfterCycle();
     // Runs the activation block when it is pending (not re-entered while it
     // shows a message box).
     void RunPendingActivation();
