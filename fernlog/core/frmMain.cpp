@@ -161,6 +161,12 @@ void frmMain::BuildStatusTab() {
             StatusGrid::Model().headerData(column, Qt::Horizontal, Qt::SizeHintRole).toSize();
         gridServerStatus->setColumnWidth(column, std::max(hint.width(), 48));
     }
+    // The longest reading text a sensor shows must fit.
+    gridServerStatus->setColumnWidth(
+        StatusGridModel::Reading, std::max(gridServerStatus->columnWidth(StatusGridModel::Reading),
+                                           gridServerStatus->fontMetrics().horizontalAdvance(
+                                               QStringLiteral("Water Not Detected")) +
+                                               12));
     // Clicks and keys wait while a cycle writes the rows.
     gridServerStatus->installEventFilter(this);
     gridServerStatus->viewport()->installEventFilter(this);
