@@ -415,7 +415,16 @@ void frmMain::DisplayAlarms() {
     ServerDatabase::EnsureResolutionColumn();
     ServerDatabase::Recordset rows;
     const bool ok = ServerDatabase::OpenListing(ServerDatabase::Listing::Alarms, rows);
-    const int count = ok ? rows.RecordCount() : 0;
+    if (!ok) {
+        // Unreadable is not the same as empty.
+        shownAlarmId_ = 0;
+        rtbAlarms->setPlainText(QStringLiteral("The alarm records could not be read."));
+        lblAlarmRecordNum->clear();
+        btnResolution->setEnabled(false);
+        StatusList::ShowStatus(kRefreshError, QString());
+        return;
+    }
+    const int count = rows.RecordCount();
     if (count == 0) {
         shownAlarmId_ = 0;
         rtbAlarms->setPlainText(QStringLiteral("There are no alarms"));

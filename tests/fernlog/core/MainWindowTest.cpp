@@ -146,6 +146,10 @@ TEST_F(MainWindowTest, MissingDatabaseIsToldOnceEvenWhenTheWindowIsActivatedMean
     EXPECT_TRUE(Lines().contains(
         "Zolo.mdb is not present in the application directory.  Fernlog requires this file."));
     EXPECT_FALSE(Polling::PollTimer().isActive());
+    // The event views say that they could not read, not that all is quiet.
+    EXPECT_TRUE(Lines().contains("RefreshEventsDatabase error reading from Alarm/Error data base"));
+    EXPECT_EQ(window->rtbAlarms->toPlainText(), "The alarm records could not be read.");
+    EXPECT_FALSE(window->btnResolution->isEnabled());
 }
 
 TEST_F(MainWindowTest, CloseQuestionNoKeepsPollingYesStopsIt) {
