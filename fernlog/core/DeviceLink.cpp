@@ -216,6 +216,9 @@ void StopWatchDog() {
     link.tenth.stop();
     TimedOut = false;
     WatchDogTicks = 0;
+    // The timers were what woke a wait; a wait still running (shutdown
+    // stops the watchdog mid-transaction) must look at its flags now.
+    link.Wake();
     if (LinkView* view = CurrentView()) {
         view->SetProgressValue(0);
         if (CurrentWindow == kTreeWindow) view->HideProgress();

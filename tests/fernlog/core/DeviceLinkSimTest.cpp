@@ -216,6 +216,15 @@ TEST_F(DeviceLinkTest, ShutdownEndsTheWaitAndRefusesNestedTransactions) {
     EXPECT_FALSE(Transact(CmdReadings(), answer));
     EXPECT_LT(Elapsed(), 1500);
     EXPECT_FALSE(nested);
+
+    // The stop also halts the timers that wake a wait; the wait still ends.
+    ProgramRunning = true;
+    QTimer::singleShot(300, [] {
+        ProgramRunning = false;
+        StopWatchDog();
+    });
+    EXPECT_FALSE(Transact(CmdReadings(), answer));
+    EXPECT_LT(Elapsed(), 1500);
     EXPECT_EQ(Rows("SELECT myFunction, Cause FROM tblErrors"),
               QStringList{"Error in ReadFromCV is |Another transaction is in progress."});
 }
