@@ -7,6 +7,7 @@
 #include "Clock.h"
 #include "ProgramDir.h"
 #include "Provision.h"
+#include "Settings.h"
 #include "StatusList.h"
 
 void ProgramDirTest::SetUp() {
@@ -25,6 +26,18 @@ void ProgramDirTest::TearDown() {
 void ProgramDirTest::ProvisionDatabase() {
     QString error;
     ASSERT_TRUE(Provision::CreateDatabase(dir_->path(), &error)) << error.toStdString();
+}
+
+void ProgramDirTest::WriteValidSettings(int updateRate) {
+    ConfigParameters = ConfigRecord();
+    ConfigParameters.TCPTimeOut = 2;
+    ConfigParameters.CommunicationRetry = 1;
+    ConfigParameters.UpdateRate = static_cast<qint16>(updateRate);
+    ConfigParameters.SMTPPort = 25;
+    ConfigParameters.ServerTimeOut = 30;
+    ConfigParameters.AuthenticationMethod = QStringLiteral("NONE");
+    ConfigParameters.EnableTrending = 1;
+    ASSERT_TRUE(Settings::SaveConfigFile());
 }
 
 QStringList ProgramDirTest::Rows(const QString& sql) const {

@@ -29,6 +29,10 @@ class ProgramDirTest : public ::testing::Test {
     QString Dir() const { return dir_->path(); }
     QString FilePath(const QString& name) const { return dir_->filePath(name); }
 
+    // Settings that validate as they are, stored in the directory, so that
+    // start-up shows only the lines a test is about.
+    void WriteValidSettings(int updateRate);
+
     // Rows of a plain query against the test's database, each row's columns
     // joined by '|' (NULL shows as "<null>").
     QStringList Rows(const QString& sql) const;

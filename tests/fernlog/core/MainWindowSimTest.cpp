@@ -54,15 +54,7 @@ class MainWindowSimTest : public ProgramDirTest {
         DeviceLink::ProgramRunning = true;
         Polling::CycleRunning = false;
         Polling::PollTicks = 0;
-        ConfigParameters = ConfigRecord();
-        ConfigParameters.TCPTimeOut = 2;
-        ConfigParameters.CommunicationRetry = 1;
-        ConfigParameters.UpdateRate = 5;
-        ConfigParameters.SMTPPort = 25;
-        ConfigParameters.ServerTimeOut = 30;
-        ConfigParameters.AuthenticationMethod = QStringLiteral("NONE");
-        ConfigParameters.EnableTrending = 1;
-        ASSERT_TRUE(Settings::SaveConfigFile());
+        WriteValidSettings(5);
     }
     void TearDown() override {
         window.reset();

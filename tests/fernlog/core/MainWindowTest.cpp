@@ -68,18 +68,6 @@ class MainWindowTest : public ProgramDirTest {
         ProgramDirTest::TearDown();
     }
 
-    // A settings file that validates, so that only the lines under test show.
-    void WriteSettings() {
-        ConfigParameters = ConfigRecord();
-        ConfigParameters.TCPTimeOut = 2;
-        ConfigParameters.CommunicationRetry = 1;
-        ConfigParameters.UpdateRate = 60;
-        ConfigParameters.SMTPPort = 25;
-        ConfigParameters.ServerTimeOut = 30;
-        ConfigParameters.AuthenticationMethod = QStringLiteral("NONE");
-        ConfigParameters.EnableTrending = 1;
-        ASSERT_TRUE(Settings::SaveConfigFile());
-    }
 
     // A device that is never contacted (not enabled) with one named sensor.
     qint64 AddIdleSensor() {
@@ -130,7 +118,7 @@ TEST_F(MainWindowTest, FirstStartWithoutSettingsOrSensorsPollsNothing) {
 }
 
 TEST_F(MainWindowTest, MissingDatabaseIsToldOnceEvenWhenTheWindowIsActivatedMeanwhile) {
-    WriteSettings();
+    WriteValidSettings(60);
     QStringList shown;
     // The message box takes the focus and gives it back before the block
     // has finished; the block must not start over.
@@ -154,7 +142,7 @@ TEST_F(MainWindowTest, MissingDatabaseIsToldOnceEvenWhenTheWindowIsActivatedMean
 
 TEST_F(MainWindowTest, CloseQuestionNoKeepsPollingYesStopsIt) {
     ProvisionDatabase();
-    WriteSettings();
+    WriteValidSettings(60);
     AddIdleSensor();
     Open();
     ASSERT_TRUE(Polling::PollTimer().isActive());
@@ -186,7 +174,7 @@ TEST_F(MainWindowTest, CloseQuestionNoKeepsPollingYesStopsIt) {
 
 TEST_F(MainWindowTest, SignalStopClosesWithoutAsking) {
     ProvisionDatabase();
-    WriteSettings();
+    WriteValidSettings(60);
     AddIdleSensor();
     Open();
     DialogScript dialogs;
@@ -204,7 +192,7 @@ class AlarmViewTest : public MainWindowTest {
     void SetUp() override {
         MainWindowTest::SetUp();
         ProvisionDatabase();
-        WriteSettings();
+        WriteValidSettings(60);
         sensor = AddIdleSensor();
         // Inserted out of time order: the newest is the second row.
         AddAlarm(kBase, "71");
@@ -307,7 +295,7 @@ TEST_F(AlarmViewTest, ResolutionGoesToTheAlarmItWasOpenedFor) {
 
 TEST_F(MainWindowTest, EventGridsKeepTheirOrders) {
     ProvisionDatabase();
-    WriteSettings();
+    WriteValidSettings(60);
     AddIdleSensor();
     // Failure rows whose keys run against their times.
     Clock::SetForTest(kBase.addSecs(600));
@@ -335,7 +323,7 @@ TEST_F(MainWindowTest, EventGridsKeepTheirOrders) {
 
 TEST_F(MainWindowTest, SecondaryWindowsWaitForTheCycleAndReactivateAfterwards) {
     ProvisionDatabase();
-    WriteSettings();
+    WriteValidSettings(60);
     AddIdleSensor();
     Open();
     ASSERT_TRUE(Polling::PollTimer().isActive());
@@ -375,7 +363,7 @@ TEST_F(MainWindowTest, SecondaryWindowsWaitForTheCycleAndReactivateAfterwards) {
 
 TEST_F(MainWindowTest, TrendingFollowsTheGridAndFreezesForExamination) {
     ProvisionDatabase();
-    WriteSettings();
+    WriteValidSettings(60);
     AddIdleSensor();
     Open();
     ASSERT_TRUE(Startup::TrendingOn);
