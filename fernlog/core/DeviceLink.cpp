@@ -144,8 +144,11 @@ void WaitUntil(Done done) {
     while (!done()) {
         QEventLoop loop;
         link.waiting = &loop;
-        loop.exec();
+        const int code = loop.exec();
         link.waiting = nullptr;
+        // -1: the application is quitting and no loop runs any more; waiting
+        // on would spin.
+        if (code == -1) return;
     }
 }
 
