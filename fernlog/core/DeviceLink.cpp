@@ -97,6 +97,8 @@ int WinsockErrorNumber(QAbstractSocket::SocketError error) {
 Link& TheLink() {
     static Link* link = [] {
         auto* l = new Link;  // lives for the whole run
+        // A coarse timer may fire up to 5% early; a time-out must not.
+        l->watchDog.setTimerType(Qt::PreciseTimer);
         QObject::connect(&l->socket, &QTcpSocket::readyRead, [l] {
             DataArrived = true;
             BytesArrived = static_cast<qint32>(l->socket.bytesAvailable());
