@@ -13,6 +13,7 @@
 #include <QJsonObject>
 #include <QTcpServer>
 
+#include "Mailer.h"
 #include "Settings.h"
 
 namespace {
@@ -186,7 +187,10 @@ quint16 SmtpServer::ClosedPort() {
     return port;
 }
 
-void UseTestOrganisation() {
+void MailingTest::SetUp() {
+    ProgramDirTest::SetUp();
+    Mail::GlobalInit();
+    ProvisionDatabase();
     ConfigParameters = ConfigRecord{};
     ConfigParameters.OrgName = QStringLiteral("Cold Chain Ltd");
     ConfigParameters.OrgAddress = QStringLiteral("1 Harbour Road");

@@ -9,6 +9,8 @@
 #include <memory>
 #include <vector>
 
+#include "Fixtures.h"
+
 // A real SMTP server for tests: Debian's aiosmtpd (tests/support/
 // smtp_server.py) on a free loopback port, run as a child process for the
 // fixture's lifetime. Tests read what it received: envelope, headers, body,
@@ -69,6 +71,10 @@ class SmtpServer {
     QString error_;
 };
 
-// Fresh settings with the tests' organisation, sender and administrator
-// address, for tests that send e-mail.
-void UseTestOrganisation();
+// For tests that send e-mail: a provisioned program directory, libcurl set
+// up, and fresh settings with the tests' organisation, sender and
+// administrator address.
+class MailingTest : public ProgramDirTest {
+  protected:
+    void SetUp() override;
+};

@@ -14,18 +14,15 @@ using namespace EmailNotification;
 
 namespace {
 
-class EmailTest : public ProgramDirTest {
+class EmailTest : public MailingTest {
   protected:
     void SetUp() override {
-        ProgramDirTest::SetUp();
-        Mail::GlobalInit();
-        ProvisionDatabase();
-        UseTestOrganisation();
+        MailingTest::SetUp();
         Clock::SetForTest(QDateTime(QDate(2026, 3, 7), QTime(16, 5, 0)));
     }
     void TearDown() override {
         ConfigParameters = ConfigRecord{};
-        ProgramDirTest::TearDown();
+        MailingTest::TearDown();
     }
 
     // Starts the server, points the settings at it and sets the mailer up.

@@ -16,7 +16,6 @@
 #include <QTextEdit>
 #include <QTimer>
 #include <cmath>
-#include <functional>
 
 #include "Clock.h"
 #include "Device.h"
@@ -30,18 +29,6 @@
 #include "StatusList.h"
 #include "TrendChart.h"
 #include "frmMain.h"
-
-namespace {
-bool WaitFor(const std::function<bool()>& done, int ms) {
-    QElapsedTimer timer;
-    timer.start();
-    while (!done()) {
-        if (timer.elapsed() > ms) return false;
-        QTest::qWait(10);
-    }
-    return true;
-}
-}  // namespace
 
 class MainWindowSimTest : public ProgramDirTest {
   protected:
@@ -174,7 +161,7 @@ TEST_F(MainWindowSimTest, WindowKeepsAnsweringWhileADeviceIsSilent) {
         QTest::mouseClick(window->btnUpdate, Qt::LeftButton);
         window->grab();  // the window still paints
     });
-    ASSERT_TRUE(WaitFor([&] { return probed && !Polling::CycleRunning; }, 20000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return probed && !Polling::CycleRunning; }, 20000));
     EXPECT_TRUE(cycleWasRunning);
     EXPECT_TRUE(barShown);
     EXPECT_EQ(kitchen->connectionCount(), 1);  // one attempt, no second cycle

@@ -2,7 +2,6 @@
 // resolutions, the event grids, the close question and the trending chart.
 #include <QAbstractItemModel>
 #include <QDateTimeAxis>
-#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QGroupBox>
 #include <QLabel>
@@ -17,7 +16,6 @@
 #include <QTextEdit>
 #include <QTimer>
 #include <QValueAxis>
-#include <functional>
 
 #include "Clock.h"
 #include "DeviceLink.h"
@@ -34,16 +32,6 @@
 #include "frmSplash.h"
 
 namespace {
-bool WaitFor(const std::function<bool()>& done, int ms = 3000) {
-    QElapsedTimer timer;
-    timer.start();
-    while (!done()) {
-        if (timer.elapsed() > ms) return false;
-        QTest::qWait(10);
-    }
-    return true;
-}
-
 const QDateTime kBase(QDate(2026, 3, 7), QTime(9, 0, 0));
 }  // namespace
 
@@ -68,7 +56,6 @@ class MainWindowTest : public ProgramDirTest {
         ProgramDirTest::TearDown();
     }
 
-
     // A device that is never contacted (not enabled) with one named sensor.
     qint64 AddIdleSensor() {
         EXPECT_TRUE(ServerDatabase::AddServer(
@@ -84,7 +71,7 @@ class MainWindowTest : public ProgramDirTest {
         window->show();
         window->activateWindow();
         // Offscreen windows may or may not be told they are active.
-        if (!WaitFor([] { return !Startup::ActivateBlockPending; }, 500)) {
+        if (!QTest::qWaitFor([] { return !Startup::ActivateBlockPending; }, 500)) {
             window->RunPendingActivation();
         }
         ASSERT_FALSE(Startup::ActivateBlockPending);
@@ -349,7 +336,7 @@ TEST_F(MainWindowTest, SecondaryWindowsWaitForTheCycleAndReactivateAfterwards) {
     EXPECT_EQ(linkWindow, "frmTreeConfiguration");
     EXPECT_EQ(DeviceLink::CurrentWindow, "frmMain");
     // The activation block runs again: fresh status lines, polling resumed.
-    ASSERT_TRUE(WaitFor([] { return !Startup::ActivateBlockPending; }));
+    ASSERT_TRUE(QTest::qWaitFor([] { return !Startup::ActivateBlockPending; }, 3000));
     EXPECT_FALSE(Lines().contains("stale line"));
     EXPECT_TRUE(Polling::PollTimer().isActive());
 

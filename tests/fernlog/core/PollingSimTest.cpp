@@ -19,13 +19,10 @@
 namespace {
 const QString kModel = QStringLiteral("Model QX700-5: Refrigerator/Freezer Keeper");
 
-class PollingTest : public ProgramDirTest {
+class PollingTest : public MailingTest {
   protected:
     void SetUp() override {
-        ProgramDirTest::SetUp();
-        Mail::GlobalInit();
-        ProvisionDatabase();
-        UseTestOrganisation();
+        MailingTest::SetUp();
         ConfigParameters.TCPTimeOut = 2;
         ConfigParameters.CommunicationRetry = 1;
         ConfigParameters.UpdateRate = 60;
@@ -43,7 +40,7 @@ class PollingTest : public ProgramDirTest {
         devices.clear();
         smtp.reset();
         ConfigParameters = ConfigRecord{};
-        ProgramDirTest::TearDown();
+        MailingTest::TearDown();
     }
 
     devsim::Device& AddDevice(const QString& address, const QString& name, int enabled,

@@ -17,13 +17,10 @@
 namespace {
 const QString kModel = QStringLiteral("Model QX700-5: Refrigerator/Freezer Keeper");
 
-class ServerDataTest : public ProgramDirTest {
+class ServerDataTest : public MailingTest {
   protected:
     void SetUp() override {
-        ProgramDirTest::SetUp();
-        Mail::GlobalInit();
-        ProvisionDatabase();
-        UseTestOrganisation();
+        MailingTest::SetUp();
         server = std::make_unique<SmtpServer>();
         ASSERT_TRUE(server->IsRunning()) << server->Error().toStdString();
         server->UseInSettings(5);
@@ -48,7 +45,7 @@ class ServerDataTest : public ProgramDirTest {
         server.reset();
         ConfigParameters = ConfigRecord{};
         ServerData::LogDirInUse.clear();
-        ProgramDirTest::TearDown();
+        MailingTest::TearDown();
     }
 
     static void SetPort(int port, float value, int minutes, int status) {
