@@ -4,9 +4,10 @@
 #include <QElapsedTimer>
 #include <QTextStream>
 
-#include "DeviceLink.h"
-#include "Settings.h"
-#include "Simulator.h"
+#include "core/DeviceLink.h"
+#include "core/Settings.h"
+#include "devsim/Simulator.h"
+#include "protocol/Commands.h"
 
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
@@ -20,11 +21,11 @@ int main(int argc, char** argv) {
         return 1;
     }
     ConfigParameters.TCPTimeOut = 2;
-    DeviceLink::InitCommands();
+    Protocol::InitCommands();
 
     QByteArray identify, readings, answer;
-    DeviceLink::BuildRequest(identify, DeviceLink::CmdIdentify());
-    DeviceLink::BuildRequest(readings, DeviceLink::CmdReadings());
+    Protocol::BuildRequest(identify, Protocol::CmdIdentify());
+    Protocol::BuildRequest(readings, Protocol::CmdReadings());
     int failures = 0;
     QElapsedTimer timer;
     timer.start();

@@ -8,16 +8,17 @@
 #include <QTextStream>
 #include <QTimer>
 
-#include "Decoding.h"
-#include "DeviceLink.h"
-#include "Dialogs.h"
-#include "Polling.h"
-#include "ProgramDir.h"
-#include "Provision.h"
-#include "ServerDatabase.h"
-#include "Settings.h"
-#include "Simulator.h"
-#include "StatusGrid.h"
+#include "common/Dialogs.h"
+#include "common/ProgramDir.h"
+#include "core/Decoding.h"
+#include "core/DeviceLink.h"
+#include "core/Polling.h"
+#include "core/Settings.h"
+#include "core/StatusGrid.h"
+#include "db/Provision.h"
+#include "db/ServerDatabase.h"
+#include "devsim/Simulator.h"
+#include "protocol/Commands.h"
 
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
@@ -35,7 +36,7 @@ int main(int argc, char** argv) {
     ProgramDir::Set(dir.path());
     ConfigParameters.TCPTimeOut = 2;
     ConfigParameters.CommunicationRetry = 1;
-    DeviceLink::InitCommands();
+    Protocol::InitCommands();
     Dialogs::SetHandler([](const Dialogs::Request&) { return Dialogs::Reply{}; });
 
     devsim::Simulator sim;

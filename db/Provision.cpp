@@ -1,4 +1,4 @@
-#include "Provision.h"
+#include "db/Provision.h"
 
 #include <QDir>
 #include <QSqlDatabase>

@@ -2,7 +2,7 @@
 #include <QCoreApplication>
 #include <QTextStream>
 
-#include "Provision.h"
+#include "db/Provision.h"
 
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);

@@ -6,11 +6,11 @@
 #include <QDir>
 #include <QTextStream>
 
-#include "Dialogs.h"
-#include "ProgramDir.h"
-#include "Provision.h"
-#include "ServerDatabase.h"
-#include "Settings.h"
+#include "common/Dialogs.h"
+#include "common/ProgramDir.h"
+#include "core/Settings.h"
+#include "db/Provision.h"
+#include "db/ServerDatabase.h"
 
 namespace {
 struct DemoSensor {

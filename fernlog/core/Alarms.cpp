@@ -1,11 +1,11 @@
-#include "Alarms.h"
+#include "core/Alarms.h"
 
-#include "Clock.h"
-#include "Decoding.h"
-#include "EmailNotification.h"
-#include "ErrorLog.h"
-#include "ServerDatabase.h"
-#include "StatusList.h"
+#include "common/Clock.h"
+#include "core/Decoding.h"
+#include "core/EmailNotification.h"
+#include "core/StatusList.h"
+#include "db/ErrorLog.h"
+#include "db/ServerDatabase.h"
 
 namespace Alarms {
 namespace {

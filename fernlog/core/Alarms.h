@@ -2,7 +2,7 @@
 
 #include <QString>
 
-#include "SensorState.h"
+#include "core/SensorState.h"
 
 // Turns a sensor's decoded verdict into alarm records: one open record and
 // one e-mail per alarm, closed on the first normal reading.

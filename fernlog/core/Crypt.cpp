@@ -1,4 +1,4 @@
-#include "Crypt.h"
+#include "core/Crypt.h"
 
 #include <openssl/evp.h>
 

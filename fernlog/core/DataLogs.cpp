@@ -1,4 +1,4 @@
-#include "DataLogs.h"
+#include "core/DataLogs.h"
 
 #include <QDir>
 #include <QFile>
@@ -6,9 +6,9 @@
 #include <QtEndian>
 #include <cstring>
 
-#include "Ansi.h"
-#include "Clock.h"
-#include "ErrorLog.h"
+#include "common/Ansi.h"
+#include "common/Clock.h"
+#include "db/ErrorLog.h"
 
 namespace DataLogs {
 namespace {

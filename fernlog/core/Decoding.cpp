@@ -1,9 +1,12 @@
-#include "Decoding.h"
+#include "core/Decoding.h"
 
 #include <cmath>
 
-#include "DeviceLink.h"
-#include "ErrorLog.h"
+#include "db/ErrorLog.h"
+#include "protocol/Answers.h"
+#include "protocol/Bytes.h"
+#include "protocol/Commands.h"
+#include "protocol/Identification.h"
 
 namespace Decoding {
 
@@ -14,28 +17,9 @@ std::array<float, kReadingCount> Readings{};
 QString TempUnit;
 
 namespace {
-int Byte(const QByteArray& answer, int position) {
-    return static_cast<unsigned char>(answer.at(position - 1));
-}
-
 bool Fail(const QString& cause) {
     ErrorLog::RecordError(QStringLiteral("ParseMessage"), cause);
     return false;
-}
-
-QString TooShort(const QByteArray& answer, int needed) {
-    return QStringLiteral("The answer is %1 bytes long; %2 are needed.")
-        .arg(answer.size())
-        .arg(needed);
-}
-
-// An identification number is a 16-bit integer; 32768 and above do not fit.
-bool ReadNumber(const QByteArray& answer, int position, qint16& field) {
-    if (answer.size() < position + 1) return Fail(TooShort(answer, position + 1));
-    const int value = 256 * Byte(answer, position) + Byte(answer, position + 1);
-    if (value > 32767) return Fail(QStringLiteral("Overflow: identification number %1").arg(value));
-    field = static_cast<qint16>(value);
-    return true;
 }
 
 bool InTenths(int start) {
@@ -45,47 +29,52 @@ bool InTenths(int start) {
 }
 }  // namespace
 
+void Reset() {
+    DeviceFamily = DeviceModel = FirmwareBuild = 0;
+    Readings.fill(0);
+    TempUnit.clear();
+}
+
 void SetNoData() {
     Readings.fill(kNoData);
 }
 
 bool ParseMessage(const QByteArray& command, const QByteArray& answer) {
-    if (command == DeviceLink::CmdIdentify()) {
-        return ReadNumber(answer, 5, DeviceFamily) && ReadNumber(answer, 7, DeviceModel) &&
-               ReadNumber(answer, 9, FirmwareBuild);
+    using namespace Protocol;
+    if (command == CmdIdentify()) {
+        Identification id{DeviceFamily, DeviceModel, FirmwareBuild};
+        QString error;
+        const bool ok = DecodeIdentification(answer, id, &error);
+        DeviceFamily = id.family;
+        DeviceModel = id.model;
+        FirmwareBuild = id.build;
+        return ok || Fail(error);
     }
-    if (command != DeviceLink::CmdReadings()) return true;
+    if (command != CmdReadings()) return true;
 
-    // Every port group needs the resolution flag at byte 59.
-    if (answer.size() < 59) return Fail(TooShort(answer, 60));
-    const bool tenths = Byte(answer, 59) == 10;
-    for (int s = 5; s <= 50; s += 5) {
-        const int p = (s - 5) / 5;
-        float v = SignedWord(answer, s);
+    // Every port group needs the resolution flag.
+    if (answer.size() < ReadingsAnswer::kResolution) {
+        return Fail(QStringLiteral("The answer is %1 bytes long; %2 are needed.")
+                        .arg(answer.size())
+                        .arg(kAnswerLength));
+    }
+    const bool tenths = ByteAt(answer, ReadingsAnswer::kResolution) == ReadingsAnswer::kTenths;
+    for (int p = 0; p < ReadingsAnswer::kPortCount; ++p) {
+        const int s = ReadingsAnswer::PortStart(p);
+        float v = SignedWord(answer, s + ReadingsAnswer::kValue);
         if (tenths && InTenths(s)) v /= 10.0f;
         Readings[3 * p] = v;
-        Readings[3 * p + 1] = static_cast<float>(256 * Byte(answer, s + 2) + Byte(answer, s + 3));
-        Readings[3 * p + 2] = static_cast<float>(Byte(answer, s + 4));
+        Readings[3 * p + 1] =
+            static_cast<float>(256 * ByteAt(answer, s + ReadingsAnswer::kMinutes) +
+                               ByteAt(answer, s + ReadingsAnswer::kMinutes + 1));
+        Readings[3 * p + 2] = static_cast<float>(ByteAt(answer, s + ReadingsAnswer::kStatus));
     }
-    if (answer.size() < 60) return Fail(TooShort(answer, 60));
-    TempUnit = QString(QChar(Byte(answer, 60)));
-    return true;
-}
-
-float SignedWord(const QByteArray& answer, int position) {
-    return static_cast<float>(ValueAt(answer, position, 2));
-}
-
-int ValueAt(const QByteArray& answer, int position, int width) {
-    auto byteAt = [&](int pos) { return pos >= 1 && pos <= answer.size() ? Byte(answer, pos) : 0; };
-    if (width != 2) return byteAt(position);
-    const int word = 256 * byteAt(position) + byteAt(position + 1);
-    return byteAt(position) >= 128 ? word - 65536 : word;
-}
-
-bool SplitWord(int value, int& high, int& low) {
-    low = value & 255;
-    high = static_cast<int>(std::lround((value & ~255) / 256.0)) & 255;
+    if (answer.size() < kAnswerLength) {
+        return Fail(QStringLiteral("The answer is %1 bytes long; %2 are needed.")
+                        .arg(answer.size())
+                        .arg(kAnswerLength));
+    }
+    TempUnit = QString(QChar(ByteAt(answer, ReadingsAnswer::kUnit)));
     return true;
 }
 

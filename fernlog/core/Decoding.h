@@ -5,8 +5,7 @@
 #include <array>
 
 // Decoding of a device's identification and readings answers into the
-// program-wide results that the processing of the device's data reads, and
-// the byte helpers that page and log fields use. Positions count from 1.
+// program-wide results that the processing of the device's data reads.
 namespace Decoding {
 
 // Identification of the device identified last (family 3: Zolo, 5: QX7xx).
@@ -29,6 +28,9 @@ constexpr float kSensorOpen = 999.0f;
 constexpr float kSensorShorted = -999.0f;
 constexpr float kNoData = -999991.0f;  // set by the program when a device did not answer
 
+// Back to the state of a fresh start: no identification, readings 0.
+void Reset();
+
 // Sets every reading to the no-data value.
 void SetNoData();
 
@@ -37,16 +39,6 @@ void SetNoData();
 // short for its layout or an identification number out of range; what was
 // decoded before the fault keeps its new value.
 bool ParseMessage(const QByteArray& command, const QByteArray& answer);
-
-// Two bytes at `position`, high byte first, as a signed 16-bit value.
-float SignedWord(const QByteArray& answer, int position);
-
-// Width 2: SignedWord as an integer; any other width: the byte (0-255).
-// Positions outside the answer read as 0.
-int ValueAt(const QByteArray& answer, int position, int width);
-
-// The two bytes of a 16-bit value for writing into a request; always true.
-bool SplitWord(int value, int& high, int& low);
 
 // The degree sign followed by the temperature unit letter.
 QString DegreeText();

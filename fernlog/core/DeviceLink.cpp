@@ -1,4 +1,4 @@
-#include "DeviceLink.h"
+#include "core/DeviceLink.h"
 
 #include <QEventLoop>
 #include <QHash>
@@ -8,9 +8,10 @@
 #include <QTimer>
 #include <array>
 
-#include "ErrorLog.h"
-#include "Settings.h"
-#include "StatusList.h"
+#include "core/Settings.h"
+#include "core/StatusList.h"
+#include "db/ErrorLog.h"
+#include "protocol/Commands.h"
 
 namespace DeviceLink {
 
@@ -18,45 +19,16 @@ bool DataArrived = false;
 qint32 BytesArrived = 0;
 bool TimedOut = false;
 bool ProgramRunning = true;
-QString CurrentWindow = QStringLiteral("frmMain");
+Window CurrentWindow = Window::frmMain;
 qint32 WatchDogTicks = 0;
 
 namespace {
 
-const QString kTreeWindow = QStringLiteral("frmTreeConfiguration");
 const QString kConnectionKey = QStringLiteral("Connection ");
 const QString kErrorKey = QStringLiteral("Communication Error");
 // Beyond what the caller expects, at most this much of an answer is kept: a
 // device that sends without end cannot fill the memory.
 constexpr qint64 kExtraAnswerBytes = 64 * 1024;
-
-struct Commands {
-    QByteArray readings, identify, busy, ddccbb, factoryReset, log00, log02, readLog;
-    std::array<QByteArray, 16> pages;
-};
-
-QByteArray Bytes(std::initializer_list<int> values) {
-    QByteArray out;
-    for (int v : values) out.append(static_cast<char>(v));
-    return out;
-}
-
-Commands& Table() {
-    static Commands table = [] {
-        Commands c;
-        c.readings = Bytes({0x3F, 0xCD, 0xDC, 0x00});
-        c.identify = Bytes({0x2A, 0xCD, 0xDC, 0xBA});
-        c.busy = Bytes({0xB5, 0x5E, 0xB5, 0x5E});
-        c.ddccbb = Bytes({0xDD, 0xCC, 0xBB});
-        c.factoryReset = Bytes({0xDE, 0xAD, 0xDE, 0xAD});
-        c.log00 = Bytes({0xDE, 0xCA, 0xDE, 0x00});
-        c.log02 = Bytes({0xDE, 0xCA, 0xDE, 0x02});
-        c.readLog = Bytes({0xDE, 0xCA, 0xDE, 0x04});
-        for (int n = 0; n < 16; ++n) c.pages[n] = Bytes({0xAA, 0xBB, 0xCC, n});
-        return c;
-    }();
-    return table;
-}
 
 // The socket, the two timers and the wait of the transaction in progress.
 struct Link {
@@ -64,7 +36,7 @@ struct Link {
     QTimer watchDog;
     QTimer tenth;
     QPointer<QEventLoop> waiting;
-    QHash<QString, LinkView*> views;
+    QHash<Window, LinkView*> views;
     bool inTransaction = false;
     int progressMaximum = 0;
 
@@ -159,48 +131,21 @@ bool Connected() {
 }
 }  // namespace
 
-void InitCommands() {
-    Table();
-}
-const QByteArray& CmdReadings() {
-    return Table().readings;
-}
-const QByteArray& CmdIdentify() {
-    return Table().identify;
-}
-const QByteArray& CmdPage(int page) {
-    return Table().pages[static_cast<size_t>(page & 15)];
-}
-const QByteArray& ReplyBusy() {
-    return Table().busy;
-}
-const QByteArray& CmdDDCCBB() {
-    return Table().ddccbb;
-}
-const QByteArray& CmdFactoryReset() {
-    return Table().factoryReset;
-}
-const QByteArray& CmdLog00() {
-    return Table().log00;
-}
-const QByteArray& CmdLog02() {
-    return Table().log02;
-}
-const QByteArray& CmdReadLog() {
-    return Table().readLog;
-}
-
-void SetView(const QString& windowName, LinkView* view) {
+void SetView(Window window, LinkView* view) {
     if (view) {
-        TheLink().views.insert(windowName, view);
+        TheLink().views.insert(window, view);
     } else {
-        TheLink().views.remove(windowName);
+        TheLink().views.remove(window);
     }
 }
 
-void BuildRequest(QByteArray& request, const QByteArray& command) {
-    request = command.left(kRequestLength);
-    request.append(QByteArray(kRequestLength - request.size(), '\0'));
+void Reset() {
+    DataArrived = false;
+    BytesArrived = 0;
+    TimedOut = false;
+    ProgramRunning = true;
+    CurrentWindow = Window::frmMain;
+    WatchDogTicks = 0;
 }
 
 void StartWatchDog(int milliseconds) {
@@ -226,7 +171,7 @@ void StopWatchDog() {
     link.Wake();
     if (LinkView* view = CurrentView()) {
         view->SetProgressValue(0);
-        if (CurrentWindow == kTreeWindow) view->HideProgress();
+        if (CurrentWindow == Window::frmTreeConfiguration) view->HideProgress();
     }
 }
 
@@ -281,7 +226,7 @@ bool ReadWinSocket(QByteArray& data) {
 }
 
 bool ReadFromCV(const QString& ipAddress, quint16 port, const QByteArray& request,
-                QByteArray& answer, int expectedLength, const QString& callerWindow) {
+                QByteArray& answer, int expectedLength, Window callerWindow) {
     Link& link = TheLink();
     answer.clear();
     if (link.inTransaction) {
@@ -301,13 +246,14 @@ bool ReadFromCV(const QString& ipAddress, quint16 port, const QByteArray& reques
     if (!ProgramRunning) return false;
 
     if (LinkView* view = CurrentView()) {
-        view->SetConnectionColour(ok ? qRgb(0, 255, 0) : qRgb(255, 0, 0));
+        view->SetConnectionColour(ok ? Colour::Green : Colour::Red);
         view->SetBusyCursor(true);
     }
     if (ConfigParameters.TCPTimeOut < 2 || ConfigParameters.TCPTimeOut > 9) {
         ConfigParameters.TCPTimeOut = 3;
     }
-    link.socket.setReadBufferSize(std::max(expectedLength, kRequestLength) + kExtraAnswerBytes);
+    link.socket.setReadBufferSize(std::max(expectedLength, Protocol::kRequestLength) +
+                                  kExtraAnswerBytes);
     WriteWinSocket(request);
 
     const int wait = expectedLength < 61 ? ConfigParameters.TCPTimeOut * 1000 : 60000;
@@ -318,8 +264,8 @@ bool ReadFromCV(const QString& ipAddress, quint16 port, const QByteArray& reques
         if (!DataArrived) return false;
         DataArrived = false;
         const qint64 received = link.socket.bytesAvailable();
-        if (callerWindow == kTreeWindow) {
-            if (LinkView* tree = link.views.value(kTreeWindow)) {
+        if (callerWindow == Window::frmTreeConfiguration) {
+            if (LinkView* tree = link.views.value(Window::frmTreeConfiguration)) {
                 tree->ShowDownloadProgress(
                     QStringLiteral("Downloading log records from ") + tree->ChosenDeviceName() +
                     QStringLiteral("  Total bytes Received: ") + QString::number(received) +
@@ -340,12 +286,12 @@ bool ReadFromCV(const QString& ipAddress, quint16 port, const QByteArray& reques
     StopWatchDog();
     if (LinkView* view = CurrentView()) {
         view->SetBusyCursor(false);
-        view->SetConnectionColour(qRgb(224, 224, 224));
+        view->SetConnectionColour(Colour::LightGrey);
     }
     CloseWinSocket();
 
     bool result = false;
-    if (request.left(4) == CmdReadLog()) {
+    if (request.left(4) == Protocol::CmdReadLog()) {
         result = answer.size() >= expectedLength;
     } else {
         result = answer.left(4) == request.left(4) && answer.size() >= expectedLength &&

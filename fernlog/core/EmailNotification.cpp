@@ -1,12 +1,12 @@
-#include "EmailNotification.h"
+#include "core/EmailNotification.h"
 
 #include <QVariant>
 
-#include "Clock.h"
-#include "ErrorLog.h"
-#include "ProgramDir.h"
-#include "ServerDatabase.h"
-#include "Settings.h"
+#include "common/Clock.h"
+#include "common/ProgramDir.h"
+#include "core/Settings.h"
+#include "db/ErrorLog.h"
+#include "db/ServerDatabase.h"
 
 namespace EmailNotification {
 namespace {

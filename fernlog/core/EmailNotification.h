@@ -2,7 +2,7 @@
 
 #include <QString>
 
-#include "Mailer.h"
+#include "core/Mailer.h"
 
 // Every e-mail fernlog sends, and the device-failure bookkeeping that sends
 // one of them. All go through the one program mailer, configured from the

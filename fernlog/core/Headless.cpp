@@ -1,13 +1,13 @@
-#include "Headless.h"
+#include "core/Headless.h"
 
 #include <QCoreApplication>
 #include <QTextStream>
 
-#include "Clock.h"
-#include "Polling.h"
-#include "Startup.h"
-#include "StatusList.h"
-#include "StopSignals.h"
+#include "common/Clock.h"
+#include "common/StopSignals.h"
+#include "core/Polling.h"
+#include "core/Startup.h"
+#include "core/StatusList.h"
 
 namespace Headless {
 
@@ -20,7 +20,7 @@ int Run() {
         << Qt::endl;
 
     Startup::LoadProgram();
-    Startup::RunActivationBlock(nullptr);
+    Startup::RunActivationBlock();
 
     StopSignals::Install([&out](int) {
         out << Clock::GeneralDateText() << "  Stopping" << Qt::endl;

@@ -1,4 +1,4 @@
-#include "Mailer.h"
+#include "core/Mailer.h"
 
 #include <curl/curl.h>
 
@@ -16,7 +16,7 @@
 #include <memory>
 #include <mutex>
 
-#include "Clock.h"
+#include "common/Clock.h"
 
 // The login check runs in CURLOPT_PREREQFUNCTION (libcurl 7.80).
 #if LIBCURL_VERSION_NUM < 0x075000

@@ -1,18 +1,19 @@
-#include "Polling.h"
+#include "core/Polling.h"
 
 #include <QTimer>
 #include <cmath>
 
-#include "Clock.h"
-#include "Decoding.h"
-#include "DeviceLink.h"
-#include "EmailNotification.h"
-#include "ErrorLog.h"
-#include "ServerData.h"
-#include "ServerDatabase.h"
-#include "Settings.h"
-#include "StatusGrid.h"
-#include "StatusList.h"
+#include "common/Clock.h"
+#include "core/Decoding.h"
+#include "core/DeviceLink.h"
+#include "core/EmailNotification.h"
+#include "core/ServerData.h"
+#include "core/Settings.h"
+#include "core/StatusGrid.h"
+#include "core/StatusList.h"
+#include "db/ErrorLog.h"
+#include "db/ServerDatabase.h"
+#include "protocol/Commands.h"
 
 namespace Polling {
 
@@ -22,14 +23,7 @@ int PollTicks = 0;
 bool ReportPrinted = false;
 
 namespace {
-Hooks& TheHooks() {
-    static Hooks hooks;
-    return hooks;
-}
-
-void Call(const std::function<void(bool)>& hook, bool on) {
-    if (hook) hook(on);
-}
+CycleView* theView = nullptr;
 
 // The daily report prints nothing; it pauses the poll timer as the report
 // would, and leaves a timer stopped by a running cycle stopped.
@@ -77,14 +71,22 @@ void StopPollTimer() {
     PollTimer().setInterval(0);
 }
 
-void SetHooks(Hooks hooks) {
-    TheHooks() = std::move(hooks);
+void SetView(CycleView* view) {
+    theView = view;
+}
+
+void Reset() {
+    StopPollTimer();
+    CycleRunning = false;
+    TicksPerUpdate = 12;
+    PollTicks = 0;
+    ReportPrinted = false;
 }
 
 void OnPollTick() {
     if (CycleRunning) return;
     CycleRunning = true;
-    Call(TheHooks().blockGridInput, true);
+    if (theView) theView->BlockGridInput(true);
     ++PollTicks;
     if (PollTicks >= TicksPerUpdate) {
         StopPollTimer();
@@ -93,11 +95,11 @@ void OnPollTick() {
             CycleRunning = false;
             return;
         }
-        if (TheHooks().afterCycle) TheHooks().afterCycle();
+        if (theView) theView->AfterCycle();
         PollTicks = 0;
         StartPollTimer();
     }
-    Call(TheHooks().blockGridInput, false);
+    if (theView) theView->BlockGridInput(false);
     CycleRunning = false;
 }
 
@@ -105,9 +107,9 @@ void Refresh() {
     if (CycleRunning) return;
     CycleRunning = true;
     StopPollTimer();
-    Call(TheHooks().blockGridInput, true);
+    if (theView) theView->BlockGridInput(true);
     PollAll();
-    Call(TheHooks().blockGridInput, false);
+    if (theView) theView->BlockGridInput(false);
     CycleRunning = false;
     if (DeviceLink::ProgramRunning) StartPollTimer();
 }
@@ -152,6 +154,7 @@ void DailyReportCheck() {
 
 void PollAll() {
     using namespace DeviceLink;
+    using namespace Protocol;
     const QDateTime start = Clock::Now();
     StatusList::ShowStatus(QStringLiteral("First download "), QStringLiteral("delete"));
     const int attempts = AttemptsFor(ConfigParameters.CommunicationRetry);
@@ -190,10 +193,10 @@ void PollAll() {
             if (identified) {
                 Decoding::ParseMessage(CmdIdentify(), answer);
                 BuildRequest(request, CmdReadings());
-                Call(TheHooks().hourglass, true);
+                if (theView) theView->SetHourglass(true);
                 const bool readings =
                     ReadFromCV(address, kDevicePort, request, answer, kRequestLength);
-                Call(TheHooks().hourglass, false);
+                if (theView) theView->SetHourglass(false);
                 if (!ProgramRunning) return;
                 StatusList::ShowStatus(QStringLiteral("Last download data at: "),
                                        Clock::GeneralDateText());

@@ -1,7 +1,8 @@
 #pragma once
 
 #include <QString>
-#include <functional>
+
+#include "core/Windows.h"
 
 class QTimer;
 
@@ -28,13 +29,18 @@ QTimer& PollTimer();
 void StartPollTimer();
 void StopPollTimer();
 
-// What the main window adds around a cycle; all optional.
-struct Hooks {
-    std::function<void(bool blocked)> blockGridInput;
-    std::function<void(bool busy)> hourglass;
-    std::function<void()> afterCycle;  // the trending update
+// What the main window does around a cycle.
+class CycleView {
+  public:
+    virtual ~CycleView() = default;
+    virtual void BlockGridInput(bool blocked) = 0;
+    virtual void SetHourglass(bool busy) = 0;
+    virtual void AfterCycle() = 0;  // the trending update
 };
-void SetHooks(Hooks hooks);
+void SetView(CycleView* view);  // nullptr removes it
+
+// Back to the state of a fresh start: timer stopped, flags cleared.
+void Reset();
 
 // The poll timer's tick and the refresh button.
 void OnPollTick();

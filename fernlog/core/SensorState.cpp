@@ -1,6 +1,6 @@
-#include "SensorState.h"
+#include "core/SensorState.h"
 
-#include "Decoding.h"
+#include "core/Decoding.h"
 
 namespace SensorState {
 namespace {
@@ -113,9 +113,9 @@ bool ComposeCause(QString& cause, int minutes, const QString& deviceName, const 
 }
 
 RowStatus GridStatus(float value, int openAlarms) {
-    if (openAlarms > 0) return {QStringLiteral("ALARM"), qRgb(255, 0, 0)};
-    if (value == Decoding::kNoData) return {QStringLiteral("NO DATA"), qRgb(255, 255, 255)};
-    return {QStringLiteral("Normal"), qRgb(0, 255, 0)};
+    if (openAlarms > 0) return {QStringLiteral("ALARM"), Colour::Red};
+    if (value == Decoding::kNoData) return {QStringLiteral("NO DATA"), Colour::White};
+    return {QStringLiteral("Normal"), Colour::Green};
 }
 
 }  // namespace SensorState

@@ -1,7 +1,8 @@
 #pragma once
 
-#include <QRgb>
 #include <QString>
+
+#include "core/Windows.h"
 
 // What a decoded port value means for its sensor: the reading text of the
 // status grid and alarm records, the row's status word and colour, and the
@@ -20,7 +21,7 @@ bool ComposeCause(QString& cause, int minutes, const QString& deviceName, const 
 
 struct RowStatus {
     QString word;  // "Normal", "NO DATA" or "ALARM"
-    QRgb colour;
+    Colour colour;
 };
 
 // The status of a sensor's grid row after alarm processing.

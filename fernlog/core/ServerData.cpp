@@ -1,17 +1,17 @@
-#include "ServerData.h"
+#include "core/ServerData.h"
 
 #include <QDir>
 
-#include "Alarms.h"
-#include "Clock.h"
-#include "DataLogs.h"
-#include "Decoding.h"
-#include "EmailNotification.h"
-#include "ProgramDir.h"
-#include "SensorState.h"
-#include "ServerDatabase.h"
-#include "StatusGrid.h"
-#include "StatusList.h"
+#include "common/Clock.h"
+#include "common/ProgramDir.h"
+#include "core/Alarms.h"
+#include "core/DataLogs.h"
+#include "core/Decoding.h"
+#include "core/EmailNotification.h"
+#include "core/SensorState.h"
+#include "core/StatusGrid.h"
+#include "core/StatusList.h"
+#include "db/ServerDatabase.h"
 
 namespace ServerData {
 
@@ -131,6 +131,10 @@ void CheckLogDirectory(const QString& logDir, bool copiesWritten) {
         StatusList::ShowStatus(kMailErrorKey, QString());
     }
     open.Update();
+}
+
+void Reset() {
+    LogDirInUse.clear();
 }
 
 }  // namespace ServerData

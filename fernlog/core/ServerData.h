@@ -18,4 +18,7 @@ bool ProcessServerData(qint64 deviceId, const QString& model);
 // copies could not be written, and closes it when writing works again.
 void CheckLogDirectory(const QString& logDir, bool copiesWritten);
 
+// Back to the state of a fresh start: no log directory in use.
+void Reset();
+
 }  // namespace ServerData

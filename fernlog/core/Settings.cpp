@@ -1,13 +1,13 @@
-#include "Settings.h"
+#include "core/Settings.h"
 
 #include <QFile>
 #include <QFileInfo>
 #include <QSaveFile>
 #include <QtEndian>
 
-#include "Crypt.h"
-#include "ErrorLog.h"
-#include "ProgramDir.h"
+#include "common/ProgramDir.h"
+#include "core/Crypt.h"
+#include "db/ErrorLog.h"
 
 ConfigRecord ConfigParameters;
 
@@ -243,6 +243,10 @@ bool ValidateConfig() {
     if (!changed) return true;
     SaveConfigFile();
     return false;
+}
+
+void Reset() {
+    ConfigParameters = ConfigRecord();
 }
 
 }  // namespace Settings

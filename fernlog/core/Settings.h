@@ -4,7 +4,7 @@
 #include <QString>
 #include <optional>
 
-#include "FixedText.h"
+#include "common/FixedText.h"
 
 // The settings record of fernlog and its file "FernlogConfig.dat": one
 // 1499-byte little-endian record, fields packed without padding.
@@ -78,5 +78,8 @@ bool SaveConfigFile();
 // Applies the defaults to values out of range; when any changed, stores the
 // record and returns false.
 bool ValidateConfig();
+
+// Back to the state of a fresh start: an empty record in memory.
+void Reset();
 
 }  // namespace Settings

@@ -1,18 +1,19 @@
-#include "Startup.h"
+#include "core/Startup.h"
 
 #include <QFileInfo>
 
-#include "Database.h"
-#include "DeviceLink.h"
-#include "Dialogs.h"
-#include "EmailNotification.h"
-#include "Polling.h"
-#include "ProgramDir.h"
-#include "ServerData.h"
-#include "ServerDatabase.h"
-#include "Settings.h"
-#include "StatusGrid.h"
-#include "StatusList.h"
+#include "common/Dialogs.h"
+#include "common/ProgramDir.h"
+#include "core/DeviceLink.h"
+#include "core/EmailNotification.h"
+#include "core/Polling.h"
+#include "core/ServerData.h"
+#include "core/Settings.h"
+#include "core/StatusGrid.h"
+#include "core/StatusList.h"
+#include "db/Database.h"
+#include "db/ServerDatabase.h"
+#include "protocol/Commands.h"
 
 namespace Startup {
 
@@ -26,7 +27,19 @@ const QString kDelete = QStringLiteral("delete");
 const QString kNoSensors = QStringLiteral("There are no sensors programmed yet");
 const QString kNoDatabase = QStringLiteral("Zolo.mdb is not present in the application directory.");
 const QString kLogDirKey = QStringLiteral("Backup copy of log files stored to: ");
+ActivationView* theView = nullptr;
 }  // namespace
+
+void SetView(ActivationView* view) {
+    theView = view;
+}
+
+void Reset() {
+    ActivateBlockPending = true;
+    TrendReset = true;
+    TrendingOn = false;
+    LoginSucceeded = false;
+}
 
 QString ProgramTitle() {
     return QStringLiteral("Fernlog");
@@ -37,8 +50,9 @@ QString VersionText() {
 }
 
 void LoadProgram() {
-    DeviceLink::InitCommands();
-    DeviceLink::CurrentWindow = QStringLiteral("frmMain");
+    Dialogs::SetDefaultTitle(ProgramTitle());
+    Protocol::InitCommands();
+    DeviceLink::CurrentWindow = Window::frmMain;
     Polling::ReportPrinted = false;
     ActivateBlockPending = true;
     StatusList::Clear();
@@ -49,7 +63,8 @@ bool LoginRequired() {
            !ConfigParameters.AdminPassword.Text().isEmpty();
 }
 
-void RunActivationBlock(ActivationView* view) {
+void RunActivationBlock() {
+    ActivationView* view = theView;
     if (view) {
         view->SelectFirstTab();
         view->ResetChartTrackers();

@@ -4,8 +4,7 @@
 
 // Start-up and shutdown of fernlog: the load steps, the activation block
 // that (re)reads the settings and (re)starts polling, and the orderly stop.
-// The main window supplies its controls through ActivationView; headless
-// runs pass none.
+// The main window registers its ActivationView; headless runs have none.
 namespace Startup {
 
 extern bool ActivateBlockPending;
@@ -16,24 +15,27 @@ extern bool LoginSucceeded;
 QString ProgramTitle();  // "Fernlog"
 QString VersionText();   // "major.minor.revision"
 
+// What the activation block sets on the main window.
 class ActivationView {
   public:
     virtual ~ActivationView() = default;
-    virtual void SelectFirstTab() {}
-    virtual void ResetChartTrackers() {}
+    virtual void SelectFirstTab() = 0;
+    virtual void ResetChartTrackers() = 0;
     // The Setup entries (registry window and settings dialog), the login
     // entry's caption and whether the administrator is shown as logged in.
-    virtual void SetSetupMenus(bool enabled, const QString& loginCaption, bool adminLoggedIn) {
-        (void)enabled, (void)loginCaption, (void)adminLoggedIn;
-    }
-    virtual void SetTrendingMenu(bool enabled) { (void)enabled; }
+    virtual void SetSetupMenus(bool enabled, const QString& loginCaption, bool adminLoggedIn) = 0;
+    virtual void SetTrendingMenu(bool enabled) = 0;
 };
+void SetView(ActivationView* view);  // nullptr removes it
+
+// Back to the state of a fresh start.
+void Reset();
 
 // The load steps that do not draw: command table, status list, link state.
 void LoadProgram();
 
 // The activation block; runs when ActivateBlockPending.
-void RunActivationBlock(ActivationView* view);
+void RunActivationBlock();
 
 // True when no administrator login is set up (user name or password empty).
 bool LoginRequired();

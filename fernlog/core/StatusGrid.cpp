@@ -1,6 +1,5 @@
-#include "StatusGrid.h"
+#include "core/StatusGrid.h"
 
-#include <QColor>
 #include <QSize>
 
 void StatusGridModel::ConfigureServerStatusGrid(int count) {
@@ -35,8 +34,8 @@ int StatusGridModel::columnCount(const QModelIndex& parent) const {
 QVariant StatusGridModel::data(const QModelIndex& index, int role) const {
     if (!index.isValid() || index.row() >= static_cast<int>(rows_.size())) return {};
     const GridRow& row = rows_[static_cast<size_t>(index.row())];
-    if (role == Qt::BackgroundRole && index.column() == Status && !row.status.isEmpty()) {
-        return QColor(row.colour);
+    if (role == ColourRole && index.column() == Status && !row.status.isEmpty()) {
+        return static_cast<int>(row.colour);
     }
     if (role != Qt::DisplayRole) return {};
     switch (index.column()) {
@@ -72,5 +71,9 @@ namespace StatusGrid {
 StatusGridModel& Model() {
     static StatusGridModel model;
     return model;
+}
+
+void Reset() {
+    Model().ConfigureServerStatusGrid(0);
 }
 }  // namespace StatusGrid

@@ -1,9 +1,10 @@
 #pragma once
 
 #include <QAbstractTableModel>
-#include <QRgb>
 #include <QString>
 #include <vector>
+
+#include "core/Windows.h"
 
 // The live status of every named sensor: one row each, filled device by
 // device during a polling cycle. The main window shows this model; headless
@@ -14,7 +15,7 @@ struct GridRow {
     QString reading;
     QString units;
     QString status;
-    QRgb colour = qRgb(255, 255, 255);
+    Colour colour = Colour::White;
     qint64 sensorId = 0;
     float value = 0;  // the value behind the reading, for the trending chart
 };
@@ -23,6 +24,9 @@ class StatusGridModel : public QAbstractTableModel {
     Q_OBJECT
   public:
     enum Column { Device, Sensor, Reading, Units, Status, SensorId, ColumnCount };
+    // The status cell's Colour (as an int) under this role; windows turn it
+    // into their background.
+    static constexpr int ColourRole = Qt::UserRole + 1;
 
     // Clears the grid and makes one row per named sensor.
     void ConfigureServerStatusGrid(int count);
@@ -48,4 +52,6 @@ class StatusGridModel : public QAbstractTableModel {
 
 namespace StatusGrid {
 StatusGridModel& Model();  // the program's one grid
-}
+// Back to the state of a fresh start: no rows.
+void Reset();
+}  // namespace StatusGrid

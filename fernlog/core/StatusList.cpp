@@ -1,4 +1,4 @@
-#include "StatusList.h"
+#include "core/StatusList.h"
 
 #include <QStringListModel>
 
@@ -44,6 +44,11 @@ void ShowStatus(const QString& key, const QString& text) {
 
 void Clear() {
     TheModel().setStringList({});
+}
+
+void Reset() {
+    Clear();
+    TheListener() = {};
 }
 
 QStringList Lines() {

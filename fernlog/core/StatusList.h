@@ -17,6 +17,9 @@ namespace StatusList {
 void ShowStatus(const QString& key, const QString& text);
 
 void Clear();
+
+// Back to the state of a fresh start: no lines, no listener.
+void Reset();
 QStringList Lines();
 
 // The list model behind lstStatus; lives for the whole run.

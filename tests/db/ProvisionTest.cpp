@@ -3,7 +3,7 @@
 #include <QStandardPaths>
 #include <map>
 
-#include "Fixtures.h"
+#include "support/Fixtures.h"
 
 namespace {
 QString Sqlite3(const QString& db, const QString& command) {

@@ -5,8 +5,8 @@
 #include <QSet>
 
 #include "RawClient.h"
-#include "Scenario.h"
-#include "Simulator.h"
+#include "devsim/Scenario.h"
+#include "devsim/Simulator.h"
 
 using namespace devsim;
 

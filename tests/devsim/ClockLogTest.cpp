@@ -1,9 +1,9 @@
 // Clock commands in DS1337 register format, log parameters and log download.
 #include <gtest/gtest.h>
 
-#include "Ds1337.h"
 #include "RawClient.h"
-#include "Simulator.h"
+#include "devsim/Ds1337.h"
+#include "devsim/Simulator.h"
 
 using namespace devsim;
 

@@ -6,7 +6,7 @@
 #include <QTimer>
 
 #include "RawClient.h"
-#include "Simulator.h"
+#include "devsim/Simulator.h"
 
 using namespace devsim;
 

@@ -2,7 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "RawClient.h"
-#include "Simulator.h"
+#include "devsim/Simulator.h"
 
 using namespace devsim;
 

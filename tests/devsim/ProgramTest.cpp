@@ -7,8 +7,8 @@
 #include <QRegularExpression>
 #include <csignal>
 
-#include "DeviceOption.h"
 #include "RawClient.h"
+#include "devsim/DeviceOption.h"
 
 using namespace devsim;
 

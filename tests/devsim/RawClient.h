@@ -8,7 +8,7 @@
 #include <QHostAddress>
 #include <QList>
 
-#include "Device.h"
+#include "devsim/Device.h"
 
 struct Reply {
     bool connected = false;

@@ -1,43 +1,29 @@
-#include "Fixtures.h"
+#include "support/Fixtures.h"
 
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QSqlRecord>
 
-#include "Clock.h"
-#include "ProgramDir.h"
-#include "Provision.h"
-#include "Settings.h"
-#include "StatusList.h"
+#include "common/Clock.h"
+#include "common/ProgramDir.h"
+#include "db/Provision.h"
 
 void ProgramDirTest::SetUp() {
     dir_ = std::make_unique<QTemporaryDir>();
     ASSERT_TRUE(dir_->isValid());
     ProgramDir::Set(dir_->path());
-    StatusList::Clear();
     Clock::SetForTest(QDateTime());
 }
 
 void ProgramDirTest::TearDown() {
     Clock::SetForTest(QDateTime());
+    Dialogs::SetHandler({});
     dir_.reset();
 }
 
 void ProgramDirTest::ProvisionDatabase() {
     QString error;
     ASSERT_TRUE(Provision::CreateDatabase(dir_->path(), &error)) << error.toStdString();
-}
-
-void ProgramDirTest::WriteValidSettings(int updateRate) {
-    ConfigParameters = ConfigRecord();
-    ConfigParameters.TCPTimeOut = 2;
-    ConfigParameters.CommunicationRetry = 1;
-    ConfigParameters.UpdateRate = static_cast<qint16>(updateRate);
-    ConfigParameters.SMTPPort = 25;
-    ConfigParameters.ServerTimeOut = 30;
-    ConfigParameters.AuthenticationMethod = QStringLiteral("NONE");
-    ConfigParameters.EnableTrending = 1;
-    ASSERT_TRUE(Settings::SaveConfigFile());
 }
 
 QStringList ProgramDirTest::Rows(const QString& sql) const {

@@ -9,7 +9,7 @@
 #include <memory>
 #include <ostream>
 
-#include "Dialogs.h"
+#include "common/Dialogs.h"
 
 // Readable failure messages for text comparisons.
 inline void PrintTo(const QString& text, std::ostream* os) {
@@ -18,7 +18,8 @@ inline void PrintTo(const QString& text, std::ostream* os) {
 
 // A fresh program directory for one test: settings, database and files of
 // the code under test land here and vanish afterwards. The clock is real
-// unless the test sets it; the status list starts empty.
+// unless the test sets it; dialogs go to the console unless the test
+// scripts them.
 class ProgramDirTest : public ::testing::Test {
   protected:
     void SetUp() override;
@@ -28,10 +29,6 @@ class ProgramDirTest : public ::testing::Test {
     void ProvisionDatabase();
     QString Dir() const { return dir_->path(); }
     QString FilePath(const QString& name) const { return dir_->filePath(name); }
-
-    // Settings that validate as they are, stored in the directory, so that
-    // start-up shows only the lines a test is about.
-    void WriteValidSettings(int updateRate);
 
     // Rows of a plain query against the test's database, each row's columns
     // joined by '|' (NULL shows as "<null>").

@@ -1,4 +1,4 @@
-#include "SmtpServer.h"
+#include "support/SmtpServer.h"
 
 #include <openssl/evp.h>
 #include <openssl/pem.h>
@@ -13,8 +13,8 @@
 #include <QJsonObject>
 #include <QTcpServer>
 
-#include "Mailer.h"
-#include "Settings.h"
+#include "core/Mailer.h"
+#include "core/Settings.h"
 
 namespace {
 // aiosmtpd is installed for Debian's own interpreter, which need not be the
@@ -188,10 +188,9 @@ quint16 SmtpServer::ClosedPort() {
 }
 
 void MailingTest::SetUp() {
-    ProgramDirTest::SetUp();
+    FernlogTest::SetUp();
     Mail::GlobalInit();
     ProvisionDatabase();
-    ConfigParameters = ConfigRecord{};
     ConfigParameters.OrgName = QStringLiteral("Cold Chain Ltd");
     ConfigParameters.OrgAddress = QStringLiteral("1 Harbour Road");
     ConfigParameters.FromAddress = QStringLiteral("monitor@corvane.test");

@@ -9,7 +9,7 @@
 #include <memory>
 #include <vector>
 
-#include "Fixtures.h"
+#include "support/FernlogFixtures.h"
 
 // A real SMTP server for tests: Debian's aiosmtpd (tests/support/
 // smtp_server.py) on a free loopback port, run as a child process for the
@@ -74,7 +74,7 @@ class SmtpServer {
 // For tests that send e-mail: a provisioned program directory, libcurl set
 // up, and fresh settings with the tests' organisation, sender and
 // administrator address.
-class MailingTest : public ProgramDirTest {
+class MailingTest : public FernlogTest {
   protected:
     void SetUp() override;
 };

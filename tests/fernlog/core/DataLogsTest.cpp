@@ -3,9 +3,9 @@
 #include <QtEndian>
 #include <cstring>
 
-#include "Clock.h"
-#include "DataLogs.h"
-#include "Fixtures.h"
+#include "common/Clock.h"
+#include "core/DataLogs.h"
+#include "support/FernlogFixtures.h"
 
 using namespace DataLogs;
 
@@ -28,10 +28,10 @@ QByteArray Padded(const QByteArray& text, int length) {
 }
 }  // namespace
 
-class DataLogsTest : public ProgramDirTest {
+class DataLogsTest : public FernlogTest {
   protected:
     void SetUp() override {
-        ProgramDirTest::SetUp();
+        FernlogTest::SetUp();
         ProvisionDatabase();
     }
     void At(int y, int mo, int d, int h, int mi) {

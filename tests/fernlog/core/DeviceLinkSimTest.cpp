@@ -3,40 +3,42 @@
 #include <QRegularExpression>
 #include <QTimer>
 
-#include "Decoding.h"
-#include "Device.h"
-#include "DeviceLink.h"
-#include "Fixtures.h"
-#include "Settings.h"
-#include "StatusList.h"
+#include "core/Decoding.h"
+#include "core/DeviceLink.h"
+#include "core/Settings.h"
+#include "core/StatusList.h"
+#include "devsim/Device.h"
+#include "protocol/Commands.h"
+#include "support/FernlogFixtures.h"
 
 using namespace DeviceLink;
+using namespace Protocol;
 
 namespace {
 struct RecordingView : LinkView {
-    QList<QRgb> colours;
+    QList<Colour> colours;
     int maximum = -1;
     bool busy = false;
     int busyChanges = 0;
-    void SetConnectionColour(QRgb c) override { colours << c; }
+    void SetConnectionColour(Colour c) override { colours << c; }
     void SetBusyCursor(bool b) override {
         busy = b;
         ++busyChanges;
     }
     void SetProgressMaximum(int m) override { maximum = m; }
     void SetProgressValue(int) override {}
+    void HideProgress() override {}
+    void ShowDownloadProgress(const QString&) override {}
+    QString ChosenDeviceName() const override { return QString(); }
 };
 }  // namespace
 
-class DeviceLinkTest : public ProgramDirTest {
+class DeviceLinkTest : public FernlogTest {
   protected:
     void SetUp() override {
-        ProgramDirTest::SetUp();
+        FernlogTest::SetUp();
         ProvisionDatabase();
-        ConfigParameters = ConfigRecord();
         ConfigParameters.TCPTimeOut = 2;
-        ProgramRunning = true;
-        InitCommands();
         devsim::DeviceConfig config;
         config.address = QHostAddress(QStringLiteral("127.0.0.2"));
         config.model = devsim::Model::QX700_5;
@@ -48,8 +50,7 @@ class DeviceLinkTest : public ProgramDirTest {
     }
     void TearDown() override {
         device.reset();
-        ProgramRunning = true;
-        ProgramDirTest::TearDown();
+        FernlogTest::TearDown();
     }
 
     bool Transact(const QByteArray& command, QByteArray& answer, int expected = 60) {
@@ -162,7 +163,7 @@ TEST_F(DeviceLinkTest, RefusedConnectionIsReportedAndBounded) {
 TEST_F(DeviceLinkTest, OutOfRangeTimeOutIsUsedAsThreeSeconds) {
     device->setFault(devsim::Fault::Silent);
     RecordingView view;
-    SetView("frmMain", &view);
+    SetView(Window::frmMain, &view);
     for (int given : {1, 10}) {
         ConfigParameters.TCPTimeOut = static_cast<qint16>(given);
         QByteArray answer;
@@ -172,9 +173,9 @@ TEST_F(DeviceLinkTest, OutOfRangeTimeOutIsUsedAsThreeSeconds) {
         EXPECT_GE(Elapsed(), 2900);
         EXPECT_LT(Elapsed(), 5000);
     }
-    SetView("frmMain", nullptr);
-    EXPECT_EQ(view.colours.first(), qRgb(0, 255, 0));
-    EXPECT_EQ(view.colours.last(), qRgb(224, 224, 224));
+    SetView(Window::frmMain, nullptr);
+    EXPECT_EQ(view.colours.first(), Colour::Green);
+    EXPECT_EQ(view.colours.last(), Colour::LightGrey);
     EXPECT_FALSE(view.busy);
 }
 
@@ -235,13 +236,4 @@ TEST_F(DeviceLinkTest, InvalidAddressIsRecordedWithoutLookup) {
     ConfigParameters.TCPTimeOut = 2;
     EXPECT_FALSE(ReadFromCV("not-an-address", 10001, request, answer, 60));
     EXPECT_EQ(Rows("SELECT myFunction FROM tblErrors"), QStringList{"OpenWinSocket()"});
-}
-
-TEST(BuildRequestTest, CommandPaddedWithZerosToSixtyBytes) {
-    QByteArray request;
-    BuildRequest(request, CmdDDCCBB());
-    EXPECT_EQ(request.size(), 60);
-    EXPECT_EQ(request.left(3), QByteArray("\xDD\xCC\xBB"));
-    EXPECT_EQ(request.mid(3), QByteArray(57, '\0'));
-    EXPECT_EQ(CmdPage(15), QByteArray("\xAA\xBB\xCC\x0F"));
 }

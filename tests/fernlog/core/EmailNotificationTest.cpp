@@ -3,12 +3,12 @@
 #include <QElapsedTimer>
 #include <QFile>
 
-#include "Clock.h"
-#include "EmailNotification.h"
-#include "Fixtures.h"
-#include "ServerDatabase.h"
-#include "Settings.h"
-#include "SmtpServer.h"
+#include "common/Clock.h"
+#include "core/EmailNotification.h"
+#include "core/Settings.h"
+#include "db/ServerDatabase.h"
+#include "support/FernlogFixtures.h"
+#include "support/SmtpServer.h"
 
 using namespace EmailNotification;
 
@@ -20,10 +20,7 @@ class EmailTest : public MailingTest {
         MailingTest::SetUp();
         Clock::SetForTest(QDateTime(QDate(2026, 3, 7), QTime(16, 5, 0)));
     }
-    void TearDown() override {
-        ConfigParameters = ConfigRecord{};
-        MailingTest::TearDown();
-    }
+    void TearDown() override { MailingTest::TearDown(); }
 
     // Starts the server, points the settings at it and sets the mailer up.
     std::unique_ptr<SmtpServer> Start(SmtpServer::Options options = {}) {

@@ -5,11 +5,11 @@
 #include <QTest>
 #include <csignal>
 
-#include "Device.h"
-#include "Fixtures.h"
-#include "ServerDatabase.h"
-#include "Settings.h"
-#include "SmtpServer.h"
+#include "core/Settings.h"
+#include "db/ServerDatabase.h"
+#include "devsim/Device.h"
+#include "support/FernlogFixtures.h"
+#include "support/SmtpServer.h"
 
 namespace {
 devsim::Device* Start(std::vector<std::unique_ptr<devsim::Device>>& devices, const char* address) {
@@ -24,13 +24,12 @@ devsim::Device* Start(std::vector<std::unique_ptr<devsim::Device>>& devices, con
 }
 }  // namespace
 
-using HeadlessTest = ProgramDirTest;
+using HeadlessTest = FernlogTest;
 
 TEST_F(HeadlessTest, PollsLogsAlarmsMailsAndStopsOnSigterm) {
     ProvisionDatabase();
     SmtpServer smtp;
     ASSERT_TRUE(smtp.IsRunning()) << smtp.Error().toStdString();
-    ConfigParameters = ConfigRecord{};
     smtp.UseInSettings(5);
     ConfigParameters.UpdateRate = 5;
     ConfigParameters.TCPTimeOut = 2;

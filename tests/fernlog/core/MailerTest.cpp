@@ -3,17 +3,17 @@
 #include <QFile>
 #include <QRegularExpression>
 
-#include "Clock.h"
-#include "Fixtures.h"
-#include "Mailer.h"
-#include "SmtpServer.h"
+#include "common/Clock.h"
+#include "core/Mailer.h"
+#include "support/FernlogFixtures.h"
+#include "support/SmtpServer.h"
 
 namespace {
 
-class MailerTest : public ProgramDirTest {
+class MailerTest : public FernlogTest {
   protected:
     void SetUp() override {
-        ProgramDirTest::SetUp();
+        FernlogTest::SetUp();
         Mail::GlobalInit();
     }
 

@@ -2,19 +2,20 @@
 #include <QRegularExpression>
 #include <QTimer>
 
-#include "Clock.h"
-#include "Decoding.h"
-#include "Device.h"
-#include "DeviceLink.h"
-#include "EmailNotification.h"
-#include "Fixtures.h"
-#include "Polling.h"
-#include "ServerDatabase.h"
-#include "Settings.h"
-#include "SmtpServer.h"
-#include "Startup.h"
-#include "StatusGrid.h"
-#include "StatusList.h"
+#include "common/Clock.h"
+#include "core/Decoding.h"
+#include "core/DeviceLink.h"
+#include "core/EmailNotification.h"
+#include "core/Polling.h"
+#include "core/Settings.h"
+#include "core/Startup.h"
+#include "core/StatusGrid.h"
+#include "core/StatusList.h"
+#include "db/ServerDatabase.h"
+#include "devsim/Device.h"
+#include "protocol/Commands.h"
+#include "support/FernlogFixtures.h"
+#include "support/SmtpServer.h"
 
 namespace {
 const QString kModel = QStringLiteral("Model QX700-5: Refrigerator/Freezer Keeper");
@@ -31,15 +32,12 @@ class PollingTest : public MailingTest {
         smtp->UseInSettings(5);
         ASSERT_TRUE(Settings::SaveConfigFile());
         EmailNotification::SetupMailer();
-        DeviceLink::InitCommands();
-        DeviceLink::ProgramRunning = true;
         Clock::SetForTest(QDateTime(QDate(2026, 3, 7), QTime(22, 0, 0)));
     }
     void TearDown() override {
         Polling::StopPollTimer();
         devices.clear();
         smtp.reset();
-        ConfigParameters = ConfigRecord{};
         MailingTest::TearDown();
     }
 
@@ -80,19 +78,6 @@ class PollingTest : public MailingTest {
 };
 }  // namespace
 
-TEST(PollingRulesTest, TicksAndAttempts) {
-    EXPECT_EQ(Polling::TicksFor(5), 1);
-    EXPECT_EQ(Polling::TicksFor(7), 1);
-    EXPECT_EQ(Polling::TicksFor(12), 2);
-    EXPECT_EQ(Polling::TicksFor(13), 3);
-    EXPECT_EQ(Polling::TicksFor(60), 12);
-    EXPECT_EQ(Polling::TicksFor(63), 13);
-    EXPECT_EQ(Polling::AttemptsFor(0), 3);
-    EXPECT_EQ(Polling::AttemptsFor(6), 3);
-    EXPECT_EQ(Polling::AttemptsFor(1), 1);
-    EXPECT_EQ(Polling::AttemptsFor(5), 5);
-}
-
 TEST_F(PollingTest, EnabledDevicesAreReadDisabledNeverContactedBusyNotFailed) {
     devsim::Device& good = AddDevice("127.0.0.2", "Kitchen", 1);
     devsim::Device& off = AddDevice("127.0.0.3", "Spare", 0);
@@ -101,7 +86,7 @@ TEST_F(PollingTest, EnabledDevicesAreReadDisabledNeverContactedBusyNotFailed) {
     good.setPortValue(5, 1);
     devsim::FaultSettings readingsBusy;
     readingsBusy.fault = devsim::Fault::Busy;
-    readingsBusy.onlyCommand = DeviceLink::CmdReadings();
+    readingsBusy.onlyCommand = Protocol::CmdReadings();
     busy.setFault(readingsBusy);
     Configure();
     Polling::PollAll();
@@ -111,7 +96,7 @@ TEST_F(PollingTest, EnabledDevicesAreReadDisabledNeverContactedBusyNotFailed) {
     EXPECT_EQ(off.connectionCount(), 0);
     EXPECT_EQ(Line("Cellar", "127.0.0.4"), ": Is busy");
     EXPECT_TRUE(Rows("SELECT * FROM tblServerFailures").isEmpty());
-    EXPECT_EQ(busy.requestCount(DeviceLink::CmdReadings()), 1);  // not retried
+    EXPECT_EQ(busy.requestCount(Protocol::CmdReadings()), 1);  // not retried
 
     // Busy on every request, identification included: still not a failure.
     busy.setFault(devsim::Fault::Busy);
@@ -202,45 +187,4 @@ TEST_F(PollingTest, ShutdownDuringACycleEndsItWithTheTimerStopped) {
     EXPECT_FALSE(Polling::CycleRunning);
     EXPECT_TRUE(Rows("SELECT * FROM tblServerFailures").isEmpty());
     DeviceLink::ProgramRunning = true;
-}
-
-using StartupTest = ProgramDirTest;
-
-TEST_F(StartupTest, FirstStartWithoutSettingsOrSensorsAppliesDefaultsAndPollsNothing) {
-    ProvisionDatabase();
-    ConfigParameters = ConfigRecord{};
-    Startup::LoadProgram();
-    Startup::RunActivationBlock(nullptr);
-    EXPECT_EQ(
-        StatusList::Lines(),
-        (QStringList{"Configuration file not found.  Please run configuration",
-                     "Please click on Setup and then Configure Fernlog and verify all parameters.",
-                     "There are no sensors programmed yet"}));
-    EXPECT_FALSE(Polling::PollTimer().isActive());
-    EXPECT_EQ(QFileInfo(FilePath("FernlogConfig.dat")).size(), 1499);
-    EXPECT_EQ(ConfigParameters.UpdateRate, 60);
-
-    // With sensors and the settings now stored: polling starts at the rate.
-    DialogScript dialogs;
-    ServerDatabase::AddServer("Kitchen", kModel, "127.0.0.2", "", 1, "", "", -1);
-    ServerDatabase::AddSensor(1, "Probe", 0, "", "Temperature");
-    Startup::RunActivationBlock(nullptr);
-    EXPECT_EQ(StatusList::Lines(), QStringList{"Update Rate 60 seconds"});
-    EXPECT_TRUE(Polling::PollTimer().isActive());
-    EXPECT_EQ(Polling::TicksPerUpdate, 12);
-    EXPECT_EQ(StatusGrid::Model().rowCount(), 1);
-    Polling::StopPollTimer();
-}
-
-TEST_F(StartupTest, MissingDatabaseIsToldAndTheProgramGoesOn) {
-    DialogScript dialogs;
-    ConfigParameters = ConfigRecord{};
-    Startup::RunActivationBlock(nullptr);
-    ASSERT_EQ(dialogs.Texts().size(), 1);
-    EXPECT_EQ(dialogs.Texts()[0], "The program file Zolo.mdb is not present in the " + Dir() +
-                                      " directory.  Please copy Zolo.mdb into this directory "
-                                      "before running this program.");
-    EXPECT_TRUE(StatusList::Lines().contains(
-        "Zolo.mdb is not present in the application directory.  Fernlog requires this file."));
-    EXPECT_TRUE(DeviceLink::ProgramRunning);
 }

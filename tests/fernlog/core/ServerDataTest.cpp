@@ -3,16 +3,16 @@
 #include <QDir>
 #include <QFile>
 
-#include "Clock.h"
-#include "Decoding.h"
-#include "EmailNotification.h"
-#include "Fixtures.h"
-#include "ServerData.h"
-#include "ServerDatabase.h"
-#include "Settings.h"
-#include "SmtpServer.h"
-#include "StatusGrid.h"
-#include "StatusList.h"
+#include "common/Clock.h"
+#include "core/Decoding.h"
+#include "core/EmailNotification.h"
+#include "core/ServerData.h"
+#include "core/Settings.h"
+#include "core/StatusGrid.h"
+#include "core/StatusList.h"
+#include "db/ServerDatabase.h"
+#include "support/FernlogFixtures.h"
+#include "support/SmtpServer.h"
 
 namespace {
 const QString kModel = QStringLiteral("Model QX700-5: Refrigerator/Freezer Keeper");
@@ -26,7 +26,6 @@ class ServerDataTest : public MailingTest {
         server->UseInSettings(5);
         EmailNotification::SetupMailer();
         Clock::SetForTest(QDateTime(QDate(2026, 3, 7), QTime(16, 5, 0)));
-        ServerData::LogDirInUse.clear();
         Decoding::TempUnit = "F";
 
         DialogScript dialogs;
@@ -43,8 +42,6 @@ class ServerDataTest : public MailingTest {
     }
     void TearDown() override {
         server.reset();
-        ConfigParameters = ConfigRecord{};
-        ServerData::LogDirInUse.clear();
         MailingTest::TearDown();
     }
 
@@ -81,7 +78,7 @@ TEST_F(ServerDataTest, AlarmLifecycleOneRecordOneMailClosedByNormalReading) {
     EXPECT_EQ(Alarms(),
               QStringList{QString("%1|1|-1|Kitchen, \"North\"|Freezer|80|3").arg(freezer)});
     EXPECT_EQ(Row(0).status, "ALARM");
-    EXPECT_EQ(Row(0).colour, qRgb(255, 0, 0));
+    EXPECT_EQ(Row(0).colour, Colour::Red);
     EXPECT_EQ(Row(0).reading, "81");
     EXPECT_EQ(Row(0).units, QString(QChar(0xB0)) + "F");
 
@@ -104,7 +101,7 @@ TEST_F(ServerDataTest, AlarmLifecycleOneRecordOneMailClosedByNormalReading) {
     EXPECT_EQ(Rows("SELECT AlarmEnd, AlarmActive FROM tblAlarms"),
               QStringList{"2026-03-07 16:07:00|0"});
     EXPECT_EQ(Row(0).status, "Normal");
-    EXPECT_EQ(Row(0).colour, qRgb(0, 255, 0));
+    EXPECT_EQ(Row(0).colour, Colour::Green);
     EXPECT_EQ(server->Messages().size(), 1u);
 }
 
@@ -142,7 +139,7 @@ TEST_F(ServerDataTest, SpecialValuesAndNoData) {
     Decoding::SetNoData();
     Cycle();
     EXPECT_EQ(Row(0).status, "NO DATA");
-    EXPECT_EQ(Row(0).colour, qRgb(255, 255, 255));
+    EXPECT_EQ(Row(0).colour, Colour::White);
 }
 
 TEST_F(ServerDataTest, DeviceWithoutAddressesExplainsInEmailSent) {

@@ -1,9 +1,9 @@
 #include <QFile>
 #include <QtEndian>
 
-#include "Crypt.h"
-#include "Fixtures.h"
-#include "Settings.h"
+#include "core/Crypt.h"
+#include "core/Settings.h"
+#include "support/FernlogFixtures.h"
 
 namespace {
 QByteArray ReadAll(const QString& path) {
@@ -27,12 +27,11 @@ QByteArray Padded(const QByteArray& text, int length) {
 }
 }  // namespace
 
-class SettingsTest : public ProgramDirTest {
+class SettingsTest : public FernlogTest {
   protected:
     void SetUp() override {
-        ProgramDirTest::SetUp();
+        FernlogTest::SetUp();
         ProvisionDatabase();
-        ConfigParameters = ConfigRecord();
         Settings::InitCrypt();
     }
     QString ConfigPath() { return FilePath(QStringLiteral("FernlogConfig.dat")); }

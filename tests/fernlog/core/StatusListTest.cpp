@@ -1,11 +1,11 @@
 #include <QFile>
 
-#include "Clock.h"
-#include "ErrorLog.h"
-#include "Fixtures.h"
-#include "StatusList.h"
+#include "common/Clock.h"
+#include "core/StatusList.h"
+#include "db/ErrorLog.h"
+#include "support/FernlogFixtures.h"
 
-using StatusListTest = ProgramDirTest;
+using StatusListTest = FernlogTest;
 using StatusList::ShowStatus;
 
 TEST_F(StatusListTest, SameKeyReplacesLineInPlace) {
@@ -49,26 +49,4 @@ TEST_F(StatusListTest, ListenerSeesAddedAndChangedLinesOnly) {
     EXPECT_EQ(seen, (QStringList{"Update Rate 60 seconds", "Update Rate 30 seconds"}));
 }
 
-using ErrorLogTest = ProgramDirTest;
-
 // Text is stored exactly as passed, quotes included.
-TEST_F(ErrorLogTest, RecordsEntryExactlyWithCurrentTime) {
-    ProvisionDatabase();
-    Clock::SetForTest(QDateTime(QDate(2026, 3, 7), QTime(16, 5, 0)));
-    EXPECT_TRUE(ErrorLog::RecordError("Error in ReadFromCV is ", "it's 'quoted'; DROP TABLE x"));
-    EXPECT_EQ(
-        Rows("SELECT myTime, myFunction, Cause FROM tblErrors"),
-        QStringList{"2026-03-07 16:05:00|Error in ReadFromCV is |it's 'quoted'; DROP TABLE x"});
-}
-
-TEST_F(ErrorLogTest, MissingOrBrokenDatabaseReturnsFalseAndShowsNothing) {
-    DialogScript dialogs;
-    EXPECT_FALSE(ErrorLog::RecordError("RecordServers()", "no database"));
-    EXPECT_FALSE(QFile::exists(FilePath("zolo.mdb")));  // never created by the program
-    QFile junk(FilePath("zolo.mdb"));
-    ASSERT_TRUE(junk.open(QIODevice::WriteOnly));
-    junk.write(QByteArray(4096, 'x'));
-    junk.close();
-    EXPECT_FALSE(ErrorLog::RecordError("RecordServers()", "not a database"));
-    EXPECT_TRUE(dialogs.Shown().empty());
-}

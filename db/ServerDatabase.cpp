@@ -1,0 +1,512 @@
+#include "db/ServerDatabase.h"
+
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QSqlRecord>
+
+#include "common/Clock.h"
+#include "common/Dialogs.h"
+#include "db/ErrorLog.h"
+
+namespace ServerDatabase {
+namespace {
+
+using Database::Connection;
+using Database::OpenRecordset;
+
+void ShowFailure(const QString& lead, const QString& description) {
+    Dialogs::Message(lead + description, Dialogs::Buttons::Ok, Dialogs::Icon::Critical);
+}
+
+const QString kSensorByPort =
+    QStringLiteral("SELECT * FROM tblSensors WHERE ServerIDNum = ? AND PortNum = ?");
+
+// Opens a query and moves to its last row, as the callers expect.
+bool OpenAtLast(const QString& table, const QString& sql, const QVariantList& values,
+                Recordset& rows, int& count, QString& error) {
+    count = 0;
+    if (!OpenRecordset(table, sql, values, rows, &error)) return false;
+    count = rows.RecordCount();
+    if (count > 0) rows.MoveLast();
+    return true;
+}
+
+bool ExecOnce(const QString& sql, const QVariantList& values, QString& error) {
+    Connection connection;
+    if (!connection.Open() || !connection.Exec(sql, values)) {
+        error = connection.Error();
+        return false;
+    }
+    return true;
+}
+}  // namespace
+
+bool GetSensorNotes(qint64 serverId, int port, QString& notes) {
+    notes.clear();
+    Recordset rows;
+    QString error;
+    if (!OpenRecordset(QStringLiteral("tblSensors"), kSensorByPort, {serverId, port}, rows,
+                       &error)) {
+        ShowFailure(QStringLiteral("Error adding server, the error is "), error);
+        return false;
+    }
+    if (rows.RecordCount() > 0) notes = rows.Text(QStringLiteral("SensorNotes"));
+    return true;
+}
+
+bool AddSensor(qint64 serverId, const QString& name, int port, const QString& notes,
+               const QString& type) {
+    QString error;
+    bool exists = false;
+    {
+        Recordset rows;
+        if (!OpenRecordset(QStringLiteral("tblSensors"), kSensorByPort, {serverId, port}, rows,
+                           &error)) {
+            ShowFailure(QStringLiteral("Error adding server, the error is "), error);
+            return false;
+        }
+        exists = rows.RecordCount() > 0;
+    }
+    const bool ok =
+        exists ? ExecOnce(QStringLiteral("UPDATE tblSensors SET SensorName = ?, SensorNotes = ?"
+                                         " WHERE ServerIDNum = ? AND PortNum = ?"),
+                          {name, notes, serverId, port}, error)
+               : ExecOnce(QStringLiteral("INSERT INTO tblSensors (ServerIDNum, SensorName, PortNum,"
+                                         " SensorNotes, SensorType) VALUES (?, ?, ?, ?, ?)"),
+                          {serverId, name, port, notes, type}, error);
+    if (!ok) {
+        ShowFailure(QStringLiteral("Error adding server, the error is "), error);
+        return false;
+    }
+    return true;
+}
+
+bool SensorExists(qint64 serverId, int port) {
+    Recordset rows;
+    QString error;
+    if (!OpenRecordset(QStringLiteral("tblSensors"), kSensorByPort, {serverId, port}, rows,
+                       &error)) {
+        return false;
+    }
+    return rows.RecordCount() > 0;
+}
+
+bool CountNamedSensors(int& count) {
+    Recordset rows;
+    QString error;
+    if (!OpenAtLast(QStringLiteral("tblSensors"),
+                    QStringLiteral("SELECT * FROM tblSensors WHERE LENGTH(SensorName) <> 0"), {},
+                    rows, count, error)) {
+        return false;
+    }
+    return count > 0;
+}
+
+bool LoadSensors(qint64 serverId, Recordset& sensors, int& count) {
+    QString error;
+    if (!OpenAtLast(QStringLiteral("tblSensors"),
+                    QStringLiteral("SELECT * FROM tblSensors WHERE ServerIDNum = ?"
+                                   " AND LENGTH(SensorName) <> 0 ORDER BY PortNum"),
+                    {serverId}, sensors, count, error)) {
+        return false;
+    }
+    return count > 0;
+}
+
+bool GetServerRecord(qint64 serverId, Recordset& server) {
+    int count = 0;
+    QString error;
+    if (!OpenAtLast(QStringLiteral("tblServers"),
+                    QStringLiteral("SELECT * FROM tblServers WHERE IDNum = ?"), {serverId}, server,
+                    count, error)) {
+        return false;
+    }
+    if (count == 0) {
+        server.Release();
+        return false;
+    }
+    return true;
+}
+
+bool RecordServers(Recordset& servers, int& count) {
+    QString error;
+    if (!OpenAtLast(QStringLiteral("tblServers"), QStringLiteral("SELECT * FROM tblServers"), {},
+                    servers, count, error)) {
+        ErrorLog::RecordError(QStringLiteral("RecordServers()"), error);
+        return false;
+    }
+    return true;
+}
+
+bool AddServer(const QString& name, const QString& model, const QString& ip, const QString& notes,
+               int enabled, const QString& password, const QString& emailList, int comm) {
+    const QString lead = QStringLiteral("Error adding server, the error is ");
+    Connection connection;
+    if (!connection.Open()) {
+        ShowFailure(lead, connection.Error());
+        return false;
+    }
+    Recordset servers;
+    int count = 0;
+    if (RecordServers(servers, count) && count > 0) {
+        Recordset same;
+        QString error;
+        if (!OpenRecordset(QStringLiteral("tblServers"),
+                           QStringLiteral("SELECT * FROM tblServers WHERE ServerIPAddress = ?"),
+                           {ip}, same, &error)) {
+            ShowFailure(lead, error);
+            return false;
+        }
+        if (same.RecordCount() > 0) {
+            Dialogs::Message(QStringLiteral("The IP address for this server is not unique.  "
+                                            "Please verify the desired IP address."),
+                             Dialogs::Buttons::Ok, Dialogs::Icon::Warning);
+            return false;
+        }
+    }
+    servers.Release();
+    if (!connection.Exec(QStringLiteral("INSERT INTO tblServers (ServerName, ServerModel,"
+                                        " ServerIPAddress, ServerNotes, Enabled, UserPassword,"
+                                        " EmailAddress, Comm) VALUES (?, ?, ?, ?, ?, ?, ?, ?)"),
+                         {name, model, ip, notes, QString::number(enabled), password, emailList,
+                          QString::number(comm)})) {
+        ShowFailure(lead, connection.Error());
+        return false;
+    }
+    return true;
+}
+
+bool UpdateServer(qint64 serverId, const QString& name, const QString& model, const QString& ip,
+                  const QString& notes, int enabled, const QString& password,
+                  const QString& emailList, int comm) {
+    QString error;
+    if (!ExecOnce(QStringLiteral("UPDATE tblServers SET ServerName = ?, ServerModel = ?,"
+                                 " ServerIPAddress = ?, ServerNotes = ?, Enabled = ?,"
+                                 " UserPassword = ?, EmailAddress = ?, Comm = ? WHERE IDNum = ?"),
+                  {name, model, ip, notes, QString::number(enabled), password, emailList,
+                   QString::number(comm), serverId},
+                  error)) {
+        ShowFailure(QStringLiteral("Error in UpdateServer is "), error);
+        return false;
+    }
+    return true;
+}
+
+bool UpdateServerEmail(qint64 serverId, const QString& emailList) {
+    QString error;
+    if (!ExecOnce(QStringLiteral("UPDATE tblServers SET EmailAddress = ? WHERE IDNum = ?"),
+                  {emailList, serverId}, error)) {
+        ShowFailure(QStringLiteral("Error updating email addresses.  The error is: "), error);
+        return false;
+    }
+    return true;
+}
+
+bool IsIPAddressUnique(const QString& ip, QString& ownerName) {
+    ownerName.clear();
+    Recordset rows;
+    QString error;
+    if (!OpenRecordset(QStringLiteral("tblServers"),
+                       QStringLiteral("SELECT * FROM tblServers WHERE ServerIPAddress = ?"), {ip},
+                       rows, &error)) {
+        ShowFailure(QStringLiteral("Error verifing that the IP address ") + ip +
+                        QStringLiteral(" is unique.  The error is:  "),
+                    error);
+        return false;
+    }
+    if (rows.RecordCount() == 0) return true;
+    ownerName = rows.Text(QStringLiteral("ServerName"));
+    return false;
+}
+
+bool DeleteServer(qint64 serverId) {
+    Connection connection;
+    bool ok = connection.Open();
+    if (ok) {
+        // Both deletes or neither: a server must not lose half its rows.
+        QSqlDatabase db = connection.Db();
+        ok = db.transaction() &&
+             connection.Exec(QStringLiteral("DELETE FROM tblSensors WHERE ServerIDNum = ?"),
+                             {serverId}) &&
+             connection.Exec(QStringLiteral("DELETE FROM tblServers WHERE IDNum = ?"), {serverId});
+        if (ok) {
+            ok = db.commit();
+        } else {
+            db.rollback();
+        }
+    }
+    if (!ok) {
+        ShowFailure(QStringLiteral("Error in DeleteServer is "), connection.Error());
+        return false;
+    }
+    return true;
+}
+
+bool GetFieldByID(qint64 id, const QString& table, const QString& column, QVariant& value) {
+    if (!Database::IsPlainName(table)) return false;
+    Recordset rows;
+    QString error;
+    if (!OpenRecordset(
+            table, QStringLiteral("SELECT * FROM ") + table + QStringLiteral(" WHERE IDNum = ?"),
+            {id}, rows, &error) ||
+        rows.RecordCount() == 0) {
+        return false;
+    }
+    value = rows.Value(column);
+    return value.isValid();
+}
+
+bool AddAlarmRecord(qint64 sensorId, const QDateTime& start, const QString& serverName,
+                    const QString& sensorName, const QString& currentData, qint64 tol, int active) {
+    QString error;
+    if (!ExecOnce(
+            QStringLiteral("INSERT INTO tblAlarms (SensorIDNum, AlarmStart, AlarmActive,"
+                           " Server, Sensor, CurrentData, TOL) VALUES (?, ?, ?, ?, ?, ?, ?)"),
+            {sensorId, Clock::DbStamp(start), active, serverName, sensorName, currentData, tol},
+            error)) {
+        ErrorLog::RecordError(QStringLiteral("Error adding alarm record to tblAlarms"), error);
+        return false;
+    }
+    return true;
+}
+
+bool RecordActiveAlarms(qint64 sensorId, int& count) {
+    Recordset rows;
+    QString error;
+    // Any non-zero value counts as True.
+    if (!OpenAtLast(
+            QStringLiteral("tblAlarms"),
+            QStringLiteral("SELECT * FROM tblAlarms WHERE SensorIDNum = ? AND AlarmActive <> 0"),
+            {sensorId}, rows, count, error)) {
+        ErrorLog::RecordError(QStringLiteral("RecordActiveAlarms"), error);
+        return false;
+    }
+    return true;
+}
+
+bool RecordOpenAlarms(const QString& table, const QString& keyColumn, qint64 id,
+                      const QString& nullColumn, Recordset& open, int& count) {
+    count = 0;
+    if (!Database::IsPlainName(table) || !Database::IsPlainName(keyColumn) ||
+        !Database::IsPlainName(nullColumn)) {
+        ErrorLog::RecordError(QStringLiteral("Error RecordOpenAlarms"),
+                              QStringLiteral("Invalid table or column name."));
+        return false;
+    }
+    QString error;
+    if (!OpenAtLast(table,
+                    QStringLiteral("SELECT * FROM ") + table + QStringLiteral(" WHERE ") +
+                        keyColumn + QStringLiteral(" = ? AND ") + nullColumn +
+                        QStringLiteral(" Is NULL"),
+                    {id}, open, count, error)) {
+        ErrorLog::RecordError(QStringLiteral("Error RecordOpenAlarms"), error);
+        return false;
+    }
+    return true;
+}
+
+bool EnsureResolutionColumn() {
+    Connection connection;
+    if (!connection.Open()) return false;
+    QSqlDatabase db = connection.Db();
+    if (db.record(QStringLiteral("tblAlarms")).indexOf(QStringLiteral("Resolution")) >= 0) {
+        return true;
+    }
+    return connection.Exec(QStringLiteral("ALTER TABLE tblAlarms ADD COLUMN Resolution TEXT"));
+}
+
+bool SaveResolution(qint64 alarmId, const QString& text, QString* error) {
+    QString reason;
+    if (!EnsureResolutionColumn()) {
+        reason = QStringLiteral("The alarm table cannot take a resolution.");
+    } else {
+        Recordset alarm;
+        if (OpenRecordset(QStringLiteral("tblAlarms"),
+                          QStringLiteral("SELECT * FROM tblAlarms WHERE IDNum = ?"), {alarmId},
+                          alarm, &reason)) {
+            if (alarm.RecordCount() == 0) {
+                reason = QStringLiteral("The alarm record no longer exists.");
+            } else {
+                alarm.SetValue(QStringLiteral("Resolution"), QStringLiteral("Resolution Entered ") +
+                                                                 Clock::GeneralDateText() +
+                                                                 QStringLiteral("\r") + text);
+                if (!alarm.Update()) reason = alarm.Error();
+            }
+        }
+    }
+    if (error) *error = reason;
+    return reason.isEmpty();
+}
+
+bool RecordServerBackOnline(qint64 serverId, QString* error) {
+    Recordset rows;
+    QString reason;
+    // Ordered by key so that "the first one found" is always the oldest.
+    if (!OpenRecordset(QStringLiteral("tblServerFailures"),
+                       QStringLiteral("SELECT * FROM tblServerFailures WHERE ServerIDNum = ?"
+                                      " AND BackOnLine = 'False' ORDER BY IDNum"),
+                       {serverId}, rows, &reason)) {
+        if (error) *error = reason;
+        return false;
+    }
+    if (rows.RecordCount() == 0) return true;
+    rows.SetValue(QStringLiteral("BackOnLine"), Clock::DbStamp());
+    if (!rows.Update()) {
+        if (error) *error = rows.Error();
+        return false;
+    }
+    return true;
+}
+
+bool ServerFailureRows(qint64 serverId, FailureRows which, Recordset& rows, int& count) {
+    QString condition;
+    switch (which) {
+        case FailureRows::OpenNotMailed:
+            condition = QStringLiteral(" AND BackOnLine = 'False' AND EmailSent = 'False'");
+            break;
+        case FailureRows::OpenMailed:
+            condition = QStringLiteral(" AND BackOnLine = 'False' AND EmailSent <> 'False'");
+            break;
+        case FailureRows::NotOffLineNotMailed:
+            condition = QStringLiteral(" AND OffLine = 'False' AND EmailSent = 'False'");
+            break;
+    }
+    QString error;
+    if (!OpenAtLast(
+            QStringLiteral("tblServerFailures"),
+            QStringLiteral("SELECT * FROM tblServerFailures WHERE ServerIDNum = ?") + condition,
+            {serverId}, rows, count, error)) {
+        ErrorLog::RecordError(QStringLiteral("RecordServerFailure"), error);
+        return false;
+    }
+    return true;
+}
+
+bool AddServerFailure(qint64 serverId, const QString& serverName) {
+    QString error;
+    if (!ExecOnce(QStringLiteral("INSERT INTO tblServerFailures (ServerName, ServerIDNum, OffLine,"
+                                 " BackOnLine, EmailSent) VALUES (?, ?, ?, 'False', 'False')"),
+                  {serverName, serverId, Clock::DbStamp()}, error)) {
+        ErrorLog::RecordError(QStringLiteral("RecordServerFailure"), error);
+        return false;
+    }
+    return true;
+}
+
+bool AddLogFileBackupError(const QString& errorText) {
+    QString error;
+    if (!ExecOnce(QStringLiteral("INSERT INTO tblLogFileBackup (FirstError, BackOnLine, EmailSent,"
+                                 " Error) VALUES (?, 'False', 'False', ?)"),
+                  {Clock::DbStamp(), errorText}, error)) {
+        ErrorLog::RecordError(QStringLiteral("Error adding alarm record to tblLogFileBackup"),
+                              error);
+        return false;
+    }
+    return true;
+}
+
+bool RecordOpenBackupFileErrors(Recordset& open, int& count) {
+    QString error;
+    if (!OpenAtLast(QStringLiteral("tblLogFileBackup"),
+                    QStringLiteral("SELECT * FROM tblLogFileBackup"
+                                   " WHERE FirstError <> 'False' AND BackOnLine = 'False'"),
+                    {}, open, count, error)) {
+        ErrorLog::RecordError(QStringLiteral("Error RecordOpenBackupFileErrors()"), error);
+        return false;
+    }
+    return true;
+}
+
+QString ListingSql(Listing which) {
+    switch (which) {
+        case Listing::Alarms:
+            return QStringLiteral("SELECT * FROM tblAlarms ORDER BY AlarmStart DESC, IDNum DESC");
+        case Listing::Errors:
+            return QStringLiteral("SELECT * FROM tblErrors ORDER BY myTime DESC, ErrorID DESC");
+        case Listing::FailuresById:
+            return QStringLiteral("SELECT * FROM tblServerFailures ORDER BY IDNum DESC");
+        case Listing::FailuresByOffLine:
+            return QStringLiteral("SELECT * FROM tblServerFailures ORDER BY OffLine DESC");
+    }
+    return {};
+}
+
+namespace {
+QString CellText(const QString& column, const QVariant& value) {
+    if (value.isNull()) return QString();
+    if (column == QLatin1String("AlarmActive")) {
+        return value.toInt() != 0 ? QStringLiteral("True") : QStringLiteral("False");
+    }
+    const QString text = value.toString();
+    const QDateTime stamp = Clock::FromDbStamp(text);
+    return stamp.isValid() ? Clock::GeneralDateText(stamp) : text;
+}
+
+QStringList ListingColumns(Listing which) {
+    switch (which) {
+        case Listing::Alarms:
+            return {QStringLiteral("IDNum"),        QStringLiteral("AlarmStart"),
+                    QStringLiteral("AlarmEnd"),     QStringLiteral("Server"),
+                    QStringLiteral("Sensor"),       QStringLiteral("CurrentData"),
+                    QStringLiteral("AlarmActive"),  QStringLiteral("EmailSent"),
+                    QStringLiteral("CauseOfAlarm"), QStringLiteral("Resolution"),
+                    QStringLiteral("SensorIDNum"),  QStringLiteral("TOL")};
+        case Listing::Errors:
+            return {QStringLiteral("ErrorID"), QStringLiteral("myTime"),
+                    QStringLiteral("myFunction"), QStringLiteral("Cause")};
+        case Listing::FailuresById:
+        case Listing::FailuresByOffLine:
+            break;
+    }
+    return {QStringLiteral("IDNum"),   QStringLiteral("ServerName"), QStringLiteral("ServerIDNum"),
+            QStringLiteral("OffLine"), QStringLiteral("BackOnLine"), QStringLiteral("EmailSent")};
+}
+
+}  // namespace
+
+bool OpenListing(Listing which, Recordset& rows, QString* error) {
+    static const QString tables[] = {QStringLiteral("tblAlarms"), QStringLiteral("tblErrors"),
+                                     QStringLiteral("tblServerFailures"),
+                                     QStringLiteral("tblServerFailures")};
+    QString reason;
+    const bool ok =
+        OpenRecordset(tables[static_cast<int>(which)], ListingSql(which), {}, rows, &reason);
+    if (error) *error = reason;
+    return ok;
+}
+bool ReadListing(Listing which, GridText& grid, QString* error) {
+    Recordset rows;
+    if (!OpenListing(which, rows, error)) return false;
+    grid.columns = ListingColumns(which);
+    grid.rows.clear();
+    for (rows.MoveFirst(); !rows.EndOfFile(); rows.MoveNext()) {
+        QStringList cells;
+        for (const QString& column : grid.columns) cells << CellText(column, rows.Value(column));
+        grid.rows << cells;
+    }
+    return true;
+}
+
+bool ReadAlarm(int number, AlarmText& alarm, int& count, QString* error) {
+    EnsureResolutionColumn();
+    Recordset rows;
+    count = 0;
+    if (!OpenListing(Listing::Alarms, rows, error)) return false;
+    count = rows.RecordCount();
+    if (number < 1 || number > count) return true;
+    rows.Move(number - 1);
+    alarm.id = rows.Value(QStringLiteral("IDNum")).toLongLong();
+    alarm.start = CellText(QStringLiteral("AlarmStart"), rows.Value(QStringLiteral("AlarmStart")));
+    alarm.end = CellText(QStringLiteral("AlarmEnd"), rows.Value(QStringLiteral("AlarmEnd")));
+    alarm.server = rows.Text(QStringLiteral("Server"));
+    alarm.sensor = rows.Text(QStringLiteral("Sensor"));
+    alarm.cause = rows.Text(QStringLiteral("CauseOfAlarm"));
+    alarm.resolution = rows.Text(QStringLiteral("Resolution"));
+    const QString sent = rows.Text(QStringLiteral("EmailSent"));
+    const QDateTime sentAt = Clock::FromDbStamp(sent);
+    alarm.mailed = sentAt.isValid();
+    alarm.emailSent = alarm.mailed ? Clock::GeneralDateText(sentAt) : sent;
+    return true;
+}
+
+}  // namespace ServerDatabase

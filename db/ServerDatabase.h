@@ -1,0 +1,94 @@
+#pragma once
+
+#include <QDateTime>
+#include <QList>
+#include <QString>
+#include <QStringList>
+#include <QVariant>
+
+#include "db/Database.h"
+
+// The database layer of fernlog: every read and write of zolo.mdb. Each
+// operation opens its own connection and closes it, except those that hand
+// a recordset back; that recordset keeps its connection until released.
+// Failures take the operation's own path: a message box, an entry in the
+// error log, or a silent false. Nothing is thrown.
+namespace ServerDatabase {
+
+using Database::Recordset;
+
+// Sensors, found by server and port together.
+bool GetSensorNotes(qint64 serverId, int port, QString& notes);
+bool AddSensor(qint64 serverId, const QString& name, int port, const QString& notes,
+               const QString& type);
+bool SensorExists(qint64 serverId, int port);
+bool CountNamedSensors(int& count);                                 // false also when none is named
+bool LoadSensors(qint64 serverId, Recordset& sensors, int& count);  // false also when none
+
+// Servers.
+bool GetServerRecord(qint64 serverId, Recordset& server);  // false when no row
+bool RecordServers(Recordset& servers, int& count);
+bool AddServer(const QString& name, const QString& model, const QString& ip, const QString& notes,
+               int enabled, const QString& password, const QString& emailList, int comm);
+bool UpdateServer(qint64 serverId, const QString& name, const QString& model, const QString& ip,
+                  const QString& notes, int enabled, const QString& password,
+                  const QString& emailList, int comm);
+bool UpdateServerEmail(qint64 serverId, const QString& emailList);
+bool IsIPAddressUnique(const QString& ip, QString& ownerName);
+bool DeleteServer(qint64 serverId);  // alarm and failure rows of the server stay
+bool GetFieldByID(qint64 id, const QString& table, const QString& column, QVariant& value);
+
+// Alarms. `active` is written as its integer (-1 for True).
+bool AddAlarmRecord(qint64 sensorId, const QDateTime& start, const QString& serverName,
+                    const QString& sensorName, const QString& currentData, qint64 tol, int active);
+bool RecordActiveAlarms(qint64 sensorId, int& count);
+bool RecordOpenAlarms(const QString& table, const QString& keyColumn, qint64 id,
+                      const QString& nullColumn, Recordset& open, int& count);
+// Adds the Resolution column to tblAlarms of databases provisioned without it.
+bool EnsureResolutionColumn();
+// Stores "Resolution Entered " + now + CR + text as the alarm's resolution.
+bool SaveResolution(qint64 alarmId, const QString& text, QString* error = nullptr);
+
+// Device failures.
+// Closes the first open failure row of the server. Its failure is the
+// caller's to handle: false with the reason in `error`.
+bool RecordServerBackOnline(qint64 serverId, QString* error = nullptr);
+enum class FailureRows {
+    OpenNotMailed,        // BackOnLine 'False' and EmailSent 'False'
+    OpenMailed,           // BackOnLine 'False' and EmailSent <> 'False'
+    NotOffLineNotMailed,  // OffLine 'False' and EmailSent 'False'
+};
+bool ServerFailureRows(qint64 serverId, FailureRows which, Recordset& rows, int& count);
+bool AddServerFailure(qint64 serverId, const QString& serverName);
+
+// Log directory outages.
+bool AddLogFileBackupError(const QString& error);
+bool RecordOpenBackupFileErrors(Recordset& open, int& count);
+
+// The main window's grids, newest first.
+enum class Listing { Alarms, Errors, FailuresById, FailuresByOffLine };
+bool OpenListing(Listing which, Recordset& rows, QString* error = nullptr);
+QString ListingSql(Listing which);
+
+// A listing as text: the grid's columns and, per row, each cell as it is
+// shown (date-time columns as general date text, AlarmActive as
+// True/False; stored CR line ends kept).
+struct GridText {
+    QStringList columns;
+    QList<QStringList> rows;
+};
+bool ReadListing(Listing which, GridText& grid, QString* error = nullptr);
+
+// One alarm record of the alarm view, as text; alarm 1 is the newest.
+struct AlarmText {
+    qint64 id = 0;
+    QString start, end;  // general date text; end empty while open
+    QString server, sensor, cause, resolution;
+    QString emailSent;    // the send time as general date text, or the stored reason
+    bool mailed = false;  // emailSent is a send time
+};
+// `count` is the number of alarm records; `alarm` is filled when `number` is
+// 1..count. False only when the records cannot be read.
+bool ReadAlarm(int number, AlarmText& alarm, int& count, QString* error = nullptr);
+
+}  // namespace ServerDatabase

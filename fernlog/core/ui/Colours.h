@@ -1,0 +1,20 @@
+#pragma once
+
+#include <QColor>
+
+#include "core/Windows.h"
+
+// The core's colours as the windows paint them.
+inline QColor ToQColor(Colour colour) {
+    switch (colour) {
+        case Colour::White:
+            return QColor(255, 255, 255);
+        case Colour::Green:
+            return QColor(0, 255, 0);
+        case Colour::Red:
+            return QColor(255, 0, 0);
+        case Colour::LightGrey:
+            return QColor(224, 224, 224);
+    }
+    return QColor();
+}

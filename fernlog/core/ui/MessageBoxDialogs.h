@@ -1,0 +1,9 @@
+#pragma once
+
+// The dialogs of a windowed program: real message and input boxes.
+namespace MessageBoxDialogs {
+
+// Makes every Dialogs::Message and Dialogs::Input show a box.
+void Install();
+
+}  // namespace MessageBoxDialogs

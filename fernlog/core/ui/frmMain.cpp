@@ -1,0 +1,651 @@
+#include "core/ui/frmMain.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QColor>
+#include <QFont>
+#include <QFrame>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QIcon>
+#include <QIdentityProxyModel>
+#include <QLabel>
+#include <QListView>
+#include <QMenu>
+#include <QMenuBar>
+#include <QPainter>
+#include <QPixmap>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QScrollBar>
+#include <QSignalBlocker>
+#include <QSplitter>
+#include <QStandardItemModel>
+#include <QStringListModel>
+#include <QSystemTrayIcon>
+#include <QTabWidget>
+#include <QTableView>
+#include <QTextEdit>
+#include <QTimer>
+#include <QVBoxLayout>
+
+#include "common/Clock.h"
+#include "common/Dialogs.h"
+#include "core/Polling.h"
+#include "core/StatusGrid.h"
+#include "core/StatusList.h"
+#include "core/ui/Colours.h"
+#include "core/ui/TrendChart.h"
+#include "db/ServerDatabase.h"
+
+namespace {
+const QString kCR = QStringLiteral("\n");
+const QString kRefreshError =
+    QStringLiteral("RefreshEventsDatabase error reading from Alarm/Error data base");
+const QString kTabError = QStringLiteral("tabMain_click, error reading from Alarm/Error data base");
+
+// Stored texts end lines with CR alone; the views want LF.
+QString ForDisplay(const QString& text) {
+    QString out = text;
+    out.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    out.replace(QLatin1Char('\r'), QLatin1Char('\n'));
+    return out;
+}
+
+void FillGrid(QStandardItemModel* model, const ServerDatabase::GridText& grid) {
+    model->clear();
+    model->setHorizontalHeaderLabels(grid.columns);
+    for (const QStringList& cells : grid.rows) {
+        QList<QStandardItem*> items;
+        for (const QString& cell : cells) {
+            auto* item = new QStandardItem(ForDisplay(cell));
+            item->setEditable(false);
+            items << item;
+        }
+        model->appendRow(items);
+    }
+}
+
+// The status grid with its status cells coloured.
+class StatusGridColours : public QIdentityProxyModel {
+  public:
+    using QIdentityProxyModel::QIdentityProxyModel;
+    QVariant data(const QModelIndex& index, int role) const override {
+        if (role != Qt::BackgroundRole) return QIdentityProxyModel::data(index, role);
+        const QVariant colour = QIdentityProxyModel::data(index, StatusGridModel::ColourRole);
+        if (!colour.isValid()) return {};
+        return ToQColor(static_cast<Colour>(colour.toInt()));
+    }
+};
+
+QIcon ProgramIcon() {
+    QPixmap pixmap(32, 32);
+    pixmap.fill(Qt::transparent);
+    QPainter painter(&pixmap);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setBrush(QColor(0, 110, 90));
+    painter.setPen(Qt::NoPen);
+    painter.drawRoundedRect(1, 1, 30, 30, 6, 6);
+    painter.setPen(Qt::white);
+    QFont font = painter.font();
+    font.setBold(true);
+    font.setPixelSize(22);
+    painter.setFont(font);
+    painter.drawText(pixmap.rect(), Qt::AlignCenter, QStringLiteral("F"));
+    return QIcon(pixmap);
+}
+
+QTableView* NewGrid(QWidget* parent, QAbstractItemModel* model) {
+    auto* grid = new QTableView(parent);
+    grid->setModel(model);
+    grid->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    grid->setSelectionBehavior(QAbstractItemView::SelectRows);
+    grid->verticalHeader()->setDefaultSectionSize(22);
+    grid->horizontalHeader()->setStretchLastSection(true);
+    return grid;
+}
+}  // namespace
+
+frmMain::frmMain(QWidget* parent) : QMainWindow(parent) {
+    setObjectName(QStringLiteral("frmMain"));
+    Startup::LoadProgram();
+
+    tabMain = new QTabWidget(this);
+    tabMain->setObjectName(QStringLiteral("tabMain"));
+    BuildStatusTab();
+    BuildTrendingTab();
+    BuildEventsTab();
+    setCentralWidget(tabMain);
+    BuildMenus();
+    connect(tabMain, &QTabWidget::currentChanged, this, &frmMain::OnTabChanged);
+
+    AlarmNum->setValue(1);
+    btnFreezeExamine->hide();
+    VantorShow(1);
+
+    setWindowIcon(ProgramIcon());
+    AddTrayIcon();
+    setWindowTitle(BaseCaption());
+    resize(980, 660);
+
+    DeviceLink::SetView(Window::frmMain, this);
+    Polling::SetView(this);
+    Startup::SetView(this);
+}
+
+frmMain::~frmMain() {
+    Startup::SetView(nullptr);
+    Polling::SetView(nullptr);
+    DeviceLink::SetView(Window::frmMain, nullptr);
+    delete trayIcon;
+}
+
+QString frmMain::BaseCaption() const {
+    return Startup::ProgramTitle() + QStringLiteral(" Rev ") + Startup::VersionText();
+}
+
+void frmMain::BuildStatusTab() {
+    auto* page = new QWidget(tabMain);
+    frmStatus = new QGroupBox(QStringLiteral("Status"), page);
+
+    gridServerStatus = NewGrid(frmStatus, new StatusGridColours(frmStatus));
+    static_cast<QIdentityProxyModel*>(gridServerStatus->model())
+        ->setSourceModel(&StatusGrid::Model());
+    gridServerStatus->setObjectName(QStringLiteral("gridServerStatus"));
+    gridServerStatus->verticalHeader()->hide();
+    for (int column = 0; column < StatusGridModel::ColumnCount; ++column) {
+        const QSize hint =
+            StatusGrid::Model().headerData(column, Qt::Horizontal, Qt::SizeHintRole).toSize();
+        gridServerStatus->setColumnWidth(column, std::max(hint.width(), 48));
+    }
+    // The longest reading text a sensor shows must fit.
+    gridServerStatus->setColumnWidth(
+        StatusGridModel::Reading, std::max(gridServerStatus->columnWidth(StatusGridModel::Reading),
+                                           gridServerStatus->fontMetrics().horizontalAdvance(
+                                               QStringLiteral("Water Not Detected")) +
+                                               12));
+    // Clicks and keys wait while a cycle writes the rows.
+    gridServerStatus->installEventFilter(this);
+    gridServerStatus->viewport()->installEventFilter(this);
+
+    lstStatus = new QListView(frmStatus);
+    lstStatus->setObjectName(QStringLiteral("lstStatus"));
+    lstStatus->setModel(StatusList::Model());
+    lstStatus->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    connect(lstStatus, &QListView::clicked, this, &frmMain::OnStatusLineClicked);
+
+    btnUpdate = new QPushButton(QStringLiteral("Refresh"), frmStatus);
+    btnUpdate->setObjectName(QStringLiteral("btnUpdate"));
+    connect(btnUpdate, &QPushButton::clicked, this, [] { Polling::Refresh(); });
+
+    shpGo = new QFrame(frmStatus);
+    shpGo->setObjectName(QStringLiteral("shpGo"));
+    shpGo->setFixedSize(18, 18);
+    SetConnectionColour(Colour::LightGrey);
+
+    ProgressBar = new QProgressBar(frmStatus);
+    ProgressBar->setObjectName(QStringLiteral("ProgressBar"));
+    ProgressBar->setTextVisible(false);
+    ProgressBar->setRange(0, 1);
+    ProgressBar->setValue(0);
+    ProgressBar->hide();
+
+    auto* buttons = new QHBoxLayout;
+    buttons->addWidget(btnUpdate);
+    buttons->addWidget(shpGo);
+    buttons->addWidget(ProgressBar, 1);
+    buttons->addStretch();
+
+    auto* inner = new QVBoxLayout(frmStatus);
+    inner->addWidget(gridServerStatus, 3);
+    inner->addWidget(lstStatus, 2);
+    inner->addLayout(buttons);
+    auto* outer = new QVBoxLayout(page);
+    outer->addWidget(frmStatus);
+    tabMain->addTab(page, QStringLiteral("Status"));
+}
+
+void frmMain::BuildTrendingTab() {
+    auto* page = new QWidget(tabMain);
+    XYChart4 = new TrendChart(page);
+    XYChart4->setObjectName(QStringLiteral("XYChart4"));
+    btnFreezeExamine = new QPushButton(QStringLiteral("Examine"), page);
+    btnFreezeExamine->setObjectName(QStringLiteral("btnFreezeExamine"));
+    connect(btnFreezeExamine, &QPushButton::clicked, this, [this] {
+        XYChart4->SetFrozen(!XYChart4->Frozen());
+        btnFreezeExamine->setText(XYChart4->Frozen() ? QStringLiteral("Continue")
+                                                     : QStringLiteral("Examine"));
+    });
+    auto* row = new QHBoxLayout;
+    row->addWidget(btnFreezeExamine);
+    row->addStretch();
+    auto* layout = new QVBoxLayout(page);
+    layout->addWidget(XYChart4, 1);
+    layout->addLayout(row);
+    tabMain->addTab(page, QStringLiteral("Trending"));
+}
+
+void frmMain::BuildEventsTab() {
+    auto* page = new QWidget(tabMain);
+    auto* splitter = new QSplitter(Qt::Vertical, page);
+
+    frmErrors = new QGroupBox(QStringLiteral("Alarms"), splitter);
+    lblAlarmRecordNum = new QLabel(frmErrors);
+    lblAlarmRecordNum->setObjectName(QStringLiteral("lblAlarmRecordNum"));
+    AlarmNum = new QScrollBar(Qt::Horizontal, frmErrors);
+    AlarmNum->setObjectName(QStringLiteral("AlarmNum"));
+    AlarmNum->setRange(1, 1);
+    AlarmNum->setPageStep(1);
+    connect(AlarmNum, &QScrollBar::valueChanged, this, [this] { DisplayAlarms(); });
+    auto* hint =
+        new QLabel(QStringLiteral("The most recent alarm is always Alarm 1 of x"), frmErrors);
+    rtbAlarms = new QTextEdit(frmErrors);
+    rtbAlarms->setObjectName(QStringLiteral("rtbAlarms"));
+    rtbAlarms->setReadOnly(true);
+    btnResolution = new QPushButton(QStringLiteral("Enter Alarm Resolution"), frmErrors);
+    btnResolution->setObjectName(QStringLiteral("btnResolution"));
+
+    frmResolution = new QGroupBox(QStringLiteral("Resolution"), frmErrors);
+    frmResolution->setObjectName(QStringLiteral("frmResolution"));
+    txtResolution = new QTextEdit(frmResolution);
+    txtResolution->setObjectName(QStringLiteral("txtResolution"));
+    txtResolution->setAcceptRichText(false);
+    btnSaveResolution = new QPushButton(QStringLiteral("Save"), frmResolution);
+    btnSaveResolution->setObjectName(QStringLiteral("btnSaveResolution"));
+    btnCancelResolution = new QPushButton(QStringLiteral("Cancel"), frmResolution);
+    btnCancelResolution->setObjectName(QStringLiteral("btnCancelResolution"));
+    auto* resolutionButtons = new QHBoxLayout;
+    resolutionButtons->addStretch();
+    resolutionButtons->addWidget(btnSaveResolution);
+    resolutionButtons->addWidget(btnCancelResolution);
+    auto* resolutionLayout = new QVBoxLayout(frmResolution);
+    resolutionLayout->addWidget(txtResolution);
+    resolutionLayout->addLayout(resolutionButtons);
+    frmResolution->hide();
+
+    connect(btnResolution, &QPushButton::clicked, this, [this] {
+        // The entry belongs to the alarm on view now, even if newer alarms
+        // arrive while it is typed.
+        resolutionAlarmId_ = shownAlarmId_;
+        txtResolution->clear();
+        frmResolution->show();
+        txtResolution->setFocus();
+    });
+    connect(btnSaveResolution, &QPushButton::clicked, this, &frmMain::SaveResolution);
+    connect(btnCancelResolution, &QPushButton::clicked, frmResolution, &QWidget::hide);
+
+    auto* top = new QHBoxLayout;
+    top->addWidget(lblAlarmRecordNum);
+    top->addWidget(AlarmNum, 1);
+    top->addWidget(btnResolution);
+    auto* alarmLayout = new QVBoxLayout(frmErrors);
+    alarmLayout->addLayout(top);
+    alarmLayout->addWidget(hint);
+    alarmLayout->addWidget(rtbAlarms, 1);
+    alarmLayout->addWidget(frmResolution);
+
+    tabGrids = new QTabWidget(splitter);
+    alarmsModel_ = new QStandardItemModel(this);
+    errorsModel_ = new QStandardItemModel(this);
+    failuresModel_ = new QStandardItemModel(this);
+    dbgridAlarms = NewGrid(tabGrids, alarmsModel_);
+    dbgridAlarms->setObjectName(QStringLiteral("dbgridAlarms"));
+    dbgridSystemErrors = NewGrid(tabGrids, errorsModel_);
+    dbgridSystemErrors->setObjectName(QStringLiteral("dbgridSystemErrors"));
+    dbgridDeviceAlarms = NewGrid(tabGrids, failuresModel_);
+    dbgridDeviceAlarms->setObjectName(QStringLiteral("dbgridDeviceAlarms"));
+    tabGrids->addTab(dbgridAlarms, QStringLiteral("Alarms"));
+    tabGrids->addTab(dbgridSystemErrors, QStringLiteral("System Errors"));
+    tabGrids->addTab(dbgridDeviceAlarms, QStringLiteral("Device Failures"));
+    splitter->setStretchFactor(0, 3);
+    splitter->setStretchFactor(1, 2);
+
+    auto* layout = new QVBoxLayout(page);
+    layout->addWidget(splitter);
+    tabMain->addTab(page, QStringLiteral("Errors"));
+}
+
+void frmMain::BuildMenus() {
+    // The registry window, the settings dialog, the login and the about box
+    // join these menus when they exist; the entries are absent until then.
+    mnuConfig = menuBar()->addMenu(QStringLiteral("&Setup"));
+    mnuConfig->setObjectName(QStringLiteral("mnuConfig"));
+    mnuGenReport = mnuConfig->addAction(QStringLiteral("Create Reports"));
+    mnuGenReport->setObjectName(QStringLiteral("mnuGenReport"));
+    connect(mnuGenReport, &QAction::triggered, this, &frmMain::CreateReports);
+
+    mnuStatusFrame = menuBar()->addAction(QStringLiteral("Status"));
+    mnuStatusFrame->setObjectName(QStringLiteral("mnuStatusFrame"));
+    connect(mnuStatusFrame, &QAction::triggered, this, [this] { VantorShow(1); });
+    mnuTrending = menuBar()->addAction(QStringLiteral("Trending"));
+    mnuTrending->setObjectName(QStringLiteral("mnuTrending"));
+    connect(mnuTrending, &QAction::triggered, this, [this] { VantorShow(2); });
+    mnuAlarmFrame = menuBar()->addAction(QStringLiteral("Events"));
+    mnuAlarmFrame->setObjectName(QStringLiteral("mnuAlarmFrame"));
+    connect(mnuAlarmFrame, &QAction::triggered, this, [this] { VantorShow(3); });
+
+    mPopupSys = new QMenu(QStringLiteral("&SysTray"), this);
+    mPopupSys->setObjectName(QStringLiteral("mPopupSys"));
+    mPopRestore = mPopupSys->addAction(QStringLiteral("&Open Fernlog"));
+    connect(mPopRestore, &QAction::triggered, this, [this] {
+        showNormal();
+        raise();
+        activateWindow();
+    });
+    mPopupSys->addSeparator();
+    // Reports are not produced yet; the entry changes nothing.
+    mpopCreateReports = mPopupSys->addAction(QStringLiteral("&Create Reports"));
+}
+
+void frmMain::AddTrayIcon() {
+    // Many desktops (and every offscreen or bare X server) have no tray;
+    // the window alone is then the way in.
+    if (!QSystemTrayIcon::isSystemTrayAvailable()) return;
+    trayIcon = new QSystemTrayIcon(windowIcon());
+    trayIcon->setToolTip(Startup::ProgramTitle());
+    trayIcon->setContextMenu(mPopupSys);
+    connect(trayIcon, &QSystemTrayIcon::activated, this,
+            [this](QSystemTrayIcon::ActivationReason reason) {
+                if (reason != QSystemTrayIcon::Context && reason != QSystemTrayIcon::DoubleClick) {
+                    return;
+                }
+                if (isMinimized()) showNormal();
+                raise();
+                activateWindow();
+            });
+    trayIcon->show();
+}
+
+void frmMain::VantorShow(int view) {
+    if (view == 1) {
+        frmStatus->show();
+        XYChart4->hide();
+        frmErrors->hide();
+        btnFreezeExamine->hide();
+    } else if (view == 2) {
+        XYChart4->show();
+        btnFreezeExamine->show();
+    } else if (view == 3) {
+        frmErrors->show();
+    }
+    if (view >= 1 && view <= 3) tabMain->setCurrentIndex(view - 1);
+}
+
+void frmMain::OnTabChanged(int index) {
+    VantorShow(index + 1);
+    RefreshEventsDatabase(true);
+    if (index == 2) DisplayAlarms();
+}
+
+void frmMain::RefreshEventsDatabase(bool byOffLine) {
+    using ServerDatabase::Listing;
+    bool ok = true;
+    const std::pair<QStandardItemModel*, Listing> grids[] = {
+        {alarmsModel_, Listing::Alarms},
+        {errorsModel_, Listing::Errors},
+        {failuresModel_, byOffLine ? Listing::FailuresByOffLine : Listing::FailuresById}};
+    for (const auto& [model, which] : grids) {
+        ServerDatabase::GridText grid;
+        if (!ServerDatabase::ReadListing(which, grid)) {
+            ok = false;
+            break;
+        }
+        FillGrid(model, grid);
+    }
+    for (QTableView* grid : {dbgridAlarms, dbgridSystemErrors, dbgridDeviceAlarms}) {
+        grid->resizeColumnsToContents();
+        // Causes and resolutions run long: the grid shows their start, the
+        // alarm view above shows them whole.
+        for (int column = 0; column < grid->model()->columnCount(); ++column) {
+            grid->setColumnWidth(column, std::min(grid->columnWidth(column), 240));
+        }
+    }
+    const QString& key = byOffLine ? kTabError : kRefreshError;
+    StatusList::ShowStatus(key, ok ? QStringLiteral("delete") : QString());
+}
+
+void frmMain::DisplayAlarms() {
+    ServerDatabase::AlarmText alarm;
+    int count = 0;
+    if (!ServerDatabase::ReadAlarm(AlarmNum->value(), alarm, count)) {
+        // Unreadable is not the same as empty.
+        shownAlarmId_ = 0;
+        rtbAlarms->setPlainText(QStringLiteral("The alarm records could not be read."));
+        lblAlarmRecordNum->clear();
+        btnResolution->setEnabled(false);
+        StatusList::ShowStatus(kRefreshError, QString());
+        return;
+    }
+    if (count == 0) {
+        shownAlarmId_ = 0;
+        rtbAlarms->setPlainText(QStringLiteral("There are no alarms"));
+        lblAlarmRecordNum->setText(QStringLiteral("No Alarms"));
+        btnResolution->setEnabled(false);
+        const QSignalBlocker blocker(AlarmNum);
+        AlarmNum->setRange(1, 1);
+        return;
+    }
+    btnResolution->setEnabled(true);
+    {
+        const QSignalBlocker blocker(AlarmNum);
+        AlarmNum->setRange(1, count);
+    }
+    const int number = AlarmNum->value();
+    // The range may have just shrunk below the number asked for.
+    if (alarm.id == 0) ServerDatabase::ReadAlarm(number, alarm, count);
+    shownAlarmId_ = alarm.id;
+    lblAlarmRecordNum->setText(QStringLiteral("Alarm ") + QString::number(number) +
+                               QStringLiteral(" of ") + QString::number(count));
+
+    const QString emailText = alarm.mailed
+                                  ? QStringLiteral(" An email has been sent ") + alarm.emailSent
+                                  : ForDisplay(alarm.emailSent);
+    rtbAlarms->setPlainText(
+        QStringLiteral("Alarm Record Number: ") + QString::number(alarm.id) + kCR +
+        QStringLiteral("Alarm Started: ") + alarm.start + QStringLiteral("     Alarm Ended: ") +
+        alarm.end + kCR + kCR + QStringLiteral("The alarm was generated by sensor: ") +
+        alarm.sensor + QStringLiteral("   which is connected to device: ") + alarm.server + kCR +
+        kCR + QStringLiteral("The cause of the alarm is: ") + ForDisplay(alarm.cause) + kCR + kCR +
+        emailText + kCR + kCR + QStringLiteral("Resolution: ") + ForDisplay(alarm.resolution));
+}
+
+void frmMain::SaveResolution() {
+    QString error;
+    if (!ServerDatabase::SaveResolution(resolutionAlarmId_, txtResolution->toPlainText(), &error)) {
+        // The entry stays open so that the text is not lost.
+        Dialogs::Message(
+            QStringLiteral("There was an error entering the resolution.  The error is ") + error,
+            Dialogs::Buttons::Ok, Dialogs::Icon::Critical);
+        return;
+    }
+    frmResolution->hide();
+    DisplayAlarms();
+    RefreshEventsDatabase();
+}
+
+std::optional<double> frmMain::TrendValue(const GridRow& row) {
+    static const QStringList gaps = {QStringLiteral("Sensor Open"),
+                                     QStringLiteral("Sensor Shorted"), QStringLiteral("No Data"),
+                                     QStringLiteral("Not Connected")};
+    if (row.reading.isEmpty() || gaps.contains(row.reading)) return std::nullopt;
+    bool ok = false;
+    const double number = row.reading.toDouble(&ok);
+    if (ok) return number;
+    // Contacts, water and power read as words; their 0/1 value is charted.
+    return static_cast<double>(row.value);
+}
+
+void frmMain::SetupChart() {
+    std::vector<TrendChart::RowInfo> rows;
+    for (const GridRow& row : StatusGrid::Model().Rows()) {
+        rows.push_back({row.device + QStringLiteral(": ") + row.sensor, row.units});
+    }
+    XYChart4->Setup(rows);
+}
+
+void frmMain::UpdateTrending() {
+    // Frozen for examination, or off: nothing is drawn, a pending reset waits.
+    if (!Startup::TrendingOn || XYChart4->Frozen()) return;
+    if (Startup::TrendReset) {
+        SetupChart();
+        Startup::TrendReset = false;
+    }
+    std::vector<std::optional<double>> values;
+    for (const GridRow& row : StatusGrid::Model().Rows()) values.push_back(TrendValue(row));
+    XYChart4->AddPoint(Clock::Now(), values);
+}
+
+void frmMain::AfterCycle() {
+    UpdateTrending();
+    // New alarm and failure rows show at once on the events view.
+    if (tabMain->currentIndex() == 2) {
+        RefreshEventsDatabase();
+        DisplayAlarms();
+    }
+}
+
+void frmMain::RunPendingActivation() {
+    if (!Startup::ActivateBlockPending || activating_ || stopped_) return;
+    // The block may show a message box, which deactivates and reactivates
+    // this window before the block has finished.
+    activating_ = true;
+    Startup::RunActivationBlock();
+    activating_ = false;
+    RefreshEventsDatabase();
+    DisplayAlarms();
+}
+
+bool frmMain::OpenSecondaryWindow(const std::function<void()>& showModal, AfterClose after,
+                                  bool registryWindow) {
+    if (Polling::CycleRunning) return false;
+    const bool wasPolling = Polling::PollTimer().isActive();
+    Polling::StopPollTimer();
+    if (registryWindow) DeviceLink::CurrentWindow = Window::frmTreeConfiguration;
+    showModal();
+    DeviceLink::CurrentWindow = Window::frmMain;
+    if (after == AfterClose::Resume) {
+        Startup::ActivateBlockPending = false;
+        if (wasPolling) Polling::StartPollTimer();
+        return true;
+    }
+    Startup::ActivateBlockPending = true;
+    // Without a window manager the main window may never be told that it
+    // is active again.
+    QTimer::singleShot(0, this, &frmMain::RunPendingActivation);
+    return true;
+}
+
+void frmMain::CreateReports() {
+    // Nothing is produced yet; a timer that no cycle needs stays stopped.
+    const bool wasPolling = Polling::PollTimer().isActive();
+    Polling::StopPollTimer();
+    if (wasPolling) Polling::StartPollTimer();
+    Startup::ActivateBlockPending = false;
+}
+
+void frmMain::OnStatusLineClicked(const QModelIndex& index) {
+    if (index.data().toString().contains(QLatin1String("Communication FAILURE"))) {
+        StatusList::ShowStatus(QStringLiteral("Communication"), QStringLiteral(" TESTING..."));
+    }
+}
+
+void frmMain::SelectFirstTab() {
+    tabMain->setCurrentIndex(0);
+}
+
+void frmMain::ResetChartTrackers() {
+    XYChart4->ResetTrackers();
+}
+
+void frmMain::SetSetupMenus(bool enabled, const QString& loginCaption, bool adminLoggedIn) {
+    setupEnabled_ = enabled;
+    loginCaption_ = loginCaption;
+    setWindowTitle(BaseCaption() +
+                   (adminLoggedIn ? QStringLiteral("    ADMINISTRATOR LOGGED IN") : QString()));
+}
+
+void frmMain::SetTrendingMenu(bool enabled) {
+    mnuTrending->setEnabled(enabled);
+}
+
+void frmMain::SetConnectionColour(Colour colour) {
+    shpGo->setStyleSheet(QStringLiteral("background-color: %1; border: 1px solid #808080;")
+                             .arg(ToQColor(colour).name()));
+}
+
+void frmMain::SetBusyCursor(bool busy) {
+    if (busy) {
+        setCursor(Qt::WaitCursor);
+    } else {
+        unsetCursor();
+    }
+}
+
+void frmMain::SetProgressMaximum(int maximum) {
+    ProgressBar->setRange(0, std::max(maximum, 1));
+    ProgressBar->show();
+}
+
+void frmMain::SetProgressValue(int value) {
+    if (value <= ProgressBar->maximum()) ProgressBar->setValue(value);
+}
+
+bool frmMain::event(QEvent* event) {
+    if (event->type() == QEvent::WindowActivate) RunPendingActivation();
+    return QMainWindow::event(event);
+}
+
+bool frmMain::eventFilter(QObject* watched, QEvent* event) {
+    if (gridBlocked_) {
+        switch (event->type()) {
+            case QEvent::MouseButtonPress:
+            case QEvent::MouseButtonRelease:
+            case QEvent::MouseButtonDblClick:
+            case QEvent::KeyPress:
+            case QEvent::KeyRelease:
+                return true;
+            default:
+                break;
+        }
+    }
+    return QMainWindow::eventFilter(watched, event);
+}
+
+void frmMain::closeEvent(QCloseEvent* event) {
+    if (!stopped_) {
+        if (!Startup::ConfirmClose()) {
+            event->ignore();
+            return;
+        }
+        stopped_ = true;
+        Startup::StopProgram();
+    }
+    event->accept();
+    Unload();
+}
+
+void frmMain::StopWithoutAsking() {
+    if (!stopped_) {
+        stopped_ = true;
+        Startup::StopProgram();
+    }
+    if (isVisible()) {
+        close();
+    } else {
+        Unload();
+    }
+}
+
+void frmMain::Unload() {
+    if (trayIcon) {
+        trayIcon->hide();
+        delete trayIcon;
+        trayIcon = nullptr;
+    }
+    for (QWidget* window : QApplication::topLevelWidgets()) {
+        if (window != this && window->isVisible()) window->close();
+    }
+    emit Unloaded();
+}
