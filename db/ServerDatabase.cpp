@@ -139,10 +139,12 @@ bool RecordServers(Recordset& servers, int& count) {
 }
 
 bool AddServer(const QString& name, const QString& model, const QString& ip, const QString& notes,
-               int enabled, const QString& password, const QString& emailList, int comm) {
+               int enabled, const QString& password, const QString& emailList, int comm,
+               QString* errorOut) {
     const QString lead = QStringLiteral("Error adding server, the error is ");
     Connection connection;
     if (!connection.Open()) {
+        if (errorOut) *errorOut = connection.Error();
         ShowFailure(lead, connection.Error());
         return false;
     }
@@ -154,13 +156,16 @@ bool AddServer(const QString& name, const QString& model, const QString& ip, con
         if (!OpenRecordset(QStringLiteral("tblServers"),
                            QStringLiteral("SELECT * FROM tblServers WHERE ServerIPAddress = ?"),
                            {ip}, same, &error)) {
+            if (errorOut) *errorOut = error;
             ShowFailure(lead, error);
             return false;
         }
         if (same.RecordCount() > 0) {
-            Dialogs::Message(QStringLiteral("The IP address for this server is not unique.  "
-                                            "Please verify the desired IP address."),
-                             Dialogs::Buttons::Ok, Dialogs::Icon::Warning);
+            const QString text = QStringLiteral(
+                "The IP address for this server is not unique.  "
+                "Please verify the desired IP address.");
+            if (errorOut) *errorOut = text;
+            Dialogs::Message(text, Dialogs::Buttons::Ok, Dialogs::Icon::Warning);
             return false;
         }
     }
@@ -170,6 +175,7 @@ bool AddServer(const QString& name, const QString& model, const QString& ip, con
                                         " EmailAddress, Comm) VALUES (?, ?, ?, ?, ?, ?, ?, ?)"),
                          {name, model, ip, notes, QString::number(enabled), password, emailList,
                           QString::number(comm)})) {
+        if (errorOut) *errorOut = connection.Error();
         ShowFailure(lead, connection.Error());
         return false;
     }
@@ -178,7 +184,7 @@ bool AddServer(const QString& name, const QString& model, const QString& ip, con
 
 bool UpdateServer(qint64 serverId, const QString& name, const QString& model, const QString& ip,
                   const QString& notes, int enabled, const QString& password,
-                  const QString& emailList, int comm) {
+                  const QString& emailList, int comm, QString* errorOut) {
     QString error;
     if (!ExecOnce(QStringLiteral("UPDATE tblServers SET ServerName = ?, ServerModel = ?,"
                                  " ServerIPAddress = ?, ServerNotes = ?, Enabled = ?,"
@@ -186,16 +192,18 @@ bool UpdateServer(qint64 serverId, const QString& name, const QString& model, co
                   {name, model, ip, notes, QString::number(enabled), password, emailList,
                    QString::number(comm), serverId},
                   error)) {
+        if (errorOut) *errorOut = error;
         ShowFailure(QStringLiteral("Error in UpdateServer is "), error);
         return false;
     }
     return true;
 }
 
-bool UpdateServerEmail(qint64 serverId, const QString& emailList) {
+bool UpdateServerEmail(qint64 serverId, const QString& emailList, QString* errorOut) {
     QString error;
     if (!ExecOnce(QStringLiteral("UPDATE tblServers SET EmailAddress = ? WHERE IDNum = ?"),
                   {emailList, serverId}, error)) {
+        if (errorOut) *errorOut = error;
         ShowFailure(QStringLiteral("Error updating email addresses.  The error is: "), error);
         return false;
     }
@@ -239,6 +247,72 @@ bool DeleteServer(qint64 serverId) {
         ShowFailure(QStringLiteral("Error in DeleteServer is "), connection.Error());
         return false;
     }
+    return true;
+}
+
+namespace {
+// Boolean text columns hold -1/0 (or "True"/"False" in older files).
+int StoredFlag(const QVariant& value) {
+    const QString text = value.toString().trimmed();
+    if (text.compare(QLatin1String("True"), Qt::CaseInsensitive) == 0) return -1;
+    return text.toInt();
+}
+
+ServerRow RowOf(const Recordset& rows) {
+    ServerRow row;
+    row.id = rows.Value(QStringLiteral("IDNum")).toLongLong();
+    row.name = rows.Text(QStringLiteral("ServerName"));
+    row.model = rows.Text(QStringLiteral("ServerModel"));
+    row.ip = rows.Text(QStringLiteral("ServerIPAddress"));
+    row.notes = rows.Text(QStringLiteral("ServerNotes"));
+    row.password = rows.Text(QStringLiteral("UserPassword"));
+    row.emailList = rows.Text(QStringLiteral("EmailAddress"));
+    row.enabled = StoredFlag(rows.Value(QStringLiteral("Enabled")));
+    row.comm = StoredFlag(rows.Value(QStringLiteral("Comm")));
+    return row;
+}
+}  // namespace
+
+bool ReadServer(qint64 serverId, ServerRow& server, QString* error) {
+    Recordset rows;
+    QString reason;
+    if (!OpenRecordset(QStringLiteral("tblServers"),
+                       QStringLiteral("SELECT * FROM tblServers WHERE IDNum = ?"), {serverId}, rows,
+                       &reason) ||
+        rows.RecordCount() == 0) {
+        if (error) *error = reason.isEmpty() ? QStringLiteral("No such server") : reason;
+        return false;
+    }
+    server = RowOf(rows);
+    return true;
+}
+
+bool ListServers(QList<ServerRow>& servers, QString* error) {
+    servers.clear();
+    Recordset rows;
+    QString reason;
+    if (!OpenRecordset(QStringLiteral("tblServers"),
+                       QStringLiteral("SELECT * FROM tblServers ORDER BY IDNum"), {}, rows,
+                       &reason)) {
+        ErrorLog::RecordError(QStringLiteral("RecordServers()"), reason);
+        if (error) *error = reason;
+        return false;
+    }
+    for (rows.MoveFirst(); !rows.EndOfFile(); rows.MoveNext()) servers << RowOf(rows);
+    return true;
+}
+
+bool CountServerSensors(qint64 serverId, int& count, QString* error) {
+    count = 0;
+    Recordset rows;
+    QString reason;
+    if (!OpenRecordset(QStringLiteral("tblSensors"),
+                       QStringLiteral("SELECT * FROM tblSensors WHERE ServerIDNum = ?"), {serverId},
+                       rows, &reason)) {
+        if (error) *error = reason;
+        return false;
+    }
+    count = rows.RecordCount();
     return true;
 }
 

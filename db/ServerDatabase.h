@@ -29,11 +29,26 @@ bool LoadSensors(qint64 serverId, Recordset& sensors, int& count);  // false als
 bool GetServerRecord(qint64 serverId, Recordset& server);  // false when no row
 bool RecordServers(Recordset& servers, int& count);
 bool AddServer(const QString& name, const QString& model, const QString& ip, const QString& notes,
-               int enabled, const QString& password, const QString& emailList, int comm);
+               int enabled, const QString& password, const QString& emailList, int comm,
+               QString* error = nullptr);
 bool UpdateServer(qint64 serverId, const QString& name, const QString& model, const QString& ip,
                   const QString& notes, int enabled, const QString& password,
-                  const QString& emailList, int comm);
-bool UpdateServerEmail(qint64 serverId, const QString& emailList);
+                  const QString& emailList, int comm, QString* error = nullptr);
+bool UpdateServerEmail(qint64 serverId, const QString& emailList, QString* error = nullptr);
+
+// A row of tblServers as the registry window shows it.
+struct ServerRow {
+    qint64 id = -1;
+    QString name, model, ip, notes, password, emailList;
+    int enabled = 0;  // -1 or 1 for enabled, as stored
+    int comm = 0;     // -1 when the device was last reached
+};
+// GetServerRecord as a row; false when there is none or it cannot be read.
+bool ReadServer(qint64 serverId, ServerRow& server, QString* error = nullptr);
+// RecordServers as rows, in the order they come back.
+bool ListServers(QList<ServerRow>& servers, QString* error = nullptr);
+// Sensors registered for the server.
+bool CountServerSensors(qint64 serverId, int& count, QString* error = nullptr);
 bool IsIPAddressUnique(const QString& ip, QString& ownerName);
 bool DeleteServer(qint64 serverId);  // alarm and failure rows of the server stay
 bool GetFieldByID(qint64 id, const QString& table, const QString& column, QVariant& value);

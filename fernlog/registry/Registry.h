@@ -1,0 +1,85 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <QStringList>
+
+#include "core/Windows.h"
+#include "protocol/Identification.h"
+
+// What the registry window asks of devices and of its own fields: the
+// device's identification and name page, the factory reset, the choice of
+// configuration window, and the checks of what the user typed.
+namespace Registry {
+
+// The name page (page 1 of Zolo devices, page 2 of the others).
+namespace NamePage {
+constexpr int kName = 9;  // device name, blank padded
+constexpr int kNameLength = 20;
+constexpr int kUnit = 29;     // temperature unit letter, "C" or "F"
+constexpr int kAddress = 30;  // IP address text, blank padded
+constexpr int kAddressLength = 20;
+}  // namespace NamePage
+
+int NamePageNumber(int deviceFamily);
+
+// How a device exchange ended. Busy: the device answered with ReplyBusy
+// (it is on its telephone line).
+enum class Outcome { Ok, Busy, Failed };
+
+// Identifies the device and decodes its identification into the
+// program-wide DeviceFamily, DeviceModel and FirmwareBuild; true when the
+// device answered with the command echoed.
+bool Identify(const QString& ipAddress, Protocol::Identification& id);
+// The identification that decoding left in the program-wide numbers.
+Protocol::Identification LastIdentification();
+
+// Reads the device's name page (60 bytes) with its command echoed.
+Outcome ReadNamePage(const QString& ipAddress, int deviceFamily, QByteArray& page);
+
+// The fields of a name page.
+QString PageName(const QByteArray& page);  // trimmed
+QChar PageUnit(const QByteArray& page);
+
+// The first 20 characters of the trimmed name, blank padded.
+QString Name20(const QString& name);
+
+// A page image for writing back: name, unit letter and address set, and the
+// store head in bytes 1-3 (InsertStoreUserPageCommand). Every other byte as
+// read. Text is stored as Latin-1; other characters become '?'.
+QByteArray ComposeNamePage(const QByteArray& page, const QString& name, QChar unit,
+                           const QString& ipAddress);
+// Bytes 1-3 := DD CC BB, keeping byte 4, the page number.
+bool InsertStoreUserPageCommand(QByteArray& strSend);
+
+// Writes a page image; Ok only when the device echoes it exactly.
+Outcome StoreNamePage(const QString& ipAddress, const QByteArray& image);
+
+// Restores the device's factory defaults; Ok when the command is echoed.
+Outcome RestoreFactoryDefaults(const QString& ipAddress);
+
+// The configuration window for a device: frmZolo for family 3; otherwise by
+// model, 5 and 10 frmQX705, 8 frmQX708, 40 frmQX740, 20 frmQX720; None for
+// any other model.
+Window ConfigWindowFor(int deviceFamily, int deviceModel);
+
+// Tree nodes: key "SERVER" + IDNum; text the name in a 20-character field,
+// " @ IP " and the address.
+QString NodeKey(qint64 serverId);
+qint64 ServerIdFromKey(const QString& key);  // -1 when it names no server
+QString NodeText(const QString& serverName, const QString& ipAddress);
+
+// Only dotted numeric IPv4 addresses: a name would need a lookup.
+bool IsValidIPAddress(const QString& text);
+
+// E-mail lists are stored as the addresses each followed by ",".
+QString JoinEmailList(const QStringList& addresses);
+QStringList SplitEmailList(const QString& stored);
+bool LooksLikeEmailAddress(const QString& address);  // contains "." and "@"
+
+// The log update rate field: 1 to 60 minutes.
+enum class RateCheck { Ok, Empty, OutOfRange };
+RateCheck CheckUpdateRate(const QString& text, int& minutes);
+constexpr int kDefaultUpdateRate = 5;
+
+}  // namespace Registry
