@@ -245,10 +245,12 @@ bool ReadFromCV(const QString& ipAddress, quint16 port, const QByteArray& reques
     const bool ok = OpenWinSocket(ipAddress, port);
     if (!ProgramRunning) return false;
 
-    if (LinkView* view = CurrentView()) {
-        view->SetConnectionColour(ok ? Colour::Green : Colour::Red);
-        view->SetBusyCursor(true);
+    // The connection indicator is the main window's, also while the
+    // registry window is the one showing the hourglass.
+    if (LinkView* main = link.views.value(Window::frmMain)) {
+        main->SetConnectionColour(ok ? Colour::Green : Colour::Red);
     }
+    if (LinkView* view = CurrentView()) view->SetBusyCursor(true);
     if (ConfigParameters.TCPTimeOut < 2 || ConfigParameters.TCPTimeOut > 9) {
         ConfigParameters.TCPTimeOut = 3;
     }
@@ -284,9 +286,9 @@ bool ReadFromCV(const QString& ipAddress, quint16 port, const QByteArray& reques
     if (!ProgramRunning) return false;
 
     StopWatchDog();
-    if (LinkView* view = CurrentView()) {
-        view->SetBusyCursor(false);
-        view->SetConnectionColour(Colour::LightGrey);
+    if (LinkView* view = CurrentView()) view->SetBusyCursor(false);
+    if (LinkView* main = link.views.value(Window::frmMain)) {
+        main->SetConnectionColour(Colour::LightGrey);
     }
     CloseWinSocket();
 

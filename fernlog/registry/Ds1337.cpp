@@ -1,9 +1,11 @@
 #include "registry/Ds1337.h"
 
 #include <QFile>
+#include <QSaveFile>
 #include <cmath>
 
 #include "common/Clock.h"
+#include "common/ProgramDir.h"
 #include "core/DeviceLink.h"
 #include "protocol/Bytes.h"
 #include "protocol/Commands.h"
@@ -164,6 +166,24 @@ bool DownloadLog(const QString& ipAddress, QByteArray& data, int resetFlag, int 
     }
     data = QByteArrayLiteral("Fail");
     return false;
+}
+
+QString DownloadFileName() {
+    return QStringLiteral("LastDownloadedDataLogFile.bin");
+}
+
+bool SaveDownloadedLog(const QByteArray& data, QString& path, QString* error) {
+    path = ProgramDir::File(DownloadFileName());
+    // Written beside and renamed over the old file: a shorter log never
+    // leaves bytes of a longer one, and a failed write leaves the old file.
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(data) != data.size() || !file.flush() ||
+        !file.commit()) {
+        if (error) *error = file.errorString();
+        file.cancelWriting();
+        return false;
+    }
+    return true;
 }
 
 LogKind LogKindOf(const Protocol::Identification& id) {

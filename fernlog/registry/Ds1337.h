@@ -85,6 +85,12 @@ bool ReadLogParameters(const QString& ipAddress, QString& dateText, int& updateR
 // Downloads `expectedLength` bytes of log. False with "Fail" in `data`.
 bool DownloadLog(const QString& ipAddress, QByteArray& data, int resetFlag, int expectedLength);
 
+// The file that keeps the last downloaded log, in the program directory.
+QString DownloadFileName();  // "LastDownloadedDataLogFile.bin"
+// Replaces the file completely with `data`, unchanged. False with the reason
+// in `error`; `path` is the file's full path either way.
+bool SaveDownloadedLog(const QByteArray& data, QString& path, QString* error = nullptr);
+
 // Which devices keep a clock and a log, and how their log is laid out.
 enum class LogKind { None, TwoSensor, EightSensor };
 LogKind LogKindOf(const Protocol::Identification& id);

@@ -39,6 +39,7 @@
 #include "core/ui/Colours.h"
 #include "core/ui/TrendChart.h"
 #include "db/ServerDatabase.h"
+#include "registry/ui/frmTreeConfiguration.h"
 
 namespace {
 const QString kCR = QStringLiteral("\n");
@@ -315,6 +316,19 @@ void frmMain::BuildMenus() {
     mnuGenReport = mnuConfig->addAction(QStringLiteral("Create Reports"));
     mnuGenReport->setObjectName(QStringLiteral("mnuGenReport"));
     connect(mnuGenReport, &QAction::triggered, this, &frmMain::CreateReports);
+    mnuTree = mnuConfig->addAction(QStringLiteral("Corvane Servers and Sensors"));
+    mnuTree->setObjectName(QStringLiteral("mnuTree"));
+    connect(mnuConfig, &QMenu::aboutToShow, mnuTree,
+            [this] { mnuTree->setEnabled(SetupEnabled()); });
+    connect(mnuTree, &QAction::triggered, this, [this] {
+        if (!SetupEnabled()) return;
+        OpenSecondaryWindow(
+            [this] {
+                frmTreeConfiguration window(this);
+                window.exec();
+            },
+            AfterClose::Reactivate, /*registryWindow=*/true);
+    });
 
     mnuStatusFrame = menuBar()->addAction(QStringLiteral("Status"));
     mnuStatusFrame->setObjectName(QStringLiteral("mnuStatusFrame"));

@@ -90,6 +90,7 @@ class frmMain : public QMainWindow,
 
     QMenu* mnuConfig = nullptr;
     QAction* mnuGenReport = nullptr;
+    QAction* mnuTree = nullptr;  // the registry window
     QAction* mnuStatusFrame = nullptr;
     QAction* mnuTrending = nullptr;
     QAction* mnuAlarmFrame = nullptr;
