@@ -141,7 +141,8 @@ bool IsValidIPAddress(const QString& text) {
 }
 
 QString JoinEmailList(const QStringList& addresses) {
-    QString list;
+    // Empty, not null: an empty list is stored as an empty text.
+    QString list = QLatin1String("");
     for (const QString& address : addresses) list += address + QLatin1Char(',');
     return list;
 }
