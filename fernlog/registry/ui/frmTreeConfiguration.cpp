@@ -596,6 +596,8 @@ void frmTreeConfiguration::EditAServer() {
     ParseAddrToList(server.emailList);
     frmSetupServer->setTitle(QStringLiteral("Edit: ") + server.name);
     lblServerError->show();
+    // Shown before the device is read, so that its progress bar is seen.
+    AlignFrame(frmSetupServer);
 
     Protocol::Identification id;
     const bool identified = Registry::Identify(server.ip, id);
