@@ -106,7 +106,10 @@ frmTreeConfiguration::frmTreeConfiguration(QWidget* parent) : QDialog(parent) {
     ServerTree->setObjectName(QStringLiteral("ServerTree"));
     ServerTree->setHeaderHidden(true);
     ServerTree->setContextMenuPolicy(Qt::CustomContextMenu);
-    ServerTree->setMinimumWidth(320);
+    ServerTree->setMinimumWidth(380);
+    ServerTree->setMaximumWidth(440);
+    ServerTree->header()->setSectionResizeMode(QHeaderView::ResizeToContents);
+    ServerTree->header()->setStretchLastSection(false);
     QFont mono = ServerTree->font();
     mono.setFamily(QStringLiteral("Monospace"));
     mono.setStyleHint(QFont::TypeWriter);
@@ -133,7 +136,8 @@ frmTreeConfiguration::frmTreeConfiguration(QWidget* parent) : QDialog(parent) {
     layout->addWidget(ServerTree);
     layout->addSpacing(13);  // 200 twips between the tree and the frames
     layout->addWidget(framesArea_);
-    layout->addWidget(frmDateTime, 1);
+    layout->addWidget(frmDateTime, 100);
+    layout->addStretch(1);  // takes the room of hidden frames
 
     cmboUnits->addItems({DegreeUnit(QLatin1Char('F')), DegreeUnit(QLatin1Char('C'))});
     cmboUnits->setCurrentIndex(0);
@@ -195,6 +199,7 @@ void frmTreeConfiguration::BuildMenus() {
 void frmTreeConfiguration::BuildServerFrame() {
     frmSetupServer = new QGroupBox(QStringLiteral("Server"), this);
     frmSetupServer->setObjectName(QStringLiteral("frmSetup0"));
+    frmSetupServer->setMinimumWidth(440);
     txtServerName = Field(QStringLiteral("txtServerName"), frmSetupServer);
     txtServerIPAddress = Field(QStringLiteral("txtServerIPAddress"), frmSetupServer);
     txtServerNotes = Field(QStringLiteral("txtServerNotes"), frmSetupServer);
@@ -281,6 +286,7 @@ void frmTreeConfiguration::BuildServerFrame() {
 void frmTreeConfiguration::BuildEmailFrame() {
     frmSetupEmail = new QGroupBox(QStringLiteral("Email List"), this);
     frmSetupEmail->setObjectName(QStringLiteral("frmSetup2"));
+    frmSetupEmail->setMinimumWidth(440);
     txtEmailAddr = Field(QStringLiteral("txtEmailAddr"), frmSetupEmail);
     lstEmailAddr = new QListWidget(frmSetupEmail);
     lstEmailAddr->setObjectName(QStringLiteral("lstEmailAddr"));
@@ -364,6 +370,7 @@ void frmTreeConfiguration::BuildDateTimeFrame() {
     logModel = new Ds1337::LogGridModel(gridLog);
     gridLog->setModel(logModel);
     gridLog->verticalHeader()->hide();
+    gridLog->verticalHeader()->setDefaultSectionSize(gridLog->fontMetrics().height() + 6);
     gridLog->setEditTriggers(QAbstractItemView::NoEditTriggers);
     gridLog->horizontalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
 

@@ -10,6 +10,7 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QListWidget>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTableView>
@@ -20,6 +21,7 @@
 #include "common/Clock.h"
 #include "common/ProgramDir.h"
 #include "core/DeviceLink.h"
+#include "core/Polling.h"
 #include "core/Settings.h"
 #include "db/ServerDatabase.h"
 #include "devsim/Device.h"
@@ -45,12 +47,13 @@ class TreeConfigurationSimTest : public FernlogTest {
         FernlogTest::TearDown();
     }
     devsim::Device* AddDevice(const char* address, devsim::Model model,
-                              std::optional<quint16> build = {}) {
+                              std::optional<quint16> build = {},
+                              const QString& name = QStringLiteral("Factory name")) {
         devsim::DeviceConfig config;
         config.address = QHostAddress(QString::fromLatin1(address));
         config.model = model;
         config.build = build;
-        config.name = QStringLiteral("Factory name");
+        config.name = name;
         devices.push_back(std::make_unique<devsim::Device>(config));
         QString error;
         EXPECT_TRUE(devices.back()->start(&error)) << error.toStdString();
@@ -118,6 +121,13 @@ TEST_F(TreeConfigurationSimTest, SavingAnEnabledDeviceWritesItsNamePage) {
     EXPECT_EQ(window->lblServerError->text(), "Successfully uploaded data to Server room on the s");
     EXPECT_EQ(window->ServerTree->topLevelItem(0)->child(0)->text(0),
               "Server room on the s @ IP 127.0.0.2");
+
+    // The next polling cycle visits the new device.
+    window.reset();
+    DeviceLink::CurrentWindow = Window::frmMain;
+    d->resetCounters();
+    Polling::PollAll();
+    EXPECT_EQ(d->requestCount(devsim::cmd::Readings), 1);
 }
 
 TEST_F(TreeConfigurationSimTest, DevicesThatDoNotTakeTheNamePage) {
@@ -409,4 +419,48 @@ TEST_F(TreeConfigurationSimTest, SensorsOfADeviceThatDoesNotAnswer) {
     window->btnSensors->click();
     EXPECT_EQ(dialogs.Texts(), QStringList{"The was an error communicating with the server at IP "
                                            "address127.0.0.9.  Please try again."});
+}
+
+// Screenshots of the window for the README. Run by hand:
+//   FERNLOG_SCREENSHOT_DIR=docs fernlog_registry_ui_sim_tests --gtest_also_run_disabled_tests
+//     --gtest_filter='*DISABLED_Screenshots'
+TEST_F(TreeConfigurationSimTest, DISABLED_Screenshots) {
+    const QString out = qEnvironmentVariable("FERNLOG_SCREENSHOT_DIR");
+    if (out.isEmpty()) GTEST_SKIP() << "FERNLOG_SCREENSHOT_DIR is not set";
+    devsim::Device* kitchen = AddDevice("127.0.0.2", devsim::Model::QX700_5, 24, "Kitchen");
+    AddDevice("127.0.0.3", devsim::Model::QX700_8, {}, "Server Room");
+    devsim::Device* pharmacy = AddDevice("127.0.0.4", devsim::Model::Zolo605, {}, "Pharmacy");
+    ASSERT_TRUE(ServerDatabase::AddServer("Kitchen", "", "127.0.0.2", "Simulated device", 1, "****",
+                                          "chef@kitchen.test,manager@kitchen.test,", -1));
+    ASSERT_TRUE(ServerDatabase::AddServer("Server Room", "", "127.0.0.3", "", 1, "",
+                                          "it@office.test,", -1));
+    ASSERT_TRUE(ServerDatabase::AddServer("Pharmacy", "", "127.0.0.4", "", 0, "", "", 0));
+    ASSERT_TRUE(ServerDatabase::AddServer("Boiler", "", "127.0.0.5", "", 0, "", "", 0));
+    kitchen->setClock(QDateTime(QDate(2026, 12, 7), QTime(6, 0, 0)));
+    kitchen->setLogRate(15);
+    for (int i = 0; i < 12; ++i) {
+        kitchen->setPortValue(0, -5.5 + 0.3 * i);
+        kitchen->setPortValue(1, 36.0 + 0.2 * (i % 5));
+        kitchen->setPortValue(8, i >= 5 && i < 7 ? 0 : 1);
+        kitchen->appendLogRecord();
+        kitchen->setClock(kitchen->clock().addSecs(15 * 60));
+    }
+    pharmacy->setUnit('C');
+    Open();
+    window->resize(1500, 560);
+    DialogScript dialogs;
+    window->chooseExportFile = [](const QString&) { return QString(); };
+
+    Edit(3);
+    QTest::qWait(100);
+    ASSERT_TRUE(window->grab().save(out + "/registry-server.png"));
+    Edit(1);
+    window->btnGetLogFile->click();
+    QTest::qWait(100);
+    ASSERT_TRUE(window->grab().save(out + "/registry-log.png"));
+    window->btnServerEmailAddresses->click();
+    window->lstEmailAddr->setCurrentRow(0);
+    window->resize(900, 420);
+    QTest::qWait(100);
+    ASSERT_TRUE(window->grab().save(out + "/registry-email.png"));
 }
