@@ -64,6 +64,9 @@ constexpr int kEmailFrame = 2;
 constexpr int kEmailFrameRequest = 17;
 
 void Say(const QString& text, Icon icon = Icon::Information) {
+    // A program that is stopping has ended the transaction; its outcome is
+    // no news to the user.
+    if (!DeviceLink::ProgramRunning) return;
     Dialogs::Message(text, Buttons::Ok, icon);
 }
 
@@ -828,6 +831,7 @@ void frmTreeConfiguration::Sensors() {
     const Window which = Registry::ConfigWindowFor(id.family, id.model);
     if (which == Window::None) return;
     ShowPageWindow(which, server.ip, server.id, this);
+    LoadServers();
 }
 
 // ---------------------------------------------------------------------------

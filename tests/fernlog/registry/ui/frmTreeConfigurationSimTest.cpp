@@ -409,6 +409,21 @@ TEST_F(TreeConfigurationSimTest, WindowAnswersDuringASilentDeviceAndClosesAfterI
     EXPECT_FALSE(window->isVisible());  // the close took effect once the command ended
 }
 
+TEST_F(TreeConfigurationSimTest, ProgramStoppingDuringASaveStoresNothingAndCloses) {
+    AddDevice("127.0.0.2", devsim::Model::QX700_5)->setFault(devsim::Fault::Silent);
+    Open();
+    DialogScript dialogs;
+    TypeNewServer("Kitchen", "127.0.0.2");
+    QTimer::singleShot(300, [] { DeviceLink::ProgramRunning = false; });
+    QElapsedTimer elapsed;
+    elapsed.start();
+    window->btnSaveServer->click();
+    EXPECT_LT(elapsed.elapsed(), 1500);
+    EXPECT_FALSE(window->isVisible());
+    EXPECT_TRUE(dialogs.Texts().isEmpty()) << dialogs.Texts().join('\n').toStdString();
+    EXPECT_EQ(Rows("SELECT COUNT(*) FROM tblServers"), QStringList{"0"});
+}
+
 TEST_F(TreeConfigurationSimTest, SensorsOfADeviceThatDoesNotAnswer) {
     Register("Gone", "127.0.0.9");
     Open();
