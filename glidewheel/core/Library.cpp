@@ -52,7 +52,9 @@ WheelSettings ReadWheelSettings(bool ok, std::uint32_t value) {
     return s;
 }
 
-void GetMessageHook(Library& lib, Message& m) {
+// The work for the messages the hooks handle, kept out of line so that the
+// entries below stay a few compares for every other message.
+[[gnu::noinline]] static void HandleGetMessage(Library& lib, Message& m) {
     SharedRecord& r = *lib.record;
     if (r.cursorCaptured) SetCustomCursor(lib);
     switch (m.message) {
@@ -80,7 +82,8 @@ void GetMessageHook(Library& lib, Message& m) {
     }
 }
 
-void CallWndRetHook(Library& lib, const Message& m, std::int64_t result) {
+[[gnu::noinline]] static void HandleCallWndRet(Library& lib, const Message& m,
+                                               std::int64_t result) {
     switch (m.message) {
         case msg::kMouseWheel:
             TrackWheel(lib, m.window, m.wParam);
@@ -105,6 +108,22 @@ void CallWndRetHook(Library& lib, const Message& m, std::int64_t result) {
             return;
         default:
             return;
+    }
+}
+
+void GetMessageHook(Library& lib, Message& m) {
+    const std::uint32_t id = m.message;
+    if (lib.record->cursorCaptured || id == msg::kMouseWheel || id == msg::kPaint ||
+        id == msg::kSetCursor || id == msg::kMouseMove) {
+        HandleGetMessage(lib, m);
+    }
+}
+
+void CallWndRetHook(Library& lib, const Message& m, std::int64_t result) {
+    const std::uint32_t id = m.message;
+    if (id == msg::kMouseWheel || id == msg::kVScroll || id == msg::kPaint ||
+        id == msg::kSetCursor || id == msg::kNcDestroy) {
+        HandleCallWndRet(lib, m, result);
     }
 }
 
