@@ -18,9 +18,10 @@ int main(int argc, char** argv) {
     long rounds = 1000000;
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--help") == 0) {
-            std::printf("usage: glidewheel_filter_bench [N]\n"
-                        "Feeds N rounds of 8 unhandled messages to the hook entries\n"
-                        "and prints the time per message.\n");
+            std::printf(
+                "usage: glidewheel_filter_bench [N]\n"
+                "Feeds N rounds of 8 unhandled messages to the hook entries\n"
+                "and prints the time per message.\n");
             return 0;
         }
         char* end = nullptr;
@@ -49,9 +50,8 @@ int main(int argc, char** argv) {
             glidewheel::CallWndRetHook(lib, msg, 0);
         }
     }
-    const auto ns = std::chrono::duration<double, std::nano>(std::chrono::steady_clock::now() -
-                                                             start)
-                        .count();
+    const auto ns =
+        std::chrono::duration<double, std::nano>(std::chrono::steady_clock::now() - start).count();
     std::printf("%ld messages through both hook entries: %.2f ns per message and entry\n",
                 rounds * 8, ns / (rounds * 8.0 * 2.0));
     return ws.posted.empty() ? 0 : 1;

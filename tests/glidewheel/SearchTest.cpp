@@ -176,6 +176,11 @@ TEST_F(Search, DropDownListUsesItsOwnersFrame) {
     EXPECT_EQ(ctx.FrameWindow(), drop);
     EXPECT_EQ(ctx.ContextFrame(), frame);
     EXPECT_EQ(Find(), (ScrollTarget{drop, drop}));
+    // An open menu belongs to the foreground window.
+    Hwnd menu = ws.Create("#32768", {500, 100, 600, 300}, kVis);
+    CurWindowContext menuCtx(ws, menu);
+    EXPECT_TRUE(menuCtx.MenuOpen());
+    EXPECT_EQ(menuCtx.FrameWindow(), frame);
 }
 
 // --- bar sizes ---------------------------------------------------------------------
