@@ -309,19 +309,20 @@ class Test {
 
         Check(Turn(kOwnBar) && Turn(kOwnBar, 120), "two turns at a window with its own bar");
         std::string got = Posted(kOwnBar, w[kOwnBar].hwnd);
-        Check(got == "1 1 1 8 0 0 0 8 ", "its bar scrolled three lines a notch, down then up [%s]",
-              got.c_str());
+        Check(got == "1 1 1 1 1 8 0 0 0 0 0 8 ",
+              "its bar scrolled five lines a notch, down then up [%s]", got.c_str());
         Check(gLog->dllLoaded == 1, "the library is loaded in the second process");
         // The per-process cache lasts: a turn with the pointer away from the
         // window (so no search can find its bar) is served from it.
         Check(Turn(kOwnBar, -120, 0, true), "a turn with the pointer elsewhere");
         got = Posted(kOwnBar, w[kOwnBar].hwnd);
-        Check(got == "1 1 1 8 0 0 0 8 1 1 1 8 ", "served from the cache [%s]", got.c_str());
+        Check(got == "1 1 1 1 1 8 0 0 0 0 0 8 1 1 1 1 1 8 ", "served from the cache [%s]",
+              got.c_str());
 
         Check(Turn(kBarControl) && Turn(kBarControl), "two turns at a window with a bar control");
         got = Posted(kBarControl, w[kBarControl].bar);
-        Check(got == "1 1 1 8 1 1 1 8 ", "the control's window scrolled, lParam the control [%s]",
-              got.c_str());
+        Check(got == "1 1 1 1 1 8 1 1 1 1 1 8 ",
+              "the control's window scrolled, lParam the control [%s]", got.c_str());
 
         Check(Turn(kHorizontal) && Turn(kHorizontal), "two turns at a list with a horizontal bar");
         Check(w[kHorizontal].vscrolls == 0, "it was not scrolled (%ld)", w[kHorizontal].vscrolls);
@@ -459,6 +460,10 @@ int RunTest(std::wstring dllPath) {
     const HWND sink = CreateWindowExW(0, L"GwZoomSink", L"", WS_POPUP, 900, 700, 10, 10, nullptr,
                                       nullptr, wc.hInstance, nullptr);
 
+    // The library reads the wheel setting when it enters a process: the
+    // second process must scroll by this, not by the default of three.
+    Check(SystemParametersInfoW(SPI_SETWHEELSCROLLLINES, 5, nullptr, SPIF_UPDATEINIFILE),
+          "the system scrolls five lines a notch");
     std::wstring cmd = L"\"" + std::wstring(self) + L"\" --windows";
     STARTUPINFOW si{};
     si.cb = sizeof si;
