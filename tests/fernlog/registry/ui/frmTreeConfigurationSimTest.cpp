@@ -212,19 +212,40 @@ TEST_F(TreeConfigurationSimTest, EditReadsTheDeviceAndItsLogParameters) {
     EXPECT_TRUE(dialogs.Texts().isEmpty());
 }
 
+namespace {
+// The main window's part of the link: its connection indicator.
+struct IndicatorView : DeviceLink::LinkView {
+    QList<Colour> colours;
+    void SetConnectionColour(Colour c) override { colours << c; }
+    void SetBusyCursor(bool) override {}
+    void SetProgressMaximum(int) override {}
+    void SetProgressValue(int) override {}
+    void HideProgress() override {}
+    void ShowDownloadProgress(const QString&) override {}
+    QString ChosenDeviceName() const override { return QString(); }
+};
+}  // namespace
+
 TEST_F(TreeConfigurationSimTest, CommunicationTestAndFactoryReset) {
     devsim::Device* d = AddDevice("127.0.0.2", devsim::Model::QX740);
     Open();
     DialogScript dialogs;
+    IndicatorView mainWindow;
+    DeviceLink::SetView(Window::frmMain, &mainWindow);
     TypeNewServer("typed", "127.0.0.2");
     window->btnTestCommunication->click();
     EXPECT_EQ(window->txtServerName->text(), "Factory name");
     EXPECT_EQ(window->txtModel->text(), "Model QX740: Temperature and Power Keeper");
     EXPECT_EQ(window->lblServerError->text(), "Successfully communicated with 127.0.0.2");
     EXPECT_EQ(window->btnTestCommunication->text(), "Test Communications");
+    // The main window's indicator shows the registry's transactions.
+    EXPECT_EQ(mainWindow.colours,
+              QList<Colour>({Colour::Green, Colour::LightGrey, Colour::Green, Colour::LightGrey}));
     window->txtServerIPAddress->setText("127.0.0.5");
     window->btnTestCommunication->click();
     EXPECT_EQ(window->lblServerError->text(), "Failed to communicate with IP address 127.0.0.5");
+    EXPECT_EQ(mainWindow.colours.mid(4, 2), QList<Colour>({Colour::Red, Colour::LightGrey}));
+    DeviceLink::SetView(Window::frmMain, nullptr);
 
     window->txtServerIPAddress->setText("127.0.0.2");
     d->setUnit('C');

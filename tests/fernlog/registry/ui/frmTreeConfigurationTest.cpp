@@ -4,6 +4,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QFile>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -19,6 +20,7 @@
 #include "core/Polling.h"
 #include "core/Settings.h"
 #include "core/Startup.h"
+#include "core/StatusList.h"
 #include "core/ui/frmMain.h"
 #include "db/ServerDatabase.h"
 #include "registry/ui/frmTreeConfiguration.h"
@@ -221,6 +223,32 @@ TEST_F(TreeConfigurationTest, EmailListIsKeptPerServer) {
     window->btnCloseEmailFrame->click();
     EXPECT_TRUE(window->frmSetupServer->isVisible());
     EXPECT_FALSE(window->frmSetupEmail->isVisible());
+}
+
+TEST_F(TreeConfigurationTest, MissingDatabaseIsReportedAndNothingIsLost) {
+    ASSERT_TRUE(ServerDatabase::AddServer("Kitchen", kModel, "127.0.0.2", "", 0, "", "", 0));
+    const QString file = FilePath("zolo.mdb");
+    ASSERT_TRUE(QFile::rename(file, file + ".away"));
+    Open();
+    EXPECT_EQ(Root()->childCount(), 0);
+    const QStringList lines = StatusList::Lines();
+    ASSERT_EQ(lines.size(), 1);
+    EXPECT_TRUE(lines[0].startsWith("Load Servers() ")) << lines[0].toStdString();
+
+    DialogScript dialogs;
+    TypeNewServer("Cellar", "127.0.0.3", false);
+    window->btnSaveServer->click();
+    ASSERT_EQ(dialogs.Texts().size(), 1);
+    EXPECT_TRUE(
+        dialogs.Texts()[0].startsWith("Error verifing that the IP address 127.0.0.3 is "
+                                      "unique."))
+        << dialogs.Texts()[0].toStdString();
+
+    // Back in place, the stored row is as it was and the tree shows it.
+    ASSERT_TRUE(QFile::rename(file + ".away", file));
+    window->LoadServers();
+    EXPECT_EQ(Rows("SELECT ServerName FROM tblServers"), QStringList{"Kitchen"});
+    EXPECT_EQ(Root()->childCount(), 1);
 }
 
 class TreeConfigurationMailTest : public MailingTest {
