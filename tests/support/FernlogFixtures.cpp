@@ -1,5 +1,6 @@
 #include "support/FernlogFixtures.h"
 
+#include "core/DataLogs.h"
 #include "core/Decoding.h"
 #include "core/DeviceLink.h"
 #include "core/Polling.h"
@@ -18,6 +19,7 @@ void ResetFernlogState() {
     StatusList::Reset();
     StatusGrid::Reset();
     ServerData::Reset();
+    DataLogs::Reset();
 }
 
 void FernlogTest::SetUp() {
