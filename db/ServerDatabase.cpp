@@ -304,20 +304,6 @@ bool ListServers(QList<ServerRow>& servers, QString* error) {
     return true;
 }
 
-bool CountServerSensors(qint64 serverId, int& count, QString* error) {
-    count = 0;
-    Recordset rows;
-    QString reason;
-    if (!OpenRecordset(QStringLiteral("tblSensors"),
-                       QStringLiteral("SELECT * FROM tblSensors WHERE ServerIDNum = ?"), {serverId},
-                       rows, &reason)) {
-        if (error) *error = reason;
-        return false;
-    }
-    count = rows.RecordCount();
-    return true;
-}
-
 bool GetFieldByID(qint64 id, const QString& table, const QString& column, QVariant& value) {
     if (!Database::IsPlainName(table)) return false;
     Recordset rows;

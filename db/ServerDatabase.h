@@ -47,8 +47,6 @@ struct ServerRow {
 bool ReadServer(qint64 serverId, ServerRow& server, QString* error = nullptr);
 // RecordServers as rows, in the order they come back.
 bool ListServers(QList<ServerRow>& servers, QString* error = nullptr);
-// Sensors registered for the server.
-bool CountServerSensors(qint64 serverId, int& count, QString* error = nullptr);
 bool IsIPAddressUnique(const QString& ip, QString& ownerName);
 bool DeleteServer(qint64 serverId);  // alarm and failure rows of the server stay
 bool GetFieldByID(qint64 id, const QString& table, const QString& column, QVariant& value);

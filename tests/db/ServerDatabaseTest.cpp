@@ -251,3 +251,34 @@ TEST_F(ServerDatabaseTest, MissingDatabaseTakesEachOperationsFailurePath) {
     EXPECT_EQ(dialogs.Shown().size(), 6u);  // nothing more was shown
     EXPECT_FALSE(QFile::exists(FilePath("zolo.mdb")));
 }
+
+TEST_F(ServerDatabaseTest, ServerRowsForTheRegistry) {
+    const qint64 first = AddTestServer("Freezer \"A\", north", "127.0.0.2");
+    ASSERT_TRUE(db::AddServer("Cellar", "", "127.0.0.3", "", 0, "", "", 0));
+    // Flags written by older versions as text.
+    Rows("UPDATE tblServers SET Enabled = 'True', Comm = 'False' WHERE IDNum = 2");
+
+    db::ServerRow row;
+    ASSERT_TRUE(db::ReadServer(first, row));
+    EXPECT_EQ(row.id, first);
+    EXPECT_EQ(row.name, "Freezer \"A\", north");
+    EXPECT_EQ(row.model, "Model QX700-5: Refrigerator/Freezer Keeper");
+    EXPECT_EQ(row.ip, "127.0.0.2");
+    EXPECT_EQ(row.notes, "notes");
+    EXPECT_EQ(row.password, "pw");
+    EXPECT_EQ(row.emailList, "a@example,b@example,");
+    EXPECT_EQ(row.enabled, 1);
+    EXPECT_EQ(row.comm, -1);
+
+    QList<db::ServerRow> rows;
+    ASSERT_TRUE(db::ListServers(rows));
+    ASSERT_EQ(rows.size(), 2);
+    EXPECT_EQ(rows[1].name, "Cellar");
+    EXPECT_EQ(rows[1].enabled, -1);
+    EXPECT_EQ(rows[1].comm, 0);
+
+    QString error;
+    EXPECT_FALSE(db::ReadServer(99, row, &error));
+    EXPECT_FALSE(error.isEmpty());
+    EXPECT_TRUE(dialogs.Shown().empty());
+}
