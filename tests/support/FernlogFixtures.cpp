@@ -8,6 +8,7 @@
 #include "core/Startup.h"
 #include "core/StatusGrid.h"
 #include "core/StatusList.h"
+#include "pages/Calibration.h"
 
 void ResetFernlogState() {
     Settings::Reset();
@@ -18,6 +19,7 @@ void ResetFernlogState() {
     StatusList::Reset();
     StatusGrid::Reset();
     ServerData::Reset();
+    Pages::Reset();
 }
 
 void FernlogTest::SetUp() {
