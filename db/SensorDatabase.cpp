@@ -11,6 +11,11 @@ namespace ServerDatabase {
 namespace {
 const QString kFailureLead = QStringLiteral("Error adding server, the error is ");
 
+// Empty texts are stored as empty, not as Null.
+QString Text(const QString& text) {
+    return text.isNull() ? QStringLiteral("") : text;
+}
+
 bool Fail(const QString& reason, QString* error) {
     Dialogs::Message(kFailureLead + reason, Dialogs::Buttons::Ok, Dialogs::Icon::Critical);
     if (error) *error = reason;
@@ -57,11 +62,12 @@ bool AddSensors(qint64 serverId, const QList<SensorRow>& rows, QString* error) {
                 ? connection.Exec(QStringLiteral("UPDATE tblSensors SET SensorName = ?,"
                                                  " SensorNotes = ? WHERE ServerIDNum = ?"
                                                  " AND PortNum = ?"),
-                                  {row.name, row.notes, serverId, row.port})
-                : connection.Exec(QStringLiteral("INSERT INTO tblSensors (ServerIDNum,"
-                                                 " SensorName, PortNum, SensorNotes, SensorType)"
-                                                 " VALUES (?, ?, ?, ?, ?)"),
-                                  {serverId, row.name, row.port, row.notes, row.type});
+                                  {Text(row.name), Text(row.notes), serverId, row.port})
+                : connection.Exec(
+                      QStringLiteral("INSERT INTO tblSensors (ServerIDNum,"
+                                     " SensorName, PortNum, SensorNotes, SensorType)"
+                                     " VALUES (?, ?, ?, ?, ?)"),
+                      {serverId, Text(row.name), row.port, Text(row.notes), Text(row.type)});
         if (!ok) {
             db.rollback();
             return Fail(connection.Error(), error);
