@@ -92,3 +92,24 @@ bool NameFits(const QString& name) {
 }
 
 }  // namespace Pages
+
+namespace Pages {
+
+bool SignedNumberKey(QChar key) {
+    return (key >= QLatin1Char('0') && key <= QLatin1Char('9')) || key == QLatin1Char('.') ||
+           key == QLatin1Char('-');
+}
+
+bool DigitKey(QChar key) {
+    return key >= QLatin1Char('0') && key <= QLatin1Char('9');
+}
+
+bool NameKey(QChar key) {
+    return key != QLatin1Char('/') && key != QLatin1Char('\\');
+}
+
+QString InvalidNameKeyMessage(QChar key) {
+    return QString(key) + QStringLiteral(" is an invalid character.");
+}
+
+}  // namespace Pages

@@ -39,3 +39,13 @@ constexpr int kWordMax = 32767;
 constexpr int kByteMax = 255;
 
 }  // namespace Pages
+
+// Key filters of the configuration windows: whether a typed character is
+// kept. They judge single keys only, so "-" and "." are taken anywhere.
+namespace Pages {
+bool SignedNumberKey(QChar key);  // digits, ".", "-" (txtLL, txtUL, txtActualTemp)
+bool DigitKey(QChar key);         // digits (txtTOL, the delay boxes)
+bool NameKey(QChar key);          // all but "/" and "\" (txtName of frmQX705)
+// The message for a refused name key: the character and " is an invalid character."
+QString InvalidNameKeyMessage(QChar key);
+}  // namespace Pages
