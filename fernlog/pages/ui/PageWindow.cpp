@@ -23,8 +23,7 @@
 
 namespace {
 QString Indexed(const char* name, int index) {
-    return QString::fromLatin1(name) + QLatin1Char('(') + QString::number(index) +
-           QLatin1Char(')');
+    return QString::fromLatin1(name) + QLatin1Char('(') + QString::number(index) + QLatin1Char(')');
 }
 
 void SetOption(QButtonGroup* group, QRadioButton* const options[2], int chosen) {
@@ -97,6 +96,10 @@ void PageWindow::Build() {
         txtTOL_.last()->setProperty(kFilterProperty, int(KeyFilter::Digit));
         for (QLineEdit* box : {txtName_.last(), txtLL_.last(), txtUL_.last(), txtTOL_.last()})
             box->installEventFilter(this);
+        txtName_.last()->setMinimumWidth(180);
+        txtReading_.last()->setMinimumWidth(130);
+        for (QLineEdit* box : {txtLL_.last(), txtUL_.last()}) box->setFixedWidth(80);
+        txtTOL_.last()->setFixedWidth(60);
         // Reading boxes are for looking only; frmZolo's stay enabled so that
         // their tool tips show long texts.
         txtReading_.last()->setEnabled(zolo);
@@ -122,7 +125,7 @@ void PageWindow::Build() {
         }
         grid->addWidget(txtTOL_.last(), row, 5);
     }
-    grid->setColumnStretch(1, 2);
+    grid->setColumnStretch(1, 1);
     main->addLayout(grid);
     if (window_ == Window::frmQX740) {
         main->addWidget(new QLabel(
@@ -130,8 +133,8 @@ void PageWindow::Build() {
             this));
     }
     if (zolo) {
-        main->addWidget(new QLabel(QStringLiteral("Note: to disable a sensor, leave the name blank."),
-                                   this));
+        main->addWidget(
+            new QLabel(QStringLiteral("Note: to disable a sensor, leave the name blank."), this));
     }
 
     // Relay logic: frmQX705 under the rows, frmZolo inside its alarm configuration.
@@ -155,7 +158,8 @@ void PageWindow::Build() {
     }
     if (zolo) main->addWidget(BuildAlarmConfiguration());
 
-    frmNotes_ = new QGroupBox(zolo ? QStringLiteral("Notes") : QStringLiteral("Sensor Notes"), this);
+    frmNotes_ =
+        new QGroupBox(zolo ? QStringLiteral("Notes") : QStringLiteral("Sensor Notes"), this);
     frmNotes_->setObjectName(QStringLiteral("frmNotes"));
     auto* notes = new QGridLayout(frmNotes_);
     for (int port = 0; port < types.size(); ++port) {
@@ -266,6 +270,8 @@ QGroupBox* PageWindow::BuildCalibration() {
         txtActualTemp_.last()->setProperty(kFilterProperty, int(KeyFilter::SignedNumber));
         txtActualTemp_.last()->installEventFilter(this);
         txtCF_ << Box(Indexed("txtCF", i));
+        txtActualTemp_.last()->setFixedWidth(100);
+        txtCF_.last()->setFixedWidth(80);
         layout->addWidget(name, i + 1, 0);
         layout->addWidget(txtActualTemp_.last(), i + 1, 1);
         layout->addWidget(txtCF_.last(), i + 1, 2);
@@ -294,9 +300,9 @@ QGroupBox* PageWindow::BuildCalibration() {
     };
     QPushButton* reset = button(
         "btnReset", zolo ? QStringLiteral("Clear Calibration Factors") : QStringLiteral("Reset"));
-    QPushButton* store = button("btnStoreCalFactors", zolo
-                                                          ? QStringLiteral("Store Calibration Factors")
-                                                          : QStringLiteral("Store Correction Factors"));
+    QPushButton* store =
+        button("btnStoreCalFactors", zolo ? QStringLiteral("Store Calibration Factors")
+                                          : QStringLiteral("Store Correction Factors"));
     if (zolo) {
         QPushButton* cf = button("btnCF", QStringLiteral("CF"));
         connect(cf, &QPushButton::clicked, this, [this] { ShowCorrections(true); });
@@ -326,6 +332,7 @@ void PageWindow::Buttons(bool state) {
     if (btnCal_ && window_ == Window::frmQX705 && !session_.form.calibrationAllowed)
         btnCal_->setEnabled(false);
     if (frmCal_) frmCal_->setEnabled(state);
+    if (state && transferring_) ++transfersDone_;
     transferring_ = !state;
 }
 

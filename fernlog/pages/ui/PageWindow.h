@@ -36,6 +36,8 @@ class PageWindow : public QDialog, public Pages::TransferView {
 
     const Pages::PageSession& Session() const { return session_; }
     bool Transferring() const { return transferring_; }
+    // Transfers finished since the window opened (downloads and uploads).
+    int TransfersDone() const { return transfersDone_; }
 
     void ShowProgress(const QString& text) override;
     void AddStatus(const QString& line) override;
@@ -70,6 +72,7 @@ class PageWindow : public QDialog, public Pages::TransferView {
     Pages::PageSession session_;
     bool transferring_ = false;
     bool activated_ = false;
+    int transfersDone_ = 0;
 
     QList<QLabel*> lblSensorType_;
     QList<QLineEdit*> txtName_, txtLL_, txtUL_, txtTOL_, txtReading_, txtNotes_;
