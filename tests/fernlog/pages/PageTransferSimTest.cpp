@@ -338,9 +338,10 @@ TEST_F(PageTransferSimTest, APageThatFailsIsReportedAndThePartialUploadIsNoSucce
 }
 
 TEST_F(PageTransferSimTest, DevicesThatMisbehaveNeverHaveTheirPagesOverwritten) {
-    // (Silent, refusing and half-answering devices end in the link's
-    // time-outs, tested with the link; the window's side is the same.)
-    const devsim::Fault faults[] = {devsim::Fault::Garbage, devsim::Fault::WrongEcho};
+    // (Silent and half-answering devices end in the link's time-out like
+    // a refused connection does, tested with the link.)
+    const devsim::Fault faults[] = {devsim::Fault::Garbage, devsim::Fault::WrongEcho,
+                                    devsim::Fault::Refuse};
     for (devsim::Fault fault : faults) {
         PageSession s = Start(Window::frmQX705, devsim::Model::QX700_5);
         device->setFault(fault);
