@@ -9,6 +9,7 @@
 #include "core/Startup.h"
 #include "core/StatusGrid.h"
 #include "core/StatusList.h"
+#include "pages/Calibration.h"
 
 void ResetFernlogState() {
     Settings::Reset();
@@ -20,6 +21,7 @@ void ResetFernlogState() {
     StatusGrid::Reset();
     ServerData::Reset();
     DataLogs::Reset();
+    Pages::Reset();
 }
 
 void FernlogTest::SetUp() {
