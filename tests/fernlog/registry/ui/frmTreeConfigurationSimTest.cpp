@@ -445,6 +445,35 @@ TEST_F(TreeConfigurationSimTest, ProgramStoppingDuringASaveStoresNothingAndClose
     EXPECT_EQ(Rows("SELECT COUNT(*) FROM tblServers"), QStringList{"0"});
 }
 
+TEST_F(TreeConfigurationSimTest, SensorsOpensTheConfigurationWindowOfTheDevice) {
+    AddDevice("127.0.0.2", devsim::Model::QX740);
+    AddDevice("127.0.0.3", devsim::Model::Zolo603);
+    Register("Boiler", "127.0.0.2");
+    Register("Pharmacy", "127.0.0.3");
+    Open();
+    DialogScript dialogs;
+    QStringList opened;
+    // Closes each configuration window once it is shown; the watch must not
+    // wait itself, or it would sit on top of the window's page reads.
+    QTimer watch;
+    QObject::connect(&watch, &QTimer::timeout, [&] {
+        QWidget* modal = QApplication::activeModalWidget();
+        if (modal && modal != window.get() && modal->isVisible()) {
+            opened << modal->objectName();
+            modal->close();
+        }
+    });
+    watch.start(50);
+    for (qint64 id : {1, 2}) {
+        QTreeWidgetItem* node = window->NodeForServer(id);
+        window->ServerTree->setCurrentItem(node);
+        window->ClickNode(node);
+        window->btnSensors->click();
+    }
+    watch.stop();
+    EXPECT_EQ(opened, QStringList({"frmQX740", "frmZolo"}));
+}
+
 TEST_F(TreeConfigurationSimTest, SensorsOfADeviceThatDoesNotAnswer) {
     Register("Gone", "127.0.0.9");
     Open();
