@@ -17,9 +17,11 @@
 #include "WhenShown.h"
 #include "core/ServerData.h"
 #include "core/Settings.h"
+#include "settings/ui/frmAbout.h"
 #include "settings/ui/frmAdvancedEmail.h"
 #include "settings/ui/frmBrowse.h"
 #include "settings/ui/frmConfiguration.h"
+#include "settings/ui/frmLogin.h"
 #include "support/SmtpServer.h"
 
 using Dialogs::Answer;
@@ -336,4 +338,52 @@ TEST_F(frmConfigurationTest, FolderBrowserCancelChangesNothing) {
     EXPECT_EQ(ServerData::LogDirInUse, Dir());
     EXPECT_EQ(ConfigParameters.LogDir.Text(), Dir());
     EXPECT_EQ(dialog->lblLogDir->text(), "Current Log File Location: " + Dir());
+}
+
+// Screenshots of the settings windows for the README. Run by hand:
+//   FERNLOG_SCREENSHOT_DIR=docs fernlog_settings_ui_tests --gtest_also_run_disabled_tests
+//     --gtest_filter='*DISABLED_Screenshots'
+TEST_F(frmConfigurationTest, DISABLED_Screenshots) {
+    const QString out = qEnvironmentVariable("FERNLOG_SCREENSHOT_DIR");
+    if (out.isEmpty()) GTEST_SKIP() << "FERNLOG_SCREENSHOT_DIR is not set";
+    ConfigParameters.OrgName = QStringLiteral("Cold Chain Ltd");
+    ConfigParameters.OrgAddress = QStringLiteral("1 Harbour Road, Portside");
+    ConfigParameters.OrgPhoneNumber = QStringLiteral("555-0100");
+    ConfigParameters.Host = QStringLiteral("mail.corvane.example");
+    ConfigParameters.SystemOKEmail = 1;
+    ConfigParameters.AdminUserName = QStringLiteral("admin");
+    ConfigParameters.AdminPassword = QStringLiteral("secret");
+    ConfigParameters.AutoPrintReport = QStringLiteral("No");
+    ConfigParameters.TimeToPrint = QStringLiteral("8");
+    ConfigParameters.AMPM = QStringLiteral("AM");
+    ConfigParameters.SMTPPort = 587;
+    ConfigParameters.Authentication = 1;
+    ConfigParameters.AuthenticationMethod = QStringLiteral("LOGIN");
+    ConfigParameters.UserName = QStringLiteral("fernlog");
+    ConfigParameters.Password = QStringLiteral("secret");
+    ASSERT_TRUE(Settings::SaveConfigFile());
+    ServerData::LogDirInUse = QStringLiteral("/srv/fernlog/copies");
+
+    Open();
+    dialog->resize(620, dialog->sizeHint().height());
+    const QStringList names = {"network",  "email",   "organization",
+                               "trending", "logging", "administrator"};
+    for (int tab = 0; tab < names.size(); ++tab) {
+        dialog->tabConfiguration->setCurrentIndex(tab);
+        QTest::qWait(20);
+        ASSERT_TRUE(dialog->grab().save(out + "/settings-" + names[tab] + ".png"));
+    }
+    frmAdvancedEmail advanced;
+    advanced.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&advanced));
+    ASSERT_TRUE(advanced.grab().save(out + "/settings-advanced-email.png"));
+    frmLogin login;
+    login.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&login));
+    QTest::keyClicks(login.txtUserName, "admin");
+    ASSERT_TRUE(login.grab().save(out + "/login.png"));
+    frmAbout about;
+    about.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&about));
+    ASSERT_TRUE(about.grab().save(out + "/about.png"));
 }
