@@ -41,7 +41,10 @@ frmBrowse::frmBrowse(QWidget* parent) : QDialog(parent) {
     CancelButton->setObjectName(QStringLiteral("CancelButton"));
     connect(OKButton, &QPushButton::clicked, this, &frmBrowse::Ok);
     connect(CancelButton, &QPushButton::clicked, this, &QDialog::reject);
-    // A choice in the list, by mouse or by Enter, shows that drive.
+    // A drive chosen in the list, by mouse, arrow keys or Enter, shows its
+    // folders.
+    connect(Drive1, &QComboBox::currentIndexChanged, this,
+            [this](int index) { ShowDrive(Drive1->itemText(index)); });
     connect(Drive1, &QComboBox::activated, this,
             [this](int index) { ShowDrive(Drive1->itemText(index)); });
 
