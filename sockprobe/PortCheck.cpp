@@ -1,4 +1,4 @@
-#include "PortCheck.h"
+#include "sockprobe/PortCheck.h"
 
 #include <QCoreApplication>
 #include <QEventLoop>
@@ -12,8 +12,8 @@
 #include <iterator>
 #include <utility>
 
-#include "LocalAddress.h"
-#include "ProbeDialogs.h"
+#include "common/Dialogs.h"
+#include "sockprobe/LocalAddress.h"
 
 namespace Sockprobe {
 namespace {
@@ -334,7 +334,8 @@ void PortCheck::CheckReceived(const QByteArray& data) {
     dataArrived_ = true;
     if (text != TestText()) {
         Wake();
-        ProbeDialogs::Message(text + QStringLiteral(" is not the same as ") + TestText());
+        Dialogs::Message(text + QStringLiteral(" is not the same as ") + TestText(),
+                         Dialogs::Buttons::Ok, Dialogs::Icon::None);
     } else {
         AddLine(QStringLiteral("Success!"));
     }

@@ -1,4 +1,4 @@
-#include "frmMain.h"
+#include "sockprobe/ui/frmMain.h"
 
 #include <QAction>
 #include <QActionGroup>
@@ -12,7 +12,7 @@
 #include <QVBoxLayout>
 #include <QWidget>
 
-#include "CopyStatus.h"
+#include "sockprobe/ui/CopyStatus.h"
 
 frmMain::frmMain(QWidget* parent) : QMainWindow(parent) {
     setWindowTitle(QStringLiteral("Sockprobe"));

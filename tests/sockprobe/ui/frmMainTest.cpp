@@ -8,7 +8,6 @@
 #include <QGuiApplication>
 #include <QHostAddress>
 #include <QListWidget>
-#include <QMessageBox>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QTcpServer>
@@ -17,9 +16,9 @@
 #include <QUdpSocket>
 #include <memory>
 
-#include "PortCheck.h"
-#include "ProbeDialogs.h"
-#include "frmMain.h"
+#include "common/Dialogs.h"
+#include "sockprobe/PortCheck.h"
+#include "sockprobe/ui/frmMain.h"
 
 namespace {
 
@@ -36,14 +35,17 @@ constexpr int kWaitMs = 10000;
 class SockprobeTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        ProbeDialogs::SetHandler([this](const QString& text) { messages_ << text; });
+        Dialogs::SetHandler([this](const Dialogs::Request& request) {
+            messages_ << request.text;
+            return Dialogs::Reply{};
+        });
         window_ = std::make_unique<frmMain>();
         Action("mnuLoopbackIP")->trigger();
     }
 
     void TearDown() override {
         window_.reset();
-        ProbeDialogs::SetHandler({});
+        Dialogs::SetHandler({});
     }
 
     QAction* Action(const char* name) {
@@ -251,32 +253,6 @@ TEST_F(SockprobeTest, CopyingAnEmptyListEmptiesTheClipboard) {
     QGuiApplication::clipboard()->setText(QStringLiteral("stale"));
     Action("mnuCopy")->trigger();
     EXPECT_EQ(QGuiApplication::clipboard()->text(), QString());
-}
-
-// A received text goes into the message box as it is; markup in it must not
-// be rendered.
-TEST(ProbeDialogsTest, MessageBoxShowsTheTextAsPlainText) {
-    ProbeDialogs::SetHandler({});
-    QString shown;
-    Qt::TextFormat format = Qt::AutoText;
-    QTimer poll;
-    QObject::connect(&poll, &QTimer::timeout, [&] {
-        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-        if (!box) return;
-        shown = box->text();
-        format = box->textFormat();
-        box->accept();
-    });
-    poll.start(10);
-    QTimer bound;
-    bound.setSingleShot(true);
-    QObject::connect(&bound, &QTimer::timeout, [] {
-        if (QWidget* modal = QApplication::activeModalWidget()) modal->close();
-    });
-    bound.start(kWaitMs);
-    ProbeDialogs::Message(QStringLiteral("<b>Wrong</b> is not the same as ") + kText);
-    EXPECT_EQ(shown, QStringLiteral("<b>Wrong</b> is not the same as ") + kText);
-    EXPECT_EQ(format, Qt::PlainText);
 }
 
 }  // namespace
