@@ -5,6 +5,7 @@
 #include <QComboBox>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -109,6 +110,31 @@ TEST_F(frmConfigurationTest, UpdateRateBelowFiveBringsItsTabForward) {
     EXPECT_TRUE(dialog->btnApply->isEnabled());
     EXPECT_EQ(dialogs.Texts(),
               QStringList{"The minimum update rate is 5 seconds.  Please adjust the update rate."});
+}
+
+TEST_F(frmConfigurationTest, MismatchAndDoubtfulAddressStoreNothing) {
+    QFile file(FilePath("FernlogConfig.dat"));
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    const QByteArray before = file.readAll();
+    file.close();
+    DialogScript dialogs;
+    Open();
+    Type(dialog->txtUN, "Boss");
+    Type(dialog->txtPW[0], "one");
+    Type(dialog->txtPW[1], "two");
+    dialog->btnApply->click();
+    dialog->btnClearUNPW->click();
+    dialog->tabConfiguration->setCurrentIndex(5);
+    Type(dialog->txtServerFailureEmailAddress, "admin");
+    dialogs.Answer(Answer::Ok);
+    dialogs.Answer(Answer::No);
+    dialog->btnApply->click();
+    EXPECT_EQ(dialogs.Texts(),
+              QStringList({"The passwords do not match.", "Is admin a valid email address?"}));
+    EXPECT_EQ(dialog->tabConfiguration->currentIndex(), 1);
+    EXPECT_TRUE(dialog->Changed());
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    EXPECT_EQ(file.readAll(), before);
 }
 
 TEST_F(frmConfigurationTest, SmallHandlers) {
