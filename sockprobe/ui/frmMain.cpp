@@ -25,6 +25,9 @@ frmMain::frmMain(QWidget* parent) : QMainWindow(parent) {
     cmdStart->setFont(QFont(QStringLiteral("Verdana")));
     lstOutput = new QListWidget(central);
     lstOutput->setObjectName(QStringLiteral("lstOutput"));
+    // Error lines carry the system's whole description: wrap, never cut.
+    lstOutput->setWordWrap(true);
+    lstOutput->setTextElideMode(Qt::ElideNone);
     layout->addWidget(cmdStart, 0, Qt::AlignLeft);
     layout->addWidget(lstOutput);
     setCentralWidget(central);
