@@ -320,8 +320,10 @@ void frmMain::BuildMenus() {
     mnuGenReport = mnuConfig->addAction(QStringLiteral("Create Reports"));
     mnuGenReport->setObjectName(QStringLiteral("mnuGenReport"));
     connect(mnuGenReport, &QAction::triggered, this, &frmMain::CreateReports);
-    mnuTree = mnuConfig->addAction(QStringLiteral("Corvane Servers and Sensors"));
+    // The registry entry heads the menu.
+    mnuTree = new QAction(QStringLiteral("Corvane Servers and Sensors"), this);
     mnuTree->setObjectName(QStringLiteral("mnuTree"));
+    mnuConfig->insertAction(mnuGenReport, mnuTree);
     connect(mnuTree, &QAction::triggered, this, [this] {
         if (!SetupEnabled()) return;
         OpenSecondaryWindow(

@@ -78,7 +78,8 @@ class frmLoginTest : public FernlogTest {
 TEST_F(frmLoginTest, WithoutStoredCredentialsNoLoginIsNeeded) {
     StoreLogin("Boss", "");  // a user name alone
     Open();
-    EXPECT_EQ(SetupEntries(), QStringList({"Configure Fernlog", "Log In", "Create Reports"}));
+    EXPECT_EQ(SetupEntries(), QStringList({"Corvane Servers and Sensors", "Configure Fernlog",
+                                           "Log In", "Create Reports"}));
     EXPECT_TRUE(window->mnuOrganization->isEnabled());
     EXPECT_TRUE(window->mpopConfigure->isEnabled());
     EXPECT_EQ(window->mnuLogIn->text(), "Log In");
