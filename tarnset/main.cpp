@@ -1,0 +1,19 @@
+// tarnset: the window, or the command-line mode when a command is given.
+// The command line needs no display, so it never creates a QApplication.
+#include <QCoreApplication>
+#include <QStringList>
+
+#include "common/Dialogs.h"
+#include "tarnset/Cli.h"
+#include "tarnset/Procedures.h"
+#include "tarnset/ui/Window.h"
+
+int main(int argc, char** argv) {
+    QStringList arguments;
+    for (int i = 1; i < argc; ++i) arguments << QString::fromLocal8Bit(argv[i]);
+    if (!Cli::Wanted(arguments)) return TarnsetUi::RunWindow(argc, argv);
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("tarnset"));
+    Dialogs::SetDefaultTitle(Procedures::ApplicationTitle());
+    return Cli::Run(arguments);
+}
