@@ -104,7 +104,11 @@ bool ConfigPort::rebind(const QHostAddress& address, QString* error) {
     Taken().remove(address_.toIPv4Address());
     address_ = address;
     Taken().insert(address_.toIPv4Address());
-    if (server_) server_->deleteLater();
+    // Closed now: a deferred delete may come only much later.
+    if (server_) {
+        server_->close();
+        server_->deleteLater();
+    }
     server_ = new QTcpServer(this);
     connect(server_, &QTcpServer::newConnection, this, &ConfigPort::onConnection);
     if (!server_->listen(address_, settings_.port)) {
@@ -117,7 +121,10 @@ bool ConfigPort::rebind(const QHostAddress& address, QString* error) {
 }
 
 bool ConfigPort::bindReply(QString* error) {
-    if (reply_) reply_->deleteLater();
+    if (reply_) {
+        reply_->close();
+        reply_->deleteLater();
+    }
     reply_ = new QUdpSocket(this);
     // From port 30718 like a device; any port will do when that is taken.
     if (!reply_->bind(address_, settings_.port,
@@ -136,6 +143,7 @@ void ConfigPort::stop() {
                        static_cast<QObject*>(server_)})
         if (o) o->deleteLater();
     if (listen_) listen_->close();
+    if (reply_) reply_->close();
     if (server_) server_->close();
     listen_ = nullptr;
     reply_ = nullptr;

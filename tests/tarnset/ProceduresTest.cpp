@@ -24,8 +24,8 @@ QStringList Octets(const char* address) {
 using DiscoveryTest = TarnsetTest;
 
 TEST_F(DiscoveryTest, TwoDevicesAreListedInOrderOfArrival) {
-    AddDevice(QStringLiteral("127.0.0.2"));
-    AddDevice(QStringLiteral("127.0.0.3"), devsim::Model::Zolo605);
+    AddDevice(QStringLiteral("127.0.0.142"));
+    AddDevice(QStringLiteral("127.0.0.143"), devsim::Model::Zolo605);
     EXPECT_EQ(Procedures::Discover(), Outcome::Done);
     ASSERT_EQ(view.rows.size(), 2u);
     ASSERT_EQ(Link::AnswerCount(), 1);
@@ -35,9 +35,12 @@ TEST_F(DiscoveryTest, TwoDevicesAreListedInOrderOfArrival) {
         EXPECT_EQ(view.rows[i].address, Link::Answers()[int(i)].sender);
         addresses.insert(view.rows[i].address);
         EXPECT_EQ(view.rows[i].mac,
-                  QStringLiteral("00-20-4A-00-00-0") + view.rows[i].address.right(1));
+                  QStringLiteral("00-20-4A-00-00-%1")
+                      .arg(view.rows[i].address.section(QLatin1Char('.'), 3).toInt(), 2, 16)
+                      .toUpper());
     }
-    EXPECT_EQ(addresses, (QSet<QString>{QStringLiteral("127.0.0.2"), QStringLiteral("127.0.0.3")}));
+    EXPECT_EQ(addresses,
+              (QSet<QString>{QStringLiteral("127.0.0.142"), QStringLiteral("127.0.0.143")}));
     EXPECT_TRUE(dialogs->shown.empty());
     EXPECT_EQ(view.status, QStringLiteral("All Corvanes have been found.  Click on an IP address "
                                           "you wish to change.  The selected server's background "
@@ -63,7 +66,7 @@ TEST_F(DiscoveryTest, NothingAnswersGivesTheThreeLineMessage) {
 
 TEST_F(DiscoveryTest, AnswersOfAnyLengthAreListed) {
     const int lengths[] = {0, 1, 24, 25, 30, 1500};
-    int last = 2;
+    int last = 142;
     for (int length : lengths) {
         devsim::ConfigPortSettings s;
         s.answerLength = length;
@@ -72,7 +75,7 @@ TEST_F(DiscoveryTest, AnswersOfAnyLengthAreListed) {
     EXPECT_EQ(Procedures::Discover(), Outcome::Done);
     ASSERT_EQ(view.rows.size(), std::size(lengths));
     for (const Row& row : view.rows) {
-        const int length = lengths[row.address.section(QLatin1Char('.'), 3).toInt() - 2];
+        const int length = lengths[row.address.section(QLatin1Char('.'), 3).toInt() - 142];
         if (length <= 24)
             EXPECT_EQ(row.mac, QString()) << length;
         else if (length == 25)
@@ -87,7 +90,7 @@ TEST_F(DiscoveryTest, AnswersOfAnyLengthAreListed) {
 TEST_F(DiscoveryTest, A102ndAnswerIsIgnoredAndCounted) {
     devsim::ConfigPortSettings s;
     s.answerCount = 105;
-    AddDevice(QStringLiteral("127.0.0.2"), devsim::Model::QX700_5, s);
+    AddDevice(QStringLiteral("127.0.0.142"), devsim::Model::QX700_5, s);
     EXPECT_EQ(Procedures::Discover(), Outcome::Done);
     EXPECT_EQ(view.rows.size(), 101u);
     EXPECT_EQ(Link::AnswerCount(), 100);
@@ -97,7 +100,7 @@ TEST_F(DiscoveryTest, A102ndAnswerIsIgnoredAndCounted) {
 }
 
 TEST_F(DiscoveryTest, AnotherComputerAddressIsReportedOnce) {
-    AddDevice(QStringLiteral("127.0.0.2"));
+    AddDevice(QStringLiteral("127.0.0.142"));
     view.details[0] = QStringLiteral("192.0.2.10");
     Procedures::Discover();
     EXPECT_EQ(dialogs->Texts(), QStringList{QStringLiteral("More than one IP Address detected")});
@@ -107,50 +110,52 @@ TEST_F(DiscoveryTest, AnotherComputerAddressIsReportedOnce) {
 using StaticAddressTest = TarnsetTest;
 
 TEST_F(StaticAddressTest, TheDeviceMovesAndOnlyTheWrittenBytesChange) {
-    devsim::Device* device = AddDevice(QStringLiteral("127.0.0.2"));
+    devsim::Device* device = AddDevice(QStringLiteral("127.0.0.142"));
     const QByteArray sent = device->configPort()->setupRecord();
-    EXPECT_EQ(Procedures::SetStaticAddress(QStringLiteral("127.0.0.2"), Octets("127.0.0.9")),
+    EXPECT_EQ(Procedures::SetStaticAddress(QStringLiteral("127.0.0.142"), Octets("127.0.0.149")),
               Outcome::Done);
-    ASSERT_EQ(dialogs->Texts(), QStringList{QStringLiteral("Change the IP address of this Corvane "
-                                                           "server from 127.0.0.2\rto 127.0.0.9")});
+    ASSERT_EQ(dialogs->Texts(),
+              QStringList{QStringLiteral("Change the IP address of this Corvane "
+                                         "server from 127.0.0.142\rto 127.0.0.149")});
     EXPECT_EQ(dialogs->shown[0].title, QStringLiteral("Set IP Address?"));
     ASSERT_EQ(device->configPort()->writeBacks().size(), 1);
     const QByteArray received = device->configPort()->writeBacks().first();
     ASSERT_EQ(received.size(), sent.size());
     const QSet<int> allowed{1, 3, 4, 5, 6, 7, 20, 21, 68, 69};
     for (int i = 0; i < sent.size(); ++i) {
-        if (!allowed.contains(i)) EXPECT_EQ(received[i], sent[i]) << "offset " << i;
+        if (allowed.contains(i)) continue;
+        EXPECT_EQ(received[i], sent[i]) << "offset " << i;
     }
-    EXPECT_EQ(received.mid(1, 7), QByteArray::fromHex("0000C07F000009"));
+    EXPECT_EQ(received.mid(1, 7), QByteArray::fromHex("0000C07F000095"));
     EXPECT_EQ(received.mid(20, 2), QByteArray::fromHex("4C02"));
     EXPECT_EQ(received.mid(68, 2), QByteArray::fromHex("4C02"));
 
-    EXPECT_EQ(device->address(), QHostAddress(QStringLiteral("127.0.0.9")));
+    EXPECT_EQ(device->address(), QHostAddress(QStringLiteral("127.0.0.149")));
     ASSERT_EQ(view.rows.size(), 1u);  // rediscovered
-    EXPECT_EQ(view.rows[0].address, QStringLiteral("127.0.0.9"));
+    EXPECT_EQ(view.rows[0].address, QStringLiteral("127.0.0.149"));
     EXPECT_TRUE(view.statuses.contains(
-        QStringLiteral("Setting the IP address from 127.0.0.2 to 127.0.0.9.  Please wait.")));
+        QStringLiteral("Setting the IP address from 127.0.0.142 to 127.0.0.149.  Please wait.")));
     EXPECT_TRUE(view.statuses.contains(
         QStringLiteral("Please wait while the server reboots (8 seconds).")));
     EXPECT_TRUE(view.statuses.contains(QStringLiteral("The IP address has been changed.")));
     ASSERT_EQ(view.bytes.size(), 128);
     EXPECT_EQ(view.bytes[3], QStringLiteral("4: C0"));
-    EXPECT_EQ(view.bytes[7], QStringLiteral("8: 9"));
+    EXPECT_EQ(view.bytes[7], QStringLiteral("8: 95"));
     EXPECT_TRUE(view.findEnabled);
     EXPECT_TRUE(view.setIpEnabled);
 }
 
 TEST_F(StaticAddressTest, TheSameAddressAsksForAStaticIp) {
-    devsim::Device* device = AddDevice(QStringLiteral("127.0.0.2"));
-    Procedures::SetStaticAddress(QStringLiteral("127.0.0.2"), Octets("127.0.0.2"));
+    devsim::Device* device = AddDevice(QStringLiteral("127.0.0.142"));
+    Procedures::SetStaticAddress(QStringLiteral("127.0.0.142"), Octets("127.0.0.142"));
     ASSERT_FALSE(dialogs->shown.empty());
     EXPECT_EQ(dialogs->shown[0].text,
-              QStringLiteral("Set the Corvane server to a static IP of 127.0.0.2"));
+              QStringLiteral("Set the Corvane server to a static IP of 127.0.0.142"));
     EXPECT_EQ(device->configPort()->writeBacks().size(), 1);
 }
 
 TEST_F(StaticAddressTest, BadOctetsSendNothing) {
-    devsim::Device* device = AddDevice(QStringLiteral("127.0.0.2"));
+    devsim::Device* device = AddDevice(QStringLiteral("127.0.0.142"));
     const QString blank =
         QStringLiteral("Blank entries for the IP address are not valid. Please enter a new value.");
     const QString above =
@@ -164,7 +169,7 @@ TEST_F(StaticAddressTest, BadOctetsSendNothing) {
         {{"127", "0", "0", "000"}, reserved}, {{"127", "0", "0", "999"}, above}};
     for (const auto& [octets, message] : cases) {
         dialogs->shown.clear();
-        EXPECT_EQ(Procedures::SetStaticAddress(QStringLiteral("127.0.0.2"), octets),
+        EXPECT_EQ(Procedures::SetStaticAddress(QStringLiteral("127.0.0.142"), octets),
                   Outcome::Invalid);
         EXPECT_EQ(dialogs->Texts(), QStringList{message}) << octets.join('.').toStdString();
     }
@@ -173,10 +178,10 @@ TEST_F(StaticAddressTest, BadOctetsSendNothing) {
 }
 
 TEST_F(StaticAddressTest, AnotherNetworkNeedsConfirmation) {
-    devsim::Device* device = AddDevice(QStringLiteral("127.0.0.2"));
+    devsim::Device* device = AddDevice(QStringLiteral("127.0.0.142"));
     dialogs->Answer(Answer::No);
     // A documentation address: nothing is ever sent to it.
-    EXPECT_EQ(Procedures::SetStaticAddress(QStringLiteral("127.0.0.2"), Octets("192.0.2.7")),
+    EXPECT_EQ(Procedures::SetStaticAddress(QStringLiteral("127.0.0.142"), Octets("192.0.2.7")),
               Outcome::Declined);
     EXPECT_EQ(dialogs->Texts(),
               QStringList{QStringLiteral("You have selected an IP address which is outside of "
@@ -190,9 +195,9 @@ TEST_F(StaticAddressTest, AnotherNetworkNeedsConfirmation) {
 }
 
 TEST_F(StaticAddressTest, DecliningTheChangeSaysSo) {
-    devsim::Device* device = AddDevice(QStringLiteral("127.0.0.2"));
+    devsim::Device* device = AddDevice(QStringLiteral("127.0.0.142"));
     dialogs->Answer(Answer::No);
-    EXPECT_EQ(Procedures::SetStaticAddress(QStringLiteral("127.0.0.2"), Octets("127.0.0.9")),
+    EXPECT_EQ(Procedures::SetStaticAddress(QStringLiteral("127.0.0.142"), Octets("127.0.0.149")),
               Outcome::Declined);
     ASSERT_EQ(dialogs->shown.size(), 2u);
     EXPECT_EQ(dialogs->shown[1].text, QStringLiteral("The IP address was not changed"));
@@ -204,16 +209,17 @@ TEST_F(StaticAddressTest, ShortSilentSplitAndBrokenRecords) {
     using Fault = devsim::ConfigPortSettings::RecordFault;
     devsim::ConfigPortSettings shortRecord;
     shortRecord.recordLength = 60;
-    devsim::Device* a = AddDevice(QStringLiteral("127.0.0.2"), devsim::Model::QX700_5, shortRecord);
+    devsim::Device* a =
+        AddDevice(QStringLiteral("127.0.0.142"), devsim::Model::QX700_5, shortRecord);
     devsim::ConfigPortSettings silent;
     silent.recordFault = Fault::Silent;
-    AddDevice(QStringLiteral("127.0.0.3"), devsim::Model::QX700_5, silent);
+    AddDevice(QStringLiteral("127.0.0.143"), devsim::Model::QX700_5, silent);
     devsim::ConfigPortSettings closing;
     closing.recordFault = Fault::CloseMidRecord;
-    AddDevice(QStringLiteral("127.0.0.4"), devsim::Model::QX700_5, closing);
+    AddDevice(QStringLiteral("127.0.0.144"), devsim::Model::QX700_5, closing);
     devsim::ConfigPortSettings split;
     split.recordFault = Fault::Split;
-    devsim::Device* d = AddDevice(QStringLiteral("127.0.0.5"), devsim::Model::QX700_5, split);
+    devsim::Device* d = AddDevice(QStringLiteral("127.0.0.145"), devsim::Model::QX700_5, split);
 
     const auto run = [&](const char* current, const char* wanted) {
         dialogs->shown.clear();
@@ -221,82 +227,82 @@ TEST_F(StaticAddressTest, ShortSilentSplitAndBrokenRecords) {
             Procedures::SetStaticAddress(QString::fromLatin1(current), Octets(wanted));
         return std::make_pair(o, dialogs->Texts().value(1));
     };
-    EXPECT_EQ(run("127.0.0.2", "127.0.0.12"),
+    EXPECT_EQ(run("127.0.0.142", "127.0.0.152"),
               std::make_pair(Outcome::Failed,
                              QStringLiteral("The setup record is 60 bytes long; at least 70 are "
                                             "needed.")));
     EXPECT_TRUE(a->configPort()->writeBacks().isEmpty());
-    EXPECT_EQ(run("127.0.0.3", "127.0.0.13"),
+    EXPECT_EQ(run("127.0.0.143", "127.0.0.153"),
               std::make_pair(Outcome::Failed,
-                             QStringLiteral("The Corvane server at IP address 127.0.0.3 did not "
+                             QStringLiteral("The Corvane server at IP address 127.0.0.143 did not "
                                             "return a setup record.  Please try again.")));
-    EXPECT_EQ(run("127.0.0.4", "127.0.0.14"),
+    EXPECT_EQ(run("127.0.0.144", "127.0.0.154"),
               std::make_pair(Outcome::Failed,
                              QStringLiteral("The setup record is 64 bytes long; at least 70 are "
                                             "needed.")));
     // A record in two pieces is still one record.
-    EXPECT_EQ(run("127.0.0.5", "127.0.0.15").first, Outcome::Done);
+    EXPECT_EQ(run("127.0.0.145", "127.0.0.155").first, Outcome::Done);
     ASSERT_EQ(d->configPort()->writeBacks().size(), 1);
     EXPECT_EQ(d->configPort()->writeBacks()[0].size(), 128);
-    EXPECT_EQ(d->address(), QHostAddress(QStringLiteral("127.0.0.15")));
+    EXPECT_EQ(d->address(), QHostAddress(QStringLiteral("127.0.0.155")));
     // Nobody listening.
-    EXPECT_EQ(run("127.0.0.44", "127.0.0.16"),
+    EXPECT_EQ(run("127.0.0.184", "127.0.0.156"),
               std::make_pair(Outcome::Failed,
                              QStringLiteral("Could not establish a TCP/IP connection with "
-                                            "127.0.0.44")));
+                                            "127.0.0.184")));
 }
 
 using DhcpTest = TarnsetTest;
 
 TEST_F(DhcpTest, TheDeviceMovesToThePoolAndIsMarked) {
-    AddDevice(QStringLiteral("127.0.0.2"));
-    devsim::Device* device = AddDevice(QStringLiteral("127.0.0.3"));
+    AddDevice(QStringLiteral("127.0.0.142"));
+    devsim::Device* device = AddDevice(QStringLiteral("127.0.0.143"));
     ASSERT_EQ(Procedures::Discover(), Outcome::Done);
     int row = 0;
     for (size_t i = 0; i < view.rows.size(); ++i)
-        if (view.rows[i].address == QStringLiteral("127.0.0.3")) row = int(i) + 1;
+        if (view.rows[i].address == QStringLiteral("127.0.0.143")) row = int(i) + 1;
     ASSERT_GT(row, 0);
-    EXPECT_EQ(Procedures::ResetToDhcp(row, QStringLiteral("127.0.0.3")), Outcome::Done);
+    EXPECT_EQ(Procedures::ResetToDhcp(row, QStringLiteral("127.0.0.143")), Outcome::Done);
     ASSERT_EQ(dialogs->Texts(),
-              (QStringList{QStringLiteral("Reset the server at IP address 127.0.0.3 back to DHCP "
+              (QStringList{QStringLiteral("Reset the server at IP address 127.0.0.143 back to DHCP "
                                           "mode?"),
                            QStringLiteral("This server has been reset to DHCP mode")}));
     EXPECT_EQ(dialogs->shown[0].buttons, Dialogs::Buttons::OkCancel);
     EXPECT_EQ(device->configPort()->resetRequests(), 1);
-    EXPECT_TRUE(device->address().toString().startsWith(QLatin1String("127.0.0.2")));
-    EXPECT_NE(device->address(), QHostAddress(QStringLiteral("127.0.0.3")));
+    EXPECT_GE(device->address().toIPv4Address() & 0xFF, 200u);  // the pool
+    EXPECT_NE(device->address(), QHostAddress(QStringLiteral("127.0.0.143")));
     ASSERT_EQ(view.highlighted.size(), 1u);
     EXPECT_EQ(view.rows[size_t(view.highlighted[0] - 1)].address, device->address().toString());
 }
 
 TEST_F(DhcpTest, NoDiscoveryAnswerAsksForDiscoveryFirst) {
-    devsim::Device* device = AddDevice(QStringLiteral("127.0.0.2"));
-    EXPECT_EQ(Procedures::ResetToDhcp(1, QStringLiteral("127.0.0.2")), Outcome::Failed);
+    devsim::Device* device = AddDevice(QStringLiteral("127.0.0.142"));
+    EXPECT_EQ(Procedures::ResetToDhcp(1, QStringLiteral("127.0.0.142")), Outcome::Failed);
     EXPECT_TRUE(dialogs->Texts().value(1).startsWith(
-        QLatin1String("There is no discovery answer for the server at 127.0.0.2.")));
+        QLatin1String("There is no discovery answer for the server at 127.0.0.142.")));
     // A failed static-address attempt leaves a setup record in the table.
     Procedures::Discover();
-    Procedures::SetStaticAddress(QStringLiteral("127.0.0.2"), Octets("127.0.0.0"));
+    Procedures::SetStaticAddress(QStringLiteral("127.0.0.142"), Octets("127.0.0.0"));
     dialogs->shown.clear();
-    EXPECT_EQ(Procedures::ResetToDhcp(1, QStringLiteral("127.0.0.2")), Outcome::Failed);
+    EXPECT_EQ(Procedures::ResetToDhcp(1, QStringLiteral("127.0.0.142")), Outcome::Failed);
     EXPECT_EQ(device->configPort()->resetRequests(), 0);
     dialogs->Answer(Answer::Cancel);
     Procedures::Discover();
-    EXPECT_EQ(Procedures::ResetToDhcp(1, QStringLiteral("127.0.0.2")), Outcome::Declined);
+    EXPECT_EQ(Procedures::ResetToDhcp(1, QStringLiteral("127.0.0.142")), Outcome::Declined);
     EXPECT_EQ(device->configPort()->resetRequests(), 0);
 }
 
 using CommunicationTest = TarnsetTest;
 
 TEST_F(CommunicationTest, ModelTextsOfFamiliesOneThreeAndFive) {
-    AddDevice(QStringLiteral("127.0.0.2"), devsim::Model::QX700_5);
-    AddDevice(QStringLiteral("127.0.0.3"), devsim::Model::Zolo605);
-    AddDevice(QStringLiteral("127.0.0.4"), devsim::Model::QX720);
-    AddDevice(QStringLiteral("127.0.0.5"), devsim::Model::QX740);
-    const std::pair<const char*, const char*> expected[] = {{"127.0.0.2", "QX700-5 rev 24"},
-                                                            {"127.0.0.3", "Zolo 305 rev 6"},
-                                                            {"127.0.0.4", "QX720 rev 12"},
-                                                            {"127.0.0.5", "QX740 rev 23"}};
+    AddDevice(QStringLiteral("127.0.0.142"), devsim::Model::QX700_5);
+    AddDevice(QStringLiteral("127.0.0.143"), devsim::Model::Zolo605);
+    AddDevice(QStringLiteral("127.0.0.144"), devsim::Model::QX720);
+    AddDevice(QStringLiteral("127.0.0.145"), devsim::Model::QX740);
+    const std::pair<const char*, const char*> expected[] = {{"127.0.0.142", "QX700-5 rev 24"},
+                                                            {"127.0.0.143", "Zolo 305 rev 6"},
+                                                            {"127.0.0.144", "QX720 rev 12"},
+                                                            {"127.0.0.145", "QX740 rev 23"}};
     for (const auto& [address, model] : expected) {
         dialogs->shown.clear();
         EXPECT_EQ(Procedures::TestCommunication(QString::fromLatin1(address)), Outcome::Done);
@@ -310,22 +316,22 @@ TEST_F(CommunicationTest, ModelTextsOfFamiliesOneThreeAndFive) {
 }
 
 TEST_F(CommunicationTest, ATypedAddressWhenNoRowIsChosen) {
-    AddDevice(QStringLiteral("127.0.0.2"), devsim::Model::QX700_8);
+    AddDevice(QStringLiteral("127.0.0.142"), devsim::Model::QX700_8);
     dialogs->Answer(Answer::Yes);
-    dialogs->Answer(Answer::Ok, QStringLiteral("127.0.0.2"));
+    dialogs->Answer(Answer::Ok, QStringLiteral("127.0.0.142"));
     EXPECT_EQ(Procedures::TestCommunication(QString()), Outcome::Done);
     EXPECT_EQ(dialogs->shown[1].title, QStringLiteral("IP Address"));
     EXPECT_EQ(dialogs->Texts().value(2), QStringLiteral("Successfully communicated with IP "
-                                                        "address: 127.0.0.2  Model: QX700-8 rev "
+                                                        "address: 127.0.0.142  Model: QX700-8 rev "
                                                         "23"));
     dialogs->shown.clear();
     dialogs->Answer(Answer::No);
-    dialogs->Answer(Answer::Ok, QStringLiteral("127.0.0.2; reboot"));
-    EXPECT_EQ(Procedures::TestCommunication(QStringLiteral("127.0.0.2")), Outcome::Invalid);
+    dialogs->Answer(Answer::Ok, QStringLiteral("127.0.0.142; reboot"));
+    EXPECT_EQ(Procedures::TestCommunication(QStringLiteral("127.0.0.142")), Outcome::Invalid);
 }
 
 TEST_F(CommunicationTest, BadAnswersAreErrorsWithinTheirTime) {
-    devsim::Device* device = AddDevice(QStringLiteral("127.0.0.2"));
+    devsim::Device* device = AddDevice(QStringLiteral("127.0.0.142"));
     const devsim::Fault faults[] = {devsim::Fault::Short, devsim::Fault::Silent,
                                     devsim::Fault::Garbage, devsim::Fault::CloseMidAnswer,
                                     devsim::Fault::WrongEcho};
@@ -334,30 +340,30 @@ TEST_F(CommunicationTest, BadAnswersAreErrorsWithinTheirTime) {
         dialogs->shown.clear();
         QElapsedTimer clock;
         clock.start();
-        EXPECT_EQ(Procedures::TestCommunication(QStringLiteral("127.0.0.2")), Outcome::Failed)
+        EXPECT_EQ(Procedures::TestCommunication(QStringLiteral("127.0.0.142")), Outcome::Failed)
             << devsim::faultName(fault).toStdString();
         EXPECT_LT(clock.elapsed(), 3000);
-        EXPECT_EQ(dialogs->Texts().last(), QStringLiteral("Error reading from 127.0.0.2"));
-        EXPECT_EQ(view.status, QStringLiteral("Error reading from IP address: 127.0.0.2"));
+        EXPECT_EQ(dialogs->Texts().last(), QStringLiteral("Error reading from 127.0.0.142"));
+        EXPECT_EQ(view.status, QStringLiteral("Error reading from IP address: 127.0.0.142"));
     }
     // A longer answer is taken whole.
     device->setFault(devsim::Fault::Long);
-    EXPECT_EQ(Procedures::TestCommunication(QStringLiteral("127.0.0.2")), Outcome::Done);
+    EXPECT_EQ(Procedures::TestCommunication(QStringLiteral("127.0.0.142")), Outcome::Done);
 }
 
 TEST_F(CommunicationTest, AnOverflowKeepsThePreviousNumbers) {
-    AddDevice(QStringLiteral("127.0.0.2"), devsim::Model::QX700_5);
+    AddDevice(QStringLiteral("127.0.0.142"), devsim::Model::QX700_5);
     devsim::DeviceConfig c;
-    c.address = QHostAddress(QStringLiteral("127.0.0.3"));
+    c.address = QHostAddress(QStringLiteral("127.0.0.143"));
     c.model = devsim::Model::QX700_8;
     c.number = 0x8001;
     ASSERT_NE(sim.addDevice(c), nullptr);
-    Procedures::TestCommunication(QStringLiteral("127.0.0.2"));
+    Procedures::TestCommunication(QStringLiteral("127.0.0.142"));
     dialogs->shown.clear();
-    EXPECT_EQ(Procedures::TestCommunication(QStringLiteral("127.0.0.3")), Outcome::Done);
+    EXPECT_EQ(Procedures::TestCommunication(QStringLiteral("127.0.0.143")), Outcome::Done);
     EXPECT_EQ(dialogs->Texts().mid(1),
               (QStringList{QStringLiteral("Parse Error:Overflow"),
-                           QStringLiteral("Successfully communicated with IP address: 127.0.0.3  "
+                           QStringLiteral("Successfully communicated with IP address: 127.0.0.143  "
                                           "Model: QX700-5 rev 23")}));
 }
 

@@ -141,7 +141,7 @@ class TarnsetTest : public ::testing::Test {
         c.configPort = settings;
         QString error;
         devsim::Device* d = sim.addDevice(c, &error);
-        EXPECT_NE(d, nullptr) << error.toStdString();
+        EXPECT_NE(d, nullptr) << address.toStdString() << ": " << error.toStdString();
         return d;
     }
 
