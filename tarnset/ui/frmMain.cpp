@@ -34,8 +34,9 @@
 
 namespace {
 
-// The grid's column widths were given in twips; 15 twips make a pixel.
-constexpr int kTwipsPerPixel = 15;
+// The grid's column widths are in twips; 12 twips to the pixel leaves room
+// for the bold headings with today's fonts.
+constexpr int kTwipsPerPixel = 12;
 constexpr int kColumnTwips[3] = {1000, 2000, 2000};
 const QColor kActiveBorder(0xB4, 0xB4, 0xB4);  // the system's active-border grey
 const QColor kRed(0xFF, 0x00, 0x00);
@@ -84,6 +85,7 @@ frmMain::frmMain(QWidget* parent) : QMainWindow(parent) {
     Grid->verticalHeader()->hide();
     Grid->setEditTriggers(QAbstractItemView::NoEditTriggers);
     Grid->setSelectionMode(QAbstractItemView::SingleSelection);
+    Grid->setWordWrap(false);
     int gridWidth = 100 / kTwipsPerPixel;
     for (int c = 0; c < 3; ++c) {
         Grid->setColumnWidth(c, kColumnTwips[c] / kTwipsPerPixel);
