@@ -103,8 +103,8 @@ int main(int argc, char** argv) {
         QStringLiteral("config-any-sender"),
         QStringLiteral("Configuration port: answer non-loopback senders too (only inside a "
                        "network namespace made for a test)."));
-    parser.addOptions({deviceOpt, scenarioOpt, tickOpt, portOpt, configOpt, rebootOpt,
-                       anySenderOpt});
+    parser.addOptions(
+        {deviceOpt, scenarioOpt, tickOpt, portOpt, configOpt, rebootOpt, anySenderOpt});
     parser.process(app);
 
     bool ok = false;

@@ -85,7 +85,9 @@ Outcome DiscoverBody() {
     } else {
         Link::WaitWithProgress(Link::Timings().discoveryMs);
         const QList<Link::Answer>& answers = Link::Answers();
-        if (answers.isEmpty()) {
+        if (!Link::Running()) {
+            outcome = Outcome::Failed;  // the window closed: nothing more to show
+        } else if (answers.isEmpty()) {
             Message(
                 QStringLiteral("No Corvane servers were detected on the network.") + kCr +
                 QStringLiteral("Your network or computer may not be able to receive UDP data "
@@ -237,6 +239,7 @@ Outcome SetStaticBody(const QString& current, const QStringList& typed) {
         return finish(Outcome::Failed);
     }
     Link::WaitWithProgress(Link::Timings().setupRecordMs);
+    if (!Link::Running()) return finish(Outcome::Failed);
     if (Link::Answers().isEmpty() || Link::Answers().last().data.isEmpty()) {
         Message(QStringLiteral("The Corvane server at IP address ") + current +
                 QStringLiteral(" did not return a setup record.  Please try again."));
@@ -266,6 +269,7 @@ Outcome SetStaticBody(const QString& current, const QStringList& typed) {
     }
     Status(kRebooting);
     Link::WaitWithProgress(Link::Timings().rebootMs);
+    if (!Link::Running()) return finish(Outcome::Failed);
     Status(kChanged);
     Link::CloseSocket();
     DiscoverBody();
@@ -361,6 +365,7 @@ Outcome ResetToDhcp(int row, const QString& address) {
     Status(kRebooting);
     StatusColourTo(StatusColour::Normal);
     Link::WaitWithProgress(Link::Timings().rebootMs);
+    if (!Link::Running()) return Outcome::Failed;
     Status(kChanged);
     DiscoverBody();
 

@@ -10,6 +10,7 @@
 #include <QStringList>
 #include <deque>
 #include <memory>
+#include <stdexcept>
 
 #include "common/Dialogs.h"
 #include "devsim/Simulator.h"
@@ -139,9 +140,14 @@ class TarnsetTest : public ::testing::Test {
         c.model = model;
         settings.rebootDelayMs = 100;
         c.configPort = settings;
+        // Test runs of other checkouts on this machine may hold the fixed
+        // ports for a few seconds; wait for them rather than fail at once.
         QString error;
-        devsim::Device* d = sim.addDevice(c, &error);
-        EXPECT_NE(d, nullptr) << address.toStdString() << ": " << error.toStdString();
+        devsim::Device* d = nullptr;
+        QDeadlineTimer deadline(20000);
+        while (!(d = sim.addDevice(c, &error)) && !deadline.hasExpired())
+            WaitFor([] { return false; }, 250);
+        if (!d) throw std::runtime_error((address + QStringLiteral(": ") + error).toStdString());
         return d;
     }
 

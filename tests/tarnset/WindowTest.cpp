@@ -131,6 +131,7 @@ TEST_F(WindowTest, ClosingEndsAWait) {
     QTest::mouseClick(Child<QPushButton>(QStringLiteral("btnFindZolos")), Qt::LeftButton);
     EXPECT_LT(clock.elapsed(), 3000);
     EXPECT_FALSE(Link::Running());
+    EXPECT_TRUE(dialogs->shown.empty());  // nothing more after the close
 }
 
 TEST_F(WindowTest, WebPageWithoutABrowserSaysWhereToGo) {
