@@ -11,6 +11,7 @@
 #include <deque>
 
 #include "common/Dialogs.h"
+#include "common/StopSignals.h"
 #include "tarnset/Link.h"
 #include "tarnset/Procedures.h"
 #include "tarnset/Wire.h"
@@ -293,6 +294,12 @@ int Run(const QStringList& arguments) {
             return Fail(QStringLiteral("'%1' is not an IPv4 address").arg(args[i]));
     }
 
+    // Ctrl-C ends the running wait; the procedure then stops where it is.
+    static bool interrupted = false;
+    StopSignals::Install([](int) {
+        interrupted = true;
+        Link::SetRunning(false);
+    });
     ConsoleView view;
     Link::SetView(&view);
     ConsoleDialogs dialogs;
@@ -338,6 +345,10 @@ int Run(const QStringList& arguments) {
         }
     } else if (command == QLatin1String("test")) {
         outcome = Procedures::TestCommunication(args[1]);
+    }
+    if (interrupted) {
+        Err() << "tarnset: interrupted\n";
+        outcome = Outcome::Failed;
     }
     Err().flush();
     Dialogs::SetHandler({});

@@ -2,6 +2,7 @@
 // The command line needs no display, so it never creates a QApplication.
 #include <QCoreApplication>
 #include <QStringList>
+#include <cstdio>
 
 #include "common/Dialogs.h"
 #include "tarnset/Cli.h"
@@ -11,7 +12,15 @@
 int main(int argc, char** argv) {
     QStringList arguments;
     for (int i = 1; i < argc; ++i) arguments << QString::fromLocal8Bit(argv[i]);
-    if (!Cli::Wanted(arguments)) return TarnsetUi::RunWindow(argc, argv);
+    if (!Cli::Wanted(arguments)) {
+        const bool display = !qEnvironmentVariableIsEmpty("DISPLAY") ||
+                             !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY") ||
+                             !qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM");
+        if (display) return TarnsetUi::RunWindow(argc, argv);
+        // Without a display Qt would abort; say what works instead.
+        fprintf(stderr, "tarnset: no display for the window; give a command (tarnset --help)\n");
+        return 2;
+    }
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("tarnset"));
     Dialogs::SetDefaultTitle(Procedures::ApplicationTitle());

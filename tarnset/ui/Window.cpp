@@ -4,6 +4,7 @@
 #include <QTextStream>
 
 #include "common/Dialogs.h"
+#include "common/StopSignals.h"
 #include "tarnset/Link.h"
 #include "tarnset/Procedures.h"
 #include "tarnset/Wire.h"
@@ -28,6 +29,8 @@ int RunWindow(int argc, char** argv) {
     Dialogs::SetDefaultTitle(Procedures::ApplicationTitle());
     MessageBoxes::Install();
     frmMain window;
+    // SIGINT and SIGTERM close the window, which ends any wait.
+    StopSignals::Install([&window](int) { window.close(); });
     window.show();
     return app.exec();
 }
