@@ -261,8 +261,6 @@ frmMain::~frmMain() {
 template <class F>
 void frmMain::RunProcedure(F procedure) {
     if (Link::Busy()) return;
-    for (QAction* a : {mnuManual, mnuTestCommunications, mnuAdvancedNetwork, mnuDHCP})
-        a->setProperty("wasEnabled", a->isEnabled());
     for (QAction* a : {mnuManual, mnuTestCommunications}) a->setEnabled(false);
     procedure();
     if (!Link::Running()) return;  // the window is closing

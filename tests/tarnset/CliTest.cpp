@@ -12,8 +12,10 @@ struct ProgramRun {
 };
 
 // Runs tarnset while this process keeps serving its simulated devices.
-ProgramRun Tarnset(const QStringList& args) {
+ProgramRun Tarnset(const QStringList& args,
+                   const QProcessEnvironment& env = QProcessEnvironment::systemEnvironment()) {
     QProcess p;
+    p.setProcessEnvironment(env);
     p.start(QStringLiteral(TARNSET_PATH), args);
     ProgramRun run;
     if (!p.waitForStarted(5000)) return run;
@@ -58,6 +60,14 @@ TEST_F(CliTest, HelpVersionAndBadArguments) {
         {"manual", "00-20-4A-01-02-0", "127.0.0.145"},
         {"test", "127.0.0.142", "--json"},
     };
+    // No command and no display: a hint instead of Qt's abort.
+    QProcessEnvironment bare = QProcessEnvironment::systemEnvironment();
+    for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
+        bare.remove(QString::fromLatin1(name));
+    const ProgramRun window = Tarnset({}, bare);
+    EXPECT_EQ(window.exitCode, 2);
+    EXPECT_TRUE(window.err.contains(QLatin1String("no display"))) << window.err.toStdString();
+
     for (const QStringList& args : bad) {
         const ProgramRun r = Tarnset(args);
         EXPECT_EQ(r.exitCode, 2) << args.join(' ').toStdString();
