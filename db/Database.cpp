@@ -1,23 +1,130 @@
 #include "db/Database.h"
 
+#include <QFile>
 #include <QFileInfo>
+#include <QHash>
 #include <QSqlError>
 #include <QSqlQuery>
-#include <atomic>
+#include <optional>
+
+#ifdef Q_OS_UNIX
+#include <sys/stat.h>
+#endif
 
 #include "common/ProgramDir.h"
 
 namespace Database {
 namespace {
-QString NewConnectionName() {
-    static std::atomic<quint64> counter{0};
-    return QStringLiteral("zolo-%1").arg(++counter);
+
+// The identity of the file the connection has open: a file deleted or
+// replaced under the same name has another one. While the connection holds
+// the old file open, its inode cannot be reused for a new file.
+struct FileIdentity {
+    QString path;
+    quint64 device = 0;
+    quint64 inode = 0;
+    bool operator==(const FileIdentity&) const = default;
+};
+
+std::optional<FileIdentity> Identify(const QString& path) {
+#ifdef Q_OS_UNIX
+    struct stat info {};
+    if (::stat(QFile::encodeName(path).constData(), &info) != 0 || !S_ISREG(info.st_mode)) {
+        return std::nullopt;
+    }
+    return FileIdentity{path, static_cast<quint64>(info.st_dev), static_cast<quint64>(info.st_ino)};
+#else
+    const QFileInfo info(path);
+    if (!info.isFile()) return std::nullopt;
+    return FileIdentity{path, 0, static_cast<quint64>(info.birthTime().toMSecsSinceEpoch())};
+#endif
 }
 
-bool Bind(QSqlQuery& query, const QString& sql, const QVariantList& values) {
-    if (!query.prepare(sql)) return false;
-    for (const QVariant& value : values) query.addBindValue(value);
-    return query.exec();
+struct Shared {
+    const QString name = QStringLiteral("zolo");
+    std::optional<FileIdentity> file;  // set while open
+    QHash<QString, QSqlQuery> statements;
+    int opens = 0;
+};
+
+Shared& TheShared() {
+    static Shared shared;
+    return shared;
+}
+
+void Close() {
+    Shared& shared = TheShared();
+    // Statements first: removing a connection that queries still use leaks it.
+    shared.statements.clear();
+    shared.file.reset();
+    {
+        QSqlDatabase db = QSqlDatabase::database(shared.name, false);
+        if (db.isValid()) db.close();
+    }
+    if (QSqlDatabase::contains(shared.name)) QSqlDatabase::removeDatabase(shared.name);
+}
+
+bool EnsureOpen(QString& error) {
+    Shared& shared = TheShared();
+    const QString path = Path();
+    const std::optional<FileIdentity> file = Identify(path);
+    if (!file) {
+        Close();
+        error = QStringLiteral("The database ") + path + QStringLiteral(" was not found.");
+        return false;
+    }
+    if (shared.file == file) return true;
+
+    Close();
+    QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), shared.name);
+    db.setDatabaseName(path);
+    // Another program (an SQLite tool) may be writing: wait briefly.
+    db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=3000"));
+    if (!db.open()) {
+        error = db.lastError().text();
+        db = QSqlDatabase();
+        Close();
+        return false;
+    }
+    // Opening alone does not read the file; this fails for a file that is
+    // not a database.
+    {
+        QSqlQuery probe(db);
+        if (!probe.exec(QStringLiteral("SELECT count(*) FROM sqlite_master"))) {
+            error = probe.lastError().text();
+            probe = QSqlQuery();
+            db = QSqlDatabase();
+            Close();
+            return false;
+        }
+    }
+    shared.file = file;
+    ++shared.opens;
+    return true;
+}
+
+// The prepared statement for `sql`, bound and run. Statements are prepared
+// once per connection.
+QSqlQuery* Run(const QString& sql, const QVariantList& values, QString& error) {
+    Shared& shared = TheShared();
+    auto it = shared.statements.find(sql);
+    if (it == shared.statements.end()) {
+        QSqlQuery query(QSqlDatabase::database(shared.name, false));
+        query.setForwardOnly(true);
+        if (!query.prepare(sql)) {
+            error = query.lastError().text();
+            return nullptr;
+        }
+        it = shared.statements.insert(sql, query);
+    }
+    QSqlQuery& query = it.value();
+    for (int i = 0; i < values.size(); ++i) query.bindValue(i, values[i]);
+    if (!query.exec()) {
+        error = query.lastError().text();
+        query.finish();
+        return nullptr;
+    }
+    return &query;
 }
 }  // namespace
 
@@ -29,56 +136,55 @@ QString Path() {
     return ProgramDir::File(FileName());
 }
 
-Connection::Connection() : name_(NewConnectionName()) {}
+void CloseConnection() {
+    Close();
+}
 
-Connection::~Connection() {
-    {
-        QSqlDatabase db = QSqlDatabase::database(name_, false);
-        if (db.isValid()) db.close();
-    }
-    if (QSqlDatabase::contains(name_)) QSqlDatabase::removeDatabase(name_);
+int OpenCount() {
+    return TheShared().opens;
 }
 
 bool Connection::Open() {
-    const QString path = Path();
-    if (!QFileInfo(path).isFile()) {
-        error_ = QStringLiteral("The database ") + path + QStringLiteral(" was not found.");
-        return false;
-    }
-    QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name_);
-    db.setDatabaseName(path);
-    // Another connection (a held recordset) may be writing: wait briefly.
-    db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=3000"));
-    if (!db.open()) {
-        error_ = db.lastError().text();
-        return false;
-    }
-    // Opening alone does not read the file; this fails for a file that is
-    // not a database.
-    QSqlQuery probe(db);
-    if (!probe.exec(QStringLiteral("SELECT count(*) FROM sqlite_master"))) {
-        error_ = probe.lastError().text();
-        return false;
-    }
-    open_ = true;
-    return true;
+    open_ = EnsureOpen(error_);
+    return open_;
 }
 
 QSqlDatabase Connection::Db() const {
-    return QSqlDatabase::database(name_, false);
+    return QSqlDatabase::database(TheShared().name, false);
 }
 
 bool Connection::Exec(const QString& sql, const QVariantList& values) {
-    if (!open_) {
+    if (!open_ || !TheShared().file) {
         error_ = QStringLiteral("The database is not open.");
         return false;
     }
-    QSqlQuery query(Db());
-    if (!Bind(query, sql, values)) {
-        error_ = query.lastError().text();
+    QSqlQuery* query = Run(sql, values, error_);
+    if (!query) return false;
+    query->finish();
+    return true;
+}
+
+bool Connection::Begin() {
+    QSqlDatabase db = Db();
+    if (!open_ || !db.transaction()) {
+        error_ = open_ ? db.lastError().text() : QStringLiteral("The database is not open.");
         return false;
     }
     return true;
+}
+
+bool Connection::Commit() {
+    QSqlDatabase db = Db();
+    if (!db.commit()) {
+        error_ = db.lastError().text();
+        db.rollback();
+        return false;
+    }
+    return true;
+}
+
+void Connection::Rollback() {
+    Db().rollback();
 }
 
 QVariant Recordset::Value(const QString& column) const {
@@ -140,19 +246,21 @@ bool OpenRecordset(const QString& table, const QString& sql, const QVariantList&
         if (error) *error = connection->Error();
         return false;
     }
+    QString reason;
     std::vector<QSqlRecord> rows;
-    {
-        QSqlQuery query(connection->Db());
-        query.setForwardOnly(true);
-        if (!Bind(query, sql, values)) {
-            if (error) *error = query.lastError().text();
-            return false;
-        }
-        while (query.next()) rows.push_back(query.record());
-        if (query.lastError().isValid()) {
-            if (error) *error = query.lastError().text();
-            return false;
-        }
+    QSqlQuery* query = Run(sql, values, reason);
+    if (!query) {
+        if (error) *error = reason;
+        return false;
+    }
+    while (query->next()) rows.push_back(query->record());
+    const bool failed = query->lastError().isValid();
+    if (failed) reason = query->lastError().text();
+    // Ends the read, so that nothing is locked between operations.
+    query->finish();
+    if (failed) {
+        if (error) *error = reason;
+        return false;
     }
     out.connection_ = std::move(connection);
     out.table_ = table;

@@ -9,19 +9,22 @@
 #include <vector>
 
 // Connections to the system database "zolo.mdb" and the recordsets that the
-// database layer hands to its callers. Every operation opens its own
-// connection and closes it again; nothing here keeps state between calls.
+// database layer hands to its callers. Every Connection is a handle on one
+// connection that stays open between operations, with its prepared
+// statements: opening and probing per operation cost most of a polling
+// cycle. Each write is still its own committed transaction. The file is
+// looked at on every Open, and a file that was deleted or replaced is
+// noticed and the connection reopened.
 namespace Database {
 
 QString FileName();  // "zolo.mdb"
 QString Path();      // in the program directory
 
-// One open connection. Opening fails (it never creates a file) when the
-// database is missing or is not a database.
+// A handle on the open connection. Opening fails (it never creates a file)
+// when the database is missing or is not a database.
 class Connection {
   public:
-    Connection();
-    ~Connection();
+    Connection() = default;
     Connection(const Connection&) = delete;
     Connection& operator=(const Connection&) = delete;
 
@@ -32,11 +35,22 @@ class Connection {
     // Runs one action statement with bound values.
     bool Exec(const QString& sql, const QVariantList& values = {});
 
+    // A transaction over several statements; failures carry the database's
+    // own error text.
+    bool Begin();
+    bool Commit();
+    void Rollback();
+
   private:
-    QString name_;
     QString error_;
     bool open_ = false;
 };
+
+// Closes the kept connection (the next Open reopens it). For tests and for
+// the end of the program.
+void CloseConnection();
+// How often the connection was (re)opened since the program started.
+int OpenCount();
 
 // The rows of one query, with the connection that produced them, until the
 // holder releases it. The current row can be edited and written back by the

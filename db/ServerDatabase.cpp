@@ -224,15 +224,17 @@ bool DeleteServer(qint64 serverId) {
     bool ok = connection.Open();
     if (ok) {
         // Both deletes or neither: a server must not lose half its rows.
-        QSqlDatabase db = connection.Db();
-        ok = db.transaction() &&
-             connection.Exec(QStringLiteral("DELETE FROM tblSensors WHERE ServerIDNum = ?"),
-                             {serverId}) &&
-             connection.Exec(QStringLiteral("DELETE FROM tblServers WHERE IDNum = ?"), {serverId});
+        ok = connection.Begin();
         if (ok) {
-            ok = db.commit();
-        } else {
-            db.rollback();
+            ok = connection.Exec(QStringLiteral("DELETE FROM tblSensors WHERE ServerIDNum = ?"),
+                                 {serverId}) &&
+                 connection.Exec(QStringLiteral("DELETE FROM tblServers WHERE IDNum = ?"),
+                                 {serverId});
+            if (ok) {
+                ok = connection.Commit();
+            } else {
+                connection.Rollback();
+            }
         }
     }
     if (!ok) {
@@ -281,6 +283,24 @@ bool RecordActiveAlarms(qint64 sensorId, int& count) {
         ErrorLog::RecordError(QStringLiteral("RecordActiveAlarms"), error);
         return false;
     }
+    return true;
+}
+
+bool SensorAlarmCounts(qint64 sensorId, int& open, int& active) {
+    open = active = 0;
+    Recordset rows;
+    QString error;
+    // Any non-zero value counts as True.
+    if (!OpenRecordset(QStringLiteral("tblAlarms"),
+                       QStringLiteral("SELECT count(*) - count(AlarmEnd) AS OpenCount, "
+                                      "coalesce(sum(AlarmActive <> 0), 0) AS ActiveCount "
+                                      "FROM tblAlarms WHERE SensorIDNum = ?"),
+                       {sensorId}, rows, &error)) {
+        ErrorLog::RecordError(QStringLiteral("RecordActiveAlarms"), error);
+        return false;
+    }
+    open = rows.Value(QStringLiteral("OpenCount")).toInt();
+    active = rows.Value(QStringLiteral("ActiveCount")).toInt();
     return true;
 }
 

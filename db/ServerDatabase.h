@@ -42,6 +42,9 @@ bool GetFieldByID(qint64 id, const QString& table, const QString& column, QVaria
 bool AddAlarmRecord(qint64 sensorId, const QDateTime& start, const QString& serverName,
                     const QString& sensorName, const QString& currentData, qint64 tol, int active);
 bool RecordActiveAlarms(qint64 sensorId, int& count);
+// Both counts of a sensor's alarm records in one query: open (no AlarmEnd)
+// and active (AlarmActive True). Errors are recorded as RecordActiveAlarms'.
+bool SensorAlarmCounts(qint64 sensorId, int& open, int& active);
 bool RecordOpenAlarms(const QString& table, const QString& keyColumn, qint64 id,
                       const QString& nullColumn, Recordset& open, int& count);
 // Adds the Resolution column to tblAlarms of databases provisioned without it.

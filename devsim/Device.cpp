@@ -177,7 +177,20 @@ qint16 Device::encodeValue(double value, bool inTenths) const {
 
 qint16 Device::wireValue(int port) const {
     if (!validPort(port)) return 0;
-    return encodeValue(ports_[port].value, tenths() && isTenthsPort(family_, port));
+    return encodeValue(ports_[port].value + correction(port),
+                       tenths() && isTenthsPort(family_, port));
+}
+
+double Device::correction(int port) const {
+    // The device adds the correction stored by a calibration (tenths of a
+    // degree) to what its probe measures; special values stay as they are.
+    const double v = validPort(port) ? ports_[port].value : 0;
+    if (portKind(port) != PortKind::Temperature || v == 1000 || v == 9999 || v == 999 || v == -999)
+        return 0;
+    if (family_ == 3 && port < 2) return wordAt(pages_[0], 25 + 2 * port) / 10.0;
+    const bool qx705 = config_.model == Model::QX700_5 || config_.model == Model::QX700_10;
+    if (qx705 && build_ >= 23 && port < 8) return wordAt(pages_[12], 9 + 2 * port) / 10.0;
+    return 0;
 }
 
 QByteArray Device::page(int n) const {

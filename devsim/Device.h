@@ -81,8 +81,11 @@ class Device : public QObject {
     void setPortValue(int port, double value);
     void setPortMinutes(int port, quint16 minutes);
     void setPortStatus(int port, quint8 status);
-    // The 16-bit word the device sends for a port's value.
+    // The 16-bit word the device sends for a port's value: the value plus
+    // the port's stored correction (page 12 of QX700-5/-10 from build 23,
+    // page 0 of Zolo devices).
     qint16 wireValue(int port) const;
+    double correction(int port) const;
     bool mainsPower() const { return mainsPower_; }
     void setMainsPower(bool on) { mainsPower_ = on; }
 

@@ -1,4 +1,4 @@
-#include "LocalAddress.h"
+#include "sockprobe/LocalAddress.h"
 
 #include <QAbstractSocket>
 #include <QHostAddress>

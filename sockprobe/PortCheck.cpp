@@ -1,4 +1,4 @@
-#include "PortCheck.h"
+#include "sockprobe/PortCheck.h"
 
 #include <QCoreApplication>
 #include <QEventLoop>
@@ -12,8 +12,8 @@
 #include <iterator>
 #include <utility>
 
-#include "LocalAddress.h"
-#include "ProbeDialogs.h"
+#include "common/Dialogs.h"
+#include "sockprobe/LocalAddress.h"
 
 namespace Sockprobe {
 namespace {
@@ -67,11 +67,29 @@ void PortCheck::Run(bool useLocalIP) {
     };
     const std::function<bool()> waits[] = {{}, {}, connected, delivered,
                                            {}, {}, connected, delivered};
+    tcpPassed_ = udpPassed_ = false;
     for (size_t i = 0; i < std::size(steps) && !closing_; ++i) {
         Trap(lead, steps[i]);
         if (!closing_) Pump(waits[i]);
     }
+    if (!closing_) {
+        // Nothing stays bound after a run: another program may need the ports.
+        CloseClient();
+        CloseListener();
+        AddLine(ResultLine(tcpPassed_, udpPassed_));
+    }
     running_ = false;
+}
+
+QString ResultLine(bool tcpPassed, bool udpPassed) {
+    auto verdict = [](bool passed) {
+        return passed ? QStringLiteral("passed") : QStringLiteral("failed");
+    };
+    return QStringLiteral("Result: TCP port %1 %2, UDP port %3 %4.")
+        .arg(kTcpPort)
+        .arg(verdict(tcpPassed))
+        .arg(kUdpPort)
+        .arg(verdict(udpPassed));
 }
 
 void PortCheck::Shutdown() {
@@ -334,9 +352,11 @@ void PortCheck::CheckReceived(const QByteArray& data) {
     dataArrived_ = true;
     if (text != TestText()) {
         Wake();
-        ProbeDialogs::Message(text + QStringLiteral(" is not the same as ") + TestText());
+        Dialogs::Message(text + QStringLiteral(" is not the same as ") + TestText(),
+                         Dialogs::Buttons::Ok, Dialogs::Icon::None);
     } else {
         AddLine(QStringLiteral("Success!"));
+        (socketServer.protocol == Protocol::Udp ? udpPassed_ : tcpPassed_) = true;
     }
 }
 

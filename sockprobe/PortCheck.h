@@ -20,6 +20,9 @@ inline constexpr char kLoopbackIP[] = "127.0.0.1";
 
 enum class Protocol { None, Tcp, Udp };
 
+// The last line of every run: which ports got the text through.
+QString ResultLine(bool tcpPassed, bool udpPassed);
+
 // The port check behind the window: the listener `socketServer` and the
 // client `socketClient` on this computer, the steps of a run and the
 // handlers of their socket events. Every line goes out through LineAdded.
@@ -109,6 +112,8 @@ class PortCheck : public QObject {
     QString callError_;
     bool sendComplete_ = false;
     bool dataArrived_ = false;
+    bool tcpPassed_ = false;
+    bool udpPassed_ = false;
     int stepWaitMs_ = 3000;
     QEventLoop* waitLoop_ = nullptr;
     std::function<bool()> settled_;

@@ -81,23 +81,21 @@ bool IsAlarmCondition(float value, int status) {
 }
 
 SensorState::RowStatus ProcessAlarm(const SensorReading& r) {
-    if (r.value != Decoding::kNoData) {
-        if (!IsAlarmCondition(r.value, r.status)) {
+    // One query answers the common cases (nothing open and normal, or an
+    // alarm still going on); the counts are read again only after a change.
+    int open = 0;
+    int active = 0;
+    const bool counted = ServerDatabase::SensorAlarmCounts(r.sensorId, open, active);
+    if (counted && r.value != Decoding::kNoData) {
+        const bool alarm = IsAlarmCondition(r.value, r.status);
+        if (!alarm && open > 0) {
             CloseAlarm(r.sensorId);
-        } else {
-            ServerDatabase::Recordset open;
-            int count = 0;
-            if (ServerDatabase::RecordOpenAlarms(QStringLiteral("tblAlarms"),
-                                                 QStringLiteral("SensorIDNum"), r.sensorId,
-                                                 QStringLiteral("AlarmEnd"), open, count) &&
-                count == 0) {
-                open.Release();
-                OpenAlarm(r);
-            }
+            ServerDatabase::RecordActiveAlarms(r.sensorId, active);
+        } else if (alarm && open == 0) {
+            OpenAlarm(r);
+            ServerDatabase::RecordActiveAlarms(r.sensorId, active);
         }
     }
-    int active = 0;
-    ServerDatabase::RecordActiveAlarms(r.sensorId, active);
     return SensorState::GridStatus(r.value, active);
 }
 

@@ -3,6 +3,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QHash>
 #include <QtEndian>
 #include <cstring>
 
@@ -48,6 +49,49 @@ bool WriteRecord(const QString& path, qint64 offset, const QByteArray& record, Q
         return false;
     }
     return true;
+}
+
+// A directory that cannot be written (an unplugged log drive) fails every
+// writer of every sensor in every cycle. The error log keeps the first
+// failure of each writer in each directory and, once writing works again,
+// how many followed: it stays readable and the database bounded.
+struct Outage {
+    QString function;
+    int repeats = 0;
+};
+
+QHash<QString, Outage>& Outages() {
+    static QHash<QString, Outage> outages;
+    return outages;
+}
+
+QString OutageKey(const QString& directory, const char* writer) {
+    return QDir::cleanPath(directory) + QLatin1Char('|') + QLatin1String(writer);
+}
+
+void Failed(const QString& directory, const char* writer, const QString& function,
+            const QString& cause) {
+    auto it = Outages().find(OutageKey(directory, writer));
+    if (it != Outages().end()) {
+        ++it->repeats;
+        return;
+    }
+    ErrorLog::RecordError(function, cause);
+    Outages().insert(OutageKey(directory, writer), Outage{function, 0});
+}
+
+void Succeeded(const QString& directory, const char* writer) {
+    if (Outages().isEmpty()) return;
+    const auto it = Outages().constFind(OutageKey(directory, writer));
+    if (it == Outages().constEnd()) return;
+    if (it->repeats > 0) {
+        ErrorLog::RecordError(it->function,
+                              QStringLiteral("%1 more failures of this kind until writing worked "
+                                             "again at %2.")
+                                  .arg(it->repeats)
+                                  .arg(Clock::GeneralDateText()));
+    }
+    Outages().erase(it);
 }
 
 // Whole records in a file. A torn record at the end (a write cut short) is
@@ -118,15 +162,15 @@ bool SaveSensorDatToFile(const QString& directory, qint64 sensorId, const QStrin
                          const QString& deviceName, const QString& units) {
     const QString name = DescriptionFileName(sensorId);
     QString error;
-    // Always exactly one record: the file is replaced, never grown.
-    QFile file(InDir(directory, name));
-    const QByteArray record = EncodeDescription(deviceName, sensorName, units);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) ||
-        file.write(record) != record.size()) {
-        ErrorLog::RecordError(QStringLiteral("Function: SaveSensorDatToFile() ") + name,
-                              file.errorString());
+    // Always exactly one record, written over the old one in place: a
+    // truncated file would lose the description if the write then failed.
+    if (!WriteRecord(InDir(directory, name), 0, EncodeDescription(deviceName, sensorName, units),
+                     error)) {
+        Failed(directory, "description", QStringLiteral("Function: SaveSensorDatToFile() ") + name,
+               error);
         return false;
     }
+    Succeeded(directory, "description");
     return true;
 }
 
@@ -165,9 +209,10 @@ bool SaveAverage(const QString& directory, qint64 sensorId, float value) {
     }
     QString error;
     if (!WriteRecord(path, index * kAverageLength, EncodeAverage(record), error)) {
-        ErrorLog::RecordError(QStringLiteral("Error saving data to ") + name, error);
+        Failed(directory, "average", QStringLiteral("Error saving data to ") + name, error);
         return false;
     }
+    Succeeded(directory, "average");
     return true;
 }
 
@@ -178,10 +223,15 @@ bool SaveInstantaneous(const QString& directory, qint64 sensorId, float value) {
     QString error;
     if (!WriteRecord(path, RecordCount(path, kInstantLength) * kInstantLength,
                      EncodeInstant(now, value), error)) {
-        ErrorLog::RecordError(QStringLiteral("Error saving data to ") + name, error);
+        Failed(directory, "instant", QStringLiteral("Error saving data to ") + name, error);
         return false;
     }
+    Succeeded(directory, "instant");
     return true;
+}
+
+void Reset() {
+    Outages().clear();
 }
 
 bool SaveReading(const QString& directory, qint64 sensorId, const QString& sensorName,

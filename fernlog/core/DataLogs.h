@@ -35,12 +35,16 @@ QByteArray EncodeAverage(const AverageRecord& record);
 std::optional<AverageRecord> DecodeAverage(const QByteArray& bytes);
 QByteArray EncodeInstant(const QDateTime& when, float value);
 
-// The writers; each is false (with the error recorded) when its file cannot
-// be written.
+// The writers; each is false when its file cannot be written. The first
+// failure of a writer in a directory is recorded; later ones are counted and
+// the count recorded when that writer works there again.
 bool SaveSensorDatToFile(const QString& directory, qint64 sensorId, const QString& sensorName,
                          const QString& deviceName, const QString& units);
 bool SaveAverage(const QString& directory, qint64 sensorId, float value);
 bool SaveInstantaneous(const QString& directory, qint64 sensorId, float value);
+
+// Back to the state of a fresh start: no outage being counted.
+void Reset();
 
 // All three, in their order; true when all three were written.
 bool SaveReading(const QString& directory, qint64 sensorId, const QString& sensorName,

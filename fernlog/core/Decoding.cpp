@@ -83,7 +83,11 @@ QString DegreeText() {
 }
 
 QString PortUnits(const QString& model, int port) {
-    const QString degree = DegreeText();
+    return PortUnits(model, port, TempUnit);
+}
+
+QString PortUnits(const QString& model, int port, const QString& unit) {
+    const QString degree = QString(QChar(0xB0)) + unit;
     if (model.contains(QLatin1String("700-10")) || model.contains(QLatin1String("700-5"))) {
         return port == 8 || port == 9 ? QString() : degree;
     }

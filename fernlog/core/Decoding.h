@@ -43,8 +43,10 @@ bool ParseMessage(const QByteArray& command, const QByteArray& answer);
 // The degree sign followed by the temperature unit letter.
 QString DegreeText();
 
-// Unit text beside a port's value, by the device's model text.
+// Unit text beside a port's value, by the device's model text; the degree
+// sign is followed by `unit` (by TempUnit in the two-argument form).
 QString PortUnits(const QString& model, int port);
+QString PortUnits(const QString& model, int port, const QString& unit);
 
 // A reading as the status grid and log files show numbers (72, 72.5, -200).
 QString NumberText(float value);

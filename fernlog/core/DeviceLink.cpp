@@ -256,11 +256,15 @@ bool ReadFromCV(const QString& ipAddress, quint16 port, const QByteArray& reques
                                   kExtraAnswerBytes);
     WriteWinSocket(request);
 
+    // A refused connection (or an address that cannot be used) can bring no
+    // answer: waiting the answer time-out would only delay every cycle. A
+    // connection still being made may yet answer, and gets the full wait.
+    const bool answerPossible = ok || link.socket.state() != QAbstractSocket::UnconnectedState;
     const int wait = expectedLength < 61 ? ConfigParameters.TCPTimeOut * 1000 : 60000;
-    StartWatchDog(wait);
+    if (answerPossible) StartWatchDog(wait);
     bool complete = false;
     WaitUntil([&] {
-        if (TimedOut || !ProgramRunning) return true;
+        if (!answerPossible || TimedOut || !ProgramRunning) return true;
         if (!DataArrived) return false;
         DataArrived = false;
         const qint64 received = link.socket.bytesAvailable();

@@ -1,6 +1,9 @@
 #include "core/ServerData.h"
 
 #include <QDir>
+#include <QDirIterator>
+#include <QFileInfo>
+#include <QHash>
 
 #include "common/Clock.h"
 #include "common/ProgramDir.h"
@@ -20,6 +23,30 @@ QString LogDirInUse;
 namespace {
 const QString kMailErrorKey = QStringLiteral("Error sending Alarm Email");
 
+// Each device's temperature unit, from its last decoded readings: a device
+// that stops answering keeps its own unit, not the last decoded device's.
+QHash<qint64, QString>& DeviceUnits() {
+    static QHash<qint64, QString> units;
+    return units;
+}
+
+QString UnitOf(qint64 deviceId) {
+    const bool decoded = Decoding::Readings[0] != Decoding::kNoData;
+    if (decoded) DeviceUnits().insert(deviceId, Decoding::TempUnit);
+    return DeviceUnits().value(deviceId);
+}
+
+// The log directory, unless it is the program directory under another
+// spelling: copies there would land in the same files and count twice.
+QString CopyDirectory(const QString& logDir) {
+    if (logDir.isEmpty()) return QString();
+    const QString canonical = QFileInfo(logDir).canonicalFilePath();
+    if (!canonical.isEmpty() && canonical == QFileInfo(ProgramDir::Path()).canonicalFilePath()) {
+        return QString();
+    }
+    return logDir;
+}
+
 QString ServerField(qint64 deviceId, const QString& column) {
     QVariant value;
     ServerDatabase::GetFieldByID(deviceId, QStringLiteral("tblServers"), column, value);
@@ -33,7 +60,10 @@ bool ProcessServerData(qint64 deviceId, const QString& model) {
     if (!ServerDatabase::LoadSensors(deviceId, sensors, count)) return true;
     const QString deviceName = ServerField(deviceId, QStringLiteral("ServerName"));
     const QString emailList = ServerField(deviceId, QStringLiteral("EmailAddress"));
-    const QString logDir = LogDirInUse.trimmed();
+    const QString logDir = CopyDirectory(LogDirInUse.trimmed());
+    const QString unit = UnitOf(deviceId);
+    bool copied = false;  // a reading was copied into the log directory
+    bool copiesWritten = true;
     StatusGridModel& grid = StatusGrid::Model();
 
     // A port outside 0-9 reuses the previous sensor's values; before any,
@@ -51,7 +81,7 @@ bool ProcessServerData(qint64 deviceId, const QString& model) {
         r.deviceId = deviceId;
         r.deviceName = deviceName;
         r.emailList = emailList;
-        r.units = Decoding::PortUnits(model, port);
+        r.units = Decoding::PortUnits(model, port, unit);
 
         GridRow& row = grid.CurrentRow();
         row.device = deviceName;
@@ -72,9 +102,9 @@ bool ProcessServerData(qint64 deviceId, const QString& model) {
             DataLogs::SaveReading(ProgramDir::Path(), r.sensorId, r.sensorName, deviceName, r.units,
                                   value);
             if (!logDir.isEmpty()) {
-                const bool written = DataLogs::SaveReading(logDir, r.sensorId, r.sensorName,
-                                                           deviceName, r.units, value);
-                CheckLogDirectory(logDir, written);
+                copied = true;
+                copiesWritten &= DataLogs::SaveReading(logDir, r.sensorId, r.sensorName, deviceName,
+                                                       r.units, value);
             }
         }
         r.readingText = row.reading;
@@ -88,6 +118,8 @@ bool ProcessServerData(qint64 deviceId, const QString& model) {
         grid.CurrentRowChanged();
         grid.MoveToNextRow();
     }
+    // Once per device, not per sensor.
+    if (copied) CheckLogDirectory(logDir, copiesWritten);
     return true;
 }
 
@@ -96,8 +128,10 @@ void CheckLogDirectory(const QString& logDir, bool copiesWritten) {
     int count = 0;
     // Old data files in a directory that became read-only must not hide the
     // outage, so failed writes count as well.
+    // The first match is enough: the directory gains a file per sensor per
+    // month, and listing it whole stalled every cycle.
     const bool hasDataFiles =
-        copiesWritten && !QDir(logDir).entryList({QStringLiteral("*.dat")}, QDir::Files).isEmpty();
+        copiesWritten && QDirIterator(logDir, {QStringLiteral("*.dat")}, QDir::Files).hasNext();
     if (!ServerDatabase::RecordOpenBackupFileErrors(open, count)) return;
 
     if (hasDataFiles) {
@@ -135,6 +169,7 @@ void CheckLogDirectory(const QString& logDir, bool copiesWritten) {
 
 void Reset() {
     LogDirInUse.clear();
+    DeviceUnits().clear();
 }
 
 }  // namespace ServerData

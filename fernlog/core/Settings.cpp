@@ -143,7 +143,8 @@ bool ReadConfigFile() {
         ErrorLog::RecordError(function, file.errorString());
         return false;
     }
-    const QByteArray content = file.read(kRecordLength + 1);
+    // Read whole: a file of the wrong length is kept as it is, not cut.
+    const QByteArray content = file.readAll();
     file.close();
 
     std::optional<ConfigRecord> record = Deserialize(content);

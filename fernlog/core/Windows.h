@@ -11,6 +11,12 @@ enum class Window {
     None,
     frmMain,
     frmTreeConfiguration,
+    // The model configuration windows.
+    frmQX705,
+    frmQX708,
+    frmQX720,
+    frmQX740,
+    frmZolo,
 };
 
 // The window's name as the program's texts give it ("frmMain").

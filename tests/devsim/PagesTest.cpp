@@ -152,3 +152,40 @@ TEST(DevsimPages, WriteToAPageThatDoesNotExistIsIgnored) {
     EXPECT_TRUE(d->page(16).isEmpty());
     EXPECT_EQ(d->requestCount(hex("DD CC BB 10")), 1);
 }
+
+TEST(DevsimPages, StoredCorrectionsAreAddedToTemperatureReadings) {
+    Simulator sim;
+    Device* qx = sim.addDevice(QStringLiteral("127.0.0.2"), Model::QX700_5);  // build 24
+    DeviceConfig c;
+    c.address = QHostAddress(QStringLiteral("127.0.0.2"));
+    c.port = 0;
+    c.model = Model::QX700_5;
+    c.build = 22;
+    Device* old = sim.addDevice(c);
+    Device* zolo = sim.addDevice(QStringLiteral("127.0.0.2"), Model::Zolo605);
+    ASSERT_TRUE(qx && old && zolo);
+    qx->setPortValue(1, 40.0);
+    qx->setPortValue(2, 9999);  // not connected stays so
+    QByteArray p12 = qx->page(12);
+    p12[10] = char(0xFF);  // port 1: -0.3
+    p12[11] = char(0xFD);
+    p12[13] = 5;  // port 2: 0.5
+    qx->setPage(12, p12);
+    const QByteArray r = transact(qx, request(hex("3F CD DC 00"))).data;
+    EXPECT_EQ(word(r, 10), 397);
+    EXPECT_EQ(word(r, 15), 10000);
+
+    // Before build 23 there is no correction page to apply.
+    old->setPortValue(1, 40.0);
+    old->setPage(12, p12);
+    EXPECT_EQ(word(transact(old, request(hex("3F CD DC 00"))).data, 10), 40);
+
+    QByteArray z0 = zolo->page(0);
+    z0[27] = 12;  // port 1: 1.2, bytes 27-28
+    zolo->setPage(0, z0);
+    zolo->setPortValue(1, -5.0);
+    zolo->setPortValue(2, 1);  // a door is never corrected
+    const QByteArray zr = transact(zolo, request(hex("3F CD DC 00"))).data;
+    EXPECT_EQ(word(zr, 10), -38);
+    EXPECT_EQ(word(zr, 15), 1);
+}

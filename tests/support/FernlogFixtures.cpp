@@ -1,5 +1,6 @@
 #include "support/FernlogFixtures.h"
 
+#include "core/DataLogs.h"
 #include "core/Decoding.h"
 #include "core/DeviceLink.h"
 #include "core/Polling.h"
@@ -8,6 +9,7 @@
 #include "core/Startup.h"
 #include "core/StatusGrid.h"
 #include "core/StatusList.h"
+#include "pages/Calibration.h"
 
 void ResetFernlogState() {
     Settings::Reset();
@@ -18,6 +20,8 @@ void ResetFernlogState() {
     StatusList::Reset();
     StatusGrid::Reset();
     ServerData::Reset();
+    DataLogs::Reset();
+    Pages::Reset();
 }
 
 void FernlogTest::SetUp() {

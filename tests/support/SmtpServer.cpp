@@ -22,9 +22,7 @@ namespace {
 const QString kPython = QStringLiteral("/usr/bin/python3");
 
 QString ScriptPath() {
-    return QFileInfo(QString::fromUtf8(__FILE__))
-        .absoluteDir()
-        .filePath(QStringLiteral("smtp_server.py"));
+    return QStringLiteral(SMTP_SERVER_SCRIPT);
 }
 // A throw-away self-signed certificate for 127.0.0.1, so that the TLS tests
 // need nothing beyond the libraries the program links anyway.

@@ -10,8 +10,8 @@
 
 #include "common/Dialogs.h"
 #include "common/StopSignals.h"
+#include "common/ui/MessageBoxDialogs.h"
 #include "core/Startup.h"
-#include "core/ui/MessageBoxDialogs.h"
 #include "core/ui/frmMain.h"
 #include "core/ui/frmSplash.h"
 

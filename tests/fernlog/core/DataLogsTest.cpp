@@ -140,3 +140,38 @@ TEST_F(DataLogsTest, UnwritableDirectoryIsRecordedPerFile) {
                            "Error saving data to Sensor-9 Average.dat",
                            "Error saving data to Sensor-9 Instantaneous Data Created 3-2026.dat"}));
 }
+
+// An unplugged log drive: the first failure of each writer is recorded, the
+// rest are counted and the count recorded when writing works again.
+TEST_F(DataLogsTest, LastingOutageRecordsFirstFailuresThenACount) {
+    At(2026, 3, 7, 10, 0);
+    const QString drive = Dir() + "/drive";
+    for (int reading = 0; reading < 4; ++reading) {
+        for (qint64 sensor : {9, 10}) EXPECT_FALSE(SaveReading(drive, sensor, "s", "d", "F", 1));
+    }
+    EXPECT_EQ(Rows("SELECT count(*) FROM tblErrors"), QStringList{"3"});
+    // Another directory's failures are their own.
+    EXPECT_FALSE(SaveAverage(Dir() + "/other", 9, 1));
+    EXPECT_EQ(Rows("SELECT count(*) FROM tblErrors"), QStringList{"4"});
+
+    ASSERT_TRUE(QDir().mkpath(drive));
+    EXPECT_TRUE(SaveReading(drive, 9, "s", "d", "F", 1));
+    EXPECT_TRUE(SaveReading(drive, 10, "s", "d", "F", 1));
+    EXPECT_EQ(Rows("SELECT myFunction, Cause FROM tblErrors WHERE ErrorID > 4 ORDER BY ErrorID"),
+              (QStringList{"Function: SaveSensorDatToFile() Sensor-9.dat|7 more failures of this "
+                           "kind until writing worked again at 3/7/2026 10:00:00 AM.",
+                           "Error saving data to Sensor-9 Average.dat|7 more failures of this kind "
+                           "until writing worked again at 3/7/2026 10:00:00 AM.",
+                           "Error saving data to Sensor-9 Instantaneous Data Created 3-2026.dat|7 "
+                           "more failures of this kind until writing worked again at 3/7/2026 "
+                           "10:00:00 AM."}));
+}
+
+TEST_F(DataLogsTest, DescriptionIsRewrittenInPlaceWithTheSameBytes) {
+    At(2026, 3, 7, 10, 0);
+    ASSERT_TRUE(SaveSensorDatToFile(Dir(), 9, "A much longer sensor name", "Device", "F"));
+    ASSERT_TRUE(SaveSensorDatToFile(Dir(), 9, "Short", "Dev", "C"));
+    QFile file(FilePath("Sensor-9.dat"));
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    EXPECT_EQ(file.readAll(), EncodeDescription("Dev", "Short", "C"));
+}

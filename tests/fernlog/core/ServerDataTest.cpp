@@ -4,6 +4,7 @@
 #include <QFile>
 
 #include "common/Clock.h"
+#include "core/DataLogs.h"
 #include "core/Decoding.h"
 #include "core/EmailNotification.h"
 #include "core/ServerData.h"
@@ -203,4 +204,34 @@ TEST_F(ServerDataTest, NoLogDirectoryTouchesNoBackupRecords) {
     Cycle();
     EXPECT_TRUE(Rows("SELECT * FROM tblLogFileBackup").isEmpty());
     EXPECT_EQ(QDir(Dir()).entryList({"*.dat"}).size(), 6);  // two sensors, three files each
+}
+
+// The log directory named as the program directory under other spellings:
+// the readings are written once, not counted twice.
+TEST_F(ServerDataTest, LogDirectoryThatIsTheProgramDirectoryGetsNoSecondCopy) {
+    ASSERT_TRUE(QFile::link(Dir(), Dir() + "/alias"));
+    for (const QString& spelling : {Dir() + "/", Dir() + "/sub/..", Dir() + "/alias"}) {
+        QDir().mkpath(Dir() + "/sub");
+        ServerData::LogDirInUse = spelling;
+        Cycle();
+    }
+    QFile average(FilePath(QString("Sensor-%1 Average.dat").arg(freezer)));
+    ASSERT_TRUE(average.open(QIODevice::ReadOnly));
+    const auto record = DataLogs::DecodeAverage(average.read(DataLogs::kAverageLength));
+    ASSERT_TRUE(record);
+    EXPECT_EQ(record->count, 3);  // three cycles, three readings
+    EXPECT_TRUE(Rows("SELECT * FROM tblLogFileBackup").isEmpty());
+}
+
+// A device that stops answering keeps its own unit in the grid, whatever
+// unit the device decoded last used.
+TEST_F(ServerDataTest, SilentDeviceKeepsItsOwnUnit) {
+    Cycle();
+    const QString fahrenheit = QString(QChar(0xB0)) + "F";
+    EXPECT_EQ(Row(0).units, fahrenheit);
+    Decoding::TempUnit = "C";  // another device, decoded since
+    Decoding::SetNoData();
+    Cycle();
+    EXPECT_EQ(Row(0).reading, "No Data");
+    EXPECT_EQ(Row(0).units, fahrenheit);
 }

@@ -232,3 +232,15 @@ TEST_F(SettingsTest, UnreadableFileIsRecordedAndKeptAsBadCopy) {
                              "|The file is 1000 bytes long; a settings file is 1499 bytes.");
     EXPECT_TRUE(errors[1].endsWith("UserName cannot be deciphered."));
 }
+
+// A file longer than a record (a stray save from another program) is kept
+// whole, and its length is told as it is.
+TEST_F(SettingsTest, LongFileIsKeptWholeAsBadCopy) {
+    QByteArray longFile(5000, 'y');
+    longFile[4999] = 'E';
+    WriteAll(ConfigPath(), longFile);
+    EXPECT_FALSE(Settings::ReadConfigFile());
+    EXPECT_EQ(ReadAll(ConfigPath() + ".bad"), longFile);
+    EXPECT_EQ(Rows("SELECT Cause FROM tblErrors"),
+              QStringList{"The file is 5000 bytes long; a settings file is 1499 bytes."});
+}

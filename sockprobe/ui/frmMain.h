@@ -2,7 +2,7 @@
 
 #include <QMainWindow>
 
-#include "PortCheck.h"
+#include "sockprobe/PortCheck.h"
 
 class QAction;
 class QCloseEvent;

@@ -1,5 +1,6 @@
-#include "core/ui/MessageBoxDialogs.h"
+#include "common/ui/MessageBoxDialogs.h"
 
+#include <QApplication>
 #include <QInputDialog>
 #include <QMessageBox>
 
@@ -66,7 +67,10 @@ Dialogs::Reply Show(const Dialogs::Request& request) {
         if (!ok) return {Dialogs::Answer::Cancel, {}};
         return {Dialogs::Answer::Ok, text};
     }
-    QMessageBox box(ToQt(request.icon), request.title, request.text, ToQt(request.buttons));
+    QMessageBox box(ToQt(request.icon), request.title, request.text, ToQt(request.buttons),
+                    QApplication::activeWindow());
+    // Texts may carry what a device or a server sent; never render them as rich text.
+    box.setTextFormat(Qt::PlainText);
     return {FromQt(box.exec()), {}};
 }
 

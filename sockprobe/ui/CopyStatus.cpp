@@ -1,4 +1,4 @@
-#include "CopyStatus.h"
+#include "sockprobe/ui/CopyStatus.h"
 
 #include <QClipboard>
 #include <QGuiApplication>

@@ -1,4 +1,4 @@
-#include "frmMain.h"
+#include "sockprobe/ui/frmMain.h"
 
 #include <QAction>
 #include <QActionGroup>
@@ -12,7 +12,7 @@
 #include <QVBoxLayout>
 #include <QWidget>
 
-#include "CopyStatus.h"
+#include "sockprobe/ui/CopyStatus.h"
 
 frmMain::frmMain(QWidget* parent) : QMainWindow(parent) {
     setWindowTitle(QStringLiteral("Sockprobe"));
@@ -25,6 +25,9 @@ frmMain::frmMain(QWidget* parent) : QMainWindow(parent) {
     cmdStart->setFont(QFont(QStringLiteral("Verdana")));
     lstOutput = new QListWidget(central);
     lstOutput->setObjectName(QStringLiteral("lstOutput"));
+    // Error lines carry the system's whole description: wrap, never cut.
+    lstOutput->setWordWrap(true);
+    lstOutput->setTextElideMode(Qt::ElideNone);
     layout->addWidget(cmdStart, 0, Qt::AlignLeft);
     layout->addWidget(lstOutput);
     setCentralWidget(central);

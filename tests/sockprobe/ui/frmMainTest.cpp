@@ -8,7 +8,6 @@
 #include <QGuiApplication>
 #include <QHostAddress>
 #include <QListWidget>
-#include <QMessageBox>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QTcpServer>
@@ -17,9 +16,9 @@
 #include <QUdpSocket>
 #include <memory>
 
-#include "PortCheck.h"
-#include "ProbeDialogs.h"
-#include "frmMain.h"
+#include "common/Dialogs.h"
+#include "sockprobe/PortCheck.h"
+#include "sockprobe/ui/frmMain.h"
 
 namespace {
 
@@ -36,14 +35,17 @@ constexpr int kWaitMs = 10000;
 class SockprobeTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        ProbeDialogs::SetHandler([this](const QString& text) { messages_ << text; });
+        Dialogs::SetHandler([this](const Dialogs::Request& request) {
+            messages_ << request.text;
+            return Dialogs::Reply{};
+        });
         window_ = std::make_unique<frmMain>();
         Action("mnuLoopbackIP")->trigger();
     }
 
     void TearDown() override {
         window_.reset();
-        ProbeDialogs::SetHandler({});
+        Dialogs::SetHandler({});
     }
 
     QAction* Action(const char* name) {
@@ -118,12 +120,22 @@ TEST_F(SockprobeTest, StartsWithLocalIpChosenAndTheChoicesExcludeEachOther) {
 TEST_F(SockprobeTest, FullRunSendsTheTextOverTcpThenUdp) {
     StartTest();
     ASSERT_TRUE(WaitForSuccesses(2)) << Lines().join(QLatin1Char('\n')).toStdString();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !window_->Check().Running(); }, kWaitMs));
     const QStringList lines = Lines();
     const qsizetype udp = lines.indexOf(kUdpListening);
     ASSERT_GT(udp, 0);
     ExpectExchange(lines.mid(0, udp), kTcpListening, true);
-    ExpectExchange(lines.mid(udp), kUdpListening, false);
+    ExpectExchange(lines.mid(udp, lines.size() - udp - 1), kUdpListening, false);
+    EXPECT_EQ(lines.last(), "Result: TCP port 10001 passed, UDP port 30718 passed.");
     EXPECT_TRUE(messages_.isEmpty());
+
+    // Both ports are free again once the run is over.
+    QTcpServer tcp;
+    EXPECT_TRUE(tcp.listen(QHostAddress::AnyIPv4, 10001));
+    QUdpSocket udpSocket;
+    EXPECT_TRUE(udpSocket.bind(QHostAddress::AnyIPv4, 30718));
+    tcp.close();
+    udpSocket.close();
 
     // A second run starts from an empty list and fresh sockets.
     StartTest();
@@ -138,19 +150,23 @@ TEST_F(SockprobeTest, HeldTcpPortFailsTheTcpRunOnlyAndANextRunStartsClean) {
 
     StartTest();
     ASSERT_TRUE(WaitForSuccesses(1)) << Lines().join(QLatin1Char('\n')).toStdString();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !window_->Check().Running(); }, kWaitMs));
     QStringList lines = Lines();
-    ASSERT_GE(lines.size(), 3);
+    ASSERT_GE(lines.size(), 4);
     const QString failure =
         QStringLiteral("Error activating listener with the TCP protocol.  The error is ");
     EXPECT_TRUE(lines[0].startsWith(failure)) << lines[0].toStdString();
     EXPECT_GT(lines[0].size(), failure.size()) << "no description";
     EXPECT_EQ(lines[1], kNoConnect);
     EXPECT_EQ(lines[2], kNoSend);
-    ExpectExchange(lines.mid(3), kUdpListening, false);
+    ExpectExchange(lines.mid(3, lines.size() - 4), kUdpListening, false);
+    // The list does not end on the UDP run's "Success!" as if all had passed.
+    EXPECT_EQ(lines.last(), "Result: TCP port 10001 failed, UDP port 30718 passed.");
 
     blocker.reset();
     StartTest();
     ASSERT_TRUE(WaitForSuccesses(2)) << Lines().join(QLatin1Char('\n')).toStdString();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !window_->Check().Running(); }, kWaitMs));
     lines = Lines();
     const qsizetype udp = lines.indexOf(kUdpListening);
     ASSERT_GT(udp, 0);
@@ -168,6 +184,7 @@ TEST_F(SockprobeTest, HeldUdpPortFailsTheUdpRun) {
 
     StartTest();
     ASSERT_TRUE(WaitForSuccesses(1)) << Lines().join(QLatin1Char('\n')).toStdString();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !window_->Check().Running(); }, kWaitMs));
     // Let any stray datagram arrive before looking.
     QTest::qWait(100);
     const QStringList lines = Lines();
@@ -177,7 +194,9 @@ TEST_F(SockprobeTest, HeldUdpPortFailsTheUdpRun) {
         QStringLiteral("^") + QRegularExpression::escape(failure) + QStringLiteral(".+")));
     ASSERT_GT(udp, 0) << lines.join(QLatin1Char('\n')).toStdString();
     ExpectExchange(lines.mid(0, udp), kTcpListening, true);
-    EXPECT_EQ(lines.mid(udp + 1), (QStringList{kNoConnect, kNoSend}));
+    EXPECT_EQ(lines.mid(udp + 1),
+              (QStringList{kNoConnect, kNoSend,
+                           "Result: TCP port 10001 passed, UDP port 30718 failed."}));
     EXPECT_FALSE(blocker.hasPendingDatagrams());
 }
 
@@ -192,13 +211,14 @@ TEST_F(SockprobeTest, StartIsRefusedWhileARunIsGoing) {
                      });
     StartTest();
     ASSERT_TRUE(WaitForSuccesses(2)) << Lines().join(QLatin1Char('\n')).toStdString();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !window_->Check().Running(); }, kWaitMs));
     EXPECT_FALSE(enabledDuringRun);
     EXPECT_TRUE(button->isEnabled());
     const QStringList lines = Lines();
     const qsizetype udp = lines.indexOf(kUdpListening);
     ASSERT_GT(udp, 0);
     ExpectExchange(lines.mid(0, udp), kTcpListening, true);
-    ExpectExchange(lines.mid(udp), kUdpListening, false);
+    ExpectExchange(lines.mid(udp, lines.size() - udp - 1), kUdpListening, false);
 }
 
 // Closing the window in the middle of a run ends the run and frees both
@@ -218,31 +238,38 @@ TEST_F(SockprobeTest, ClosingDuringARunStopsItAndFreesThePorts) {
     EXPECT_EQ(Lines().size(), 2);
 }
 
-// The UDP listener stays bound after a run, as the run left it; a foreign
-// text that reaches it is shown with a message box and is no success.
+// A foreign text that reaches the listener is shown with a message box and
+// is no success.
 TEST_F(SockprobeTest, DifferentTextIsReportedInAMessageBox) {
-    StartTest();
-    ASSERT_TRUE(WaitForSuccesses(2));
-    const qsizetype before = Lines().size();
-
     QUdpSocket sender;
-    ASSERT_EQ(sender.writeDatagram(QByteArray("Wrong text"), QHostAddress::LocalHost, 30718), 10);
+    QObject::connect(&window_->Check(), &Sockprobe::PortCheck::LineAdded, window_.get(),
+                     [&](const QString& line) {
+                         if (line != kUdpListening) return;
+                         sender.writeDatagram(QByteArray("Wrong text"), QHostAddress::LocalHost,
+                                              30718);
+                     });
+    StartTest();
     ASSERT_TRUE(QTest::qWaitFor([&] { return !messages_.isEmpty(); }, kWaitMs));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !window_->Check().Running(); }, kWaitMs));
     EXPECT_EQ(messages_, QStringList{QStringLiteral(
                              "Wrong text is not the same as This message brought to you by "
                              "Corvane.")});
-    EXPECT_EQ(Lines().mid(before),
-              (QStringList{QStringLiteral("Received 10 bytes."), QStringLiteral("Wrong text")}));
+    const QStringList lines = Lines();
+    const qsizetype wrong = lines.indexOf(QStringLiteral("Wrong text"));
+    ASSERT_GT(wrong, 0) << lines.join(QLatin1Char('\n')).toStdString();
+    EXPECT_EQ(lines[wrong - 1], QStringLiteral("Received 10 bytes."));
+    EXPECT_NE(lines.value(wrong + 1), QStringLiteral("Success!"));
 }
 
 TEST_F(SockprobeTest, CopiesEveryLineWithCrLf) {
     StartTest();
     ASSERT_TRUE(WaitForSuccesses(2));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !window_->Check().Running(); }, kWaitMs));
     QGuiApplication::clipboard()->setText(QStringLiteral("stale"));
     Action("mnuCopy")->trigger();
     const QString text = QGuiApplication::clipboard()->text();
     EXPECT_TRUE(text.startsWith(kTcpListening + QStringLiteral("\r\n")));
-    EXPECT_TRUE(text.endsWith(QStringLiteral("Success!\r\n")));
+    EXPECT_TRUE(text.endsWith(QStringLiteral("UDP port 30718 passed.\r\n")));
     EXPECT_EQ(text.count(QStringLiteral("\r\n")), Lines().size());
     EXPECT_EQ(text, Lines().join(QStringLiteral("\r\n")) + QStringLiteral("\r\n"));
 }
@@ -251,32 +278,6 @@ TEST_F(SockprobeTest, CopyingAnEmptyListEmptiesTheClipboard) {
     QGuiApplication::clipboard()->setText(QStringLiteral("stale"));
     Action("mnuCopy")->trigger();
     EXPECT_EQ(QGuiApplication::clipboard()->text(), QString());
-}
-
-// A received text goes into the message box as it is; markup in it must not
-// be rendered.
-TEST(ProbeDialogsTest, MessageBoxShowsTheTextAsPlainText) {
-    ProbeDialogs::SetHandler({});
-    QString shown;
-    Qt::TextFormat format = Qt::AutoText;
-    QTimer poll;
-    QObject::connect(&poll, &QTimer::timeout, [&] {
-        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-        if (!box) return;
-        shown = box->text();
-        format = box->textFormat();
-        box->accept();
-    });
-    poll.start(10);
-    QTimer bound;
-    bound.setSingleShot(true);
-    QObject::connect(&bound, &QTimer::timeout, [] {
-        if (QWidget* modal = QApplication::activeModalWidget()) modal->close();
-    });
-    bound.start(kWaitMs);
-    ProbeDialogs::Message(QStringLiteral("<b>Wrong</b> is not the same as ") + kText);
-    EXPECT_EQ(shown, QStringLiteral("<b>Wrong</b> is not the same as ") + kText);
-    EXPECT_EQ(format, Qt::PlainText);
 }
 
 }  // namespace

@@ -1,0 +1,369 @@
+// The hook procedures' handling of wheel, scroll, paint and cursor messages:
+// the wheel settings, the fast and slow paths with their cache, and the
+// paint and zoom trackers.
+#include <atomic>
+#include <thread>
+
+#include "Fixture.h"
+
+namespace glidewheel::test {
+namespace {
+
+using CodeList = std::vector<std::uint64_t>;
+
+class Hooks : public GlidewheelTest {
+  protected:
+    Hooks() { doc = ws.Create("Doc", {10, 30, 410, 330}, ws::kVisible | ws::kVScroll, frame); }
+    Hwnd doc = 0;
+};
+
+// --- lines per notch and page mode -------------------------------------
+
+TEST(WheelSettings, SystemAnswerGivesLinesOrPageMode) {
+    EXPECT_EQ(ReadWheelSettings(false, 9).linesPerNotch, 3u);
+    EXPECT_FALSE(ReadWheelSettings(false, 9).pageMode);
+    EXPECT_EQ(ReadWheelSettings(true, 5).linesPerNotch, 5u);
+    EXPECT_FALSE(ReadWheelSettings(true, 5).pageMode);
+    EXPECT_TRUE(ReadWheelSettings(true, 65535).pageMode);
+    EXPECT_TRUE(ReadWheelSettings(true, 0xFFFFFFFF).pageMode);
+    EXPECT_EQ(ReadWheelSettings(true, 0xFFFFFFFF).linesPerNotch, 3u);
+}
+
+TEST_F(Hooks, FiveLinesPerNotchWhateverTheDelta) {
+    lib.settings = ReadWheelSettings(true, 5);
+    for (int delta : {-120, -1, -720}) {
+        ws.posted.clear();
+        PostScroll(lib, {doc, doc}, WheelParam(delta));
+        EXPECT_EQ(Codes(), (CodeList{1, 1, 1, 1, 1, 8})) << delta;
+    }
+    ws.posted.clear();
+    PostScroll(lib, {doc, doc}, WheelParam(360));
+    EXPECT_EQ(Codes(), (CodeList{0, 0, 0, 0, 0, 8}));
+}
+
+TEST_F(Hooks, PageModePostsOnePageAndEndScroll) {
+    lib.settings = ReadWheelSettings(true, 0xFFFFFFFF);
+    PostScroll(lib, {doc, doc}, WheelParam(-240));
+    PostScroll(lib, {doc, doc}, WheelParam(120));
+    EXPECT_EQ(Codes(), (CodeList{3, 8, 2, 8}));
+}
+
+TEST_F(Hooks, ZeroDeltaPostsNothingAndLParamIsTheBar) {
+    PostScroll(lib, {doc, doc}, WheelParam(0));
+    EXPECT_TRUE(ws.posted.empty());
+    PostScroll(lib, {doc, 0x1234}, WheelParam(-120));
+    ASSERT_EQ(Scrolls().size(), 4u);
+    for (const auto& p : Scrolls()) {
+        EXPECT_EQ(p.window, doc);
+        EXPECT_EQ(p.lParam, 0x1234);
+    }
+}
+
+// --- Ctrl+wheel ------------------------------------------------------------
+
+TEST_F(Hooks, CtrlWheelNeverScrolls) {
+    Turn(doc, -120, kMkControl);
+    Turn(doc, -120, kMkControl);
+    EXPECT_TRUE(Scrolls().empty());
+    // Not even through a target cached by a plain turn.
+    Turn(doc);
+    const auto before = Scrolls().size();
+    ASSERT_GT(before, 0u);
+    Turn(doc, 120, kMkControl);
+    EXPECT_EQ(Scrolls().size(), before);
+    // Ctrl together with another key is a plain turn.
+    Turn(doc, 120, kMkControl | 0x0004);
+    EXPECT_GT(Scrolls().size(), before);
+}
+
+// --- fast and slow paths, cache ----------------------------------------------
+
+TEST_F(Hooks, IgnoredWheelScrollsTheOwnBarOnceEachTurn) {
+    Turn(doc);
+    EXPECT_EQ(Codes(), (CodeList{1, 1, 1, 8}));  // the slow path
+    EXPECT_EQ(Cached(doc), (ScrollTarget{doc, doc}));
+    Turn(doc, 120);
+    EXPECT_EQ(Codes(), (CodeList{1, 1, 1, 8, 0, 0, 0, 8}));  // the fast path alone
+    for (const auto& p : Scrolls()) EXPECT_EQ(p.window, doc);
+}
+
+TEST_F(Hooks, WindowThatHandlesTheWheelIsNeverScrolled) {
+    for (int i = 0; i < 3; ++i) Turn(doc, -120, 0, /*ignored=*/false);
+    EXPECT_TRUE(Scrolls().empty());
+    EXPECT_TRUE(Cached(doc).empty());
+    // Handled at the top: a non-zero result.
+    Hwnd other = ws.Create("Other", {420, 30, 700, 300}, ws::kVisible | ws::kVScroll, frame);
+    ws.pointer = {500, 100};
+    Message m{other, msg::kMouseWheel, WheelParam(-120), 0};
+    GetMessageHook(lib, m);
+    CallWndRetHook(lib, {frame, msg::kMouseWheel, m.wParam, 0}, 1);
+    EXPECT_TRUE(Scrolls().empty());
+}
+
+TEST_F(Hooks, SlowPathOnlyForTheForegroundWindow) {
+    ws.foregroundWindow = ws.Create("Elsewhere", {900, 0, 1000, 100});
+    Turn(doc);
+    EXPECT_TRUE(Scrolls().empty());
+    ws.Window(ws.foregroundWindow).cls = "CorelDRAW 12";
+    ws.foregroundWindow = frame;
+    ws.Window(frame).cls = "CorelDRAW 12";
+    Turn(doc);
+    EXPECT_TRUE(Scrolls().empty());
+}
+
+TEST_F(Hooks, WindowThatScrollsItselfIsLeftAlone) {
+    Message m{doc, msg::kMouseWheel, WheelParam(-120), 0};
+    GetMessageHook(lib, m);
+    CallWndRetHook(lib, {doc, msg::kVScroll, 1, 0}, 0);  // the application's own
+    CallWndRetHook(lib, {frame, msg::kMouseWheel, m.wParam, 0}, 0);
+    EXPECT_TRUE(process.selfScrolling.contains(doc));
+    Turn(doc);
+    Turn(doc);
+    EXPECT_TRUE(Scrolls().empty());
+}
+
+TEST_F(Hooks, EmptyTargetIsSearchedAgainOnlyWithThePointerInside) {
+    Hwnd list = ws.Create("List", {420, 30, 700, 300}, ws::kVisible | ws::kHScroll, frame);
+    ws.pointer = {500, 100};
+    Turn(list);
+    EXPECT_TRUE(Cached(list).empty());
+    // The window gains a vertical bar; a later turn inside finds it.
+    ws.Window(list).style |= ws::kVScroll;
+    ws.pointer = {50, 500};  // outside: nothing
+    Turn(list);
+    EXPECT_TRUE(Scrolls().empty());
+    ws.pointer = {500, 100};
+    Turn(list);
+    EXPECT_EQ(Cached(list), (ScrollTarget{list, list}));
+    EXPECT_EQ(Scrolls().size(), 4u);
+}
+
+TEST_F(Hooks, SecondTurnAtAnUnhandledWindowStoresTheEmptyTarget) {
+    Turn(doc, -120, 0, false);
+    EXPECT_FALSE(process.cache.contains(doc));
+    EXPECT_EQ(process.lastWheelWindow.load(), doc);
+    Turn(doc, -120, 0, false);
+    EXPECT_TRUE(process.cache.contains(doc));
+}
+
+TEST_F(Hooks, DestroyedWindowLeavesNoEntryForAReusedHandle) {
+    Turn(doc);
+    ASSERT_FALSE(Cached(doc).empty());
+    const Hwnd old = doc;
+    CallWndRetHook(lib, {old, msg::kNcDestroy, 0, 0}, 0);
+    ws.Destroy(old);
+    ws.ReuseHandle(old);
+    // A window without scroll bars gets the old handle value.
+    Hwnd reused = ws.Create("Plain", {10, 30, 410, 330}, ws::kVisible, frame);
+    ASSERT_EQ(reused, old);
+    ws.posted.clear();
+    Turn(reused);
+    Turn(reused);
+    EXPECT_TRUE(Scrolls().empty());
+    EXPECT_TRUE(Cached(reused).empty());
+}
+
+TEST_F(Hooks, DestroyedBarControlIsDroppedFromTargets) {
+    process.cache[0x777] = {doc, 0x888};
+    ForgetWindow(lib, 0x888);
+    EXPECT_FALSE(process.cache.contains(0x777));
+}
+
+TEST_F(Hooks, MapsSurviveTwoThreadsTurningTheWheelAtOnce) {
+    std::atomic<bool> go{false};
+    auto worker = [&](Hwnd base) {
+        while (!go) std::this_thread::yield();
+        for (int i = 0; i < 20000; ++i) {
+            const Hwnd w = base + (i % 64) * 4;
+            {
+                std::lock_guard lock(process.mutex);
+                process.cache[w] = {w, w};
+            }
+            FastPath(lib, w, WheelParam(-120));
+            if (i % 7 == 0) OnVScroll(lib);
+            if (i % 5 == 0) ForgetWindow(lib, w);
+        }
+    };
+    std::thread a(worker, 0x100000), b(worker, 0x200000);
+    go = true;
+    a.join();
+    b.join();
+    std::lock_guard lock(process.mutex);
+    for (const auto& [w, t] : process.cache) EXPECT_EQ(t.window, w);
+}
+
+// --- paint tracking ----------------------------------------------------------
+
+TEST_F(Hooks, PaintTrackingListsAtMostTenWindows) {
+    TrackPaintMessage(lib);
+    EXPECT_EQ(record.paintCount, 2u);
+    EXPECT_EQ(record.paintWindows[0], doc);    // under the pointer
+    EXPECT_EQ(record.paintWindows[1], frame);  // foreground
+    for (Hwnd w = 1; w <= 9; ++w) TrackWheel(lib, 0x9000 + w, WheelParam(-120));
+    EXPECT_EQ(record.paintCount, 10u);
+    EXPECT_EQ(record.paintWindows[9], 0x9008u);  // the eleventh is not listed
+    OnPaint(lib, 0x9009);
+    EXPECT_EQ(record.paintSeen, 0);
+    OnPaint(lib, 0x9003);
+    EXPECT_EQ(record.paintSeen, 1);
+}
+
+TEST_F(Hooks, CorruptCountInTheSharedRecordStaysInBounds) {
+    record.paintTracking = 1;
+    record.paintCount = 1000;
+    record.zoomCount = 0xFFFFFFFF;
+    record.ctrlWheelTick = ws.now;
+    const SharedRecord before = record;
+    TrackWheel(lib, doc, WheelParam(-120, kMkControl));
+    EXPECT_EQ(record.lastDelta, -120);
+    EXPECT_EQ(record.zoomButtonsWindow, before.zoomButtonsWindow);
+    OnPaint(lib, 0x4242);  // scans at most ten entries
+    EXPECT_EQ(record.paintSeen, 0);
+}
+
+TEST_F(Hooks, WasThereAPaintMessageZeroAnswersAtOnce) {
+    TrackPaintMessage(lib);
+    OnPaint(lib, frame);
+    EXPECT_EQ(WasThereAPaintMessage(lib, 0), 1);
+    EXPECT_EQ(record.paintTracking, 0);
+    EXPECT_EQ(ws.totalSlept, 0u);
+    EXPECT_EQ(WasThereAPaintMessage(lib, -5), 1);
+    EXPECT_EQ(ws.totalSlept, 0u);
+}
+
+TEST_F(Hooks, WasThereAPaintMessageNeverWaitsPastItsLimit) {
+    // Exact sleeps: the counted bound, for limits off the 20 ms grid too.
+    for (auto [limit, slept] :
+         {std::pair{1, 0}, {20, 0}, {21, 20}, {30, 20}, {55, 40}, {100, 80}}) {
+        TrackPaintMessage(lib);
+        ws.totalSlept = 0;
+        EXPECT_EQ(WasThereAPaintMessage(lib, limit), 0);
+        EXPECT_EQ(ws.totalSlept, static_cast<unsigned>(slept)) << limit;
+        EXPECT_EQ(record.paintTracking, 0);
+    }
+    // Sleeps that last longer than asked (the system's timer granularity):
+    // counting sleeps would wait 49 x 31 ms for a one-second limit.
+    ws.sleepOvershootMs = 11;
+    for (int limit : {100, 200, 1000}) {
+        TrackPaintMessage(lib);
+        ws.totalSlept = 0;
+        WasThereAPaintMessage(lib, limit);
+        EXPECT_LE(ws.totalSlept, static_cast<unsigned>(limit)) << limit;
+        EXPECT_GT(ws.totalSlept + 62, static_cast<unsigned>(limit)) << limit;
+    }
+}
+
+TEST_F(Hooks, WasThereAPaintMessageStopsWhenThePaintComes) {
+    TrackPaintMessage(lib);
+    int sleeps = 0;
+    ws.onSleep = [&] {
+        if (++sleeps == 3) OnPaint(lib, doc);
+    };
+    EXPECT_EQ(WasThereAPaintMessage(lib, 5000), 1);
+    EXPECT_EQ(sleeps, 3);
+}
+
+// --- zoom tracking -----------------------------------------------------------
+
+TEST_F(Hooks, CtrlWheelThenRepaintPostsOneZoomNotification) {
+    const Hwnd buttons = 0x4444;
+    SetZoomBtnsWindow(lib, buttons);
+    Turn(doc, 240, kMkControl);
+    ws.now += 300;
+    OnPaint(lib, doc);
+    OnPaint(lib, doc);
+    ASSERT_EQ(ws.posted.size(), 1u);
+    EXPECT_EQ(ws.posted[0].window, buttons);
+    EXPECT_EQ(ws.posted[0].message, msg::kZoomNotify);
+    EXPECT_EQ(ws.posted[0].wParam, frame);
+    EXPECT_EQ(ws.posted[0].lParam, 240);
+}
+
+TEST_F(Hooks, RepaintAfter600MsPostsNoZoomNotification) {
+    SetZoomBtnsWindow(lib, 0x4444);
+    Turn(doc, -120, kMkControl);
+    ws.now += 600;
+    OnPaint(lib, doc);
+    EXPECT_TRUE(ws.posted.empty());
+    EXPECT_EQ(record.zoomPending, 0);
+    EXPECT_EQ(record.zoomCount, 0u);
+}
+
+TEST_F(Hooks, ZoomCandidatesRestartAfterAPause) {
+    TrackWheel(lib, 0x10, WheelParam(-120, kMkControl));
+    ws.now += 100;
+    TrackWheel(lib, 0x20, WheelParam(-120, kMkControl));
+    EXPECT_EQ(record.zoomCount, 2u);
+    ws.now += 501;
+    TrackWheel(lib, 0x30, WheelParam(-120, kMkControl));
+    EXPECT_EQ(record.zoomCount, 1u);
+    EXPECT_EQ(record.zoomWindows[0], 0x30u);
+    // Without a zoom-buttons window nothing is posted, and the turn is over.
+    OnPaint(lib, 0x30);
+    EXPECT_TRUE(ws.posted.empty());
+    EXPECT_EQ(record.zoomPending, 0);
+}
+
+// --- custom cursor -----------------------------------------------------------
+
+TEST_F(Hooks, CapturedCursorReplacesTheWindowsOwn) {
+    ws.cursor = 0x11;
+    CaptureCustomCursor(lib, 0x22, false);
+    EXPECT_EQ(record.cursorCaptured, 1);
+    EXPECT_NE(cursors.custom, 0u);
+    EXPECT_EQ(ws.cursor, cursors.custom);
+    const Cursor saved = cursors.saved;
+    EXPECT_NE(saved, 0u);
+
+    ws.cursor = 0x99;  // the window set its own
+    Message m{doc, msg::kSetCursor, 0, 0};
+    GetMessageHook(lib, m);
+    EXPECT_EQ(m.message, msg::kNull);
+    EXPECT_EQ(ws.cursor, cursors.custom);
+    Message move{doc, msg::kMouseMove, 0, 0};
+    GetMessageHook(lib, move);
+    EXPECT_EQ(move.message, msg::kNull);
+
+    ClearCaptureCustomCursor(lib);
+    EXPECT_EQ(record.cursorCaptured, 0);
+    EXPECT_EQ(ws.cursor, saved);
+    EXPECT_EQ(cursors.custom, 0u);
+    Message after{doc, msg::kSetCursor, 0, 0};
+    GetMessageHook(lib, after);
+    EXPECT_EQ(after.message, msg::kSetCursor);
+}
+
+TEST_F(Hooks, CaptureWithoutACursorOnlySetsTheFlag) {
+    cursors.saved = 0x77;
+    CaptureCustomCursor(lib, 0, false);
+    EXPECT_EQ(record.cursorCaptured, 1);
+    EXPECT_EQ(cursors.custom, 0u);
+    EXPECT_EQ(cursors.saved, 0x77u);
+    ws.cursor = 0x99;
+    Message m{doc, msg::kSetCursor, 0, 0};
+    GetMessageHook(lib, m);
+    EXPECT_EQ(ws.cursor, 0x99u);  // no custom cursor to set
+    EXPECT_EQ(m.message, msg::kNull);
+}
+
+TEST_F(Hooks, KeepSavedLeavesTheSavedCursor) {
+    cursors.saved = 0x77;
+    CaptureCustomCursor(lib, 0x22, true);
+    EXPECT_EQ(cursors.saved, 0x77u);
+}
+
+TEST_F(Hooks, OtherMessagesPassUntouched) {
+    const int sets = ws.cursorSets;
+    for (std::uint32_t m : {0x0100u, 0x0113u, 0x0001u, 0x0114u}) {
+        Message msg{doc, m, 1, 2};
+        GetMessageHook(lib, msg);
+        CallWndRetHook(lib, msg, 0);
+        EXPECT_EQ(msg.message, m);
+    }
+    EXPECT_TRUE(ws.posted.empty());
+    EXPECT_EQ(ws.cursorSets, sets);
+    EXPECT_TRUE(process.cache.empty());
+}
+
+}  // namespace
+}  // namespace glidewheel::test
