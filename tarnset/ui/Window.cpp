@@ -5,10 +5,10 @@
 
 #include "common/Dialogs.h"
 #include "common/StopSignals.h"
+#include "common/ui/MessageBoxDialogs.h"
 #include "tarnset/Link.h"
 #include "tarnset/Procedures.h"
 #include "tarnset/Wire.h"
-#include "tarnset/ui/MessageBoxes.h"
 #include "tarnset/ui/frmMain.h"
 
 namespace TarnsetUi {
@@ -27,7 +27,7 @@ int RunWindow(int argc, char** argv) {
         Link::SetBroadcastAddress(broadcast);
     }
     Dialogs::SetDefaultTitle(Procedures::ApplicationTitle());
-    MessageBoxes::Install();
+    MessageBoxDialogs::Install();
     frmMain window;
     // SIGINT and SIGTERM close the window, which ends any wait.
     StopSignals::Install([&window](int) { window.close(); });

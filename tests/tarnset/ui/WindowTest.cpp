@@ -12,7 +12,7 @@
 #include <QTest>
 #include <QTimer>
 
-#include "TarnsetFixture.h"
+#include "../TarnsetFixture.h"
 #include "tarnset/ui/frmMain.h"
 
 namespace {
