@@ -11,29 +11,17 @@ QString& Current() {
     return dir;
 }
 
-QString ExecutableDir(char** argv) {
+QString ExecutableDir() {
     if (QCoreApplication::instance()) return QCoreApplication::applicationDirPath();
-    if (argv && argv[0]) return QFileInfo(QString::fromLocal8Bit(argv[0])).absolutePath();
     return QDir::currentPath();
 }
 }  // namespace
 
-QString Configure(int argc, char** argv) {
-    QString dir;
-    for (int i = 1; i < argc; ++i) {
-        const QString arg = QString::fromLocal8Bit(argv[i]);
-        if (arg == QLatin1String("--dir") && i + 1 < argc) {
-            dir = QString::fromLocal8Bit(argv[i + 1]);
-            break;
-        }
-        if (arg.startsWith(QLatin1String("--dir="))) {
-            dir = arg.mid(6);
-            break;
-        }
-    }
-    if (dir.isEmpty()) dir = qEnvironmentVariable("FERNLOG_DIR");
-    if (dir.isEmpty()) dir = ExecutableDir(argv);
-    Set(dir);
+QString Configure(const QString& dir) {
+    QString chosen = dir;
+    if (chosen.isEmpty()) chosen = qEnvironmentVariable("FERNLOG_DIR");
+    if (chosen.isEmpty()) chosen = ExecutableDir();
+    Set(chosen);
     return Path();
 }
 
@@ -42,7 +30,7 @@ void Set(const QString& dir) {
 }
 
 QString Path() {
-    if (Current().isEmpty()) Set(ExecutableDir(nullptr));
+    if (Current().isEmpty()) Set(ExecutableDir());
     return Current();
 }
 

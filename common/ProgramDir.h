@@ -7,9 +7,10 @@
 // the executable's own directory.
 namespace ProgramDir {
 
-// Resolves the directory from the command line and environment. Returns the
-// chosen path; later calls to Path() return the same.
-QString Configure(int argc, char** argv);
+// Chooses the directory: `dir` (the --dir option) when given, else
+// FERNLOG_DIR, else the executable's directory. Returns the chosen path;
+// later calls to Path() return the same.
+QString Configure(const QString& dir);
 
 // Sets the directory directly (tests use their own temporary directory).
 void Set(const QString& dir);

@@ -94,6 +94,18 @@ void Succeeded(const QString& directory, const char* writer) {
     Outages().erase(it);
 }
 
+// The start of the last hourly period of each file, with the file size it
+// was read at: the next reading of the same hour needs no date parsing.
+struct PeriodStart {
+    qint64 size = -1;
+    QDateTime start;
+};
+
+QHash<QString, PeriodStart>& PeriodStarts() {
+    static QHash<QString, PeriodStart> starts;
+    return starts;
+}
+
 // Whole records in a file. A torn record at the end (a write cut short) is
 // not counted, so the next record overwrites it.
 qint64 RecordCount(const QString& path, int length) {
@@ -175,10 +187,16 @@ bool SaveSensorDatToFile(const QString& directory, qint64 sensorId, const QStrin
 }
 
 bool SaveAverage(const QString& directory, qint64 sensorId, float value) {
+    return SaveAverage(directory, sensorId, value, Clock::Now());
+}
+
+bool SaveAverage(const QString& directory, qint64 sensorId, float value, const QDateTime& now) {
     const QString name = AverageFileName(sensorId);
     const QString path = InDir(directory, name);
-    const QDateTime now = Clock::Now();
-    const qint64 n = RecordCount(path, kAverageLength);
+    const QFileInfo info(path);
+    const qint64 size = info.exists() ? info.size() : 0;
+    const qint64 n = size / kAverageLength;
+    QDateTime periodStart;
 
     AverageRecord record;
     qint64 index = n;  // 0-based index of the record to write
@@ -187,9 +205,12 @@ bool SaveAverage(const QString& directory, qint64 sensorId, float value) {
         QFile file(path);
         if (file.open(QIODevice::ReadOnly) && file.seek((n - 1) * kAverageLength)) {
             if (auto last = DecodeAverage(file.read(kAverageLength))) {
-                const QDateTime start = Clock::FromGeneralDateText(last->dateText);
+                const PeriodStart known = PeriodStarts().value(path);
+                const QDateTime start =
+                    known.size == size ? known.start : Clock::FromGeneralDateText(last->dateText);
                 // A period whose date cannot be read is closed, not extended.
                 if (start.isValid() && HourBoundaries(start, now) < 1) {
+                    periodStart = start;
                     record = *last;
                     newPeriod = false;
                     index = n - 1;
@@ -209,15 +230,21 @@ bool SaveAverage(const QString& directory, qint64 sensorId, float value) {
     }
     QString error;
     if (!WriteRecord(path, index * kAverageLength, EncodeAverage(record), error)) {
+        PeriodStarts().remove(path);
         Failed(directory, "average", QStringLiteral("Error saving data to ") + name, error);
         return false;
     }
+    PeriodStarts().insert(path, {(index + 1) * kAverageLength, newPeriod ? now : periodStart});
     Succeeded(directory, "average");
     return true;
 }
 
 bool SaveInstantaneous(const QString& directory, qint64 sensorId, float value) {
-    const QDateTime now = Clock::Now();
+    return SaveInstantaneous(directory, sensorId, value, Clock::Now());
+}
+
+bool SaveInstantaneous(const QString& directory, qint64 sensorId, float value,
+                       const QDateTime& now) {
     const QString name = InstantaneousFileName(sensorId, now);
     const QString path = InDir(directory, name);
     QString error;
@@ -232,14 +259,21 @@ bool SaveInstantaneous(const QString& directory, qint64 sensorId, float value) {
 
 void Reset() {
     Outages().clear();
+    PeriodStarts().clear();
 }
 
 bool SaveReading(const QString& directory, qint64 sensorId, const QString& sensorName,
                  const QString& deviceName, const QString& units, float value) {
+    return SaveReading(directory, sensorId, sensorName, deviceName, units, value, Clock::Now());
+}
+
+bool SaveReading(const QString& directory, qint64 sensorId, const QString& sensorName,
+                 const QString& deviceName, const QString& units, float value,
+                 const QDateTime& when) {
     const bool description =
         SaveSensorDatToFile(directory, sensorId, sensorName, deviceName, units);
-    const bool average = SaveAverage(directory, sensorId, value);
-    const bool instant = SaveInstantaneous(directory, sensorId, value);
+    const bool average = SaveAverage(directory, sensorId, value, when);
+    const bool instant = SaveInstantaneous(directory, sensorId, value, when);
     return description && average && instant;
 }
 

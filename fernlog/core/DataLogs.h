@@ -40,8 +40,12 @@ QByteArray EncodeInstant(const QDateTime& when, float value);
 // the count recorded when that writer works there again.
 bool SaveSensorDatToFile(const QString& directory, qint64 sensorId, const QString& sensorName,
                          const QString& deviceName, const QString& units);
+// `when` is the reading's time; without it, now.
 bool SaveAverage(const QString& directory, qint64 sensorId, float value);
+bool SaveAverage(const QString& directory, qint64 sensorId, float value, const QDateTime& when);
 bool SaveInstantaneous(const QString& directory, qint64 sensorId, float value);
+bool SaveInstantaneous(const QString& directory, qint64 sensorId, float value,
+                       const QDateTime& when);
 
 // Back to the state of a fresh start: no outage being counted.
 void Reset();
@@ -49,5 +53,8 @@ void Reset();
 // All three, in their order; true when all three were written.
 bool SaveReading(const QString& directory, qint64 sensorId, const QString& sensorName,
                  const QString& deviceName, const QString& units, float value);
+bool SaveReading(const QString& directory, qint64 sensorId, const QString& sensorName,
+                 const QString& deviceName, const QString& units, float value,
+                 const QDateTime& when);
 
 }  // namespace DataLogs

@@ -62,6 +62,8 @@ bool ProcessServerData(qint64 deviceId, const QString& model) {
     const QString emailList = ServerField(deviceId, QStringLiteral("EmailAddress"));
     const QString logDir = CopyDirectory(LogDirInUse.trimmed());
     const QString unit = UnitOf(deviceId);
+    // One time for the whole device: every reading of it was taken at once.
+    const QDateTime now = Clock::Now();
     bool copied = false;  // a reading was copied into the log directory
     bool copiesWritten = true;
     StatusGridModel& grid = StatusGrid::Model();
@@ -100,11 +102,11 @@ bool ProcessServerData(qint64 deviceId, const QString& model) {
 
         if (SensorState::ReadingText(value, r.sensorType, row.reading)) {
             DataLogs::SaveReading(ProgramDir::Path(), r.sensorId, r.sensorName, deviceName, r.units,
-                                  value);
+                                  value, now);
             if (!logDir.isEmpty()) {
                 copied = true;
                 copiesWritten &= DataLogs::SaveReading(logDir, r.sensorId, r.sensorName, deviceName,
-                                                       r.units, value);
+                                                       r.units, value, now);
             }
         }
         r.readingText = row.reading;

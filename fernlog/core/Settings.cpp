@@ -211,10 +211,14 @@ bool SaveConfigFile() {
     }
 
     // Written beside and renamed over the old file, so that a failed write
-    // never leaves a damaged settings file.
+    // never leaves a damaged settings file. Unbuffered: a buffered QSaveFile
+    // (Qt 6.4) loses the error of its final flush and commits a short file
+    // when the disk is full.
     QSaveFile file(path);
     const QByteArray bytes = Serialize(copy);
-    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit()) {
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered) ||
+        file.write(bytes) != bytes.size() || file.error() != QFileDevice::NoError ||
+        !file.commit()) {
         ErrorLog::RecordError(function, file.errorString());
         return false;
     }

@@ -63,6 +63,17 @@ bool LoginRequired() {
            !ConfigParameters.AdminPassword.Text().isEmpty();
 }
 
+void ApplyLoginState() {
+    if (!theView) return;
+    if (!LoginRequired()) {
+        theView->SetSetupMenus(true, QStringLiteral("Log In"), false);
+    } else if (LoginSucceeded) {
+        theView->SetSetupMenus(true, QStringLiteral("Log Out"), true);
+    } else {
+        theView->SetSetupMenus(false, QStringLiteral("Log In"), false);
+    }
+}
+
 void RunActivationBlock() {
     ActivationView* view = theView;
     if (view) {
@@ -85,15 +96,7 @@ void RunActivationBlock() {
     ServerData::LogDirInUse = logDir;
     StatusList::ShowStatus(kLogDirKey, logDir.isEmpty() ? kDelete : logDir);
 
-    if (view) {
-        if (!LoginRequired()) {
-            view->SetSetupMenus(true, QStringLiteral("Log In"), false);
-        } else if (LoginSucceeded) {
-            view->SetSetupMenus(true, QStringLiteral("Log Out"), true);
-        } else {
-            view->SetSetupMenus(false, QStringLiteral("Log In"), false);
-        }
-    }
+    ApplyLoginState();
 
     EmailNotification::SetupMailer();
 

@@ -37,8 +37,12 @@ void LoadProgram();
 // The activation block; runs when ActivateBlockPending.
 void RunActivationBlock();
 
-// True when no administrator login is set up (user name or password empty).
+// True when an administrator login is set up (user name and password stored).
 bool LoginRequired();
+
+// The Setup entries by the login state: enabled without a login set up or
+// once logged in, locked otherwise; "Log Out" while logged in.
+void ApplyLoginState();
 
 // The close question; true when the user answers Yes.
 bool ConfirmClose();

@@ -39,6 +39,10 @@
 #include "core/ui/Colours.h"
 #include "core/ui/TrendChart.h"
 #include "db/ServerDatabase.h"
+#include "settings/Login.h"
+#include "settings/ui/frmAbout.h"
+#include "settings/ui/frmConfiguration.h"
+#include "settings/ui/frmLogin.h"
 
 namespace {
 const QString kCR = QStringLiteral("\n");
@@ -308,8 +312,8 @@ void frmMain::BuildEventsTab() {
 }
 
 void frmMain::BuildMenus() {
-    // The registry window, the settings dialog, the login and the about box
-    // join these menus when they exist; the entries are absent until then.
+    // The settings dialog, the login and the about box join these menus in
+    // BuildSettingsMenus.
     mnuConfig = menuBar()->addMenu(QStringLiteral("&Setup"));
     mnuConfig->setObjectName(QStringLiteral("mnuConfig"));
     mnuGenReport = mnuConfig->addAction(QStringLiteral("Create Reports"));
@@ -337,6 +341,80 @@ void frmMain::BuildMenus() {
     mPopupSys->addSeparator();
     // Reports are not produced yet; the entry changes nothing.
     mpopCreateReports = mPopupSys->addAction(QStringLiteral("&Create Reports"));
+    BuildSettingsMenus();
+}
+
+void frmMain::BuildSettingsMenus() {
+    mnuOrganization = new QAction(QStringLiteral("Configure ") + Startup::ProgramTitle(), this);
+    mnuOrganization->setObjectName(QStringLiteral("mnuOrganization"));
+    mnuConfig->insertAction(mnuGenReport, mnuOrganization);
+    connect(mnuOrganization, &QAction::triggered, this, &frmMain::OpenConfiguration);
+    mnuLogIn = new QAction(QStringLiteral("Log In"), this);
+    mnuLogIn->setObjectName(QStringLiteral("mnuLogIn"));
+    mnuConfig->insertAction(mnuGenReport, mnuLogIn);
+    connect(mnuLogIn, &QAction::triggered, this, &frmMain::LogInOrOut);
+
+    mnuAbout = menuBar()->addAction(QStringLiteral("About"));
+    mnuAbout->setObjectName(QStringLiteral("mnuAbout"));
+    connect(mnuAbout, &QAction::triggered, this, [this] {
+        OpenSecondaryWindow(
+            [this] {
+                frmAbout about(this);
+                about.exec();
+            },
+            AfterClose::Resume);
+    });
+
+    mpopConfigure = new QAction(QStringLiteral("Configure"), this);
+    mpopConfigure->setObjectName(QStringLiteral("mpopConfigure"));
+    mPopupSys->insertAction(mpopCreateReports, mpopConfigure);
+    connect(mpopConfigure, &QAction::triggered, this, [this] {
+        // An open settings dialog comes to the front; otherwise it opens
+        // as from the Setup menu, behind the same login.
+        if (auto* open = findChild<frmConfiguration*>()) {
+            open->showNormal();
+            open->raise();
+            open->activateWindow();
+            return;
+        }
+        OpenConfiguration();
+    });
+}
+
+void frmMain::OpenConfiguration() {
+    if (!setupEnabled_) return;
+    OpenSecondaryWindow(
+        [this] {
+            frmConfiguration dialog(this);
+            dialog.exec();
+        },
+        AfterClose::Reactivate);
+}
+
+void frmMain::LogInOrOut() {
+    if (mnuLogIn->text() != QLatin1String("Log In")) {
+        Login::LogOut();
+        return;
+    }
+    frmLogin login(this);
+    login.exec();
+    // The entries follow the outcome at once, without waiting for the
+    // window manager to reactivate this window.
+    Startup::ApplyLoginState();
+}
+
+void frmMain::ApplySetupMenus() {
+    for (QAction* entry : mnuConfig->actions()) {
+        if (entry->objectName() == QLatin1String("mnuTree") ||
+            entry->objectName() == QLatin1String("mnuOrganization")) {
+            entry->setEnabled(setupEnabled_);
+        }
+    }
+    if (mpopConfigure) mpopConfigure->setEnabled(setupEnabled_);
+    if (mnuLogIn) {
+        mnuLogIn->setText(loginCaption_);
+        mnuLogIn->setEnabled(true);
+    }
 }
 
 void frmMain::AddTrayIcon() {
@@ -562,6 +640,7 @@ void frmMain::ResetChartTrackers() {
 void frmMain::SetSetupMenus(bool enabled, const QString& loginCaption, bool adminLoggedIn) {
     setupEnabled_ = enabled;
     loginCaption_ = loginCaption;
+    ApplySetupMenus();
     setWindowTitle(BaseCaption() +
                    (adminLoggedIn ? QStringLiteral("    ADMINISTRATOR LOGGED IN") : QString()));
 }

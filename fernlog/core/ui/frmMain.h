@@ -98,6 +98,14 @@ class frmMain : public QMainWindow,
     QAction* mPopRestore = nullptr;
     QAction* mpopCreateReports = nullptr;
 
+    // The settings dialog, the login and the about box.
+    QAction* mnuOrganization = nullptr;
+    QAction* mnuLogIn = nullptr;
+    QAction* mnuAbout = nullptr;
+    QAction* mpopConfigure = nullptr;
+    void OpenConfiguration();
+    void LogInOrOut();
+
     // What the activation block last set for the Setup entries; the
     // registry, settings and login entries follow it when they exist.
     bool SetupEnabled() const { return setupEnabled_; }
@@ -137,6 +145,10 @@ class frmMain : public QMainWindow,
     void BuildTrendingTab();
     void BuildEventsTab();
     void BuildMenus();
+    void BuildSettingsMenus();
+    // Enables or locks every Setup entry that the administrator login
+    // guards, and the login entry's caption.
+    void ApplySetupMenus();
     void AddTrayIcon();
     void Unload();
     void SetupChart();

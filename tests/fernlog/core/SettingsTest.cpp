@@ -1,3 +1,4 @@
+#include <QDir>
 #include <QFile>
 #include <QtEndian>
 
@@ -244,3 +245,33 @@ TEST_F(SettingsTest, LongFileIsKeptWholeAsBadCopy) {
     EXPECT_EQ(Rows("SELECT Cause FROM tblErrors"),
               QStringList{"The file is 5000 bytes long; a settings file is 1499 bytes."});
 }
+
+#ifdef Q_OS_LINUX
+#include <sys/resource.h>
+
+#include <csignal>
+
+// A disk that fills up during the write: the file size limit makes the
+// write fail the same way (EFBIG instead of ENOSPC). The old file stays.
+TEST_F(SettingsTest, WriteThatRunsOutOfSpaceLeavesTheOldFile) {
+    ConfigParameters.OrgName = "before";
+    ASSERT_TRUE(Settings::SaveConfigFile());
+    const QByteArray before = ReadAll(ConfigPath());
+
+    ConfigParameters.OrgName = "after";
+    rlimit saved{};
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
+    const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit small = saved;
+    small.rlim_cur = 1000;
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+    const bool ok = Settings::SaveConfigFile();
+    setrlimit(RLIMIT_FSIZE, &saved);
+    std::signal(SIGXFSZ, oldHandler);
+
+    EXPECT_FALSE(ok);
+    EXPECT_EQ(ReadAll(ConfigPath()), before);
+    EXPECT_EQ(QDir(Dir()).entryList(QDir::Files | QDir::Hidden).filter("FernlogConfig"),
+              QStringList{"FernlogConfig.dat"});
+}
+#endif
