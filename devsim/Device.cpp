@@ -55,6 +55,31 @@ bool Device::start(QString* error) {
     stopped_ = false;
     if (!listen(error)) return false;
     if (fault_.fault == Fault::Refuse) server_->close();
+    if (config_.configPort) {
+        if (!configPort_) {
+            configPort_ = new ConfigPort(
+                *config_.configPort, config_.address,
+                [this](const QHostAddress& address) { return moveTo(address); }, this);
+        }
+        if (!configPort_->start(error)) return false;
+    }
+    return true;
+}
+
+bool Device::moveTo(const QHostAddress& address, QString* error) {
+    if (!address.isLoopback()) {
+        if (error) *error = QStringLiteral("%1 is not a loopback address").arg(address.toString());
+        return false;
+    }
+    const QHostAddress old = config_.address;
+    if (server_) server_->close();
+    config_.address = address;
+    if (!listen(error) || (configPort_ && !configPort_->rebind(address, error))) {
+        config_.address = old;
+        if (server_) server_->close();
+        listen(nullptr);
+        return false;
+    }
     return true;
 }
 
@@ -81,6 +106,7 @@ bool Device::listen(QString* error) {
 void Device::stop() {
     stopped_ = true;
     if (server_) server_->close();
+    if (configPort_) configPort_->stop();
     for (Session* s : findChildren<Session*>()) s->deleteLater();
 }
 

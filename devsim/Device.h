@@ -1,6 +1,6 @@
 // One simulated device: its state (identification, ports, pages, clock, log)
-// and the listener on its data port. The configuration port is meant to be a
-// second listener owned here, beside the data port.
+// and the listener on its data port; optionally its configuration port
+// (discovery and addressing), a second listener owned here.
 #pragma once
 
 #include <QByteArray>
@@ -14,6 +14,7 @@
 #include <array>
 #include <optional>
 
+#include "ConfigPort.h"
 #include "Fault.h"
 #include "Models.h"
 
@@ -35,6 +36,8 @@ struct DeviceConfig {
     char unit = 'F';
     quint16 port = kDataPort;  // 0 binds an ephemeral port
     QString name;              // device name on the name page; default: model name
+    // The configuration port 30718; off unless set, since it binds a fixed port.
+    std::optional<ConfigPortSettings> configPort;
 };
 
 struct PortState {
@@ -56,6 +59,9 @@ class Device : public QObject {
     bool isListening() const;
 
     QHostAddress address() const { return config_.address; }
+    // Both ports listen on `address` from now on (a changed IP address).
+    bool moveTo(const QHostAddress& address, QString* error = nullptr);
+    ConfigPort* configPort() const { return configPort_; }
     quint16 port() const { return boundPort_; }  // the bound port once started
     Model model() const { return config_.model; }
     const ModelInfo& info() const { return modelInfo(config_.model); }
@@ -142,6 +148,7 @@ class Device : public QObject {
     char unit_;
     quint16 boundPort_ = 0;
     QTcpServer* server_ = nullptr;
+    ConfigPort* configPort_ = nullptr;
     bool stopped_ = false;
     std::array<PortState, kPortCount> ports_{};
     bool mainsPower_ = true;

@@ -21,7 +21,7 @@ constexpr int kPageCount = 16;
 constexpr int kPageSize = 60;
 constexpr int kRequestSize = 60;
 constexpr quint16 kDataPort = 10001;
-// Not served yet; the discovery tool's work adds the configuration listener.
+// The configuration port (ConfigPort.h): discovery and addressing.
 constexpr quint16 kConfigPort = 30718;
 
 struct ModelInfo {

@@ -48,6 +48,12 @@ const char* kDescription =
     "closes a door and takes one port into alarm and back, every few minutes;\n"
     "'static' leaves the values alone.\n"
     "\n"
+    "--config-port also serves each device's configuration port 30718: it answers\n"
+    "the discovery broadcast (to 127.255.255.255 on this computer) with a MAC\n"
+    "address 00-20-4A and the address's last three octets, hands out its setup\n"
+    "record, and moves to a new loopback address after a written-back record or a\n"
+    "reset to DHCP (to 127.0.0.200 and up), after --reboot-delay ms.\n"
+    "\n"
     "Stops cleanly on Ctrl-C (SIGINT) or SIGTERM.";
 
 }  // namespace
@@ -85,7 +91,20 @@ int main(int argc, char** argv) {
     const QCommandLineOption portOpt(QStringLiteral("port"),
                                      QStringLiteral("Default data port (default 10001)."),
                                      QStringLiteral("port"), QStringLiteral("10001"));
-    parser.addOptions({deviceOpt, scenarioOpt, tickOpt, portOpt});
+    const QCommandLineOption configOpt(
+        QStringLiteral("config-port"),
+        QStringLiteral("Also serve the configuration port 30718 (discovery, addressing)."));
+    const QCommandLineOption rebootOpt(
+        QStringLiteral("reboot-delay"),
+        QStringLiteral("Configuration port: ms a device takes to come back on a new address "
+                       "(default 2000)."),
+        QStringLiteral("ms"), QStringLiteral("2000"));
+    const QCommandLineOption anySenderOpt(
+        QStringLiteral("config-any-sender"),
+        QStringLiteral("Configuration port: answer non-loopback senders too (only inside a "
+                       "network namespace made for a test)."));
+    parser.addOptions(
+        {deviceOpt, scenarioOpt, tickOpt, portOpt, configOpt, rebootOpt, anySenderOpt});
     parser.process(app);
 
     bool ok = false;
@@ -104,6 +123,11 @@ int main(int argc, char** argv) {
         err << "corvane-sim: unknown scenario '" << scenarioName << "'\n";
         return 2;
     }
+    const int rebootMs = parser.value(rebootOpt).toInt(&ok);
+    if (!ok || rebootMs < 0) {
+        err << "corvane-sim: --reboot-delay needs a number of ms\n";
+        return 2;
+    }
     const QStringList deviceOptions = parser.values(deviceOpt);
     if (deviceOptions.isEmpty()) {
         err << "corvane-sim: no devices; give at least one --device (see --help)\n";
@@ -113,13 +137,23 @@ int main(int argc, char** argv) {
     devsim::Simulator simulator;
     for (const QString& option : deviceOptions) {
         QString error;
-        const auto config = devsim::parseDeviceOption(option, quint16(defaultPort), &error);
+        auto config = devsim::parseDeviceOption(option, quint16(defaultPort), &error);
+        if (config && parser.isSet(configOpt)) {
+            devsim::ConfigPortSettings settings;
+            settings.rebootDelayMs = rebootMs;
+            settings.anySender = parser.isSet(anySenderOpt);
+            config->configPort = settings;
+        }
         devsim::Device* device = config ? simulator.addDevice(*config, &error) : nullptr;
         if (!device) {
             err << "corvane-sim: " << error << "\n";
             return 1;
         }
-        out << "listening: " << device->describe() << "\n";
+        out << "listening: " << device->describe();
+        if (device->configPort())
+            out << ", configuration port " << devsim::kConfigPort << ", MAC "
+                << device->configPort()->macText();
+        out << "\n";
     }
     out.flush();
 

@@ -1,0 +1,332 @@
+#include "tarnset/Link.h"
+
+#include <QEventLoop>
+#include <QHostAddress>
+#include <QNetworkDatagram>
+#include <QPointer>
+#include <QTcpSocket>
+#include <QTimer>
+#include <QUdpSocket>
+
+#include "tarnset/Wire.h"
+
+namespace Link {
+namespace {
+
+struct State {
+    Timing timing;
+    QString broadcast = Wire::kDefaultBroadcast;
+    bool running = true;
+    bool busy = false;
+    Tarnset::ToolView* view = nullptr;
+    QList<Answer> answers;
+    int ignored = 0;
+    int expectedLength = 0;
+    bool replyComplete = false;
+    int recordEntry = -1;  // the entry the current TCP connection fills
+    QUdpSocket* udp = nullptr;
+    QTcpSocket* tcp = nullptr;
+    QString tcpError;
+    QTimer watchDog;
+    QTimer tenth;
+    bool expired = false;
+    int ticks = 0;
+    QPointer<QEventLoop> waiting;
+
+    void Wake() {
+        if (waiting) waiting->quit();
+    }
+};
+
+State& S() {
+    static State* s = [] {
+        auto* state = new State;
+        state->watchDog.setSingleShot(true);
+        QObject::connect(&state->watchDog, &QTimer::timeout, [state] {
+            state->expired = true;
+            state->Wake();
+        });
+        state->tenth.setInterval(100);
+        QObject::connect(&state->tenth, &QTimer::timeout, [state] {
+            ++state->ticks;
+            state->Wake();
+        });
+        return state;
+    }();
+    return *s;
+}
+
+QString SenderText(const QHostAddress& address) {
+    bool ok = false;
+    const quint32 v4 = address.toIPv4Address(&ok);
+    return ok ? QHostAddress(v4).toString() : address.toString();
+}
+
+void AddAnswer(const QByteArray& data, const QString& sender, bool discovery) {
+    State& s = S();
+    if (s.answers.size() >= kAnswerSlots) {
+        ++s.ignored;
+        return;
+    }
+    s.answers.append({data, sender, discovery});
+}
+
+void OnUdpData() {
+    State& s = S();
+    if (!s.udp) return;
+    while (s.udp->hasPendingDatagrams()) {
+        const QNetworkDatagram datagram = s.udp->receiveDatagram();
+        if (s.expectedLength == 0)
+            AddAnswer(datagram.data(), SenderText(datagram.senderAddress()), true);
+    }
+    s.Wake();
+}
+
+void OnTcpData() {
+    State& s = S();
+    if (!s.tcp) return;
+    if (s.expectedLength > 0) {
+        // A longer reply is complete too: the exchange takes it whole.
+        if (s.tcp->bytesAvailable() >= s.expectedLength) s.replyComplete = true;
+    } else {
+        // TCP may split the record anywhere: keep one record per connection.
+        const QByteArray data = s.tcp->readAll();
+        if (s.recordEntry >= 0 && s.recordEntry < s.answers.size()) {
+            s.answers[s.recordEntry].data.append(data);
+        } else if (s.answers.size() < kAnswerSlots) {
+            AddAnswer(data, SenderText(s.tcp->peerAddress()), false);
+            s.recordEntry = int(s.answers.size()) - 1;
+        } else {
+            ++s.ignored;
+        }
+    }
+    s.Wake();
+}
+
+void StopTimers() {
+    State& s = S();
+    s.watchDog.stop();
+    s.tenth.stop();
+    s.expired = false;
+}
+
+}  // namespace
+
+Timing& Timings() {
+    return S().timing;
+}
+
+QString BroadcastAddress() {
+    return S().broadcast;
+}
+
+void SetBroadcastAddress(const QString& address) {
+    S().broadcast = address;
+}
+
+bool Running() {
+    return S().running;
+}
+
+void SetRunning(bool running) {
+    S().running = running;
+    S().Wake();
+}
+
+bool Busy() {
+    return S().busy;
+}
+
+BusyScope::BusyScope() {
+    S().busy = true;
+}
+
+BusyScope::~BusyScope() {
+    S().busy = false;
+}
+
+void SetView(Tarnset::ToolView* view) {
+    S().view = view;
+}
+
+Tarnset::ToolView* View() {
+    return S().view;
+}
+
+void ClearAnswers() {
+    State& s = S();
+    s.answers.clear();
+    s.ignored = 0;
+    s.expectedLength = 0;
+    s.recordEntry = -1;
+}
+
+const QList<Answer>& Answers() {
+    return S().answers;
+}
+
+int AnswerCount() {
+    return int(S().answers.size()) - 1;
+}
+
+int IgnoredAnswers() {
+    return S().ignored;
+}
+
+bool OpenBroadcastSocket(QString* error) {
+    State& s = S();
+    if (s.udp && s.udp->state() == QAbstractSocket::BoundState) return true;
+    CloseSocket();
+    s.udp = new QUdpSocket;
+    QObject::connect(s.udp, &QUdpSocket::readyRead, OnUdpData);
+    // An ephemeral port: answers come back to the port the request left from.
+    if (!s.udp->bind(QHostAddress::AnyIPv4, 0)) {
+        if (error) *error = s.udp->errorString();
+        CloseSocket();
+        return false;
+    }
+    return true;
+}
+
+bool SendBroadcast(const QByteArray& datagram, QString* error) {
+    State& s = S();
+    if (!s.udp) {
+        if (error) *error = QStringLiteral("The UDP socket is not open.");
+        return false;
+    }
+    const QHostAddress target(s.broadcast);
+    if (s.udp->writeDatagram(datagram, target, Wire::kConfigPort) != datagram.size()) {
+        if (error) *error = s.udp->errorString();
+        return false;
+    }
+    return true;
+}
+
+void SetExpectedLength(int length) {
+    S().expectedLength = length;
+    S().replyComplete = false;
+}
+
+bool ReplyComplete() {
+    return S().replyComplete;
+}
+
+bool ConnectTcp(const QString& address, quint16 port, QString* error) {
+    State& s = S();
+    if (Connected()) return true;
+    CloseSocket();
+    s.tcp = new QTcpSocket;
+    s.tcpError.clear();
+    s.recordEntry = -1;
+    QObject::connect(s.tcp, &QTcpSocket::readyRead, OnTcpData);
+    QObject::connect(s.tcp, &QTcpSocket::connected, [] { S().Wake(); });
+    QObject::connect(s.tcp, &QTcpSocket::errorOccurred, [](QAbstractSocket::SocketError) {
+        State& st = S();
+        if (st.tcp) st.tcpError = st.tcp->errorString();
+        st.Wake();
+    });
+    QObject::connect(s.tcp, &QTcpSocket::disconnected, [] { S().Wake(); });
+    s.tcp->connectToHost(QHostAddress(address), port);
+    // A refused connection ends the wait at once; there is nothing to wait for.
+    static bool (*const settled)() = [] {
+        State& st = S();
+        return !st.tcp || st.tcp->state() == QAbstractSocket::ConnectedState ||
+               st.tcp->state() == QAbstractSocket::UnconnectedState;
+    };
+    WaitWithProgress(s.timing.connectMs, settled);
+    if (Connected()) return true;
+    if (error) *error = s.tcpError.isEmpty() ? QStringLiteral("Connection timed out") : s.tcpError;
+    CloseSocket();
+    return false;
+}
+
+bool Connected() {
+    return S().tcp && S().tcp->state() == QAbstractSocket::ConnectedState;
+}
+
+bool SendBytes(const QByteArray& data, QString* error) {
+    State& s = S();
+    if (!Connected()) {
+        if (error) {
+            *error =
+                s.tcpError.isEmpty() ? QStringLiteral("The connection is closed.") : s.tcpError;
+        }
+        return false;
+    }
+    if (s.tcp->write(data) != data.size()) {
+        if (error) *error = s.tcp->errorString();
+        return false;
+    }
+    s.tcp->flush();
+    return true;
+}
+
+QByteArray ReadReply() {
+    return S().tcp ? S().tcp->readAll() : QByteArray();
+}
+
+void CloseSocket() {
+    State& s = S();
+    if (s.udp) {
+        s.udp->disconnect();
+        s.udp->close();
+        s.udp->deleteLater();
+        s.udp = nullptr;
+    }
+    if (s.tcp) {
+        s.tcp->disconnect();
+        s.tcp->abort();
+        s.tcp->deleteLater();
+        s.tcp = nullptr;
+    }
+    s.recordEntry = -1;
+}
+
+QString LocalAddressTowards(const QString& target) {
+    QUdpSocket probe;
+    // A UDP connect only picks the route and the source address.
+    probe.connectToHost(QHostAddress(target), Wire::kConfigPort);
+    if (!probe.waitForConnected(200)) return QString();
+    const QHostAddress local = probe.localAddress();
+    if (local.isNull() || local == QHostAddress::AnyIPv4) return QString();
+    return SenderText(local);
+}
+
+void WaitWithProgress(int milliseconds, bool (*done)()) {
+    State& s = S();
+    Tarnset::ToolView* view = s.view;
+    if (view) {
+        view->SetProgressMaximum(qMax(1, milliseconds / 100));
+        view->SetProgressValue(0);
+    }
+    s.ticks = 0;
+    s.expired = false;
+    s.watchDog.start(milliseconds);
+    s.tenth.start();
+    while (!s.expired && s.running && !(done && done())) {
+        if (s.view) s.view->SetProgressValue(s.ticks);
+        QEventLoop loop;
+        s.waiting = &loop;
+        const int code = loop.exec();
+        s.waiting = nullptr;
+        // -1: the application is quitting and no loop runs any more.
+        if (code == -1) break;
+    }
+    StopTimers();
+    if (s.view) s.view->SetProgressValue(0);
+}
+
+void Reset() {
+    State& s = S();
+    CloseSocket();
+    StopTimers();
+    s.timing = Timing{};
+    s.broadcast = Wire::kDefaultBroadcast;
+    s.running = true;
+    s.busy = false;
+    ClearAnswers();
+    s.replyComplete = false;
+    s.tcpError.clear();
+}
+
+}  // namespace Link

@@ -1,0 +1,45 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+#include <functional>
+
+// What tarnset asks of the operating system: the computer's network
+// details, the ARP entry and the TCP knock. Commands run with an argument
+// list, never through a shell, and only with validated addresses.
+namespace Platform {
+
+struct NetworkDetails {
+    QString address;  // of the interface that reaches the default route
+    QString mask;
+    QString gateway;
+    QString interfaceName;
+    QString problem;  // why something is missing, for the debug list
+};
+NetworkDetails ReadNetworkDetails();
+
+// The interface that routes to `address` (most specific route of the main
+// routing table); empty when none does.
+QString InterfaceFor(const QString& address);
+
+// The outcome of a command: exit code (-1 when it could not start) and its
+// error output.
+struct CommandResult {
+    int exitCode = -1;
+    QString errorText;
+};
+using CommandRunner = std::function<CommandResult(const QString& program, const QStringList& args)>;
+// Tests replace the runner; an empty one restores the real one (QProcess,
+// at most 5 seconds).
+void SetCommandRunner(CommandRunner runner);
+CommandResult RunCommand(const QString& program, const QStringList& args);
+
+// `ip neigh replace ADDRESS lladdr MAC dev IFACE`. False with a description
+// when the entry could not be made.
+bool SetArpEntry(const QString& address, const QString& mac, QString* error = nullptr);
+
+// A plain TCP connect to port 1: the packet that makes a device take the
+// address of its ARP entry. Its outcome does not matter.
+void Knock(const QString& address, int timeoutMs);
+
+}  // namespace Platform

@@ -1,0 +1,515 @@
+#include "tarnset/Procedures.h"
+
+#include <array>
+
+#include "common/Dialogs.h"
+#include "protocol/Answers.h"
+#include "protocol/Bytes.h"
+#include "protocol/Commands.h"
+#include "tarnset/Link.h"
+#include "tarnset/Platform.h"
+#include "tarnset/Wire.h"
+
+namespace Procedures {
+namespace {
+
+using Dialogs::Answer;
+using Dialogs::Buttons;
+using Dialogs::Icon;
+using Tarnset::StatusColour;
+using Tarnset::ToolView;
+
+const QString kCr = QStringLiteral("\r");
+const QString kMacPrompt = QStringLiteral(
+    "Please enter the MAC address of the device in the following format:  00-20-4a-xx-xx-xx");
+const QString kRebooting = QStringLiteral("Please wait while the server reboots (8 seconds).");
+const QString kChanged = QStringLiteral("The IP address has been changed.");
+
+// The numbers of the last identified device; a field that fails to parse
+// keeps its previous value.
+std::array<int, 3> lastIdentification{0, 0, 0};
+
+// Every call is a no-op without a view (a silent run).
+template <class F>
+void Show(F f) {
+    if (ToolView* v = Link::View()) f(*v);
+}
+
+void Status(const QString& text) {
+    Show([&](ToolView& v) { v.SetStatus(text); });
+}
+
+void StatusColourTo(StatusColour colour) {
+    Show([&](ToolView& v) { v.SetStatusColour(colour); });
+}
+
+void Debug(const QString& line) {
+    Show([&](ToolView& v) { v.AddDebug(line); });
+}
+
+void Message(const QString& text, const QString& title = QString()) {
+    Dialogs::Message(text, Buttons::Ok, Icon::Information, title);
+}
+
+QString NotValidAddress(const QString& text) {
+    return QStringLiteral(
+               "'%1' is not a valid IP address.  Please enter four numbers from 0 to "
+               "255 separated by dots.")
+        .arg(text);
+}
+
+Outcome DiscoverBody() {
+    Show([](ToolView& v) {
+        v.SetFindEnabled(false);
+        v.SetSetIpEnabled(false);
+        v.SetRowItemsEnabled(false);
+    });
+    Link::ClearAnswers();
+    Show([](ToolView& v) {
+        v.ResetList();
+        v.ClearDebug();
+    });
+    Status(QStringLiteral("Locating available Corvane servers, please wait."));
+
+    Outcome outcome = Outcome::Done;
+    Link::CloseSocket();
+    QString error;
+    if (!Link::OpenBroadcastSocket(&error)) {
+        Debug(QStringLiteral("Failed to establish UDP socket"));
+        outcome = Outcome::Failed;
+    } else if (!Link::SendBroadcast(Wire::BuildDiscoveryRequest(), &error)) {
+        Message(QStringLiteral("There was an error when trying to locate Corvane servers on the "
+                               "networking.  The error is : ") +
+                error);
+        outcome = Outcome::Failed;
+    } else {
+        Link::WaitWithProgress(Link::Timings().discoveryMs);
+        const QList<Link::Answer>& answers = Link::Answers();
+        if (!Link::Running()) {
+            outcome = Outcome::Failed;  // the window closed: nothing more to show
+        } else if (answers.isEmpty()) {
+            Message(
+                QStringLiteral("No Corvane servers were detected on the network.") + kCr +
+                QStringLiteral("Your network or computer may not be able to receive UDP data "
+                               "or may have the port 77FE blocked ") +
+                kCr +
+                QStringLiteral("Try using the 'Manually Set IP' command from the Advanced menu"));
+            outcome = Outcome::Failed;
+        } else {
+            Show([&](ToolView& v) {
+                for (int i = 0; i < answers.size(); ++i) {
+                    v.AddListRow(QString::number(i + 1), answers[i].sender,
+                                 Wire::FormatMac(answers[i].data));
+                }
+            });
+            if (Link::IgnoredAnswers() > 0) {
+                Debug(QStringLiteral("%1 further answers ignored: the list holds %2")
+                          .arg(Link::IgnoredAnswers())
+                          .arg(Link::kAnswerSlots));
+            }
+            const QString local = Link::LocalAddressTowards(Link::BroadcastAddress());
+            Show([&](ToolView& v) {
+                if (local.isEmpty()) return;
+                const QString known = v.NetworkDetail(0);
+                if (known.isEmpty())
+                    v.SetNetworkDetail(0, local);
+                else if (known != local)
+                    Message(QStringLiteral("More than one IP Address detected"));
+                const QStringList octets = local.split(QLatin1Char('.'));
+                for (int i = 0; i < 3 && i < octets.size(); ++i) v.SetOctet(i, octets[i]);
+                v.FocusOctet(3);
+            });
+            Status(
+                QStringLiteral("All Corvanes have been found.  Click on an IP address you "
+                               "wish to change.  The selected server's background will turn "
+                               "yellow."));
+        }
+    }
+    Link::CloseSocket();
+    Show([](ToolView& v) { v.SetFindEnabled(true); });
+    return outcome;
+}
+
+// The checks of the typed octets, with the message of the first that fails.
+bool ValidOctets(const QStringList& octets, QString& message) {
+    for (int i = 0; i < 4; ++i) {
+        const QString o = i < octets.size() ? octets[i].trimmed() : QString();
+        bool digits = !o.isEmpty();
+        for (QChar c : o) digits = digits && c >= QLatin1Char('0') && c <= QLatin1Char('9');
+        if (!digits) {
+            message = QStringLiteral(
+                "Blank entries for the IP address are not valid. Please enter a new value.");
+            return false;
+        }
+    }
+    for (int i = 0; i < 4; ++i) {
+        if (octets[i].trimmed().toLongLong() > 255) {
+            message = QStringLiteral(
+                "Do not set an IP octet to greater than 255. Please enter a new value.");
+            return false;
+        }
+    }
+    // By value, so that "00" or "000" cannot slip a network address through.
+    const int fourth = octets[3].trimmed().toInt();
+    if (fourth == 0 || fourth == 255) {
+        message = QStringLiteral(
+            "The Fourth Octet of the IP address can not be set to 0 or 255 or greater.  These "
+            "addresses are reserved by the network. Please enter a new value.");
+        return false;
+    }
+    return true;
+}
+
+Outcome SetStaticBody(const QString& current, const QStringList& typed) {
+    Show([](ToolView& v) {
+        v.SetFindEnabled(false);
+        v.SetSetIpEnabled(false);
+        v.ClearDebug();
+        v.SetStatus(QString());
+        v.SetStatusColour(StatusColour::Normal);
+    });
+    Link::ClearAnswers();
+    const auto finish = [](Outcome outcome) {
+        Link::CloseSocket();
+        Show([](ToolView& v) {
+            v.SetFindEnabled(true);
+            v.SetSetIpEnabled(true);
+        });
+        return outcome;
+    };
+
+    QString message;
+    if (!ValidOctets(typed, message)) {
+        Message(message);
+        return finish(Outcome::Invalid);
+    }
+    if (!Wire::ParseAddress(current)) {
+        Message(
+            QStringLiteral("Click on the IP address of the Corvane server you wish to "
+                           "change, then click the green button again."));
+        return finish(Outcome::Invalid);
+    }
+    std::array<quint8, 4> octets{};
+    QStringList parts;
+    for (int i = 0; i < 4; ++i) {
+        octets[size_t(i)] = quint8(typed[i].trimmed().toInt());
+        parts << QString::number(octets[size_t(i)]);
+    }
+
+    const QString local = Link::LocalAddressTowards(current);
+    if (!local.isEmpty()) {
+        const QStringList own = local.split(QLatin1Char('.'));
+        bool outside = false;
+        for (int i = 0; i < 3 && i < own.size(); ++i) {
+            Show([&](ToolView& v) { v.SetOctet(i, own[i]); });
+            if (own[i].toInt() != octets[size_t(i)]) outside = true;
+        }
+        if (outside &&
+            Dialogs::Message(
+                QStringLiteral(
+                    "You have selected an IP address which is outside of your current network.") +
+                    kCr + QStringLiteral("Are you sure you wish to use this IP address?"),
+                Buttons::YesNo, Icon::Question,
+                QStringLiteral("Confirm IP Address")) != Answer::Yes) {
+            return finish(Outcome::Declined);
+        }
+    }
+
+    const QString wanted = parts.join(QLatin1Char('.'));
+    const QString question =
+        wanted != current ? QStringLiteral("Change the IP address of this Corvane server from ") +
+                                current + kCr + QStringLiteral("to ") + wanted
+                          : QStringLiteral("Set the Corvane server to a static IP of ") + wanted;
+    if (Dialogs::Message(question, Buttons::YesNo, Icon::Question,
+                         QStringLiteral("Set IP Address?")) != Answer::Yes) {
+        Message(QStringLiteral("The IP address was not changed"), ApplicationTitle());
+        return finish(Outcome::Declined);
+    }
+
+    Status(QStringLiteral("Setting the IP address from ") + current + QStringLiteral(" to ") +
+           wanted + QStringLiteral(".  Please wait."));
+    Link::CloseSocket();
+    if (!Link::ConnectTcp(current, Wire::kConfigPort)) {
+        Message(QStringLiteral("Could not establish a TCP/IP connection with ") + current);
+        return finish(Outcome::Failed);
+    }
+    QString error;
+    if (!Link::SendBytes(Wire::BuildSetupRecordRequest(), &error)) {
+        Message(error);
+        return finish(Outcome::Failed);
+    }
+    Link::WaitWithProgress(Link::Timings().setupRecordMs);
+    if (!Link::Running()) return finish(Outcome::Failed);
+    if (Link::Answers().isEmpty() || Link::Answers().last().data.isEmpty()) {
+        Message(QStringLiteral("The Corvane server at IP address ") + current +
+                QStringLiteral(" did not return a setup record.  Please try again."));
+        return finish(Outcome::Failed);
+    }
+
+    QByteArray record = Link::Answers().last().data;
+    if (!Wire::PatchSetupRecord(record, octets, &error)) {
+        Message(error);
+        return finish(Outcome::Failed);
+    }
+    QStringList bytes;
+    QString line = QStringLiteral("Len: %1 ").arg(record.size());
+    for (int i = 0; i < record.size(); ++i) {
+        const QString hex = QString::number(quint8(record[i]), 16).toUpper();
+        bytes << QStringLiteral("%1: %2").arg(i + 1).arg(hex);
+        line += QLatin1Char(',') + hex;
+    }
+    Show([&](ToolView& v) { v.SetByteList(bytes); });
+    Debug(line);
+
+    // A device that closed the connection meanwhile gets nothing: half a
+    // conversation must not reach it as a record.
+    if (!Link::SendBytes(record, &error)) {
+        Message(error);
+        return finish(Outcome::Failed);
+    }
+    Status(kRebooting);
+    Link::WaitWithProgress(Link::Timings().rebootMs);
+    if (!Link::Running()) return finish(Outcome::Failed);
+    Status(kChanged);
+    Link::CloseSocket();
+    DiscoverBody();
+    return finish(Outcome::Done);
+}
+
+}  // namespace
+
+QString ApplicationTitle() {
+    return QStringLiteral("Corvane Tarnset");
+}
+
+Outcome Discover() {
+    if (Link::Busy()) return Outcome::Failed;
+    Link::BusyScope busy;
+    return DiscoverBody();
+}
+
+Outcome SetStaticAddress(const QString& current, const QStringList& octets) {
+    if (Link::Busy()) return Outcome::Failed;
+    Link::BusyScope busy;
+    return SetStaticBody(current, octets);
+}
+
+Outcome ManualSetAddress() {
+    if (Link::Busy()) return Outcome::Failed;
+    Link::BusyScope busy;
+    const QString macTitle = QStringLiteral("MAC Address of Corvane Device");
+    auto mac = Dialogs::Input(kMacPrompt, macTitle);
+    if (!mac || mac->trimmed().isEmpty()) return Outcome::Declined;
+    if (!Wire::ParseMac(*mac)) {
+        mac = Dialogs::Input(
+            QStringLiteral("The MAC Address you entered is not valid.") + kCr + kMacPrompt,
+            macTitle);
+        if (!mac || !Wire::ParseMac(*mac)) return Outcome::Declined;
+    }
+    const auto address = Dialogs::Input(
+        QStringLiteral("Please enter the IP address you wish to set the device to in the "
+                       "following format:  192.168.xxx.xxx"),
+        QStringLiteral("Desired Static IP Address"));
+    if (!address || address->trimmed().isEmpty()) return Outcome::Declined;
+    const QString typed = address->trimmed();
+    if (!Wire::ParseAddress(typed)) {
+        Message(NotValidAddress(typed));
+        return Outcome::Invalid;
+    }
+
+    QString error;
+    if (!Platform::SetArpEntry(typed, mac->trimmed(), &error)) {
+        Message(QStringLiteral("Couldn't make the ARP entry for ") + typed +
+                QStringLiteral(" with 'ip neigh': ") + error + kCr +
+                QStringLiteral("Please install the ip command (iproute2) and run Tarnset as "
+                               "root or with the CAP_NET_ADMIN capability"));
+        return Outcome::Failed;
+    }
+    Platform::Knock(typed, Link::Timings().knockMs);
+    return SetStaticBody(typed, typed.split(QLatin1Char('.')));
+}
+
+Outcome ResetToDhcp(int row, const QString& address) {
+    if (Link::Busy()) return Outcome::Failed;
+    Link::BusyScope busy;
+    if (Dialogs::Message(QStringLiteral("Reset the server at IP address ") + address +
+                             QStringLiteral(" back to DHCP mode?"),
+                         Buttons::OkCancel, Icon::Question, ApplicationTitle()) != Answer::Ok) {
+        return Outcome::Declined;
+    }
+    // The row must still have its own discovery answer: a static-address
+    // attempt since the last discovery has replaced the table.
+    const QList<Link::Answer>& answers = Link::Answers();
+    const int entry = row - 1;
+    std::optional<QByteArray> datagram;
+    if (entry >= 0 && entry < answers.size() && answers[entry].discovery &&
+        answers[entry].sender == address) {
+        datagram = Wire::BuildResetDatagram(answers[entry].data);
+    }
+    if (!datagram) {
+        Message(QStringLiteral("There is no discovery answer for the server at ") + address +
+                QStringLiteral(".  Click the large button to find all of the Corvane servers on "
+                               "the network, then select the server again."));
+        return Outcome::Failed;
+    }
+    const QString mac = Wire::FormatMac(answers[entry].data);
+
+    QString error;
+    if (!Link::OpenBroadcastSocket(&error)) return Outcome::Failed;
+    if (!Link::SendBroadcast(*datagram, &error)) {
+        Message(error);
+        Link::CloseSocket();
+        return Outcome::Failed;
+    }
+    Link::CloseSocket();
+    Status(kRebooting);
+    StatusColourTo(StatusColour::Normal);
+    Link::WaitWithProgress(Link::Timings().rebootMs);
+    if (!Link::Running()) return Outcome::Failed;
+    Status(kChanged);
+    DiscoverBody();
+
+    const QList<Link::Answer>& found = Link::Answers();
+    for (int i = 0; i < found.size(); ++i) {
+        if (Wire::FormatMac(found[i].data) != mac) continue;
+        if (found[i].sender != address) {
+            Show([&](ToolView& v) { v.HighlightAddress(i + 1); });
+            Message(QStringLiteral("This server has been reset to DHCP mode"));
+            return Outcome::Done;
+        }
+        Message(QStringLiteral("This server has not been reset to DHCP mode"));
+        return Outcome::Failed;
+    }
+    return Outcome::Failed;
+}
+
+Outcome TestCommunication(const QString& selected) {
+    if (Link::Busy()) return Outcome::Failed;
+    Link::BusyScope busy;
+    QString address;
+    const Answer answer =
+        Dialogs::Message(QStringLiteral("Test Communication to the Selected Corvane Device?"),
+                         Buttons::YesNo, Icon::Question, QStringLiteral("Test This Device?"));
+    if (answer == Answer::Yes && !selected.isEmpty()) {
+        address = selected;
+    } else {
+        const auto typed = Dialogs::Input(
+            QStringLiteral("Enter the IP Address of the device you would like to test"),
+            QStringLiteral("IP Address"));
+        if (!typed || typed->trimmed().isEmpty()) return Outcome::Declined;
+        address = typed->trimmed();
+    }
+    if (!Wire::ParseAddress(address)) {
+        Message(NotValidAddress(address));
+        return Outcome::Invalid;
+    }
+
+    Status(QStringLiteral("Testing Communication to:  ") + address);
+    QByteArray request;
+    Protocol::BuildRequest(request, Protocol::CmdIdentify());
+    QByteArray reply;
+    if (!ExchangeRecord(address, Protocol::kDevicePort, request, Protocol::kAnswerLength, reply)) {
+        Status(QStringLiteral("Error reading from IP address: ") + address);
+        Message(QStringLiteral("Error reading from ") + address);
+        return Outcome::Failed;
+    }
+
+    Status(QStringLiteral("Successfully communicated with ") + address);
+    namespace Id = Protocol::IdentifyAnswer;
+    const int positions[] = {Id::kFamily, Id::kModel, Id::kBuild};
+    QString parseError;
+    for (size_t i = 0; i < 3; ++i) {
+        const int high = Protocol::ByteAt(reply, positions[i]);
+        const int value = 256 * high + Protocol::ByteAt(reply, positions[i] + 1);
+        if (high >= 128) {
+            if (parseError.isEmpty()) parseError = QStringLiteral("Overflow");
+            continue;
+        }
+        lastIdentification[i] = value;
+    }
+    if (!parseError.isEmpty()) Message(QStringLiteral("Parse Error:") + parseError);
+    Message(
+        TestMessage(address, lastIdentification[0], lastIdentification[1], lastIdentification[2]));
+    return Outcome::Done;
+}
+
+QString TestMessage(const QString& address, int family, int model, int revision) {
+    const QString lead = QStringLiteral("Successfully communicated with IP address: ") + address;
+    if (family == 3) {
+        return lead + QStringLiteral("  Model: Zolo %1").arg(family) + QLatin1Char('0') +
+               QString::number(model) + QStringLiteral(" rev %1").arg(revision);
+    }
+    const bool keeper = model == 4 || model == 5 || model == 7 || model == 8 || model == 10;
+    const QString prefix = keeper ? QStringLiteral("QX700-") : QStringLiteral("QX7");
+    return lead + QStringLiteral("  Model: ") + prefix + QString::number(model) +
+           QStringLiteral(" rev %1").arg(revision);
+}
+
+bool ExchangeRecord(const QString& address, quint16 port, const QByteArray& request,
+                    int expectedLength, QByteArray& reply) {
+    reply.clear();
+    Link::CloseSocket();
+    Link::SetExpectedLength(expectedLength);
+    QString error;
+    QString errorText;
+    if (Link::ConnectTcp(address, port, &error) && Link::Running()) {
+        error.clear();
+        if (Link::SendBytes(request, &error)) {
+            Link::WaitWithProgress(Link::Timings().exchangeMs, Link::ReplyComplete);
+            if (Link::ReplyComplete()) {
+                reply = Link::ReadReply();
+            } else if (!Link::Connected()) {
+                error = QStringLiteral(
+                    "The device closed the connection before its reply was "
+                    "complete");
+            }
+        }
+    } else {
+        errorText = QStringLiteral("Could Not Open Socket Connection");
+    }
+    Link::CloseSocket();
+    Link::SetExpectedLength(0);
+    if (reply.isEmpty() && !(errorText + error).isEmpty())
+        Message(QStringLiteral("Reading Error: ") + errorText + error);
+    return !reply.isEmpty() && reply.left(4) == request.left(4) && reply.size() >= expectedLength;
+}
+
+void ShowNetworkDetails() {
+    const Platform::NetworkDetails details = Platform::ReadNetworkDetails();
+    Show([&](ToolView& v) {
+        v.SetNetworkDetail(0, details.address);
+        v.SetNetworkDetail(1, details.mask);
+        v.SetNetworkDetail(2, details.gateway);
+    });
+    // Shown in the debug list, not in a box: this runs at every activation,
+    // and a box would bring the window back to activation without end.
+    if (!details.problem.isEmpty()) Debug(details.problem);
+}
+
+void OpenWebPage(const QString& address) {
+    Message(QStringLiteral("A browser will open connecting you to your Corvane Server directly.") +
+                kCr +
+                QStringLiteral("Once the webpage is displayed, click on the Server Properties "
+                               "button review all network settings."),
+            QStringLiteral("Advanced Network Setup"));
+    Status(QStringLiteral("Opening the web browser."));
+    StatusColourTo(StatusColour::Normal);
+    const QString url = QStringLiteral("http://") + address + QStringLiteral("/ltx_conf.html");
+    bool opened = false;
+    if (Wire::ParseAddress(address)) Show([&](ToolView& v) { opened = v.OpenUrl(url); });
+    if (opened) return;
+    const QString text = QStringLiteral(
+                             "An error occured trying to launch a web browser.  Please open your "
+                             "web browser and navigate to:  ") +
+                         url;
+    Message(text);
+    StatusColourTo(StatusColour::Red);
+    Status(text + QStringLiteral("  Once the webpage is displayed, click on the Server Properties "
+                                 "button."));
+}
+
+void Reset() {
+    lastIdentification = {0, 0, 0};
+}
+
+}  // namespace Procedures
