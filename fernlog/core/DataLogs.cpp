@@ -6,6 +6,7 @@
 #include <QHash>
 #include <QtEndian>
 #include <cstring>
+#include <limits>
 
 #include "common/Ansi.h"
 #include "common/Clock.h"
@@ -208,8 +209,11 @@ bool SaveAverage(const QString& directory, qint64 sensorId, float value, const Q
                 const PeriodStart known = PeriodStarts().value(path);
                 const QDateTime start =
                     known.size == size ? known.start : Clock::FromGeneralDateText(last->dateText);
-                // A period whose date cannot be read is closed, not extended.
-                if (start.isValid() && HourBoundaries(start, now) < 1) {
+                // A period whose date cannot be read is closed, not extended;
+                // so is one dated after now (the clock was set back) and one
+                // whose count cannot grow any more (a damaged file).
+                if (start.isValid() && HourBoundaries(start, now) == 0 && last->count >= 0 &&
+                    last->count < std::numeric_limits<qint32>::max()) {
                     periodStart = start;
                     record = *last;
                     newPeriod = false;

@@ -571,9 +571,8 @@ int Mailer::Send(const Message& message) {
 }
 
 bool Mailer::SaveLastError(const QString& path) const {
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly)) return false;
-    QXmlStreamWriter xml(&file);
+    QByteArray report;
+    QXmlStreamWriter xml(&report);
     xml.setAutoFormatting(true);
     xml.writeStartDocument();
     xml.writeStartElement(QStringLiteral("EmailReport"));
@@ -593,7 +592,12 @@ bool Mailer::SaveLastError(const QString& path) const {
     xml.writeEndElement();
     xml.writeEndElement();
     xml.writeEndDocument();
-    return file.commit();
+    // Unbuffered, with the write checked: a buffered QSaveFile loses the
+    // error of its last flush and commits a short file when the disk is full.
+    QSaveFile file(path);
+    return file.open(QIODevice::WriteOnly | QIODevice::Unbuffered) &&
+           file.write(report) == report.size() && file.error() == QFileDevice::NoError &&
+           file.commit();
 }
 
 }  // namespace Mail

@@ -2,6 +2,7 @@
 #include <QFile>
 #include <QtEndian>
 #include <cstring>
+#include <limits>
 
 #include "common/Clock.h"
 #include "core/DataLogs.h"
@@ -174,4 +175,38 @@ TEST_F(DataLogsTest, DescriptionIsRewrittenInPlaceWithTheSameBytes) {
     QFile file(FilePath("Sensor-9.dat"));
     ASSERT_TRUE(file.open(QIODevice::ReadOnly));
     EXPECT_EQ(file.readAll(), EncodeDescription("Dev", "Short", "C"));
+}
+
+// A clock set back an hour: the readings start a new record instead of being
+// merged into the record dated in the future.
+TEST_F(DataLogsTest, ClockSetBackStartsANewHourlyRecord) {
+    At(2026, 3, 7, 11, 10);
+    Read(1, 70);
+    At(2026, 3, 7, 10, 20);
+    Read(1, 50);
+    const QByteArray avg = ReadAll(FilePath("Sensor-1 Average.dat"));
+    ASSERT_EQ(avg.size(), 82);
+    EXPECT_EQ(I32At(avg, 37), 1);
+    EXPECT_EQ(avg.mid(41, 25), Padded("3/7/2026 10:20:00 AM", 25));
+    EXPECT_FLOAT_EQ(SingleAt(avg, 41 + 25), 50.0f);
+}
+
+// A damaged last record whose count is at its largest is closed, not
+// overflowed.
+TEST_F(DataLogsTest, FullCountClosesTheRecord) {
+    At(2026, 3, 7, 10, 0);
+    AverageRecord full;
+    full.dateText = "3/7/2026 10:00:00 AM";
+    full.total = full.minimum = full.maximum = 1;
+    full.count = std::numeric_limits<qint32>::max();
+    QFile file(FilePath("Sensor-1 Average.dat"));
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(EncodeAverage(full));
+    file.close();
+    At(2026, 3, 7, 10, 5);
+    Read(1, 70);
+    const QByteArray avg = ReadAll(FilePath("Sensor-1 Average.dat"));
+    ASSERT_EQ(avg.size(), 82);
+    EXPECT_EQ(I32At(avg, 37), std::numeric_limits<qint32>::max());
+    EXPECT_EQ(I32At(avg, 41 + 37), 1);
 }

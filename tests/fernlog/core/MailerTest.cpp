@@ -292,3 +292,41 @@ TEST_F(MailerTest, MailLogHasOneLinePerAttempt) {
         QStringLiteral("3/7/2026 4:05:00 PM\tops@corvane.test\tTwo  lines\tNot sent: ")))
         << lines[1].toStdString();
 }
+
+#ifdef Q_OS_LINUX
+#include <sys/resource.h>
+
+#include <csignal>
+
+// A disk that fills up while the report is written (the file size limit
+// fails the write as a full disk would): the old report stays whole.
+TEST_F(MailerTest, ReportThatCannotBeWrittenWholeLeavesTheOldOne) {
+    Mail::Mailer mailer;
+    Mail::MailerSettings s;
+    s.host = QStringLiteral("127.0.0.1");
+    s.port = SmtpServer::ClosedPort();
+    s.timeoutSeconds = 2;
+    mailer.Configure(s);
+    EXPECT_FALSE(mailer.VerifyConnection());
+    ASSERT_TRUE(mailer.SaveLastError(FilePath("report.xml")));
+    QFile old(FilePath("report.xml"));
+    ASSERT_TRUE(old.open(QIODevice::ReadOnly));
+    const QByteArray before = old.readAll();
+    old.close();
+    ASSERT_GT(before.size(), 200);
+
+    rlimit saved{};
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
+    const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit small = saved;
+    small.rlim_cur = 100;
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+    const bool ok = mailer.SaveLastError(FilePath("report.xml"));
+    setrlimit(RLIMIT_FSIZE, &saved);
+    std::signal(SIGXFSZ, oldHandler);
+
+    EXPECT_FALSE(ok);
+    ASSERT_TRUE(old.open(QIODevice::ReadOnly));
+    EXPECT_EQ(old.readAll(), before);
+}
+#endif
