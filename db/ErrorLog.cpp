@@ -1,16 +1,44 @@
 #include "db/ErrorLog.h"
 
+#include <QSet>
+#include <QTextStream>
+
 #include "common/Clock.h"
 #include "db/Database.h"
 
 namespace ErrorLog {
+namespace {
+// Kinds of error already told on standard error during the present outage
+// of the database: each once, not every cycle.
+QSet<QString>& ToldOnConsole() {
+    static QSet<QString> told;
+    return told;
+}
+}  // namespace
 
 bool RecordError(const QString& function, const QString& cause) {
     Database::Connection connection;
-    if (!connection.Open()) return false;
-    return connection.Exec(
-        QStringLiteral("INSERT INTO tblErrors (myTime, myFunction, Cause) VALUES (?, ?, ?)"),
-        {Clock::DbStamp(), function, cause});
+    const bool stored =
+        connection.Open() &&
+        connection.Exec(
+            QStringLiteral("INSERT INTO tblErrors (myTime, myFunction, Cause) VALUES (?, ?, ?)"),
+            {Clock::DbStamp(), function, cause});
+    if (stored) {
+        ToldOnConsole().clear();
+        return true;
+    }
+    // The error log lives in the database; when that cannot be written, the
+    // error must not vanish.
+    if (!ToldOnConsole().contains(function)) {
+        ToldOnConsole().insert(function);
+        QTextStream(stderr) << Clock::DbStamp() << "  error log unavailable (" << connection.Error()
+                            << "): " << function << ": " << cause << Qt::endl;
+    }
+    return false;
+}
+
+void Reset() {
+    ToldOnConsole().clear();
 }
 
 }  // namespace ErrorLog

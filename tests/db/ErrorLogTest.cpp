@@ -26,3 +26,26 @@ TEST_F(ErrorLogTest, MissingOrBrokenDatabaseReturnsFalseAndShowsNothing) {
     EXPECT_FALSE(ErrorLog::RecordError("RecordServers()", "not a database"));
     EXPECT_TRUE(dialogs.Shown().empty());
 }
+
+// Without a database the entries go to standard error, each kind once per
+// outage, so that a service's log still says what went wrong.
+TEST_F(ErrorLogTest, WithoutADatabaseEachKindIsToldOnStandardErrorOnce) {
+    ErrorLog::Reset();
+    testing::internal::CaptureStderr();
+    ErrorLog::RecordError("Error saving data to Sensor-1 Average.dat", "disk full");
+    ErrorLog::RecordError("Error saving data to Sensor-1 Average.dat", "disk full");
+    ErrorLog::RecordError("OpenWinSocket()", "refused");
+    const QString told = QString::fromStdString(testing::internal::GetCapturedStderr());
+    EXPECT_EQ(told.count("Sensor-1 Average.dat: disk full"), 1) << told.toStdString();
+    EXPECT_EQ(told.count("OpenWinSocket(): refused"), 1);
+    EXPECT_TRUE(told.contains("was not found")) << told.toStdString();
+
+    // Once entries are stored again, a new outage is told again.
+    ProvisionDatabase();
+    EXPECT_TRUE(ErrorLog::RecordError("OpenWinSocket()", "stored"));
+    QFile::remove(FilePath("zolo.mdb"));
+    testing::internal::CaptureStderr();
+    ErrorLog::RecordError("OpenWinSocket()", "refused again");
+    EXPECT_TRUE(QString::fromStdString(testing::internal::GetCapturedStderr())
+                    .contains("OpenWinSocket(): refused again"));
+}

@@ -9,10 +9,12 @@
 #include "core/Startup.h"
 #include "core/StatusGrid.h"
 #include "core/StatusList.h"
+#include "db/ErrorLog.h"
 #include "pages/Calibration.h"
 
 void ResetFernlogState() {
     Settings::Reset();
+    ErrorLog::Reset();
     DeviceLink::Reset();
     Decoding::Reset();
     Polling::Reset();
