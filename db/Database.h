@@ -52,9 +52,9 @@ void CloseConnection();
 // How often the connection was (re)opened since the program started.
 int OpenCount();
 
-// The rows of one query, with the connection that produced them, until the
-// holder releases it. The current row can be edited and written back by the
-// table's key column.
+// The rows of one query, copied out, with a handle on the kept connection
+// until the holder releases it. The current row can be edited and written
+// back by the table's key column.
 class Recordset {
   public:
     Recordset() = default;

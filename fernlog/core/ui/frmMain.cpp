@@ -155,9 +155,9 @@ void frmMain::BuildStatusTab() {
     auto* page = new QWidget(tabMain);
     frmStatus = new QGroupBox(QStringLiteral("Status"), page);
 
-    gridServerStatus = NewGrid(frmStatus, new StatusGridColours(frmStatus));
-    static_cast<QIdentityProxyModel*>(gridServerStatus->model())
-        ->setSourceModel(&StatusGrid::Model());
+    auto* coloured = new StatusGridColours(frmStatus);
+    coloured->setSourceModel(&StatusGrid::Model());
+    gridServerStatus = NewGrid(frmStatus, coloured);
     gridServerStatus->setObjectName(QStringLiteral("gridServerStatus"));
     gridServerStatus->verticalHeader()->hide();
     for (int column = 0; column < StatusGridModel::ColumnCount; ++column) {
