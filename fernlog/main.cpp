@@ -28,10 +28,15 @@ int main(int argc, char** argv) {
         QStringLiteral("DIR"));
     const QCommandLineOption headless(
         QStringLiteral("headless"),
-        QStringLiteral("Run without a window; status lines go to standard output; SIGINT or "
-                       "SIGTERM stops after the shutdown e-mail."));
+        QStringLiteral("Run without a window; events (alarms, failures, e-mails, errors) go "
+                       "to standard output; SIGINT or SIGTERM stops after the shutdown e-mail."));
+    const QCommandLineOption verbose(
+        QStringLiteral("verbose"),
+        QStringLiteral("Without a window: also print the routine status lines (connections, "
+                       "each device's result in every cycle)."));
     parser.addOption(dir);
     parser.addOption(headless);
+    parser.addOption(verbose);
     if (const auto status = CommandLine::Parse(parser, CommandLine::Arguments(argc, argv), program,
                                                Startup::VersionText())) {
         return *status;
@@ -55,5 +60,5 @@ int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(program);
     ProgramDir::Configure(directory);
-    return Headless::Run();
+    return Headless::Run(parser.isSet(verbose));
 }
