@@ -27,6 +27,7 @@
 #include "devsim/Device.h"
 #include "registry/ui/frmTreeConfiguration.h"
 #include "support/FernlogFixtures.h"
+#include "support/FixedPorts.h"
 
 namespace {
 const QString kDegreeC = QString(QChar(0xB0)) + "C";
@@ -36,6 +37,7 @@ class TreeConfigurationSimTest : public FernlogTest {
   protected:
     void SetUp() override {
         FernlogTest::SetUp();
+        SKIP_IF_PORTS_HELD(LoopbackTcp10001());
         ProvisionDatabase();
         ConfigParameters.TCPTimeOut = 2;
         DeviceLink::CurrentWindow = Window::frmTreeConfiguration;
