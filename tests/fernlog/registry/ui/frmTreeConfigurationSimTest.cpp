@@ -11,6 +11,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QPointer>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTableView>
@@ -456,12 +457,16 @@ TEST_F(TreeConfigurationSimTest, SensorsOpensTheConfigurationWindowOfTheDevice) 
     DialogScript dialogs;
     QStringList opened;
     // Closes each configuration window once it is shown; the watch must not
-    // wait itself, or it would sit on top of the window's page reads.
+    // wait itself, or it would sit on top of the window's page reads. A
+    // window refuses to close until its download is over, so the watch
+    // meets it again on later ticks: it is counted once.
     QTimer watch;
+    QPointer<QWidget> last;
     QObject::connect(&watch, &QTimer::timeout, [&] {
         QWidget* modal = QApplication::activeModalWidget();
         if (modal && modal != window.get() && modal->isVisible()) {
-            opened << modal->objectName();
+            if (modal != last) opened << modal->objectName();
+            last = modal;
             modal->close();
         }
     });
