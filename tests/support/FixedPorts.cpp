@@ -65,8 +65,7 @@ QList<Socket> ParseTable(const QByteArray& text) {
         s.state = f[3].toInt(&stateOk, 16);
         s.uid = f[7].toUInt(&uidOk);
         s.inode = f[9].toULongLong(&inodeOk);
-        if (!ParseAddress(f[1].left(colon), s.address) || !portOk || !stateOk || !uidOk ||
-            !inodeOk)
+        if (!ParseAddress(f[1].left(colon), s.address) || !portOk || !stateOk || !uidOk || !inodeOk)
             continue;
         sockets << s;
     }
@@ -136,10 +135,9 @@ QString HeldBy(const QList<Want>& wants) {
             } else {
                 who = QStringLiteral("uid %1, process not visible").arg(s.uid);
             }
-            const QString line = QStringLiteral("%1/%2 (%3)")
-                                     .arg(Endpoint(s), tcp ? QStringLiteral("tcp")
-                                                           : QStringLiteral("udp"),
-                                          who);
+            const QString line =
+                QStringLiteral("%1/%2 (%3)")
+                    .arg(Endpoint(s), tcp ? QStringLiteral("tcp") : QStringLiteral("udp"), who);
             if (!holders.contains(line)) holders << line;
         }
     }

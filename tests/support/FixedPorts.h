@@ -39,8 +39,8 @@ struct Want {
     QPair<QHostAddress, int> subnet;
 };
 
-// Whether a socket bound on `held` stops the bind `want` describes: the same
-// or a covered address, or a wildcard on either side.
+// Whether a socket bound on `held` stops a bind on the addresses of `subnet`:
+// an address inside it, or a wildcard on either side.
 bool Collides(const QHostAddress& held, const QPair<QHostAddress, int>& subnet);
 
 // The process that has the socket with this inode open (the first found), or
@@ -56,12 +56,11 @@ QString HeldBy(const QList<Want>& wants);
 
 // Skips the current test when another program holds a port it must own.
 // For a SetUp() or a test body.
-#define SKIP_IF_PORTS_HELD(...)                                                        \
-    do {                                                                               \
-        const QString held_ = ::FixedPorts::HeldBy({__VA_ARGS__});                     \
-        if (!held_.isEmpty())                                                          \
-            GTEST_SKIP() << "a fixed port is held by another program: "                \
-                         << held_.toStdString();                                       \
+#define SKIP_IF_PORTS_HELD(...)                                                                 \
+    do {                                                                                        \
+        const QString held_ = ::FixedPorts::HeldBy({__VA_ARGS__});                              \
+        if (!held_.isEmpty())                                                                   \
+            GTEST_SKIP() << "a fixed port is held by another program: " << held_.toStdString(); \
     } while (false)
 
 // The devices' ports on loopback addresses, as simulated devices bind them.

@@ -1,11 +1,11 @@
 // The holder of a fixed port, read off /proc: the tables as the kernel
 // prints them, which bindings collide, and real sockets of another process.
-#include "support/FixedPorts.h"
-
 #include <QProcess>
 #include <QTcpServer>
 #include <QUdpSocket>
 #include <QtEndian>
+
+#include "support/FixedPorts.h"
 
 using FixedPorts::Collides;
 using FixedPorts::HeldBy;
@@ -26,17 +26,17 @@ class Holder {
         const QString type = QLatin1String(kind) == QLatin1String("tcp")
                                  ? QStringLiteral("SOCK_STREAM")
                                  : QStringLiteral("SOCK_DGRAM");
-        process_.start(QStringLiteral("python3"),
-                       {QStringLiteral("-c"),
-                        QStringLiteral("import socket, sys\n"
-                                       "s = socket.socket(socket.AF_INET, socket.%1)\n"
-                                       "s.bind(('127.0.0.1', 0))\n"
-                                       "%2\n"
-                                       "print(s.getsockname()[1], flush=True)\n"
-                                       "sys.stdin.read()\n")
-                            .arg(type, type == QLatin1String("SOCK_STREAM")
-                                           ? QStringLiteral("s.listen(1)")
-                                           : QStringLiteral("pass"))});
+        process_.start(
+            QStringLiteral("python3"),
+            {QStringLiteral("-c"),
+             QStringLiteral("import socket, sys\n"
+                            "s = socket.socket(socket.AF_INET, socket.%1)\n"
+                            "s.bind(('127.0.0.1', 0))\n"
+                            "%2\n"
+                            "print(s.getsockname()[1], flush=True)\n"
+                            "sys.stdin.read()\n")
+                 .arg(type, type == QLatin1String("SOCK_STREAM") ? QStringLiteral("s.listen(1)")
+                                                                 : QStringLiteral("pass"))});
         if (process_.waitForStarted(5000) && process_.waitForReadyRead(10000))
             port_ = static_cast<quint16>(process_.readLine().trimmed().toUInt());
     }
@@ -95,10 +95,10 @@ TEST(FixedPorts, WhichBindingsCollide) {
         QPair<QHostAddress, int> subnet;
         bool collides;
     } cases[] = {
-        {"127.0.0.2", loopback, true},  {"127.0.0.2", one, false},
-        {"10.1.2.3", loopback, false},  {"10.1.2.3", everywhere, true},
-        {"0.0.0.0", one, true},         {"::", loopback, true},
-        {"::", everywhere, true},       {"::1", loopback, false},
+        {"127.0.0.2", loopback, true},   {"127.0.0.2", one, false},
+        {"10.1.2.3", loopback, false},   {"10.1.2.3", everywhere, true},
+        {"0.0.0.0", one, true},          {"::", loopback, true},
+        {"::", everywhere, true},        {"::1", loopback, false},
         {"::ffff:127.0.0.3", one, true}, {"::ffff:127.0.0.4", one, false},
         {"fe80::1", everywhere, false},
     };
