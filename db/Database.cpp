@@ -1,5 +1,6 @@
 #include "db/Database.h"
 
+#include <QCoreApplication>
 #include <QFile>
 #include <QFileInfo>
 #include <QHash>
@@ -100,6 +101,11 @@ bool EnsureOpen(QString& error) {
     }
     shared.file = file;
     ++shared.opens;
+    // Qt's SQL globals are gone before function statics at exit, and a query
+    // destroyed after them keeps its result: the prepared statements go with
+    // the application instead.
+    static const bool closesWithApplication = (qAddPostRoutine(Close), true);
+    Q_UNUSED(closesWithApplication);
     return true;
 }
 

@@ -10,6 +10,7 @@
 #include "db/ServerDatabase.h"
 #include "devsim/Device.h"
 #include "support/FernlogFixtures.h"
+#include "support/FixedPorts.h"
 #include "support/SmtpServer.h"
 
 namespace {
@@ -28,6 +29,7 @@ devsim::Device* Start(std::vector<std::unique_ptr<devsim::Device>>& devices, con
 using HeadlessTest = FernlogTest;
 
 TEST_F(HeadlessTest, PollsLogsAlarmsMailsAndStopsOnSigterm) {
+    SKIP_IF_PORTS_HELD(LoopbackTcp10001());
     ProvisionDatabase();
     SmtpServer smtp;
     ASSERT_TRUE(smtp.IsRunning()) << smtp.Error().toStdString();

@@ -17,6 +17,7 @@
 #include "devsim/Device.h"
 #include "protocol/Commands.h"
 #include "support/FernlogFixtures.h"
+#include "support/FixedPorts.h"
 #include "support/SmtpServer.h"
 
 namespace {
@@ -26,6 +27,7 @@ class PollingTest : public MailingTest {
   protected:
     void SetUp() override {
         MailingTest::SetUp();
+        SKIP_IF_PORTS_HELD(LoopbackTcp10001());
         ConfigParameters.TCPTimeOut = 2;
         ConfigParameters.CommunicationRetry = 1;
         ConfigParameters.UpdateRate = 60;
