@@ -207,9 +207,11 @@ void PollAll() {
                 if (readings) {
                     if (Decoding::ParseMessage(CmdReadings(), answer)) {
                         QString error;
+                        // The outage stays open and is closed in a later
+                        // cycle; a database that cannot take it now must not
+                        // keep this and the following devices from being read.
                         if (!ServerDatabase::RecordServerBackOnline(id, &error)) {
                             ErrorLog::RecordError(QStringLiteral("PollAll"), error);
-                            return;
                         }
                         ServerData::ProcessServerData(id, model);
                         DailyReportCheck();

@@ -123,8 +123,8 @@ TEST_F(DatabaseTest, LastingLockCostsOneWaitAndShortLocksAreWaitedForAgain) {
         EXPECT_FALSE(AddError("third"));
         EXPECT_LT(timer.elapsed(), 1000);
         Database::Recordset rows;
-        EXPECT_TRUE(Database::OpenRecordset("tblErrors", "SELECT * FROM tblErrors", {}, rows,
-                                            nullptr));
+        EXPECT_TRUE(
+            Database::OpenRecordset("tblErrors", "SELECT * FROM tblErrors", {}, rows, nullptr));
         EXPECT_EQ(rows.RecordCount(), 1);
         rows.Release();
         lock.exec(QStringLiteral("ROLLBACK"));
