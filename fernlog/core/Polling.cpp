@@ -225,10 +225,12 @@ void PollAll() {
                 if (readings) {
                     if (Decoding::ParseMessage(CmdReadings(), answer)) {
                         QString error;
+                        // The outage stays open and is closed in a later
+                        // cycle; a database that cannot take it now must not
+                        // keep this and the following devices from being read.
                         std::optional<ServerDatabase::ClosedFailure> closed;
                         if (!ServerDatabase::RecordServerBackOnline(id, &error, &closed)) {
                             ErrorLog::RecordError(QStringLiteral("PollAll"), error);
-                            return;
                         }
                         if (closed) BackOnline(name, address, *closed);
                         ServerData::ProcessServerData(id, model);
