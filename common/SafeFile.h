@@ -1,0 +1,44 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+// Replacing a whole file so that a failure at any point (full disk, power
+// cut, read-only folder) leaves the old file as it was: the new contents go
+// to a temporary file in the same folder, every write and the flush are
+// checked, the file is synced and its size compared, then it is renamed over
+// the old one and the folder is synced so that the rename itself survives.
+namespace SafeFile {
+
+// The whole new contents at once. False with the reason in *error.
+bool Replace(const QString& path, const QByteArray& contents, QString* error = nullptr);
+
+// For contents made piece by piece (exports). Nothing is visible under
+// `path` until Commit succeeds; a writer destroyed uncommitted removes its
+// temporary file.
+class Writer {
+  public:
+    explicit Writer(const QString& path);
+    ~Writer();
+    Writer(const Writer&) = delete;
+    Writer& operator=(const Writer&) = delete;
+
+    bool Open(QString* error = nullptr);
+    // False once any write has failed; later writes are ignored, and Commit
+    // reports the first failure.
+    bool Write(const QByteArray& bytes);
+    bool Commit(QString* error = nullptr);
+    void Discard();
+    QString ErrorString() const { return error_; }
+
+  private:
+    bool Fail(const QString& what, int errnum);
+
+    QString path_;
+    QString temp_;
+    int fd_ = -1;
+    qint64 written_ = 0;
+    QString error_;
+};
+
+}  // namespace SafeFile
