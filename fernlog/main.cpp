@@ -3,6 +3,7 @@
 #include <QCoreApplication>
 #include <QFileInfo>
 
+#include "ExportCommand.h"
 #include "common/CommandLine.h"
 #include "common/ProgramDir.h"
 #include "core/Headless.h"
@@ -16,6 +17,7 @@
 #endif
 
 int main(int argc, char** argv) {
+    if (ExportCommand::Wanted(argc, argv)) return ExportCommand::Run(argc, argv);
     const QString program = QStringLiteral("fernlog");
     QCommandLineParser parser;
     parser.setApplicationDescription(
