@@ -298,7 +298,7 @@ std::optional<InstantRecord> DecodeInstant(const QByteArray& bytes) {
     if (bytes.size() != kInstantLength) return std::nullopt;
     InstantRecord r;
     r.dateText = Ansi::Trimmed(bytes.left(kDateTextLength));
-    r.when = Clock::FromGeneralDateText(r.dateText);
+    r.when = Clock::FromGeneralDateTextAsWritten(r.dateText);
     r.value = SingleAt(bytes, kDateTextLength);
     return r;
 }

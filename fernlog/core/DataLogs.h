@@ -68,7 +68,7 @@ std::optional<DescriptionRecord> DecodeDescription(const QByteArray& bytes);
 
 struct InstantRecord {
     QString dateText;
-    QDateTime when;  // invalid when the date text cannot be read
+    QDateTime when;  // as written, held as UTC; invalid when the text is no date
     float value = 0;
 };
 std::optional<InstantRecord> DecodeInstant(const QByteArray& bytes);

@@ -26,7 +26,8 @@ constexpr qsizetype kChunk = 64 * 1024;
 
 // Times as the files hold them: wall-clock time without a zone. Sorting
 // and filtering on this key, not on instants, keeps every reading exactly
-// as it was stamped, even in an hour that a clock change repeats.
+// as it was stamped, even in an hour that a clock change repeats, and
+// whatever the time spec of the filter's times.
 qint64 WallKey(const QDate& date, const QTime& time) {
     return date.toJulianDay() * 86400 + time.msecsSinceStartOfDay() / 1000;
 }
@@ -206,14 +207,14 @@ std::optional<QDateTime> ParseTime(const QString& text, bool endOfDay) {
     const QDate date = QDate::fromString(t.left(10), QStringLiteral("yyyy-MM-dd"));
     if (!date.isValid() || t.size() < 10) return std::nullopt;
     if (t.size() == 10) {
-        return QDateTime(date, endOfDay ? QTime(23, 59, 59) : QTime(0, 0));
+        return QDateTime(date, endOfDay ? QTime(23, 59, 59) : QTime(0, 0), Qt::UTC);
     }
     if (t[10] != QLatin1Char(' ') && t[10] != QLatin1Char('T')) return std::nullopt;
     const QString clock = t.mid(11);
     QTime time = QTime::fromString(clock, QStringLiteral("HH:mm:ss"));
     if (!time.isValid()) time = QTime::fromString(clock, QStringLiteral("HH:mm"));
     if (!time.isValid()) return std::nullopt;
-    return QDateTime(date, time);
+    return QDateTime(date, time, Qt::UTC);
 }
 
 QStringList LogDirectories(const QString& programDir, QStringList* warnings) {

@@ -24,7 +24,8 @@ struct Filter {
 
 // "yyyy-MM-dd", "yyyy-MM-dd HH:mm" or "yyyy-MM-dd HH:mm:ss" (a 'T' may
 // stand for the blank). A bare date is the start of the day, or with
-// `endOfDay` its last second. nullopt for anything else.
+// `endOfDay` its last second. The wall-clock time as typed, held as UTC
+// like the times read from the files. nullopt for anything else.
 std::optional<QDateTime> ParseTime(const QString& text, bool endOfDay);
 
 // The folders the program writes the data logs of a program directory to:

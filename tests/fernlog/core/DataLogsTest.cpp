@@ -223,7 +223,7 @@ TEST_F(DataLogsTest, RecordsAndFileNamesReadBackAsWritten) {
     const auto instant = DecodeInstant(EncodeInstant(when, -4.5f));
     ASSERT_TRUE(instant);
     EXPECT_EQ(instant->dateText, "3/7/2026 4:05:09 PM");
-    EXPECT_EQ(instant->when, when);
+    EXPECT_EQ(instant->when, QDateTime(when.date(), when.time(), Qt::UTC));
     EXPECT_EQ(instant->value, -4.5f);
     EXPECT_FALSE(DecodeInstant(QByteArray(30, ' ')));
     EXPECT_FALSE(DecodeInstant(Padded("yesterday", 25) + QByteArray(4, '\0'))->when.isValid());

@@ -133,11 +133,14 @@ TEST_F(HistoryExportTest, LongDeviceNameMatchesItsStoredTwentyCharacters) {
 }
 
 TEST_F(HistoryExportTest, TimesParseOnlyInTheDocumentedForms) {
-    EXPECT_EQ(ParseTime("2026-03-07", false), At(2026, 3, 7, 0, 0));
-    EXPECT_EQ(ParseTime("2026-03-07", true), At(2026, 3, 7, 23, 59, 59));
-    EXPECT_EQ(ParseTime("2026-03-07 16:05", true), At(2026, 3, 7, 16, 5));
-    EXPECT_EQ(ParseTime("2026-03-07 16:05:09", false), At(2026, 3, 7, 16, 5, 9));
-    EXPECT_EQ(ParseTime("2026-03-07T16:05:09", false), At(2026, 3, 7, 16, 5, 9));
+    auto typed = [](int d, int h, int mi, int s) {
+        return QDateTime(QDate(2026, 3, d), QTime(h, mi, s), Qt::UTC);
+    };
+    EXPECT_EQ(ParseTime("2026-03-07", false), typed(7, 0, 0, 0));
+    EXPECT_EQ(ParseTime("2026-03-07", true), typed(7, 23, 59, 59));
+    EXPECT_EQ(ParseTime("2026-03-07 16:05", true), typed(7, 16, 5, 0));
+    EXPECT_EQ(ParseTime("2026-03-07 16:05:09", false), typed(7, 16, 5, 9));
+    EXPECT_EQ(ParseTime("2026-03-07T16:05:09", false), typed(7, 16, 5, 9));
     for (const char* bad : {"", "2026-3-7", "2026-02-30", "07/03/2026", "2026-03-07 25:00",
                             "2026-03-07 16", "2026-03-07x16:05", "2026-03-07 16:05:09 PM"}) {
         EXPECT_FALSE(ParseTime(bad, false)) << bad;
