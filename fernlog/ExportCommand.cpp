@@ -142,9 +142,11 @@ int Run(int argc, char** argv) {
     Warn(summary.warnings);
     if (!ok) return Failed(error);
     if (parser.isSet(out)) {
-        QTextStream(stderr) << kProgram << ": " << summary.rows << " readings of "
-                            << summary.sensors << " sensors written to "
-                            << QDir::toNativeSeparators(parser.value(out)) << Qt::endl;
+        QTextStream(stderr) << kProgram << ": " << summary.rows
+                            << (summary.rows == 1 ? " reading of " : " readings of ")
+                            << summary.sensors << (summary.sensors == 1 ? " sensor" : " sensors")
+                            << " written to " << QDir::toNativeSeparators(parser.value(out))
+                            << Qt::endl;
     }
     return 0;
 }

@@ -248,10 +248,12 @@ bool ExportSensorHistory(qint64 sensorId, const QString& path, QString& message)
                   QStringLiteral(".  No file has been written.");
         return false;
     }
-    message = QStringLiteral("%1 readings of sensor %2 have been exported to %3.")
-                  .arg(summary.rows)
-                  .arg(sensorId)
-                  .arg(QDir::toNativeSeparators(path));
+    message =
+        (summary.rows == 1 ? QStringLiteral("%1 reading of sensor %2 has been exported to %3.")
+                           : QStringLiteral("%1 readings of sensor %2 have been exported to %3."))
+            .arg(summary.rows)
+            .arg(sensorId)
+            .arg(QDir::toNativeSeparators(path));
     for (const QString& warning : summary.warnings) message += QStringLiteral("\n") + warning;
     return true;
 }

@@ -426,7 +426,7 @@ TEST_F(MainWindowTest, ExportHistoryWritesTheSelectedSensorsCsv) {
               "time,device,sensor,value,unit,status\r\n"
               "2026-03-07T09:15:00,Kitchen,Freezer,-4.5,,OK\r\n");
     ASSERT_EQ(dialogs.Texts().size(), 2);
-    EXPECT_TRUE(dialogs.Texts()[1].startsWith("1 readings of sensor 1 have been exported to "))
+    EXPECT_TRUE(dialogs.Texts()[1].startsWith("1 reading of sensor 1 has been exported to "))
         << dialogs.Texts()[1].toStdString();
     EXPECT_TRUE(Polling::PollTimer().isActive());
 
