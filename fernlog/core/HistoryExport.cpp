@@ -27,7 +27,7 @@ constexpr qsizetype kChunk = 64 * 1024;
 // Times as the files hold them: wall-clock time without a zone. Sorting
 // and filtering on this key, not on instants, keeps every reading exactly
 // as it was stamped, even in an hour that a clock change repeats, and
-// whatever the time spec of the filter's times.
+// whether the filter's times are held as local time or as UTC.
 qint64 WallKey(const QDate& date, const QTime& time) {
     return date.toJulianDay() * 86400 + time.msecsSinceStartOfDay() / 1000;
 }
