@@ -4,6 +4,7 @@
 #include <QFileInfo>
 #include <QTextStream>
 
+#include "ExportCommand.h"
 #include "common/CommandLine.h"
 #include "common/ProgramDir.h"
 #include "core/Headless.h"
@@ -37,6 +38,7 @@ void ConfigureProgramDir(const QString& directory) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (ExportCommand::Wanted(argc, argv)) return ExportCommand::Run(argc, argv);
     const QString program = QStringLiteral("fernlog");
     QCommandLineParser parser;
     parser.setApplicationDescription(
