@@ -1,9 +1,10 @@
 // What devices send on port 10001, through the decoders that read it: the
 // identification and readings answers, the configuration pages of every
 // model window (and their way back to the device), the clock and log
-// parameters, the downloaded on-board log (and its export), and the byte
-// helpers. The first byte chooses the decoder; the bytes after it are the
-// answer, led by a few choice bytes where the decoder needs a device state.
+// parameters, the downloaded on-board log (and its export), the registry's
+// name page and the byte helpers. The first byte chooses the decoder; the
+// bytes after it are the answer, led by a few choice bytes where the decoder
+// needs a device state.
 #include <QFile>
 #include <QSet>
 #include <array>
@@ -17,6 +18,7 @@
 #include "protocol/Commands.h"
 #include "protocol/Identification.h"
 #include "registry/Ds1337.h"
+#include "registry/Registry.h"
 #include "support/FernlogState.h"
 
 namespace {
@@ -151,6 +153,26 @@ void Log(QByteArray data) {
     FUZZ_CHECK(file.readAll().count("\r\n") == grid.rows.size() + 1);
 }
 
+// The registry's name page: its name and unit read, and written back with
+// the same name, unit and an address; nothing else of the page moves.
+void NamePage(const QByteArray& page) {
+    using namespace Registry::NamePage;
+    const QString name = Registry::PageName(page);
+    const QChar unit = Registry::PageUnit(page);
+    const QByteArray image =
+        Registry::ComposeNamePage(page, name, unit, QStringLiteral("127.0.0.2"));
+    FUZZ_CHECK(image.size() == Protocol::kRequestLength);
+    FUZZ_CHECK(image.left(3) == Protocol::CmdDDCCBB().left(3));
+    FUZZ_CHECK(Registry::PageName(image) == name);
+    for (int position = 4; position <= qMin<int>(int(page.size()), Protocol::kRequestLength);
+         ++position) {
+        const bool field = (position >= kName && position < kName + kNameLength) ||
+                           position == kUnit ||
+                           (position >= kAddress && position < kAddress + kAddressLength);
+        if (!field) FUZZ_CHECK(image.at(position - 1) == page.at(position - 1));
+    }
+}
+
 void Bytes(QByteArray data) {
     const int width = Take(data);
     qint32 position = 0;
@@ -177,7 +199,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     ResetFernlogState();
     Fuzz::ClearDir();
     QByteArray input = Fuzz::Bytes(data, size);
-    switch (Take(input) % 6) {
+    switch (Take(input) % 7) {
         case 0:
             Identification(input);
             break;
@@ -195,6 +217,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             break;
         case 5:
             Bytes(input);
+            break;
+        case 6:
+            NamePage(input);
             break;
     }
     return 0;
