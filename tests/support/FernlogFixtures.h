@@ -1,5 +1,6 @@
 #pragma once
 
+#include "support/FernlogState.h"
 #include "support/Fixtures.h"
 
 // A fernlog test: its own program directory, and every module's program-wide
@@ -14,6 +15,3 @@ class FernlogTest : public ProgramDirTest {
     // start-up shows only the lines a test is about.
     void WriteValidSettings(int updateRate);
 };
-
-// Puts every fernlog module back to its state at a fresh start.
-void ResetFernlogState();
