@@ -27,7 +27,10 @@ std::optional<int> Parse(QCommandLineParser& parser, const QStringList& argument
         return Fail(program, parser.errorText() + QStringLiteral(" (see --help)"));
     }
     if (parser.isSet(help)) {
-        QTextStream(stdout) << parser.helpText();
+        // Parsed before any application object exists, Qt cannot know the
+        // program's name and writes a placeholder in the usage line.
+        QTextStream(stdout) << parser.helpText().replace(QStringLiteral("<executable_name>"),
+                                                         program);
         return 0;
     }
     if (parser.isSet(versionOption)) {

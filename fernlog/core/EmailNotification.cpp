@@ -284,10 +284,13 @@ bool RecordServerFailure(qint64 deviceId, int attempts) {
         }
         if (count > 0) return true;
         rows.Release();
+        // Told once the outage is booked: while the database refuses it, the
+        // next cycle tries again, and the log would say it every cycle.
+        if (!ServerDatabase::AddServerFailure(deviceId, deviceName)) return false;
         EventLog::Warning(QStringLiteral("Device ") + deviceName + QStringLiteral(" at ") +
                           ip.toString() + QStringLiteral(" did not answer ") +
                           QString::number(attempts) + QStringLiteral(" request(s) for data"));
-        return ServerDatabase::AddServerFailure(deviceId, deviceName);
+        return true;
     }
 
     const QString text = QStringLiteral("The device: ") + deviceName +

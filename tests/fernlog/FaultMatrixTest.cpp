@@ -457,6 +457,9 @@ class Program {
   public:
     explicit Program(const QString& dir) {
         Clock::SetForTest(QDateTime());
+        // The service log (standard output) is where a headless run tells
+        // errors that the error log cannot take.
+        process_.setProcessChannelMode(QProcess::MergedChannels);
         process_.start(QStringLiteral(FERNLOG_PATH), {"--headless", "--dir", dir});
     }
     ~Program() {
@@ -475,12 +478,12 @@ class Program {
     bool CleanExit() const {
         return process_.exitStatus() == QProcess::NormalExit && process_.exitCode() == 0;
     }
-    // Everything it wrote to standard error so far.
+    // Everything it wrote so far.
     QString Errors() {
-        errors_ += QString::fromLocal8Bit(process_.readAllStandardError());
+        errors_ += QString::fromLocal8Bit(process_.readAll());
         return errors_;
     }
-    QString Output() { return QString::fromLocal8Bit(process_.readAllStandardOutput()) + Errors(); }
+    QString Output() { return Errors(); }
 
   private:
     QProcess process_;

@@ -47,6 +47,7 @@ TEST(CommandLineTest, HelpVersionAndBadOptionsOfEveryProgram) {
         const Outcome help = Start(program, {"--help"});
         EXPECT_EQ(help.status, 0);
         EXPECT_TRUE(help.out.contains("--version")) << help.out.toStdString();
+        EXPECT_TRUE(help.out.startsWith("Usage: " + name + " ")) << help.out.toStdString();
         const Outcome version = Start(program, {"--version"});
         EXPECT_EQ(version.status, 0);
         EXPECT_TRUE(version.out.startsWith(name + " ")) << version.out.toStdString();
