@@ -173,11 +173,15 @@ bool WriteTail(const QString& path, qint64 offset, const QByteArray& bytes, QStr
         if (error) *error = Message(QStringLiteral("Cannot write"), path, errnum);
         return false;
     };
+    // Whether this call creates the file decides what a failure leaves:
+    // nothing, rather than an empty file.
     bool created = false;
     int fd = ::open(name.constData(), O_RDWR | O_CLOEXEC);
     if (fd < 0 && errno == ENOENT) {
         fd = ::open(name.constData(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
         created = fd >= 0;
+        // Created by someone else in between: written like any existing file.
+        if (fd < 0 && errno == EEXIST) fd = ::open(name.constData(), O_RDWR | O_CLOEXEC);
     }
     if (fd < 0) return fail(errno);
     struct stat st {};
