@@ -20,6 +20,10 @@ void AdvanceForTest(qint64 seconds);
 QString GeneralDateText(const QDateTime& when);
 QString GeneralDateText();                           // of Now()
 QDateTime FromGeneralDateText(const QString& text);  // invalid when it is not one
+// The same text as the wall-clock time it shows, held as UTC: no time-zone
+// lookup per call (files of readings are read record by record), and an
+// hour that a clock change skips or repeats reads exactly as written.
+QDateTime FromGeneralDateTextAsWritten(const QString& text);
 
 // Date-time columns of the database: "yyyy-MM-dd HH:mm:ss", which sorts
 // newest-last as text.

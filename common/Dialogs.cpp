@@ -2,6 +2,8 @@
 
 #include <QtGlobal>
 
+#include "common/EventLog.h"
+
 namespace Dialogs {
 namespace {
 Handler& Current() {
@@ -10,9 +12,16 @@ Handler& Current() {
 }
 
 // Nobody can answer on a console (headless service use): take the safe
-// default and leave the text on standard error.
+// default and leave the text in the service log, or on standard error.
 Reply ConsoleReply(const Request& request) {
-    qWarning("%s: %s", qPrintable(request.title), qPrintable(request.text));
+    if (EventLog::HasSink()) {
+        const EventLog::Level level = request.icon == Icon::Critical  ? EventLog::Level::Error
+                                      : request.icon == Icon::Warning ? EventLog::Level::Warning
+                                                                      : EventLog::Level::Info;
+        EventLog::Write(level, request.text);
+    } else {
+        qWarning("%s: %s", qPrintable(request.title), qPrintable(request.text));
+    }
     if (request.kind == Request::Kind::Input) return {Answer::Cancel, {}};
     switch (request.buttons) {
         case Buttons::YesNo:

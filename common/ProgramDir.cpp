@@ -3,6 +3,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
+#include <QStandardPaths>
 
 namespace ProgramDir {
 namespace {
@@ -17,10 +18,30 @@ QString ExecutableDir() {
 }
 }  // namespace
 
-QString Configure(const QString& dir) {
+QString DefaultFor(const QString& executableDir, const QString& perUserDir, Origin* origin) {
+    // A marker file rather than a comparison with the configured install
+    // path: `cmake --install --prefix` and packaging relocate the programs,
+    // and a build tree may sit anywhere, but only the build writes the marker
+    // and no install rule copies it.
+    const bool buildTree = QFileInfo(QDir(executableDir).filePath(kBuildTreeMarker)).isFile();
+    const bool executable = buildTree || perUserDir.isEmpty();
+    if (origin) *origin = executable ? Origin::Executable : Origin::PerUser;
+    return executable ? executableDir : perUserDir;
+}
+
+QString Configure(const QString& dir, Origin* origin) {
+    Origin from = Origin::Option;
     QString chosen = dir;
-    if (chosen.isEmpty()) chosen = qEnvironmentVariable("FERNLOG_DIR");
-    if (chosen.isEmpty()) chosen = ExecutableDir();
+    if (chosen.isEmpty()) {
+        from = Origin::Environment;
+        chosen = qEnvironmentVariable("FERNLOG_DIR");
+    }
+    if (chosen.isEmpty()) {
+        chosen =
+            DefaultFor(ExecutableDir(),
+                       QStandardPaths::writableLocation(QStandardPaths::AppDataLocation), &from);
+    }
+    if (origin) *origin = from;
     Set(chosen);
     return Path();
 }

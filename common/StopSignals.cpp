@@ -3,6 +3,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <QCoreApplication>
 #include <QSocketNotifier>
 #include <csignal>
 
@@ -18,7 +19,9 @@ void Handler(int signal) {
 
 void Install(std::function<void(int)> onSignal) {
     if (pipeFds[0] < 0 && ::socketpair(AF_UNIX, SOCK_STREAM, 0, pipeFds) != 0) return;
-    auto* notifier = new QSocketNotifier(pipeFds[1], QSocketNotifier::Read);  // lives for the run
+    // Lives for the run: the application deletes it at the end.
+    auto* notifier =
+        new QSocketNotifier(pipeFds[1], QSocketNotifier::Read, QCoreApplication::instance());
     QObject::connect(notifier, &QSocketNotifier::activated, [onSignal = std::move(onSignal)] {
         char byte = 0;
         if (::read(pipeFds[1], &byte, 1) == 1) onSignal(byte);

@@ -1,5 +1,6 @@
 #include "db/Database.h"
 
+#include <QCoreApplication>
 #include <QFile>
 #include <QFileInfo>
 #include <QHash>
@@ -40,16 +41,52 @@ std::optional<FileIdentity> Identify(const QString& path) {
 #endif
 }
 
+// Another program (an SQLite tool) may hold the file locked: a statement
+// waits this long for it. Once one has waited in vain, the next ones of its
+// kind fail at once until the database takes one again (a write frees
+// both kinds): a lock that lasts must not stall every operation of a cycle.
+constexpr int kBusyWaitMs = 3000;
+
 struct Shared {
     const QString name = QStringLiteral("zolo");
     std::optional<FileIdentity> file;  // set while open
     QHash<QString, QSqlQuery> statements;
     int opens = 0;
+    bool readsLocked = false;
+    bool writesLocked = false;
+    int busyWaitMs = kBusyWaitMs;  // what the open connection waits
 };
 
 Shared& TheShared() {
     static Shared shared;
     return shared;
+}
+
+bool IsLockError(const QSqlError& error) {
+    // SQLITE_BUSY and SQLITE_LOCKED, extended codes included.
+    const int code = error.nativeErrorCode().toInt() & 0xff;
+    return code == 5 || code == 6;
+}
+
+int WantedBusyWait(const Shared& shared) {
+    return shared.readsLocked || shared.writesLocked ? 0 : kBusyWaitMs;
+}
+
+// Notes how a statement of one kind fared and sets the connection's wait.
+void NoteLock(bool write, bool succeeded, const QSqlError& error) {
+    Shared& shared = TheShared();
+    if (succeeded) {
+        shared.readsLocked = false;
+        if (write) shared.writesLocked = false;
+    } else if (IsLockError(error)) {
+        (write ? shared.writesLocked : shared.readsLocked) = true;
+    }
+    const int wanted = WantedBusyWait(shared);
+    if (wanted == shared.busyWaitMs || !shared.file) return;
+    QSqlQuery pragma(QSqlDatabase::database(shared.name, false));
+    if (pragma.exec(QStringLiteral("PRAGMA busy_timeout = %1").arg(wanted))) {
+        shared.busyWaitMs = wanted;
+    }
 }
 
 void Close() {
@@ -78,8 +115,8 @@ bool EnsureOpen(QString& error) {
     Close();
     QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), shared.name);
     db.setDatabaseName(path);
-    // Another program (an SQLite tool) may be writing: wait briefly.
-    db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=3000"));
+    shared.busyWaitMs = WantedBusyWait(shared);
+    db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=%1").arg(shared.busyWaitMs));
     if (!db.open()) {
         error = db.lastError().text();
         db = QSqlDatabase();
@@ -90,7 +127,9 @@ bool EnsureOpen(QString& error) {
     // not a database.
     {
         QSqlQuery probe(db);
-        if (!probe.exec(QStringLiteral("SELECT count(*) FROM sqlite_master"))) {
+        const bool read = probe.exec(QStringLiteral("SELECT count(*) FROM sqlite_master"));
+        NoteLock(false, read, probe.lastError());
+        if (!read) {
             error = probe.lastError().text();
             probe = QSqlQuery();
             db = QSqlDatabase();
@@ -100,12 +139,17 @@ bool EnsureOpen(QString& error) {
     }
     shared.file = file;
     ++shared.opens;
+    // Qt's SQL globals are gone before function statics at exit, and a query
+    // destroyed after them keeps its result: the prepared statements go with
+    // the application instead.
+    static const bool closesWithApplication = (qAddPostRoutine(Close), true);
+    Q_UNUSED(closesWithApplication);
     return true;
 }
 
 // The prepared statement for `sql`, bound and run. Statements are prepared
-// once per connection.
-QSqlQuery* Run(const QString& sql, const QVariantList& values, QString& error) {
+// once per connection. `write`: an action statement rather than a query.
+QSqlQuery* Run(const QString& sql, const QVariantList& values, bool write, QString& error) {
     Shared& shared = TheShared();
     auto it = shared.statements.find(sql);
     if (it == shared.statements.end()) {
@@ -113,6 +157,7 @@ QSqlQuery* Run(const QString& sql, const QVariantList& values, QString& error) {
         query.setForwardOnly(true);
         if (!query.prepare(sql)) {
             error = query.lastError().text();
+            NoteLock(write, false, query.lastError());
             return nullptr;
         }
         it = shared.statements.insert(sql, query);
@@ -121,9 +166,11 @@ QSqlQuery* Run(const QString& sql, const QVariantList& values, QString& error) {
     for (int i = 0; i < values.size(); ++i) query.bindValue(i, values[i]);
     if (!query.exec()) {
         error = query.lastError().text();
+        NoteLock(write, false, query.lastError());
         query.finish();
         return nullptr;
     }
+    NoteLock(write, true, QSqlError());
     return &query;
 }
 }  // namespace
@@ -138,6 +185,9 @@ QString Path() {
 
 void CloseConnection() {
     Close();
+    // A fresh start: the next statement waits for a lock again.
+    TheShared().readsLocked = false;
+    TheShared().writesLocked = false;
 }
 
 int OpenCount() {
@@ -158,7 +208,7 @@ bool Connection::Exec(const QString& sql, const QVariantList& values) {
         error_ = QStringLiteral("The database is not open.");
         return false;
     }
-    QSqlQuery* query = Run(sql, values, error_);
+    QSqlQuery* query = Run(sql, values, true, error_);
     if (!query) return false;
     query->finish();
     return true;
@@ -248,7 +298,7 @@ bool OpenRecordset(const QString& table, const QString& sql, const QVariantList&
     }
     QString reason;
     std::vector<QSqlRecord> rows;
-    QSqlQuery* query = Run(sql, values, reason);
+    QSqlQuery* query = Run(sql, values, false, reason);
     if (!query) {
         if (error) *error = reason;
         return false;

@@ -14,7 +14,9 @@
 // statements: opening and probing per operation cost most of a polling
 // cycle. Each write is still its own committed transaction. The file is
 // looked at on every Open, and a file that was deleted or replaced is
-// noticed and the connection reopened.
+// noticed and the connection reopened. A statement waits up to 3 s for a
+// lock held by another program; after one waited in vain, statements of its
+// kind fail at once until the database takes one again.
 namespace Database {
 
 QString FileName();  // "zolo.mdb"
@@ -46,8 +48,8 @@ class Connection {
     bool open_ = false;
 };
 
-// Closes the kept connection (the next Open reopens it). For tests and for
-// the end of the program.
+// Closes the kept connection (the next Open reopens it) and forgets a lock
+// met so far. For tests and for the end of the program.
 void CloseConnection();
 // How often the connection was (re)opened since the program started.
 int OpenCount();

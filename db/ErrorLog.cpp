@@ -4,6 +4,7 @@
 #include <QTextStream>
 
 #include "common/Clock.h"
+#include "common/EventLog.h"
 #include "db/Database.h"
 
 namespace ErrorLog {
@@ -25,14 +26,20 @@ bool RecordError(const QString& function, const QString& cause) {
             {Clock::DbStamp(), function, cause});
     if (stored) {
         ToldOnConsole().clear();
+        EventLog::Error(function + QStringLiteral(": ") + cause);
         return true;
     }
     // The error log lives in the database; when that cannot be written, the
     // error must not vanish.
     if (!ToldOnConsole().contains(function)) {
         ToldOnConsole().insert(function);
-        QTextStream(stderr) << Clock::DbStamp() << "  error log unavailable (" << connection.Error()
-                            << "): " << function << ": " << cause << Qt::endl;
+        const QString text = QStringLiteral("error log unavailable (") + connection.Error() +
+                             QStringLiteral("): ") + function + QStringLiteral(": ") + cause;
+        if (EventLog::HasSink()) {
+            EventLog::Error(text);
+        } else {
+            QTextStream(stderr) << Clock::DbStamp() << "  " << text << Qt::endl;
+        }
     }
     return false;
 }

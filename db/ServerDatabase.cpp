@@ -418,7 +418,7 @@ bool SaveResolution(qint64 alarmId, const QString& text, QString* error) {
     return reason.isEmpty();
 }
 
-bool RecordServerBackOnline(qint64 serverId, QString* error) {
+bool RecordServerBackOnline(qint64 serverId, QString* error, std::optional<ClosedFailure>* closed) {
     Recordset rows;
     QString reason;
     // Ordered by key so that "the first one found" is always the oldest.
@@ -430,10 +430,15 @@ bool RecordServerBackOnline(qint64 serverId, QString* error) {
         return false;
     }
     if (rows.RecordCount() == 0) return true;
-    rows.SetValue(QStringLiteral("BackOnLine"), Clock::DbStamp());
+    const QString now = Clock::DbStamp();
+    rows.SetValue(QStringLiteral("BackOnLine"), now);
     if (!rows.Update()) {
         if (error) *error = rows.Error();
         return false;
+    }
+    if (closed) {
+        *closed = ClosedFailure{rows.Text(QStringLiteral("OffLine")), now,
+                                rows.Text(QStringLiteral("EmailSent"))};
     }
     return true;
 }

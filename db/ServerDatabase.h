@@ -5,6 +5,7 @@
 #include <QString>
 #include <QStringList>
 #include <QVariant>
+#include <optional>
 
 #include "db/Database.h"
 
@@ -66,9 +67,17 @@ bool EnsureResolutionColumn();
 bool SaveResolution(qint64 alarmId, const QString& text, QString* error = nullptr);
 
 // Device failures.
+// What an outage row held when it was closed.
+struct ClosedFailure {
+    QString offLine;  // stamp of the first failed cycle
+    QString backOnLine;
+    QString emailSent;  // stamp when the failure e-mail went out, else "False" or its error
+};
 // Closes the first open failure row of the server. Its failure is the
-// caller's to handle: false with the reason in `error`.
-bool RecordServerBackOnline(qint64 serverId, QString* error = nullptr);
+// caller's to handle: false with the reason in `error`. `closed` is set when
+// a row was closed, and left alone when none was open.
+bool RecordServerBackOnline(qint64 serverId, QString* error = nullptr,
+                            std::optional<ClosedFailure>* closed = nullptr);
 enum class FailureRows {
     OpenNotMailed,        // BackOnLine 'False' and EmailSent 'False'
     OpenMailed,           // BackOnLine 'False' and EmailSent <> 'False'

@@ -1,4 +1,4 @@
-// zolo-provision DIR: creates a ready system database in DIR.
+// zolo-provision [--if-missing] DIR: creates a ready system database in DIR.
 #include <QCoreApplication>
 #include <QDir>
 #include <QTextStream>
@@ -14,6 +14,13 @@ int main(int argc, char** argv) {
                        "existing database keeps its rows; missing tables are added."));
     parser.addPositionalArgument(QStringLiteral("DIR"),
                                  QStringLiteral("The program directory (created when missing)."));
+    // For a service's start: a database that exists is never opened, so one
+    // that the program cannot use either is reported by the program itself
+    // rather than keeping it from starting.
+    const QCommandLineOption ifMissing(
+        QStringLiteral("if-missing"),
+        QStringLiteral("Only create zolo.mdb when DIR has none; leave an existing file as it is."));
+    parser.addOption(ifMissing);
     if (const auto status = CommandLine::Parse(parser, CommandLine::Arguments(argc, argv), program,
                                                QStringLiteral("1.0.0"), 1)) {
         return *status;
@@ -23,12 +30,17 @@ int main(int argc, char** argv) {
         return CommandLine::Fail(program, QStringLiteral("DIR is missing (see --help)"));
     QCoreApplication app(argc, argv);
     const QString dir = args[0];
+    const QString path = QDir(dir).absoluteFilePath(QStringLiteral("zolo.mdb"));
     QString error;
-    if (!Provision::CreateDatabase(dir, &error)) {
+    bool created = true;
+    const bool ok = parser.isSet(ifMissing)
+                        ? Provision::CreateMissingDatabase(dir, &created, &error)
+                        : Provision::CreateDatabase(dir, &error);
+    if (!ok) {
         QTextStream(stderr) << program << ": " << error << Qt::endl;
         return 1;
     }
-    QTextStream(stdout) << program << ": " << QDir(dir).absoluteFilePath(QStringLiteral("zolo.mdb"))
-                        << " is ready" << Qt::endl;
+    QTextStream(stdout) << program << ": " << path
+                        << (created ? " is ready" : " exists, left as it is") << Qt::endl;
     return 0;
 }

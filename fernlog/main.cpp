@@ -2,12 +2,15 @@
 // and failure records and sends e-mails.
 #include <QCoreApplication>
 #include <QFileInfo>
+#include <QTextStream>
 
+#include "ExportCommand.h"
 #include "common/CommandLine.h"
 #include "common/ProgramDir.h"
 #include "core/Headless.h"
 #include "core/Mailer.h"
 #include "core/Startup.h"
+#include "db/Provision.h"
 
 #ifdef FERNLOG_GUI
 #include <QApplication>
@@ -15,7 +18,27 @@
 #include "core/ui/MainWindow.h"
 #endif
 
+namespace {
+// An installed fernlog keeps its files in the user's data directory, which
+// nobody provisions beforehand: the first run there gets an empty database.
+void ConfigureProgramDir(const QString& directory) {
+    ProgramDir::Origin origin;
+    const QString path = ProgramDir::Configure(directory, &origin);
+    if (origin != ProgramDir::Origin::PerUser) return;
+    bool created = false;
+    QString error;
+    if (!Provision::CreateMissingDatabase(path, &created, &error)) {
+        QTextStream(stderr) << "fernlog: cannot create the database in " << path << ": " << error
+                            << Qt::endl;
+    } else if (created) {
+        QTextStream(stdout) << "fernlog: settings, database and logs are kept in " << path
+                            << Qt::endl;
+    }
+}
+}  // namespace
+
 int main(int argc, char** argv) {
+    if (ExportCommand::Wanted(argc, argv)) return ExportCommand::Run(argc, argv);
     const QString program = QStringLiteral("fernlog");
     QCommandLineParser parser;
     parser.setApplicationDescription(
@@ -24,14 +47,20 @@ int main(int argc, char** argv) {
     const QCommandLineOption dir(
         QStringLiteral("dir"),
         QStringLiteral("Program directory: settings file, zolo.mdb, data logs (default: "
-                       "$FERNLOG_DIR, else the executable's directory)."),
+                       "$FERNLOG_DIR, else the executable's directory in the build tree, else "
+                       "the user's data directory)."),
         QStringLiteral("DIR"));
     const QCommandLineOption headless(
         QStringLiteral("headless"),
-        QStringLiteral("Run without a window; status lines go to standard output; SIGINT or "
-                       "SIGTERM stops after the shutdown e-mail."));
+        QStringLiteral("Run without a window; events (alarms, failures, e-mails, errors) go "
+                       "to standard output; SIGINT or SIGTERM stops after the shutdown e-mail."));
+    const QCommandLineOption verbose(
+        QStringLiteral("verbose"),
+        QStringLiteral("Without a window: also print the routine status lines (connections, "
+                       "each device's result in every cycle)."));
     parser.addOption(dir);
     parser.addOption(headless);
+    parser.addOption(verbose);
     if (const auto status = CommandLine::Parse(parser, CommandLine::Arguments(argc, argv), program,
                                                Startup::VersionText())) {
         return *status;
@@ -47,13 +76,13 @@ int main(int argc, char** argv) {
     if (!parser.isSet(headless)) {
         QApplication app(argc, argv);
         QCoreApplication::setApplicationName(program);
-        ProgramDir::Configure(directory);
+        ConfigureProgramDir(directory);
         return MainWindow::Run();
     }
 #endif
     // Built without windows, fernlog always runs headless.
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(program);
-    ProgramDir::Configure(directory);
-    return Headless::Run();
+    ConfigureProgramDir(directory);
+    return Headless::Run(parser.isSet(verbose));
 }

@@ -1,8 +1,10 @@
 #include "core/Alarms.h"
 
 #include "common/Clock.h"
+#include "common/EventLog.h"
 #include "core/Decoding.h"
 #include "core/EmailNotification.h"
+#include "core/Options.h"
 #include "core/StatusList.h"
 #include "db/ErrorLog.h"
 #include "db/ServerDatabase.h"
@@ -11,6 +13,11 @@ namespace Alarms {
 namespace {
 const QString kCR = QStringLiteral("\r");
 const QString kMailErrorKey = QStringLiteral("Error sending Alarm Email");
+
+QString Who(const SensorReading& r) {
+    return QStringLiteral("device ") + r.deviceName + QStringLiteral(", sensor ") + r.sensorName +
+           QStringLiteral(", reading ") + r.readingText;
+}
 
 void OpenAlarm(const SensorReading& r) {
     const QDateTime now = Clock::Now();
@@ -29,6 +36,8 @@ void OpenAlarm(const SensorReading& r) {
     QString cause;
     SensorState::ComposeCause(cause, r.minutes, r.deviceName, r.sensorName, r.sensorType,
                               r.readingText, r.units, r.notes);
+    EventLog::Warning(QStringLiteral("Alarm started: ") + Who(r) + QStringLiteral(": ") +
+                      QString(cause).replace(kCR, QStringLiteral(" ")).simplified());
     QString emailSent;
     if (r.emailList.trimmed().isEmpty()) {
         emailSent = QStringLiteral("An attempt to send an alarm email was made at: ") +
@@ -57,21 +66,40 @@ void OpenAlarm(const SensorReading& r) {
     }
 }
 
-void CloseAlarm(qint64 sensorId) {
+// The owner who asked for recovery notices hears that the alarm is over, at
+// the addresses that heard of its start.
+void SendAlarmEnd(const SensorReading& r, const QString& start, const QString& end) {
+    if (!Options::Load().recoveryNotices || r.emailList.trimmed().isEmpty()) return;
+    QString errorText;
+    if (!EmailNotification::SendAlarmEndEmail(r.emailList, r.sensorName, r.deviceName,
+                                              Clock::FromDbStamp(start), Clock::FromDbStamp(end),
+                                              r.readingText, errorText)) {
+        ErrorLog::RecordError(QStringLiteral("SendAlarmEndEmail"), errorText);
+    }
+}
+
+void CloseAlarm(const SensorReading& r) {
     ServerDatabase::Recordset open;
     int count = 0;
     if (!ServerDatabase::RecordOpenAlarms(QStringLiteral("tblAlarms"),
-                                          QStringLiteral("SensorIDNum"), sensorId,
+                                          QStringLiteral("SensorIDNum"), r.sensorId,
                                           QStringLiteral("AlarmEnd"), open, count) ||
         count == 0) {
         return;
     }
-    open.SetValue(QStringLiteral("AlarmEnd"), Clock::DbStamp());
+    const QString start = open.Text(QStringLiteral("AlarmStart"));
+    const QString end = Clock::DbStamp();
+    open.SetValue(QStringLiteral("AlarmEnd"), end);
     open.SetValue(QStringLiteral("AlarmActive"), 0);
     if (!open.Update()) {
         ErrorLog::RecordError(QStringLiteral("Error updating alarm record in tblAlarms"),
                               open.Error());
+        return;
     }
+    open.Release();
+    EventLog::Info(QStringLiteral("Alarm ended: ") + Who(r) + QStringLiteral(" (alarm since ") +
+                   start + QStringLiteral(")"));
+    SendAlarmEnd(r, start, end);
 }
 }  // namespace
 
@@ -89,7 +117,7 @@ SensorState::RowStatus ProcessAlarm(const SensorReading& r) {
     if (counted && r.value != Decoding::kNoData) {
         const bool alarm = IsAlarmCondition(r.value, r.status);
         if (!alarm && open > 0) {
-            CloseAlarm(r.sensorId);
+            CloseAlarm(r);
             ServerDatabase::RecordActiveAlarms(r.sensorId, active);
         } else if (alarm && open == 0) {
             OpenAlarm(r);

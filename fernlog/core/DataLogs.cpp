@@ -272,3 +272,64 @@ bool SaveReading(const QString& directory, qint64 sensorId, const QString& senso
 }
 
 }  // namespace DataLogs
+
+// ---------------------------------------------------------------------------
+// Reading the files back
+
+namespace DataLogs {
+
+std::optional<DescriptionRecord> DecodeDescription(const QByteArray& bytes) {
+    if (bytes.size() != kDescriptionLength) return std::nullopt;
+    return DescriptionRecord{Ansi::Trimmed(bytes.left(20)), Ansi::Trimmed(bytes.mid(20, 20)),
+                             Ansi::Trimmed(bytes.mid(40, 2))};
+}
+
+std::optional<InstantRecord> DecodeInstant(const QByteArray& bytes) {
+    if (bytes.size() != kInstantLength) return std::nullopt;
+    InstantRecord r;
+    r.dateText = Ansi::Trimmed(bytes.left(kDateTextLength));
+    r.when = Clock::FromGeneralDateTextAsWritten(r.dateText);
+    r.value = SingleAt(bytes, kDateTextLength);
+    return r;
+}
+
+namespace {
+// A whole number of at most 18 digits (an IDNum, a year), nothing else.
+std::optional<qint64> Digits(QStringView text) {
+    if (text.isEmpty() || text.size() > 18) return std::nullopt;
+    for (const QChar c : text) {
+        if (c < QLatin1Char('0') || c > QLatin1Char('9')) return std::nullopt;
+    }
+    return text.toLongLong();
+}
+}  // namespace
+
+std::optional<qint64> DescriptionFileSensor(const QString& fileName) {
+    const QLatin1String head("Sensor-"), tail(".dat");
+    if (!fileName.startsWith(head) || !fileName.endsWith(tail)) return std::nullopt;
+    return Digits(
+        QStringView(fileName).mid(head.size(), fileName.size() - head.size() - tail.size()));
+}
+
+std::optional<InstantFileKey> InstantaneousFileKey(const QString& fileName) {
+    const QLatin1String head("Sensor-"), middle(" Instantaneous Data Created "), tail(".dat");
+    if (!fileName.startsWith(head) || !fileName.endsWith(tail)) return std::nullopt;
+    const qsizetype at = fileName.indexOf(middle, head.size());
+    if (at < 0) return std::nullopt;
+    const QStringView view(fileName);
+    const QStringView monthYear =
+        view.mid(at + middle.size(), view.size() - at - middle.size() - tail.size());
+    const qsizetype dash = monthYear.indexOf(QLatin1Char('-'));
+    if (dash < 0) return std::nullopt;
+    const auto id = Digits(view.mid(head.size(), at - head.size()));
+    const auto month = Digits(monthYear.left(dash));
+    const auto year = Digits(monthYear.mid(dash + 1));
+    // The writer puts the month without a leading zero and four year digits.
+    if (!id || !month || !year || *month < 1 || *month > 12 ||
+        monthYear.left(dash).startsWith(QLatin1Char('0')) || monthYear.size() - dash - 1 != 4) {
+        return std::nullopt;
+    }
+    return InstantFileKey{*id, static_cast<int>(*month), static_cast<int>(*year)};
+}
+
+}  // namespace DataLogs

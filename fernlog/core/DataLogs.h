@@ -57,4 +57,31 @@ bool SaveReading(const QString& directory, qint64 sensorId, const QString& senso
                  const QString& deviceName, const QString& units, float value,
                  const QDateTime& when);
 
+// Reading the files back (the history export). Each decoder takes exactly
+// one record and is nullopt for any other length.
+struct DescriptionRecord {
+    QString deviceName;
+    QString sensorName;
+    QString units;  // as stored: cut to 2 characters, "" for none
+};
+std::optional<DescriptionRecord> DecodeDescription(const QByteArray& bytes);
+
+struct InstantRecord {
+    QString dateText;
+    QDateTime when;  // as written, held as UTC; invalid when the text is no date
+    float value = 0;
+};
+std::optional<InstantRecord> DecodeInstant(const QByteArray& bytes);
+
+// The sensor ID of a description file name ("Sensor-12.dat").
+std::optional<qint64> DescriptionFileSensor(const QString& fileName);
+
+// The sensor and month of a monthly file name.
+struct InstantFileKey {
+    qint64 sensorId = 0;
+    int month = 0;
+    int year = 0;
+};
+std::optional<InstantFileKey> InstantaneousFileKey(const QString& fileName);
+
 }  // namespace DataLogs

@@ -3,6 +3,7 @@
 #include <QVariant>
 
 #include "common/Clock.h"
+#include "common/EventLog.h"
 #include "common/ProgramDir.h"
 #include "core/Settings.h"
 #include "db/ErrorLog.h"
@@ -46,6 +47,14 @@ bool Deliver(const Mail::Message& message, const QString& reportFile, QString& e
     }
     mailer.SaveLastError(ProgramDir::File(reportFile));
     errorText = sent ? QString() : mailer.LastError();
+    if (sent) {
+        EventLog::Info(QStringLiteral("E-mail sent to ") + message.RecipientText() +
+                       QStringLiteral(": ") + message.Subject());
+    } else {
+        EventLog::Error(QStringLiteral("E-mail to ") + message.RecipientText() +
+                        QStringLiteral(" failed (") + message.Subject() + QStringLiteral("): ") +
+                        errorText);
+    }
     return sent;
 }
 
@@ -152,6 +161,41 @@ bool SendAlarmEmail(const QString& emailList, const QString& sensorName, const Q
     return Deliver(message, AlarmReportFileName(), errorText);
 }
 
+bool SendAlarmEndEmail(const QString& emailList, const QString& sensorName,
+                       const QString& deviceName, const QDateTime& start, const QDateTime& end,
+                       const QString& reading, QString& errorText) {
+    QString addresses;
+    ParseEmailAddress(emailList, addresses);
+    Mail::Message message;
+    if (!message.AddRecipients(addresses)) {
+        errorText = message.LastError();
+        return false;
+    }
+    message.SetSubject(QStringLiteral("Sensor: ") + sensorName +
+                       QStringLiteral(" is back to normal"));
+    message.SetFromAddress(ConfigParameters.FromAddress.Text());
+    message.SetBody(QStringLiteral("This email has been sent by: ") + kCR +
+                    ConfigParameters.OrgName.Text() + kCR + ConfigParameters.OrgAddress.Text() +
+                    kCR + kCR + sensorName + QStringLiteral(" connected to server ") + deviceName +
+                    QStringLiteral(" is back to normal.") + kCR + kCR +
+                    QStringLiteral("Alarm started: ") + Clock::GeneralDateText(start) + kCR +
+                    QStringLiteral("Alarm ended: ") + Clock::GeneralDateText(end) + kCR +
+                    QStringLiteral("Reading: ") + reading);
+    message.SetFromName(QStringLiteral("Corvane Vantor"));
+    return Deliver(message, AlarmReportFileName(), errorText);
+}
+
+bool SendBackOnlineEmail(const QString& deviceName, const QString& address,
+                         const QDateTime& offLine, QString& errorText) {
+    return SendTextEmail(QStringLiteral("The device: ") + deviceName +
+                             QStringLiteral(", is back online and answering requests for data "
+                                            "again.  It did not respond from ") +
+                             Clock::GeneralDateText(offLine) + QStringLiteral(" to ") +
+                             Clock::GeneralDateText() +
+                             QStringLiteral(".  The servers's IP address is: ") + address,
+                         errorText);
+}
+
 bool SendSytemOKEmail() {
     return SendSystemEmail(QStringLiteral("SendSytemOKEmail"),
                            QStringLiteral("Corvane Vantor-E is up and running!"),
@@ -240,6 +284,9 @@ bool RecordServerFailure(qint64 deviceId, int attempts) {
         }
         if (count > 0) return true;
         rows.Release();
+        EventLog::Warning(QStringLiteral("Device ") + deviceName + QStringLiteral(" at ") +
+                          ip.toString() + QStringLiteral(" did not answer ") +
+                          QString::number(attempts) + QStringLiteral(" request(s) for data"));
         return ServerDatabase::AddServerFailure(deviceId, deviceName);
     }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QDateTime>
 #include <QString>
 
 #include "core/Mailer.h"
@@ -32,6 +33,16 @@ bool SendAlarmEmail(qint64 deviceId, const QString& sensorName, const QString& c
                     QString& errorText);
 bool SendAlarmEmail(const QString& emailList, const QString& sensorName, const QString& deviceName,
                     const QString& cause, QString& errorText);
+
+// Recovery notices. The end of an alarm, to the same addresses as its alarm
+// e-mail, with the alarm's start and end and the reading that ended it.
+bool SendAlarmEndEmail(const QString& emailList, const QString& sensorName,
+                       const QString& deviceName, const QDateTime& start, const QDateTime& end,
+                       const QString& reading, QString& errorText);
+// A device that failed (and whose failure was mailed) answers again; to the
+// failure e-mail's address.
+bool SendBackOnlineEmail(const QString& deviceName, const QString& address,
+                         const QDateTime& offLine, QString& errorText);
 
 // The daily "up and running" e-mail to ServerFailureEmailAddress; silent
 // (false) when that is empty, failures go to the error log.

@@ -1,11 +1,13 @@
 #pragma once
 
 // fernlog without a window: the same start-up, polling, logging, alarms and
-// e-mails; status lines go to standard output as they change; SIGINT or
-// SIGTERM is a confirmed close.
+// e-mails. Standard output is the service log: one line per event that
+// matters (alarms, device failures, e-mails, errors, start and stop); the
+// routine status lines only when verbose. SIGINT or SIGTERM is a confirmed
+// close.
 namespace Headless {
 
 // Runs until stopped; returns the exit code.
-int Run();
+int Run(bool verbose = false);
 
 }  // namespace Headless

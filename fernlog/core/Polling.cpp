@@ -4,9 +4,11 @@
 #include <cmath>
 
 #include "common/Clock.h"
+#include "common/EventLog.h"
 #include "core/Decoding.h"
 #include "core/DeviceLink.h"
 #include "core/EmailNotification.h"
+#include "core/Options.h"
 #include "core/ServerData.h"
 #include "core/Settings.h"
 #include "core/StatusGrid.h"
@@ -40,6 +42,22 @@ void SkipGridRows(qint64 deviceId) {
     int count = 0;
     ServerDatabase::LoadSensors(deviceId, sensors, count);
     for (int i = 0; i < count; ++i) StatusGrid::Model().MoveToNextRow();
+}
+
+// An outage ends: the log says so, and, when the owner asked for recovery
+// notices, so does an e-mail, but only where the failure itself was mailed:
+// nobody wants to hear "back" about a failure they were never told of.
+void BackOnline(const QString& name, const QString& address,
+                const ServerDatabase::ClosedFailure& closed) {
+    EventLog::Info(QStringLiteral("Device ") + name + QStringLiteral(" at ") + address +
+                   QStringLiteral(" answers again (no answer since ") + closed.offLine +
+                   QStringLiteral(")"));
+    if (!Clock::FromDbStamp(closed.emailSent).isValid() || !Options::Load().recoveryNotices) {
+        return;
+    }
+    QString errorText;
+    EmailNotification::SendBackOnlineEmail(name, address, Clock::FromDbStamp(closed.offLine),
+                                           errorText);
 }
 }  // namespace
 
@@ -207,10 +225,14 @@ void PollAll() {
                 if (readings) {
                     if (Decoding::ParseMessage(CmdReadings(), answer)) {
                         QString error;
-                        if (!ServerDatabase::RecordServerBackOnline(id, &error)) {
+                        // The outage stays open and is closed in a later
+                        // cycle; a database that cannot take it now must not
+                        // keep this and the following devices from being read.
+                        std::optional<ServerDatabase::ClosedFailure> closed;
+                        if (!ServerDatabase::RecordServerBackOnline(id, &error, &closed)) {
                             ErrorLog::RecordError(QStringLiteral("PollAll"), error);
-                            return;
                         }
+                        if (closed) BackOnline(name, address, *closed);
                         ServerData::ProcessServerData(id, model);
                         DailyReportCheck();
                     }

@@ -6,6 +6,7 @@
 #include <QHash>
 
 #include "common/Clock.h"
+#include "common/EventLog.h"
 #include "common/ProgramDir.h"
 #include "core/Alarms.h"
 #include "core/DataLogs.h"
@@ -138,6 +139,8 @@ void CheckLogDirectory(const QString& logDir, bool copiesWritten) {
 
     if (hasDataFiles) {
         if (count > 0) {
+            EventLog::Info(QStringLiteral("Data logs are written to ") + logDir +
+                           QStringLiteral(" again"));
             open.SetValue(QStringLiteral("LatestAttempt"), Clock::DbStamp());
             open.SetValue(QStringLiteral("BackOnLine"), Clock::DbStamp());
             open.Update();
@@ -151,6 +154,8 @@ void CheckLogDirectory(const QString& logDir, bool copiesWritten) {
         !ServerDatabase::RecordOpenBackupFileErrors(open, count) || count == 0) {
         return;
     }
+    EventLog::Warning(QStringLiteral("Data logs cannot be written to ") + logDir +
+                      QStringLiteral("; a backup copy is kept in ") + ProgramDir::Path());
     QString errorText;
     const bool sent = EmailNotification::SendTextEmail(
         QStringLiteral("There was an error writing data log files to the programmed directory ") +

@@ -3,6 +3,7 @@
 #include <QFileInfo>
 
 #include "common/Dialogs.h"
+#include "common/EventLog.h"
 #include "common/ProgramDir.h"
 #include "core/DeviceLink.h"
 #include "core/EmailNotification.h"
@@ -83,28 +84,45 @@ void RunActivationBlock() {
     StatusList::Clear();
 
     Settings::InitCrypt();
+    const bool configRead = Settings::ReadConfigFile();
     StatusList::ShowStatus(
         QStringLiteral("Configuration file not found.  Please run configuration"),
-        Settings::ReadConfigFile() ? kDelete : QString());
+        configRead ? kDelete : QString());
+    if (!configRead) {
+        EventLog::Warning(QStringLiteral("The settings file ") +
+                          ProgramDir::File(Settings::FileName()) +
+                          QStringLiteral(" could not be read; the defaults are in use"));
+    }
+    const bool configValid = Settings::ValidateConfig();
     StatusList::ShowStatus(
         QStringLiteral(
             "Please click on Setup and then Configure Fernlog and verify all parameters."),
-        Settings::ValidateConfig() ? kDelete : QString());
+        configValid ? kDelete : QString());
+    if (configRead && !configValid) {
+        EventLog::Warning(
+            QStringLiteral("Some settings were out of range and were set to their defaults"));
+    }
 
     // A log directory cleared in the settings stops the copies too.
     const QString logDir = ConfigParameters.LogDir.Text();
     ServerData::LogDirInUse = logDir;
     StatusList::ShowStatus(kLogDirKey, logDir.isEmpty() ? kDelete : logDir);
+    if (!logDir.isEmpty()) {
+        EventLog::Info(QStringLiteral("Data logs are also written to ") + logDir);
+    }
 
     ApplyLoginState();
 
     EmailNotification::SetupMailer();
 
-    if (!QFileInfo(Database::Path()).isFile()) {
+    const bool haveDatabase = QFileInfo(Database::Path()).isFile();
+    if (!haveDatabase) {
         Dialogs::Message(QStringLiteral("The program file Zolo.mdb is not present in the ") +
                              ProgramDir::Path() +
                              QStringLiteral(" directory.  Please copy Zolo.mdb into this directory "
-                                            "before running this program."),
+                                            "before running this program.") +
+                             QStringLiteral("  To create an empty one, run: zolo-provision ") +
+                             ProgramDir::Path(),
                          Dialogs::Buttons::Ok, Dialogs::Icon::Critical);
         StatusList::ShowStatus(kNoDatabase, QStringLiteral("  Fernlog requires this file."));
     } else {
@@ -116,6 +134,11 @@ void RunActivationBlock() {
         Polling::StopPollTimer();
         StatusGrid::Model().ConfigureServerStatusGrid(count);
         StatusList::ShowStatus(kNoSensors, QString());
+        if (haveDatabase) {
+            EventLog::Warning(
+                QStringLiteral("No sensors could be read from the database: "
+                               "nothing is polled"));
+        }
         TrendingOn = false;
     } else {
         StatusGrid::Model().ConfigureServerStatusGrid(count);
@@ -129,6 +152,9 @@ void RunActivationBlock() {
         StatusList::ShowStatus(
             QStringLiteral("Update Rate "),
             QString::number(ConfigParameters.UpdateRate) + QStringLiteral(" seconds"));
+        EventLog::Info(QStringLiteral("Polling %1 sensor(s) every %2 seconds")
+                           .arg(count)
+                           .arg(ConfigParameters.UpdateRate));
     }
     TrendReset = true;
     DeviceLink::ProgramRunning = true;

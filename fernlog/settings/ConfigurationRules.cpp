@@ -6,6 +6,7 @@
 #include "common/Dialogs.h"
 #include "core/Crypt.h"
 #include "core/EmailNotification.h"
+#include "core/Options.h"
 #include "core/ServerData.h"
 #include "core/Settings.h"
 #include "core/StatusList.h"
@@ -70,6 +71,7 @@ QString LogDirCaption() {
 ConfigurationForm LoadForm() {
     const ConfigRecord& c = ConfigParameters;
     ConfigurationForm f;
+    f.RecoveryNotices = Options::Load().recoveryNotices;
     f.UN = c.AdminUserName.Text();
     f.PW = c.AdminPassword.Text();
     f.PWConfirm = f.PW;
@@ -210,7 +212,12 @@ ApplyResult Apply(const ConfigurationForm& f, FormView& view) {
     }
 
     view.SetBusy(true);
-    const bool saved = Settings::SaveConfigFile();
+    bool saved = Settings::SaveConfigFile();
+    if (saved) {
+        Options::Values options = Options::Load();
+        options.recoveryNotices = f.RecoveryNotices;
+        saved = Options::Save(options);
+    }
     view.SetBusy(false);
     if (!saved) {
         Tell(QStringLiteral("Error saving configuration file.  Please verify that hard drive is "

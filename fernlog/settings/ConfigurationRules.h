@@ -46,6 +46,7 @@ struct ConfigurationForm {
     QString FromAddress;
     QString ServerFailureEmailAddress;
     bool SystemOKEmail = false;
+    bool RecoveryNotices = false;  // kept beside the settings file, not in it
     QString OrgName;
     QString OrgAddress;
     QString OrgPhoneNumber;

@@ -27,3 +27,24 @@ TEST(ClockTest, TestClockIsFixedUntilAdvancedOrCleared) {
     Clock::SetForTest(QDateTime());
     EXPECT_LT(qAbs(Clock::Now().secsTo(QDateTime::currentDateTime())), 5);
 }
+
+TEST(ClockTest, GeneralDateTextReadAsWrittenAgreesWithTheLocaleReading) {
+    // Every 37 minutes and 13 seconds over a year: all hours, both halves of
+    // the day, one- and two-digit months, days and hours.
+    QDateTime when(QDate(2026, 1, 1), QTime(0, 0, 0));
+    for (int i = 0; i < 14200; ++i, when = when.addSecs(37 * 60 + 13)) {
+        const QString text = Clock::GeneralDateText(when);
+        const QDateTime read = Clock::FromGeneralDateTextAsWritten(text);
+        ASSERT_EQ(read.timeSpec(), Qt::UTC);
+        ASSERT_EQ(read.date(), when.date()) << text.toStdString();
+        ASSERT_EQ(read.time(), when.time()) << text.toStdString();
+    }
+    EXPECT_EQ(Clock::FromGeneralDateTextAsWritten(QStringLiteral("  12/31/2026 12:00:09 am ")),
+              QDateTime(QDate(2026, 12, 31), QTime(0, 0, 9), Qt::UTC));
+    for (const char* bad : {"", "2009-03-07", "3/7/09 4:05:00 PM", "2/30/2026 4:05:00 PM",
+                            "3/7/2026 13:05:00 PM", "3/7/2026 0:05:00 AM", "3/7/2026 4:5:00 PM",
+                            "3/7/2026 4:05:00", "3/7/2026 4:05:00 PMX", "3/7/2026 4:60:00 PM"}) {
+        EXPECT_FALSE(Clock::FromGeneralDateTextAsWritten(QString::fromLatin1(bad)).isValid())
+            << bad;
+    }
+}

@@ -1,6 +1,10 @@
+#include <QElapsedTimer>
 #include <QFile>
 #include <QSqlDatabase>
 #include <QSqlQuery>
+#include <chrono>
+#include <future>
+#include <thread>
 
 #include "db/Database.h"
 #include "db/Provision.h"
@@ -96,4 +100,58 @@ TEST_F(DatabaseTest, DeleteServerThatCannotBeginSaysWhy) {
     EXPECT_TRUE(dialogs.Texts()[0].startsWith("Error in DeleteServer is "));
     EXPECT_GT(dialogs.Texts()[0].size(), QStringLiteral("Error in DeleteServer is ").size());
     EXPECT_EQ(Rows("SELECT count(*) FROM tblServers"), QStringList{"1"});
+}
+
+// Another program holds a write transaction open. The first write waits for
+// it in vain; later writes do not wait again while reads go on; once the
+// database takes a write, a short lock is waited for as before.
+TEST_F(DatabaseTest, LastingLockCostsOneWaitAndShortLocksAreWaitedForAgain) {
+    ASSERT_TRUE(AddError("before"));
+    const QString name = QStringLiteral("holder");
+    {
+        QSqlDatabase holder = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
+        holder.setDatabaseName(FilePath("zolo.mdb"));
+        ASSERT_TRUE(holder.open());
+        QSqlQuery lock(holder);
+        ASSERT_TRUE(lock.exec(QStringLiteral("BEGIN IMMEDIATE")));
+        QElapsedTimer timer;
+        timer.start();
+        EXPECT_FALSE(AddError("first"));
+        EXPECT_GE(timer.elapsed(), 2500);
+        timer.restart();
+        EXPECT_FALSE(AddError("second"));
+        EXPECT_FALSE(AddError("third"));
+        EXPECT_LT(timer.elapsed(), 1000);
+        Database::Recordset rows;
+        EXPECT_TRUE(
+            Database::OpenRecordset("tblErrors", "SELECT * FROM tblErrors", {}, rows, nullptr));
+        EXPECT_EQ(rows.RecordCount(), 1);
+        rows.Release();
+        lock.exec(QStringLiteral("ROLLBACK"));
+        holder.close();
+    }
+    QSqlDatabase::removeDatabase(name);
+    ASSERT_TRUE(AddError("after"));
+
+    // A lock of a moment, held by another thread's connection, is outwaited.
+    std::promise<void> locked;
+    std::thread other([&locked, path = FilePath("zolo.mdb")] {
+        const QString brief = QStringLiteral("brief");
+        {
+            QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), brief);
+            db.setDatabaseName(path);
+            db.open();
+            QSqlQuery lock(db);
+            lock.exec(QStringLiteral("BEGIN IMMEDIATE"));
+            locked.set_value();
+            std::this_thread::sleep_for(std::chrono::milliseconds(300));
+            lock.exec(QStringLiteral("ROLLBACK"));
+            db.close();
+        }
+        QSqlDatabase::removeDatabase(brief);
+    });
+    locked.get_future().wait();
+    EXPECT_TRUE(AddError("waited"));
+    other.join();
+    EXPECT_EQ(Rows("SELECT Cause FROM tblErrors"), (QStringList{"before", "after", "waited"}));
 }

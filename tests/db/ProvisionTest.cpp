@@ -1,8 +1,12 @@
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QStandardPaths>
 #include <map>
 
+#include "db/Provision.h"
 #include "support/Fixtures.h"
 
 namespace {
@@ -65,4 +69,47 @@ TEST_F(ProvisionTest, ProvisioningTwiceKeepsRows) {
             QStringLiteral("INSERT INTO tblServers (ServerName) VALUES ('kept');"));
     ProvisionDatabase();
     EXPECT_EQ(Rows(QStringLiteral("SELECT ServerName FROM tblServers")), QStringList{"kept"});
+}
+
+// A new database appears complete under its own name, with nothing left
+// beside it; a second run finds it and leaves it alone.
+TEST_F(ProvisionTest, MissingDatabaseIsCreatedCompleteOnce) {
+    bool created = false;
+    QString error;
+    ASSERT_TRUE(Provision::CreateMissingDatabase(Dir(), &created, &error)) << error.toStdString();
+    EXPECT_TRUE(created);
+    EXPECT_EQ(QDir(Dir()).entryList(QDir::Files | QDir::Hidden), QStringList{"zolo.mdb"});
+    EXPECT_EQ(Rows(QStringLiteral("SELECT count(*) FROM sqlite_master WHERE type = 'table' AND "
+                                  "name LIKE 'tbl%'")),
+              QStringList{"6"});
+    Rows(QStringLiteral("INSERT INTO tblServers (ServerName) VALUES ('kept')"));
+    ASSERT_TRUE(Provision::CreateMissingDatabase(Dir(), &created, &error));
+    EXPECT_FALSE(created);
+    EXPECT_EQ(Rows(QStringLiteral("SELECT ServerName FROM tblServers")), QStringList{"kept"});
+
+    const QString nested = FilePath(QStringLiteral("state/fernlog"));
+    ASSERT_TRUE(Provision::CreateMissingDatabase(nested, &created, &error));
+    EXPECT_TRUE(created);
+    EXPECT_TRUE(QFileInfo(QDir(nested).filePath(QStringLiteral("zolo.mdb"))).isFile());
+}
+
+// A file of that name that is no SQLite database is never changed: asked
+// only when missing, provisioning leaves it; asked to complete it, it fails
+// and says so.
+TEST_F(ProvisionTest, ForeignFileIsNeverChanged) {
+    const QByteArray foreign("\x00\x01\x00\x00Standard Jet DB\x00", 20);
+    QFile file(FilePath(QStringLiteral("zolo.mdb")));
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(foreign);
+    file.close();
+
+    bool created = true;
+    QString error;
+    EXPECT_TRUE(Provision::CreateMissingDatabase(Dir(), &created, &error));
+    EXPECT_FALSE(created);
+    EXPECT_FALSE(Provision::CreateDatabase(Dir(), &error));
+    EXPECT_FALSE(error.isEmpty());
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    EXPECT_EQ(file.readAll(), foreign);
+    EXPECT_EQ(QDir(Dir()).entryList(QDir::Files | QDir::Hidden), QStringList{"zolo.mdb"});
 }

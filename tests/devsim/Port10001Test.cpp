@@ -3,10 +3,12 @@
 
 #include "RawClient.h"
 #include "devsim/Simulator.h"
+#include "support/FixedPorts.h"
 
 using namespace devsim;
 
 TEST(DevsimPort10001, DevicesShareThePortOnDistinctAddresses) {
+    SKIP_IF_PORTS_HELD(LoopbackTcp10001());
     Simulator sim;
     DeviceConfig c;  // port 10001 unless told otherwise
     c.address = QHostAddress(QStringLiteral("127.0.0.2"));

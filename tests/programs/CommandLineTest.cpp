@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QProcess>
 #include <QTemporaryDir>
@@ -82,4 +83,28 @@ TEST(CommandLineTest, ProvisioningSaysWhatItCreatedAndTakesNoOptionAsAFolder) {
     EXPECT_EQ(Start(ZOLO_PROVISION_PATH, {"--verbose"}).status, 2);
     EXPECT_FALSE(QFileInfo::exists(dir.filePath("--verbose")));
     EXPECT_EQ(Start(ZOLO_PROVISION_PATH, {}).status, 2);
+}
+
+// The service's first start: --if-missing creates the database once and
+// afterwards leaves the file exactly as it is.
+TEST(CommandLineTest, ProvisioningIfMissingCreatesOnceAndThenLeavesTheFile) {
+    QTemporaryDir dir;
+    const QString state = dir.filePath("state");
+    const Outcome first = Start(ZOLO_PROVISION_PATH, {"--if-missing", state});
+    EXPECT_EQ(first.status, 0) << first.err.toStdString();
+    EXPECT_TRUE(first.out.contains("is ready")) << first.out.toStdString();
+    QFile file(QDir(state).filePath("zolo.mdb"));
+    ASSERT_TRUE(file.open(QIODevice::ReadWrite));
+    file.seek(file.size());
+    file.write("appended bytes that no provisioning may touch");
+    file.close();
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    const QByteArray before = file.readAll();
+    file.close();
+
+    const Outcome again = Start(ZOLO_PROVISION_PATH, {"--if-missing", state});
+    EXPECT_EQ(again.status, 0) << again.err.toStdString();
+    EXPECT_TRUE(again.out.contains("left as it is")) << again.out.toStdString();
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    EXPECT_EQ(file.readAll(), before);
 }

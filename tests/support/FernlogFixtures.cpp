@@ -1,5 +1,6 @@
 #include "support/FernlogFixtures.h"
 
+#include "common/EventLog.h"
 #include "core/DataLogs.h"
 #include "core/Decoding.h"
 #include "core/DeviceLink.h"
@@ -15,6 +16,7 @@
 void ResetFernlogState() {
     Settings::Reset();
     ErrorLog::Reset();
+    EventLog::Reset();
     DeviceLink::Reset();
     Decoding::Reset();
     Polling::Reset();

@@ -14,6 +14,7 @@
 
 #include "common/Dialogs.h"
 #include "devsim/Simulator.h"
+#include "support/FixedPorts.h"
 #include "tarnset/Link.h"
 #include "tarnset/Procedures.h"
 #include "tarnset/View.h"
@@ -115,6 +116,7 @@ bool WaitFor(F done, int ms) {
 class TarnsetTest : public ::testing::Test {
   protected:
     void SetUp() override {
+        SKIP_IF_PORTS_HELD(LoopbackTcp10001(), LoopbackUdp30718());
         Link::Reset();
         Procedures::Reset();
         Link::SetBroadcastAddress(QStringLiteral("127.255.255.255"));

@@ -4,6 +4,7 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QColor>
+#include <QFileDialog>
 #include <QFont>
 #include <QFrame>
 #include <QGroupBox>
@@ -33,6 +34,8 @@
 
 #include "common/Clock.h"
 #include "common/Dialogs.h"
+#include "common/ProgramDir.h"
+#include "core/HistoryExport.h"
 #include "core/Polling.h"
 #include "core/StatusGrid.h"
 #include "core/StatusList.h"
@@ -185,6 +188,17 @@ void frmMain::BuildStatusTab() {
     btnUpdate->setObjectName(QStringLiteral("btnUpdate"));
     connect(btnUpdate, &QPushButton::clicked, this, [] { Polling::Refresh(); });
 
+    btnExportHistory = new QPushButton(QStringLiteral("Export history..."), frmStatus);
+    btnExportHistory->setObjectName(QStringLiteral("btnExportHistory"));
+    btnExportHistory->setToolTip(
+        QStringLiteral("Write every logged reading of the selected sensor to a .csv file."));
+    connect(btnExportHistory, &QPushButton::clicked, this, &frmMain::ExportHistory);
+    chooseHistoryFile = [this](const QString& proposed) {
+        return QFileDialog::getSaveFileName(this, QStringLiteral("Export history"),
+                                            ProgramDir::File(proposed),
+                                            QStringLiteral("All CSV Files (*.csv)"));
+    };
+
     shpGo = new QFrame(frmStatus);
     shpGo->setObjectName(QStringLiteral("shpGo"));
     shpGo->setFixedSize(18, 18);
@@ -199,6 +213,7 @@ void frmMain::BuildStatusTab() {
 
     auto* buttons = new QHBoxLayout;
     buttons->addWidget(btnUpdate);
+    buttons->addWidget(btnExportHistory);
     buttons->addWidget(shpGo);
     buttons->addWidget(ProgressBar, 1);
     buttons->addStretch();
@@ -627,6 +642,30 @@ bool frmMain::OpenSecondaryWindow(const std::function<void()>& showModal, AfterC
     // is active again.
     QTimer::singleShot(0, this, &frmMain::RunPendingActivation);
     return true;
+}
+
+void frmMain::ExportHistory() {
+    const int row = gridServerStatus->currentIndex().row();
+    const std::vector<GridRow>& rows = StatusGrid::Model().Rows();
+    if (row < 0 || row >= static_cast<int>(rows.size()) || rows[row].sensorId <= 0) {
+        Dialogs::Message(QStringLiteral("Select a sensor in the status grid first."),
+                         Dialogs::Buttons::Ok, Dialogs::Icon::Information);
+        return;
+    }
+    const qint64 sensorId = rows[row].sensorId;
+    // Like any modal window: not inside a cycle, and no cycle while the
+    // dialog is open.
+    OpenSecondaryWindow(
+        [this, sensorId] {
+            const QString file =
+                chooseHistoryFile(QStringLiteral("Sensor-%1 history.csv").arg(sensorId));
+            if (file.isEmpty()) return;
+            QString message;
+            const bool ok = HistoryExport::ExportSensorHistory(sensorId, file, message);
+            Dialogs::Message(message, Dialogs::Buttons::Ok,
+                             ok ? Dialogs::Icon::Information : Dialogs::Icon::Warning);
+        },
+        AfterClose::Resume);
 }
 
 void frmMain::CreateReports() {

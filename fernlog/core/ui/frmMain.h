@@ -58,6 +58,11 @@ class frmMain : public QMainWindow,
     bool OpenSecondaryWindow(const std::function<void()>& showModal, AfterClose after,
                              bool registryWindow = false);
 
+    // The history of the sensor selected in the status grid into a CSV file
+    // that `chooseHistoryFile` names (a save-file dialog; tests replace it).
+    void ExportHistory();
+    std::function<QString(const QString& proposed)> chooseHistoryFile;
+
     // A stop that was confirmed elsewhere (SIGTERM, SIGINT): no question.
     void StopWithoutAsking();
 
@@ -70,6 +75,7 @@ class frmMain : public QMainWindow,
     QTableView* gridServerStatus = nullptr;
     QListView* lstStatus = nullptr;
     QPushButton* btnUpdate = nullptr;
+    QPushButton* btnExportHistory = nullptr;
     QFrame* shpGo = nullptr;
     QProgressBar* ProgressBar = nullptr;
     TrendChart* XYChart4 = nullptr;

@@ -138,6 +138,11 @@ QWidget* frmConfiguration::BuildEmailTab() {
                        "is up an running."),
         page);
     chkSystemOKEmail->setObjectName(QStringLiteral("chkSystemOKEmail"));
+    chkRecoveryNotices = new QCheckBox(
+        QStringLiteral("Send an email when an alarm is over and when a server that stopped "
+                       "responding answers again."),
+        page);
+    chkRecoveryNotices->setObjectName(QStringLiteral("chkRecoveryNotices"));
     btnTestEmail =
         new QPushButton(QStringLiteral("Send a test email to Administrator Email Address"), page);
     btnTestEmail->setObjectName(QStringLiteral("btnTestEmail"));
@@ -163,6 +168,7 @@ QWidget* frmConfiguration::BuildEmailTab() {
                                               "response from a server"),
                                page));
     layout->addWidget(chkSystemOKEmail);
+    layout->addWidget(chkRecoveryNotices);
     auto* buttons = new QHBoxLayout;
     buttons->addWidget(btnTestEmail);
     buttons->addStretch();
@@ -354,6 +360,7 @@ void frmConfiguration::LoadForm() {
     cmboAutoPrintReport->setCurrentText(f.AutoPrintReport);
     cmboAMPM->setCurrentText(f.AMPM);
     chkSystemOKEmail->setChecked(f.SystemOKEmail);
+    chkRecoveryNotices->setChecked(f.RecoveryNotices);
     chkEnableTrending->setChecked(f.EnableTrending);
     lblEnableTrending->setVisible(f.EnableTrending);
     lblPrinter->setText(f.PrinterName);
@@ -369,6 +376,7 @@ ConfigurationRules::ConfigurationForm frmConfiguration::Form() const {
     f.FromAddress = txtFromAddress->text();
     f.ServerFailureEmailAddress = txtServerFailureEmailAddress->text();
     f.SystemOKEmail = chkSystemOKEmail->isChecked();
+    f.RecoveryNotices = chkRecoveryNotices->isChecked();
     f.OrgName = txtOrgName->text();
     f.OrgAddress = txtOrgAddress->text();
     f.OrgPhoneNumber = txtOrgPhoneNumber->text();

@@ -46,6 +46,7 @@ class frmConfiguration : public QDialog, public ConfigurationRules::FormView {
     QLineEdit* txtFromAddress = nullptr;
     QLineEdit* txtServerFailureEmailAddress = nullptr;
     QCheckBox* chkSystemOKEmail = nullptr;
+    QCheckBox* chkRecoveryNotices = nullptr;
     QPushButton* btnTestEmail = nullptr;
     QPushButton* btnAdvanced = nullptr;
     QLineEdit* txtOrgName = nullptr;

@@ -211,6 +211,39 @@ TEST_F(DataLogsTest, FullCountClosesTheRecord) {
     EXPECT_EQ(I32At(avg, 41 + 37), 1);
 }
 
+TEST_F(DataLogsTest, RecordsAndFileNamesReadBackAsWritten) {
+    const auto description = DecodeDescription(EncodeDescription("Kitchen", "Freezer", "%RH"));
+    ASSERT_TRUE(description);
+    EXPECT_EQ(description->deviceName, "Kitchen");
+    EXPECT_EQ(description->sensorName, "Freezer");
+    EXPECT_EQ(description->units, "%R");
+    EXPECT_FALSE(DecodeDescription(QByteArray(41, ' ')));
+
+    const QDateTime when(QDate(2026, 3, 7), QTime(16, 5, 9));
+    const auto instant = DecodeInstant(EncodeInstant(when, -4.5f));
+    ASSERT_TRUE(instant);
+    EXPECT_EQ(instant->dateText, "3/7/2026 4:05:09 PM");
+    EXPECT_EQ(instant->when, QDateTime(when.date(), when.time(), Qt::UTC));
+    EXPECT_EQ(instant->value, -4.5f);
+    EXPECT_FALSE(DecodeInstant(QByteArray(30, ' ')));
+    EXPECT_FALSE(DecodeInstant(Padded("yesterday", 25) + QByteArray(4, '\0'))->when.isValid());
+
+    EXPECT_EQ(DescriptionFileSensor(DescriptionFileName(12)), 12);
+    const auto key = InstantaneousFileKey(InstantaneousFileName(12, when));
+    ASSERT_TRUE(key);
+    EXPECT_EQ(key->sensorId, 12);
+    EXPECT_EQ(key->month, 3);
+    EXPECT_EQ(key->year, 2026);
+    for (const char* other :
+         {"Sensor-12 Average.dat", "Sensor-.dat", "Sensor-1x.dat",
+          "Sensor-12 Instantaneous Data Created 03-2026.dat",
+          "Sensor-12 Instantaneous Data Created 13-2026.dat",
+          "Sensor-12 Instantaneous Data Created 3-26.dat", "FernlogConfig.dat"}) {
+        EXPECT_FALSE(DescriptionFileSensor(other)) << other;
+        EXPECT_FALSE(InstantaneousFileKey(other)) << other;
+    }
+}
+
 #ifdef Q_OS_LINUX
 #include <sys/resource.h>
 

@@ -3,9 +3,11 @@
 #include <QTimer>
 
 #include "common/Clock.h"
+#include "common/EventLog.h"
 #include "core/Decoding.h"
 #include "core/DeviceLink.h"
 #include "core/EmailNotification.h"
+#include "core/Options.h"
 #include "core/Polling.h"
 #include "core/Settings.h"
 #include "core/Startup.h"
@@ -15,6 +17,7 @@
 #include "devsim/Device.h"
 #include "protocol/Commands.h"
 #include "support/FernlogFixtures.h"
+#include "support/FixedPorts.h"
 #include "support/SmtpServer.h"
 
 namespace {
@@ -24,6 +27,7 @@ class PollingTest : public MailingTest {
   protected:
     void SetUp() override {
         MailingTest::SetUp();
+        SKIP_IF_PORTS_HELD(LoopbackTcp10001());
         ConfigParameters.TCPTimeOut = 2;
         ConfigParameters.CommunicationRetry = 1;
         ConfigParameters.UpdateRate = 60;
@@ -42,7 +46,7 @@ class PollingTest : public MailingTest {
     }
 
     devsim::Device& AddDevice(const QString& address, const QString& name, int enabled,
-                              bool sensors = true) {
+                              bool sensors = true, const QString& emailList = QString()) {
         devsim::DeviceConfig config;
         config.address = QHostAddress(address);
         config.model = devsim::Model::QX700_5;
@@ -51,7 +55,8 @@ class PollingTest : public MailingTest {
         QString error;
         EXPECT_TRUE(devices.back()->start(&error)) << error.toStdString();
         DialogScript dialogs;
-        EXPECT_TRUE(ServerDatabase::AddServer(name, kModel, address, "", enabled, "", "", -1));
+        EXPECT_TRUE(
+            ServerDatabase::AddServer(name, kModel, address, "", enabled, "", emailList, -1));
         const qint64 id = Rows("SELECT max(IDNum) FROM tblServers").value(0).toLongLong();
         if (sensors) {
             ServerDatabase::AddSensor(id, name + " probe", 0, "", "Temperature");
@@ -187,4 +192,116 @@ TEST_F(PollingTest, ShutdownDuringACycleEndsItWithTheTimerStopped) {
     EXPECT_FALSE(Polling::CycleRunning);
     EXPECT_TRUE(Rows("SELECT * FROM tblServerFailures").isEmpty());
     DeviceLink::ProgramRunning = true;
+}
+
+namespace {
+// The service log's lines without their time stamps.
+class EventsTest : public PollingTest {
+  protected:
+    void SetUp() override {
+        PollingTest::SetUp();
+        ASSERT_NO_FATAL_FAILURE();
+        ConfigParameters.ServerFailureEmailAddress = "admin@corvane.test";
+        ASSERT_TRUE(Settings::SaveConfigFile());
+        EventLog::SetSink([this](const QString& line) { events << line.section(u' ', 1); });
+    }
+    // An alarm on the probe that ends in the next cycle, then an outage of
+    // two cycles (the second mails it) that ends in the cycle after.
+    void AlarmThenOutage(devsim::Device& dev) {
+        dev.setPort(0, {80, 4, 1});
+        Polling::PollAll();
+        Clock::AdvanceForTest(60);
+        dev.setPort(0, {35, 0, 0});
+        Polling::PollAll();
+        Clock::AdvanceForTest(60);
+        dev.setFault(devsim::Fault::Refuse);
+        Polling::PollAll();
+        Clock::AdvanceForTest(60);
+        Polling::PollAll();
+        Clock::AdvanceForTest(60);
+        dev.clearFault();
+        Polling::PollAll();
+    }
+    QStringList Subjects() const {
+        QStringList subjects;
+        for (const auto& m : smtp->Messages()) subjects << m.Header("Subject");
+        return subjects;
+    }
+    QStringList events;
+};
+}  // namespace
+
+TEST_F(EventsTest, LogTellsAlarmStartAndEndDeviceFailureAndRecoveryAndEachEmail) {
+    devsim::Device& dev = AddDevice("127.0.0.2", "Kitchen", 1, true, "chef@corvane.test,");
+    Configure();
+    AlarmThenOutage(dev);
+    EXPECT_EQ(events,
+              (QStringList{
+                  "WARNING Alarm started: device Kitchen, sensor Kitchen probe, reading 80: "
+                  "Kitchen probe is out of limits and is currently reading: 80 °F and has been "
+                  "out of limits for: 4 minutes.",
+                  "INFO    E-mail sent to chef@corvane.test: Sensor: Kitchen probe has generated "
+                  "an alarm!",
+                  "INFO    Alarm ended: device Kitchen, sensor Kitchen probe, reading 35 (alarm "
+                  "since 2026-03-07 22:00:00)",
+                  "WARNING Device Kitchen at 127.0.0.2 did not answer 1 request(s) for data",
+                  "INFO    E-mail sent to admin@corvane.test: Message from Corvane Vantor-E",
+                  "INFO    Device Kitchen at 127.0.0.2 answers again (no answer since "
+                  "2026-03-07 22:02:00)"}))
+        << events.join('\n').toStdString();
+    // Recovery notices are off unless turned on: nothing more was mailed.
+    EXPECT_EQ(Subjects(), (QStringList{"Sensor: Kitchen probe has generated an alarm!",
+                                       "Message from Corvane Vantor-E"}));
+}
+
+TEST_F(EventsTest, RecoveryNoticesWhenTurnedOn) {
+    ASSERT_TRUE(Options::Save({true}));
+    devsim::Device& dev = AddDevice("127.0.0.2", "Kitchen", 1, true, "chef@corvane.test,");
+    Configure();
+    AlarmThenOutage(dev);
+    const auto messages = smtp->Messages();
+    ASSERT_EQ(Subjects(),
+              (QStringList{"Sensor: Kitchen probe has generated an alarm!",
+                           "Sensor: Kitchen probe is back to normal",
+                           "Message from Corvane Vantor-E", "Message from Corvane Vantor-E"}));
+    EXPECT_EQ(messages[1].rcptTos, QStringList{"chef@corvane.test"});
+    EXPECT_TRUE(
+        messages[1].body.contains("Kitchen probe connected to server Kitchen is back to "
+                                  "normal.\n\nAlarm started: 3/7/2026 10:00:00 PM\n"
+                                  "Alarm ended: 3/7/2026 10:01:00 PM\nReading: 35"))
+        << messages[1].body.toStdString();
+    EXPECT_EQ(messages[3].rcptTos, QStringList{"admin@corvane.test"});
+    EXPECT_TRUE(
+        messages[3].body.contains("The device: Kitchen, is back online and answering "
+                                  "requests for data again.  It did not respond from "
+                                  "3/7/2026 10:02:00 PM to 3/7/2026 10:04:00 PM."))
+        << messages[3].body.toStdString();
+}
+
+// An outage of one cycle was never mailed: no "back" notice for it either.
+TEST_F(EventsTest, NoRecoveryNoticeForAnOutageNobodyWasTold) {
+    ASSERT_TRUE(Options::Save({true}));
+    devsim::Device& dev = AddDevice("127.0.0.2", "Kitchen", 1);
+    Configure();
+    dev.setFault(devsim::Fault::Refuse);
+    Polling::PollAll();
+    dev.clearFault();
+    Polling::PollAll();
+    EXPECT_TRUE(smtp->Messages().empty());
+    EXPECT_TRUE(events.last().startsWith("INFO    Device Kitchen at 127.0.0.2 answers again"));
+}
+
+TEST_F(EventsTest, FailedEmailIsLoggedWithItsReason) {
+    devsim::Device& dev = AddDevice("127.0.0.2", "Kitchen", 1, true, "chef@corvane.test,");
+    Configure();
+    ConfigParameters.SMTPPort = static_cast<qint16>(SmtpServer::ClosedPort());
+    EmailNotification::SetupMailer();
+    dev.setPort(0, {80, 4, 1});
+    Polling::PollAll();
+    ASSERT_GE(events.size(), 2);
+    EXPECT_TRUE(
+        events[1].startsWith("ERROR   E-mail to chef@corvane.test failed (Sensor: Kitchen "
+                             "probe has generated an alarm!): "))
+        << events.join('\n').toStdString();
+    EXPECT_GT(events[1].size(), 100);  // the reason follows
 }

@@ -50,7 +50,9 @@ TEST_F(StartupTest, MissingDatabaseIsToldAndTheProgramGoesOn) {
     ASSERT_EQ(dialogs.Texts().size(), 1);
     EXPECT_EQ(dialogs.Texts()[0], "The program file Zolo.mdb is not present in the " + Dir() +
                                       " directory.  Please copy Zolo.mdb into this directory "
-                                      "before running this program.");
+                                      "before running this program.  To create an empty one, "
+                                      "run: zolo-provision " +
+                                      Dir());
     EXPECT_TRUE(StatusList::Lines().contains(
         "Zolo.mdb is not present in the application directory.  Fernlog requires this file."));
     EXPECT_TRUE(DeviceLink::ProgramRunning);

@@ -8,11 +8,13 @@
 #include "registry/Ds1337.h"
 #include "registry/Registry.h"
 #include "support/FernlogFixtures.h"
+#include "support/FixedPorts.h"
 
 class RegistrySimTest : public FernlogTest {
   protected:
     void SetUp() override {
         FernlogTest::SetUp();
+        SKIP_IF_PORTS_HELD(LoopbackTcp10001());
         ProvisionDatabase();
         ConfigParameters.TCPTimeOut = 2;
     }

@@ -2,8 +2,10 @@
 // the entries, and the test e-mail through a real SMTP server.
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 
 #include "RecordingView.h"
+#include "core/Options.h"
 #include "core/ServerData.h"
 #include "core/Settings.h"
 #include "core/StatusList.h"
@@ -107,6 +109,20 @@ TEST_F(ConfigurationRulesTest, UpdateRateBelowFiveIsSetToFiveAndNothingIsSaved) 
     ASSERT_TRUE(Settings::ReadConfigFile());
     EXPECT_EQ(ConfigParameters.UpdateRate, 5);
     EXPECT_EQ(ConfigParameters.OrgName.Text(), "New name");
+}
+
+// The recovery-notice switch is saved with the rest, beside the settings
+// file, and the form shows it again.
+TEST_F(ConfigurationRulesTest, RecoveryNoticeSwitchIsSavedBesideTheSettings) {
+    ConfigurationForm f = LoadForm();
+    EXPECT_FALSE(f.RecoveryNotices);
+    f.RecoveryNotices = true;
+    DialogScript dialogs;
+    RecordingView view;
+    ASSERT_EQ(Apply(f, view), ApplyResult::Saved) << dialogs.Texts().join('\n').toStdString();
+    EXPECT_TRUE(Options::Load().recoveryNotices);
+    EXPECT_TRUE(LoadForm().RecoveryNotices);
+    EXPECT_EQ(QFileInfo(FilePath("FernlogConfig.dat")).size(), 1499);
 }
 
 TEST_F(ConfigurationRulesTest, BlankOrInvalidNumbersStopBeforeAnyNumberIsStored) {

@@ -19,6 +19,7 @@
 #include "common/Dialogs.h"
 #include "sockprobe/PortCheck.h"
 #include "sockprobe/ui/frmMain.h"
+#include "support/FixedPorts.h"
 
 namespace {
 
@@ -35,6 +36,10 @@ constexpr int kWaitMs = 10000;
 class SockprobeTest : public ::testing::Test {
   protected:
     void SetUp() override {
+        // The check binds both ports on every address.
+        const auto everywhere = QHostAddress::parseSubnet(QStringLiteral("0.0.0.0/0"));
+        SKIP_IF_PORTS_HELD({FixedPorts::Protocol::Tcp, 10001, everywhere},
+                           {FixedPorts::Protocol::Udp, 30718, everywhere});
         Dialogs::SetHandler([this](const Dialogs::Request& request) {
             messages_ << request.text;
             return Dialogs::Reply{};

@@ -29,11 +29,13 @@
 #include "db/ServerDatabase.h"
 #include "devsim/Device.h"
 #include "support/FernlogFixtures.h"
+#include "support/FixedPorts.h"
 
 class MainWindowSimTest : public FernlogTest {
   protected:
     void SetUp() override {
         FernlogTest::SetUp();
+        SKIP_IF_PORTS_HELD(LoopbackTcp10001());
         ProvisionDatabase();
         WriteValidSettings(5);
     }

@@ -2,6 +2,7 @@
 // resolutions, the event grids, the close question and the trending chart.
 #include <QAbstractItemModel>
 #include <QDateTimeAxis>
+#include <QFile>
 #include <QFileInfo>
 #include <QGroupBox>
 #include <QLabel>
@@ -18,6 +19,7 @@
 #include <QValueAxis>
 
 #include "common/Clock.h"
+#include "core/DataLogs.h"
 #include "core/DeviceLink.h"
 #include "core/Polling.h"
 #include "core/Settings.h"
@@ -33,6 +35,11 @@
 
 namespace {
 const QDateTime kBase(QDate(2026, 3, 7), QTime(9, 0, 0));
+
+QByteArray ReadFile(const QString& path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
 }  // namespace
 
 class MainWindowTest : public FernlogTest {
@@ -383,4 +390,58 @@ TEST_F(MainWindowTest, TrendingFollowsTheGridAndFreezesForExamination) {
     window->UpdateTrending();
     EXPECT_EQ(chart->PointCount(), 2);
     EXPECT_TRUE(Startup::TrendReset);
+}
+
+TEST_F(MainWindowTest, ExportHistoryWritesTheSelectedSensorsCsv) {
+    ProvisionDatabase();
+    WriteValidSettings(60);
+    AddIdleSensor();
+    const QDateTime when(QDate(2026, 3, 7), QTime(9, 15, 0));
+    DataLogs::SaveReading(Dir(), 1, "Freezer", "Kitchen", "", -4.5f, when);
+    DataLogs::SaveReading(Dir(), 2, "Other", "Kitchen", "", 1, when);
+    DialogScript dialogs;
+    Open();
+    QStringList proposed;
+    QString chosen = FilePath("freezer.csv");
+    window->chooseHistoryFile = [&](const QString& name) {
+        proposed << name;
+        return chosen;
+    };
+
+    // Nothing selected yet: nothing asked, nothing written.
+    window->ExportHistory();
+    EXPECT_TRUE(proposed.isEmpty());
+    ASSERT_EQ(dialogs.Texts().size(), 1);
+    EXPECT_EQ(dialogs.Texts()[0], "Select a sensor in the status grid first.");
+
+    // The row as a polling cycle fills it.
+    StatusGridModel& grid = StatusGrid::Model();
+    grid.MoveToFirstRow();
+    grid.CurrentRow().sensorId = 1;
+    grid.CurrentRowChanged();
+    window->gridServerStatus->setCurrentIndex(window->gridServerStatus->model()->index(0, 0));
+    QTest::mouseClick(window->btnExportHistory, Qt::LeftButton);
+    EXPECT_EQ(proposed, QStringList{"Sensor-1 history.csv"});
+    EXPECT_EQ(ReadFile(chosen),
+              "time,device,sensor,value,unit,status\r\n"
+              "2026-03-07T09:15:00,Kitchen,Freezer,-4.5,,OK\r\n");
+    ASSERT_EQ(dialogs.Texts().size(), 2);
+    EXPECT_TRUE(dialogs.Texts()[1].startsWith("1 reading of sensor 1 has been exported to "))
+        << dialogs.Texts()[1].toStdString();
+    EXPECT_TRUE(Polling::PollTimer().isActive());
+
+    // A failure is told and writes nothing.
+    QFile::remove(FilePath("Sensor-1 Instantaneous Data Created 3-2026.dat"));
+    chosen = FilePath("again.csv");
+    window->ExportHistory();
+    ASSERT_EQ(dialogs.Texts().size(), 3);
+    EXPECT_TRUE(dialogs.Texts()[2].startsWith("The history could not be exported: "))
+        << dialogs.Texts()[2].toStdString();
+    EXPECT_EQ(dialogs.Shown()[2].icon, Dialogs::Icon::Warning);
+    EXPECT_FALSE(QFileInfo::exists(chosen));
+
+    // Cancelled: nothing more is said.
+    chosen.clear();
+    window->ExportHistory();
+    EXPECT_EQ(dialogs.Texts().size(), 3);
 }

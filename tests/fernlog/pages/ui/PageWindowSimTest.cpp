@@ -23,6 +23,7 @@
 #include "pages/ui/PageWindow.h"
 #include "pages/ui/PageWindows.h"
 #include "support/FernlogFixtures.h"
+#include "support/FixedPorts.h"
 
 namespace {
 template <typename T>
@@ -96,6 +97,7 @@ class PageWindowSimTest : public FernlogTest {
 };
 
 TEST_F(PageWindowSimTest, EachWindowOpensModallyFromTheRegistrysSeam) {
+    SKIP_IF_PORTS_HELD(LoopbackTcp10001());
     struct Case {
         Window which;
         devsim::Model model;

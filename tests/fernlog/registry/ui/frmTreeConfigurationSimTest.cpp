@@ -11,6 +11,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QPointer>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTableView>
@@ -27,6 +28,7 @@
 #include "devsim/Device.h"
 #include "registry/ui/frmTreeConfiguration.h"
 #include "support/FernlogFixtures.h"
+#include "support/FixedPorts.h"
 
 namespace {
 const QString kDegreeC = QString(QChar(0xB0)) + "C";
@@ -36,6 +38,7 @@ class TreeConfigurationSimTest : public FernlogTest {
   protected:
     void SetUp() override {
         FernlogTest::SetUp();
+        SKIP_IF_PORTS_HELD(LoopbackTcp10001());
         ProvisionDatabase();
         ConfigParameters.TCPTimeOut = 2;
         DeviceLink::CurrentWindow = Window::frmTreeConfiguration;
@@ -454,12 +457,16 @@ TEST_F(TreeConfigurationSimTest, SensorsOpensTheConfigurationWindowOfTheDevice) 
     DialogScript dialogs;
     QStringList opened;
     // Closes each configuration window once it is shown; the watch must not
-    // wait itself, or it would sit on top of the window's page reads.
+    // wait itself, or it would sit on top of the window's page reads. A
+    // window refuses to close until its download is over, so the watch
+    // meets it again on later ticks: it is counted once.
     QTimer watch;
+    QPointer<QWidget> last;
     QObject::connect(&watch, &QTimer::timeout, [&] {
         QWidget* modal = QApplication::activeModalWidget();
         if (modal && modal != window.get() && modal->isVisible()) {
-            opened << modal->objectName();
+            if (modal != last) opened << modal->objectName();
+            last = modal;
             modal->close();
         }
     });

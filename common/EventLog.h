@@ -1,0 +1,43 @@
+#pragma once
+
+#include <QDateTime>
+#include <QString>
+#include <functional>
+
+// The service log: one line per event that matters to someone reading it
+// later (an alarm, a device that stopped answering, an e-mail that failed),
+// each with an ISO 8601 time and a level. A headless run installs a sink that
+// prints the lines; a windowed run installs none and the calls cost nothing.
+// Debug lines (routine status) reach the sink only when verbose.
+namespace EventLog {
+
+enum class Level { Debug, Info, Warning, Error };
+
+void Write(Level level, const QString& text);
+inline void Debug(const QString& text) {
+    Write(Level::Debug, text);
+}
+inline void Info(const QString& text) {
+    Write(Level::Info, text);
+}
+inline void Warning(const QString& text) {
+    Write(Level::Warning, text);
+}
+inline void Error(const QString& text) {
+    Write(Level::Error, text);
+}
+
+// Receives each finished line, without its line end.
+using Sink = std::function<void(const QString& line)>;
+void SetSink(Sink sink, bool verbose = false);
+bool HasSink();
+
+// "2026-12-07T03:12:45+01:00 WARNING text"; the level is padded so that
+// the texts line up.
+QString FormatLine(const QDateTime& when, Level level, const QString& text);
+QString LevelName(Level level);
+
+// Back to the state of a fresh start: no sink.
+void Reset();
+
+}  // namespace EventLog

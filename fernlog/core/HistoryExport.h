@@ -1,0 +1,73 @@
+#pragma once
+
+#include <QByteArray>
+#include <QDateTime>
+#include <QString>
+#include <QStringList>
+#include <functional>
+#include <optional>
+
+// The readings of the per-sensor monthly data logs as CSV text: a header
+// line, then one line per reading (time, device, sensor, value, unit,
+// status), sensor by sensor in ID order, each sensor's readings in time
+// order. UTF-8, lines ended by CR LF, fields quoted only when they hold a
+// comma, a quote or a line break.
+namespace HistoryExport {
+
+// Which readings to export. Times are inclusive; an invalid one is open.
+struct Filter {
+    std::optional<qint64> sensorId;
+    std::optional<QString> device;  // as the description files hold it
+    QDateTime from;
+    QDateTime to;
+};
+
+// "yyyy-MM-dd", "yyyy-MM-dd HH:mm" or "yyyy-MM-dd HH:mm:ss" (a 'T' may
+// stand for the blank). A bare date is the start of the day, or with
+// `endOfDay` its last second. The wall-clock time as typed, held as UTC
+// like the times read from the files. nullopt for anything else.
+std::optional<QDateTime> ParseTime(const QString& text, bool endOfDay);
+
+// The folders the program writes the data logs of a program directory to:
+// the directory itself, then the log directory of its settings file when
+// one is set and is another folder. A settings file that cannot be read,
+// or a log directory that is missing, adds a warning and leaves it out.
+QStringList LogDirectories(const QString& programDir, QStringList* warnings = nullptr);
+
+struct Summary {
+    qint64 rows = 0;
+    int sensors = 0;       // sensors with at least one row
+    QStringList warnings;  // damaged files whose whole records were exported
+};
+
+using Sink = std::function<bool(const QByteArray&)>;
+
+// Writes the CSV of the readings in `directories` that pass `filter` to
+// `sink`, piece by piece. False with the reason in *error for an unknown
+// sensor or device, a description file of the wrong size, no readings to
+// export (then `sink` got nothing), a file that cannot be read, or a sink
+// that refused a piece. Where the folders hold the same month of a sensor,
+// the copy with more readings is read.
+bool Export(const QStringList& directories, const Filter& filter, const Sink& sink,
+            Summary& summary, QString* error = nullptr);
+
+// The same into a file, replaced only when everything was written.
+bool ExportToFile(const QStringList& directories, const Filter& filter, const QString& path,
+                  Summary& summary, QString* error = nullptr);
+
+// The folders the running program writes to: the program directory and
+// the log directory in use (not the settings file, which the settings
+// dialog may have changed since).
+QStringList CurrentDirectories();
+
+// The main window's export of one sensor: its history into `path`, and the
+// sentence telling the user how it went.
+bool ExportSensorHistory(qint64 sensorId, const QString& path, QString& message);
+
+// The parts of a line, for the tests and the window's own texts.
+QString CsvField(const QString& text);
+// "OK" for an ordinary value, else what the special value means ("Sensor
+// Open", "Sensor Shorted", "Not Connected", "No Data").
+QString StatusText(float value);
+
+}  // namespace HistoryExport

@@ -1,0 +1,23 @@
+#pragma once
+
+#include <QString>
+
+// Choices that the 1499-byte settings file has no room for. They live in a
+// small text file beside it, so that the settings file keeps its layout and
+// an older copy of the program, which ignores this file, still works.
+namespace Options {
+
+QString FileName();  // "FernlogOptions.ini", in the program directory
+
+struct Values {
+    // An e-mail when an alarm ends and when a failed device answers again.
+    // Off unless the owner turns it on: installations keep their mail as is.
+    bool recoveryNotices = false;
+};
+
+// The stored choices; defaults for a missing file and for lines not
+// understood (which are named in *warning when given).
+Values Load(QString* warning = nullptr);
+bool Save(const Values& values, QString* error = nullptr);
+
+}  // namespace Options

@@ -1,0 +1,38 @@
+#include <QFile>
+
+#include "core/Options.h"
+#include "support/FernlogFixtures.h"
+
+using OptionsTest = FernlogTest;
+
+TEST_F(OptionsTest, OffWithoutTheFileAndKeptWhatWasSaved) {
+    QString warning;
+    EXPECT_FALSE(Options::Load(&warning).recoveryNotices);
+    EXPECT_TRUE(warning.isEmpty());
+
+    QString error;
+    ASSERT_TRUE(Options::Save({true}, &error)) << error.toStdString();
+    EXPECT_TRUE(Options::Load().recoveryNotices);
+    ASSERT_TRUE(Options::Save({false}));
+    EXPECT_FALSE(Options::Load().recoveryNotices);
+    // The settings file is a different file and is not touched.
+    EXPECT_FALSE(QFile::exists(FilePath("FernlogConfig.dat")));
+}
+
+TEST_F(OptionsTest, HandEditedFileIsReadAndWhatIsNotUnderstoodIsNamed) {
+    QFile file(FilePath("FernlogOptions.ini"));
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(
+        "; edited on the server\r\n[Notifications]\r\n  recoverynotices = Yes \r\n"
+        "RecoveryNotice=1\r\n");
+    file.close();
+    QString warning;
+    EXPECT_TRUE(Options::Load(&warning).recoveryNotices);
+    EXPECT_EQ(warning, "FernlogOptions.ini: lines not understood: RecoveryNotice=1");
+
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write("RecoveryNotices=maybe\n");
+    file.close();
+    EXPECT_FALSE(Options::Load(&warning).recoveryNotices);
+    EXPECT_EQ(warning, "FernlogOptions.ini: lines not understood: RecoveryNotices=maybe");
+}
