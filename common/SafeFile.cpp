@@ -6,6 +6,7 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -26,6 +27,30 @@ void SyncFolder(const QString& folder) {
     ::close(fd);
 }
 
+QString Message(const QString& what, const QString& path, int errnum) {
+    return what + QStringLiteral(" ") + QDir::toNativeSeparators(path) + QStringLiteral(": ") +
+           Reason(errnum);
+}
+
+// Writes all of `size` bytes at `offset`; false with errno set otherwise.
+bool WriteAllAt(int fd, const char* data, qint64 size, qint64 offset) {
+    while (size > 0) {
+        const ssize_t n = ::pwrite(fd, data, static_cast<size_t>(size), offset);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return false;
+        }
+        if (n == 0) {
+            errno = ENOSPC;
+            return false;
+        }
+        data += n;
+        size -= n;
+        offset += n;
+    }
+    return true;
+}
+
 }  // namespace
 
 Writer::Writer(const QString& path) : path_(path) {}
@@ -35,10 +60,7 @@ Writer::~Writer() {
 }
 
 bool Writer::Fail(const QString& what, int errnum) {
-    if (error_.isEmpty()) {
-        error_ = what + QStringLiteral(" ") + QDir::toNativeSeparators(path_) +
-                 QStringLiteral(": ") + Reason(errnum);
-    }
+    if (error_.isEmpty()) error_ = Message(what, path_, errnum);
     return false;
 }
 
@@ -143,6 +165,64 @@ bool Replace(const QString& path, const QByteArray& contents, QString* error) {
     if (!writer.Open(error)) return false;
     writer.Write(contents);
     return writer.Commit(error);
+}
+
+bool WriteTail(const QString& path, qint64 offset, const QByteArray& bytes, QString* error) {
+    const QByteArray name = QFile::encodeName(path);
+    auto fail = [&](int errnum) {
+        if (error) *error = Message(QStringLiteral("Cannot write"), path, errnum);
+        return false;
+    };
+    // Whether this call creates the file decides what a failure leaves:
+    // nothing, rather than an empty file.
+    bool created = false;
+    int fd = ::open(name.constData(), O_RDWR | O_CLOEXEC);
+    if (fd < 0 && errno == ENOENT) {
+        fd = ::open(name.constData(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        created = fd >= 0;
+        // Created by someone else in between: written like any existing file.
+        if (fd < 0 && errno == EEXIST) fd = ::open(name.constData(), O_RDWR | O_CLOEXEC);
+    }
+    if (fd < 0) return fail(errno);
+    struct stat st {};
+    if (::fstat(fd, &st) != 0) {
+        const int errnum = errno;
+        ::close(fd);
+        return fail(errnum);
+    }
+    const qint64 oldSize = st.st_size;
+    if (offset < 0 || offset > oldSize) offset = oldSize;
+    const qint64 end = offset + bytes.size();
+
+    // What the write will cover of the old contents, to put it back.
+    QByteArray overwritten(static_cast<qsizetype>(std::min(oldSize, end) - offset),
+                           Qt::Uninitialized);
+    if (!overwritten.isEmpty()) {
+        const ssize_t got =
+            ::pread(fd, overwritten.data(), static_cast<size_t>(overwritten.size()), offset);
+        if (got != overwritten.size()) {
+            const int errnum = got < 0 ? errno : EIO;
+            ::close(fd);
+            return fail(errnum);
+        }
+    }
+
+    int errnum = 0;
+    if (!WriteAllAt(fd, bytes.constData(), bytes.size(), offset) ||
+        (oldSize > end && ::ftruncate(fd, end) != 0)) {
+        errnum = errno;
+        // Undone as far as it goes: a file system that just refused a write
+        // still takes a cut and bytes over blocks it already holds.
+        if (::ftruncate(fd, oldSize) == 0) {
+            WriteAllAt(fd, overwritten.constData(), overwritten.size(), offset);
+        }
+    }
+    if (::close(fd) != 0 && errnum == 0) errnum = errno;
+    if (errnum != 0) {
+        if (created) ::unlink(name.constData());
+        return fail(errnum);
+    }
+    return true;
 }
 
 }  // namespace SafeFile

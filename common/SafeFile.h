@@ -41,4 +41,15 @@ class Writer {
     QString error_;
 };
 
+// For files that grow by records (data logs, mail log, exports), where a
+// temporary copy per record would cost too much: `bytes` are written at
+// `offset` (at the end when it is negative or past the end) and the file
+// ends after them. When any write fails the file is put back as it was, its
+// old length and the bytes it overwrote, so that no torn record is left for
+// a reader to take as a record; a file that did not exist is removed. No
+// sync: writers called for every reading cannot afford one per record.
+// False with the reason in *error.
+bool WriteTail(const QString& path, qint64 offset, const QByteArray& bytes,
+               QString* error = nullptr);
+
 }  // namespace SafeFile

@@ -10,6 +10,7 @@
 
 #include "common/Ansi.h"
 #include "common/Clock.h"
+#include "common/SafeFile.h"
 #include "db/ErrorLog.h"
 
 namespace DataLogs {
@@ -35,21 +36,10 @@ QString InDir(const QString& directory, const QString& name) {
 }
 
 // Writes the last record of a file at a byte offset; the file is created
-// when missing, and a torn record after it is cut off.
+// when missing, and a torn record after it is cut off. A write that fails
+// part-way leaves the file as it was, never a torn record of its own.
 bool WriteRecord(const QString& path, qint64 offset, const QByteArray& record, QString& error) {
-    QFile file(path);
-    const qint64 end = offset + record.size();
-    if (!file.open(QIODevice::ReadWrite) || !file.seek(offset) ||
-        file.write(record) != record.size() || (file.size() > end && !file.resize(end))) {
-        error = file.errorString();
-        return false;
-    }
-    file.close();
-    if (file.error() != QFileDevice::NoError) {
-        error = file.errorString();
-        return false;
-    }
-    return true;
+    return SafeFile::WriteTail(path, offset, record, &error);
 }
 
 // A directory that cannot be written (an unplugged log drive) fails every

@@ -4,10 +4,8 @@
 
 #include <QCoreApplication>
 #include <QEventLoop>
-#include <QFile>
 #include <QRandomGenerator>
 #include <QRegularExpression>
-#include <QSaveFile>
 #include <QThread>
 #include <QTimer>
 #include <QXmlStreamWriter>
@@ -17,6 +15,7 @@
 #include <mutex>
 
 #include "common/Clock.h"
+#include "common/SafeFile.h"
 
 // The login check runs in CURLOPT_PREREQFUNCTION (libcurl 7.80).
 #if LIBCURL_VERSION_NUM < 0x075000
@@ -466,11 +465,11 @@ QByteArray Message::Compose(const QDateTime& date) const {
 
 void Mailer::LogAttempt(const Message& message, const QString& result) {
     if (logFile_.isEmpty()) return;
-    QFile file(logFile_);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Append)) return;
     const QString line = Clock::GeneralDateText() + u'\t' + message.RecipientText() + u'\t' +
                          OneLine(message.Subject()) + u'\t' + OneLine(result) + u'\n';
-    file.write(line.toUtf8());
+    // Whole lines only: a line cut short by a full disk would run into the
+    // next one. The log is a courtesy; its failure does not fail the send.
+    SafeFile::WriteTail(logFile_, -1, line.toUtf8());
 }
 
 Mailer::Outcome Mailer::Run(const Message* message) {
@@ -570,7 +569,7 @@ int Mailer::Send(const Message& message) {
     return outcome.ok ? 1 : 0;
 }
 
-bool Mailer::SaveLastError(const QString& path) const {
+bool Mailer::SaveLastError(const QString& path, QString* error) const {
     QByteArray report;
     QXmlStreamWriter xml(&report);
     xml.setAutoFormatting(true);
@@ -592,12 +591,8 @@ bool Mailer::SaveLastError(const QString& path) const {
     xml.writeEndElement();
     xml.writeEndElement();
     xml.writeEndDocument();
-    // Unbuffered, with the write checked: a buffered QSaveFile loses the
-    // error of its last flush and commits a short file when the disk is full.
-    QSaveFile file(path);
-    return file.open(QIODevice::WriteOnly | QIODevice::Unbuffered) &&
-           file.write(report) == report.size() && file.error() == QFileDevice::NoError &&
-           file.commit();
+    // A full disk leaves the previous report whole.
+    return SafeFile::Replace(path, report, error);
 }
 
 }  // namespace Mail

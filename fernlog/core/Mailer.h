@@ -94,8 +94,10 @@ class Mailer {
 
     QString LastError() const { return lastError_; }
     // Writes the report of the last exchange (result, error text and the
-    // server dialogue with credentials hidden) as a small XML file.
-    bool SaveLastError(const QString& path) const;
+    // server dialogue with credentials hidden) as a small XML file. False
+    // with the reason in *error when it cannot be written whole; then the
+    // previous report is left as it was.
+    bool SaveLastError(const QString& path, QString* error = nullptr) const;
 
     // The result of one exchange with the server.
     struct Outcome;

@@ -2,10 +2,10 @@
 
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 #include <QtEndian>
 
 #include "common/ProgramDir.h"
+#include "common/SafeFile.h"
 #include "core/Crypt.h"
 #include "db/ErrorLog.h"
 
@@ -98,10 +98,12 @@ void KeepBadCopy(const QString& path, const QByteArray& content) {
         if (existing.open(QIODevice::ReadOnly) && existing.readAll() == content) return;
         copy = path + QStringLiteral(".bad") + QString::number(n);
     }
-    QFile out(copy);
-    if (!out.open(QIODevice::WriteOnly) || out.write(content) != content.size()) {
+    // Whole or not at all: a copy cut short by a full disk would pass for
+    // the kept file while the original is written over.
+    QString error;
+    if (!SafeFile::Replace(copy, content, &error)) {
         ErrorLog::RecordError(QStringLiteral("Error keeping a copy of the unreadable file ") + path,
-                              out.errorString());
+                              error);
     }
 }
 }  // namespace
@@ -211,15 +213,10 @@ bool SaveConfigFile() {
     }
 
     // Written beside and renamed over the old file, so that a failed write
-    // never leaves a damaged settings file. Unbuffered: a buffered QSaveFile
-    // (Qt 6.4) loses the error of its final flush and commits a short file
-    // when the disk is full.
-    QSaveFile file(path);
-    const QByteArray bytes = Serialize(copy);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered) ||
-        file.write(bytes) != bytes.size() || file.error() != QFileDevice::NoError ||
-        !file.commit()) {
-        ErrorLog::RecordError(function, file.errorString());
+    // never leaves a damaged settings file.
+    QString error;
+    if (!SafeFile::Replace(path, Serialize(copy), &error)) {
+        ErrorLog::RecordError(function, error);
         return false;
     }
     return true;

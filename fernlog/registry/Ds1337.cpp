@@ -1,11 +1,11 @@
 #include "registry/Ds1337.h"
 
-#include <QFile>
-#include <QSaveFile>
+#include <QFileInfo>
 #include <cmath>
 
 #include "common/Clock.h"
 #include "common/ProgramDir.h"
+#include "common/SafeFile.h"
 #include "core/DeviceLink.h"
 #include "protocol/Bytes.h"
 #include "protocol/Commands.h"
@@ -176,14 +176,7 @@ bool SaveDownloadedLog(const QByteArray& data, QString& path, QString* error) {
     path = ProgramDir::File(DownloadFileName());
     // Written beside and renamed over the old file: a shorter log never
     // leaves bytes of a longer one, and a failed write leaves the old file.
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(data) != data.size() || !file.flush() ||
-        !file.commit()) {
-        if (error) *error = file.errorString();
-        file.cancelWriting();
-        return false;
-    }
-    return true;
+    return SafeFile::Replace(path, data, error);
 }
 
 LogKind LogKindOf(const Protocol::Identification& id) {
@@ -274,14 +267,9 @@ bool DecodeLog(const QByteArray& data, const Protocol::Identification& id, LogGr
 }
 
 bool ExportLogCsv(const LogGrid& grid, int deviceFamily, const QString& fileName, QString* error) {
-    QFile file(fileName);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Append)) {
-        if (error) *error = file.errorString();
-        return false;
-    }
     const int texts = deviceFamily == 3 ? 6 : 12;
     QByteArray out;
-    if (file.size() == 0 && (deviceFamily == 3 || deviceFamily == 5)) {
+    if (QFileInfo(fileName).size() == 0 && (deviceFamily == 3 || deviceFamily == 5)) {
         QStringList header{QStringLiteral("Record Number"), QStringLiteral("Date/Time")};
         for (int k = 1; k <= (deviceFamily == 3 ? 2 : 8); ++k) {
             header << QStringLiteral("Sensor %1").arg(k);
@@ -297,16 +285,10 @@ bool ExportLogCsv(const LogGrid& grid, int deviceFamily, const QString& fileName
         for (int c = 1; c <= texts; ++c) fields << CsvText(row.value(c));
         out += fields.join(QLatin1Char(',')).toUtf8() + "\r\n";
     }
-    if (file.write(out) != out.size() || !file.flush()) {
-        if (error) *error = file.errorString();
-        return false;
-    }
-    file.close();
-    if (file.error() != QFileDevice::NoError) {
-        if (error) *error = file.errorString();
-        return false;
-    }
-    return true;
+    // All rows or none: a cut-short export would leave half a line for the
+    // next export to run on from, or a header that stops the next one
+    // writing its own.
+    return SafeFile::WriteTail(fileName, -1, out, error);
 }
 
 void LogGridModel::SetGrid(const LogGrid& grid) {

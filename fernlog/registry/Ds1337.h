@@ -112,7 +112,8 @@ bool DecodeEightSensorLog(const QByteArray& data, LogGrid& grid);
 bool DecodeLog(const QByteArray& data, const Protocol::Identification& id, LogGrid& grid);
 
 // Appends the grid's rows to `fileName` as comma-separated lines (CR LF),
-// with the header line first when the file is empty.
+// with the header line first when the file is empty. A write that fails
+// leaves the file as it was.
 bool ExportLogCsv(const LogGrid& grid, int deviceFamily, const QString& fileName,
                   QString* error = nullptr);
 

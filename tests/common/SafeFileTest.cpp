@@ -84,3 +84,83 @@ TEST(SafeFileTest, FullDiskLeavesOldFileWholeAndNoTemporary) {
     EXPECT_TRUE(SafeFile::Replace(path, QByteArray(1499, 'n'), &error)) << error.toStdString();
     EXPECT_EQ(ReadAll(path), QByteArray(1499, 'n'));
 }
+
+TEST(SafeFileTest, WriteTailAppendsOrRewritesTheEndAndCutsWhatFollowed) {
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("Sensor-1 Average.dat"));
+    ASSERT_TRUE(SafeFile::WriteTail(path, -1, "aaaa"));
+    ASSERT_TRUE(SafeFile::WriteTail(path, -1, "bbbb"));
+    EXPECT_EQ(ReadAll(path), QByteArray("aaaabbbb"));
+    ASSERT_TRUE(SafeFile::WriteTail(path, 4, "cc"));  // the last record rewritten, its tail cut
+    EXPECT_EQ(ReadAll(path), QByteArray("aaaacc"));
+    ASSERT_TRUE(SafeFile::WriteTail(path, 100, "dd"));  // past the end: at the end, no hole
+    EXPECT_EQ(ReadAll(path), QByteArray("aaaaccdd"));
+}
+
+#ifdef Q_OS_LINUX
+#include <sys/resource.h>
+
+#include <csignal>
+
+namespace {
+// Runs `write` with the file size limit at `limit` bytes: a write across it
+// is cut short as on a disk that fills up mid-write.
+template <class Write>
+bool WithFileSizeLimit(rlim_t limit, Write&& write) {
+    rlimit saved{};
+    if (getrlimit(RLIMIT_FSIZE, &saved) != 0) return false;
+    const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit small = saved;
+    small.rlim_cur = limit;
+    setrlimit(RLIMIT_FSIZE, &small);
+    const bool ok = write();
+    setrlimit(RLIMIT_FSIZE, &saved);
+    std::signal(SIGXFSZ, oldHandler);
+    return ok;
+}
+}  // namespace
+
+TEST(SafeFileTest, WriteTailCutShortPutsTheFileBackAsItWas) {
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("log.dat"));
+    ASSERT_TRUE(SafeFile::WriteTail(path, -1, "0123456789"));
+
+    // Overwrites 5..9 and would grow to 25: stopped at 15, the bytes it
+    // covered come back and the file is its old length again.
+    QString error;
+    EXPECT_FALSE(WithFileSizeLimit(
+        15, [&] { return SafeFile::WriteTail(path, 5, QByteArray(20, 'x'), &error); }));
+    EXPECT_EQ(ReadAll(path), QByteArray("0123456789"));
+    EXPECT_TRUE(error.startsWith(QStringLiteral("Cannot write ") + QDir::toNativeSeparators(path)))
+        << error.toStdString();
+
+    // A file this write would have created is not left behind, empty or cut.
+    const QString fresh = dir.filePath(QStringLiteral("fresh.dat"));
+    EXPECT_FALSE(WithFileSizeLimit(4, [&] { return SafeFile::WriteTail(fresh, -1, "12345678"); }));
+    EXPECT_FALSE(QFile::exists(fresh));
+}
+#endif
+
+TEST(SafeFileTest, ReadOnlyDiskKeepsFilesAndWorksOnceWritableAgain) {
+    SmallDisk disk(64 * 1024);
+    if (!disk.Available()) GTEST_SKIP() << disk.SkipReason().toStdString();
+    const QString whole = disk.Path() + QStringLiteral("/report.xml");
+    const QString log = disk.Path() + QStringLiteral("/mail.log");
+    ASSERT_TRUE(SafeFile::Replace(whole, "old"));
+    ASSERT_TRUE(SafeFile::WriteTail(log, -1, "line 1\n"));
+    ASSERT_TRUE(disk.SetReadOnly(true));
+
+    QString error;
+    EXPECT_FALSE(SafeFile::Replace(whole, "new", &error));
+    EXPECT_TRUE(error.contains(QStringLiteral("Read-only file system"))) << error.toStdString();
+    EXPECT_FALSE(SafeFile::WriteTail(log, -1, "line 2\n", &error));
+    EXPECT_TRUE(error.contains(QStringLiteral("Read-only file system"))) << error.toStdString();
+    EXPECT_EQ(ReadAll(whole), QByteArray("old"));
+    EXPECT_EQ(ReadAll(log), QByteArray("line 1\n"));
+
+    ASSERT_TRUE(disk.SetReadOnly(false));
+    EXPECT_TRUE(SafeFile::Replace(whole, "new"));
+    EXPECT_TRUE(SafeFile::WriteTail(log, -1, "line 2\n"));
+    EXPECT_EQ(ReadAll(whole), QByteArray("new"));
+    EXPECT_EQ(ReadAll(log), QByteArray("line 1\nline 2\n"));
+}

@@ -1,5 +1,7 @@
 #include "support/Fixtures.h"
 
+#include <QDir>
+#include <QFile>
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QSqlRecord>
@@ -11,7 +13,8 @@
 void ProgramDirTest::SetUp() {
     dir_ = std::make_unique<QTemporaryDir>();
     ASSERT_TRUE(dir_->isValid());
-    ProgramDir::Set(dir_->path());
+    path_ = dir_->path();
+    ProgramDir::Set(path_);
     Clock::SetForTest(QDateTime());
 }
 
@@ -23,7 +26,20 @@ void ProgramDirTest::TearDown() {
 
 void ProgramDirTest::ProvisionDatabase() {
     QString error;
-    ASSERT_TRUE(Provision::CreateDatabase(dir_->path(), &error)) << error.toStdString();
+    ASSERT_TRUE(Provision::CreateDatabase(path_, &error)) << error.toStdString();
+}
+
+void ProgramDirTest::MoveProgramDir(const QString& dir) {
+    for (const QString& name : QDir(path_).entryList(QDir::Files)) {
+        ASSERT_TRUE(QFile::copy(QDir(path_).filePath(name), QDir(dir).filePath(name)))
+            << name.toStdString();
+    }
+    path_ = dir;
+    ProgramDir::Set(path_);
+}
+
+QString ProgramDirTest::FilePath(const QString& name) const {
+    return QDir(path_).filePath(name);
 }
 
 QStringList ProgramDirTest::Rows(const QString& sql) const {
@@ -31,7 +47,7 @@ QStringList ProgramDirTest::Rows(const QString& sql) const {
     const QString name = QStringLiteral("test-rows");
     {
         QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
-        db.setDatabaseName(dir_->filePath(QStringLiteral("zolo.mdb")));
+        db.setDatabaseName(FilePath(QStringLiteral("zolo.mdb")));
         if (db.open()) {
             QSqlQuery query(db);
             if (query.exec(sql)) {

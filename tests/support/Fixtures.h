@@ -27,8 +27,11 @@ class ProgramDirTest : public ::testing::Test {
 
     // Creates zolo.mdb in the directory.
     void ProvisionDatabase();
-    QString Dir() const { return dir_->path(); }
-    QString FilePath(const QString& name) const { return dir_->filePath(name); }
+    // Makes `dir` (a SmallDisk's, for full-disk cases) the program directory
+    // for the rest of the test, with copies of the files made so far.
+    void MoveProgramDir(const QString& dir);
+    QString Dir() const { return path_; }
+    QString FilePath(const QString& name) const;
 
     // Rows of a plain query against the test's database, each row's columns
     // joined by '|' (NULL shows as "<null>").
@@ -36,6 +39,7 @@ class ProgramDirTest : public ::testing::Test {
 
   private:
     std::unique_ptr<QTemporaryDir> dir_;
+    QString path_;
 };
 
 // Answers every dialog from a queue (Ok/Yes when empty) and records what

@@ -45,3 +45,10 @@ bool SmallDisk::Fill() {
 void SmallDisk::Free() {
     QFile::remove(dir_.path() + QLatin1String(kFillerName));
 }
+
+bool SmallDisk::SetReadOnly(bool readOnly) {
+    if (!mounted_) return false;
+    const unsigned long flags = MS_REMOUNT | (readOnly ? MS_RDONLY : 0);
+    return ::mount("tmpfs", QFile::encodeName(dir_.path()).constData(), "tmpfs", flags, nullptr) ==
+           0;
+}

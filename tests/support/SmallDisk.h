@@ -22,6 +22,11 @@ class SmallDisk {
     bool Fill();
     void Free();
 
+    // Remounts the disk read-only, or writable again: as an unplugged or
+    // write-protected drive looks to the program. Tests run as root, for
+    // whom permission bits do not make a folder read-only.
+    bool SetReadOnly(bool readOnly);
+
   private:
     QTemporaryDir dir_;
     bool mounted_ = false;

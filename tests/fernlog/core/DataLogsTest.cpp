@@ -38,11 +38,11 @@ class DataLogsTest : public FernlogTest {
     void At(int y, int mo, int d, int h, int mi) {
         Clock::SetForTest(QDateTime(QDate(y, mo, d), QTime(h, mi, 0)));
     }
-    void Read(qint64 id, float value,
+    bool Read(qint64 id, float value,
               const QString& units =
                   "\xB0"
                   "F") {
-        SaveReading(Dir(), id, "Freezer", "Lab", units, value);
+        return SaveReading(Dir(), id, "Freezer", "Lab", units, value);
     }
 };
 
@@ -243,3 +243,67 @@ TEST_F(DataLogsTest, RecordsAndFileNamesReadBackAsWritten) {
         EXPECT_FALSE(InstantaneousFileKey(other)) << other;
     }
 }
+
+#ifdef Q_OS_LINUX
+#include <sys/resource.h>
+
+#include <csignal>
+
+namespace {
+// Runs `write` with the file size limit at `limit` bytes: a write across it
+// is cut short part-way, as on a disk that fills up mid-record.
+template <class Write>
+void WithFileSizeLimit(rlim_t limit, Write&& write) {
+    rlimit saved{};
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
+    const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit small = saved;
+    small.rlim_cur = limit;
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+    write();
+    setrlimit(RLIMIT_FSIZE, &saved);
+    std::signal(SIGXFSZ, oldHandler);
+}
+}  // namespace
+
+// A record cut short part-way is taken back: every file stays a whole number
+// of records, the next reading lands where it belongs, and a file that the
+// failed reading would have created is not left behind.
+TEST_F(DataLogsTest, WriteCutShortLeavesWholeRecordsOnly) {
+    At(2026, 3, 7, 10, 0);
+    Read(2, 50);
+    At(2026, 3, 7, 11, 0);
+    Read(2, 51);
+    const QString average = FilePath("Sensor-2 Average.dat");
+    const QString instant = FilePath("Sensor-2 Instantaneous Data Created 3-2026.dat");
+    const QByteArray averageBefore = ReadAll(average);
+    const QByteArray instantBefore = ReadAll(instant);
+    ASSERT_EQ(averageBefore.size(), 82);
+    ASSERT_EQ(instantBefore.size(), 58);
+
+    // The limit stops the database's journal as well: the failures go to
+    // standard error (FullDiskTest checks how they are told).
+    // At 70 bytes the reading's instant record (58..87) is cut after 12.
+    At(2026, 3, 7, 11, 30);
+    WithFileSizeLimit(70, [&] { EXPECT_FALSE(SaveInstantaneous(Dir(), 2, 52)); });
+    EXPECT_EQ(ReadAll(instant), instantBefore);
+    // At 100 a new hour's record (82..123) is cut after 18.
+    At(2026, 3, 7, 12, 0);
+    WithFileSizeLimit(100, [&] { EXPECT_FALSE(SaveAverage(Dir(), 2, 53)); });
+    EXPECT_EQ(ReadAll(average), averageBefore);
+    // A new sensor's description (42 bytes) cut after 10: no file at all.
+    WithFileSizeLimit(10, [&] { EXPECT_FALSE(SaveSensorDatToFile(Dir(), 3, "s", "d", "F")); });
+    EXPECT_FALSE(QFile::exists(FilePath("Sensor-3.dat")));
+    At(2026, 3, 7, 12, 5);
+    ASSERT_TRUE(Read(2, 54));
+    const QByteArray avg = ReadAll(average);
+    ASSERT_EQ(avg.size(), 123);
+    EXPECT_EQ(avg.left(82), averageBefore);
+    EXPECT_EQ(avg.mid(82, 25), Padded("3/7/2026 12:05:00 PM", 25));
+    EXPECT_EQ(I32At(avg, 82 + 37), 1);
+    const QByteArray inst = ReadAll(instant);
+    ASSERT_EQ(inst.size(), 87);
+    EXPECT_EQ(inst.left(58), instantBefore);
+    EXPECT_FLOAT_EQ(SingleAt(inst, 58 + 25), 54.0f);
+}
+#endif

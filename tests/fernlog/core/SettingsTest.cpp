@@ -274,4 +274,36 @@ TEST_F(SettingsTest, WriteThatRunsOutOfSpaceLeavesTheOldFile) {
     EXPECT_EQ(QDir(Dir()).entryList(QDir::Files | QDir::Hidden).filter("FernlogConfig"),
               QStringList{"FernlogConfig.dat"});
 }
+
+// The copy of an unreadable file is whole or not made at all: a copy cut
+// short would pass for the kept file once defaults overwrite the original.
+TEST_F(SettingsTest, BadCopyThatCannotBeWrittenWholeIsNotLeftAndIsReported) {
+    // Larger than the limit; the limit larger than the database and its
+    // journal, so that the error log still takes the entries.
+    const QByteArray longFile(3 << 20, 'y');
+    WriteAll(ConfigPath(), longFile);
+    rlimit saved{};
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
+    const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit small = saved;
+    small.rlim_cur = 2 << 20;
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+    const bool read = Settings::ReadConfigFile();
+    setrlimit(RLIMIT_FSIZE, &saved);
+    std::signal(SIGXFSZ, oldHandler);
+
+    EXPECT_FALSE(read);
+    EXPECT_EQ(ReadAll(ConfigPath()), longFile);
+    EXPECT_EQ(QDir(Dir()).entryList(QDir::Files | QDir::Hidden).filter("FernlogConfig"),
+              QStringList{"FernlogConfig.dat"});
+    const QStringList errors = Rows("SELECT myFunction, Cause FROM tblErrors ORDER BY ErrorID");
+    ASSERT_EQ(errors.size(), 2);
+    EXPECT_TRUE(errors[1].startsWith("Error keeping a copy of the unreadable file " + ConfigPath() +
+                                     "|Cannot write "))
+        << errors[1].toStdString();
+
+    // With room again the next start keeps it.
+    EXPECT_FALSE(Settings::ReadConfigFile());
+    EXPECT_EQ(ReadAll(ConfigPath() + ".bad"), longFile);
+}
 #endif

@@ -6,6 +6,7 @@
 #include "protocol/Commands.h"
 #include "registry/Ds1337.h"
 #include "support/FernlogFixtures.h"
+#include "support/SmallDisk.h"
 
 using namespace Ds1337;
 
@@ -32,6 +33,11 @@ QByteArray Record(const char* clock, const QList<int>& values, int status) {
     for (int v : values) r += char((v >> 8) & 0xFF) + QByteArray(1, char(v & 0xFF));
     r += char(status);
     return r;
+}
+
+QByteArray ReadAll(const QString& path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
 }
 }  // namespace
 
@@ -197,4 +203,39 @@ TEST_F(Ds1337Test, ExportWritesTheHeaderOnceAndAppendsRows) {
     QString error;
     EXPECT_FALSE(ExportLogCsv(grid, 5, FilePath("missing/dir/x.csv"), &error));
     EXPECT_FALSE(error.isEmpty());
+}
+
+// A full program directory: the last downloaded log and an export keep what
+// they held, no half-written rows, and both work again once there is room.
+TEST_F(Ds1337Test, FullDiskKeepsTheDownloadedLogAndTheExportWhole) {
+    SmallDisk disk(256 * 1024);
+    if (!disk.Available()) GTEST_SKIP() << disk.SkipReason().toStdString();
+    MoveProgramDir(disk.Path());
+    QString path, error;
+    const QByteArray oldLog(5000, '\x01');
+    ASSERT_TRUE(SaveDownloadedLog(oldLog, path, &error)) << error.toStdString();
+    EXPECT_EQ(path, FilePath(DownloadFileName()));
+    LogGrid grid;
+    QByteArray records;
+    for (int r = 0; r < 100; ++r) records += Record("05 64 07 07 03 09", {725, 1000}, 5);
+    DecodeTwoSensorLog(records, 5, grid);
+    const QString csv = FilePath("log.csv");
+    ASSERT_TRUE(ExportLogCsv(grid, 3, csv));
+    const QByteArray csvBefore = ReadAll(csv);
+    const QByteArray rows = csvBefore.mid(csvBefore.indexOf("\r\n") + 2);
+    ASSERT_GT(rows.size(), 4096);  // more than the slack of the file's last page
+
+    ASSERT_TRUE(disk.Fill());
+    EXPECT_FALSE(SaveDownloadedLog(QByteArray(6000, '\x02'), path, &error));
+    EXPECT_TRUE(error.contains("No space left on device")) << error.toStdString();
+    EXPECT_EQ(ReadAll(path), oldLog);
+    EXPECT_FALSE(ExportLogCsv(grid, 3, csv, &error));
+    EXPECT_TRUE(error.contains("No space left on device")) << error.toStdString();
+    EXPECT_EQ(ReadAll(csv), csvBefore);
+
+    disk.Free();
+    ASSERT_TRUE(SaveDownloadedLog(QByteArray(6000, '\x02'), path, &error)) << error.toStdString();
+    EXPECT_EQ(ReadAll(path), QByteArray(6000, '\x02'));
+    ASSERT_TRUE(ExportLogCsv(grid, 3, csv));
+    EXPECT_EQ(ReadAll(csv), csvBefore + rows);
 }
