@@ -2,15 +2,19 @@
 
 #include <QCoreApplication>
 #include <QTextStream>
+#include <QTimer>
 #include <csignal>
 
 #include "common/EventLog.h"
 #include "common/ProgramDir.h"
 #include "common/StopSignals.h"
+#include "core/DeviceLink.h"
 #include "core/Options.h"
 #include "core/Polling.h"
+#include "core/Settings.h"
 #include "core/Startup.h"
 #include "core/StatusList.h"
+#include "db/ServerDatabase.h"
 
 namespace Headless {
 
@@ -32,6 +36,23 @@ int Run(bool verbose) {
     EventLog::Info(QStringLiteral("Recovery notices are ") +
                    (options.recoveryNotices ? QStringLiteral("on") : QStringLiteral("off")) +
                    QStringLiteral(" (") + Options::FileName() + QStringLiteral(")"));
+
+    // Nobody is there to close and reopen a window: a database that was
+    // missing, locked or held no sensors at start is looked at again every
+    // update period, and polling starts as soon as it answers.
+    QTimer retry;
+    retry.setInterval(qMax<int>(5, ConfigParameters.UpdateRate) * 1000);
+    QObject::connect(&retry, &QTimer::timeout, [&retry] {
+        int count = 0;
+        if (Polling::PollTimer().isActive() || !DeviceLink::ProgramRunning) {
+            retry.stop();
+        } else if (ServerDatabase::CountNamedSensors(count)) {
+            retry.stop();
+            EventLog::Info(QStringLiteral("The database now lists sensors: starting to poll"));
+            Startup::RunActivationBlock();
+        }
+    });
+    if (!Polling::PollTimer().isActive()) retry.start();
 
     StopSignals::Install([](int signal) {
         EventLog::Info(QStringLiteral("Stopping (") +

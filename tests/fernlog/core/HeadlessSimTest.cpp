@@ -1,6 +1,7 @@
 // fernlog --headless as a program: simulated devices, a real SMTP server and
 // a temporary program directory; a few polling cycles, then SIGTERM.
 #include <QDir>
+#include <QFile>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTest>
@@ -111,4 +112,45 @@ TEST_F(HeadlessTest, PollsLogsAlarmsMailsAndStopsOnSigterm) {
     EXPECT_EQ(subjects.count("Sensor: Freezer has generated an alarm!"), 1);
     EXPECT_EQ(subjects.count("Message from Corvane Vantor-E"), 1);  // the device failure
     EXPECT_EQ(subjects.count("Corvane Vantor-E has been shutdown!"), 1);
+}
+
+// A service started before its database was provisioned (or while it was
+// unreadable) starts polling once the database is there, without a restart.
+TEST_F(HeadlessTest, StartsPollingWhenTheDatabaseArrivesLater) {
+    SKIP_IF_PORTS_HELD(LoopbackTcp10001());
+    ConfigParameters.UpdateRate = 5;
+    ConfigParameters.TCPTimeOut = 2;
+    ConfigParameters.CommunicationRetry = 1;
+    ASSERT_TRUE(Settings::SaveConfigFile());
+    std::vector<std::unique_ptr<devsim::Device>> devices;
+    Start(devices, "127.0.0.2");
+
+    QProcess fernlog;
+    fernlog.setProcessChannelMode(QProcess::MergedChannels);
+    fernlog.start(QStringLiteral(FERNLOG_PATH), {"--headless", "--dir", Dir()});
+    ASSERT_TRUE(fernlog.waitForStarted(10000));
+    QString output;
+    auto told = [&](const char* text) {
+        return QTest::qWaitFor(
+            [&] {
+                output += QString::fromLocal8Bit(fernlog.readAll());
+                return output.contains(text);
+            },
+            20000);
+    };
+    ASSERT_TRUE(told("zolo-provision")) << output.toStdString();
+    ProvisionDatabase();
+    {
+        DialogScript dialogs;
+        ServerDatabase::AddServer("Kitchen", "Model QX700-5: Refrigerator/Freezer Keeper",
+                                  "127.0.0.2", "", 1, "", "", -1);
+        ServerDatabase::AddSensor(1, "Freezer", 0, "", "Temperature");
+    }
+    EXPECT_TRUE(told("The database now lists sensors: starting to poll")) << output.toStdString();
+    EXPECT_TRUE(
+        QTest::qWaitFor([&] { return QFile::exists(FilePath("Sensor-1 Average.dat")); }, 20000))
+        << output.toStdString();
+    ::kill(static_cast<pid_t>(fernlog.processId()), SIGTERM);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return fernlog.state() == QProcess::NotRunning; }, 20000));
+    EXPECT_EQ(fernlog.exitCode(), 0);
 }
