@@ -8,6 +8,7 @@
 
 #include "common/Dialogs.h"
 #include "common/ProgramDir.h"
+#include "core/Options.h"
 #include "core/Settings.h"
 #include "db/Provision.h"
 #include "db/ServerDatabase.h"
@@ -102,6 +103,11 @@ int main(int argc, char** argv) {
     c.AutoPrintReport = QStringLiteral("No");
     if (!Settings::SaveConfigFile()) {
         err << "demo-setup: cannot write the settings file in " << dir << "\n";
+        return 1;
+    }
+    // The walk-in freezer's alarm ends during the demo: show its notice too.
+    if (!Options::Save({true}, &error)) {
+        err << "demo-setup: " << error << "\n";
         return 1;
     }
     return 0;
