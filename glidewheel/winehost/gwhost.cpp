@@ -306,6 +306,10 @@ class Test {
     void Run() {
         WindowLog* w = gLog->w;
         Check(Foreground(), "the test frame is the foreground window");
+        // Wine loads a global hook's library into another process only when
+        // that process next takes a message: on a busy machine the first
+        // turn could otherwise arrive before the library does.
+        WaitFor([&] { return Sync() && gLog->dllLoaded == 1; });
 
         Check(Turn(kOwnBar) && Turn(kOwnBar, 120), "two turns at a window with its own bar");
         std::string got = Posted(kOwnBar, w[kOwnBar].hwnd);
