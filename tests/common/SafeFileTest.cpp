@@ -6,14 +6,10 @@
 #include <QTemporaryDir>
 
 #include "common/SafeFile.h"
+#include "support/Fixtures.h"
 #include "support/SmallDisk.h"
 
 namespace {
-
-QByteArray ReadAll(const QString& path) {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
-}
 
 QStringList Entries(const QString& folder) {
     return QDir(folder).entryList(QDir::Files | QDir::Hidden | QDir::System);
@@ -29,7 +25,7 @@ TEST(SafeFileTest, ReplacesWholeFileKeepingModeAndLeavingNoTemporary) {
 
     QString error;
     ASSERT_TRUE(SafeFile::Replace(path, "short", &error)) << error.toStdString();
-    EXPECT_EQ(ReadAll(path), QByteArray("short"));  // no tail of the longer file
+    EXPECT_EQ(ReadAllOrMissing(path), QByteArray("short"));  // no tail of the longer file
     struct stat st {};
     ASSERT_EQ(::stat(QFile::encodeName(path).constData(), &st), 0);
     EXPECT_EQ(st.st_mode & 07777, 0640u);
@@ -52,7 +48,7 @@ TEST(SafeFileTest, WriterShowsNothingUntilCommitAndDiscardsOnDestruction) {
     ASSERT_TRUE(writer.Write("a,b\n"));
     ASSERT_TRUE(writer.Write("1,2\n"));
     ASSERT_TRUE(writer.Commit());
-    EXPECT_EQ(ReadAll(path), QByteArray("a,b\n1,2\n"));
+    EXPECT_EQ(ReadAllOrMissing(path), QByteArray("a,b\n1,2\n"));
 }
 
 TEST(SafeFileTest, MissingFolderIsNamedInTheError) {
@@ -75,14 +71,14 @@ TEST(SafeFileTest, FullDiskLeavesOldFileWholeAndNoTemporary) {
     QString error;
     EXPECT_FALSE(SafeFile::Replace(path, QByteArray(1499, 'n'), &error));
     EXPECT_TRUE(error.contains(QStringLiteral("No space left on device"))) << error.toStdString();
-    EXPECT_EQ(ReadAll(path), old);
+    EXPECT_EQ(ReadAllOrMissing(path), old);
     EXPECT_EQ(Entries(disk.Path()),
               (QStringList{QStringLiteral(".filler"), QStringLiteral("FernlogConfig.dat")}));
 
     // Once there is room again the same call succeeds.
     disk.Free();
     EXPECT_TRUE(SafeFile::Replace(path, QByteArray(1499, 'n'), &error)) << error.toStdString();
-    EXPECT_EQ(ReadAll(path), QByteArray(1499, 'n'));
+    EXPECT_EQ(ReadAllOrMissing(path), QByteArray(1499, 'n'));
 }
 
 TEST(SafeFileTest, WriteTailAppendsOrRewritesTheEndAndCutsWhatFollowed) {
@@ -90,11 +86,11 @@ TEST(SafeFileTest, WriteTailAppendsOrRewritesTheEndAndCutsWhatFollowed) {
     const QString path = dir.filePath(QStringLiteral("Sensor-1 Average.dat"));
     ASSERT_TRUE(SafeFile::WriteTail(path, -1, "aaaa"));
     ASSERT_TRUE(SafeFile::WriteTail(path, -1, "bbbb"));
-    EXPECT_EQ(ReadAll(path), QByteArray("aaaabbbb"));
+    EXPECT_EQ(ReadAllOrMissing(path), QByteArray("aaaabbbb"));
     ASSERT_TRUE(SafeFile::WriteTail(path, 4, "cc"));  // the last record rewritten, its tail cut
-    EXPECT_EQ(ReadAll(path), QByteArray("aaaacc"));
+    EXPECT_EQ(ReadAllOrMissing(path), QByteArray("aaaacc"));
     ASSERT_TRUE(SafeFile::WriteTail(path, 100, "dd"));  // past the end: at the end, no hole
-    EXPECT_EQ(ReadAll(path), QByteArray("aaaaccdd"));
+    EXPECT_EQ(ReadAllOrMissing(path), QByteArray("aaaaccdd"));
 }
 
 #ifdef Q_OS_LINUX
@@ -130,7 +126,7 @@ TEST(SafeFileTest, WriteTailCutShortPutsTheFileBackAsItWas) {
     QString error;
     EXPECT_FALSE(WithFileSizeLimit(
         15, [&] { return SafeFile::WriteTail(path, 5, QByteArray(20, 'x'), &error); }));
-    EXPECT_EQ(ReadAll(path), QByteArray("0123456789"));
+    EXPECT_EQ(ReadAllOrMissing(path), QByteArray("0123456789"));
     EXPECT_TRUE(error.startsWith(QStringLiteral("Cannot write ") + QDir::toNativeSeparators(path)))
         << error.toStdString();
 
@@ -155,12 +151,12 @@ TEST(SafeFileTest, ReadOnlyDiskKeepsFilesAndWorksOnceWritableAgain) {
     EXPECT_TRUE(error.contains(QStringLiteral("Read-only file system"))) << error.toStdString();
     EXPECT_FALSE(SafeFile::WriteTail(log, -1, "line 2\n", &error));
     EXPECT_TRUE(error.contains(QStringLiteral("Read-only file system"))) << error.toStdString();
-    EXPECT_EQ(ReadAll(whole), QByteArray("old"));
-    EXPECT_EQ(ReadAll(log), QByteArray("line 1\n"));
+    EXPECT_EQ(ReadAllOrMissing(whole), QByteArray("old"));
+    EXPECT_EQ(ReadAllOrMissing(log), QByteArray("line 1\n"));
 
     ASSERT_TRUE(disk.SetReadOnly(false));
     EXPECT_TRUE(SafeFile::Replace(whole, "new"));
     EXPECT_TRUE(SafeFile::WriteTail(log, -1, "line 2\n"));
-    EXPECT_EQ(ReadAll(whole), QByteArray("new"));
-    EXPECT_EQ(ReadAll(log), QByteArray("line 1\nline 2\n"));
+    EXPECT_EQ(ReadAllOrMissing(whole), QByteArray("new"));
+    EXPECT_EQ(ReadAllOrMissing(log), QByteArray("line 1\nline 2\n"));
 }

@@ -96,3 +96,13 @@ QStringList DialogScript::Texts() const {
     for (const auto& request : shown_) texts << request.text;
     return texts;
 }
+
+QByteArray ReadAll(const QString& path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+QByteArray ReadAllOrMissing(const QString& path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
+}

@@ -56,3 +56,9 @@ class DialogScript {
     std::deque<Dialogs::Reply> replies_;
     std::vector<Dialogs::Request> shown_;
 };
+
+// A file's bytes; empty when it cannot be read.
+QByteArray ReadAll(const QString& path);
+// The same, but "<missing>" when it cannot be read, where a missing file must
+// not pass for an empty one.
+QByteArray ReadAllOrMissing(const QString& path);

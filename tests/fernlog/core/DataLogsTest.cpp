@@ -11,10 +11,6 @@
 using namespace DataLogs;
 
 namespace {
-QByteArray ReadAll(const QString& path) {
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
 float SingleAt(const QByteArray& b, int offset) {
     const quint32 bits = qFromLittleEndian<quint32>(b.constData() + offset);
     float v;

@@ -24,17 +24,13 @@
 namespace {
 const QString kModel = QStringLiteral("Model QX700-5: Refrigerator/Freezer Keeper");
 
-QByteArray ReadAll(const QString& path) {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
-}
-
 // Every file of a folder by name, hidden ones too (a temporary left behind
 // shows), without the filler of a full disk.
 QMap<QString, QByteArray> Files(const QString& folder) {
     QMap<QString, QByteArray> files;
     for (const QString& name : QDir(folder).entryList(QDir::Files | QDir::Hidden)) {
-        if (name != QLatin1String(".filler")) files.insert(name, ReadAll(folder + u'/' + name));
+        if (name != QLatin1String(".filler"))
+            files.insert(name, ReadAllOrMissing(folder + u'/' + name));
     }
     return files;
 }
@@ -128,7 +124,7 @@ TEST_F(FullDiskTest, FullProgramDirectoryKeepsWhatWasWrittenAndResumes) {
     EXPECT_TRUE(mailer.SaveLastError(report));
     At(2026, 4, 1, 0, 7);
     EXPECT_TRUE(DataLogs::SaveReading(Dir(), 7, "Freezer", "Lab", "F", 62));
-    EXPECT_EQ(ReadAll(FilePath("Sensor-7 Instantaneous Data Created 4-2026.dat")).size(),
+    EXPECT_EQ(ReadAllOrMissing(FilePath("Sensor-7 Instantaneous Data Created 4-2026.dat")).size(),
               DataLogs::kInstantLength);
     EXPECT_EQ(Rows("SELECT myFunction, Cause FROM tblErrors WHERE myFunction LIKE 'Error saving%'"),
               QStringList{"Error saving data to Sensor-7 Instantaneous Data Created 4-2026.dat|1 "
@@ -152,11 +148,11 @@ TEST_F(FullDiskTest, WriteStoppedByAFullDiskLeavesNoTornRecord) {
     int written = 1;
     while (written < 1000 && DataLogs::SaveInstantaneous(disk.Path(), 4, 41)) ++written;
     ASSERT_LT(written, 1000);
-    EXPECT_EQ(ReadAll(path).size(), written * DataLogs::kInstantLength);
+    EXPECT_EQ(ReadAllOrMissing(path).size(), written * DataLogs::kInstantLength);
 
     disk.Free();
     ASSERT_TRUE(DataLogs::SaveInstantaneous(disk.Path(), 4, 42));
-    const QByteArray all = ReadAll(path);
+    const QByteArray all = ReadAllOrMissing(path);
     ASSERT_EQ(all.size(), (written + 1) * DataLogs::kInstantLength);
     EXPECT_EQ(all.right(4), QByteArray("\x00\x00\x28\x42", 4));  // 42.0 little-endian
 }
@@ -233,7 +229,7 @@ TEST_F(LogDirectoryOutageTest, FullLogDirectoryKeepsItsFilesAndResumes) {
         }
     }
     ExpectWholeRecords(disk.Path());
-    EXPECT_EQ(ReadAll(InstantFile(Dir(), "4-2026")).size(), 2 * DataLogs::kInstantLength);
+    EXPECT_EQ(ReadAllOrMissing(InstantFile(Dir(), "4-2026")).size(), 2 * DataLogs::kInstantLength);
     EXPECT_EQ(Bookings(), QStringList{"Failed to write log files to backup directory " +
                                       disk.Path() + "|1|False"});
     EXPECT_EQ(server->Messages().size(), 1u);
@@ -249,7 +245,8 @@ TEST_F(LogDirectoryOutageTest, FullLogDirectoryKeepsItsFilesAndResumes) {
 
     disk.Free();
     Cycle();
-    EXPECT_EQ(ReadAll(InstantFile(disk.Path(), "4-2026")).size(), DataLogs::kInstantLength);
+    EXPECT_EQ(ReadAllOrMissing(InstantFile(disk.Path(), "4-2026")).size(),
+              DataLogs::kInstantLength);
     EXPECT_EQ(Bookings(), QStringList{"Failed to write log files to backup directory " +
                                       disk.Path() + "|1|2026-04-01 00:02:00"});
     EXPECT_EQ(Rows("SELECT Cause FROM tblErrors WHERE ErrorID > 1"),
@@ -271,7 +268,7 @@ TEST_F(LogDirectoryOutageTest, ReadOnlyLogDirectoryKeepsItsFilesAndResumes) {
     Cycle();
     Cycle();
     EXPECT_EQ(Files(disk.Path()), before);
-    EXPECT_EQ(ReadAll(InstantFile(Dir(), "3-2026")).size(), 3 * DataLogs::kInstantLength);
+    EXPECT_EQ(ReadAllOrMissing(InstantFile(Dir(), "3-2026")).size(), 3 * DataLogs::kInstantLength);
     EXPECT_EQ(Bookings(), QStringList{"Failed to write log files to backup directory " +
                                       disk.Path() + "|1|False"});
     EXPECT_EQ(server->Messages().size(), 1u);
@@ -283,7 +280,8 @@ TEST_F(LogDirectoryOutageTest, ReadOnlyLogDirectoryKeepsItsFilesAndResumes) {
 
     ASSERT_TRUE(disk.SetReadOnly(false));
     Cycle();
-    EXPECT_EQ(ReadAll(InstantFile(disk.Path(), "3-2026")).size(), 2 * DataLogs::kInstantLength);
+    EXPECT_EQ(ReadAllOrMissing(InstantFile(disk.Path(), "3-2026")).size(),
+              2 * DataLogs::kInstantLength);
     EXPECT_EQ(Bookings(), QStringList{"Failed to write log files to backup directory " +
                                       disk.Path() + "|1|2026-03-07 16:08:00"});
 }

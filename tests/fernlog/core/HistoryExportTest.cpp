@@ -14,11 +14,6 @@ QDateTime At(int y, int mo, int d, int h, int mi, int s = 0) {
     return QDateTime(QDate(y, mo, d), QTime(h, mi, s));
 }
 
-QByteArray ReadAll(const QString& path) {
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
 void WriteAll(const QString& path, const QByteArray& bytes) {
     QFile f(path);
     ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));

@@ -35,10 +35,6 @@ QByteArray Record(const char* clock, const QList<int>& values, int status) {
     return r;
 }
 
-QByteArray ReadAll(const QString& path) {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
-}
 }  // namespace
 
 class Ds1337Test : public FernlogTest {};
@@ -221,21 +217,21 @@ TEST_F(Ds1337Test, FullDiskKeepsTheDownloadedLogAndTheExportWhole) {
     DecodeTwoSensorLog(records, 5, grid);
     const QString csv = FilePath("log.csv");
     ASSERT_TRUE(ExportLogCsv(grid, 3, csv));
-    const QByteArray csvBefore = ReadAll(csv);
+    const QByteArray csvBefore = ReadAllOrMissing(csv);
     const QByteArray rows = csvBefore.mid(csvBefore.indexOf("\r\n") + 2);
     ASSERT_GT(rows.size(), 4096);  // more than the slack of the file's last page
 
     ASSERT_TRUE(disk.Fill());
     EXPECT_FALSE(SaveDownloadedLog(QByteArray(6000, '\x02'), path, &error));
     EXPECT_TRUE(error.contains("No space left on device")) << error.toStdString();
-    EXPECT_EQ(ReadAll(path), oldLog);
+    EXPECT_EQ(ReadAllOrMissing(path), oldLog);
     EXPECT_FALSE(ExportLogCsv(grid, 3, csv, &error));
     EXPECT_TRUE(error.contains("No space left on device")) << error.toStdString();
-    EXPECT_EQ(ReadAll(csv), csvBefore);
+    EXPECT_EQ(ReadAllOrMissing(csv), csvBefore);
 
     disk.Free();
     ASSERT_TRUE(SaveDownloadedLog(QByteArray(6000, '\x02'), path, &error)) << error.toStdString();
-    EXPECT_EQ(ReadAll(path), QByteArray(6000, '\x02'));
+    EXPECT_EQ(ReadAllOrMissing(path), QByteArray(6000, '\x02'));
     ASSERT_TRUE(ExportLogCsv(grid, 3, csv));
-    EXPECT_EQ(ReadAll(csv), csvBefore + rows);
+    EXPECT_EQ(ReadAllOrMissing(csv), csvBefore + rows);
 }

@@ -10,13 +10,6 @@
 using namespace AdvancedEmailRules;
 using ConfigurationRules::Field;
 
-namespace {
-QByteArray ReadAll(const QString& path) {
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-}  // namespace
-
 class AdvancedEmailRulesTest : public FernlogTest {
   protected:
     void SetUp() override {

@@ -21,13 +21,6 @@
 using namespace ConfigurationRules;
 using Dialogs::Answer;
 
-namespace {
-QByteArray ReadAll(const QString& path) {
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-}  // namespace
-
 class ConfigurationRulesTest : public MailingTest {
   protected:
     void SetUp() override {
