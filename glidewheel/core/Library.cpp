@@ -239,16 +239,16 @@ void FastPath(Library& lib, Hwnd w, std::uint64_t wParam) {
     ScrollTarget target;
     {
         std::lock_guard lock(p.mutex);
+        // W is the last wheel window whatever happens next: the slow path of
+        // this same turn looks at it, and must see that a cached target has
+        // served the turn already (or that W scrolls by itself).
+        const Hwnd last = p.lastWheelWindow.exchange(w);
         if (p.selfScrolling.contains(w)) return;
         auto it = p.cache.find(w);
-        if (w != p.lastWheelWindow.load()) {
-            // The application gets the first turn at a new window.
-            if (it == p.cache.end()) {
-                p.lastWheelWindow = w;
-                return;
-            }
-        } else if (it == p.cache.end()) {
-            p.cache[w] = ScrollTarget{};
+        if (it == p.cache.end()) {
+            // The application gets the first turn at a new window; a second
+            // one it did not pass up marks it as needing nothing.
+            if (w == last) p.cache[w] = ScrollTarget{};
             return;
         }
         target = it->second;
@@ -289,7 +289,9 @@ void SlowPath(Library& lib, Hwnd h, std::uint64_t wParam, std::int64_t result) {
     // The search sends timed messages: it runs without the lock.
     CFreeScrollMacro macro(ws, pointerWindow, pt, last);
     const ScrollTarget target = macro.Run();
-    {
+    // No wheel window (the turn was sent, not taken from a queue, or its
+    // window was destroyed): nothing to keep the target for.
+    if (last != 0) {
         std::lock_guard lock(p.mutex);
         p.cache[last] = target;
     }
@@ -301,7 +303,7 @@ void OnVScroll(Library& lib) {
     std::lock_guard lock(p.mutex);
     const Hwnd last = p.lastWheelWindow.load();
     // The application turns the wheel into scroll messages by itself.
-    if (!p.cache.contains(last)) p.selfScrolling.insert(last);
+    if (last != 0 && !p.cache.contains(last)) p.selfScrolling.insert(last);
 }
 
 void ForgetWindow(Library& lib, Hwnd w) {

@@ -163,6 +163,49 @@ TEST_F(Hooks, DestroyedWindowLeavesNoEntryForAReusedHandle) {
     EXPECT_TRUE(Cached(reused).empty());
 }
 
+// A turn served from the cache is served once: the slow path of the same
+// turn must not search again because its last wheel window was destroyed
+// (reset to none) or never got an entry (it handled its own turn).
+TEST_F(Hooks, OneTurnScrollsOnceWhateverCameBefore) {
+    Hwnd list = ws.Create("List", {420, 30, 700, 300}, ws::kVisible | ws::kVScroll, frame);
+    Turn(doc);
+    ws.pointer = {500, 100};
+    Turn(list);
+    CallWndRetHook(lib, {list, msg::kNcDestroy, 0, 0}, 0);
+    ws.Destroy(list);
+    ws.pointer = {100, 100};
+    ws.posted.clear();
+    Turn(doc);
+    EXPECT_EQ(Codes(), (CodeList{1, 1, 1, 8}));
+    EXPECT_FALSE(process.cache.contains(0));
+
+    Hwnd handles = ws.Create("Handles", {420, 30, 700, 300}, ws::kVisible | ws::kVScroll, frame);
+    ws.pointer = {500, 100};
+    Turn(handles, -120, 0, /*ignored=*/false);
+    ws.pointer = {100, 100};
+    ws.posted.clear();
+    Turn(doc);
+    EXPECT_EQ(Codes(), (CodeList{1, 1, 1, 8}));
+    EXPECT_FALSE(process.cache.contains(handles));  // doc's target is not its
+}
+
+// After a destroy no window is the last wheel window: a scroll message the
+// application sends before the next turn must not mark the dead handle (and
+// so the next window to get it) as scrolling by itself.
+TEST_F(Hooks, DestroyLeavesNoLastWheelWindow) {
+    Turn(doc);
+    const Hwnd old = doc;
+    CallWndRetHook(lib, {old, msg::kNcDestroy, 0, 0}, 0);
+    ws.Destroy(old);
+    CallWndRetHook(lib, {frame, msg::kVScroll, 1, 0}, 0);
+    ws.ReuseHandle(old);
+    ASSERT_EQ(ws.Create("Doc", {10, 30, 410, 330}, ws::kVisible | ws::kVScroll, frame), old);
+    ws.posted.clear();
+    Turn(old);
+    EXPECT_EQ(Codes(), (CodeList{1, 1, 1, 8}));
+    EXPECT_TRUE(process.selfScrolling.empty());
+}
+
 TEST_F(Hooks, DestroyedBarControlIsDroppedFromTargets) {
     process.cache[0x777] = {doc, 0x888};
     ForgetWindow(lib, 0x888);
