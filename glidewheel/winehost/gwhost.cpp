@@ -21,6 +21,7 @@ constexpr wchar_t kLogName[] = L"GwHostLog";
 constexpr UINT kSync = WM_APP + 1;
 constexpr UINT kSync2 = WM_APP + 2;
 constexpr UINT kForeground = WM_APP + 3;
+constexpr UINT kDestroyList = WM_APP + 4;
 constexpr UINT kZoomNotify = 0x0411;
 constexpr DWORD kWaitMs = 5000;  // bound of every wait for the other process
 
@@ -31,10 +32,11 @@ enum Kind : int {
     kHorizontal,     // a list with only a horizontal bar
     kHandles,        // handles the wheel itself
     kScrollsItself,  // turns the wheel into scroll messages by itself
+    kList,           // like kOwnBar; destroyed during the test
     kKinds
 };
 const wchar_t* const kKindClass[kKinds] = {L"GwOwnBar", L"GwBarControl", L"GwHorizontal",
-                                           L"GwHandles", L"GwScrollsItself"};
+                                           L"GwHandles", L"GwScrollsItself", L"GwList"};
 
 constexpr int kMaxLogged = 64;
 
@@ -136,6 +138,9 @@ LRESULT CALLBACK FrameProc(HWND w, UINT m, WPARAM wp, LPARAM lp) {
         case kForeground:
             SetForegroundWindow(w);
             return 0;
+        case kDestroyList:
+            DestroyWindow(reinterpret_cast<HWND>(static_cast<LONG_PTR>(gLog->w[kList].hwnd)));
+            return 0;
         case WM_DESTROY:
             PostQuitMessage(0);
             return 0;
@@ -170,7 +175,8 @@ int RunWindows() {
                         {child, 210, 10},
                         {child | WS_HSCROLL, 410, 10},
                         {child | WS_VSCROLL, 610, 10},
-                        {child | WS_VSCROLL, 10, 310}};
+                        {child | WS_VSCROLL, 10, 310},
+                        {child | WS_VSCROLL, 210, 310}};
     for (int k = 0; k < kKinds; ++k) {
         const HWND w = CreateWindowExW(0, kKindClass[k], L"", layout[k].style, layout[k].x,
                                        layout[k].y, 180, 280, frame, nullptr, inst, nullptr);
@@ -340,6 +346,17 @@ class Test {
         Check(got.empty() && w[kScrollsItself].vscrolls == 2,
               "only its own two scroll messages [%s] (%ld)", got.c_str(),
               w[kScrollsItself].vscrolls);
+
+        // A turn served from the cache scrolls once, also when the last
+        // window turned at has been destroyed since.
+        Check(Turn(kList), "a turn at a list with its own bar");
+        Check(Posted(kList, w[kList].hwnd) == "1 1 1 1 1 8 ", "the list scrolled");
+        const std::string earlier = Posted(kOwnBar, w[kOwnBar].hwnd);
+        PostMessageW(frame_, kDestroyList, 0, 0);
+        Check(Sync() && !IsWindow(Handle(w[kList].hwnd)), "the list is destroyed");
+        Check(Turn(kOwnBar), "a turn at the first window again");
+        got = Posted(kOwnBar, w[kOwnBar].hwnd).substr(earlier.size());
+        Check(got == "1 1 1 1 1 8 ", "one notch, one scroll [%s]", got.c_str());
 
         const LONG own = w[kOwnBar].vscrolls;
         Check(Turn(kOwnBar, -120, MK_CONTROL), "a Ctrl+wheel turn");
