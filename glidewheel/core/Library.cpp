@@ -187,15 +187,18 @@ std::uint8_t WasThereAPaintMessage(Library& lib, std::int32_t limitMs) {
         const auto limit = static_cast<std::uint32_t>(limitMs);
         const std::uint32_t start = lib.ws->tickCount();
         // Time is taken from the clock, not counted in sleeps: a sleep may
-        // last longer than asked, and the caller's thread must not be held
-        // past its limit. The longest sleep seen so far is the step.
-        std::uint32_t step = kPaintPollMs;
+        // last longer than asked (the system's timer granularity). The
+        // longest overrun seen is taken off the next sleep, so that the
+        // wait ends at the limit: not past it, and not a sleep before it.
+        std::uint32_t overrun = 0;
         while (!seen()) {
             const std::uint32_t elapsed = lib.ws->tickCount() - start;
-            if (elapsed >= limit || limit - elapsed <= step) break;
+            if (elapsed >= limit || limit - elapsed <= overrun) break;
+            const std::uint32_t ask = std::min(kPaintPollMs, limit - elapsed - overrun);
             const std::uint32_t before = lib.ws->tickCount();
-            lib.ws->sleep(kPaintPollMs);
-            step = std::max(step, lib.ws->tickCount() - before);
+            lib.ws->sleep(ask);
+            const std::uint32_t took = lib.ws->tickCount() - before;
+            if (took > ask) overrun = std::max(overrun, took - ask);
         }
     }
     r.paintTracking = 0;

@@ -275,13 +275,12 @@ TEST_F(Hooks, WasThereAPaintMessageZeroAnswersAtOnce) {
 }
 
 TEST_F(Hooks, WasThereAPaintMessageNeverWaitsPastItsLimit) {
-    // Exact sleeps: the counted bound, for limits off the 20 ms grid too.
-    for (auto [limit, slept] :
-         {std::pair{1, 0}, {20, 0}, {21, 20}, {30, 20}, {55, 40}, {100, 80}}) {
+    // Exact sleeps: the whole limit, for limits off the 20 ms grid too.
+    for (int limit : {1, 20, 21, 30, 55, 100}) {
         TrackPaintMessage(lib);
         ws.totalSlept = 0;
         EXPECT_EQ(WasThereAPaintMessage(lib, limit), 0);
-        EXPECT_EQ(ws.totalSlept, static_cast<unsigned>(slept)) << limit;
+        EXPECT_EQ(ws.totalSlept, static_cast<unsigned>(limit)) << limit;
         EXPECT_EQ(record.paintTracking, 0);
     }
     // Sleeps that last longer than asked (the system's timer granularity):
@@ -294,6 +293,18 @@ TEST_F(Hooks, WasThereAPaintMessageNeverWaitsPastItsLimit) {
         EXPECT_LE(ws.totalSlept, static_cast<unsigned>(limit)) << limit;
         EXPECT_GT(ws.totalSlept + 62, static_cast<unsigned>(limit)) << limit;
     }
+}
+
+// Sleeps of 31 ms for 20 asked must not end a 60 ms wait after the first.
+TEST_F(Hooks, WasThereAPaintMessageSeesAPaintLateInItsLimit) {
+    ws.sleepOvershootMs = 11;
+    TrackPaintMessage(lib);
+    const std::uint32_t start = ws.now;
+    ws.onSleep = [&] {
+        if (ws.now - start >= 40) OnPaint(lib, doc);
+    };
+    EXPECT_EQ(WasThereAPaintMessage(lib, 60), 1);
+    EXPECT_LE(ws.now - start, 60u);
 }
 
 TEST_F(Hooks, WasThereAPaintMessageStopsWhenThePaintComes) {
