@@ -93,6 +93,14 @@ std::string UpperCase(std::string_view s) {
 }
 
 CurWindowContext::CurWindowContext(WindowSystem& ws, Hwnd pointerWindow) : ContextWaitHelper(ws) {
+    Take(pointerWindow);
+}
+
+void CurWindowContext::Take(Hwnd pointerWindow) {
+    WindowSystem& ws = ws_;
+    ownerFrame_ = 0;
+    menuOpen_ = false;
+    frameCapsRead_ = ownerCapsRead_ = false;
     frame_ = TopLevel(ws, pointerWindow);
     const std::string cls = ws.className(frame_);
     if (ClassIs(cls, "#32768")) {
@@ -396,7 +404,11 @@ void ScrollInfo::BrowserRules() {
 
 ScrollTarget ScrollInfo::Search() {
     if (pointerWindow == 0 || Excluded(pointerWindow)) return {};
-    pointerWindow = ReplacePointerWindow(pointerWindow);
+    if (const Hwnd replaced = ReplacePointerWindow(pointerWindow); replaced != pointerWindow) {
+        // The frames are those of the window the search starts from.
+        pointerWindow = replaced;
+        Take(pointerWindow);
+    }
     if (TooManyDocuments()) return {};
 
     const Hwnd contextFrame = ContextFrame();

@@ -53,6 +53,11 @@ class CurWindowContext : public ContextWaitHelper {
     virtual bool MenuOpen() const { return menuOpen_; }
     virtual std::uint32_t Capabilities(Hwnd w);
 
+  protected:
+    // Takes the frames of another pointer window (the window under a
+    // tooltip, say), forgetting what was read for the old ones.
+    void Take(Hwnd pointerWindow);
+
   private:
     Hwnd frame_ = 0;
     Hwnd ownerFrame_ = 0;

@@ -234,10 +234,25 @@ TEST_F(Search, ExcludedClassesAndFullScreenWindows) {
 
 TEST_F(Search, TooltipIsReplacedByTheWindowUnderIt) {
     ws.Window(pane).style |= ws::kVScroll;
+    for (const char* cls : {"tooltips_class32", "_WwM"}) {
+        Hwnd tip = ws.Create(cls, {90, 90, 200, 110}, kVis);
+        ws.Window(tip).owner = frame;
+        ws.topLevel = {tip, frame};
+        EXPECT_EQ(Find(), (ScrollTarget{pane, pane})) << cls;
+        ws.Destroy(tip);
+    }
+}
+
+// The document rules see the frame under the tooltip, not the tooltip.
+TEST_F(Search, TooltipOverAnOfficeFrameWithTwoDocuments) {
+    ws.Window(frame).cls = "OpusApp";
+    Hwnd desk = ws.Create("_WwB", {10, 30, 410, 330}, kVis, pane);
+    ws.Create("_WwC", {10, 30, 410, 330}, kVis | ws::kVScroll, desk);
+    ws.Create("_WwC", {500, 30, 600, 330}, kVis, desk);
     Hwnd tip = ws.Create("tooltips_class32", {90, 90, 200, 110}, kVis);
     ws.Window(tip).owner = frame;
     ws.topLevel = {tip, frame};
-    EXPECT_EQ(Find(), (ScrollTarget{pane, pane}));
+    EXPECT_TRUE(Find().empty());
 }
 
 TEST_F(Search, CruiseWindowAsksTheForegroundWindow) {
