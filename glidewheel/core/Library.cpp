@@ -127,6 +127,54 @@ void CallWndRetHook(Library& lib, const Message& m, std::int64_t result) {
     }
 }
 
+namespace {
+
+// Removes the hook in slot; its handle is cleared unless the system still
+// holds the hook. False unless it was installed and is now removed.
+bool Remove(HookHandle& slot, HookSystem& hooks) {
+    std::atomic_ref<HookHandle> a(slot);
+    HookHandle h = a.load();
+    if (h == 0) return false;
+    switch (hooks.Unhook(h)) {
+        case Unhooked::Removed:
+            a.compare_exchange_strong(h, 0);
+            return true;
+        case Unhooked::Unknown:
+            // Gone with its installer: a handle that blocks every install.
+            a.compare_exchange_strong(h, 0);
+            return false;
+        case Unhooked::Failed:
+            return false;
+    }
+    return false;
+}
+
+}  // namespace
+
+int InstallHooks(HookSlots& slots, HookSystem& hooks) {
+    // Installed already: installing again would hook every message twice.
+    if (std::atomic_ref<HookHandle>(slots.callRet).load() != 0) return 0;
+    // Left over from an install that failed half-way, or from a removal
+    // that failed: it goes first, or nothing is installed.
+    if (std::atomic_ref<HookHandle>(slots.getMsg).load() != 0) {
+        Remove(slots.getMsg, hooks);
+        if (std::atomic_ref<HookHandle>(slots.getMsg).load() != 0) return 0;
+    }
+    const HookHandle getMsg = hooks.Hook(HookKind::GetMessage);
+    if (getMsg == 0) return 0;
+    std::atomic_ref<HookHandle>(slots.getMsg).store(getMsg);
+    const HookHandle callRet = hooks.Hook(HookKind::CallWndRet);
+    if (callRet == 0) return 0;
+    std::atomic_ref<HookHandle>(slots.callRet).store(callRet);
+    return 1;
+}
+
+int UninstallHooks(HookSlots& slots, HookSystem& hooks) {
+    const bool getMsg = Remove(slots.getMsg, hooks);
+    const bool callRet = Remove(slots.callRet, hooks);
+    return getMsg && callRet ? 1 : 0;
+}
+
 void ResetAfterInstall(SharedRecord& r) {
     r.firstWord = 0;
     r.paintWindows[0] = 0;

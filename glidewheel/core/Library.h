@@ -59,6 +59,34 @@ struct Library {
     WheelSettings settings;
 };
 
+// The system's window hooks, behind the install and uninstall logic.
+using HookHandle = std::uintptr_t;
+enum class HookKind { GetMessage, CallWndRet };
+// Unknown: the system no longer knows the handle (the process that
+// installed the hook has ended, and the system removed it).
+enum class Unhooked { Removed, Unknown, Failed };
+
+class HookSystem {
+  public:
+    virtual ~HookSystem() = default;
+    virtual HookHandle Hook(HookKind kind) = 0;  // 0 when it failed
+    virtual Unhooked Unhook(HookHandle h) = 0;
+};
+
+// The two hook handles, kept in the library's shared section; 0 when not
+// installed. Changed only with atomic operations.
+struct HookSlots {
+    HookHandle callRet = 0;
+    HookHandle getMsg = 0;
+};
+
+// 1 when both hooks are now installed. A hook that cannot be removed keeps
+// its handle: the next install fails instead of hooking everything twice,
+// and the next uninstall tries again.
+int InstallHooks(HookSlots& slots, HookSystem& hooks);
+// 1 when both hooks were installed and are now removed.
+int UninstallHooks(HookSlots& slots, HookSystem& hooks);
+
 struct Message {
     Hwnd window = 0;
     std::uint32_t message = 0;

@@ -1,6 +1,7 @@
 // The hook procedures' handling of wheel, scroll, paint and cursor messages:
 // the wheel settings, the fast and slow paths with their cache, and the
 // paint and zoom trackers.
+#include <algorithm>
 #include <atomic>
 #include <thread>
 
@@ -233,6 +234,73 @@ TEST_F(Hooks, MapsSurviveTwoThreadsTurningTheWheelAtOnce) {
     b.join();
     std::lock_guard lock(process.mutex);
     for (const auto& [w, t] : process.cache) EXPECT_EQ(t.window, w);
+}
+
+// --- installing and removing the hooks ---------------------------------------
+
+// The system's hooks: live handles; Unhook of one it does not hold answers
+// Unknown, and fails while failUnhook is set.
+struct FakeHooks : HookSystem {
+    std::vector<HookHandle> live;
+    HookHandle next = 0x100;
+    bool failUnhook = false;
+    bool failCallRet = false;
+
+    HookHandle Hook(HookKind kind) override {
+        if (kind == HookKind::CallWndRet && failCallRet) return 0;
+        live.push_back(++next);
+        return next;
+    }
+    Unhooked Unhook(HookHandle h) override {
+        auto it = std::find(live.begin(), live.end(), h);
+        if (it == live.end()) return Unhooked::Unknown;
+        if (failUnhook) return Unhooked::Failed;
+        live.erase(it);
+        return Unhooked::Removed;
+    }
+};
+
+TEST(HookInstall, FailedRemovalKeepsItsHandleAndBlocksASecondPair) {
+    FakeHooks system;
+    HookSlots slots;
+    EXPECT_EQ(UninstallHooks(slots, system), 0);
+    EXPECT_EQ(InstallHooks(slots, system), 1);
+    EXPECT_EQ(InstallHooks(slots, system), 0);
+    EXPECT_EQ(system.live.size(), 2u);
+
+    system.failUnhook = true;
+    EXPECT_EQ(UninstallHooks(slots, system), 0);
+    EXPECT_NE(slots.getMsg, 0u);
+    EXPECT_NE(slots.callRet, 0u);
+    EXPECT_EQ(InstallHooks(slots, system), 0);
+    EXPECT_EQ(system.live.size(), 2u);
+
+    system.failUnhook = false;
+    EXPECT_EQ(UninstallHooks(slots, system), 1);
+    EXPECT_TRUE(system.live.empty());
+    EXPECT_EQ(slots.getMsg, 0u);
+    EXPECT_EQ(slots.callRet, 0u);
+    EXPECT_EQ(UninstallHooks(slots, system), 0);
+}
+
+TEST(HookInstall, LeftoverGetMessageHookIsRemovedFirstOrNothingIsInstalled) {
+    FakeHooks system;
+    HookSlots slots;
+    system.failCallRet = true;  // a half-way install: its get-message hook stays
+    EXPECT_EQ(InstallHooks(slots, system), 0);
+    ASSERT_EQ(system.live.size(), 1u);
+    system.failCallRet = false;
+    system.failUnhook = true;
+    EXPECT_EQ(InstallHooks(slots, system), 0);
+    EXPECT_EQ(system.live.size(), 1u);
+    system.failUnhook = false;
+    EXPECT_EQ(InstallHooks(slots, system), 1);
+    EXPECT_EQ(system.live.size(), 2u);
+    // The installer ends: the system drops its hooks, and the handles left
+    // in the shared section must not block the next install.
+    system.live.clear();
+    EXPECT_EQ(UninstallHooks(slots, system), 0);
+    EXPECT_EQ(InstallHooks(slots, system), 1);
 }
 
 // --- paint tracking ----------------------------------------------------------
