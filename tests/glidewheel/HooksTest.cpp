@@ -130,7 +130,7 @@ TEST_F(Hooks, EmptyTargetIsSearchedAgainOnlyWithThePointerInside) {
     EXPECT_TRUE(Cached(list).empty());
     // The window gains a vertical bar; a later turn inside finds it.
     ws.Window(list).style |= ws::kVScroll;
-    ws.pointer = {50, 500};  // outside: nothing
+    ws.pointer = {100, 100};  // outside, over doc and its bar: nothing
     Turn(list);
     EXPECT_TRUE(Scrolls().empty());
     ws.pointer = {500, 100};
@@ -453,6 +453,20 @@ TEST_F(Hooks, CapturedCursorReplacesTheWindowsOwn) {
     Message after{doc, msg::kSetCursor, 0, 0};
     GetMessageHook(lib, after);
     EXPECT_EQ(after.message, msg::kSetCursor);
+}
+
+// A window that sets its own cursor loses it at its next message of any
+// kind, and at its next repaint.
+TEST_F(Hooks, CapturedCursorIsPutBackOnEveryMessageAndRepaint) {
+    CaptureCustomCursor(lib, 0x22, false);
+    ws.cursor = 0x99;
+    Message key{doc, 0x0100, 0, 0};
+    GetMessageHook(lib, key);
+    EXPECT_EQ(ws.cursor, cursors.custom);
+    EXPECT_EQ(key.message, 0x0100u);
+    ws.cursor = 0x99;
+    CallWndRetHook(lib, {doc, msg::kPaint, 0, 0}, 0);
+    EXPECT_EQ(ws.cursor, cursors.custom);
 }
 
 TEST_F(Hooks, CaptureWithoutACursorOnlySetsTheFlag) {

@@ -70,6 +70,12 @@ TEST_F(Search, WordProParentCarriesItsOwnBar) {
     Hwnd carrier =
         ws.Create("WordProScrollParentWndNT", {380, 30, 410, 330}, kVis | ws::kVScroll, pane);
     EXPECT_EQ(Find(), (ScrollTarget{carrier, carrier}));
+    // Without a vertical bar its horizontal one is the pane's bottom bar.
+    ws.Window(carrier).style = kVis | ws::kChild | ws::kHScroll;
+    CFreeScrollMacro macro(ws, pane, ws.pointer, 0);
+    EXPECT_TRUE(macro.Run().empty());
+    EXPECT_EQ(macro.Info().horizontal.window, carrier);
+    EXPECT_EQ(macro.Info().horizontal.kind, 0);
     ws.Window(carrier).style = kVis | ws::kChild;  // no bar: ignored
     EXPECT_TRUE(Find().empty());
 }
@@ -116,11 +122,26 @@ TEST_F(Search, HiddenOrDisabledControlsAndTooDeepOnesAreIgnored) {
     EXPECT_TRUE(Find().empty());
 }
 
-TEST_F(Search, StatusBarGripPlacesTheBottom) {
-    Hwnd v = ws.Create("ScrollBar", {394, 30, 410, 290}, kVis | sbs::kVert, pane);
-    ws.Window(v).rect = {394, 30, 410, 290};
-    ws.Create("msctls_statusbar32", {10, 300, 410, 330}, kVis | 0x0100, pane);
+// A bar that ends short of the pane's right edge lies along the edge of the
+// area that a corner marker places.
+TEST_F(Search, StatusBarGripPlacesTheArea) {
+    Hwnd v = ws.Create("ScrollBar", {364, 30, 380, 290}, kVis | sbs::kVert, pane);
+    EXPECT_TRUE(Find().empty());
+    Hwnd status = ws.Create("msctls_statusbar32", {10, 300, 380, 330}, kVis | 0x0100, pane);
     EXPECT_EQ(Find(), (ScrollTarget{pane, v}));
+    ws.Window(status).style |= 0x0001;  // at the top: no grip at the bottom
+    EXPECT_TRUE(Find().empty());
+    ws.Window(status).style = ws::kChild | kVis;  // no size grip
+    EXPECT_TRUE(Find().empty());
+}
+
+TEST_F(Search, ControlBarsMarkTheCorner) {
+    Hwnd v = ws.Create("ScrollBar", {364, 30, 380, 290}, kVis | sbs::kVert, pane);
+    for (const char* cls : {"AfxControlBar", "EXCEL8"}) {
+        Hwnd marker = ws.Create(cls, {10, 290, 380, 330}, kVis, pane);
+        EXPECT_EQ(Find(), (ScrollTarget{pane, v})) << cls;
+        ws.Destroy(marker);
+    }
 }
 
 // --- walk and its stops -----------------------------------------------------------
@@ -166,6 +187,18 @@ TEST_F(Search, DialogFrameStopsTheWalkAndBothBarsEndIt) {
     ws.Create("Inner", {20, 20, 300, 300}, kVis, box);
     // The dialog's own bar is reached; the walk does not go beyond.
     EXPECT_EQ(Find(), (ScrollTarget{dialog, dialog}));
+}
+
+// A window that is no child but sits inside another (a dialog placed in a
+// pane) keeps the walk inside it.
+TEST_F(Search, ModalFrameWindowStopsTheWalk) {
+    ws.Window(pane).style |= ws::kVScroll;
+    Hwnd dialog = ws.Create("Embedded", {20, 40, 300, 300}, kVis, pane, ws::kExDlgModalFrame);
+    ws.Window(dialog).style &= ~ws::kChild;
+    ws.Create("Inner", {30, 50, 290, 290}, kVis, dialog);
+    EXPECT_TRUE(Find().empty());
+    ws.Window(dialog).exStyle = 0;
+    EXPECT_EQ(Find(), (ScrollTarget{pane, pane}));
 }
 
 TEST_F(Search, DropDownListUsesItsOwnersFrame) {
@@ -216,6 +249,8 @@ TEST_F(Search, ExcludedClassesAndFullScreenWindows) {
     ws.Window(pane).cls = "MSHTML_Origin_Class";
     EXPECT_TRUE(Find().empty());
     ws.Window(pane).cls = "msime";
+    EXPECT_TRUE(Find().empty());
+    ws.Window(pane).cls = "MSHTML40_Origin_Class";
     EXPECT_TRUE(Find().empty());
 
     Hwnd full = ws.Create("Show", {0, 0, 1024, 768}, kVis | ws::kVScroll, 0, ws::kExTopmost);
@@ -308,20 +343,24 @@ TEST_F(Search, PlainOrToolbarBrowserPaneGetsNothing) {
 }
 
 TEST_F(Search, ExplorerFrameClicksTheShellEmbeddingCentre) {
-    ws.Window(frame).cls = "CabinetWClass";
     ws.Window(frame).style = kVis;  // no caption: client = window
     ws.Destroy(pane);
     Hwnd embed = ws.Create("Shell Embedding", {0, 0, 416, 316}, kVis, frame);
     ws.Create("Internet Explorer_Server", {0, 0, 416, 316}, kVis, embed);
-    EXPECT_TRUE(Find().empty());
-    ASSERT_EQ(Clicks().size(), 2u);
-    EXPECT_EQ(Clicks()[0].window, frame);
-    EXPECT_EQ(Clicks()[0].lParam, (150 << 16) | 200);
-    // With a menu bar it is no explorer frame.
-    ws.posted.clear();
-    ws.Window(frame).menuBar = true;
-    Find();
-    EXPECT_TRUE(Clicks().empty());
+    for (const char* cls : {"CabinetWClass", "ExploreWClass", "ExplorerWClass"}) {
+        ws.Window(frame).cls = cls;
+        ws.Window(frame).menuBar = false;
+        ws.posted.clear();
+        EXPECT_TRUE(Find().empty());
+        ASSERT_EQ(Clicks().size(), 2u) << cls;
+        EXPECT_EQ(Clicks()[0].window, frame);
+        EXPECT_EQ(Clicks()[0].lParam, (150 << 16) | 200);
+        // With a menu bar it is no explorer frame.
+        ws.posted.clear();
+        ws.Window(frame).menuBar = true;
+        Find();
+        EXPECT_TRUE(Clicks().empty()) << cls;
+    }
 }
 
 TEST_F(Search, OfficeFrameWithSeveralDocumentsGivesTheEmptyTarget) {
