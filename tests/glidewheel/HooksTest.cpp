@@ -121,6 +121,20 @@ TEST_F(Hooks, WindowThatScrollsItselfIsLeftAlone) {
     Turn(doc);
     Turn(doc);
     EXPECT_TRUE(Scrolls().empty());
+    // Known to scroll itself: a target cached before that is not used.
+    process.cache[doc] = {doc, doc};
+    FastPath(lib, doc, WheelParam(-120));
+    EXPECT_TRUE(Scrolls().empty());
+}
+
+// A scroll message the application sends to a window the library scrolls
+// (a key in a list, say) does not make it one that scrolls itself.
+TEST_F(Hooks, ScrollMessageToAServedWindowKeepsItServed) {
+    Turn(doc);
+    CallWndRetHook(lib, {doc, msg::kVScroll, 1, 0}, 0);
+    ws.posted.clear();
+    Turn(doc);
+    EXPECT_EQ(Codes(), (CodeList{1, 1, 1, 8}));
 }
 
 TEST_F(Hooks, EmptyTargetIsSearchedAgainOnlyWithThePointerInside) {
@@ -148,11 +162,15 @@ TEST_F(Hooks, SecondTurnAtAnUnhandledWindowStoresTheEmptyTarget) {
 }
 
 TEST_F(Hooks, DestroyedWindowLeavesNoEntryForAReusedHandle) {
+    // Its target is its parent's bar, not one of its own.
+    ws.Window(frame).style |= ws::kVScroll;
+    ws.Window(doc).style &= ~ws::kVScroll;
     Turn(doc);
-    ASSERT_FALSE(Cached(doc).empty());
+    ASSERT_EQ(Cached(doc), (ScrollTarget{frame, frame}));
     const Hwnd old = doc;
     CallWndRetHook(lib, {old, msg::kNcDestroy, 0, 0}, 0);
     ws.Destroy(old);
+    ws.Window(frame).style &= ~ws::kVScroll;
     ws.ReuseHandle(old);
     // A window without scroll bars gets the old handle value.
     Hwnd reused = ws.Create("Plain", {10, 30, 410, 330}, ws::kVisible, frame);
@@ -200,6 +218,9 @@ TEST_F(Hooks, DestroyLeavesNoLastWheelWindow) {
     ws.Destroy(old);
     CallWndRetHook(lib, {frame, msg::kVScroll, 1, 0}, 0);
     ws.ReuseHandle(old);
+    // A turn that comes only by a send: no wheel window to keep a target for.
+    CallWndRetHook(lib, {frame, msg::kMouseWheel, WheelParam(-120), 0}, 0);
+    EXPECT_TRUE(process.cache.empty());
     ASSERT_EQ(ws.Create("Doc", {10, 30, 410, 330}, ws::kVisible | ws::kVScroll, frame), old);
     ws.posted.clear();
     Turn(old);

@@ -80,6 +80,13 @@ TEST_F(Search, WordProParentCarriesItsOwnBar) {
     EXPECT_TRUE(Find().empty());
 }
 
+TEST_F(Search, ChildWithBothBarsPlacesTheAreaByItsCorner) {
+    Hwnd v = ws.Create("ScrollBar", {364, 30, 380, 330}, kVis | sbs::kVert, pane);
+    EXPECT_TRUE(Find().empty());
+    ws.Create("Scrolled", {200, 30, 380, 200}, kVis | ws::kVScroll | ws::kHScroll, pane);
+    EXPECT_EQ(Find(), (ScrollTarget{pane, v}));
+}
+
 TEST_F(Search, AnyChildWithOneBarStyleIsABar) {
     Hwnd v = RightBar("Custom", ws::kVScroll);
     EXPECT_EQ(Find(), (ScrollTarget{v, v}));
@@ -169,6 +176,12 @@ TEST_F(Search, DialogLabelPassesToTheSiblingUnderThePointer) {
     // A push button is no label: the walk goes up to the pane, which has no bar.
     ws.Window(group).style &= ~0x7u;
     EXPECT_TRUE(Find().empty());
+    // A static label passes on too, into the sibling's child under the pointer.
+    ws.Window(group).cls = "Static";
+    ws.Destroy(list);
+    Hwnd box = ws.Create("Box", {20, 40, 300, 300}, kVis, pane);
+    Hwnd inner = ws.Create("ListBox", {30, 60, 200, 200}, kVis | ws::kVScroll, box);
+    EXPECT_EQ(Find(), (ScrollTarget{inner, inner}));
 }
 
 TEST_F(Search, CaptionedWindowWithChildrenStopsTheWalk) {
@@ -253,8 +266,10 @@ TEST_F(Search, ExcludedClassesAndFullScreenWindows) {
     ws.Window(pane).cls = "MSHTML40_Origin_Class";
     EXPECT_TRUE(Find().empty());
 
-    Hwnd full = ws.Create("Show", {0, 0, 1024, 768}, kVis | ws::kVScroll, 0, ws::kExTopmost);
+    Hwnd full = ws.Create("Show", {0, 0, 1000, 768}, kVis | ws::kVScroll, 0, ws::kExTopmost);
     ws.topLevel = {full, frame};
+    EXPECT_EQ(Find(), (ScrollTarget{full, full}));  // narrower than the screen
+    ws.Window(full).rect.right = 1024;
     EXPECT_TRUE(Find().empty());
     ws.Window(full).exStyle = 0;  // not topmost: an ordinary window
     EXPECT_EQ(Find(), (ScrollTarget{full, full}));
@@ -319,7 +334,9 @@ TEST_F(Search, HostedOrFolderViewBrowserPaneGetsTheFocusByAClick) {
     for (const char* host : {"AOL Frame25", "SHELLDLL_DefView"}) {
         ws.posted.clear();
         Hwnd h = ws.Create(host, {10, 30, 410, 330}, kVis, pane);
-        Hwnd ie = ws.Create("Internet Explorer_Server", {10, 30, 410, 330}, kVis, h);
+        const char* paneClass =
+            host[0] == 'A' ? "Internet Explorer_Server" : "HTML_Internet Explorer";
+        Hwnd ie = ws.Create(paneClass, {10, 30, 410, 330}, kVis, h);
         EXPECT_TRUE(Find().empty());
         ASSERT_EQ(Clicks().size(), 2u) << host;
         EXPECT_EQ(Clicks()[0].window, ie);
@@ -361,6 +378,17 @@ TEST_F(Search, ExplorerFrameClicksTheShellEmbeddingCentre) {
         Find();
         EXPECT_TRUE(Clicks().empty()) << cls;
     }
+    // Only a first child of that class, and larger than a bar each way.
+    ws.Window(frame).menuBar = false;
+    ws.posted.clear();
+    ws.Window(embed).cls = "Other";
+    Find();
+    EXPECT_TRUE(Clicks().empty());
+    ws.Window(embed).cls = "Shell Embedding";
+    ws.Window(embed).rect.right = 16;
+    ws.pointer = {5, 100};
+    Find();
+    EXPECT_TRUE(Clicks().empty());
 }
 
 TEST_F(Search, OfficeFrameWithSeveralDocumentsGivesTheEmptyTarget) {
