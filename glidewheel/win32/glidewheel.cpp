@@ -25,8 +25,10 @@ struct SharedSection {
     glidewheel::CursorSlots cursors;
 };
 
-// Initialised data, so that the linker keeps it in its own shared section.
-SharedSection gShared __attribute__((section(".gwshare"), shared)) = {{0, 0}, {L'\0'}, {0, 0}};
+// Initialised data, so that the linker keeps it in its own shared section;
+// constinit: no process may run an initialiser over the other processes' copy.
+constinit SharedSection gShared
+    __attribute__((section(".gwshare"), shared)) = {{0, 0}, {L'\0'}, {0, 0}};
 
 // Per process.
 HINSTANCE gInstance = nullptr;

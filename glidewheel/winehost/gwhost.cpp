@@ -35,7 +35,7 @@ enum Kind : int {
     kList,           // like kOwnBar; destroyed during the test
     kKinds
 };
-const wchar_t* const kKindClass[kKinds] = {L"GwOwnBar", L"GwBarControl", L"GwHorizontal",
+const wchar_t* const kKindClass[kKinds] = {L"GwOwnBar",  L"GwBarControl",    L"GwHorizontal",
                                            L"GwHandles", L"GwScrollsItself", L"GwList"};
 
 constexpr int kMaxLogged = 64;
@@ -171,12 +171,9 @@ int RunWindows() {
     const struct {
         DWORD style;
         int x, y;
-    } layout[kKinds] = {{child | WS_VSCROLL, 10, 10},
-                        {child, 210, 10},
-                        {child | WS_HSCROLL, 410, 10},
-                        {child | WS_VSCROLL, 610, 10},
-                        {child | WS_VSCROLL, 10, 310},
-                        {child | WS_VSCROLL, 210, 310}};
+    } layout[kKinds] = {{child | WS_VSCROLL, 10, 10},  {child, 210, 10},
+                        {child | WS_HSCROLL, 410, 10}, {child | WS_VSCROLL, 610, 10},
+                        {child | WS_VSCROLL, 10, 310}, {child | WS_VSCROLL, 210, 310}};
     for (int k = 0; k < kKinds; ++k) {
         const HWND w = CreateWindowExW(0, kKindClass[k], L"", layout[k].style, layout[k].x,
                                        layout[k].y, 180, 280, frame, nullptr, inst, nullptr);
