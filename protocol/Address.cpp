@@ -10,7 +10,11 @@ quint32 IPv4::Value() const {
 }
 
 QString IPv4::Text() const {
-    return QStringLiteral("%1.%2.%3.%4").arg(octets[0]).arg(octets[1]).arg(octets[2]).arg(octets[3]);
+    return QStringLiteral("%1.%2.%3.%4")
+        .arg(octets[0])
+        .arg(octets[1])
+        .arg(octets[2])
+        .arg(octets[3]);
 }
 
 IPv4 IPv4FromValue(quint32 value) {
@@ -23,8 +27,9 @@ std::optional<IPv4> ParseIPv4(const QString& text, QString* error) {
         return std::nullopt;
     };
     const QString general =
-        QStringLiteral("'%1' is not a valid IP address.  Please enter four numbers from 0 to 255 "
-                       "separated by dots.")
+        QStringLiteral(
+            "'%1' is not a valid IP address.  Please enter four numbers from 0 to 255 "
+            "separated by dots.")
             .arg(text);
     const QStringList parts = text.split(QLatin1Char('.'));
     if (parts.size() != 4) return fail(general);
