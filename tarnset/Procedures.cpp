@@ -1,6 +1,7 @@
 #include "tarnset/Procedures.h"
 
 #include <array>
+#include <optional>
 
 #include "common/Dialogs.h"
 #include "protocol/Answers.h"
@@ -64,13 +65,14 @@ QList<Link::Answer> DiscoveryAnswers() {
 }
 
 // The MAC text of another device that answered discovery at `address`;
-// empty when none did. With `mac` empty every answer there counts.
-QString Occupant(const QList<Link::Answer>& answers, const QString& address, const QString& mac) {
+// nullopt when none did. With `mac` empty every answer there counts.
+std::optional<QString> Occupant(const QList<Link::Answer>& answers, const QString& address,
+                                const QString& mac) {
     for (const Link::Answer& a : answers) {
         const QString other = Wire::FormatMac(a.data);
         if (a.sender == address && (mac.isEmpty() || other != mac)) return other;
     }
-    return QString();
+    return std::nullopt;
 }
 
 QString OccupiedMessage(const QString& address, const QString& mac) {
@@ -235,9 +237,8 @@ Outcome SetStaticBody(const QString& current, const QStringList& typed, QString 
             if (a.sender == from->Text()) mac = Wire::FormatMac(a.data);
     }
     if (wanted != from->Text()) {
-        const QString other = Occupant(seen, wanted, mac);
-        if (!other.isNull()) {
-            Message(OccupiedMessage(wanted, other));
+        if (const auto other = Occupant(seen, wanted, mac)) {
+            Message(OccupiedMessage(wanted, *other));
             return finish(Outcome::Failed);
         }
     }
@@ -414,9 +415,8 @@ Outcome ManualSetAddress() {
                 problem + QStringLiteral("."));
         return Outcome::Invalid;
     }
-    const QString other = Occupant(DiscoveryAnswers(), target->Text(), macText);
-    if (!other.isNull()) {
-        Message(OccupiedMessage(target->Text(), other));
+    if (const auto other = Occupant(DiscoveryAnswers(), target->Text(), macText)) {
+        Message(OccupiedMessage(target->Text(), *other));
         return Outcome::Failed;
     }
     if (Dialogs::Message(
