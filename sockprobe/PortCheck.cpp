@@ -13,6 +13,7 @@
 #include <utility>
 
 #include "common/Dialogs.h"
+#include "protocol/Address.h"
 #include "sockprobe/LocalAddress.h"
 
 namespace Sockprobe {
@@ -199,8 +200,16 @@ void PortCheck::ConnectClient() {
         });
         connect(socket, &QAbstractSocket::stateChanged, this, &PortCheck::Wake);
 
+        // Only a plain dotted address, rebuilt, reaches the socket: a text
+        // would start a name lookup or be read in octal.
+        QString invalid;
+        const auto host = ::Protocol::ParseIPv4(socketClient.remoteHost, &invalid);
+        if (!host) {
+            ReportFailure(lead + invalid);
+            return;
+        }
         BeginCall();
-        socket->connectToHost(socketClient.remoteHost, socketClient.remotePort);
+        socket->connectToHost(QHostAddress(host->Value()), socketClient.remotePort);
         const QString error = EndCall();
         if (!error.isEmpty()) {
             ReportFailure(lead + error);

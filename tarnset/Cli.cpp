@@ -12,6 +12,7 @@
 
 #include "common/Dialogs.h"
 #include "common/StopSignals.h"
+#include "protocol/Address.h"
 #include "tarnset/Link.h"
 #include "tarnset/Procedures.h"
 #include "tarnset/Wire.h"
@@ -26,22 +27,43 @@ QTextStream& Err() {
     return err;
 }
 
+QTextStream& Out() {
+    static QTextStream out(stdout);
+    return out;
+}
+
+// Every line of a message, each with the program's name in front.
+void Say(const QString& text) {
+    QString copy = text;
+    copy.replace(QLatin1Char('\r'), QLatin1Char('\n'));
+    for (const QString& line : copy.split(QLatin1Char('\n'))) Err() << "tarnset: " << line << '\n';
+    Err().flush();
+}
+
 // Status lines and progress on standard error; the results alone go to
 // standard output, so that scripts can read them.
 class ConsoleView : public Tarnset::ToolView {
   public:
+    explicit ConsoleView(bool verbose) : verbose_(verbose) {}
     void SetFindEnabled(bool) override {}
     void SetSetIpEnabled(bool) override {}
     void SetRowItemsEnabled(bool) override {}
-    void ResetList() override {}
+    void ResetList() override { ++discoveries; }
     void AddListRow(const QString&, const QString&, const QString&) override {}
     void HighlightAddress(int) override {}
     void ClearDebug() override {}
     void AddDebug(const QString& line) override { Line(QStringLiteral("debug: ") + line); }
-    void SetByteList(const QStringList&) override {}
+    void SetRecord(const QStringList&, const QString& dump) override {
+        if (verbose_) Line(QStringLiteral("debug: ") + dump);
+    }
     void SetStatus(const QString& text) override {
         if (!text.isEmpty() && text != status_) Line(text);
         status_ = text;
+    }
+    void SetWindowStatus(const QString&) override {}
+    void ShowResult(const QString& text) override {
+        Out() << text << '\n';
+        Out().flush();
     }
     void SetStatusColour(Tarnset::StatusColour) override {}
     void SetProgressMaximum(int maximum) override { maximum_ = maximum; }
@@ -63,11 +85,11 @@ class ConsoleView : public Tarnset::ToolView {
     void FocusOctet(int) override {}
     bool OpenUrl(const QString&) override { return false; }
 
+    int discoveries = 0;  // every discovery starts with an empty list
+
   private:
-    void Line(const QString& text) {
-        Err() << "tarnset: " << text << '\n';
-        Err().flush();
-    }
+    void Line(const QString& text) { Say(text); }
+    bool verbose_ = false;
     QString status_;
     QString details_[3];
     int maximum_ = 0;
@@ -85,6 +107,8 @@ struct ConsoleDialogs {
     Dialogs::Reply operator()(const Dialogs::Request& request) {
         QString text = request.text;
         text.replace(QLatin1Char('\r'), QLatin1Char('\n'));
+        text.replace(QLatin1Char('\n'), QLatin1String("\ntarnset: "));
+        text.prepend(QLatin1String("tarnset: "));
         if (request.kind == Dialogs::Request::Kind::Input) {
             if (inputs.empty()) return {Dialogs::Answer::Cancel, {}};
             const QString value = inputs.front();
@@ -129,15 +153,15 @@ int ExitCode(Outcome outcome) {
     }
 }
 
+// One line, as for every bad argument of the suite's programs.
 int Fail(const QString& text) {
-    Err() << "tarnset: " << text << "\n"
-          << "Try 'tarnset --help'.\n";
+    Err() << "tarnset: " << text << " (see tarnset --help)\n";
     Err().flush();
     return 2;
 }
 
 void PrintAnswers(bool json) {
-    QTextStream out(stdout);
+    QTextStream& out = Out();
     const QList<Link::Answer>& answers = Link::Answers();
     if (json) {
         QJsonArray list;
@@ -152,6 +176,19 @@ void PrintAnswers(bool json) {
     for (int i = 0; i < answers.size(); ++i)
         out << i + 1 << '\t' << answers[i].sender << '\t' << Wire::FormatMac(answers[i].data)
             << '\n';
+    out.flush();
+}
+
+// The device's address after a change, found by its MAC in the new
+// discovery: on standard output, or a message that it was not seen.
+void PrintWhereMacIs(const QString& mac) {
+    const QString address = Procedures::AddressOfMac(mac);
+    if (address.isEmpty()) {
+        Say(QStringLiteral("the Corvane server with MAC address %1 was not seen again").arg(mac));
+        return;
+    }
+    Out() << address << '\n';
+    Out().flush();
 }
 
 // A loose shape check so that octet values above 255 still reach the
@@ -190,27 +227,37 @@ QString Usage() {
         "  discover [--broadcast ADDR] [--wait SECONDS] [--json]\n"
         "      list every device that answers: number, address and MAC address, one\n"
         "      line each (tab-separated), or a JSON array\n"
-        "  set-ip CURRENT NEW [--yes] [--broadcast ADDR]\n"
-        "      give the device at CURRENT the static address NEW through its setup\n"
-        "      record, wait for its reboot and check that it answers at NEW\n"
-        "  dhcp ADDRESS [--broadcast ADDR] [--wait SECONDS]\n"
-        "      reset the device that answers discovery at ADDRESS to DHCP\n"
+        "  set-ip CURRENT NEW [--yes] [--broadcast ADDR] [--wait SECONDS]\n"
+        "      give the device that answers discovery at CURRENT the static address\n"
+        "      NEW through its setup record (refused when another device answers at\n"
+        "      NEW), wait for its reboot, check by its MAC address that it answers at\n"
+        "      NEW and no longer at CURRENT, and print where it answers\n"
+        "  dhcp ADDRESS [--yes] [--broadcast ADDR] [--wait SECONDS]\n"
+        "      reset the device that answers discovery at ADDRESS to DHCP and print\n"
+        "      the address it answers at afterwards\n"
         "  test ADDRESS\n"
-        "      identify the device at ADDRESS on its data port (TCP 10001)\n"
-        "  manual MAC ADDRESS [--yes] [--broadcast ADDR]\n"
-        "      for a device that discovery does not find: ARP entry for MAC\n"
-        "      (00-20-4A-xx-xx-xx) at ADDRESS (ip neigh; needs root), a TCP knock, then\n"
-        "      set-ip ADDRESS ADDRESS\n"
+        "      identify the device at ADDRESS on its data port (TCP 10001) and print\n"
+        "      its model line\n"
+        "  manual MAC ADDRESS [--yes] [--broadcast ADDR] [--wait SECONDS]\n"
+        "      for a device that discovery does not find: a permanent ARP entry for\n"
+        "      MAC (00-20-4A-xx-xx-xx) at ADDRESS (ip neigh; needs root), a TCP\n"
+        "      knock, then set-ip ADDRESS ADDRESS; the entry is removed again when\n"
+        "      that fails\n"
+        "\n"
+        "Addresses are four decimal numbers 0-255; a number with a leading zero\n"
+        "(041) is refused, since other programs read it as octal.\n"
         "\n"
         "Options:\n"
         "  --broadcast ADDR  where discovery and the reset go (default 255.255.255.255)\n"
         "  --wait SECONDS    the discovery window, 1 to 32 seconds (default 2)\n"
         "  --json            discover: print JSON\n"
         "  --yes             answer yes to the confirmation questions\n"
+        "  --verbose         also print the setup record that set-ip writes back\n"
         "  -h, --help        this text\n"
         "  -v, --version     the version\n"
         "\n"
-        "Messages and progress go to standard error, results to standard output.\n"
+        "Messages and progress go to standard error, results (the list, the model\n"
+        "line, the device's address after a change) to standard output.\n"
         "Exit status: 0 success, 1 nothing answered or the device refused or did not\n"
         "change, 2 bad arguments.\n");
 }
@@ -225,7 +272,8 @@ int Run(const QStringList& arguments) {
     const QCommandLineOption wait(QStringLiteral("wait"), QString(), QStringLiteral("SECONDS"));
     const QCommandLineOption json(QStringLiteral("json"), QString());
     const QCommandLineOption yes(QStringLiteral("yes"), QString());
-    parser.addOptions({help, version, broadcast, wait, json, yes});
+    const QCommandLineOption verbose(QStringLiteral("verbose"), QString());
+    parser.addOptions({help, version, broadcast, wait, json, yes, verbose});
     if (!parser.parse(QStringList{QStringLiteral("tarnset")} + arguments))
         return Fail(parser.errorText());
     if (parser.isSet(help)) {
@@ -246,9 +294,9 @@ int Run(const QStringList& arguments) {
         bool broadcast, wait, json, yes;
     };
     static const Shape shapes[] = {
-        {"discover", 0, true, true, true, false}, {"set-ip", 2, true, false, false, true},
-        {"dhcp", 1, true, true, false, false},    {"test", 1, false, false, false, false},
-        {"manual", 2, true, false, false, true},
+        {"discover", 0, true, true, true, false}, {"set-ip", 2, true, true, false, true},
+        {"dhcp", 1, true, true, false, true},     {"test", 1, false, false, false, false},
+        {"manual", 2, true, true, false, true},
     };
     const Shape* shape = nullptr;
     for (const Shape& s : shapes)
@@ -269,11 +317,10 @@ int Run(const QStringList& arguments) {
             return Fail(QStringLiteral("%1 does not take --%2").arg(command, option->names()[0]));
     }
 
-    if (parser.isSet(broadcast)) {
-        const QString address = parser.value(broadcast).trimmed();
-        if (!Wire::ParseAddress(address))
-            return Fail(QStringLiteral("--broadcast needs an IPv4 address, not '%1'").arg(address));
-        Link::SetBroadcastAddress(address);
+    QString error;
+    if (parser.isSet(broadcast) &&
+        !Link::SetBroadcastAddress(parser.value(broadcast).trimmed(), &error)) {
+        return Fail(QStringLiteral("--broadcast: ") + error);
     }
     if (parser.isSet(wait)) {
         bool ok = false;
@@ -282,16 +329,26 @@ int Run(const QStringList& arguments) {
             return Fail(QStringLiteral("--wait needs a number of seconds from 1 to 32"));
         Link::Timings().discoveryMs = seconds * 1000;
     }
-    // Operands: the MAC of manual, the loose octet shape for set-ip's new
-    // address, and a strict address everywhere else.
+    // Operands: the MAC of manual, the octet checks of the window for
+    // set-ip's new address, and the address rule everywhere else.
     for (int i = 1; i < args.size(); ++i) {
         const bool isMac = command == QLatin1String("manual") && i == 1;
         const bool isNew = command == QLatin1String("set-ip") && i == 2;
-        if (isMac && !Wire::ParseMac(args[i]))
-            return Fail(
-                QStringLiteral("'%1' is not a MAC address like 00-20-4A-01-02-03").arg(args[i]));
-        if (!isMac && !(isNew ? bool(OctetTexts(args[i])) : bool(Wire::ParseAddress(args[i]))))
-            return Fail(QStringLiteral("'%1' is not an IPv4 address").arg(args[i]));
+        if (isMac) {
+            if (!Wire::ParseMac(args[i]))
+                return Fail(QStringLiteral("'%1' is not a MAC address like 00-20-4A-01-02-03")
+                                .arg(args[i]));
+        } else if (isNew) {
+            const auto octets = OctetTexts(args[i]);
+            if (!octets) return Fail(QStringLiteral("'%1' is not an IPv4 address").arg(args[i]));
+            QString message;
+            if (!Procedures::CheckOctets(*octets, message)) {
+                Say(message);
+                return 2;
+            }
+        } else if (!Protocol::ParseIPv4(args[i], &error)) {
+            return Fail(error);
+        }
     }
 
     // Ctrl-C ends the running wait; the procedure then stops where it is.
@@ -300,36 +357,50 @@ int Run(const QStringList& arguments) {
         interrupted = true;
         Link::SetRunning(false);
     });
-    ConsoleView view;
+    ConsoleView view(parser.isSet(verbose));
     Link::SetView(&view);
     ConsoleDialogs dialogs;
-    // The command itself confirms a test or a reset; a new address needs --yes.
-    dialogs.assumeYes =
-        parser.isSet(yes) || command == QLatin1String("test") || command == QLatin1String("dhcp");
+    // A change to a device needs --yes; without it a terminal is asked.
+    dialogs.assumeYes = parser.isSet(yes);
     Dialogs::SetHandler([&dialogs](const Dialogs::Request& r) { return dialogs(r); });
+    // The device a change is about, known by its MAC address.
+    const auto macAt = [](const QString& address) {
+        for (const Link::Answer& a : Link::Answers())
+            if (a.discovery && a.sender == address) return Wire::FormatMac(a.data);
+        return QString();
+    };
+    // After a procedure that ran the rediscovery, where its MAC answers now.
+    int before = 0;
+    const auto printWhere = [&](const QString& mac) {
+        if (view.discoveries > before) PrintWhereMacIs(mac);
+    };
     Outcome outcome = Outcome::Failed;
     if (command == QLatin1String("discover")) {
         outcome = Procedures::Discover();
         PrintAnswers(parser.isSet(json));
-    } else if (command == QLatin1String("set-ip") || command == QLatin1String("manual")) {
-        const QString wanted = args[2];
-        if (command == QLatin1String("set-ip")) {
-            outcome = Procedures::SetStaticAddress(args[1], *OctetTexts(wanted));
-        } else {
-            dialogs.inputs = {args[1], wanted};
-            outcome = Procedures::ManualSetAddress();
-        }
-        // The device does not say whether it took the record: the new
-        // discovery does.
-        if (outcome == Outcome::Done) {
-            bool found = false;
-            for (const Link::Answer& a : Link::Answers()) found = found || a.sender == wanted;
-            if (!found) {
-                Err() << "tarnset: no device answered discovery at " << wanted
-                      << " after the change\n";
-                outcome = Outcome::Failed;
+    } else if (command == QLatin1String("set-ip")) {
+        outcome = Procedures::Discover();
+        const QString mac = macAt(args[1]);
+        if (mac.isEmpty()) {
+            if (outcome == Outcome::Done) {
+                Say(args[1] + QStringLiteral(" did not answer the discovery: its move could not be "
+                                             "checked by its MAC address, so nothing was changed"));
             }
+            outcome = Outcome::Failed;
+        } else {
+            before = view.discoveries;
+            outcome = Procedures::SetStaticAddress(args[1], *OctetTexts(args[2]));
+            printWhere(mac);
         }
+    } else if (command == QLatin1String("manual")) {
+        // Not finding the device is why manual is used: no message for it.
+        Procedures::Discover(false);
+        dialogs.inputs = {args[1], args[2]};
+        before = view.discoveries;
+        outcome = Procedures::ManualSetAddress();
+        QString mac = args[1].trimmed().toUpper();
+        mac.replace(QLatin1Char(':'), QLatin1Char('-'));
+        printWhere(mac);
     } else if (command == QLatin1String("dhcp")) {
         outcome = Procedures::Discover();
         int row = 0;
@@ -338,13 +409,16 @@ int Run(const QStringList& arguments) {
             if (answers[i].sender == args[1]) row = i + 1;
         if (row == 0) {
             if (outcome == Outcome::Done)
-                Err() << "tarnset: " << args[1] << " did not answer the discovery\n";
+                Say(args[1] + QStringLiteral(" did not answer the discovery"));
             outcome = Outcome::Failed;
         } else {
+            const QString mac = Wire::FormatMac(answers[row - 1].data);
+            before = view.discoveries;
             outcome = Procedures::ResetToDhcp(row, args[1]);
+            printWhere(mac);
         }
     } else if (command == QLatin1String("test")) {
-        outcome = Procedures::TestCommunication(args[1]);
+        outcome = Procedures::TestAddress(args[1]);
     }
     if (interrupted) {
         Err() << "tarnset: interrupted\n";

@@ -13,9 +13,16 @@
 namespace Link {
 namespace {
 
+Protocol::IPv4 DefaultBroadcast() {
+    return *Protocol::ParseIPv4(Wire::kDefaultBroadcast);
+}
+
+// Bounds what a peer that sends without end can make the socket hold.
+constexpr qint64 kTcpReadBuffer = 64 * 1024;
+
 struct State {
     Timing timing;
-    QString broadcast = Wire::kDefaultBroadcast;
+    Protocol::IPv4 broadcast = DefaultBroadcast();
     bool running = true;
     bool busy = false;
     Tarnset::ToolView* view = nullptr;
@@ -24,6 +31,7 @@ struct State {
     int expectedLength = 0;
     bool replyComplete = false;
     int recordEntry = -1;  // the entry the current TCP connection fills
+    qint64 recordBytes = 0;
     QUdpSocket* udp = nullptr;
     QTcpSocket* tcp = nullptr;
     QString tcpError;
@@ -90,11 +98,16 @@ void OnTcpData() {
         if (s.tcp->bytesAvailable() >= s.expectedLength) s.replyComplete = true;
     } else {
         // TCP may split the record anywhere: keep one record per connection.
+        // Past the longest record one byte more is kept, so the record is
+        // seen to be too long; the rest is counted only.
         const QByteArray data = s.tcp->readAll();
+        s.recordBytes += data.size();
+        constexpr qsizetype keep = Wire::SetupRecord::kMaxLength + 1;
         if (s.recordEntry >= 0 && s.recordEntry < s.answers.size()) {
-            s.answers[s.recordEntry].data.append(data);
+            QByteArray& record = s.answers[s.recordEntry].data;
+            if (record.size() < keep) record.append(data.left(keep - record.size()));
         } else if (s.answers.size() < kAnswerSlots) {
-            AddAnswer(data, SenderText(s.tcp->peerAddress()), false);
+            AddAnswer(data.left(keep), SenderText(s.tcp->peerAddress()), false);
             s.recordEntry = int(s.answers.size()) - 1;
         } else {
             ++s.ignored;
@@ -116,12 +129,15 @@ Timing& Timings() {
     return S().timing;
 }
 
-QString BroadcastAddress() {
+Protocol::IPv4 BroadcastAddress() {
     return S().broadcast;
 }
 
-void SetBroadcastAddress(const QString& address) {
-    S().broadcast = address;
+bool SetBroadcastAddress(const QString& address, QString* error) {
+    const auto parsed = Protocol::ParseIPv4(address, error);
+    if (!parsed) return false;
+    S().broadcast = *parsed;
+    return true;
 }
 
 bool Running() {
@@ -159,6 +175,7 @@ void ClearAnswers() {
     s.ignored = 0;
     s.expectedLength = 0;
     s.recordEntry = -1;
+    s.recordBytes = 0;
 }
 
 const QList<Answer>& Answers() {
@@ -194,7 +211,7 @@ bool SendBroadcast(const QByteArray& datagram, QString* error) {
         if (error) *error = QStringLiteral("The UDP socket is not open.");
         return false;
     }
-    const QHostAddress target(s.broadcast);
+    const QHostAddress target(s.broadcast.Value());
     if (s.udp->writeDatagram(datagram, target, Wire::kConfigPort) != datagram.size()) {
         if (error) *error = s.udp->errorString();
         return false;
@@ -211,13 +228,15 @@ bool ReplyComplete() {
     return S().replyComplete;
 }
 
-bool ConnectTcp(const QString& address, quint16 port, QString* error) {
+bool ConnectTcp(const Protocol::IPv4& address, quint16 port, QString* error) {
     State& s = S();
     if (Connected()) return true;
     CloseSocket();
     s.tcp = new QTcpSocket;
+    s.tcp->setReadBufferSize(kTcpReadBuffer);
     s.tcpError.clear();
     s.recordEntry = -1;
+    s.recordBytes = 0;
     QObject::connect(s.tcp, &QTcpSocket::readyRead, OnTcpData);
     QObject::connect(s.tcp, &QTcpSocket::connected, [] { S().Wake(); });
     QObject::connect(s.tcp, &QTcpSocket::errorOccurred, [](QAbstractSocket::SocketError) {
@@ -226,7 +245,7 @@ bool ConnectTcp(const QString& address, quint16 port, QString* error) {
         st.Wake();
     });
     QObject::connect(s.tcp, &QTcpSocket::disconnected, [] { S().Wake(); });
-    s.tcp->connectToHost(QHostAddress(address), port);
+    s.tcp->connectToHost(QHostAddress(address.Value()), port);
     // A refused connection ends the wait at once; there is nothing to wait for.
     static bool (*const settled)() = [] {
         State& st = S();
@@ -238,6 +257,10 @@ bool ConnectTcp(const QString& address, quint16 port, QString* error) {
     if (error) *error = s.tcpError.isEmpty() ? QStringLiteral("Connection timed out") : s.tcpError;
     CloseSocket();
     return false;
+}
+
+qint64 RecordBytes() {
+    return S().recordBytes;
 }
 
 bool Connected() {
@@ -282,10 +305,10 @@ void CloseSocket() {
     s.recordEntry = -1;
 }
 
-QString LocalAddressTowards(const QString& target) {
+QString LocalAddressTowards(const Protocol::IPv4& target) {
     QUdpSocket probe;
     // A UDP connect only picks the route and the source address.
-    probe.connectToHost(QHostAddress(target), Wire::kConfigPort);
+    probe.connectToHost(QHostAddress(target.Value()), Wire::kConfigPort);
     if (!probe.waitForConnected(200)) return QString();
     const QHostAddress local = probe.localAddress();
     if (local.isNull() || local == QHostAddress::AnyIPv4) return QString();
@@ -321,7 +344,7 @@ void Reset() {
     CloseSocket();
     StopTimers();
     s.timing = Timing{};
-    s.broadcast = Wire::kDefaultBroadcast;
+    s.broadcast = DefaultBroadcast();
     s.running = true;
     s.busy = false;
     ClearAnswers();

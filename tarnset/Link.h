@@ -5,6 +5,7 @@
 #include <QString>
 #include <QtGlobal>
 
+#include "protocol/Address.h"
 #include "tarnset/View.h"
 
 // The tool's one socket (UDP for discovery and the reset, TCP for the setup
@@ -33,8 +34,9 @@ struct Timing {
 Timing& Timings();
 
 // Where discovery and the reset datagram go: 255.255.255.255 unless set.
-QString BroadcastAddress();
-void SetBroadcastAddress(const QString& address);
+// False (nothing changed) for a text the address rule refuses.
+Protocol::IPv4 BroadcastAddress();
+bool SetBroadcastAddress(const QString& address, QString* error = nullptr);
 
 // Cleared when the window closes: every wait ends at once.
 bool Running();
@@ -65,12 +67,15 @@ bool OpenBroadcastSocket(QString* error = nullptr);
 bool SendBroadcast(const QByteArray& datagram, QString* error = nullptr);
 
 // TCP. While a record is collected (expected length 0) every byte that
-// arrives on the connection goes into one answer-table entry; while a reply
-// of fixed length is awaited (SetExpectedLength(60)) it stays in the socket
-// until that many bytes are there.
+// arrives on the connection goes into one answer-table entry, up to
+// Wire::SetupRecord::kMaxLength + 1 bytes; the rest is only counted
+// (RecordBytes). While a reply of fixed length is awaited
+// (SetExpectedLength(60)) it stays in the socket until that many bytes are
+// there.
 void SetExpectedLength(int length);
 bool ReplyComplete();
-bool ConnectTcp(const QString& address, quint16 port, QString* error = nullptr);
+bool ConnectTcp(const Protocol::IPv4& address, quint16 port, QString* error = nullptr);
+qint64 RecordBytes();  // received on this connection while collecting a record
 bool Connected();
 bool SendBytes(const QByteArray& data, QString* error = nullptr);
 QByteArray ReadReply();
@@ -78,7 +83,7 @@ void CloseSocket();
 
 // The address this computer uses to reach `target` (no packet is sent);
 // empty when there is no route.
-QString LocalAddressTowards(const QString& target);
+QString LocalAddressTowards(const Protocol::IPv4& target);
 
 // Waits `milliseconds` with the progress bar running (maximum ms / 100),
 // pumping events; ends early when the tool closes or `done` holds.

@@ -2,6 +2,7 @@
 
 #include <QEventLoop>
 #include <QFile>
+#include <QFileInfo>
 #include <QHostAddress>
 #include <QNetworkAddressEntry>
 #include <QNetworkInterface>
@@ -100,11 +101,8 @@ NetworkDetails ReadNetworkDetails() {
     return details;
 }
 
-QString InterfaceFor(const QString& address) {
-    const QHostAddress target(address);
-    bool ok = false;
-    const quint32 t = target.toIPv4Address(&ok);
-    if (!ok) return QString();
+QString InterfaceFor(const Protocol::IPv4& address) {
+    const quint32 t = address.Value();
     QString best;
     int bestBits = -1;
     for (const Route& r : Routes()) {
@@ -118,6 +116,43 @@ QString InterfaceFor(const QString& address) {
     return best;
 }
 
+QString ArpTargetProblem(const Protocol::IPv4& address) {
+    const quint32 a = address.Value();
+    const QString text = address.Text();
+    if ((a >> 24) == 127) return QStringLiteral("%1 is a loopback address").arg(text);
+    if ((a >> 28) == 0xE) return QStringLiteral("%1 is a multicast address").arg(text);
+    if ((a >> 24) == 0 || (a >> 28) == 0xF)
+        return QStringLiteral("%1 is a reserved address").arg(text);
+    for (const Route& r : Routes()) {
+        if (r.gateway != 0 && r.gateway == a)
+            return QStringLiteral("%1 is the gateway of %2").arg(text, r.iface);
+    }
+    for (const QNetworkInterface& iface : QNetworkInterface::allInterfaces()) {
+        for (const QNetworkAddressEntry& entry : iface.addressEntries()) {
+            bool ok = false;
+            const quint32 own = entry.ip().toIPv4Address(&ok);
+            if (!ok) continue;
+            if (own == a) return QStringLiteral("%1 is this computer's own address").arg(text);
+            const quint32 mask = entry.netmask().toIPv4Address();
+            // A /31 or /32 has no network or broadcast address of its own.
+            if (std::popcount(mask) >= 31 || (own & mask) != (a & mask)) continue;
+            if ((a & ~mask) == 0)
+                return QStringLiteral("%1 is the network address of %2").arg(text, iface.name());
+            if ((a & ~mask) == ~mask)
+                return QStringLiteral("%1 is the broadcast address of %2").arg(text, iface.name());
+        }
+    }
+    return QString();
+}
+
+QString IpProgram() {
+    for (const char* path : {"/usr/sbin/ip", "/sbin/ip", "/usr/bin/ip", "/bin/ip"}) {
+        const QFileInfo info(QString::fromLatin1(path));
+        if (info.isFile() && info.isExecutable()) return info.absoluteFilePath();
+    }
+    return QString();
+}
+
 void SetCommandRunner(CommandRunner runner) {
     Runner() = std::move(runner);
 }
@@ -126,42 +161,53 @@ CommandResult RunCommand(const QString& program, const QStringList& args) {
     return Runner() ? Runner()(program, args) : RunProcess(program, args);
 }
 
-bool SetArpEntry(const QString& address, const QString& mac, QString* error) {
-    const auto octets = Wire::ParseAddress(address);
-    const auto bytes = Wire::ParseMac(mac);
-    if (!octets || !bytes) {
-        if (error) *error = QStringLiteral("invalid address or MAC address");
+bool SetArpEntry(const Protocol::IPv4& address, const std::array<quint8, 6>& mac, QString* error) {
+    const auto fail = [error](const QString& why) {
+        if (error) *error = why;
         return false;
-    }
-    if (QHostAddress(address).isLoopback()) {
-        if (error) *error = QStringLiteral("%1 is a loopback address").arg(address);
-        return false;
-    }
+    };
+    const QString problem = ArpTargetProblem(address);
+    if (!problem.isEmpty()) return fail(problem);
     const QString iface = InterfaceFor(address);
-    if (iface.isEmpty()) {
-        if (error) *error = QStringLiteral("no network interface reaches %1").arg(address);
+    if (iface.isEmpty())
+        return fail(QStringLiteral("no network interface reaches %1").arg(address.Text()));
+    const QString ip = IpProgram();
+    if (ip.isEmpty()) return fail(QStringLiteral("the ip command (iproute2) is not installed"));
+    const QStringList args = {QStringLiteral("neigh"),
+                              QStringLiteral("replace"),
+                              address.Text(),
+                              QStringLiteral("lladdr"),
+                              Wire::MacForIp(mac),
+                              QStringLiteral("dev"),
+                              iface};
+    const CommandResult result = RunCommand(ip, args);
+    if (result.exitCode == 0) return true;
+    return fail(result.errorText.isEmpty()
+                    ? QStringLiteral("ip exited with status %1").arg(result.exitCode)
+                    : result.errorText);
+}
+
+bool RemoveArpEntry(const Protocol::IPv4& address, QString* error) {
+    const QString iface = InterfaceFor(address);
+    const QString ip = IpProgram();
+    if (iface.isEmpty() || ip.isEmpty()) {
+        if (error) *error = QStringLiteral("no interface or no ip command");
         return false;
     }
-    const QStringList args = {
-        QStringLiteral("neigh"), QStringLiteral("replace"), address, QStringLiteral("lladdr"),
-        Wire::MacForIp(*bytes),  QStringLiteral("dev"),     iface};
-    const CommandResult result = RunCommand(QStringLiteral("ip"), args);
+    const CommandResult result = RunCommand(ip, {QStringLiteral("neigh"), QStringLiteral("del"),
+                                                 address.Text(), QStringLiteral("dev"), iface});
     if (result.exitCode == 0) return true;
-    if (error) {
-        *error = result.errorText.isEmpty()
-                     ? QStringLiteral("ip exited with status %1").arg(result.exitCode)
-                     : result.errorText;
-    }
+    if (error) *error = result.errorText;
     return false;
 }
 
-void Knock(const QString& address, int timeoutMs) {
+void Knock(const Protocol::IPv4& address, int timeoutMs) {
     QTcpSocket socket;
     QEventLoop loop;
     QTimer::singleShot(timeoutMs, &loop, &QEventLoop::quit);
     QObject::connect(&socket, &QTcpSocket::connected, &loop, &QEventLoop::quit);
     QObject::connect(&socket, &QTcpSocket::errorOccurred, &loop, &QEventLoop::quit);
-    socket.connectToHost(QHostAddress(address), 1);
+    socket.connectToHost(QHostAddress(address.Value()), 1);
     if (socket.state() != QAbstractSocket::UnconnectedState) loop.exec();
     socket.abort();
 }

@@ -1,6 +1,7 @@
 #include "tarnset/Procedures.h"
 
 #include <array>
+#include <optional>
 
 #include "common/Dialogs.h"
 #include "protocol/Answers.h"
@@ -51,14 +52,38 @@ void Message(const QString& text, const QString& title = QString()) {
     Dialogs::Message(text, Buttons::Ok, Icon::Information, title);
 }
 
-QString NotValidAddress(const QString& text) {
-    return QStringLiteral(
-               "'%1' is not a valid IP address.  Please enter four numbers from 0 to "
-               "255 separated by dots.")
-        .arg(text);
+void WindowStatus(const QString& text) {
+    Show([&](ToolView& v) { v.SetWindowStatus(text); });
 }
 
-Outcome DiscoverBody() {
+// The discovery answers in the table (not a setup record).
+QList<Link::Answer> DiscoveryAnswers() {
+    QList<Link::Answer> found;
+    for (const Link::Answer& a : Link::Answers())
+        if (a.discovery) found << a;
+    return found;
+}
+
+// The MAC text of another device that answered discovery at `address`;
+// nullopt when none did. With `mac` empty every answer there counts.
+std::optional<QString> Occupant(const QList<Link::Answer>& answers, const QString& address,
+                                const QString& mac) {
+    for (const Link::Answer& a : answers) {
+        const QString other = Wire::FormatMac(a.data);
+        if (a.sender == address && (mac.isEmpty() || other != mac)) return other;
+    }
+    return std::nullopt;
+}
+
+QString OccupiedMessage(const QString& address, const QString& mac) {
+    return QStringLiteral("The IP address ") + address +
+           QStringLiteral(" is already used by the Corvane server with MAC address ") + mac +
+           QStringLiteral(".  Please enter another value.");
+}
+
+Outcome TestBody(const QString& address);
+
+Outcome DiscoverBody(bool reportNone = true) {
     Show([](ToolView& v) {
         v.SetFindEnabled(false);
         v.SetSetIpEnabled(false);
@@ -88,12 +113,14 @@ Outcome DiscoverBody() {
         if (!Link::Running()) {
             outcome = Outcome::Failed;  // the window closed: nothing more to show
         } else if (answers.isEmpty()) {
-            Message(
-                QStringLiteral("No Corvane servers were detected on the network.") + kCr +
-                QStringLiteral("Your network or computer may not be able to receive UDP data "
-                               "or may have the port 77FE blocked ") +
-                kCr +
-                QStringLiteral("Try using the 'Manually Set IP' command from the Advanced menu"));
+            if (reportNone)
+                Message(
+                    QStringLiteral("No Corvane servers were detected on the network.") + kCr +
+                    QStringLiteral("Your network or computer may not be able to receive UDP data "
+                                   "or may have the port 77FE blocked ") +
+                    kCr +
+                    QStringLiteral(
+                        "Try using the 'Manually Set IP' command from the Advanced menu"));
             outcome = Outcome::Failed;
         } else {
             Show([&](ToolView& v) {
@@ -119,7 +146,7 @@ Outcome DiscoverBody() {
                 for (int i = 0; i < 3 && i < octets.size(); ++i) v.SetOctet(i, octets[i]);
                 v.FocusOctet(3);
             });
-            Status(
+            WindowStatus(
                 QStringLiteral("All Corvanes have been found.  Click on an IP address you "
                                "wish to change.  The selected server's background will turn "
                                "yellow."));
@@ -132,6 +159,7 @@ Outcome DiscoverBody() {
 
 // The checks of the typed octets, with the message of the first that fails.
 bool ValidOctets(const QStringList& octets, QString& message) {
+    QStringList texts;
     for (int i = 0; i < 4; ++i) {
         const QString o = i < octets.size() ? octets[i].trimmed() : QString();
         bool digits = !o.isEmpty();
@@ -141,26 +169,32 @@ bool ValidOctets(const QStringList& octets, QString& message) {
                 "Blank entries for the IP address are not valid. Please enter a new value.");
             return false;
         }
+        texts << o;
     }
-    for (int i = 0; i < 4; ++i) {
-        if (octets[i].trimmed().toLongLong() > 255) {
+    for (const QString& o : texts) {
+        // By length first: a long row of digits must not wrap round to a
+        // small number.
+        if (o.size() > 3 || o.toInt() > 255) {
             message = QStringLiteral(
                 "Do not set an IP octet to greater than 255. Please enter a new value.");
             return false;
         }
     }
     // By value, so that "00" or "000" cannot slip a network address through.
-    const int fourth = octets[3].trimmed().toInt();
+    const int fourth = texts[3].toInt();
     if (fourth == 0 || fourth == 255) {
         message = QStringLiteral(
             "The Fourth Octet of the IP address can not be set to 0 or 255 or greater.  These "
             "addresses are reserved by the network. Please enter a new value.");
         return false;
     }
-    return true;
+    // What is left is a leading zero, which the address rule refuses.
+    return bool(Protocol::ParseIPv4(texts.join(QLatin1Char('.')), &message));
 }
 
-Outcome SetStaticBody(const QString& current, const QStringList& typed) {
+Outcome SetStaticBody(const QString& current, const QStringList& typed, QString mac = QString()) {
+    // The last discovery, before the table is cleared: who answers where.
+    const QList<Link::Answer> seen = DiscoveryAnswers();
     Show([](ToolView& v) {
         v.SetFindEnabled(false);
         v.SetSetIpEnabled(false);
@@ -183,7 +217,8 @@ Outcome SetStaticBody(const QString& current, const QStringList& typed) {
         Message(message);
         return finish(Outcome::Invalid);
     }
-    if (!Wire::ParseAddress(current)) {
+    const auto from = Protocol::ParseIPv4(current);
+    if (!from) {
         Message(
             QStringLiteral("Click on the IP address of the Corvane server you wish to "
                            "change, then click the green button again."));
@@ -195,8 +230,20 @@ Outcome SetStaticBody(const QString& current, const QStringList& typed) {
         octets[size_t(i)] = quint8(typed[i].trimmed().toInt());
         parts << QString::number(octets[size_t(i)]);
     }
+    const QString wanted = parts.join(QLatin1Char('.'));
 
-    const QString local = Link::LocalAddressTowards(current);
+    if (mac.isEmpty()) {
+        for (const Link::Answer& a : seen)
+            if (a.sender == from->Text()) mac = Wire::FormatMac(a.data);
+    }
+    if (wanted != from->Text()) {
+        if (const auto other = Occupant(seen, wanted, mac)) {
+            Message(OccupiedMessage(wanted, *other));
+            return finish(Outcome::Failed);
+        }
+    }
+
+    const QString local = Link::LocalAddressTowards(*from);
     if (!local.isEmpty()) {
         const QStringList own = local.split(QLatin1Char('.'));
         bool outside = false;
@@ -215,7 +262,6 @@ Outcome SetStaticBody(const QString& current, const QStringList& typed) {
         }
     }
 
-    const QString wanted = parts.join(QLatin1Char('.'));
     const QString question =
         wanted != current ? QStringLiteral("Change the IP address of this Corvane server from ") +
                                 current + kCr + QStringLiteral("to ") + wanted
@@ -229,7 +275,7 @@ Outcome SetStaticBody(const QString& current, const QStringList& typed) {
     Status(QStringLiteral("Setting the IP address from ") + current + QStringLiteral(" to ") +
            wanted + QStringLiteral(".  Please wait."));
     Link::CloseSocket();
-    if (!Link::ConnectTcp(current, Wire::kConfigPort)) {
+    if (!Link::ConnectTcp(*from, Wire::kConfigPort)) {
         Message(QStringLiteral("Could not establish a TCP/IP connection with ") + current);
         return finish(Outcome::Failed);
     }
@@ -246,6 +292,14 @@ Outcome SetStaticBody(const QString& current, const QStringList& typed) {
         return finish(Outcome::Failed);
     }
 
+    if (Link::RecordBytes() > Wire::SetupRecord::kMaxLength) {
+        Message(QStringLiteral("The setup record from ") + current +
+                QStringLiteral(" is %1 bytes long; a setup record is at most %2 bytes.  Nothing "
+                               "was written back.")
+                    .arg(Link::RecordBytes())
+                    .arg(Wire::SetupRecord::kMaxLength));
+        return finish(Outcome::Failed);
+    }
     QByteArray record = Link::Answers().last().data;
     if (!Wire::PatchSetupRecord(record, octets, &error)) {
         Message(error);
@@ -258,8 +312,7 @@ Outcome SetStaticBody(const QString& current, const QStringList& typed) {
         bytes << QStringLiteral("%1: %2").arg(i + 1).arg(hex);
         line += QLatin1Char(',') + hex;
     }
-    Show([&](ToolView& v) { v.SetByteList(bytes); });
-    Debug(line);
+    Show([&](ToolView& v) { v.SetRecord(bytes, line); });
 
     // A device that closed the connection meanwhile gets nothing: half a
     // conversation must not reach it as a record.
@@ -270,9 +323,32 @@ Outcome SetStaticBody(const QString& current, const QStringList& typed) {
     Status(kRebooting);
     Link::WaitWithProgress(Link::Timings().rebootMs);
     if (!Link::Running()) return finish(Outcome::Failed);
-    Status(kChanged);
+    WindowStatus(kChanged);
     Link::CloseSocket();
     DiscoverBody();
+
+    // The device does not say whether it took the record; the rediscovery
+    // does. Without a known MAC any answer at the new address counts.
+    const QList<Link::Answer> now = DiscoveryAnswers();
+    bool atNew = false, atOld = false;
+    for (const Link::Answer& a : now) {
+        if (!mac.isEmpty() && Wire::FormatMac(a.data) != mac) continue;
+        atNew = atNew || a.sender == wanted;
+        atOld = atOld || (a.sender == from->Text() && wanted != from->Text());
+    }
+    const QString who = mac.isEmpty()
+                            ? QStringLiteral("The Corvane server")
+                            : QStringLiteral("The Corvane server with MAC address ") + mac;
+    if (atOld) {
+        Message(who + QStringLiteral(" still answers at ") + from->Text() +
+                QStringLiteral(": its IP address was not changed."));
+        return finish(Outcome::Failed);
+    }
+    if (!atNew) {
+        Message(who + QStringLiteral(" was not found at its new IP address ") + wanted +
+                QStringLiteral("."));
+        return finish(Outcome::Failed);
+    }
     return finish(Outcome::Done);
 }
 
@@ -282,10 +358,20 @@ QString ApplicationTitle() {
     return QStringLiteral("Corvane Tarnset");
 }
 
-Outcome Discover() {
+Outcome Discover(bool reportNone) {
     if (Link::Busy()) return Outcome::Failed;
     Link::BusyScope busy;
-    return DiscoverBody();
+    return DiscoverBody(reportNone);
+}
+
+bool CheckOctets(const QStringList& octets, QString& message) {
+    return ValidOctets(octets, message);
+}
+
+QString AddressOfMac(const QString& mac) {
+    for (const Link::Answer& a : DiscoveryAnswers())
+        if (Wire::FormatMac(a.data) == mac) return a.sender;
+    return QString();
 }
 
 Outcome SetStaticAddress(const QString& current, const QStringList& octets) {
@@ -312,21 +398,55 @@ Outcome ManualSetAddress() {
         QStringLiteral("Desired Static IP Address"));
     if (!address || address->trimmed().isEmpty()) return Outcome::Declined;
     const QString typed = address->trimmed();
-    if (!Wire::ParseAddress(typed)) {
-        Message(NotValidAddress(typed));
+    QString error;
+    const auto target = Protocol::ParseIPv4(typed, &error);
+    if (!target) {
+        Message(error);
         return Outcome::Invalid;
     }
+    const auto bytes = Wire::ParseMac(*mac);
+    QString macText;
+    for (quint8 b : *bytes) macText += QStringLiteral("-%1").arg(b, 2, 16, QLatin1Char('0'));
+    macText = macText.mid(1).toUpper();
 
-    QString error;
-    if (!Platform::SetArpEntry(typed, mac->trimmed(), &error)) {
+    const QString problem = Platform::ArpTargetProblem(*target);
+    if (!problem.isEmpty()) {
+        Message(QStringLiteral("No ARP entry is made for ") + typed + QStringLiteral(": ") +
+                problem + QStringLiteral("."));
+        return Outcome::Invalid;
+    }
+    if (const auto other = Occupant(DiscoveryAnswers(), target->Text(), macText)) {
+        Message(OccupiedMessage(target->Text(), *other));
+        return Outcome::Failed;
+    }
+    if (Dialogs::Message(
+            QStringLiteral("Make a permanent ARP entry on this computer for ") + target->Text() +
+                QStringLiteral(" with the MAC address ") + macText + QStringLiteral("?"),
+            Buttons::YesNo, Icon::Question, QStringLiteral("Manually Set IP")) != Answer::Yes) {
+        return Outcome::Declined;
+    }
+    if (!Platform::SetArpEntry(*target, *bytes, &error)) {
         Message(QStringLiteral("Couldn't make the ARP entry for ") + typed +
                 QStringLiteral(" with 'ip neigh': ") + error + kCr +
                 QStringLiteral("Please install the ip command (iproute2) and run Tarnset as "
                                "root or with the CAP_NET_ADMIN capability"));
         return Outcome::Failed;
     }
-    Platform::Knock(typed, Link::Timings().knockMs);
-    return SetStaticBody(typed, typed.split(QLatin1Char('.')));
+    const QString entry = QStringLiteral("the ARP entry for ") + target->Text() +
+                          QStringLiteral(" with the MAC address ") + macText;
+    Platform::Knock(*target, Link::Timings().knockMs);
+    const Outcome outcome =
+        SetStaticBody(target->Text(), target->Text().split(QLatin1Char('.')), macText);
+    // The entry was only for this change; left behind it would keep sending
+    // that address to that MAC whatever the network does later. Told after
+    // the procedure, whose start clears the debug list.
+    if (outcome == Outcome::Done)
+        Debug(QStringLiteral("Made ") + entry);
+    else if (Platform::RemoveArpEntry(*target, &error))
+        Debug(QStringLiteral("Made and removed again ") + entry);
+    else
+        Debug(QStringLiteral("Could not remove ") + entry + QStringLiteral(": ") + error);
+    return outcome;
 }
 
 Outcome ResetToDhcp(int row, const QString& address) {
@@ -353,6 +473,7 @@ Outcome ResetToDhcp(int row, const QString& address) {
         return Outcome::Failed;
     }
     const QString mac = Wire::FormatMac(answers[entry].data);
+    if (!Protocol::ParseIPv4(address)) return Outcome::Invalid;
 
     QString error;
     if (!Link::OpenBroadcastSocket(&error)) return Outcome::Failed;
@@ -366,7 +487,7 @@ Outcome ResetToDhcp(int row, const QString& address) {
     StatusColourTo(StatusColour::Normal);
     Link::WaitWithProgress(Link::Timings().rebootMs);
     if (!Link::Running()) return Outcome::Failed;
-    Status(kChanged);
+    WindowStatus(kChanged);
     DiscoverBody();
 
     const QList<Link::Answer>& found = Link::Answers();
@@ -399,8 +520,22 @@ Outcome TestCommunication(const QString& selected) {
         if (!typed || typed->trimmed().isEmpty()) return Outcome::Declined;
         address = typed->trimmed();
     }
-    if (!Wire::ParseAddress(address)) {
-        Message(NotValidAddress(address));
+    return TestBody(address);
+}
+
+Outcome TestAddress(const QString& address) {
+    if (Link::Busy()) return Outcome::Failed;
+    Link::BusyScope busy;
+    return TestBody(address);
+}
+
+namespace {
+
+Outcome TestBody(const QString& address) {
+    QString error;
+    const auto target = Protocol::ParseIPv4(address, &error);
+    if (!target) {
+        Message(error);
         return Outcome::Invalid;
     }
 
@@ -408,7 +543,7 @@ Outcome TestCommunication(const QString& selected) {
     QByteArray request;
     Protocol::BuildRequest(request, Protocol::CmdIdentify());
     QByteArray reply;
-    if (!ExchangeRecord(address, Protocol::kDevicePort, request, Protocol::kAnswerLength, reply)) {
+    if (!ExchangeRecord(*target, Protocol::kDevicePort, request, Protocol::kAnswerLength, reply)) {
         Status(QStringLiteral("Error reading from IP address: ") + address);
         Message(QStringLiteral("Error reading from ") + address);
         return Outcome::Failed;
@@ -428,10 +563,16 @@ Outcome TestCommunication(const QString& selected) {
         lastIdentification[i] = value;
     }
     if (!parseError.isEmpty()) Message(QStringLiteral("Parse Error:") + parseError);
-    Message(
-        TestMessage(address, lastIdentification[0], lastIdentification[1], lastIdentification[2]));
+    const QString result =
+        TestMessage(address, lastIdentification[0], lastIdentification[1], lastIdentification[2]);
+    if (ToolView* v = Link::View())
+        v->ShowResult(result);
+    else
+        Message(result);
     return Outcome::Done;
 }
+
+}  // namespace
 
 QString TestMessage(const QString& address, int family, int model, int revision) {
     const QString lead = QStringLiteral("Successfully communicated with IP address: ") + address;
@@ -445,7 +586,7 @@ QString TestMessage(const QString& address, int family, int model, int revision)
            QStringLiteral(" rev %1").arg(revision);
 }
 
-bool ExchangeRecord(const QString& address, quint16 port, const QByteArray& request,
+bool ExchangeRecord(const Protocol::IPv4& address, quint16 port, const QByteArray& request,
                     int expectedLength, QByteArray& reply) {
     reply.clear();
     Link::CloseSocket();
@@ -494,9 +635,12 @@ void OpenWebPage(const QString& address) {
             QStringLiteral("Advanced Network Setup"));
     Status(QStringLiteral("Opening the web browser."));
     StatusColourTo(StatusColour::Normal);
-    const QString url = QStringLiteral("http://") + address + QStringLiteral("/ltx_conf.html");
+    // Only the rebuilt address goes into the URL the browser is given.
+    const auto target = Protocol::ParseIPv4(address);
+    const QString url = QStringLiteral("http://") + (target ? target->Text() : address) +
+                        QStringLiteral("/ltx_conf.html");
     bool opened = false;
-    if (Wire::ParseAddress(address)) Show([&](ToolView& v) { opened = v.OpenUrl(url); });
+    if (target) Show([&](ToolView& v) { opened = v.OpenUrl(url); });
     if (opened) return;
     const QString text = QStringLiteral(
                              "An error occured trying to launch a web browser.  Please open your "

@@ -5,6 +5,8 @@
 #include <QStringList>
 #include <QtGlobal>
 
+#include "protocol/Address.h"
+
 // The procedures of tarnset, shared by the window and the command line:
 // discovery, the static address through the setup record, the manual address
 // (ARP entry and knock), the reset to DHCP, the communication test, the
@@ -19,15 +21,25 @@ enum class Outcome { Done, Failed, Declined, Invalid };
 QString ApplicationTitle();  // "Corvane Tarnset"
 
 // Finds every device by one broadcast; the answers stay in Link::Answers().
-Outcome Discover();
+// `reportNone` false: no message when nothing answers.
+Outcome Discover(bool reportNone = true);
+
+// The checks of a wanted address typed as four octets (blank, above 255,
+// reserved fourth octet, leading zero); false with the message.
+bool CheckOctets(const QStringList& octets, QString& message);
 
 // Gives the device at `current` the address in `octets` (four decimal texts)
 // through its setup record. The subnet check may write the computer's own
 // first three octets into `octets`' boxes (the view), not into `octets`.
+// The device is known by the MAC address of its answer in the last
+// discovery: an address that another MAC answered at is refused before
+// anything is written, and the move counts as done only when the
+// rediscovery finds that MAC at the new address and not at the old one.
 Outcome SetStaticAddress(const QString& current, const QStringList& octets);
 
-// Asks for a MAC and an address, makes the ARP entry, knocks, then runs the
-// static-address procedure with the typed address.
+// Asks for a MAC and an address, asks before it makes the ARP entry, makes
+// it, knocks, then runs the static-address procedure with the typed address;
+// the entry is removed again when that does not succeed.
 Outcome ManualSetAddress();
 
 // Broadcasts the reset-to-DHCP datagram for list row `row` (1 = first
@@ -37,9 +49,15 @@ Outcome ResetToDhcp(int row, const QString& address);
 // The identification exchange on TCP 10001. `selected` is the address of
 // the chosen list row, empty when none is chosen.
 Outcome TestCommunication(const QString& selected);
+// The same exchange with `address`, without the questions.
+Outcome TestAddress(const QString& address);
+
+// Where the discovery answers of the table place the device with this MAC
+// text; empty when none of them does.
+QString AddressOfMac(const QString& mac);
 
 // One request and its reply of `expectedLength` bytes on a fresh connection.
-bool ExchangeRecord(const QString& address, quint16 port, const QByteArray& request,
+bool ExchangeRecord(const Protocol::IPv4& address, quint16 port, const QByteArray& request,
                     int expectedLength, QByteArray& reply);
 
 // The text the communication test shows for an identified device.

@@ -23,8 +23,17 @@ class ToolView {
     virtual void HighlightAddress(int row) = 0;  // row counted with the heading as 0
     virtual void ClearDebug() = 0;
     virtual void AddDebug(const QString& line) = 0;
-    virtual void SetByteList(const QStringList& lines) = 0;
+    // The last setup record: one line per byte (lstByte) and the whole
+    // record on one line (a debug-list line).
+    virtual void SetRecord(const QStringList& bytes, const QString& dump) = 0;
     virtual void SetStatus(const QString& text) = 0;
+    // A status line that speaks to a window user ("Click on an IP address
+    // ..."), or that only the window claims before the rediscovery checks it.
+    virtual void SetWindowStatus(const QString& text) = 0;
+    // The result a procedure ends with, such as the communication test's
+    // model line: a message box in the window, standard output on the
+    // command line.
+    virtual void ShowResult(const QString& text) = 0;
     virtual void SetStatusColour(StatusColour colour) = 0;
     virtual void SetProgressMaximum(int maximum) = 0;
     virtual void SetProgressValue(int value) = 0;

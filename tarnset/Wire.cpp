@@ -76,20 +76,4 @@ QString MacForIp(const std::array<quint8, 6>& mac) {
     return pairs.join(QLatin1Char(':'));
 }
 
-std::optional<std::array<quint8, 4>> ParseAddress(const QString& text) {
-    const QStringList parts = text.trimmed().split(QLatin1Char('.'));
-    if (parts.size() != 4) return std::nullopt;
-    std::array<quint8, 4> octets{};
-    for (int i = 0; i < 4; ++i) {
-        const QString& p = parts[i];
-        if (p.isEmpty() || p.size() > 3) return std::nullopt;
-        for (QChar c : p)
-            if (c < QLatin1Char('0') || c > QLatin1Char('9')) return std::nullopt;
-        const int v = p.toInt();
-        if (v > 255) return std::nullopt;
-        octets[size_t(i)] = quint8(v);
-    }
-    return octets;
-}
-
 }  // namespace Wire

@@ -45,6 +45,9 @@ constexpr quint8 kHeader3Value = 0xC0;
 constexpr quint8 kFixedLowValue = 0x4C;   // offsets 20 and 68
 constexpr quint8 kFixedHighValue = 0x02;  // offsets 21 and 69
 constexpr int kMinLength = 70;
+// Far above any real record (128 bytes): a longer one is refused, and what
+// arrives beyond it is counted, not kept.
+constexpr int kMaxLength = 4096;
 }  // namespace SetupRecord
 
 // Writes the new address and the fixed bytes into a setup record. False (the
@@ -76,8 +79,5 @@ QString FormatMac(const QByteArray& answer);
 std::optional<std::array<quint8, 6>> ParseMac(const QString& text);
 // The form `ip neigh` takes: aa:bb:cc:dd:ee:ff.
 QString MacForIp(const std::array<quint8, 6>& mac);
-
-// A dotted IPv4 address of four decimal octets 0-255, nothing else.
-std::optional<std::array<quint8, 4>> ParseAddress(const QString& text);
 
 }  // namespace Wire

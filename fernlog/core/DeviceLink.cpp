@@ -4,6 +4,7 @@
 #include <QHash>
 #include <QHostAddress>
 #include <QPointer>
+#include <QSet>
 #include <QTcpSocket>
 #include <QTimer>
 #include <array>
@@ -11,6 +12,7 @@
 #include "core/Settings.h"
 #include "core/StatusList.h"
 #include "db/ErrorLog.h"
+#include "protocol/Address.h"
 #include "protocol/Commands.h"
 
 namespace DeviceLink {
@@ -106,6 +108,12 @@ Link& TheLink() {
     return *link;
 }
 
+// Stored addresses the address rule refused, already told to the logs.
+QSet<QString>& RefusedAddresses() {
+    static QSet<QString> refused;
+    return refused;
+}
+
 LinkView* CurrentView() {
     return TheLink().views.value(CurrentWindow);
 }
@@ -146,6 +154,7 @@ void Reset() {
     ProgramRunning = true;
     CurrentWindow = Window::frmMain;
     WatchDogTicks = 0;
+    RefusedAddresses().clear();
 }
 
 void StartWatchDog(int milliseconds) {
@@ -177,18 +186,28 @@ void StopWatchDog() {
 
 bool OpenWinSocket(const QString& ipAddress, quint16 port) {
     Link& link = TheLink();
-    // Only numeric addresses: a name would need a lookup that can hang.
-    const QHostAddress address(ipAddress.trimmed());
+    // Only the suite's address rule decides what an address means; the
+    // socket gets the rebuilt address, never the stored text, which Qt would
+    // read in octal ("010.0.0.7" is 8.0.0.7) or look up as a name.
+    QString invalid;
+    const auto parsed = Protocol::ParseIPv4(ipAddress.trimmed(), &invalid);
+    if (!parsed) {
+        // Every cycle meets it again: the error log (which also tells the
+        // service log) hears of each refused address once, the status list
+        // keeps a line for it.
+        if (!RefusedAddresses().contains(ipAddress)) {
+            RefusedAddresses().insert(ipAddress);
+            ErrorLog::RecordError(QStringLiteral("OpenWinSocket()"), invalid);
+        }
+        StatusList::ShowStatus(QStringLiteral("Address ") + ipAddress + QStringLiteral(": "),
+                               QStringLiteral("not used.  ") + invalid);
+        return false;
+    }
+    const QHostAddress address(parsed->Value());
     // A connection left open by an abandoned transaction is reused only for
     // the same device.
     if (Connected() && link.socket.peerAddress() == address && link.socket.peerPort() == port) {
         return true;
-    }
-    if (address.isNull()) {
-        ErrorLog::RecordError(QStringLiteral("OpenWinSocket()"),
-                              QStringLiteral("Invalid IP address: ") + ipAddress);
-        StatusList::ShowStatus(kConnectionKey, QStringLiteral("could not be established"));
-        return false;
     }
     link.socket.abort();
     link.socket.setReadBufferSize(0);

@@ -1,10 +1,10 @@
 #include "registry/Registry.h"
 
 #include <QHostAddress>
-#include <QRegularExpression>
 
 #include "core/Decoding.h"
 #include "core/DeviceLink.h"
+#include "protocol/Address.h"
 #include "protocol/Commands.h"
 
 namespace Registry {
@@ -133,11 +133,8 @@ QString NodeText(const QString& serverName, const QString& ipAddress) {
            QStringLiteral(" @ IP ") + ipAddress;
 }
 
-bool IsValidIPAddress(const QString& text) {
-    static const QRegularExpression dotted(
-        QStringLiteral("^(25[0-5]|2[0-4][0-9]|1[0-9][0-9]|[1-9]?[0-9])"
-                       "(\\.(25[0-5]|2[0-4][0-9]|1[0-9][0-9]|[1-9]?[0-9])){3}$"));
-    return dotted.match(text).hasMatch();
+bool IsValidIPAddress(const QString& text, QString* error) {
+    return Protocol::ParseIPv4(text, error).has_value();
 }
 
 QString JoinEmailList(const QStringList& addresses) {

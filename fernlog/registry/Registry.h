@@ -69,8 +69,10 @@ QString NodeKey(qint64 serverId);
 qint64 ServerIdFromKey(const QString& key);  // -1 when it names no server
 QString NodeText(const QString& serverName, const QString& ipAddress);
 
-// Only dotted numeric IPv4 addresses: a name would need a lookup.
-bool IsValidIPAddress(const QString& text);
+// The suite's one address rule (protocol/Address.h): four plain decimal
+// numbers 0-255, no leading zeros, no blanks. An accepted text is already the
+// rebuilt address, so it is stored and used as typed; `error` names the text.
+bool IsValidIPAddress(const QString& text, QString* error = nullptr);
 
 // E-mail lists are stored as the addresses each followed by ",".
 QString JoinEmailList(const QStringList& addresses);

@@ -8,7 +8,6 @@
 #include "common/ui/MessageBoxDialogs.h"
 #include "tarnset/Link.h"
 #include "tarnset/Procedures.h"
-#include "tarnset/Wire.h"
 #include "tarnset/ui/frmMain.h"
 
 namespace TarnsetUi {
@@ -18,13 +17,10 @@ int RunWindow(int argc, char** argv) {
     QApplication::setApplicationName(QStringLiteral("tarnset"));
     QApplication::setApplicationVersion(QStringLiteral(TARNSET_VERSION));
     const QString broadcast = qEnvironmentVariable("TARNSET_BROADCAST").trimmed();
-    if (!broadcast.isEmpty()) {
-        if (!Wire::ParseAddress(broadcast)) {
-            QTextStream(stderr) << "tarnset: TARNSET_BROADCAST must be an IPv4 address, not '"
-                                << broadcast << "'\n";
-            return 2;
-        }
-        Link::SetBroadcastAddress(broadcast);
+    QString error;
+    if (!broadcast.isEmpty() && !Link::SetBroadcastAddress(broadcast, &error)) {
+        QTextStream(stderr) << "tarnset: TARNSET_BROADCAST: " << error << "\n";
+        return 2;
     }
     Dialogs::SetDefaultTitle(Procedures::ApplicationTitle());
     MessageBoxDialogs::Install();

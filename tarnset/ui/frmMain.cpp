@@ -27,6 +27,7 @@
 #include <QUrl>
 #include <QVBoxLayout>
 
+#include "common/Dialogs.h"
 #include "tarnset/Link.h"
 #include "tarnset/Procedures.h"
 #include "tarnset/ui/frmAbout.h"
@@ -262,9 +263,13 @@ template <class F>
 void frmMain::RunProcedure(F procedure) {
     if (Link::Busy()) return;
     for (QAction* a : {mnuManual, mnuTestCommunications}) a->setEnabled(false);
+    btnFindZolos->setEnabled(false);
+    inProcedure_ = true;
     procedure();
+    inProcedure_ = false;
     if (!Link::Running()) return;  // the window is closing
     for (QAction* a : {mnuManual, mnuTestCommunications}) a->setEnabled(true);
+    btnFindZolos->setEnabled(true);
 }
 
 void frmMain::showEvent(QShowEvent* event) {
@@ -314,9 +319,17 @@ void frmMain::OnOctetChanged(int index) {
 }
 
 void frmMain::OnGridClick(int row, int column) {
-    currentRow_ = row;
     txtDebug->clear();
-    if (column != 1 || row < 1) return;
+    if (column != 1 || row < 1) {
+        // Only an address cell chooses the device that the green button and
+        // the menus act on; the highlight goes back to that one.
+        if (currentRow_ > 0)
+            Grid->setCurrentCell(currentRow_, 1);
+        else
+            Grid->clearSelection();
+        return;
+    }
+    currentRow_ = row;
     Grid->setCurrentCell(row, 1);
     SetStatus(
         QStringLiteral("Enter the new IP address and click on the green button to send "
@@ -341,7 +354,8 @@ void frmMain::CopyMac() {
 }
 
 void frmMain::SetFindEnabled(bool enabled) {
-    btnFindZolos->setEnabled(enabled);
+    // A discovery inside a longer procedure ends before the procedure does.
+    btnFindZolos->setEnabled(enabled && !inProcedure_);
 }
 
 void frmMain::SetSetIpEnabled(bool enabled) {
@@ -393,14 +407,23 @@ void frmMain::AddDebug(const QString& line) {
     lstdebug->addItem(line);
 }
 
-void frmMain::SetByteList(const QStringList& lines) {
+void frmMain::SetRecord(const QStringList& bytes, const QString& dump) {
     lstByte->clear();
-    lstByte->addItems(lines);
+    lstByte->addItems(bytes);
+    lstdebug->addItem(dump);
 }
 
 void frmMain::SetStatus(const QString& text) {
     txtDebug->setText(text);
     txtDebug->setCursorPosition(0);
+}
+
+void frmMain::SetWindowStatus(const QString& text) {
+    SetStatus(text);
+}
+
+void frmMain::ShowResult(const QString& text) {
+    Dialogs::Message(text, Dialogs::Buttons::Ok, Dialogs::Icon::Information);
 }
 
 void frmMain::SetStatusColour(Tarnset::StatusColour colour) {

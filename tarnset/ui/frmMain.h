@@ -31,8 +31,10 @@ class frmMain : public QMainWindow, public Tarnset::ToolView {
     void HighlightAddress(int row) override;
     void ClearDebug() override;
     void AddDebug(const QString& line) override;
-    void SetByteList(const QStringList& lines) override;
+    void SetRecord(const QStringList& bytes, const QString& dump) override;
     void SetStatus(const QString& text) override;
+    void SetWindowStatus(const QString& text) override;
+    void ShowResult(const QString& text) override;
     void SetStatusColour(Tarnset::StatusColour colour) override;
     void SetProgressMaximum(int maximum) override;
     void SetProgressValue(int value) override;
@@ -75,6 +77,7 @@ class frmMain : public QMainWindow, public Tarnset::ToolView {
     QAction* mnuContact;
     QAction* mnuAbout;
     int currentRow_ = 0;
+    bool inProcedure_ = false;  // Find stays disabled until the procedure ends
     int nextRow_ = 1;
     bool activated_ = false;
 };

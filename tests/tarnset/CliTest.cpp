@@ -1,5 +1,7 @@
 // The command-line mode, run as a program against simulated devices in this
 // process: its output, its messages and its exit status.
+#include <sys/resource.h>
+
 #include <QProcess>
 
 #include "TarnsetFixture.h"
@@ -72,6 +74,7 @@ TEST_F(CliTest, HelpVersionAndBadArguments) {
         const ProgramRun r = Tarnset(args);
         EXPECT_EQ(r.exitCode, 2) << args.join(' ').toStdString();
         EXPECT_TRUE(r.err.startsWith(QLatin1String("tarnset: "))) << r.err.toStdString();
+        EXPECT_EQ(r.err.count(QLatin1Char('\n')), 1) << r.err.toStdString();
         EXPECT_TRUE(r.out.isEmpty());
     }
 }
@@ -123,29 +126,131 @@ TEST_F(CliTest, SetIpDhcpAndTest) {
     EXPECT_EQ(r.exitCode, 2);
     EXPECT_TRUE(r.err.contains(QLatin1String("reserved by the network")));
 
+    // The result alone on standard output: the device's address, checked by
+    // its MAC; progress and messages on standard error, without the window's
+    // prompts, and the record only with --verbose.
     r = Tarnset(QStringList{QStringLiteral("set-ip"), QStringLiteral("127.0.0.142"),
-                            QStringLiteral("127.0.0.149"), QStringLiteral("--yes")} +
+                            QStringLiteral("127.0.0.149"), QStringLiteral("--yes"),
+                            QStringLiteral("--verbose")} +
                 kLoopback);
     EXPECT_EQ(r.exitCode, 0) << r.err.toStdString();
     EXPECT_EQ(device->address(), QHostAddress(QStringLiteral("127.0.0.149")));
-    EXPECT_TRUE(r.err.contains(QLatin1String("The IP address has been changed.")));
+    EXPECT_EQ(r.out, QStringLiteral("127.0.0.149\n"));
+    EXPECT_TRUE(r.err.contains(QLatin1String(
+        "tarnset: Setting the IP address from 127.0.0.142 to 127.0.0.149.  Please wait.\n")));
+    EXPECT_TRUE(r.err.contains(QLatin1String("tarnset: debug: Len: 128 ,0,0,0,C0,7F,0,0,95,")));
+    for (const QString& line : r.err.split(QLatin1Char('\n'), Qt::SkipEmptyParts))
+        EXPECT_TRUE(line.startsWith(QLatin1String("tarnset: "))) << line.toStdString();
+    for (const char* windowOnly : {"Click on", "The IP address has been changed."})
+        EXPECT_FALSE(r.err.contains(QLatin1String(windowOnly))) << windowOnly;
 
-    r = Tarnset({QStringLiteral("test"), QStringLiteral("127.0.0.149")});
+    r = Tarnset(QStringList{QStringLiteral("set-ip"), QStringLiteral("127.0.0.149"),
+                            QStringLiteral("127.0.0.142"), QStringLiteral("--yes")} +
+                kLoopback);
     EXPECT_EQ(r.exitCode, 0) << r.err.toStdString();
-    EXPECT_TRUE(
-        r.err.contains(QLatin1String("Successfully communicated with IP address: "
-                                     "127.0.0.149  Model: QX700-5 rev 24")));
-    r = Tarnset({QStringLiteral("test"), QStringLiteral("127.0.0.142")});
-    EXPECT_EQ(r.exitCode, 1);
-    EXPECT_TRUE(r.err.contains(QLatin1String("Error reading from 127.0.0.142")));
+    EXPECT_EQ(r.out, QStringLiteral("127.0.0.142\n"));
+    EXPECT_FALSE(r.err.contains(QLatin1String("Len:")));
 
-    r = Tarnset(QStringList{QStringLiteral("dhcp"), QStringLiteral("127.0.0.149")} + kLoopback);
+    r = Tarnset({QStringLiteral("test"), QStringLiteral("127.0.0.142")});
+    EXPECT_EQ(r.exitCode, 0) << r.err.toStdString();
+    EXPECT_EQ(r.out, QStringLiteral("Successfully communicated with IP address: 127.0.0.142  "
+                                    "Model: QX700-5 rev 24\n"));
+    EXPECT_EQ(r.err, QStringLiteral("tarnset: Testing Communication to:  127.0.0.142\n"
+                                    "tarnset: Successfully communicated with 127.0.0.142\n"));
+    r = Tarnset({QStringLiteral("test"), QStringLiteral("127.0.0.149")});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_TRUE(r.out.isEmpty());
+    EXPECT_TRUE(r.err.contains(QLatin1String("tarnset: Error reading from 127.0.0.149\n")));
+
+    // dhcp asks like set-ip, and prints the address the device took.
+    r = Tarnset(QStringList{QStringLiteral("dhcp"), QStringLiteral("127.0.0.142")} + kLoopback);
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_TRUE(r.err.contains(QLatin1String("[no: give --yes to confirm]")));
+    EXPECT_EQ(device->address(), QHostAddress(QStringLiteral("127.0.0.142")));
+    r = Tarnset(QStringList{QStringLiteral("dhcp"), QStringLiteral("127.0.0.142"),
+                            QStringLiteral("--yes")} +
+                kLoopback);
     EXPECT_EQ(r.exitCode, 0) << r.err.toStdString();
     EXPECT_TRUE(r.err.contains(QLatin1String("This server has been reset to DHCP mode")));
-    EXPECT_NE(device->address(), QHostAddress(QStringLiteral("127.0.0.149")));
-    r = Tarnset(QStringList{QStringLiteral("dhcp"), QStringLiteral("127.0.0.149")} + kLoopback);
+    EXPECT_NE(device->address(), QHostAddress(QStringLiteral("127.0.0.142")));
+    EXPECT_EQ(r.out, device->address().toString() + QLatin1Char('\n'));
+    r = Tarnset(QStringList{QStringLiteral("dhcp"), QStringLiteral("127.0.0.142"),
+                            QStringLiteral("--yes")} +
+                kLoopback);
     EXPECT_EQ(r.exitCode, 1);
-    EXPECT_TRUE(r.err.contains(QLatin1String("127.0.0.149 did not answer the discovery")));
+    EXPECT_TRUE(r.err.contains(QLatin1String("127.0.0.142 did not answer the discovery")));
+}
+
+// Text another reader takes in another sense never reaches a device: the
+// device at 127.0.0.33, which "127.0.0.041" means to QHostAddress and ip,
+// is not asked anything.
+TEST_F(CliTest, LeadingZerosAndOtherFormsReachNoDevice) {
+    devsim::Device* device = AddDevice(QStringLiteral("127.0.0.33"));
+    const std::pair<QStringList, const char*> runs[] = {
+        {{"test", "127.0.0.041"}, "127.0.0.041"},
+        {{"test", "10.1"}, "10.1"},
+        {{"test", "0x0a.0.0.1"}, "0x0a.0.0.1"},
+        {{"set-ip", "127.0.0.041", "127.0.0.45", "--yes"}, "127.0.0.041"},
+        {{"set-ip", "127.0.0.33", "127.0.0.045", "--yes"}, "127.0.0.045"},
+        {{"dhcp", "127.0.0.041", "--yes"}, "127.0.0.041"},
+        {{"manual", "00-20-4A-00-00-21", "127.0.0.041", "--yes"}, "127.0.0.041"},
+        {{"discover", "--broadcast", "127.255.255.0255"}, "127.255.255.0255"},
+    };
+    for (const auto& [args, text] : runs) {
+        const bool own = args.contains(QStringLiteral("--broadcast")) || args[0] == "test";
+        const ProgramRun r = Tarnset(own ? args : args + kLoopback);
+        EXPECT_EQ(r.exitCode, 2) << args.join(' ').toStdString();
+        EXPECT_TRUE(r.out.isEmpty());
+        EXPECT_TRUE(r.err.contains(
+            QStringLiteral("'%1' is not a valid IP address").arg(QLatin1String(text))))
+            << args.join(' ').toStdString() << ": " << r.err.toStdString();
+    }
+    EXPECT_EQ(device->connectionCount(), 0);
+    EXPECT_EQ(device->configPort()->discoveryRequests(), 0);
+    EXPECT_TRUE(device->configPort()->writeBacks().isEmpty());
+    EXPECT_EQ(device->address(), QHostAddress(QStringLiteral("127.0.0.33")));
+}
+
+TEST_F(CliTest, AMoveOntoAnAddressAnotherDeviceHoldsIsRefused) {
+    devsim::Device* device = AddDevice(QStringLiteral("127.0.0.142"));
+    AddDevice(QStringLiteral("127.0.0.143"));
+    const ProgramRun r =
+        Tarnset(QStringList{QStringLiteral("set-ip"), QStringLiteral("127.0.0.142"),
+                            QStringLiteral("127.0.0.143"), QStringLiteral("--yes")} +
+                kLoopback);
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_TRUE(r.out.isEmpty());
+    EXPECT_TRUE(r.err.contains(QLatin1String(
+        "tarnset: The IP address 127.0.0.143 is already used by the Corvane server with MAC "
+        "address 00-20-4A-00-00-8F.  Please enter another value.\n")))
+        << r.err.toStdString();
+    EXPECT_TRUE(device->configPort()->writeBacks().isEmpty());
+    EXPECT_EQ(device->address(), QHostAddress(QStringLiteral("127.0.0.142")));
+}
+
+// A peer that sends megabytes as its setup record: refused by its size,
+// nothing written back, and the program's memory stays small.
+TEST_F(CliTest, AnOversizedSetupRecordIsRefused) {
+    devsim::ConfigPortSettings huge;
+    huge.recordLength = 8 * 1024 * 1024;
+    devsim::Device* device = AddDevice(QStringLiteral("127.0.0.142"), devsim::Model::QX700_5, huge);
+    const ProgramRun r =
+        Tarnset(QStringList{QStringLiteral("set-ip"), QStringLiteral("127.0.0.142"),
+                            QStringLiteral("127.0.0.149"), QStringLiteral("--yes")} +
+                kLoopback);
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_TRUE(r.err.contains(QLatin1String(
+        "The setup record from 127.0.0.142 is 8388608 bytes long; a setup record is at most "
+        "4096 bytes.  Nothing was written back.")))
+        << r.err.left(2000).toStdString();
+    EXPECT_LT(r.err.size(), 4000);
+    EXPECT_TRUE(device->configPort()->writeBacks().isEmpty());
+    EXPECT_EQ(device->address(), QHostAddress(QStringLiteral("127.0.0.142")));
+    // The largest child this test has run: tarnset. Unbounded it took about
+    // 95 bytes per byte received (760 MB here).
+    struct rusage usage {};
+    ASSERT_EQ(getrusage(RUSAGE_CHILDREN, &usage), 0);
+    EXPECT_LT(usage.ru_maxrss, 250 * 1024) << usage.ru_maxrss << " kB";
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 // by the loopback broadcast, the setup record, the reset to DHCP and the
 // communication test on port 10001.
 #include <QSet>
+#include <QTcpServer>
 
 #include "TarnsetFixture.h"
 #include "tarnset/Platform.h"
@@ -164,9 +165,19 @@ TEST_F(StaticAddressTest, BadOctetsSendNothing) {
         "The Fourth Octet of the IP address can not be set to 0 or 255 or greater.  These "
         "addresses are reserved by the network. Please enter a new value.");
     const std::pair<QStringList, QString> cases[] = {
-        {{"127", "0", "", "5"}, blank},       {{"127", "0", "0", "0"}, reserved},
-        {{"127", "0", "0", "255"}, reserved}, {{"127", "0", "256", "5"}, above},
-        {{"127", "0", "0", "000"}, reserved}, {{"127", "0", "0", "999"}, above}};
+        {{"127", "0", "", "5"}, blank},
+        {{"127", "0", "0", "0"}, reserved},
+        {{"127", "0", "0", "255"}, reserved},
+        {{"127", "0", "256", "5"}, above},
+        {{"127", "0", "0", "000"}, reserved},
+        {{"127", "0", "0", "999"}, above},
+        // Too many digits to be a number is above 255 too, not 0.
+        {{"127", "9999999999999999999", "0", "5"}, above},
+        // The suite's address rule: no leading zeros.
+        {{"127", "0", "0", "041"},
+         QStringLiteral("'127.0.0.041' is not a valid IP address: the number 041 has a leading "
+                        "zero, which other programs read as an octal number.  Please write it "
+                        "without leading zeros.")}};
     for (const auto& [octets, message] : cases) {
         dialogs->shown.clear();
         EXPECT_EQ(Procedures::SetStaticAddress(QStringLiteral("127.0.0.142"), octets),
@@ -250,6 +261,26 @@ TEST_F(StaticAddressTest, ShortSilentSplitAndBrokenRecords) {
               std::make_pair(Outcome::Failed,
                              QStringLiteral("Could not establish a TCP/IP connection with "
                                             "127.0.0.184")));
+}
+
+// The network keeps the device where it is (its new address is taken by a
+// host that is no Corvane server): the window's texts stay, one line says
+// the device was not found at its new address.
+TEST_F(StaticAddressTest, AMoveThatDidNotHappenIsReported) {
+    devsim::Device* device = AddDevice(QStringLiteral("127.0.0.142"));
+    QTcpServer other;
+    ASSERT_TRUE(other.listen(QHostAddress(QStringLiteral("127.0.0.150")), 10001));
+    ASSERT_EQ(Procedures::Discover(), Outcome::Done);
+    dialogs->shown.clear();
+    EXPECT_EQ(Procedures::SetStaticAddress(QStringLiteral("127.0.0.142"), Octets("127.0.0.150")),
+              Outcome::Failed);
+    EXPECT_EQ(device->configPort()->writeBacks().size(), 1);
+    EXPECT_EQ(device->address(), QHostAddress(QStringLiteral("127.0.0.142")));
+    EXPECT_TRUE(view.statuses.contains(QStringLiteral("The IP address has been changed.")));
+    EXPECT_EQ(dialogs->Texts().last(),
+              QStringLiteral("The Corvane server with MAC address 00-20-4A-00-00-8E still "
+                             "answers at 127.0.0.142: its IP address was not changed."));
+    EXPECT_TRUE(view.findEnabled);
 }
 
 using DhcpTest = TarnsetTest;
@@ -384,12 +415,22 @@ TEST_F(ManualTest, AMacOfTheWrongFormIsAskedOnceMore) {
               QStringLiteral("The MAC Address you entered is not valid.\rPlease enter the MAC "
                              "address of the device in the following format:  "
                              "00-20-4a-xx-xx-xx"));
-    // A bad address stops before any command.
-    dialogs->shown.clear();
-    dialogs->Answer(Answer::Ok, QStringLiteral("00-20-4A-01-02-03"));
-    dialogs->Answer(Answer::Ok, QStringLiteral("127.0.0"));
-    EXPECT_EQ(Procedures::ManualSetAddress(), Outcome::Invalid);
-    EXPECT_EQ(dialogs->shown[1].title, QStringLiteral("Desired Static IP Address"));
+    // A bad address, one with a leading zero or one that is no device's
+    // stops before any command.
+    const std::pair<const char*, const char*> refused[] = {
+        {"127.0.0", "'127.0.0' is not a valid IP address."},
+        {"127.0.0.041", "'127.0.0.041' is not a valid IP address: the number 041"},
+        {"127.0.0.5", "No ARP entry is made for 127.0.0.5: 127.0.0.5 is a loopback address."},
+        {"224.0.0.7", "No ARP entry is made for 224.0.0.7: 224.0.0.7 is a multicast address."}};
+    for (const auto& [typed, message] : refused) {
+        dialogs->shown.clear();
+        dialogs->Answer(Answer::Ok, QStringLiteral("00-20-4A-01-02-03"));
+        dialogs->Answer(Answer::Ok, QString::fromLatin1(typed));
+        EXPECT_EQ(Procedures::ManualSetAddress(), Outcome::Invalid) << typed;
+        EXPECT_EQ(dialogs->shown[1].title, QStringLiteral("Desired Static IP Address"));
+        EXPECT_TRUE(dialogs->Texts().value(2).startsWith(QLatin1String(message)))
+            << dialogs->Texts().value(2).toStdString();
+    }
     EXPECT_TRUE(commands.isEmpty());
     // A refused ip command: the message says what to do, and nothing else happens.
     Platform::SetCommandRunner([&](const QString& program, const QStringList& args) {
@@ -397,7 +438,7 @@ TEST_F(ManualTest, AMacOfTheWrongFormIsAskedOnceMore) {
         return Platform::CommandResult{2, QStringLiteral("RTNETLINK answers: Operation not "
                                                          "permitted")};
     });
-    if (Platform::InterfaceFor(QStringLiteral("192.0.2.9")).isEmpty())
+    if (Platform::InterfaceFor(*Protocol::ParseIPv4(QStringLiteral("192.0.2.9"))).isEmpty())
         GTEST_SKIP() << "no route here that would choose an interface for the ARP entry";
     // A documentation address: the knock and the record would go to it only
     // after a successful ARP entry, and the runner refuses.
@@ -405,15 +446,21 @@ TEST_F(ManualTest, AMacOfTheWrongFormIsAskedOnceMore) {
     dialogs->Answer(Answer::Ok, QStringLiteral("00-20-4A-01-02-03"));
     dialogs->Answer(Answer::Ok, QStringLiteral("192.0.2.9"));
     EXPECT_EQ(Procedures::ManualSetAddress(), Outcome::Failed);
-    ASSERT_EQ(dialogs->shown.size(), 3u);
-    EXPECT_TRUE(dialogs->shown[2].text.startsWith(
+    ASSERT_EQ(dialogs->shown.size(), 4u);
+    // Asked before the entry is made.
+    EXPECT_EQ(dialogs->shown[2].text,
+              QStringLiteral("Make a permanent ARP entry on this computer for 192.0.2.9 with the "
+                             "MAC address 00-20-4A-01-02-03?"));
+    EXPECT_TRUE(dialogs->shown[3].text.startsWith(
         QLatin1String("Couldn't make the ARP entry for 192.0.2.9 with 'ip neigh': RTNETLINK "
                       "answers: Operation not permitted\r")))
-        << dialogs->shown[2].text.toStdString();
-    EXPECT_TRUE(dialogs->shown[2].text.contains(QLatin1String("CAP_NET_ADMIN")));
+        << dialogs->shown[3].text.toStdString();
+    EXPECT_TRUE(dialogs->shown[3].text.contains(QLatin1String("CAP_NET_ADMIN")));
     ASSERT_EQ(commands.size(), 1);
-    EXPECT_EQ(commands[0].mid(0, 7), (QStringList{"ip", "neigh", "replace", "192.0.2.9", "lladdr",
-                                                  "00:20:4a:01:02:03", "dev"}));
+    // By its absolute path, never looked up in PATH.
+    EXPECT_TRUE(commands[0][0].startsWith(QLatin1Char('/'))) << commands[0][0].toStdString();
+    EXPECT_EQ(commands[0].mid(1, 6),
+              (QStringList{"neigh", "replace", "192.0.2.9", "lladdr", "00:20:4a:01:02:03", "dev"}));
     Platform::SetCommandRunner({});
 }
 

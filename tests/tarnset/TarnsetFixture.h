@@ -42,10 +42,17 @@ class RecordingView : public Tarnset::ToolView {
     void HighlightAddress(int row) override { highlighted.push_back(row); }
     void ClearDebug() override { debug.clear(); }
     void AddDebug(const QString& line) override { debug << line; }
-    void SetByteList(const QStringList& lines) override { bytes = lines; }
+    void SetRecord(const QStringList& lines, const QString& dump) override {
+        bytes = lines;
+        debug << dump;
+    }
     void SetStatus(const QString& text) override {
         status = text;
         statuses << text;
+    }
+    void SetWindowStatus(const QString& text) override { SetStatus(text); }
+    void ShowResult(const QString& text) override {
+        Dialogs::Message(text, Dialogs::Buttons::Ok, Dialogs::Icon::Information);
     }
     void SetStatusColour(Tarnset::StatusColour c) override { colour = c; }
     void SetProgressMaximum(int maximum) override { progressMaximum = maximum; }

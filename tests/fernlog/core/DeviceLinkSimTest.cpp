@@ -3,6 +3,7 @@
 #include <QRegularExpression>
 #include <QTimer>
 
+#include "common/EventLog.h"
 #include "core/Decoding.h"
 #include "core/DeviceLink.h"
 #include "core/Settings.h"
@@ -228,6 +229,31 @@ TEST_F(DeviceLinkTest, ShutdownEndsTheWaitAndRefusesNestedTransactions) {
     EXPECT_LT(Elapsed(), 1500);
     EXPECT_EQ(Rows("SELECT myFunction, Cause FROM tblErrors"),
               QStringList{"Error in ReadFromCV is |Another transaction is in progress."});
+}
+
+// A stored address with a leading zero means 127.0.0.2 to Qt (octal 002)
+// but is refused by the suite's rule: the device there hears nothing, the
+// status list says why, the error and service logs say it once.
+TEST_F(DeviceLinkTest, AStoredAddressWithALeadingZeroReachesNoDevice) {
+    QStringList logged;
+    EventLog::SetSink([&](const QString& line) { logged << line; });
+    QByteArray request, answer;
+    BuildRequest(request, CmdIdentify());
+    for (int cycle = 0; cycle < 2; ++cycle)
+        EXPECT_FALSE(ReadFromCV("127.0.0.002", device->port(), request, answer, 60));
+    EXPECT_EQ(device->connectionCount(), 0);
+    const QString why = QStringLiteral(
+        "'127.0.0.002' is not a valid IP address: the number 002 has a leading zero, which "
+        "other programs read as an octal number.  Please write it without leading zeros.");
+    EXPECT_TRUE(
+        StatusList::Lines().contains(QStringLiteral("Address 127.0.0.002: not used.  ") + why))
+        << StatusList::Lines().join('\n').toStdString();
+    EXPECT_EQ(Rows("SELECT myFunction, Cause FROM tblErrors"),
+              QStringList{QStringLiteral("OpenWinSocket()|") + why});
+    ASSERT_EQ(logged.size(), 1);
+    EXPECT_TRUE(logged[0].endsWith(QStringLiteral("OpenWinSocket(): ") + why))
+        << logged[0].toStdString();
+    EventLog::SetSink({});
 }
 
 TEST_F(DeviceLinkTest, InvalidAddressIsRecordedWithoutLookup) {

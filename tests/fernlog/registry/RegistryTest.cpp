@@ -57,9 +57,15 @@ TEST_F(RegistryTest, TypedInputChecks) {
     EXPECT_TRUE(IsValidIPAddress("127.0.0.2"));
     EXPECT_TRUE(IsValidIPAddress("255.255.255.0"));
     for (const char* bad : {"", "localhost", "127.0.0", "127.0.0.256", "127.0.0.2 ", "1.2.3.4.5",
-                            "01.2.3.4", "::1", "127.0.0.2:10001"}) {
+                            "01.2.3.4", "::1", "127.0.0.2:10001", "10.1", "0x0a.0.0.1"}) {
         EXPECT_FALSE(IsValidIPAddress(bad)) << bad;
     }
+    QString error;
+    EXPECT_FALSE(IsValidIPAddress("010.0.0.7", &error));
+    EXPECT_TRUE(
+        error.startsWith("'010.0.0.7' is not a valid IP address: the number 010 has a "
+                         "leading zero"))
+        << error.toStdString();
 
     EXPECT_EQ(JoinEmailList({"a@b.c", "\"Ann, O'Neil\" <x@y.z>"}),
               "a@b.c,\"Ann, O'Neil\" <x@y.z>,");

@@ -123,6 +123,49 @@ TEST_F(WindowTest, DiscoveryClickAndCopyMac) {
     EXPECT_EQ(Status(), QStringLiteral("a line to copy"));
 }
 
+// With several devices listed, a click on another row's MAC or number
+// changes only the status line: the green button still moves the device
+// whose address was chosen.
+TEST_F(WindowTest, AClickBesideTheAddressKeepsTheChosenDevice) {
+    devsim::Device* a = AddDevice(QStringLiteral("127.0.0.142"));
+    devsim::Device* b = AddDevice(QStringLiteral("127.0.0.143"));
+    AddDevice(QStringLiteral("127.0.0.144"));
+    QTest::mouseClick(Child<QPushButton>(QStringLiteral("btnFindZolos")), Qt::LeftButton);
+    ASSERT_EQ(Grid()->rowCount(), 4);
+    const auto rowOf = [this](const char* address) {
+        for (int r = 1; r < Grid()->rowCount(); ++r)
+            if (Cell(r, 1) == QLatin1String(address)) return r;
+        return -1;
+    };
+    const int rowA = rowOf("127.0.0.142"), rowB = rowOf("127.0.0.143");
+    ClickCell(rowA, 1);
+    ClickCell(rowB, 2);
+    EXPECT_EQ(Status(), QString());
+    ClickCell(rowB, 0);
+    EXPECT_EQ(Grid()->currentRow(), rowA);
+    Child<QAction>(QStringLiteral("mnuCopyMAC"))->trigger();
+    EXPECT_EQ(QApplication::clipboard()->text(), QStringLiteral("00-20-4A-00-00-8E"));
+    Octet(3)->setText(QStringLiteral("149"));
+    QTest::mouseClick(Child<QPushButton>(QStringLiteral("btnSetIP")), Qt::LeftButton);
+    EXPECT_EQ(a->address(), QHostAddress(QStringLiteral("127.0.0.149")));
+    EXPECT_EQ(b->address(), QHostAddress(QStringLiteral("127.0.0.143")));
+    EXPECT_TRUE(b->configPort()->writeBacks().isEmpty());
+}
+
+TEST_F(WindowTest, FindIsDisabledWhileAProcedureRuns) {
+    devsim::Device* device = AddDevice(QStringLiteral("127.0.0.142"));
+    device->setFault(devsim::Fault::Silent);
+    auto* find = Child<QPushButton>(QStringLiteral("btnFindZolos"));
+    bool enabledDuring = true;
+    QTimer::singleShot(300, window.get(), [&] { enabledDuring = find->isEnabled(); });
+    dialogs->Answer(Dialogs::Answer::No);
+    dialogs->Answer(Dialogs::Answer::Ok, QStringLiteral("127.0.0.142"));
+    Child<QAction>(QStringLiteral("mnuTestCommunications"))->trigger();
+    EXPECT_FALSE(enabledDuring);
+    EXPECT_TRUE(find->isEnabled());
+    EXPECT_EQ(dialogs->Texts().last(), QStringLiteral("Error reading from 127.0.0.142"));
+}
+
 TEST_F(WindowTest, ClosingEndsAWait) {
     Link::Timings().discoveryMs = 20000;
     QTimer::singleShot(300, window.get(), [this] { window->close(); });
