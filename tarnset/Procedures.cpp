@@ -409,16 +409,16 @@ Outcome ManualSetAddress() {
     for (quint8 b : *bytes) macText += QStringLiteral("-%1").arg(b, 2, 16, QLatin1Char('0'));
     macText = macText.mid(1).toUpper();
 
-    // The static-address checks come first, so no entry is made for an
-    // address the procedure would then refuse.
-    if (!ValidOctets(target->Text().split(QLatin1Char('.')), error)) {
-        Message(error);
-        return Outcome::Invalid;
-    }
     const QString problem = Platform::ArpTargetProblem(*target);
     if (!problem.isEmpty()) {
         Message(QStringLiteral("No ARP entry is made for ") + typed + QStringLiteral(": ") +
                 problem + QStringLiteral("."));
+        return Outcome::Invalid;
+    }
+    // The static-address checks come before the entry too, so none is made
+    // for an address the procedure would then refuse.
+    if (!ValidOctets(target->Text().split(QLatin1Char('.')), error)) {
+        Message(error);
         return Outcome::Invalid;
     }
     if (const auto other = Occupant(DiscoveryAnswers(), target->Text(), macText)) {
