@@ -415,6 +415,12 @@ Outcome ManualSetAddress() {
                 problem + QStringLiteral("."));
         return Outcome::Invalid;
     }
+    // The static-address checks come before the entry too, so none is made
+    // for an address the procedure would then refuse.
+    if (!ValidOctets(target->Text().split(QLatin1Char('.')), error)) {
+        Message(error);
+        return Outcome::Invalid;
+    }
     if (const auto other = Occupant(DiscoveryAnswers(), target->Text(), macText)) {
         Message(OccupiedMessage(target->Text(), *other));
         return Outcome::Failed;
