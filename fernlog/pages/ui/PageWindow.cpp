@@ -457,8 +457,6 @@ void PageWindow::ShowCorrections(bool shown) {
 void PageWindow::StoreCalibration() {
     WidgetsToForm();
     Buttons(false);
-    lstStatus_->clear();
-    session_.form.status.clear();
     const bool stored = Pages::StoreCalFactors(session_);
     FormToWidgets();
     Buttons(true);
@@ -468,8 +466,6 @@ void PageWindow::StoreCalibration() {
 void PageWindow::ResetCalibration() {
     WidgetsToForm();
     Buttons(false);
-    lstStatus_->clear();
-    session_.form.status.clear();
     Pages::ResetCalFactors(session_);
     FormToWidgets();
     Buttons(true);
@@ -484,6 +480,11 @@ void PageWindow::FormToWidgets() {
         txtLL_[port]->setText(b.lower);
         txtUL_[port]->setText(b.upper);
         txtTOL_[port]->setText(b.time);
+        // Until the device has said whether it counts in tenths, a typed
+        // limit could be stored ten times too small or large.
+        const bool locked = Pages::LimitsLocked(session_);
+        txtLL_[port]->setReadOnly(locked);
+        txtUL_[port]->setReadOnly(locked);
         txtReading_[port]->setText(b.reading);
         txtReading_[port]->setCursorPosition(0);
         if (window_ == Window::frmZolo) txtReading_[port]->setToolTip(b.reading);
