@@ -67,7 +67,16 @@ QLineEdit* PageWindow::Box(const QString& name, int maxLength) {
 void PageWindow::Build() {
     const bool zolo = window_ == Window::frmZolo;
     const QStringList types = Pages::PortTypes(window_);
-    auto* main = new QVBoxLayout(this);
+    // The rows and options on the left; the notes frame and the calibration
+    // panel beside them, so that the window keeps to a laptop screen's
+    // height with either shown.
+    auto* outer = new QVBoxLayout(this);
+    auto* columns = new QHBoxLayout;
+    auto* main = new QVBoxLayout;
+    auto* side = new QVBoxLayout;
+    columns->addLayout(main, 1);
+    columns->addLayout(side);
+    outer->addLayout(columns);
 
     auto* grid = new QGridLayout;
     const QStringList captions{QStringLiteral("Current Reading"), QStringLiteral("Lower Limit"),
@@ -170,9 +179,12 @@ void PageWindow::Build() {
         notes->addWidget(txtNotes_.last(), port, 1);
     }
     frmNotes_->hide();
-    main->addWidget(frmNotes_);
+    side->addWidget(frmNotes_);
 
-    if (Pages::CalibrationPorts(window_) > 0) main->addWidget(BuildCalibration());
+    if (Pages::CalibrationPorts(window_) > 0) side->addWidget(BuildCalibration());
+    side->addStretch();
+    main->addStretch();
+    main = outer;
 
     lblStatus_ = new QLabel(this);
     lblStatus_->setObjectName(QStringLiteral("lblStatus"));
@@ -426,6 +438,8 @@ void PageWindow::Save() {
 
 void PageWindow::ToggleNotes() {
     const bool show = frmNotes_->isHidden();
+    // The notes take the calibration panel's place, as the panel takes theirs.
+    if (show && frmCal_ && !frmCal_->isHidden()) CloseCalibration();
     frmNotes_->setVisible(show);
     btnNotes_->setText(show ? QStringLiteral("Hide") : QStringLiteral("Notes"));
 }

@@ -24,6 +24,7 @@
 #include "pages/ui/PageWindows.h"
 #include "support/FernlogFixtures.h"
 #include "support/FixedPorts.h"
+#include "support/ui/FitsScreen.h"
 
 namespace {
 template <typename T>
@@ -462,6 +463,29 @@ TEST_F(PageWindowSimTest, CalibrationPanel) {
     Button(zolo, "btnCF")->click();
     EXPECT_FALSE(Edit(zolo, "txtCF(0)")->isHidden());
     EXPECT_FALSE(Child<QLabel>(zolo, "lblCal(1)")->isHidden());
+}
+
+TEST_F(PageWindowSimTest, EveryWindowFitsTheScreenWithItsLargestFrameShown) {
+    const PageWindow* shown[] = {Open<frmQX705>(AddDevice("127.0.0.2", devsim::Model::QX700_5)),
+                                 Open<frmQX708>(AddDevice("127.0.0.3", devsim::Model::QX700_8)),
+                                 Open<frmQX720>(AddDevice("127.0.0.4", devsim::Model::QX720)),
+                                 Open<frmQX740>(AddDevice("127.0.0.5", devsim::Model::QX740)),
+                                 Open<frmZolo>(AddDevice("127.0.0.6", devsim::Model::Zolo605))};
+    for (const PageWindow* constWindow : shown) {
+        auto* w = const_cast<PageWindow*>(constWindow);
+        SCOPED_TRACE(w->objectName().toStdString());
+        ExpectFitsScreen(w);
+        QTest::mouseClick(Button(w, "btnNotes"), Qt::LeftButton);
+        QTest::qWait(20);
+        ExpectFitsScreen(w);
+        if (auto* cal = w->findChild<QPushButton*>("btnCal")) {
+            QTest::mouseClick(cal, Qt::LeftButton);
+            if (auto* cf = w->findChild<QPushButton*>("btnCF"))
+                QTest::mouseClick(cf, Qt::LeftButton);
+            QTest::qWait(20);
+            ExpectFitsScreen(w);
+        }
+    }
 }
 
 // Writes the README's pictures of the five windows and the calibration panel:

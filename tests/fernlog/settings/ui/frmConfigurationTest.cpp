@@ -28,6 +28,7 @@
 #include "settings/ui/frmConfiguration.h"
 #include "settings/ui/frmLogin.h"
 #include "support/SmtpServer.h"
+#include "support/ui/FitsScreen.h"
 
 using Dialogs::Answer;
 
@@ -72,6 +73,27 @@ class frmConfigurationTest : public MailingTest {
 
     std::unique_ptr<frmConfiguration> dialog;
 };
+
+TEST_F(frmConfigurationTest, SettingsWindowsFitTheScreen) {
+    Open();
+    QTest::mouseClick(dialog->btnPrinter, Qt::LeftButton);  // the printer list, its largest
+    QTabBar* tabs = dialog->tabConfiguration->tabBar();
+    for (int tab = 0; tab < tabs->count(); ++tab) {
+        QTest::mouseClick(tabs, Qt::LeftButton, {}, tabs->tabRect(tab).center());
+        SCOPED_TRACE(tabs->tabText(tab).toStdString());
+        ExpectFitsScreen(dialog.get());
+    }
+    frmAdvancedEmail advanced(dialog.get());
+    frmLogin login;
+    frmBrowse browse;
+    frmAbout about;
+    for (QWidget* window : std::initializer_list<QWidget*>{&advanced, &login, &browse, &about}) {
+        window->show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(window));
+        ExpectFitsScreen(window);
+        window->hide();
+    }
+}
 
 // The settings file holds the SMTP and administrator passwords.
 TEST_F(frmConfigurationTest, SettingsAndOptionsFilesAreForTheirOwnerOnly) {
