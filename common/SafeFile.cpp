@@ -51,9 +51,21 @@ bool WriteAllAt(int fd, const char* data, qint64 size, qint64 offset) {
     return true;
 }
 
+// The file a chain of symbolic links ends at (the path itself when it is
+// no link), so that replacing it keeps the links. A dangling link names the
+// file it would create.
+QString FinalTarget(const QString& path) {
+    QString current = path;
+    for (int hops = 0; hops < 40; ++hops) {
+        const QFileInfo info(current);
+        if (!info.isSymLink()) break;
+        current = info.symLinkTarget();
+    }
+    return current;
+}
 }  // namespace
 
-Writer::Writer(const QString& path) : path_(path) {}
+Writer::Writer(const QString& path, Mode mode) : path_(path), target_(path), mode_(mode) {}
 
 Writer::~Writer() {
     Discard();
@@ -68,9 +80,28 @@ bool Writer::Open(QString* error) {
     Discard();
     error_.clear();
     written_ = 0;
+    target_ = FinalTarget(path_);
+    const QByteArray target = QFile::encodeName(target_);
+    // A file its owner made read-only stays as it is; a rename would replace
+    // it all the same. Mode bits count too: root may write any file.
+    struct stat old {};
+    const bool exists = ::stat(target.constData(), &old) == 0;
+    if (exists && S_ISREG(old.st_mode)) {
+        int refused = 0;
+        if (::access(target.constData(), W_OK) != 0) {
+            refused = errno;  // EACCES, or EROFS on a read-only file system
+        } else if ((old.st_mode & 0222) == 0) {
+            refused = EACCES;
+        }
+        if (refused != 0) {
+            Fail(QStringLiteral("Cannot write"), refused);
+            if (error) *error = error_;
+            return false;
+        }
+    }
     // mkstemp picks a name nobody else uses, in the target's own folder so
     // that the final rename stays on one file system.
-    const QFileInfo info(path_);
+    const QFileInfo info(target_);
     QByteArray pattern = QFile::encodeName(info.absolutePath() + QStringLiteral("/.") +
                                            info.fileName() + QStringLiteral(".XXXXXX"));
     fd_ = ::mkstemp(pattern.data());
@@ -82,10 +113,12 @@ bool Writer::Open(QString* error) {
     temp_ = QFile::decodeName(pattern);
     // mkstemp makes the file private; a replaced file gets the usual
     // permissions (or the old file's, when there is one).
-    struct stat old {};
     mode_t mode;
-    if (::stat(QFile::encodeName(path_).constData(), &old) == 0) {
+    if (exists) {
         mode = old.st_mode & 07777;
+        if (mode_ == Mode::Private) mode &= 0600;
+    } else if (mode_ == Mode::Private) {
+        mode = 0600;
     } else {
         const mode_t mask = ::umask(0);
         ::umask(mask);
@@ -140,12 +173,13 @@ bool Writer::Commit(QString* error) {
         return failed();
     }
     fd_ = -1;
-    if (::rename(QFile::encodeName(temp_).constData(), QFile::encodeName(path_).constData()) != 0) {
+    if (::rename(QFile::encodeName(temp_).constData(), QFile::encodeName(target_).constData()) !=
+        0) {
         Fail(QStringLiteral("Cannot replace"), errno);
         return failed();
     }
     temp_.clear();
-    SyncFolder(QFileInfo(path_).absolutePath());
+    SyncFolder(QFileInfo(target_).absolutePath());
     return true;
 }
 
@@ -160,8 +194,8 @@ void Writer::Discard() {
     }
 }
 
-bool Replace(const QString& path, const QByteArray& contents, QString* error) {
-    Writer writer(path);
+bool Replace(const QString& path, const QByteArray& contents, QString* error, Mode mode) {
+    Writer writer(path, mode);
     if (!writer.Open(error)) return false;
     writer.Write(contents);
     return writer.Commit(error);

@@ -8,17 +8,25 @@
 // to a temporary file in the same folder, every write and the flush are
 // checked, the file is synced and its size compared, then it is renamed over
 // the old one and the folder is synced so that the rename itself survives.
+// A symbolic link is written through (its target is replaced, the link
+// stays); a write-protected file is refused, not renamed over.
 namespace SafeFile {
 
+// Who may read the file. Private: the owner only (0600 for a new file; an
+// existing file keeps its owner's read and write bits, nothing more).
+// Usual: an existing file keeps its mode, a new one gets 0666 less the umask.
+enum class Mode { Usual, Private };
+
 // The whole new contents at once. False with the reason in *error.
-bool Replace(const QString& path, const QByteArray& contents, QString* error = nullptr);
+bool Replace(const QString& path, const QByteArray& contents, QString* error = nullptr,
+             Mode mode = Mode::Usual);
 
 // For contents made piece by piece (exports). Nothing is visible under
 // `path` until Commit succeeds; a writer destroyed uncommitted removes its
 // temporary file.
 class Writer {
   public:
-    explicit Writer(const QString& path);
+    explicit Writer(const QString& path, Mode mode = Mode::Usual);
     ~Writer();
     Writer(const Writer&) = delete;
     Writer& operator=(const Writer&) = delete;
@@ -35,6 +43,8 @@ class Writer {
     bool Fail(const QString& what, int errnum);
 
     QString path_;
+    QString target_;  // path_, or the file its symbolic links lead to
+    Mode mode_;
     QString temp_;
     int fd_ = -1;
     qint64 written_ = 0;

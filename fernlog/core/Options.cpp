@@ -60,11 +60,38 @@ Values Load(QString* warning) {
 }
 
 bool Save(const Values& values, QString* error) {
-    const QByteArray text =
-        "[Notifications]\n"
-        "# 1: an e-mail when an alarm ends and when a failed device answers again.\n" +
-        kRecoveryNotices.toUtf8() + '=' + (values.recoveryNotices ? "1" : "0") + '\n';
-    return SafeFile::Replace(ProgramDir::File(FileName()), text, error);
+    const QString path = ProgramDir::File(FileName());
+    const QByteArray setting =
+        kRecoveryNotices.toUtf8() + '=' + (values.recoveryNotices ? "1" : "0");
+    QByteArray text;
+    QFile file(path);
+    if (file.open(QIODevice::ReadOnly)) {
+        // Comments and lines written by hand stay as they are; only the
+        // value of a known key changes.
+        QList<QByteArray> lines = file.readAll().split('\n');
+        file.close();
+        bool found = false;
+        for (QByteArray& line : lines) {
+            const QString t = QString::fromUtf8(line).trimmed();
+            const qsizetype eq = t.indexOf(u'=');
+            if (eq > 0 &&
+                t.left(eq).trimmed().compare(kRecoveryNotices, Qt::CaseInsensitive) == 0) {
+                line = setting;
+                found = true;
+            }
+        }
+        text = lines.join('\n');
+        if (!found) {
+            if (!text.isEmpty() && !text.endsWith('\n')) text += '\n';
+            text += setting + '\n';
+        }
+    } else {
+        text =
+            "[Notifications]\n"
+            "# 1: an e-mail when an alarm ends and when a failed device answers again.\n" +
+            setting + '\n';
+    }
+    return SafeFile::Replace(path, text, error, SafeFile::Mode::Private);
 }
 
 }  // namespace Options

@@ -18,6 +18,8 @@ struct Values {
 // The stored choices; defaults for a missing file and for lines not
 // understood (which are named in *warning when given).
 Values Load(QString* warning = nullptr);
+// Changes the values in the file, keeping its other lines (comments, keys
+// it does not know) as they are.
 bool Save(const Values& values, QString* error = nullptr);
 
 }  // namespace Options

@@ -101,7 +101,7 @@ void KeepBadCopy(const QString& path, const QByteArray& content) {
     // Whole or not at all: a copy cut short by a full disk would pass for
     // the kept file while the original is written over.
     QString error;
-    if (!SafeFile::Replace(copy, content, &error)) {
+    if (!SafeFile::Replace(copy, content, &error, SafeFile::Mode::Private)) {
         ErrorLog::RecordError(QStringLiteral("Error keeping a copy of the unreadable file ") + path,
                               error);
     }
@@ -215,7 +215,8 @@ bool SaveConfigFile() {
     // Written beside and renamed over the old file, so that a failed write
     // never leaves a damaged settings file.
     QString error;
-    if (!SafeFile::Replace(path, Serialize(copy), &error)) {
+    // It holds the SMTP and administrator passwords: for its owner only.
+    if (!SafeFile::Replace(path, Serialize(copy), &error, SafeFile::Mode::Private)) {
         ErrorLog::RecordError(function, error);
         return false;
     }

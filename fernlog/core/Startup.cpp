@@ -22,6 +22,8 @@ bool ActivateBlockPending = true;
 bool TrendReset = true;
 bool TrendingOn = false;
 bool LoginSucceeded = false;
+bool Activated = false;
+bool SecondaryWindowOpen = false;
 
 namespace {
 const QString kDelete = QStringLiteral("delete");
@@ -40,6 +42,12 @@ void Reset() {
     TrendReset = true;
     TrendingOn = false;
     LoginSucceeded = false;
+    Activated = false;
+    SecondaryWindowOpen = false;
+}
+
+bool MayOpenSecondaryWindow() {
+    return Activated && !SecondaryWindowOpen;
 }
 
 QString ProgramTitle() {
@@ -111,6 +119,9 @@ void RunActivationBlock() {
         EventLog::Info(QStringLiteral("Data logs are also written to ") + logDir);
     }
 
+    // From here the settings are those of the file and the login gate is
+    // set: secondary windows may open.
+    Activated = true;
     ApplyLoginState();
 
     EmailNotification::SetupMailer();

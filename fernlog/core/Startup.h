@@ -11,6 +11,10 @@ extern bool ActivateBlockPending;
 extern bool TrendReset;
 extern bool TrendingOn;
 extern bool LoginSucceeded;
+// The activation block has run once: the settings file has been read.
+extern bool Activated;
+// A secondary window (registry, settings, login, about, export) is open.
+extern bool SecondaryWindowOpen;
 
 QString ProgramTitle();  // "Fernlog"
 QString VersionText();   // "major.minor.revision"
@@ -36,6 +40,12 @@ void LoadProgram();
 
 // The activation block; runs when ActivateBlockPending.
 void RunActivationBlock();
+
+// Whether a secondary window may open now: not before the first activation
+// (the settings are not read yet, so a dialog would show and store an empty
+// record, and the login gate is not set), and not over another secondary
+// window (closing the inner one would restart polling under the outer).
+bool MayOpenSecondaryWindow();
 
 // True when an administrator login is set up (user name and password stored).
 bool LoginRequired();

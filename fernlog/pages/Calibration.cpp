@@ -71,6 +71,17 @@ bool StoreCalFactors(PageSession& s) {
             Dialogs::Message(QStringLiteral("Please enter the actual temperature"));
             return false;
         }
+        // The device's corrections are read only when it counts in tenths;
+        // a new one worked out from an empty box would replace the stored
+        // correction by a guess.
+        if (!s.Tenths) {
+            Dialogs::Message(
+                QStringLiteral("The stored calibration factors could not be read from this "
+                               "device (it does not report tenths of a degree), so new ones "
+                               "cannot be worked out from them."),
+                Dialogs::Buttons::Ok, Dialogs::Icon::Warning);
+            return false;
+        }
     } else if (!Ask(QStringLiteral("Upload calibration factors?"),
                     QStringLiteral("Upload Calibration Factors"))) {
         return false;
@@ -97,6 +108,8 @@ bool StoreCalFactors(PageSession& s) {
                      QStringLiteral("Upload Calibration Factors"))) {
         return false;
     }
+    // The list starts over only when something is sent.
+    s.form.status.clear();
     if (!SaveLimits(s, true)) return false;
     if (zolo) return true;
     WaitBeforeReading(s);
@@ -117,6 +130,7 @@ bool ResetCalFactors(PageSession& s) {
     }
     // A failed upload is not followed by a download, which would clear its
     // message and the values that were not sent.
+    s.form.status.clear();
     if (!SaveLimits(s, true)) return false;
     WaitBeforeReading(s);
     GetLimits(s);

@@ -64,6 +64,11 @@ struct PageSession {
     // whose download failed has no image and is never written back.
     QMap<int, QByteArray> images;
     bool Tenths = false;
+    // A readings answer has arrived, so Tenths is the device's own: until
+    // then a limit typed in degrees could be stored ten times too small.
+    bool tenthsKnown = false;
+    // The last download's identification succeeded (firmwareBuild is real).
+    bool identified = false;
     int firmwareBuild = 0;  // of this device; 0 until it identifies itself
     int deviceModel = 0;
     // frmZolo: page 4 was read by the last download, so its boxes hold the

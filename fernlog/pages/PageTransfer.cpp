@@ -34,12 +34,26 @@ struct ProgressEnd {
     ~ProgressEnd() { Progress(s, QString()); }
 };
 
-bool Exchange(const PageSession& s, const QByteArray& command, QByteArray& answer) {
+// What kind of answer an exchange expects. A page holds the user's own
+// texts, so a page answer is judged by its echo and full length only: the
+// link's rule (no "error" anywhere) would refuse for good the page of a
+// sensor named "Terror".
+enum class Answer { Link, Page };
+
+bool Exchange(const PageSession& s, const QByteArray& command, QByteArray& answer,
+              Answer rule = Answer::Link) {
     QByteArray request;
     Protocol::BuildRequest(request, command);
     const bool ok =
         DeviceLink::ReadFromCV(s.ipAddress, s.port, request, answer, Protocol::kAnswerLength);
-    return ok && answer.left(4) == request.left(4);
+    const bool echoed =
+        answer.size() >= Protocol::kAnswerLength && answer.left(4) == request.left(4);
+    return echoed && (ok || rule == Answer::Page);
+}
+
+// A page image sent as an upload; its answer echoes DD CC BB n.
+bool Upload(const PageSession& s, const QByteArray& image, QByteArray& answer) {
+    return Exchange(s, image, answer, Answer::Page);
 }
 
 bool IsBusy(const QByteArray& answer) {
@@ -49,7 +63,7 @@ bool IsBusy(const QByteArray& answer) {
 // A download of one page; only a good answer becomes the page's image, so
 // that a page the device did not send is never written back.
 bool Download(PageSession& s, int page, QByteArray& answer) {
-    if (Exchange(s, Protocol::CmdPage(page), answer)) {
+    if (Exchange(s, Protocol::CmdPage(page), answer, Answer::Page)) {
         s.images.insert(page, answer.left(kPageLength));
         return true;
     }
@@ -140,6 +154,21 @@ bool InTenths(const PageSession& s, const Field& f) {
     return (f.box == Box::Lower || f.box == Box::Upper) && TenthsAware(s.window) && s.Tenths;
 }
 
+// A word or byte field as ParseLimits shows it.
+QString FieldText(const PageSession& s, const Field& f, const QByteArray& image) {
+    switch (f.box) {
+        case Box::Lower:
+        case Box::Upper:
+        case Box::Time:
+        case Box::Correction: {
+            const int word = ReadWord(image, f.position);
+            return InTenths(s, f) ? TenthsText(word) : QString::number(word);
+        }
+        default:
+            return QString::number(ReadByte(image, f.position));
+    }
+}
+
 // QX windows leave the page 0 boxes of an unnamed port empty: the device's
 // way of marking a port not in use.
 bool UnusedPort(const PageSession& s, const Field& f) {
@@ -151,6 +180,7 @@ bool UnusedPort(const PageSession& s, const Field& f) {
 
 void ParseReadings(PageSession& s, const QByteArray& answer) {
     s.Tenths = ReadByte(answer, ReadingsPage::kResolution) == ReadingsPage::kTenths;
+    s.tenthsKnown = true;
     for (int port = 0; port < int(s.form.ports.size()); ++port) {
         const int word = ReadWord(answer, ReadingsPage::Value(port));
         const bool divide = s.Tenths && TenthsReading(s.window, port);
@@ -234,12 +264,23 @@ bool Stopped() {
 }
 
 bool Identify(PageSession& s) {
+    s.identified = false;
     QByteArray answer;
     if (!Exchange(s, Protocol::CmdIdentify(), answer)) return false;
     if (!Decoding::ParseMessage(Protocol::CmdIdentify(), answer)) return false;
     s.firmwareBuild = Decoding::FirmwareBuild;
     s.deviceModel = Decoding::DeviceModel;
+    s.identified = true;
     return true;
+}
+
+// Without a readings answer the limits of a tenths-aware window stay as
+// the device holds them; the window shows them read-only.
+void TellIfTenthsUnknown(PageSession& s) {
+    if (LimitsLocked(s))
+        Status(s, QStringLiteral("The limits cannot be changed until the sensor readings arrive: "
+                                 "they tell whether the device counts in tenths of a degree.  "
+                                 "Click Refresh to read the device again."));
 }
 
 // ---- QX windows ----
@@ -315,6 +356,7 @@ bool GetLimitsQX(PageSession& s) {
     }
     if (Stopped()) return false;
     if ((qx740 || w == Window::frmQX708) && !readings()) return false;
+    TellIfTenthsUnknown(s);
 
     if (qx705 && s.firmwareBuild >= QX705Page12::kFirstBuild) {
         if (Download(s, QX705Page12::kPage, answer)) {
@@ -346,8 +388,10 @@ bool SaveLimitsQX(PageSession& s, bool calOnly) {
         if (Stopped()) return false;
         if (qx740) Progress(s, QStringLiteral("Uploading page ") + QString::number(page));
         if (!s.images.contains(page)) {
-            // Devices before build 23 have no correction page to write.
-            if (qx705 && page == QX705Page12::kPage && s.firmwareBuild < QX705Page12::kFirstBuild)
+            // Devices before build 23 have no correction page to write; a
+            // device that did not identify itself may well have one.
+            if (qx705 && page == QX705Page12::kPage && s.identified &&
+                s.firmwareBuild < QX705Page12::kFirstBuild)
                 continue;
             Status(s,
                    QStringLiteral("Page %1 was not downloaded, so it was not written").arg(page));
@@ -355,8 +399,13 @@ bool SaveLimitsQX(PageSession& s, bool calOnly) {
             continue;
         }
         QByteArray image, answer;
-        UploadImage(s, page, image);
-        if (Exchange(s, image, answer)) {
+        QString error;
+        if (!UploadImage(s, page, image, &error)) {
+            Status(s, error);
+            failed << page;
+            continue;
+        }
+        if (Upload(s, image, answer)) {
             if (IsNamePage(w, page))
                 for (int port : PortsOnPage(w, page)) namesWritten.insert(port);
             continue;
@@ -425,6 +474,7 @@ bool GetLimitsZolo(PageSession& s) {
         Status(s, QStringLiteral("Failed to download the limits"));
         return false;
     }
+    TellIfTenthsUnknown(s);
     LoadNotes(s);
     return true;
 }
@@ -435,12 +485,25 @@ bool SaveLimitsZolo(PageSession& s, bool calOnly) {
     ProgressEnd end{s};
     Progress(s, QStringLiteral("Uploading..."));
     QList<int> failed;
+    // A page the last download did not bring has nothing of the device's in
+    // its boxes (a name page's names would go back as blanks): it is left
+    // alone, and the upload says so.
+    auto downloaded = [&](int page) {
+        if (s.images.contains(page)) return true;
+        Status(s, QStringLiteral("Page %1 was not downloaded, so it was not written").arg(page));
+        failed << page;
+        return false;
+    };
     auto readModifyWrite = [&](int page, bool& readOk) {
         QByteArray answer, image;
         readOk = Download(s, page, answer);
         if (!readOk) return false;
-        UploadImage(s, page, image);
-        return Exchange(s, image, answer);
+        QString error;
+        if (!UploadImage(s, page, image, &error)) {
+            Status(s, error);
+            return false;
+        }
+        return Upload(s, image, answer);
     };
     bool readOk = false;
     // Only alarm options that came from this device go back to it.
@@ -452,6 +515,7 @@ bool SaveLimitsZolo(PageSession& s, bool calOnly) {
         }
     }
     if (Stopped()) return false;
+    if (!downloaded(0)) return Incomplete(s, failed);
     if (!readModifyWrite(0, readOk)) {
         Status(s, readOk ? QStringLiteral("Failed to upload limits")
                          : QStringLiteral("Failed to download the limits"));
@@ -463,6 +527,7 @@ bool SaveLimitsZolo(PageSession& s, bool calOnly) {
     QSet<int> namesWritten;
     for (int page : {ZoloNames::kTemperaturePage, ZoloNames::kDoorPage}) {
         if (Stopped()) return false;
+        if (!downloaded(page)) continue;
         if (readModifyWrite(page, readOk)) {
             for (int port : PortsOnPage(Window::frmZolo, page)) namesWritten.insert(port);
         } else {
@@ -551,6 +616,18 @@ bool InsertLimits(const PageSession& s, QByteArray& strSend, int page, QString* 
                              name + QStringLiteral("\") has characters the device cannot store.");
                     break;
                 }
+                // The link takes any answer with "error" in it for a failure,
+                // so the registry and polling could no longer read such a
+                // page. A name the device already holds may stay.
+                if (name.contains(QLatin1String("error"), Qt::CaseInsensitive) &&
+                    name.left(kNameLength).trimmed() != ReadName(image, f.position)) {
+                    reason = QStringLiteral("The ") + BoxName(s, f) + QStringLiteral(" (\"") +
+                             name +
+                             QStringLiteral(
+                                 "\") contains \"error\", which the device's answers "
+                                 "cannot carry.  Please choose another name.");
+                    break;
+                }
                 WriteName(image, f.position, name);
                 break;
             }
@@ -569,6 +646,18 @@ bool InsertLimits(const PageSession& s, QByteArray& strSend, int page, QString* 
             default: {
                 const QString text = *BoxText(form, f);
                 if (text.trimmed().isEmpty()) break;  // an empty box keeps the device's value
+                // A value shown as the device holds it goes back as the same
+                // bytes, also where a typed one would be refused (a time held
+                // as FF FF shows as -1).
+                if (text.trimmed() == FieldText(s, f, image)) break;
+                if ((f.box == Box::Lower || f.box == Box::Upper) && LimitsLocked(s)) {
+                    reason = QStringLiteral("The ") + BoxName(s, f) +
+                             QStringLiteral(
+                                 " cannot be written until the sensor readings arrive: they tell "
+                                 "whether the device counts in tenths of a degree.  Click "
+                                 "Refresh to read the device again.");
+                    break;
+                }
                 int value = 0;
                 if (!BoxValue(s, f, text, value, reason)) break;
                 const bool isByte = f.box == Box::ErroneousBits || f.box == Box::ErroneousCount ||
@@ -611,10 +700,16 @@ bool CheckBoxes(const PageSession& s, bool calOnly, QString* error) {
         if (written) pages.insert(f.page);
     }
     for (int page : pages) {
-        QByteArray scratch(kPageLength, '\0');
+        // Over the downloaded image, so that values kept as the device sent
+        // them are judged as InsertLimits will judge them.
+        QByteArray scratch = s.images.value(page, QByteArray(kPageLength, '\0'));
         if (!InsertLimits(s, scratch, page, error)) return false;
     }
     return true;
+}
+
+bool LimitsLocked(const PageSession& session) {
+    return TenthsAware(session.window) && !session.tenthsKnown;
 }
 
 bool GetLimits(PageSession& session) {

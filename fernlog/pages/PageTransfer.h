@@ -27,10 +27,12 @@ void SetView(Window window, TransferView* view);  // nullptr removes it
 // the boxes. Pages outside the window's map change nothing. Always true.
 bool ParseLimits(PageSession& session, const QByteArray& strReceive, int page);
 
-// Overwrites the fields of one page image from the boxes. False, with the
-// box and the reason in `error` and the image unchanged, when a box holds
-// something that cannot be written (not a number, out of range, a character
-// the device cannot store).
+// Overwrites the fields of one page image from the boxes. An empty box, or
+// one that shows the image's own value, keeps the image's bytes. False, with
+// the box and the reason in `error` and the image unchanged, when a box
+// holds something that cannot be written (not a number, out of range, a
+// character the device cannot store, a new name containing "error", a
+// limit typed before the device said whether it counts in tenths).
 bool InsertLimits(const PageSession& session, QByteArray& strSend, int page,
                   QString* error = nullptr);
 
@@ -55,6 +57,10 @@ bool GetLimits(PageSession& session);
 // box says which, nothing is sent), when the device is busy, or when any
 // page was not written ("Upload incomplete: ..." names the pages).
 bool SaveLimits(PageSession& session, bool calOnly = false);
+
+// Whether the limit boxes of a tenths-aware window are held read-only: no
+// readings answer has told yet whether the device counts in tenths.
+bool LimitsLocked(const PageSession& session);
 
 // The busy messages (two spaces after each full stop).
 QString BusyMessage(Window window);

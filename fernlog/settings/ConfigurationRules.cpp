@@ -102,7 +102,9 @@ bool AcceptNumericKey(const QString& text) {
     if (text.isEmpty()) return true;
     if (text.size() != 1) return false;
     const QChar c = text.at(0);
-    return (c >= u'0' && c <= u'9') || c == QChar(8);
+    // Backspace (8) and Delete, which X11 and Wayland send as the text 0x7F,
+    // edit rather than type.
+    return (c >= u'0' && c <= u'9') || c == QChar(8) || c == QChar(0x7f);
 }
 
 QString SecretProblem(const QString& name, const QString& value) {
@@ -212,16 +214,27 @@ ApplyResult Apply(const ConfigurationForm& f, FormView& view) {
     }
 
     view.SetBusy(true);
-    bool saved = Settings::SaveConfigFile();
-    if (saved) {
-        Options::Values options = Options::Load();
+    const bool saved = Settings::SaveConfigFile();
+    // The options file is written only for a change, so that one its owner
+    // protected does not fail every Apply.
+    QString optionsError;
+    bool optionsSaved = true;
+    Options::Values options = Options::Load();
+    if (saved && options.recoveryNotices != f.RecoveryNotices) {
         options.recoveryNotices = f.RecoveryNotices;
-        saved = Options::Save(options);
+        optionsSaved = Options::Save(options, &optionsError);
     }
     view.SetBusy(false);
     if (!saved) {
         Tell(QStringLiteral("Error saving configuration file.  Please verify that hard drive is "
                             "not write protected."),
+             Dialogs::Icon::Critical);
+        return ApplyResult::SaveFailed;
+    }
+    if (!optionsSaved) {
+        Tell(QStringLiteral("Configuration parameters have been saved, but the choice of e-mails "
+                            "when an alarm is over could not be stored in ") +
+                 Options::FileName() + QStringLiteral(": ") + optionsError,
              Dialogs::Icon::Critical);
         return ApplyResult::SaveFailed;
     }

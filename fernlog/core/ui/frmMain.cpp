@@ -127,6 +127,7 @@ frmMain::frmMain(QWidget* parent) : QMainWindow(parent) {
     BuildEventsTab();
     setCentralWidget(tabMain);
     BuildMenus();
+    ApplySetupMenus();  // closed until the activation block has read the settings
     connect(tabMain, &QTabWidget::currentChanged, this, &frmMain::OnTabChanged);
 
     AlarmNum->setValue(1);
@@ -425,8 +426,11 @@ void frmMain::LogInOrOut() {
         Login::LogOut();
         return;
     }
+    if (!Startup::MayOpenSecondaryWindow()) return;
     frmLogin login(this);
+    Startup::SecondaryWindowOpen = true;
     login.exec();
+    Startup::SecondaryWindowOpen = false;
     // The entries follow the outcome at once, without waiting for the
     // window manager to reactivate this window.
     Startup::ApplyLoginState();
@@ -442,7 +446,7 @@ void frmMain::ApplySetupMenus() {
     if (mpopConfigure) mpopConfigure->setEnabled(setupEnabled_);
     if (mnuLogIn) {
         mnuLogIn->setText(loginCaption_);
-        mnuLogIn->setEnabled(true);
+        mnuLogIn->setEnabled(Startup::Activated);
     }
 }
 
@@ -627,10 +631,20 @@ void frmMain::RunPendingActivation() {
 bool frmMain::OpenSecondaryWindow(const std::function<void()>& showModal, AfterClose after,
                                   bool registryWindow) {
     if (Polling::CycleRunning) return false;
+    if (!Startup::MayOpenSecondaryWindow()) {
+        // The one that is open comes to the front instead.
+        if (QWidget* open = QApplication::activeModalWidget()) {
+            open->raise();
+            open->activateWindow();
+        }
+        return false;
+    }
     const bool wasPolling = Polling::PollTimer().isActive();
     Polling::StopPollTimer();
     if (registryWindow) DeviceLink::CurrentWindow = Window::frmTreeConfiguration;
+    Startup::SecondaryWindowOpen = true;
     showModal();
+    Startup::SecondaryWindowOpen = false;
     DeviceLink::CurrentWindow = Window::frmMain;
     if (after == AfterClose::Resume) {
         Startup::ActivateBlockPending = false;

@@ -173,6 +173,6 @@ class frmMain : public QMainWindow,
     bool gridBlocked_ = false;
     bool activating_ = false;
     bool stopped_ = false;
-    bool setupEnabled_ = true;
-    QString loginCaption_;
+    bool setupEnabled_ = false;  // the activation block opens it
+    QString loginCaption_ = QStringLiteral("Log In");
 };

@@ -67,7 +67,16 @@ QLineEdit* PageWindow::Box(const QString& name, int maxLength) {
 void PageWindow::Build() {
     const bool zolo = window_ == Window::frmZolo;
     const QStringList types = Pages::PortTypes(window_);
-    auto* main = new QVBoxLayout(this);
+    // The rows and options on the left; the notes frame and the calibration
+    // panel beside them, so that the window keeps to a laptop screen's
+    // height with either shown.
+    auto* outer = new QVBoxLayout(this);
+    auto* columns = new QHBoxLayout;
+    auto* main = new QVBoxLayout;
+    auto* side = new QVBoxLayout;
+    columns->addLayout(main, 1);
+    columns->addLayout(side);
+    outer->addLayout(columns);
 
     auto* grid = new QGridLayout;
     const QStringList captions{QStringLiteral("Current Reading"), QStringLiteral("Lower Limit"),
@@ -170,9 +179,12 @@ void PageWindow::Build() {
         notes->addWidget(txtNotes_.last(), port, 1);
     }
     frmNotes_->hide();
-    main->addWidget(frmNotes_);
+    side->addWidget(frmNotes_);
 
-    if (Pages::CalibrationPorts(window_) > 0) main->addWidget(BuildCalibration());
+    if (Pages::CalibrationPorts(window_) > 0) side->addWidget(BuildCalibration());
+    side->addStretch();
+    main->addStretch();
+    main = outer;
 
     lblStatus_ = new QLabel(this);
     lblStatus_->setObjectName(QStringLiteral("lblStatus"));
@@ -426,6 +438,8 @@ void PageWindow::Save() {
 
 void PageWindow::ToggleNotes() {
     const bool show = frmNotes_->isHidden();
+    // The notes take the calibration panel's place, as the panel takes theirs.
+    if (show && frmCal_ && !frmCal_->isHidden()) CloseCalibration();
     frmNotes_->setVisible(show);
     btnNotes_->setText(show ? QStringLiteral("Hide") : QStringLiteral("Notes"));
 }
@@ -457,8 +471,6 @@ void PageWindow::ShowCorrections(bool shown) {
 void PageWindow::StoreCalibration() {
     WidgetsToForm();
     Buttons(false);
-    lstStatus_->clear();
-    session_.form.status.clear();
     const bool stored = Pages::StoreCalFactors(session_);
     FormToWidgets();
     Buttons(true);
@@ -468,8 +480,6 @@ void PageWindow::StoreCalibration() {
 void PageWindow::ResetCalibration() {
     WidgetsToForm();
     Buttons(false);
-    lstStatus_->clear();
-    session_.form.status.clear();
     Pages::ResetCalFactors(session_);
     FormToWidgets();
     Buttons(true);
@@ -484,6 +494,11 @@ void PageWindow::FormToWidgets() {
         txtLL_[port]->setText(b.lower);
         txtUL_[port]->setText(b.upper);
         txtTOL_[port]->setText(b.time);
+        // Until the device has said whether it counts in tenths, a typed
+        // limit could be stored ten times too small or large.
+        const bool locked = Pages::LimitsLocked(session_);
+        txtLL_[port]->setReadOnly(locked);
+        txtUL_[port]->setReadOnly(locked);
         txtReading_[port]->setText(b.reading);
         txtReading_[port]->setCursorPosition(0);
         if (window_ == Window::frmZolo) txtReading_[port]->setToolTip(b.reading);

@@ -349,13 +349,14 @@ TEST_F(PageTransferSimTest, DevicesThatMisbehaveNeverHaveTheirPagesOverwritten) 
         EXPECT_TRUE(s.form.status.contains("Failed to download temperature limits"));
         device->clearFault();
         const Memory before = Pages();
-        // Nothing was downloaded, so nothing is written back.
+        // Nothing was downloaded, so nothing is written back (page 12 too:
+        // the device did not say that its firmware has none).
         s.form.ports[0].name = "Anything";
         EXPECT_FALSE(SaveLimits(s));
         EXPECT_EQ(Writes(), 0);
         ExpectMemory(before);
         EXPECT_EQ(s.form.status.last(),
-                  "Upload incomplete: pages 0, 1, 3, 4, 5, 6, 7 were not written.");
+                  "Upload incomplete: pages 12, 0, 1, 3, 4, 5, 6, 7 were not written.");
     }
 }
 

@@ -101,6 +101,7 @@ TEST_F(PageTransferTest, PowerNormalStateIsWrittenOnlyWhenChosen) {
 TEST_F(PageTransferTest, RefusedBoxesNameTheBoxAndLeaveTheImageAlone) {
     PageSession s = NewSession(Window::frmQX705, "127.0.0.2", 1);
     s.Tenths = true;
+    s.tenthsKnown = true;
     const QByteArray p0 = Page(0);
     struct Case {
         QString lower, time, expected;

@@ -24,6 +24,7 @@
 #include "pages/ui/PageWindows.h"
 #include "support/FernlogFixtures.h"
 #include "support/FixedPorts.h"
+#include "support/ui/FitsScreen.h"
 
 namespace {
 template <typename T>
@@ -92,9 +93,158 @@ class PageWindowSimTest : public FernlogTest {
         return QTest::qWaitFor([w, count] { return w->TransfersDone() >= count; }, 20000);
     }
 
+    // What a user does: click into a box, erase what is there, type.
+    static void Type(QLineEdit* box, const QString& text) {
+        QTest::mouseClick(box, Qt::LeftButton);
+        QTest::keyClick(box, Qt::Key_End);
+        for (int n = int(box->text().size()); n > 0; --n) QTest::keyClick(box, Qt::Key_Backspace);
+        QTest::keyClicks(box, text);
+    }
+    // A click on a button that starts a transfer, and the wait for its end.
+    bool ClickAndWait(PageWindow* w, const QString& button) {
+        const int before = w->TransfersDone();
+        QTest::mouseClick(Button(w, button), Qt::LeftButton);
+        return WaitForTransfers(w, before + 1);
+    }
+    static void Fault(devsim::Device* device, devsim::Fault fault, const QByteArray& command,
+                      int count) {
+        devsim::FaultSettings f;
+        f.fault = fault;
+        f.onlyCommand = command;
+        f.count = count;
+        device->setFault(f);
+    }
+    static QByteArray ReadCommand(int page) { return QByteArray::fromHex("AABBCC") + char(page); }
+
     std::vector<std::unique_ptr<devsim::Device>> devices;
     std::vector<std::unique_ptr<PageWindow>> windows;
 };
+
+TEST_F(PageWindowSimTest, ZoloNamePageThatDidNotArriveIsNeverWrittenBack) {
+    devsim::Device* device = AddDevice("127.0.0.2", devsim::Model::Zolo605);
+    QByteArray p2 = device->page(2);
+    devsim::putText(p2, 9, 20, "Vaccine fridge");
+    devsim::putText(p2, 29, 20, "Insulin fridge");
+    device->setPage(2, p2);
+    ASSERT_TRUE(ServerDatabase::AddSensor(4, "Vaccine fridge", 0, "Shelf 2", "Temperature"));
+    ASSERT_TRUE(ServerDatabase::AddSensor(4, "Insulin fridge", 1, "", "Temperature"));
+    const QStringList rowsBefore = Rows(
+        "SELECT PortNum, SensorName, SensorNotes FROM tblSensors WHERE PortNum < 2"
+        " ORDER BY PortNum");
+    Fault(device, devsim::Fault::Short, ReadCommand(2), 1);
+    auto* w = Open<frmZolo>(device, 4);
+    ASSERT_TRUE(Lines(w).contains("Failed to retreive temperature sensor names"));
+
+    Type(Edit(w, "txtUL(0)"), "45.5");
+    ASSERT_TRUE(ClickAndWait(w, "btnSave"));
+    EXPECT_EQ(device->page(2).toHex(' '), p2.toHex(' '));       // the names are still there
+    EXPECT_EQ(device->page(0).mid(10, 2).toHex(' '), "01 c7");  // the limit went out
+    EXPECT_EQ(Rows("SELECT PortNum, SensorName, SensorNotes FROM tblSensors WHERE PortNum < 2"
+                   " ORDER BY PortNum"),
+              rowsBefore);
+    EXPECT_TRUE(Lines(w).contains("Page 2 was not downloaded, so it was not written"));
+    EXPECT_EQ(Lines(w).last(), "Upload incomplete: page 2 was not written.");
+}
+
+TEST_F(PageWindowSimTest, ASensorNamedTerrorIsReadAndSavedButNoNewErrorNameIsMade) {
+    devsim::Device* device = AddDevice("127.0.0.2", devsim::Model::QX700_5);
+    QByteArray p3 = device->page(3);
+    devsim::putText(p3, 9, 20, "Terror");
+    device->setPage(3, p3);
+    auto* w = Open<frmQX705>(device);
+    EXPECT_EQ(Edit(w, "txtName(0)")->text(), "Terror");
+    Type(Edit(w, "txtTOL(0)"), "15");
+    ASSERT_TRUE(ClickAndWait(w, "btnSave"));
+    EXPECT_EQ(Lines(w).last(), "Upload complete");
+    EXPECT_EQ(device->page(0).mid(12, 2).toHex(' '), "00 0f");
+    EXPECT_EQ(device->page(3).mid(8, 20), QByteArray("Terror") + QByteArray(14, ' '));
+
+    DialogScript dialogs;
+    device->resetCounters();
+    Type(Edit(w, "txtName(1)"), "Error room");
+    ASSERT_TRUE(ClickAndWait(w, "btnSave"));
+    EXPECT_EQ(dialogs.Texts(),
+              QStringList{"The Name of Temperature Sensor Port 2 (\"Error room\") contains "
+                          "\"error\", which the device's answers cannot carry.  Please choose "
+                          "another name."});
+    EXPECT_EQ(device->requestCount(), 0);
+}
+
+TEST_F(PageWindowSimTest, ATimeTheDeviceHoldsAsMinusOneSavesBackUnchanged) {
+    devsim::Device* device = AddDevice("127.0.0.2", devsim::Model::QX700_5);
+    QByteArray p0 = device->page(0);
+    devsim::putWord(p0, 13, -1);
+    device->setPage(0, p0);
+    auto* w = Open<frmQX705>(device);
+    ASSERT_EQ(Edit(w, "txtTOL(0)")->text(), "-1");
+    Type(Edit(w, "txtName(1)"), "Dairy");
+    DialogScript dialogs;
+    ASSERT_TRUE(ClickAndWait(w, "btnSave"));
+    EXPECT_TRUE(dialogs.Texts().isEmpty()) << dialogs.Texts().join('\n').toStdString();
+    EXPECT_EQ(Lines(w).last(), "Upload complete");
+    EXPECT_EQ(device->page(0).toHex(' '), p0.toHex(' '));
+    EXPECT_EQ(device->page(3).mid(28, 5), "Dairy");
+}
+
+TEST_F(PageWindowSimTest, LimitsWaitForTheReadingsToTellTenths) {
+    devsim::Device* device = AddDevice("127.0.0.2", devsim::Model::QX700_5);
+    const QByteArray p0 = device->page(0);
+    Fault(device, devsim::Fault::Short, QByteArray::fromHex("3FCDDC00"), 1);
+    auto* w = Open<frmQX705>(device);
+    ASSERT_TRUE(Lines(w).contains("Failed to download sensor readings"));
+    QLineEdit* lower = Edit(w, "txtLL(0)");
+    const QString shown = lower->text();
+    EXPECT_TRUE(lower->isReadOnly());
+    EXPECT_TRUE(Lines(w).contains(
+        "The limits cannot be changed until the sensor readings arrive: they tell whether the "
+        "device counts in tenths of a degree.  Click Refresh to read the device again."));
+    Type(lower, "40");
+    EXPECT_EQ(lower->text(), shown);
+    ASSERT_TRUE(ClickAndWait(w, "btnSave"));
+    EXPECT_EQ(device->page(0).toHex(' '), p0.toHex(' '));  // never 00 28 (4.0)
+
+    ASSERT_TRUE(ClickAndWait(w, "btnRefresh"));
+    EXPECT_FALSE(lower->isReadOnly());
+    Type(lower, "40");
+    ASSERT_TRUE(ClickAndWait(w, "btnSave"));
+    EXPECT_EQ(device->page(0).mid(8, 2).toHex(' '), "01 90");  // 40.0
+}
+
+TEST_F(PageWindowSimTest, CalibrationAndUploadsClaimOnlyWhatHappened) {
+    // A Zolo without tenths: its stored correction was never read, so no
+    // new one is worked out over it.
+    devsim::Device* plain = AddDevice("127.0.0.2", devsim::Model::Zolo605, 0, 4);
+    QByteArray p0 = plain->page(0);
+    devsim::putWord(p0, 25, 7);
+    plain->setPage(0, p0);
+    Fault(plain, devsim::Fault::Short, ReadCommand(3), 1);
+    auto* zolo = Open<frmZolo>(plain);
+    ASSERT_TRUE(Lines(zolo).contains("Failed to retreive door sensor names"));
+    DialogScript dialogs;
+    QTest::mouseClick(Button(zolo, "btnCal"), Qt::LeftButton);
+    // Nothing typed: the message, and the list keeps what the download said.
+    QTest::mouseClick(Button(zolo, "btnStoreCalFactors"), Qt::LeftButton);
+    EXPECT_EQ(dialogs.Texts(), QStringList{"Please enter the actual temperature"});
+    EXPECT_TRUE(Lines(zolo).contains("Failed to retreive door sensor names"));
+    Type(Edit(zolo, "txtActualTemp(0)"), "41");
+    QTest::mouseClick(Button(zolo, "btnStoreCalFactors"), Qt::LeftButton);
+    QTest::qWait(100);
+    EXPECT_EQ(plain->page(0).toHex(' '), p0.toHex(' '));
+    EXPECT_EQ(dialogs.Texts().size(), 2);
+    EXPECT_FALSE(dialogs.Texts().contains("Upload Calibration Factors?"));
+
+    // A QX700-5 that did not identify itself: its correction page was not
+    // read, and the upload does not claim it was written.
+    devsim::Device* qx = AddDevice("127.0.0.3", devsim::Model::QX700_5);
+    Fault(qx, devsim::Fault::Short, QByteArray::fromHex("2ACDDCBA"), 1);
+    auto* w = Open<frmQX705>(qx);
+    Type(Edit(w, "txtName(2)"), "Walk-in");
+    ASSERT_TRUE(ClickAndWait(w, "btnSave"));
+    EXPECT_TRUE(Lines(w).contains("Page 12 was not downloaded, so it was not written"));
+    EXPECT_EQ(Lines(w).last(), "Upload incomplete: page 12 was not written.");
+    EXPECT_FALSE(Lines(w).contains("Upload complete"));
+    EXPECT_EQ(qx->page(4).mid(8, 7), "Walk-in");
+}
 
 TEST_F(PageWindowSimTest, EachWindowOpensModallyFromTheRegistrysSeam) {
     SKIP_IF_PORTS_HELD(LoopbackTcp10001());
@@ -313,6 +463,29 @@ TEST_F(PageWindowSimTest, CalibrationPanel) {
     Button(zolo, "btnCF")->click();
     EXPECT_FALSE(Edit(zolo, "txtCF(0)")->isHidden());
     EXPECT_FALSE(Child<QLabel>(zolo, "lblCal(1)")->isHidden());
+}
+
+TEST_F(PageWindowSimTest, EveryWindowFitsTheScreenWithItsLargestFrameShown) {
+    const PageWindow* shown[] = {Open<frmQX705>(AddDevice("127.0.0.2", devsim::Model::QX700_5)),
+                                 Open<frmQX708>(AddDevice("127.0.0.3", devsim::Model::QX700_8)),
+                                 Open<frmQX720>(AddDevice("127.0.0.4", devsim::Model::QX720)),
+                                 Open<frmQX740>(AddDevice("127.0.0.5", devsim::Model::QX740)),
+                                 Open<frmZolo>(AddDevice("127.0.0.6", devsim::Model::Zolo605))};
+    for (const PageWindow* constWindow : shown) {
+        auto* w = const_cast<PageWindow*>(constWindow);
+        SCOPED_TRACE(w->objectName().toStdString());
+        ExpectFitsScreen(w);
+        QTest::mouseClick(Button(w, "btnNotes"), Qt::LeftButton);
+        QTest::qWait(20);
+        ExpectFitsScreen(w);
+        if (auto* cal = w->findChild<QPushButton*>("btnCal")) {
+            QTest::mouseClick(cal, Qt::LeftButton);
+            if (auto* cf = w->findChild<QPushButton*>("btnCF"))
+                QTest::mouseClick(cf, Qt::LeftButton);
+            QTest::qWait(20);
+            ExpectFitsScreen(w);
+        }
+    }
 }
 
 // Writes the README's pictures of the five windows and the calibration panel:

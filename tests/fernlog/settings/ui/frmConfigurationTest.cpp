@@ -1,15 +1,19 @@
 // The settings dialog offscreen: keys, the changed flag and the discard
 // question, Apply and a fresh read of the file, the test e-mail against a
 // real SMTP server, printers and the log directory.
+#include <sys/stat.h>
+
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
+#include <QTabBar>
 #include <QTabWidget>
 #include <QTest>
 #include <QTimer>
@@ -24,6 +28,7 @@
 #include "settings/ui/frmConfiguration.h"
 #include "settings/ui/frmLogin.h"
 #include "support/SmtpServer.h"
+#include "support/ui/FitsScreen.h"
 
 using Dialogs::Answer;
 
@@ -52,8 +57,114 @@ class frmConfigurationTest : public MailingTest {
         QTest::keyClicks(box, text);
     }
 
+    // The e-mail tab brought forward by a click on its tab, then a click on
+    // the recovery notices box.
+    void ToggleRecoveryNotices() {
+        QTabBar* tabs = dialog->tabConfiguration->tabBar();
+        QTest::mouseClick(tabs, Qt::LeftButton, {}, tabs->tabRect(1).center());
+        QTest::mouseClick(dialog->chkRecoveryNotices, Qt::LeftButton);
+    }
+    void ClickApply() { QTest::mouseClick(dialog->btnApply, Qt::LeftButton); }
+    static int Mode(const QString& path) {
+        struct stat st {};
+        return ::lstat(QFile::encodeName(path).constData(), &st) == 0 ? int(st.st_mode & 07777)
+                                                                      : -1;
+    }
+
     std::unique_ptr<frmConfiguration> dialog;
 };
+
+TEST_F(frmConfigurationTest, SettingsWindowsFitTheScreen) {
+    Open();
+    QTest::mouseClick(dialog->btnPrinter, Qt::LeftButton);  // the printer list, its largest
+    QTabBar* tabs = dialog->tabConfiguration->tabBar();
+    for (int tab = 0; tab < tabs->count(); ++tab) {
+        QTest::mouseClick(tabs, Qt::LeftButton, {}, tabs->tabRect(tab).center());
+        SCOPED_TRACE(tabs->tabText(tab).toStdString());
+        ExpectFitsScreen(dialog.get());
+    }
+    frmAdvancedEmail advanced(dialog.get());
+    frmLogin login;
+    frmBrowse browse;
+    frmAbout about;
+    for (QWidget* window : std::initializer_list<QWidget*>{&advanced, &login, &browse, &about}) {
+        window->show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(window));
+        ExpectFitsScreen(window);
+        window->hide();
+    }
+}
+
+// The settings file holds the SMTP and administrator passwords.
+TEST_F(frmConfigurationTest, SettingsAndOptionsFilesAreForTheirOwnerOnly) {
+    const QString config = FilePath("FernlogConfig.dat");
+    const QString options = FilePath("FernlogOptions.ini");
+    ASSERT_EQ(::chmod(QFile::encodeName(config).constData(), 0644), 0);  // as older runs left it
+    ASSERT_FALSE(QFile::exists(options));
+    DialogScript dialogs;
+    Open();
+    ToggleRecoveryNotices();
+    ClickApply();
+    EXPECT_EQ(dialogs.Texts(), QStringList{"Configuration parameters have been saved"});
+    EXPECT_EQ(Mode(config), 0600);
+    EXPECT_EQ(Mode(options), 0600);
+}
+
+TEST_F(frmConfigurationTest, ApplyKeepsHandWrittenOptionsAndHonoursProtectedAndLinkedFiles) {
+    const QString config = FilePath("FernlogConfig.dat");
+    const QString options = FilePath("FernlogOptions.ini");
+    const QByteArray byHand =
+        "# written by hand\n[Notifications]\nRecoveryNotices = off\nDigestHour=7\n";
+    {
+        QFile file(options);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(byHand);
+    }
+    DialogScript dialogs;
+    Open();
+    ToggleRecoveryNotices();
+    ClickApply();
+    EXPECT_EQ(ReadAll(options),
+              "# written by hand\n[Notifications]\nRecoveryNotices=1\nDigestHour=7\n");
+
+    // A protected options file: the settings file was written, and the
+    // message says which file was not.
+    ASSERT_EQ(::chmod(QFile::encodeName(options).constData(), 0444), 0);
+    const QByteArray protectedOptions = ReadAll(options);
+    ToggleRecoveryNotices();
+    ClickApply();
+    EXPECT_TRUE(dialogs.Texts().last().startsWith(
+        "Configuration parameters have been saved, but the choice of e-mails when an alarm is "
+        "over could not be stored in FernlogOptions.ini: "))
+        << dialogs.Texts().last().toStdString();
+    EXPECT_EQ(ReadAll(options), protectedOptions);
+    EXPECT_EQ(Mode(options), 0444);
+
+    // A protected settings file is not replaced.
+    ASSERT_EQ(::chmod(QFile::encodeName(options).constData(), 0600), 0);
+    ASSERT_EQ(::chmod(QFile::encodeName(config).constData(), 0444), 0);
+    const QByteArray protectedConfig = ReadAll(config);
+    Type(dialog->txtOrgName, "Harbor Clinic");
+    ClickApply();
+    EXPECT_EQ(dialogs.Texts().last(),
+              "Error saving configuration file.  Please verify that hard drive is not write "
+              "protected.");
+    EXPECT_EQ(ReadAll(config), protectedConfig);
+    EXPECT_EQ(Mode(config), 0444);
+
+    // A settings file reached through a link is written through it.
+    ASSERT_EQ(::chmod(QFile::encodeName(config).constData(), 0600), 0);
+    ASSERT_TRUE(QDir(Dir()).mkdir("kept"));
+    const QString real = FilePath("kept/FernlogConfig.dat");
+    ASSERT_TRUE(QFile::rename(config, real));
+    ASSERT_TRUE(QFile::link(real, config));
+    ClickApply();
+    EXPECT_EQ(dialogs.Texts().last(), "Configuration parameters have been saved");
+    EXPECT_TRUE(QFileInfo(config).isSymLink());
+    ASSERT_TRUE(Settings::ReadConfigFile());
+    EXPECT_EQ(ConfigParameters.OrgName.Text(), "Harbor Clinic");
+    EXPECT_TRUE(ReadAll(real).contains("Harbor Clinic"));
+}
 
 TEST_F(frmConfigurationTest, NumberBoxesKeepDigitsAndBackspaceOnly) {
     Open();

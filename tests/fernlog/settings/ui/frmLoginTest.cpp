@@ -7,13 +7,16 @@
 #include <QMenu>
 #include <QPushButton>
 #include <QTest>
+#include <QTimer>
 
 #include "WhenShown.h"
+#include "core/DeviceLink.h"
 #include "core/Polling.h"
 #include "core/Settings.h"
 #include "core/Startup.h"
 #include "core/ui/frmMain.h"
 #include "db/ServerDatabase.h"
+#include "registry/ui/frmTreeConfiguration.h"
 #include "settings/ui/frmAbout.h"
 #include "settings/ui/frmConfiguration.h"
 #include "settings/ui/frmLogin.h"
@@ -65,6 +68,27 @@ class frmLoginTest : public FernlogTest {
             if (login->isVisible()) login->cmdCancel->click();
         });
         window->mnuLogIn->trigger();
+    }
+    // The tray menu as the user opens it, and a click on one of its entries.
+    void ClickTrayEntry(QAction* entry) {
+        QMenu* menu = window->mPopupSys;
+        menu->popup(QPoint(300, 300));
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(menu));
+        QTest::mouseClick(menu, Qt::LeftButton, {}, menu->actionGeometry(entry).center());
+        if (menu->isVisible()) menu->close();
+    }
+    // Notes a settings dialog that opens, applies what it shows and closes it.
+    void WatchForConfiguration(QTimer& guard, bool& opened) {
+        QObject::connect(&guard, &QTimer::timeout, [&opened] {
+            for (QWidget* w : QApplication::topLevelWidgets()) {
+                auto* dialog = qobject_cast<frmConfiguration*>(w);
+                if (!dialog || !dialog->isVisible()) continue;
+                opened = true;
+                dialog->btnApply->click();
+                dialog->btnClose->click();
+            }
+        });
+        guard.start(20);
     }
     QStringList SetupEntries() const {
         QStringList entries;
@@ -181,4 +205,55 @@ TEST_F(frmLoginTest, AboutBoxResumesPolling) {
     EXPECT_TRUE(shown);
     EXPECT_TRUE(Polling::PollTimer().isActive());
     EXPECT_FALSE(Startup::ActivateBlockPending);
+}
+
+// While the splash shows, nothing is read yet: the tray's Configure must not
+// open an empty form whose Apply would wipe the stored settings.
+TEST_F(frmLoginTest, TrayConfigureBeforeActivationOpensNothing) {
+    ConfigParameters.OrgName = QStringLiteral("Harbor Clinic");
+    ConfigParameters.Host = QStringLiteral("mail.harbor.test");
+    StoreLogin("Boss", "Open Sesame");
+    const QByteArray stored = ReadAll(Settings::FilePath());
+    Settings::Reset();  // the file is not read before the activation block
+    DialogScript dialogs;
+    window = std::make_unique<frmMain>();  // loaded; the splash would show now
+    bool opened = false;
+    QTimer guard;
+    WatchForConfiguration(guard, opened);
+    ClickTrayEntry(window->mpopConfigure);
+    QTest::qWait(100);
+    EXPECT_FALSE(opened);
+    EXPECT_FALSE(window->mpopConfigure->isEnabled());
+    EXPECT_FALSE(window->mnuLogIn->isEnabled());
+    EXPECT_EQ(ReadAll(Settings::FilePath()), stored);
+}
+
+// The tray's Configure while the registry window is open: the registry
+// window stays the one secondary window, polling stays stopped under it and
+// the link keeps reporting to it.
+TEST_F(frmLoginTest, TrayConfigureOverTheRegistryWindowOpensNothing) {
+    Open();
+    ASSERT_TRUE(Polling::PollTimer().isActive());
+    DialogScript dialogs;
+    bool opened = false;
+    QTimer guard;
+    WatchForConfiguration(guard, opened);
+    bool pollingUnder = true;
+    Window linkWindow = Window::None;
+    bool shown = false;
+    WhenShown<frmTreeConfiguration>([&](frmTreeConfiguration* tree) {
+        shown = true;
+        ClickTrayEntry(window->mpopConfigure);
+        QTest::qWait(100);
+        pollingUnder = Polling::PollTimer().isActive();
+        linkWindow = DeviceLink::CurrentWindow;
+        tree->close();
+    });
+    window->mnuTree->trigger();
+    Settle();
+    ASSERT_TRUE(shown);
+    EXPECT_FALSE(opened);
+    EXPECT_FALSE(pollingUnder);
+    EXPECT_EQ(linkWindow, Window::frmTreeConfiguration);
+    EXPECT_TRUE(Polling::PollTimer().isActive());
 }
