@@ -4,7 +4,7 @@
 #include <QFileInfo>
 #include <QTextStream>
 
-#include "ExportCommand.h"
+#include "app/ExportCommand.h"
 #include "common/CommandLine.h"
 #include "common/ProgramDir.h"
 #include "core/Headless.h"
@@ -15,7 +15,7 @@
 #ifdef FERNLOG_GUI
 #include <QApplication>
 
-#include "core/ui/MainWindow.h"
+#include "app/ui/MainWindow.h"
 #endif
 
 namespace {

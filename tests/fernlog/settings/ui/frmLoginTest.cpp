@@ -12,7 +12,7 @@
 #include "core/Polling.h"
 #include "core/Settings.h"
 #include "core/Startup.h"
-#include "core/ui/frmMain.h"
+#include "app/ui/frmMain.h"
 #include "db/ServerDatabase.h"
 #include "settings/ui/frmAbout.h"
 #include "settings/ui/frmConfiguration.h"

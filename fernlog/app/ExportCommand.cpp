@@ -1,4 +1,4 @@
-#include "ExportCommand.h"
+#include "app/ExportCommand.h"
 
 #include <QCoreApplication>
 #include <QDir>

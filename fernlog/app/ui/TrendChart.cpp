@@ -1,4 +1,4 @@
-#include "core/ui/TrendChart.h"
+#include "app/ui/TrendChart.h"
 
 #include <QChart>
 #include <QDateTimeAxis>

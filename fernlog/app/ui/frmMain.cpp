@@ -1,4 +1,4 @@
-#include "core/ui/frmMain.h"
+#include "app/ui/frmMain.h"
 
 #include <QAction>
 #include <QApplication>
@@ -40,7 +40,7 @@
 #include "core/StatusGrid.h"
 #include "core/StatusList.h"
 #include "core/ui/Colours.h"
-#include "core/ui/TrendChart.h"
+#include "app/ui/TrendChart.h"
 #include "db/ServerDatabase.h"
 #include "registry/ui/frmTreeConfiguration.h"
 #include "settings/Login.h"
