@@ -43,7 +43,9 @@ int main(int argc, char** argv) {
     QCommandLineParser parser;
     parser.setApplicationDescription(
         QStringLiteral("Polls the registered Corvane devices, logs their readings, keeps alarm "
-                       "and failure records and sends e-mails."));
+                       "and failure records and sends e-mails.\n\n"
+                       "Commands (fernlog COMMAND --help tells more):\n  ") +
+        ExportCommand::Summary());
     const QCommandLineOption dir(
         QStringLiteral("dir"),
         QStringLiteral("Program directory: settings file, zolo.mdb, data logs (default: "
