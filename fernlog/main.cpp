@@ -76,6 +76,11 @@ int main(int argc, char** argv) {
     Mail::GlobalInit();
 #ifdef FERNLOG_GUI
     if (!parser.isSet(headless)) {
+        if (!CommandLine::HasDisplay()) {
+            return CommandLine::Fail(
+                program, QStringLiteral("no display for the window; fernlog --headless runs "
+                                        "without one"));
+        }
         QApplication app(argc, argv);
         QCoreApplication::setApplicationName(program);
         ConfigureProgramDir(directory);
