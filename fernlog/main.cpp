@@ -58,11 +58,15 @@ int main(int argc, char** argv) {
                        "to standard output; SIGINT or SIGTERM stops after the shutdown e-mail."));
     const QCommandLineOption verbose(
         QStringLiteral("verbose"),
-        QStringLiteral("Without a window: also print the routine status lines (connections, "
-                       "each device's result in every cycle)."));
+        QStringLiteral("Without a window: also print the routine status lines (each device's "
+                       "result in every cycle, communication errors)."));
+    const QCommandLineOption trace(
+        QStringLiteral("trace"),
+        QStringLiteral("Like --verbose, and also every connection opened and closed."));
     parser.addOption(dir);
     parser.addOption(headless);
     parser.addOption(verbose);
+    parser.addOption(trace);
     if (const auto status = CommandLine::Parse(parser, CommandLine::Arguments(argc, argv), program,
                                                Startup::VersionText())) {
         return *status;
@@ -91,5 +95,5 @@ int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(program);
     ConfigureProgramDir(directory);
-    return Headless::Run(parser.isSet(verbose));
+    return Headless::Run(parser.isSet(verbose), parser.isSet(trace));
 }
