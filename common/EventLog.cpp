@@ -44,7 +44,8 @@ QString FormatLine(const QDateTime& when, Level level, const QString& text) {
 
 void Write(Level level, const QString& text) {
     const Sink& sink = TheSink();
-    if (!sink || (level == Level::Debug && !verboseLines) || (level == Level::Trace && !traceLines)) {
+    if (!sink || (level == Level::Debug && !verboseLines) ||
+        (level == Level::Trace && !traceLines)) {
         return;
     }
     sink(FormatLine(Clock::Now(), level, text));

@@ -368,8 +368,8 @@ bool ListAlarmPeriods(QList<AlarmPeriod>& periods, QString* error) {
     periods.clear();
     Recordset rows;
     if (!OpenRecordset(QStringLiteral("tblAlarms"),
-                       QStringLiteral("SELECT SensorIDNum, AlarmStart, AlarmEnd FROM tblAlarms"), {},
-                       rows, error)) {
+                       QStringLiteral("SELECT SensorIDNum, AlarmStart, AlarmEnd FROM tblAlarms"),
+                       {}, rows, error)) {
         return false;
     }
     const auto stamp = [](const QVariant& value) {

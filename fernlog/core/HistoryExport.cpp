@@ -376,10 +376,10 @@ bool Export(const QStringList& directories, const Filter& filter, const Sink& si
         kept.push_back(id);
     }
     if (filter.device && kept.empty()) {
-        return Fail(error, QStringLiteral("no sensor of the device \"%1\" has data logs in %2; "
-                                          "the devices with data logs are %3")
-                               .arg(*filter.device, FoldersText(directories),
-                                    NamesText(deviceNames)));
+        return Fail(error,
+                    QStringLiteral("no sensor of the device \"%1\" has data logs in %2; "
+                                   "the devices with data logs are %3")
+                        .arg(*filter.device, FoldersText(directories), NamesText(deviceNames)));
     }
 
     bool headerSent = false;

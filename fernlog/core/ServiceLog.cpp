@@ -39,7 +39,8 @@ QString PlainStatusLine(const QString& line) {
         QStringLiteral("^Communication ErrorError Number: (\\d+)\\.  Description (.*)$"));
     const QRegularExpressionMatch m = error.match(line);
     if (!m.hasMatch()) return line;
-    return QStringLiteral("Communication error: ") + PlainError(m.captured(1).toInt(), m.captured(2));
+    return QStringLiteral("Communication error: ") +
+           PlainError(m.captured(1).toInt(), m.captured(2));
 }
 
 void StatusLine(const QString& line) {

@@ -8,6 +8,7 @@
 #include <QFont>
 #include <QFrame>
 #include <QGroupBox>
+#include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QIcon>
@@ -20,6 +21,7 @@
 #include <QPixmap>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScreen>
 #include <QScrollBar>
 #include <QSignalBlocker>
 #include <QSplitter>
@@ -32,6 +34,7 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
+#include "app/ui/TrendChart.h"
 #include "common/Clock.h"
 #include "common/Dialogs.h"
 #include "common/ProgramDir.h"
@@ -40,7 +43,6 @@
 #include "core/StatusGrid.h"
 #include "core/StatusList.h"
 #include "core/ui/Colours.h"
-#include "app/ui/TrendChart.h"
 #include "db/ServerDatabase.h"
 #include "registry/ui/frmTreeConfiguration.h"
 #include "settings/Login.h"
@@ -136,7 +138,13 @@ frmMain::frmMain(QWidget* parent) : QMainWindow(parent) {
     setWindowIcon(ProgramIcon());
     AddTrayIcon();
     setWindowTitle(BaseCaption());
-    resize(980, 660);
+    // Large enough for the grid of a few devices without scrolling, within
+    // the screen's free area.
+    QSize size(1180, 740);
+    if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+        size = size.boundedTo(screen->availableGeometry().size() - QSize(24, 48));
+    }
+    resize(size);
 
     DeviceLink::SetView(Window::frmMain, this);
     Polling::SetView(this);
@@ -163,17 +171,12 @@ void frmMain::BuildStatusTab() {
     gridServerStatus = NewGrid(frmStatus, coloured);
     gridServerStatus->setObjectName(QStringLiteral("gridServerStatus"));
     gridServerStatus->verticalHeader()->hide();
-    for (int column = 0; column < StatusGridModel::ColumnCount; ++column) {
-        const QSize hint =
-            StatusGrid::Model().headerData(column, Qt::Horizontal, Qt::SizeHintRole).toSize();
-        gridServerStatus->setColumnWidth(column, std::max(hint.width(), 48));
-    }
-    // The longest reading text a sensor shows must fit.
-    gridServerStatus->setColumnWidth(
-        StatusGridModel::Reading, std::max(gridServerStatus->columnWidth(StatusGridModel::Reading),
-                                           gridServerStatus->fontMetrics().horizontalAdvance(
-                                               QStringLiteral("Water Not Detected")) +
-                                               12));
+    // Columns as wide as what they hold; the sensor names take what is left.
+    QHeaderView* header = gridServerStatus->horizontalHeader();
+    header->setStretchLastSection(false);
+    header->setSectionResizeMode(QHeaderView::ResizeToContents);
+    header->setSectionResizeMode(StatusGridModel::Sensor, QHeaderView::Stretch);
+    header->setMinimumSectionSize(48);
     // Clicks and keys wait while a cycle writes the rows.
     gridServerStatus->installEventFilter(this);
     gridServerStatus->viewport()->installEventFilter(this);
@@ -202,11 +205,16 @@ void frmMain::BuildStatusTab() {
     shpGo = new QFrame(frmStatus);
     shpGo->setObjectName(QStringLiteral("shpGo"));
     shpGo->setFixedSize(18, 18);
+    shpGo->setToolTip(
+        QStringLiteral("Connection to the device being read: green while "
+                       "connected, red when it cannot be reached, grey "
+                       "between exchanges."));
     SetConnectionColour(Colour::LightGrey);
 
     ProgressBar = new QProgressBar(frmStatus);
     ProgressBar->setObjectName(QStringLiteral("ProgressBar"));
     ProgressBar->setTextVisible(false);
+    ProgressBar->setToolTip(QStringLiteral("Time spent waiting for the device's answer."));
     ProgressBar->setRange(0, 1);
     ProgressBar->setValue(0);
     ProgressBar->hide();
@@ -219,8 +227,9 @@ void frmMain::BuildStatusTab() {
     buttons->addStretch();
 
     auto* inner = new QVBoxLayout(frmStatus);
-    inner->addWidget(gridServerStatus, 3);
-    inner->addWidget(lstStatus, 2);
+    // The grid is what people look at; the status lines need a few lines.
+    inner->addWidget(gridServerStatus, 4);
+    inner->addWidget(lstStatus, 1);
     inner->addLayout(buttons);
     auto* outer = new QVBoxLayout(page);
     outer->addWidget(frmStatus);

@@ -169,8 +169,8 @@ TEST_F(ExportCommandTest, ReadingsDuringAnAlarmRecordSayAlarm) {
     ASSERT_TRUE(db.Exec("UPDATE tblAlarms SET AlarmEnd = ?",
                         {Clock::DbStamp(QDateTime(day, QTime(10, 10, 1)))}));
     // Another sensor's alarm at the same time marks nothing here.
-    ASSERT_TRUE(ServerDatabase::AddAlarmRecord(8, QDateTime(day, QTime(9, 0)), "Lab, North",
-                                               "Door", "1", 0, -1));
+    ASSERT_TRUE(ServerDatabase::AddAlarmRecord(8, QDateTime(day, QTime(9, 0)), "Lab, North", "Door",
+                                               "1", 0, -1));
     Database::CloseConnection();
 
     const QByteArray expected =

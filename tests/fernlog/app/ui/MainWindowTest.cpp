@@ -7,6 +7,7 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QListView>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QScrollBar>
 #include <QSignalSpy>
@@ -18,6 +19,9 @@
 #include <QTimer>
 #include <QValueAxis>
 
+#include "app/ui/TrendChart.h"
+#include "app/ui/frmMain.h"
+#include "app/ui/frmSplash.h"
 #include "common/Clock.h"
 #include "core/DataLogs.h"
 #include "core/DeviceLink.h"
@@ -26,9 +30,6 @@
 #include "core/Startup.h"
 #include "core/StatusGrid.h"
 #include "core/StatusList.h"
-#include "app/ui/TrendChart.h"
-#include "app/ui/frmMain.h"
-#include "app/ui/frmSplash.h"
 #include "db/ErrorLog.h"
 #include "db/ServerDatabase.h"
 #include "support/FernlogFixtures.h"
@@ -444,4 +445,36 @@ TEST_F(MainWindowTest, ExportHistoryWritesTheSelectedSensorsCsv) {
     chosen.clear();
     window->ExportHistory();
     EXPECT_EQ(dialogs.Texts().size(), 3);
+}
+
+// The grid's columns fit what they hold, and the sensor names get the rest;
+// the connection indicator and the progress bar say what they are.
+TEST_F(MainWindowTest, StatusGridColumnsFitTheirContentAndIndicatorsAreExplained) {
+    ProvisionDatabase();
+    WriteValidSettings(60);
+    AddIdleSensor();
+    Open();
+    StatusGridModel& grid = StatusGrid::Model();
+    grid.MoveToFirstRow();
+    GridRow& row = grid.CurrentRow();
+    row.device = "Kitchen";
+    row.sensor = "Walk-in freezer, left";
+    row.reading = "Water Not Detected";
+    row.sensorId = 12;
+    grid.CurrentRowChanged();
+    QApplication::processEvents();
+    const QTableView* view = window->gridServerStatus;
+    const int width = view->viewport()->width();
+    EXPECT_LT(view->columnWidth(StatusGridModel::SensorId), width / 8);
+    EXPECT_GE(view->columnWidth(StatusGridModel::Reading),
+              view->fontMetrics().horizontalAdvance("Water Not Detected"));
+    EXPECT_GT(view->columnWidth(StatusGridModel::Sensor),
+              view->columnWidth(StatusGridModel::SensorId) * 2);
+    int total = 0;
+    for (int column = 0; column < StatusGridModel::ColumnCount; ++column) {
+        total += view->columnWidth(column);
+    }
+    EXPECT_LE(total, width);  // no sideways scrolling
+    EXPECT_FALSE(window->shpGo->toolTip().isEmpty());
+    EXPECT_FALSE(window->ProgressBar->toolTip().isEmpty());
 }
