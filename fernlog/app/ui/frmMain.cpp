@@ -242,13 +242,23 @@ void frmMain::BuildTrendingTab() {
     XYChart4->setObjectName(QStringLiteral("XYChart4"));
     btnFreezeExamine = new QPushButton(QStringLiteral("Examine"), page);
     btnFreezeExamine->setObjectName(QStringLiteral("btnFreezeExamine"));
+    btnFreezeExamine->setToolTip(
+        QStringLiteral("Stop updating the chart to look closer: the wheel zooms, a rectangle "
+                       "drawn with the mouse zooms into it, a drag with the middle button or "
+                       "with Shift pans. Continue resumes."));
+    btnResetZoom = new QPushButton(QStringLiteral("Reset zoom"), page);
+    btnResetZoom->setObjectName(QStringLiteral("btnResetZoom"));
+    btnResetZoom->setEnabled(false);
+    connect(btnResetZoom, &QPushButton::clicked, this, [this] { XYChart4->ResetZoom(); });
     connect(btnFreezeExamine, &QPushButton::clicked, this, [this] {
         XYChart4->SetFrozen(!XYChart4->Frozen());
         btnFreezeExamine->setText(XYChart4->Frozen() ? QStringLiteral("Continue")
                                                      : QStringLiteral("Examine"));
+        btnResetZoom->setEnabled(XYChart4->Frozen());
     });
     auto* row = new QHBoxLayout;
     row->addWidget(btnFreezeExamine);
+    row->addWidget(btnResetZoom);
     row->addStretch();
     auto* layout = new QVBoxLayout(page);
     layout->addWidget(XYChart4, 1);
@@ -480,9 +490,11 @@ void frmMain::VantorShow(int view) {
         XYChart4->hide();
         frmErrors->hide();
         btnFreezeExamine->hide();
+        btnResetZoom->hide();
     } else if (view == 2) {
         XYChart4->show();
         btnFreezeExamine->show();
+        btnResetZoom->show();
     } else if (view == 3) {
         frmErrors->show();
     }
@@ -593,10 +605,23 @@ std::optional<double> frmMain::TrendValue(const GridRow& row) {
     return static_cast<double>(row.value);
 }
 
+QStringList frmMain::StateNames(const QString& reading) {
+    // The words the grid shows for 0 and 1 (SensorState::ReadingText).
+    static const QList<QStringList> pairs = {
+        {QStringLiteral("Open"), QStringLiteral("Closed")},
+        {QStringLiteral("Water Not Detected"), QStringLiteral("Water Detected")},
+        {QStringLiteral("Power Off"), QStringLiteral("Power On")}};
+    for (const QStringList& pair : pairs) {
+        if (pair.contains(reading)) return pair;
+    }
+    return {};
+}
+
 void frmMain::SetupChart() {
     std::vector<TrendChart::RowInfo> rows;
     for (const GridRow& row : StatusGrid::Model().Rows()) {
-        rows.push_back({row.device + QStringLiteral(": ") + row.sensor, row.units});
+        rows.push_back(
+            {row.device + QStringLiteral(": ") + row.sensor, row.units, StateNames(row.reading)});
     }
     XYChart4->Setup(rows);
 }

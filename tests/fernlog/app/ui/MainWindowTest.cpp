@@ -18,6 +18,7 @@
 #include <QTextEdit>
 #include <QTimer>
 #include <QValueAxis>
+#include <QWheelEvent>
 
 #include "app/ui/TrendChart.h"
 #include "app/ui/frmMain.h"
@@ -379,7 +380,17 @@ TEST_F(MainWindowTest, TrendingFollowsTheGridAndFreezesForExamination) {
     EXPECT_EQ(window->btnFreezeExamine->text(), "Continue");
     window->UpdateTrending();
     EXPECT_EQ(chart->PointCount(), 1);
+    // While examining, the wheel zooms in and Reset zoom goes back.
+    const qint64 span = chart->TimeAxis()->min().secsTo(chart->TimeAxis()->max());
+    const QPointF centre = QRectF(chart->viewport()->rect()).center();
+    QWheelEvent wheel(centre, chart->viewport()->mapToGlobal(centre), QPoint(), QPoint(0, 120),
+                      Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+    QApplication::sendEvent(chart->viewport(), &wheel);
+    EXPECT_LT(chart->TimeAxis()->min().secsTo(chart->TimeAxis()->max()), span);
+    QTest::mouseClick(window->btnResetZoom, Qt::LeftButton);
+    EXPECT_EQ(chart->TimeAxis()->min().secsTo(chart->TimeAxis()->max()), span);
     QTest::mouseClick(window->btnFreezeExamine, Qt::LeftButton);
+    EXPECT_FALSE(window->btnResetZoom->isEnabled());
     EXPECT_EQ(window->btnFreezeExamine->text(), "Examine");
     Clock::AdvanceForTest(60);
     window->UpdateTrending();
