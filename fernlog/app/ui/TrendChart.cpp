@@ -10,6 +10,7 @@
 #include <QLocale>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QScatterSeries>
 #include <QTimeZone>
 #include <QToolTip>
 #include <QValueAxis>
@@ -262,7 +263,8 @@ QString TrendChart::HoverText(int index, const QPointF& point) const {
            value;
 }
 
-void TrendChart::AddPoint(const QDateTime& when, const std::vector<std::optional<double>>& values) {
+void TrendChart::AddPoint(const QDateTime& when, const std::vector<std::optional<double>>& values,
+                          const std::vector<bool>& alarmed) {
     if (frozen_) return;
     times_.push_back(when);
     const bool full = static_cast<int>(times_.size()) > kMaxPoints;
@@ -271,7 +273,11 @@ void TrendChart::AddPoint(const QDateTime& when, const std::vector<std::optional
         Row& row = rows_[i];
         const std::optional<double> value = i < values.size() ? values[i] : std::nullopt;
         row.values.push_back(value);
-        if (full) row.values.pop_front();
+        row.alarmed.push_back(i < alarmed.size() && alarmed[i]);
+        if (full) {
+            row.values.pop_front();
+            row.alarmed.pop_front();
+        }
         if (value && row.axis >= 0) {
             Axis& axis = axes_[static_cast<size_t>(row.axis)];
             axis.low = std::min(axis.low, *value);
@@ -315,6 +321,34 @@ void TrendChart::Redraw(Row& row) {
     for (size_t i = 0; i < row.segments.size(); ++i) {
         row.segments[i]->replace(i < pieces.size() ? pieces[i] : QList<QPointF>());
     }
+
+    QList<QPointF> marks;
+    for (size_t i = 0; i < row.values.size(); ++i) {
+        if (!row.values[i] || !row.alarmed[i]) continue;
+        const qreal y = row.band >= 0 ? StateY(row, *row.values[i]) : *row.values[i];
+        marks.append(QPointF(static_cast<qreal>(times_[i].toMSecsSinceEpoch()), y));
+    }
+    if (!marks.isEmpty() && !row.alarmMarks) {
+        // Red rings on the line, out of the legend: the line keeps its colour.
+        row.alarmMarks = new QScatterSeries;
+        row.alarmMarks->setName(row.name + QStringLiteral(" alarm"));
+        row.alarmMarks->setMarkerSize(9);
+        row.alarmMarks->setColor(Qt::transparent);
+        row.alarmMarks->setBorderColor(QColor(0xd50000));
+        chart()->addSeries(row.alarmMarks);
+        row.alarmMarks->attachAxis(timeAxis_);
+        row.alarmMarks->attachAxis(row.band >= 0 ? static_cast<QAbstractAxis*>(stateAxis_)
+                                                 : axes_[static_cast<size_t>(row.axis)].axis);
+        for (QLegendMarker* marker : chart()->legend()->markers(row.alarmMarks)) {
+            marker->setVisible(false);
+        }
+    }
+    if (row.alarmMarks) row.alarmMarks->replace(marks);
+}
+
+int TrendChart::AlarmMarks(int row) const {
+    const QScatterSeries* marks = rows_.at(static_cast<size_t>(row)).alarmMarks;
+    return marks ? marks->count() : 0;
 }
 
 void TrendChart::UpdateRanges() {

@@ -14,6 +14,7 @@
 class QCategoryAxis;
 class QDateTimeAxis;
 class QLineSeries;
+class QScatterSeries;
 class QValueAxis;
 
 // The trending chart: one line per status grid row, a time axis, and a
@@ -54,7 +55,9 @@ class TrendChart : public QChartView {
     // The value trackers behind the vertical ranges start over.
     void ResetTrackers();
     // One time point; nullopt is a gap. Rows beyond `values` get a gap.
-    void AddPoint(const QDateTime& when, const std::vector<std::optional<double>>& values);
+    // Readings flagged in `alarmed` are marked as alarms on their line.
+    void AddPoint(const QDateTime& when, const std::vector<std::optional<double>>& values,
+                  const std::vector<bool>& alarmed = {});
 
     // Freezing stops updates and lets the user zoom and pan with the mouse.
     void SetFrozen(bool frozen);
@@ -66,6 +69,7 @@ class TrendChart : public QChartView {
     int PointCount() const { return static_cast<int>(times_.size()); }
     int SegmentCount(int row) const;    // pieces of the row's line that hold points
     int DrawnPoints(int row) const;     // points on the row's line, gaps left out
+    int AlarmMarks(int row) const;      // readings of the row marked as alarms
     QValueAxis* AxisOf(int row) const;  // nullptr for a state row
     QDateTimeAxis* TimeAxis() const { return timeAxis_; }
     QCategoryAxis* StateAxis() const { return stateAxis_; }
@@ -97,6 +101,8 @@ class TrendChart : public QChartView {
         int band = -1;  // a state row's place in the state band
         QColor colour;
         std::deque<std::optional<double>> values;
+        std::deque<bool> alarmed;
+        QScatterSeries* alarmMarks = nullptr;
         std::vector<QLineSeries*> segments;  // the first always exists (legend entry)
     };
 

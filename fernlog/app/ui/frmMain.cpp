@@ -634,8 +634,12 @@ void frmMain::UpdateTrending() {
         Startup::TrendReset = false;
     }
     std::vector<std::optional<double>> values;
-    for (const GridRow& row : StatusGrid::Model().Rows()) values.push_back(TrendValue(row));
-    XYChart4->AddPoint(Clock::Now(), values);
+    std::vector<bool> alarmed;
+    for (const GridRow& row : StatusGrid::Model().Rows()) {
+        values.push_back(TrendValue(row));
+        alarmed.push_back(row.status == QLatin1String("ALARM"));
+    }
+    XYChart4->AddPoint(Clock::Now(), values, alarmed);
 }
 
 void frmMain::AfterCycle() {

@@ -128,7 +128,7 @@ TEST(TrendChartTest, StateSensorsAreStepLinesInABandOfTheirOwn) {
                  {"Lab: Leak", "", {"Water Not Detected", "Water Detected"}}});
     QDateTime t = kBase;
     for (const double door : {1, 1, 0, 1}) {
-        chart.AddPoint(t, {-5.0, door, 0.0});
+        chart.AddPoint(t, {-5.0, door, 0.0}, {false, door == 0, false});
         t = t.addSecs(60);
     }
     // Not on a numeric axis, and the numbers' range is theirs alone.
@@ -143,6 +143,8 @@ TEST(TrendChartTest, StateSensorsAreStepLinesInABandOfTheirOwn) {
     // Two changes of the door: two steps added to its four readings.
     EXPECT_EQ(chart.DrawnPoints(1), 6);
     EXPECT_EQ(chart.DrawnPoints(2), 4);
+    EXPECT_EQ(chart.AlarmMarks(1), 1);  // the reading taken while the door was open too long
+    EXPECT_EQ(chart.AlarmMarks(0), 0);
     // The door at 0 and the leak at 0 do not hide each other.
     EXPECT_NE(chart.HoverText(1, {0, 0}), chart.HoverText(2, {0, 0}));
     EXPECT_TRUE(
