@@ -118,6 +118,9 @@ void TrendChart::Setup(const std::vector<RowInfo>& rows) {
     timeAxis_->setTitleText(QStringLiteral("Time"));
     c->addAxis(timeAxis_, Qt::AlignBottom);
 
+    // With a state band below, the number axes label only their own part.
+    const bool band = std::any_of(rows.begin(), rows.end(),
+                                  [](const RowInfo& info) { return info.states.size() == 2; });
     std::vector<int> shadesUsed;
     int stateShades = 0;
     for (const RowInfo& info : rows) {
@@ -137,7 +140,13 @@ void TrendChart::Setup(const std::vector<RowInfo>& rows) {
         row.axis = static_cast<int>(found - axes_.begin());
         if (found == axes_.end()) {
             Axis axis;
-            axis.axis = new QValueAxis;
+            if (band) {
+                auto* labelled = new QCategoryAxis;
+                labelled->setLabelsPosition(QCategoryAxis::AxisLabelsPositionOnValue);
+                axis.axis = labelled;
+            } else {
+                axis.axis = new QValueAxis;
+            }
             axis.axis->setTitleText(title);
             axis.units = info.units;
             const QColor colour = Shade(FamilyOf(title), 0);
@@ -380,13 +389,23 @@ void TrendChart::UpdateRanges() {
         }
         axis.axis->setRange(low, high);
         axis.axis->applyNiceNumbers();
-        if (band > 0) {
-            const double span = axis.axis->max() - axis.axis->min();
-            const double interval = span / std::max(1, axis.axis->tickCount() - 1);
-            axis.axis->setTickType(QValueAxis::TicksDynamic);
-            axis.axis->setTickAnchor(axis.axis->min());
-            axis.axis->setTickInterval(interval);
-            axis.axis->setRange(axis.axis->min() - span * band / (1 - band), axis.axis->max());
+        if (auto* labelled = qobject_cast<QCategoryAxis*>(axis.axis); labelled && band > 0) {
+            // Labels and grid lines where the numbers are drawn, none in the
+            // state band below them.
+            const double top = labelled->max();
+            const double bottom = labelled->min();
+            const int ticks = std::max(2, labelled->tickCount());
+            const double step = (top - bottom) / (ticks - 1);
+            for (const QString& label : labelled->categoriesLabels()) labelled->remove(label);
+            for (int i = 0; i < ticks; ++i) {
+                const double value = bottom + step * i;
+                labelled->append(
+                    QLocale::c().toString(std::abs(value) < step * 1e-9 ? 0 : value, 'g', 6),
+                    value);
+            }
+            const double below = bottom - (top - bottom) * band / (1 - band);
+            labelled->setStartValue(below);
+            labelled->setRange(below, top);
         }
     }
 }
