@@ -10,6 +10,12 @@ QStringList Arguments(int argc, char** argv) {
     return arguments;
 }
 
+bool HasDisplay() {
+    return !qEnvironmentVariableIsEmpty("DISPLAY") ||
+           !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY") ||
+           !qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM");
+}
+
 int Fail(const QString& program, const QString& message) {
     QTextStream(stderr) << program << ": " << message << Qt::endl;
     return 2;

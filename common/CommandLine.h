@@ -19,6 +19,10 @@ QStringList Arguments(int argc, char** argv);
 std::optional<int> Parse(QCommandLineParser& parser, const QStringList& arguments,
                          const QString& program, const QString& version, int maxPositional = 0);
 
+// Whether a window can be shown: a display, or a Qt platform chosen by
+// hand. Without one Qt would abort the program; callers say what works.
+bool HasDisplay();
+
 // Prints "program: message" to standard error and returns 2.
 int Fail(const QString& program, const QString& message);
 

@@ -9,10 +9,13 @@ Sink& TheSink() {
     return sink;
 }
 bool verboseLines = false;
+bool traceLines = false;
 }  // namespace
 
 QString LevelName(Level level) {
     switch (level) {
+        case Level::Trace:
+            return QStringLiteral("TRACE");
         case Level::Debug:
             return QStringLiteral("DEBUG");
         case Level::Info:
@@ -41,13 +44,17 @@ QString FormatLine(const QDateTime& when, Level level, const QString& text) {
 
 void Write(Level level, const QString& text) {
     const Sink& sink = TheSink();
-    if (!sink || (level == Level::Debug && !verboseLines)) return;
+    if (!sink || (level == Level::Debug && !verboseLines) ||
+        (level == Level::Trace && !traceLines)) {
+        return;
+    }
     sink(FormatLine(Clock::Now(), level, text));
 }
 
-void SetSink(Sink sink, bool verbose) {
+void SetSink(Sink sink, bool verbose, bool trace) {
     TheSink() = std::move(sink);
-    verboseLines = verbose;
+    verboseLines = verbose || trace;
+    traceLines = trace;
 }
 
 bool HasSink() {

@@ -8,12 +8,16 @@
 // later (an alarm, a device that stopped answering, an e-mail that failed),
 // each with an ISO 8601 time and a level. A headless run installs a sink that
 // prints the lines; a windowed run installs none and the calls cost nothing.
-// Debug lines (routine status) reach the sink only when verbose.
+// Debug lines (routine status) reach the sink only when verbose, Trace
+// lines (every connection opened and closed) only when tracing.
 namespace EventLog {
 
-enum class Level { Debug, Info, Warning, Error };
+enum class Level { Trace, Debug, Info, Warning, Error };
 
 void Write(Level level, const QString& text);
+inline void Trace(const QString& text) {
+    Write(Level::Trace, text);
+}
 inline void Debug(const QString& text) {
     Write(Level::Debug, text);
 }
@@ -29,7 +33,8 @@ inline void Error(const QString& text) {
 
 // Receives each finished line, without its line end.
 using Sink = std::function<void(const QString& line)>;
-void SetSink(Sink sink, bool verbose = false);
+// Tracing implies verbose.
+void SetSink(Sink sink, bool verbose = false, bool trace = false);
 bool HasSink();
 
 // "2026-12-07T03:12:45+01:00 WARNING text"; the level is padded so that

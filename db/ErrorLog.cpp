@@ -17,7 +17,8 @@ QSet<QString>& ToldOnConsole() {
 }
 }  // namespace
 
-bool RecordError(const QString& function, const QString& cause) {
+namespace {
+bool Record(const QString& function, const QString& cause, bool tell) {
     Database::Connection connection;
     const bool stored =
         connection.Open() &&
@@ -26,7 +27,7 @@ bool RecordError(const QString& function, const QString& cause) {
             {Clock::DbStamp(), function, cause});
     if (stored) {
         ToldOnConsole().clear();
-        EventLog::Error(function + QStringLiteral(": ") + cause);
+        if (tell) EventLog::Error(function + QStringLiteral(": ") + cause);
         return true;
     }
     // The error log lives in the database; when that cannot be written, the
@@ -42,6 +43,15 @@ bool RecordError(const QString& function, const QString& cause) {
         }
     }
     return false;
+}
+}  // namespace
+
+bool RecordError(const QString& function, const QString& cause) {
+    return Record(function, cause, true);
+}
+
+bool RecordToldError(const QString& function, const QString& cause) {
+    return Record(function, cause, false);
 }
 
 void Reset() {

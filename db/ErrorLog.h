@@ -10,6 +10,9 @@ namespace ErrorLog {
 // locked) only makes the result false, and the entry goes to standard error
 // instead, once per function text until the database takes entries again.
 bool RecordError(const QString& function, const QString& cause);
+// The same for an error its caller has already told the service log in its
+// own words: the entry is written, the service log does not get it twice.
+bool RecordToldError(const QString& function, const QString& cause);
 
 // Back to the state of a fresh start: nothing told on standard error yet.
 void Reset();

@@ -364,6 +364,28 @@ bool SensorAlarmCounts(qint64 sensorId, int& open, int& active) {
     return true;
 }
 
+bool ListAlarmPeriods(QList<AlarmPeriod>& periods, QString* error) {
+    periods.clear();
+    Recordset rows;
+    if (!OpenRecordset(QStringLiteral("tblAlarms"),
+                       QStringLiteral("SELECT SensorIDNum, AlarmStart, AlarmEnd FROM tblAlarms"),
+                       {}, rows, error)) {
+        return false;
+    }
+    const auto stamp = [](const QVariant& value) {
+        const QDateTime when = Clock::FromDbStamp(value.toString());
+        return when.isValid() || value.isNull() ? when : value.toDateTime();
+    };
+    for (rows.MoveFirst(); !rows.EndOfFile(); rows.MoveNext()) {
+        AlarmPeriod period;
+        period.sensorId = rows.Value(QStringLiteral("SensorIDNum")).toLongLong();
+        period.start = stamp(rows.Value(QStringLiteral("AlarmStart")));
+        period.end = stamp(rows.Value(QStringLiteral("AlarmEnd")));
+        if (period.start.isValid()) periods << period;
+    }
+    return true;
+}
+
 bool RecordOpenAlarms(const QString& table, const QString& keyColumn, qint64 id,
                       const QString& nullColumn, Recordset& open, int& count) {
     count = 0;

@@ -61,6 +61,13 @@ bool RecordActiveAlarms(qint64 sensorId, int& count);
 bool SensorAlarmCounts(qint64 sensorId, int& open, int& active);
 bool RecordOpenAlarms(const QString& table, const QString& keyColumn, qint64 id,
                       const QString& nullColumn, Recordset& open, int& count);
+// Every alarm record's sensor and times; `end` is invalid while the alarm
+// is open. False with the reason when the records cannot be read.
+struct AlarmPeriod {
+    qint64 sensorId = 0;
+    QDateTime start, end;
+};
+bool ListAlarmPeriods(QList<AlarmPeriod>& periods, QString* error = nullptr);
 // Adds the Resolution column to tblAlarms of databases provisioned without it.
 bool EnsureResolutionColumn();
 // Stores "Resolution Entered " + now + CR + text as the alarm's resolution.

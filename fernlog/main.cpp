@@ -4,7 +4,7 @@
 #include <QFileInfo>
 #include <QTextStream>
 
-#include "ExportCommand.h"
+#include "app/ExportCommand.h"
 #include "common/CommandLine.h"
 #include "common/ProgramDir.h"
 #include "core/Headless.h"
@@ -15,7 +15,7 @@
 #ifdef FERNLOG_GUI
 #include <QApplication>
 
-#include "core/ui/MainWindow.h"
+#include "app/ui/MainWindow.h"
 #endif
 
 namespace {
@@ -43,7 +43,9 @@ int main(int argc, char** argv) {
     QCommandLineParser parser;
     parser.setApplicationDescription(
         QStringLiteral("Polls the registered Corvane devices, logs their readings, keeps alarm "
-                       "and failure records and sends e-mails."));
+                       "and failure records and sends e-mails.\n\n"
+                       "Commands (fernlog COMMAND --help tells more):\n  ") +
+        ExportCommand::Summary());
     const QCommandLineOption dir(
         QStringLiteral("dir"),
         QStringLiteral("Program directory: settings file, zolo.mdb, data logs (default: "
@@ -56,11 +58,15 @@ int main(int argc, char** argv) {
                        "to standard output; SIGINT or SIGTERM stops after the shutdown e-mail."));
     const QCommandLineOption verbose(
         QStringLiteral("verbose"),
-        QStringLiteral("Without a window: also print the routine status lines (connections, "
-                       "each device's result in every cycle)."));
+        QStringLiteral("Without a window: also print the routine status lines (each device's "
+                       "result in every cycle, communication errors)."));
+    const QCommandLineOption trace(
+        QStringLiteral("trace"),
+        QStringLiteral("Like --verbose, and also every connection opened and closed."));
     parser.addOption(dir);
     parser.addOption(headless);
     parser.addOption(verbose);
+    parser.addOption(trace);
     if (const auto status = CommandLine::Parse(parser, CommandLine::Arguments(argc, argv), program,
                                                Startup::VersionText())) {
         return *status;
@@ -74,6 +80,11 @@ int main(int argc, char** argv) {
     Mail::GlobalInit();
 #ifdef FERNLOG_GUI
     if (!parser.isSet(headless)) {
+        if (!CommandLine::HasDisplay()) {
+            return CommandLine::Fail(
+                program, QStringLiteral("no display for the window; fernlog --headless runs "
+                                        "without one"));
+        }
         QApplication app(argc, argv);
         QCoreApplication::setApplicationName(program);
         ConfigureProgramDir(directory);
@@ -84,5 +95,5 @@ int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(program);
     ConfigureProgramDir(directory);
-    return Headless::Run(parser.isSet(verbose));
+    return Headless::Run(parser.isSet(verbose), parser.isSet(trace));
 }

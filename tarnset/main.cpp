@@ -4,6 +4,7 @@
 #include <QStringList>
 #include <cstdio>
 
+#include "common/CommandLine.h"
 #include "common/Dialogs.h"
 #include "tarnset/Cli.h"
 #include "tarnset/Procedures.h"
@@ -13,10 +14,7 @@ int main(int argc, char** argv) {
     QStringList arguments;
     for (int i = 1; i < argc; ++i) arguments << QString::fromLocal8Bit(argv[i]);
     if (!Cli::Wanted(arguments)) {
-        const bool display = !qEnvironmentVariableIsEmpty("DISPLAY") ||
-                             !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY") ||
-                             !qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM");
-        if (display) return TarnsetUi::RunWindow(argc, argv);
+        if (CommandLine::HasDisplay()) return TarnsetUi::RunWindow(argc, argv);
         // Without a display Qt would abort; say what works instead.
         fprintf(stderr, "tarnset: no display for the window; give a command (tarnset --help)\n");
         return 2;

@@ -5,6 +5,7 @@
 #include "core/Decoding.h"
 #include "core/EmailNotification.h"
 #include "core/Options.h"
+#include "core/ServiceLog.h"
 #include "core/StatusList.h"
 #include "db/ErrorLog.h"
 #include "db/ServerDatabase.h"
@@ -16,7 +17,7 @@ const QString kMailErrorKey = QStringLiteral("Error sending Alarm Email");
 
 QString Who(const SensorReading& r) {
     return QStringLiteral("device ") + r.deviceName + QStringLiteral(", sensor ") + r.sensorName +
-           QStringLiteral(", reading ") + r.readingText;
+           QStringLiteral(", reading ") + ServiceLog::ReadingWithUnit(r.readingText, r.units);
 }
 
 void OpenAlarm(const SensorReading& r) {

@@ -9,6 +9,7 @@
 #include <QTimer>
 #include <array>
 
+#include "core/ServiceLog.h"
 #include "core/Settings.h"
 #include "core/StatusList.h"
 #include "db/ErrorLog.h"
@@ -307,6 +308,7 @@ bool ReadFromCV(const QString& ipAddress, quint16 port, const QByteArray& reques
         return complete;
     });
     if (!ProgramRunning) return false;
+    if (answerPossible && !complete && TimedOut) ServiceLog::NoAnswer(ipAddress, wait / 1000);
 
     StopWatchDog();
     if (LinkView* view = CurrentView()) view->SetBusyCursor(false);

@@ -74,7 +74,7 @@ bool SendSystemEmail(const QString& function, const QString& subject, const QStr
     message.SetBody(Header() + QStringLiteral(" ") + text);
     QString errorText;
     if (!Deliver(message, ErrorReportFileName(), errorText)) {
-        ErrorLog::RecordError(function, errorText);
+        ErrorLog::RecordToldError(function, errorText);
         return false;
     }
     return true;
@@ -226,7 +226,7 @@ bool SendTextEmail(const QString& text, QString& errorText) {
     message.SetFromAddress(ConfigParameters.FromAddress.Text());
     message.SetBody(Header() + QStringLiteral(" ") + text + QStringLiteral("."));
     if (!Deliver(message, ErrorReportFileName(), errorText)) {
-        ErrorLog::RecordError(QStringLiteral("SendTextEmail"), errorText);
+        ErrorLog::RecordToldError(QStringLiteral("SendTextEmail"), errorText);
         return false;
     }
     return true;
@@ -248,7 +248,7 @@ bool SendTestEmail(const QString& address, QString& errorText, const QString& fr
                     ConfigParameters.OrgName.Text() + QStringLiteral(" located at ") +
                     ConfigParameters.OrgAddress.Text() + QStringLiteral(".  "));
     if (!Deliver(message, ErrorReportFileName(), errorText)) {
-        ErrorLog::RecordError(QStringLiteral("SendTestEmail"), errorText);
+        ErrorLog::RecordToldError(QStringLiteral("SendTestEmail"), errorText);
         return false;
     }
     return true;

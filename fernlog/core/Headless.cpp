@@ -11,6 +11,7 @@
 #include "core/DeviceLink.h"
 #include "core/Options.h"
 #include "core/Polling.h"
+#include "core/ServiceLog.h"
 #include "core/Settings.h"
 #include "core/Startup.h"
 #include "core/StatusList.h"
@@ -18,12 +19,12 @@
 
 namespace Headless {
 
-int Run(bool verbose) {
+int Run(bool verbose, bool trace) {
     QTextStream out(stdout);
     // Flushed line by line: journald or a redirected file sees each event
     // as it happens, not when a buffer fills.
-    EventLog::SetSink([&out](const QString& line) { out << line << Qt::endl; }, verbose);
-    StatusList::SetListener([](const QString& line) { EventLog::Debug(line); });
+    EventLog::SetSink([&out](const QString& line) { out << line << Qt::endl; }, verbose, trace);
+    StatusList::SetListener(ServiceLog::StatusLine);
     EventLog::Info(Startup::ProgramTitle() + QStringLiteral(" ") + Startup::VersionText() +
                    QStringLiteral(" started without a window; program directory ") +
                    ProgramDir::Path());

@@ -3,11 +3,12 @@
 // fernlog without a window: the same start-up, polling, logging, alarms and
 // e-mails. Standard output is the service log: one line per event that
 // matters (alarms, device failures, e-mails, errors, start and stop); the
-// routine status lines only when verbose. SIGINT or SIGTERM is a confirmed
+// routine status lines only when verbose, every connection only when
+// tracing. SIGINT or SIGTERM is a confirmed
 // close.
 namespace Headless {
 
 // Runs until stopped; returns the exit code.
-int Run(bool verbose = false);
+int Run(bool verbose = false, bool trace = false);
 
 }  // namespace Headless

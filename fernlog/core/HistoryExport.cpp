@@ -17,6 +17,7 @@
 #include "core/SensorState.h"
 #include "core/ServerData.h"
 #include "core/Settings.h"
+#include "db/Database.h"
 
 namespace HistoryExport {
 namespace {
@@ -195,6 +196,16 @@ QStringList WithLogDirectory(const QString& programDir, const QString& stored,
     return {programDir, logDir};
 }
 
+// The quoted names, sorted without regard to case.
+QString NamesText(QStringList names) {
+    names.removeDuplicates();
+    std::sort(names.begin(), names.end(), [](const QString& a, const QString& b) {
+        return a.compare(b, Qt::CaseInsensitive) < 0;
+    });
+    for (QString& name : names) name = QLatin1Char('"') + name + QLatin1Char('"');
+    return names.join(QStringLiteral(", "));
+}
+
 bool Fail(QString* error, const QString& text) {
     if (error) *error = text;
     return false;
@@ -243,7 +254,9 @@ bool ExportSensorHistory(qint64 sensorId, const QString& path, QString& message)
     filter.sensorId = sensorId;
     Summary summary;
     QString error;
-    if (!ExportToFile(CurrentDirectories(), filter, path, summary, &error)) {
+    QStringList warnings;
+    const AlarmPeriods alarms = ReadAlarmPeriods(&warnings);
+    if (!ExportToFile(CurrentDirectories(), filter, path, summary, &error, alarms)) {
         message = QStringLiteral("The history could not be exported: ") + error +
                   QStringLiteral(".  No file has been written.");
         return false;
@@ -254,7 +267,9 @@ bool ExportSensorHistory(qint64 sensorId, const QString& path, QString& message)
             .arg(summary.rows)
             .arg(sensorId)
             .arg(QDir::toNativeSeparators(path));
-    for (const QString& warning : summary.warnings) message += QStringLiteral("\n") + warning;
+    for (const QString& warning : warnings + summary.warnings) {
+        message += QStringLiteral("\n") + warning;
+    }
     return true;
 }
 
@@ -268,16 +283,46 @@ QString CsvField(const QString& text) {
     return QLatin1Char('"') + quoted + QLatin1Char('"');
 }
 
-QString StatusText(float value) {
+QString StatusText(float value, bool duringAlarm) {
     // The words of the status grid; for an ordinary value it gives the
     // number itself.
     QString text;
     SensorState::ReadingText(value, QString(), text);
-    return text == Decoding::NumberText(value) ? QStringLiteral("OK") : text;
+    if (text != Decoding::NumberText(value)) return text;
+    return duringAlarm ? QStringLiteral("ALARM") : QStringLiteral("OK");
+}
+
+AlarmPeriods ReadAlarmPeriods(QStringList* warnings) {
+    AlarmPeriods periods;
+    const QString path = Database::Path();
+    QString error;
+    if (!QFileInfo::exists(path)) {
+        error = QStringLiteral("there is no %1").arg(QDir::toNativeSeparators(path));
+    } else if (ServerDatabase::ListAlarmPeriods(periods, &error)) {
+        return periods;
+    } else {
+        error = QStringLiteral("the alarm records of %1 cannot be read (%2)")
+                    .arg(QDir::toNativeSeparators(path), error);
+    }
+    if (warnings) *warnings << error + QStringLiteral("; no reading is marked ALARM");
+    return {};
+}
+
+bool DuringAlarm(const AlarmPeriods& periods, qint64 sensorId, const QDateTime& when) {
+    // Shorter than the shortest update period (5 s), so that the readings
+    // before and after an alarm stay outside it.
+    constexpr qint64 kLogLead = 2;
+    const qint64 at = WallKey(when);
+    for (const ServerDatabase::AlarmPeriod& p : periods) {
+        if (p.sensorId != sensorId) continue;
+        if (at < WallKey(p.start) - kLogLead) continue;
+        if (!p.end.isValid() || at < WallKey(p.end) - kLogLead) return true;
+    }
+    return false;
 }
 
 bool Export(const QStringList& directories, const Filter& filter, const Sink& sink,
-            Summary& summary, QString* error) {
+            Summary& summary, QString* error, const AlarmPeriods& alarms) {
     summary = Summary{};
     std::map<qint64, SensorFiles> sensors;
     Collect(directories, sensors);
@@ -301,6 +346,9 @@ bool Export(const QStringList& directories, const Filter& filter, const Sink& si
     }
     QString reason;
     std::vector<qint64> kept;
+    QStringList deviceNames;
+    const QString wantedDevice =
+        filter.device ? Ansi::Trimmed(Ansi::Field(*filter.device, 20)) : QString();
     for (const qint64 id : chosen) {
         SensorFiles& s = sensors[id];
         if (s.descriptionPath.isEmpty()) {
@@ -319,15 +367,19 @@ bool Export(const QStringList& directories, const Filter& filter, const Sink& si
         } else if (!ReadDescription(s, reason)) {
             return Fail(error, reason);
         }
-        if (filter.device &&
-            s.description.deviceName != Ansi::Trimmed(Ansi::Field(*filter.device, 20))) {
-            continue;
+        // People type names as they say them, not as the registry spells
+        // them.
+        if (filter.device) {
+            deviceNames << s.description.deviceName;
+            if (s.description.deviceName.compare(wantedDevice, Qt::CaseInsensitive) != 0) continue;
         }
         kept.push_back(id);
     }
     if (filter.device && kept.empty()) {
-        return Fail(error, QStringLiteral("no sensor of the device \"%1\" has data logs in %2")
-                               .arg(*filter.device, FoldersText(directories)));
+        return Fail(error,
+                    QStringLiteral("no sensor of the device \"%1\" has data logs in %2; "
+                                   "the devices with data logs are %3")
+                        .arg(*filter.device, FoldersText(directories), NamesText(deviceNames)));
     }
 
     bool headerSent = false;
@@ -361,7 +413,8 @@ bool Export(const QStringList& directories, const Filter& filter, const Sink& si
         for (const Reading& r : readings) {
             const QString line = IsoText(r.when) + names + Decoding::NumberText(r.value) +
                                  QLatin1Char(',') + unit + QLatin1Char(',') +
-                                 CsvField(StatusText(r.value)) + QStringLiteral("\r\n");
+                                 CsvField(StatusText(r.value, DuringAlarm(alarms, id, r.when))) +
+                                 QStringLiteral("\r\n");
             pending += line.toUtf8();
             if (pending.size() >= kChunk && !flush()) {
                 return Fail(error, QStringLiteral("the export could not be written"));
@@ -381,7 +434,7 @@ bool Export(const QStringList& directories, const Filter& filter, const Sink& si
 }
 
 bool ExportToFile(const QStringList& directories, const Filter& filter, const QString& path,
-                  Summary& summary, QString* error) {
+                  Summary& summary, QString* error, const AlarmPeriods& alarms) {
     // A careless name must not put CSV text over one of the files it reads.
     const QFileInfo target(path);
     const QString name = target.fileName();
@@ -401,7 +454,7 @@ bool ExportToFile(const QStringList& directories, const Filter& filter, const QS
     if (!writer.Open(error)) return false;
     if (!Export(
             directories, filter, [&](const QByteArray& bytes) { return writer.Write(bytes); },
-            summary, error)) {
+            summary, error, alarms)) {
         if (error && !writer.ErrorString().isEmpty()) *error = writer.ErrorString();
         writer.Discard();
         return false;

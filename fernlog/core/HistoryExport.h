@@ -7,6 +7,8 @@
 #include <functional>
 #include <optional>
 
+#include "db/ServerDatabase.h"
+
 // The readings of the per-sensor monthly data logs as CSV text: a header
 // line, then one line per reading (time, device, sensor, value, unit,
 // status), sensor by sensor in ID order, each sensor's readings in time
@@ -41,19 +43,34 @@ struct Summary {
 };
 
 using Sink = std::function<bool(const QByteArray&)>;
+using AlarmPeriods = QList<ServerDatabase::AlarmPeriod>;
+
+// The alarm records of the program directory's database, to mark the
+// readings taken during an alarm. Without a database, or when it cannot be
+// read, none, with a warning saying that no reading is marked.
+AlarmPeriods ReadAlarmPeriods(QStringList* warnings = nullptr);
+
+// Whether a reading stamped `when` (wall-clock time held as UTC) was taken
+// during one of `periods` of its sensor. The reading that raised an alarm
+// is logged moments before its record is opened, and the one that ended it
+// moments before it is closed: a period runs from just before its start to
+// just before its end, or on while open.
+bool DuringAlarm(const AlarmPeriods& periods, qint64 sensorId, const QDateTime& when);
 
 // Writes the CSV of the readings in `directories` that pass `filter` to
 // `sink`, piece by piece. False with the reason in *error for an unknown
-// sensor or device, a description file of the wrong size, no readings to
-// export (then `sink` got nothing), a file that cannot be read, or a sink
-// that refused a piece. Where the folders hold the same month of a sensor,
-// the copy with more readings is read.
+// sensor or device (the device named without regard to case; the error
+// lists the names there are), a description file of the wrong size, no
+// readings to export (then `sink` got nothing), a file that cannot be read,
+// or a sink that refused a piece. Where the folders hold the same month of a
+// sensor, the copy with more readings is read. An ordinary reading taken
+// during one of `alarms` has the status "ALARM".
 bool Export(const QStringList& directories, const Filter& filter, const Sink& sink,
-            Summary& summary, QString* error = nullptr);
+            Summary& summary, QString* error = nullptr, const AlarmPeriods& alarms = {});
 
 // The same into a file, replaced only when everything was written.
 bool ExportToFile(const QStringList& directories, const Filter& filter, const QString& path,
-                  Summary& summary, QString* error = nullptr);
+                  Summary& summary, QString* error = nullptr, const AlarmPeriods& alarms = {});
 
 // The folders the running program writes to: the program directory and
 // the log directory in use (not the settings file, which the settings
@@ -66,8 +83,9 @@ bool ExportSensorHistory(qint64 sensorId, const QString& path, QString& message)
 
 // The parts of a line, for the tests and the window's own texts.
 QString CsvField(const QString& text);
-// "OK" for an ordinary value, else what the special value means ("Sensor
-// Open", "Sensor Shorted", "Not Connected", "No Data").
-QString StatusText(float value);
+// "OK" for an ordinary value ("ALARM" when taken during an alarm), else
+// what the special value means ("Sensor Open", "Sensor Shorted", "Not
+// Connected", "No Data").
+QString StatusText(float value, bool duringAlarm = false);
 
 }  // namespace HistoryExport

@@ -10,6 +10,7 @@
 #include "core/EmailNotification.h"
 #include "core/Options.h"
 #include "core/ServerData.h"
+#include "core/ServiceLog.h"
 #include "core/Settings.h"
 #include "core/StatusGrid.h"
 #include "core/StatusList.h"
@@ -114,6 +115,7 @@ void OnPollTick() {
             return;
         }
         if (theView) theView->AfterCycle();
+        ServiceLog::AfterCycle();
         PollTicks = 0;
         StartPollTimer();
     }

@@ -6,6 +6,7 @@
 #include "core/DeviceLink.h"
 #include "core/Polling.h"
 #include "core/ServerData.h"
+#include "core/ServiceLog.h"
 #include "core/Settings.h"
 #include "core/Startup.h"
 #include "core/StatusGrid.h"
@@ -24,6 +25,7 @@ void ResetFernlogState() {
     StatusList::Reset();
     StatusGrid::Reset();
     ServerData::Reset();
+    ServiceLog::Reset();
     DataLogs::Reset();
     Pages::Reset();
 }

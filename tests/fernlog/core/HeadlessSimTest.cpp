@@ -94,6 +94,10 @@ TEST_F(HeadlessTest, PollsLogsAlarmsMailsAndStopsOnSigterm) {
     EXPECT_EQ(
         events.count("INFO    E-mail sent to admin@corvane.test: Message from Corvane Vantor-E"),
         1);
+    // Told once the first cycle has shown who answers, and not again while
+    // that stays so.
+    EXPECT_EQ(events.count("INFO    1 of 2 devices answered; 2 sensors read"), 1)
+        << output.toStdString();
     EXPECT_EQ(events.count("INFO    Stopping (SIGTERM)"), 1);
     EXPECT_EQ(events.filter("Corvane Vantor-E has been shutdown!").size(), 1);
     EXPECT_EQ(events.last(), "INFO    Stopped");

@@ -9,6 +9,7 @@
 #include "core/EmailNotification.h"
 #include "core/Options.h"
 #include "core/Polling.h"
+#include "core/ServiceLog.h"
 #include "core/Settings.h"
 #include "core/Startup.h"
 #include "core/StatusGrid.h"
@@ -237,12 +238,12 @@ TEST_F(EventsTest, LogTellsAlarmStartAndEndDeviceFailureAndRecoveryAndEachEmail)
     AlarmThenOutage(dev);
     EXPECT_EQ(events,
               (QStringList{
-                  "WARNING Alarm started: device Kitchen, sensor Kitchen probe, reading 80: "
+                  "WARNING Alarm started: device Kitchen, sensor Kitchen probe, reading 80 °F: "
                   "Kitchen probe is out of limits and is currently reading: 80 °F and has been "
                   "out of limits for: 4 minutes.",
                   "INFO    E-mail sent to chef@corvane.test: Sensor: Kitchen probe has generated "
                   "an alarm!",
-                  "INFO    Alarm ended: device Kitchen, sensor Kitchen probe, reading 35 (alarm "
+                  "INFO    Alarm ended: device Kitchen, sensor Kitchen probe, reading 35 °F (alarm "
                   "since 2026-03-07 22:00:00)",
                   "WARNING Device Kitchen at 127.0.0.2 did not answer 1 request(s) for data",
                   "INFO    E-mail sent to admin@corvane.test: Message from Corvane Vantor-E",
@@ -304,4 +305,50 @@ TEST_F(EventsTest, FailedEmailIsLoggedWithItsReason) {
                              "probe has generated an alarm!): "))
         << events.join('\n').toStdString();
     EXPECT_GT(events[1].size(), 100);  // the reason follows
+}
+
+// A device-failure e-mail that fails is one line, not the failure and its
+// error-log entry.
+TEST_F(EventsTest, FailedDeviceFailureEmailIsOneLine) {
+    devsim::Device& dev = AddDevice("127.0.0.2", "Kitchen", 1);
+    Configure();
+    ConfigParameters.SMTPPort = static_cast<qint16>(SmtpServer::ClosedPort());
+    EmailNotification::SetupMailer();
+    dev.setFault(devsim::Fault::Refuse);
+    Polling::PollAll();
+    Polling::PollAll();
+    EXPECT_EQ(events.filter("ERROR").size(), 1) << events.join('\n').toStdString();
+    EXPECT_TRUE(events.filter("ERROR").value(0).startsWith(
+        "ERROR   E-mail to admin@corvane.test failed (Message from Corvane Vantor-E): "));
+    EXPECT_EQ(Rows("SELECT myFunction FROM tblErrors"), QStringList{"SendTextEmail"});
+}
+
+// --verbose: the devices' results and errors in plain words, a summary when
+// it changes, no connection lines; --trace adds those.
+TEST_F(EventsTest, VerboseAndTraceLines) {
+    devsim::Device& kitchen = AddDevice("127.0.0.2", "Kitchen", 1);
+    devsim::Device& cellar = AddDevice("127.0.0.3", "Cellar", 1);
+    Configure();
+    EventLog::SetSink([this](const QString& line) { events << line.section(u' ', 1); }, true);
+    StatusList::SetListener(ServiceLog::StatusLine);
+    kitchen.setFault(devsim::Fault::Refuse);
+    cellar.setFault(devsim::Fault::Silent);
+    Polling::PollAll();
+    ServiceLog::AfterCycle();
+    Polling::PollAll();
+    ServiceLog::AfterCycle();
+    EXPECT_EQ(events.count("DEBUG   Communication error: connection refused"), 2);
+    EXPECT_EQ(events.count("DEBUG   Communication error: no answer from 127.0.0.3 within 2 s"), 2);
+    EXPECT_EQ(events.filter("Connection ").size(), 0) << events.join('\n').toStdString();
+    EXPECT_EQ(events.filter("Error Number").size(), 0);
+    EXPECT_EQ(events.count("INFO    0 of 2 devices answered; 0 sensors read"), 1);
+
+    events.clear();
+    EventLog::SetSink([this](const QString& line) { events << line.section(u' ', 1); }, false,
+                      true);
+    kitchen.clearFault();
+    Polling::PollAll();
+    ServiceLog::AfterCycle();
+    EXPECT_GE(events.count("TRACE   Connection opened"), 1) << events.join('\n').toStdString();
+    EXPECT_EQ(events.count("INFO    1 of 2 devices answered; 2 sensors read"), 1);
 }

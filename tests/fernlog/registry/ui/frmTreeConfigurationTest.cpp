@@ -21,7 +21,7 @@
 #include "core/Settings.h"
 #include "core/Startup.h"
 #include "core/StatusList.h"
-#include "core/ui/frmMain.h"
+#include "app/ui/frmMain.h"
 #include "db/ServerDatabase.h"
 #include "registry/ui/frmTreeConfiguration.h"
 #include "support/SmtpServer.h"

@@ -14,7 +14,7 @@
 #include "core/Polling.h"
 #include "core/Settings.h"
 #include "core/Startup.h"
-#include "core/ui/frmMain.h"
+#include "app/ui/frmMain.h"
 #include "db/ServerDatabase.h"
 #include "registry/ui/frmTreeConfiguration.h"
 #include "settings/ui/frmAbout.h"

@@ -4,7 +4,10 @@
 #include <QFile>
 #include <QProcess>
 
+#include "common/Clock.h"
 #include "core/DataLogs.h"
+#include "db/Database.h"
+#include "db/ServerDatabase.h"
 #include "support/FernlogFixtures.h"
 
 namespace {
@@ -33,6 +36,7 @@ class ExportCommandTest : public FernlogTest {
   protected:
     void SetUp() override {
         FernlogTest::SetUp();
+        ProvisionDatabase();
         const QString degreeF = QString(QChar(0xB0)) + "F";
         using DataLogs::SaveReading;
         SaveReading(Dir(), 3, "Freezer", "Kitchen", degreeF, -4.5f,
@@ -105,6 +109,11 @@ TEST_F(ExportCommandTest, WritesTheCsvToStandardOutputOrTheFile) {
     const Outcome help = Run({"--help"}, false);
     EXPECT_EQ(help.status, 0);
     EXPECT_TRUE(help.out.contains("--sensor")) << help.out.toStdString();
+    EXPECT_TRUE(help.out.startsWith("Usage: fernlog export [options]\n")) << help.out.toStdString();
+    QProcess program;
+    program.start(QStringLiteral(FERNLOG_PATH), {"--help"});
+    ASSERT_TRUE(program.waitForFinished(15000));
+    EXPECT_TRUE(program.readAllStandardOutput().contains("\n  export "));
 }
 
 TEST_F(ExportCommandTest, BadOptionsAndValuesEndWithStatusTwo) {
@@ -143,4 +152,51 @@ TEST_F(ExportCommandTest, TornRecordIsWarnedAboutAndTheRestExported) {
               "2026-04-01T06:00:00,\"Lab, North\",Door,1,,OK\r\n");
     EXPECT_TRUE(run.err.contains("warning")) << run.err.toStdString();
     EXPECT_TRUE(run.err.contains(april)) << run.err.toStdString();
+}
+
+TEST_F(ExportCommandTest, ReadingsDuringAnAlarmRecordSayAlarm) {
+    const QString degreeF = QString(QChar(0xB0)) + "F";
+    const QDate day(2026, 4, 2);
+    for (const auto& [minute, value] : {std::pair{0, 95.0f}, {5, 96.0f}, {10, -5.0f}}) {
+        DataLogs::SaveReading(Dir(), 3, "Freezer", "Kitchen", degreeF, value,
+                              QDateTime(day, QTime(10, minute)));
+    }
+    // Opened and closed a second after the readings that raised and ended it.
+    ASSERT_TRUE(ServerDatabase::AddAlarmRecord(3, QDateTime(day, QTime(10, 0, 1)), "Kitchen",
+                                               "Freezer", "95", 0, -1));
+    Database::Connection db;
+    ASSERT_TRUE(db.Open());
+    ASSERT_TRUE(db.Exec("UPDATE tblAlarms SET AlarmEnd = ?",
+                        {Clock::DbStamp(QDateTime(day, QTime(10, 10, 1)))}));
+    // Another sensor's alarm at the same time marks nothing here.
+    ASSERT_TRUE(ServerDatabase::AddAlarmRecord(8, QDateTime(day, QTime(9, 0)), "Lab, North", "Door",
+                                               "1", 0, -1));
+    Database::CloseConnection();
+
+    const QByteArray expected =
+        "time,device,sensor,value,unit,status\r\n"
+        "2026-04-02T10:00:00,Kitchen,Freezer,95,\xC2\xB0"
+        "F,ALARM\r\n"
+        "2026-04-02T10:05:00,Kitchen,Freezer,96,\xC2\xB0"
+        "F,ALARM\r\n"
+        "2026-04-02T10:10:00,Kitchen,Freezer,-5,\xC2\xB0"
+        "F,OK\r\n";
+    // Device names are matched as people type them.
+    const Outcome run = Run({"--device", "KITCHEN", "--from", "2026-04-02"});
+    EXPECT_EQ(run.status, 0) << run.err.toStdString();
+    EXPECT_EQ(run.out, expected);
+    EXPECT_TRUE(run.err.isEmpty()) << run.err.toStdString();
+
+    // Without the database the readings are exported, said to be unmarked.
+    ASSERT_TRUE(QFile::remove(FilePath("zolo.mdb")));
+    const Outcome bare = Run({"--device", "kitchen", "--from", "2026-04-02"});
+    EXPECT_EQ(bare.status, 0);
+    EXPECT_EQ(bare.out, QByteArray(expected).replace("ALARM", "OK"));
+    EXPECT_TRUE(bare.err.contains("no reading is marked ALARM")) << bare.err.toStdString();
+}
+
+TEST_F(ExportCommandTest, UnknownDeviceIsAnsweredWithTheKnownNames) {
+    const Outcome run = Run({"--device", "Garage"});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_TRUE(run.err.contains("\"Kitchen\", \"Lab, North\"")) << run.err.toStdString();
 }

@@ -1,4 +1,4 @@
-#include "core/ui/frmSplash.h"
+#include "app/ui/frmSplash.h"
 
 #include <QCloseEvent>
 #include <QFont>

@@ -1,4 +1,4 @@
-#include "ExportCommand.h"
+#include "app/ExportCommand.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -33,19 +33,20 @@ bool ToStandardOutput(const QByteArray& bytes) {
 }
 }  // namespace
 
+QString Summary() {
+    return QStringLiteral("export   the readings of the data logs as CSV");
+}
+
 bool Wanted(int argc, char** argv) {
     return argc > 1 && std::strcmp(argv[1], "export") == 0;
 }
 
 int Run(int argc, char** argv) {
-    // Needs no display; it names the program in --help and gives the
-    // executable's directory, the default program directory.
-    QCoreApplication app(argc, argv);
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral(
         "Writes the readings of the monthly data logs as CSV: time, device, sensor, value, "
-        "unit, status; sensor by sensor, each in time order."));
-    parser.addPositionalArgument(QStringLiteral("export"), QStringLiteral("The export command."));
+        "unit, status (OK, ALARM during an alarm record of the sensor in zolo.mdb, or what a "
+        "special value means); sensor by sensor, each in time order."));
     const QCommandLineOption dir(
         QStringLiteral("dir"),
         QStringLiteral("Program directory whose data logs are read, with the log directory of "
@@ -72,10 +73,17 @@ int Run(int argc, char** argv) {
                        "standard output."),
         QStringLiteral("FILE"));
     parser.addOptions({dir, sensor, device, from, to, out});
-    if (const auto status = CommandLine::Parse(parser, CommandLine::Arguments(argc, argv), kProgram,
-                                               Startup::VersionText(), 1)) {
+    // Parsed without the word "export" and before the application object
+    // exists, so that --help shows "fernlog export" as the program.
+    QStringList arguments = CommandLine::Arguments(argc, argv);
+    arguments.removeAt(1);
+    if (const auto status =
+            CommandLine::Parse(parser, arguments, kProgram, Startup::VersionText())) {
         return *status;
     }
+    // Needs no display; it gives the executable's directory, the default
+    // program directory.
+    QCoreApplication app(argc, argv);
 
     HistoryExport::Filter filter;
     if (parser.isSet(sensor)) {
@@ -127,13 +135,18 @@ int Run(int argc, char** argv) {
     const QStringList directories = HistoryExport::LogDirectories(directory, &warnings);
     Warn(warnings);
 
+    warnings.clear();
+    const HistoryExport::AlarmPeriods alarms = HistoryExport::ReadAlarmPeriods(&warnings);
+    Warn(warnings);
+
     HistoryExport::Summary summary;
     QString error;
     bool ok = false;
     if (parser.isSet(out)) {
-        ok = HistoryExport::ExportToFile(directories, filter, parser.value(out), summary, &error);
+        ok = HistoryExport::ExportToFile(directories, filter, parser.value(out), summary, &error,
+                                         alarms);
     } else {
-        ok = HistoryExport::Export(directories, filter, ToStandardOutput, summary, &error);
+        ok = HistoryExport::Export(directories, filter, ToStandardOutput, summary, &error, alarms);
         if (ok && std::fflush(stdout) != 0) {
             ok = false;
             error = QStringLiteral("standard output could not be written");

@@ -7,6 +7,7 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QListView>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QScrollBar>
 #include <QSignalSpy>
@@ -17,7 +18,11 @@
 #include <QTextEdit>
 #include <QTimer>
 #include <QValueAxis>
+#include <QWheelEvent>
 
+#include "app/ui/TrendChart.h"
+#include "app/ui/frmMain.h"
+#include "app/ui/frmSplash.h"
 #include "common/Clock.h"
 #include "core/DataLogs.h"
 #include "core/DeviceLink.h"
@@ -26,9 +31,6 @@
 #include "core/Startup.h"
 #include "core/StatusGrid.h"
 #include "core/StatusList.h"
-#include "core/ui/TrendChart.h"
-#include "core/ui/frmMain.h"
-#include "core/ui/frmSplash.h"
 #include "db/ErrorLog.h"
 #include "db/ServerDatabase.h"
 #include "support/FernlogFixtures.h"
@@ -378,7 +380,17 @@ TEST_F(MainWindowTest, TrendingFollowsTheGridAndFreezesForExamination) {
     EXPECT_EQ(window->btnFreezeExamine->text(), "Continue");
     window->UpdateTrending();
     EXPECT_EQ(chart->PointCount(), 1);
+    // While examining, the wheel zooms in and Reset zoom goes back.
+    const qint64 span = chart->TimeAxis()->min().secsTo(chart->TimeAxis()->max());
+    const QPointF centre = QRectF(chart->viewport()->rect()).center();
+    QWheelEvent wheel(centre, chart->viewport()->mapToGlobal(centre), QPoint(), QPoint(0, 120),
+                      Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+    QApplication::sendEvent(chart->viewport(), &wheel);
+    EXPECT_LT(chart->TimeAxis()->min().secsTo(chart->TimeAxis()->max()), span);
+    QTest::mouseClick(window->btnResetZoom, Qt::LeftButton);
+    EXPECT_EQ(chart->TimeAxis()->min().secsTo(chart->TimeAxis()->max()), span);
     QTest::mouseClick(window->btnFreezeExamine, Qt::LeftButton);
+    EXPECT_FALSE(window->btnResetZoom->isEnabled());
     EXPECT_EQ(window->btnFreezeExamine->text(), "Examine");
     Clock::AdvanceForTest(60);
     window->UpdateTrending();
@@ -444,4 +456,36 @@ TEST_F(MainWindowTest, ExportHistoryWritesTheSelectedSensorsCsv) {
     chosen.clear();
     window->ExportHistory();
     EXPECT_EQ(dialogs.Texts().size(), 3);
+}
+
+// The grid's columns fit what they hold, and the sensor names get the rest;
+// the connection indicator and the progress bar say what they are.
+TEST_F(MainWindowTest, StatusGridColumnsFitTheirContentAndIndicatorsAreExplained) {
+    ProvisionDatabase();
+    WriteValidSettings(60);
+    AddIdleSensor();
+    Open();
+    StatusGridModel& grid = StatusGrid::Model();
+    grid.MoveToFirstRow();
+    GridRow& row = grid.CurrentRow();
+    row.device = "Kitchen";
+    row.sensor = "Walk-in freezer, left";
+    row.reading = "Water Not Detected";
+    row.sensorId = 12;
+    grid.CurrentRowChanged();
+    QApplication::processEvents();
+    const QTableView* view = window->gridServerStatus;
+    const int width = view->viewport()->width();
+    EXPECT_LT(view->columnWidth(StatusGridModel::SensorId), width / 8);
+    EXPECT_GE(view->columnWidth(StatusGridModel::Reading),
+              view->fontMetrics().horizontalAdvance("Water Not Detected"));
+    EXPECT_GT(view->columnWidth(StatusGridModel::Sensor),
+              view->columnWidth(StatusGridModel::SensorId) * 2);
+    int total = 0;
+    for (int column = 0; column < StatusGridModel::ColumnCount; ++column) {
+        total += view->columnWidth(column);
+    }
+    EXPECT_LE(total, width);  // no sideways scrolling
+    EXPECT_FALSE(window->shpGo->toolTip().isEmpty());
+    EXPECT_FALSE(window->ProgressBar->toolTip().isEmpty());
 }

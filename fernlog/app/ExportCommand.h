@@ -1,8 +1,13 @@
 #pragma once
 
+#include <QString>
+
 // "fernlog export ...": the readings of the data logs as CSV, without
 // starting the program.
 namespace ExportCommand {
+
+// The command's line in "fernlog --help".
+QString Summary();
 
 // True when the command line is "fernlog export ...".
 bool Wanted(int argc, char** argv);

@@ -1,4 +1,4 @@
-#include "core/ui/MainWindow.h"
+#include "app/ui/MainWindow.h"
 
 #include <QApplication>
 #include <QGuiApplication>
@@ -12,8 +12,8 @@
 #include "common/StopSignals.h"
 #include "common/ui/MessageBoxDialogs.h"
 #include "core/Startup.h"
-#include "core/ui/frmMain.h"
-#include "core/ui/frmSplash.h"
+#include "app/ui/frmMain.h"
+#include "app/ui/frmSplash.h"
 
 namespace MainWindow {
 

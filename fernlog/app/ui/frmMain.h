@@ -68,6 +68,9 @@ class frmMain : public QMainWindow,
 
     // The chart value of a grid row: its number, or a gap.
     static std::optional<double> TrendValue(const GridRow& row);
+    // The names of a state sensor's values 0 and 1, known from its reading;
+    // empty for a number.
+    static QStringList StateNames(const QString& reading);
 
     // Controls, by their names.
     QTabWidget* tabMain = nullptr;
@@ -80,6 +83,7 @@ class frmMain : public QMainWindow,
     QProgressBar* ProgressBar = nullptr;
     TrendChart* XYChart4 = nullptr;
     QPushButton* btnFreezeExamine = nullptr;
+    QPushButton* btnResetZoom = nullptr;
     QGroupBox* frmErrors = nullptr;
     QTextEdit* rtbAlarms = nullptr;
     QScrollBar* AlarmNum = nullptr;

@@ -1,4 +1,4 @@
-#include "core/ui/frmMain.h"
+#include "app/ui/frmMain.h"
 
 #include <QAction>
 #include <QApplication>
@@ -8,6 +8,7 @@
 #include <QFont>
 #include <QFrame>
 #include <QGroupBox>
+#include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QIcon>
@@ -20,6 +21,7 @@
 #include <QPixmap>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScreen>
 #include <QScrollBar>
 #include <QSignalBlocker>
 #include <QSplitter>
@@ -32,6 +34,7 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
+#include "app/ui/TrendChart.h"
 #include "common/Clock.h"
 #include "common/Dialogs.h"
 #include "common/ProgramDir.h"
@@ -40,7 +43,6 @@
 #include "core/StatusGrid.h"
 #include "core/StatusList.h"
 #include "core/ui/Colours.h"
-#include "core/ui/TrendChart.h"
 #include "db/ServerDatabase.h"
 #include "registry/ui/frmTreeConfiguration.h"
 #include "settings/Login.h"
@@ -137,7 +139,13 @@ frmMain::frmMain(QWidget* parent) : QMainWindow(parent) {
     setWindowIcon(ProgramIcon());
     AddTrayIcon();
     setWindowTitle(BaseCaption());
-    resize(980, 660);
+    // Large enough for the grid of a few devices without scrolling, within
+    // the screen's free area.
+    QSize size(1180, 740);
+    if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+        size = size.boundedTo(screen->availableGeometry().size() - QSize(24, 48));
+    }
+    resize(size);
 
     DeviceLink::SetView(Window::frmMain, this);
     Polling::SetView(this);
@@ -164,17 +172,12 @@ void frmMain::BuildStatusTab() {
     gridServerStatus = NewGrid(frmStatus, coloured);
     gridServerStatus->setObjectName(QStringLiteral("gridServerStatus"));
     gridServerStatus->verticalHeader()->hide();
-    for (int column = 0; column < StatusGridModel::ColumnCount; ++column) {
-        const QSize hint =
-            StatusGrid::Model().headerData(column, Qt::Horizontal, Qt::SizeHintRole).toSize();
-        gridServerStatus->setColumnWidth(column, std::max(hint.width(), 48));
-    }
-    // The longest reading text a sensor shows must fit.
-    gridServerStatus->setColumnWidth(
-        StatusGridModel::Reading, std::max(gridServerStatus->columnWidth(StatusGridModel::Reading),
-                                           gridServerStatus->fontMetrics().horizontalAdvance(
-                                               QStringLiteral("Water Not Detected")) +
-                                               12));
+    // Columns as wide as what they hold; the sensor names take what is left.
+    QHeaderView* header = gridServerStatus->horizontalHeader();
+    header->setStretchLastSection(false);
+    header->setSectionResizeMode(QHeaderView::ResizeToContents);
+    header->setSectionResizeMode(StatusGridModel::Sensor, QHeaderView::Stretch);
+    header->setMinimumSectionSize(48);
     // Clicks and keys wait while a cycle writes the rows.
     gridServerStatus->installEventFilter(this);
     gridServerStatus->viewport()->installEventFilter(this);
@@ -203,11 +206,16 @@ void frmMain::BuildStatusTab() {
     shpGo = new QFrame(frmStatus);
     shpGo->setObjectName(QStringLiteral("shpGo"));
     shpGo->setFixedSize(18, 18);
+    shpGo->setToolTip(
+        QStringLiteral("Connection to the device being read: green while "
+                       "connected, red when it cannot be reached, grey "
+                       "between exchanges."));
     SetConnectionColour(Colour::LightGrey);
 
     ProgressBar = new QProgressBar(frmStatus);
     ProgressBar->setObjectName(QStringLiteral("ProgressBar"));
     ProgressBar->setTextVisible(false);
+    ProgressBar->setToolTip(QStringLiteral("Time spent waiting for the device's answer."));
     ProgressBar->setRange(0, 1);
     ProgressBar->setValue(0);
     ProgressBar->hide();
@@ -220,8 +228,9 @@ void frmMain::BuildStatusTab() {
     buttons->addStretch();
 
     auto* inner = new QVBoxLayout(frmStatus);
-    inner->addWidget(gridServerStatus, 3);
-    inner->addWidget(lstStatus, 2);
+    // The grid is what people look at; the status lines need a few lines.
+    inner->addWidget(gridServerStatus, 4);
+    inner->addWidget(lstStatus, 1);
     inner->addLayout(buttons);
     auto* outer = new QVBoxLayout(page);
     outer->addWidget(frmStatus);
@@ -234,13 +243,23 @@ void frmMain::BuildTrendingTab() {
     XYChart4->setObjectName(QStringLiteral("XYChart4"));
     btnFreezeExamine = new QPushButton(QStringLiteral("Examine"), page);
     btnFreezeExamine->setObjectName(QStringLiteral("btnFreezeExamine"));
+    btnFreezeExamine->setToolTip(
+        QStringLiteral("Stop updating the chart to look closer: the wheel zooms, a rectangle "
+                       "drawn with the mouse zooms into it, a drag with the middle button or "
+                       "with Shift pans. Continue resumes."));
+    btnResetZoom = new QPushButton(QStringLiteral("Reset zoom"), page);
+    btnResetZoom->setObjectName(QStringLiteral("btnResetZoom"));
+    btnResetZoom->setEnabled(false);
+    connect(btnResetZoom, &QPushButton::clicked, this, [this] { XYChart4->ResetZoom(); });
     connect(btnFreezeExamine, &QPushButton::clicked, this, [this] {
         XYChart4->SetFrozen(!XYChart4->Frozen());
         btnFreezeExamine->setText(XYChart4->Frozen() ? QStringLiteral("Continue")
                                                      : QStringLiteral("Examine"));
+        btnResetZoom->setEnabled(XYChart4->Frozen());
     });
     auto* row = new QHBoxLayout;
     row->addWidget(btnFreezeExamine);
+    row->addWidget(btnResetZoom);
     row->addStretch();
     auto* layout = new QVBoxLayout(page);
     layout->addWidget(XYChart4, 1);
@@ -475,9 +494,11 @@ void frmMain::VantorShow(int view) {
         XYChart4->hide();
         frmErrors->hide();
         btnFreezeExamine->hide();
+        btnResetZoom->hide();
     } else if (view == 2) {
         XYChart4->show();
         btnFreezeExamine->show();
+        btnResetZoom->show();
     } else if (view == 3) {
         frmErrors->show();
     }
@@ -588,10 +609,23 @@ std::optional<double> frmMain::TrendValue(const GridRow& row) {
     return static_cast<double>(row.value);
 }
 
+QStringList frmMain::StateNames(const QString& reading) {
+    // The words the grid shows for 0 and 1 (SensorState::ReadingText).
+    static const QList<QStringList> pairs = {
+        {QStringLiteral("Open"), QStringLiteral("Closed")},
+        {QStringLiteral("Water Not Detected"), QStringLiteral("Water Detected")},
+        {QStringLiteral("Power Off"), QStringLiteral("Power On")}};
+    for (const QStringList& pair : pairs) {
+        if (pair.contains(reading)) return pair;
+    }
+    return {};
+}
+
 void frmMain::SetupChart() {
     std::vector<TrendChart::RowInfo> rows;
     for (const GridRow& row : StatusGrid::Model().Rows()) {
-        rows.push_back({row.device + QStringLiteral(": ") + row.sensor, row.units});
+        rows.push_back(
+            {row.device + QStringLiteral(": ") + row.sensor, row.units, StateNames(row.reading)});
     }
     XYChart4->Setup(rows);
 }
@@ -604,8 +638,12 @@ void frmMain::UpdateTrending() {
         Startup::TrendReset = false;
     }
     std::vector<std::optional<double>> values;
-    for (const GridRow& row : StatusGrid::Model().Rows()) values.push_back(TrendValue(row));
-    XYChart4->AddPoint(Clock::Now(), values);
+    std::vector<bool> alarmed;
+    for (const GridRow& row : StatusGrid::Model().Rows()) {
+        values.push_back(TrendValue(row));
+        alarmed.push_back(row.status == QLatin1String("ALARM"));
+    }
+    XYChart4->AddPoint(Clock::Now(), values, alarmed);
 }
 
 void frmMain::AfterCycle() {

@@ -17,6 +17,8 @@
 #include <QTimer>
 #include <cmath>
 
+#include "app/ui/TrendChart.h"
+#include "app/ui/frmMain.h"
 #include "common/Clock.h"
 #include "core/DeviceLink.h"
 #include "core/Polling.h"
@@ -24,8 +26,6 @@
 #include "core/Startup.h"
 #include "core/StatusGrid.h"
 #include "core/StatusList.h"
-#include "core/ui/TrendChart.h"
-#include "core/ui/frmMain.h"
 #include "db/ServerDatabase.h"
 #include "devsim/Device.h"
 #include "support/FernlogFixtures.h"
@@ -81,9 +81,10 @@ class MainWindowSimTest : public FernlogTest {
         cellar->setFault(devsim::Fault::Refuse);
     }
 
-    void Open() {
+    // A fixed size, or the size the window picks for the screen.
+    void Open(bool ownSize = false) {
         window = std::make_unique<frmMain>();
-        window->resize(1000, 700);
+        if (!ownSize) window->resize(1000, 700);
         window->show();
         window->RunPendingActivation();
         ASSERT_FALSE(Startup::ActivateBlockPending);
@@ -208,6 +209,7 @@ TEST_F(MainWindowSimTest, DISABLED_Screenshots) {
     AddSensor("Walk-in Freezer", 0);
     AddSensor("Walk-in Cooler", 1);
     AddSensor("Prep Fridge", 2);
+    AddSensor("Back Door", 5, "Door Sensor");
     devsim::Device* lab =
         AddDevice("Lab", "Model QX700-8", "127.0.0.3", devsim::Model::QX700_8, 'C');
     AddSensor("Incubator", 0);
@@ -218,7 +220,7 @@ TEST_F(MainWindowSimTest, DISABLED_Screenshots) {
     AddSensor("Rack Exhaust", 1);
 
     Clock::SetForTest(QDateTime(QDate(2026, 12, 7), QTime(8, 0, 0)));
-    Open();
+    Open(true);
     Polling::StopPollTimer();
     for (int cycle = 0; cycle < 32; ++cycle) {
         const double t = cycle;
@@ -231,6 +233,11 @@ TEST_F(MainWindowSimTest, DISABLED_Screenshots) {
         kitchen->setPort(2, {prepAlarm ? 45.0 : 38 + 0.5 * std::cos(t / 2),
                              static_cast<quint16>(prepAlarm ? (cycle - 7) * 2 : 0),
                              static_cast<quint8>(prepAlarm ? 1 : 0)});
+        // The back door stands open for a while and goes into alarm.
+        const bool doorOpen = cycle >= 14 && cycle < 21;
+        kitchen->setPort(
+            5, {doorOpen ? 0.0 : 1.0, static_cast<quint16>(doorOpen ? (cycle - 13) * 2 : 0),
+                static_cast<quint8>(doorOpen && cycle >= 17 ? 1 : 0)});
         lab->setPortValue(0, 37 + 0.3 * std::sin(t / 5));
         lab->setPortValue(1, 55 + 3 * std::cos(t / 6));
         rack->setPortValue(0, 68 + 2 * std::sin(t / 7));

@@ -15,6 +15,9 @@
 #include <QTimer>
 #include <QValueAxis>
 
+#include "app/ui/TrendChart.h"
+#include "app/ui/frmMain.h"
+#include "app/ui/frmSplash.h"
 #include "common/Clock.h"
 #include "core/DeviceLink.h"
 #include "core/Polling.h"
@@ -22,9 +25,6 @@
 #include "core/Startup.h"
 #include "core/StatusGrid.h"
 #include "core/StatusList.h"
-#include "core/ui/TrendChart.h"
-#include "core/ui/frmMain.h"
-#include "core/ui/frmSplash.h"
 #include "db/ErrorLog.h"
 #include "db/ServerDatabase.h"
 #include "support/FernlogFixtures.h"

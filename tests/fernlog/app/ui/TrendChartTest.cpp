@@ -1,0 +1,157 @@
+#include <QAbstractItemModel>
+#include <QCategoryAxis>
+#include <QDateTimeAxis>
+#include <QFileInfo>
+#include <QGroupBox>
+#include <QLabel>
+#include <QListView>
+#include <QLocale>
+#include <QPushButton>
+#include <QScrollBar>
+#include <QSet>
+#include <QSignalSpy>
+#include <QStringListModel>
+#include <QTabWidget>
+#include <QTableView>
+#include <QTest>
+#include <QTextEdit>
+#include <QTimer>
+#include <QValueAxis>
+
+#include "app/ui/TrendChart.h"
+#include "app/ui/frmMain.h"
+#include "app/ui/frmSplash.h"
+#include "common/Clock.h"
+#include "core/DeviceLink.h"
+#include "core/Polling.h"
+#include "core/Settings.h"
+#include "core/Startup.h"
+#include "core/StatusGrid.h"
+#include "core/StatusList.h"
+#include "db/ErrorLog.h"
+#include "db/ServerDatabase.h"
+#include "support/FernlogFixtures.h"
+
+namespace {
+const QDateTime kBase(QDate(2026, 3, 7), QTime(9, 0, 0));
+}  // namespace
+
+TEST(TrendValueTest, NumbersChartGapTextsBreakTheLine) {
+    GridRow row;
+    for (const char* text : {"Sensor Open", "Sensor Shorted", "No Data", "Not Connected", ""}) {
+        row.reading = text;
+        EXPECT_FALSE(frmMain::TrendValue(row).has_value()) << text;
+    }
+    row.reading = "-12.25";
+    EXPECT_EQ(frmMain::TrendValue(row), -12.25);
+    row.reading = "Closed";
+    row.value = 1;
+    EXPECT_EQ(frmMain::TrendValue(row), 1.0);
+}
+
+TEST(TrendChartTest, GapsSplitTheLineAndUnitsGetTheirOwnAxes) {
+    TrendChart chart;
+    const QString degree(QChar(0xB0));
+    chart.Setup({{"a", degree + "F"}, {"b", degree + "C"}, {"c", "%RH"}, {"d", degree + "F"}});
+    EXPECT_EQ(chart.AxisOf(0), chart.AxisOf(3));
+    EXPECT_NE(chart.AxisOf(0), chart.AxisOf(1));
+    EXPECT_NE(chart.AxisOf(1), chart.AxisOf(2));
+    EXPECT_EQ(chart.AxisOf(2)->titleText(), "%RH");
+
+    const std::vector<std::optional<double>> column = {1, 2, std::nullopt, 4, 5};
+    QDateTime t = kBase;
+    for (const auto& v : column) {
+        chart.AddPoint(t, {v, 20.0, 45.0});  // row d gets nothing: a gap
+        t = t.addSecs(60);
+    }
+    EXPECT_EQ(chart.SegmentCount(0), 2);
+    EXPECT_EQ(chart.DrawnPoints(0), 4);
+    EXPECT_EQ(chart.SegmentCount(1), 1);
+    EXPECT_EQ(chart.DrawnPoints(3), 0);
+    // The range follows what was seen.
+    EXPECT_LE(chart.AxisOf(0)->min(), 1.0);
+    EXPECT_GE(chart.AxisOf(0)->max(), 5.0);
+    EXPECT_LT(chart.AxisOf(0)->max(), 10.0);
+}
+
+TEST(TrendChartTest, HoldsAtMost1001Points) {
+    TrendChart chart;
+    chart.Setup({{"a", "%RH"}});
+    QDateTime t = kBase;
+    for (int i = 0; i < 1005; ++i) {
+        // A gap early on scrolls out with its points.
+        chart.AddPoint(t, {i == 2 ? std::nullopt : std::optional<double>(i)});
+        t = t.addSecs(5);
+    }
+    EXPECT_EQ(chart.PointCount(), TrendChart::kMaxPoints);
+    EXPECT_EQ(chart.DrawnPoints(0), TrendChart::kMaxPoints);
+    EXPECT_EQ(chart.SegmentCount(0), 1);
+    // The axis starts at the whole unit before the oldest point held.
+    EXPECT_LE(chart.TimeAxis()->min(), kBase.addSecs(4 * 5));
+    EXPECT_EQ(chart.TimeAxis()->min().time().second(), 0);
+}
+
+TEST(TrendChartTest, TimeTicksFallOnWholeUnitsAndNeverRepeatALabel) {
+    const QDateTime nine(QDate(2026, 3, 7), QTime(9, 0, 0));
+    const std::pair<QDateTime, QDateTime> spans[] = {
+        {nine, nine.addSecs(90)},                                         // seconds
+        {nine.addSecs(10), nine.addSecs(14 * 60 + 50)},                   // minutes
+        {nine.addSecs(13 * 3600 + 1800), nine.addSecs(16 * 3600 + 900)},  // across midnight
+        {nine, nine.addDays(6)}};
+    for (const auto& [first, last] : spans) {
+        SCOPED_TRACE(first.toString(Qt::ISODate).toStdString() + " to " +
+                     last.toString(Qt::ISODate).toStdString());
+        const TrendChart::TimeScale scale = TrendChart::PlanTimeAxis(first, last);
+        ASSERT_GE(scale.ticks, 2);
+        EXPECT_LE(scale.ticks, 8);
+        EXPECT_LE(scale.min, first);
+        EXPECT_GE(scale.max, last);
+        const qint64 step = scale.min.secsTo(scale.max) / (scale.ticks - 1);
+        EXPECT_EQ(step * (scale.ticks - 1), scale.min.secsTo(scale.max));
+        EXPECT_EQ(scale.min.time().msecsSinceStartOfDay() / 1000 % std::min<qint64>(step, 3600), 0);
+        QStringList labels;
+        for (int i = 0; i < scale.ticks; ++i) {
+            labels << QLocale::c().toString(scale.min.addSecs(step * i), scale.format);
+        }
+        EXPECT_EQ(labels.size(), QSet<QString>(labels.begin(), labels.end()).size())
+            << labels.join(", ").toStdString();
+    }
+    EXPECT_TRUE(TrendChart::PlanTimeAxis(nine, nine.addSecs(90)).format.contains("ss"));
+    EXPECT_TRUE(TrendChart::PlanTimeAxis(spans[2].first, spans[2].second).format.startsWith("M/d"));
+}
+
+TEST(TrendChartTest, StateSensorsAreStepLinesInABandOfTheirOwn) {
+    TrendChart chart;
+    const QString degree(QChar(0xB0));
+    chart.Setup({{"Kitchen: Freezer", degree + "F", {}},
+                 {"Kitchen: Door", "", {"Open", "Closed"}},
+                 {"Lab: Leak", "", {"Water Not Detected", "Water Detected"}}});
+    QDateTime t = kBase;
+    for (const double door : {1, 1, 0, 1}) {
+        chart.AddPoint(t, {-5.0, door, 0.0}, {false, door == 0, false});
+        t = t.addSecs(60);
+    }
+    // Not on a numeric axis, and the numbers' range is theirs alone.
+    EXPECT_EQ(chart.AxisOf(1), nullptr);
+    EXPECT_EQ(chart.AxisOf(2), nullptr);
+    ASSERT_NE(chart.StateAxis(), nullptr);
+    EXPECT_EQ(chart.StateAxis()->categoriesLabels(),
+              (QStringList{"Door Open", "Door Closed", "Leak Water Not Detected",
+                           "Leak Water Detected"}));
+    EXPECT_GT(chart.AxisOf(0)->max(), -5.0);
+    EXPECT_LT(chart.AxisOf(0)->max(), 0.0);
+    // Two changes of the door: two steps added to its four readings.
+    EXPECT_EQ(chart.DrawnPoints(1), 6);
+    EXPECT_EQ(chart.DrawnPoints(2), 4);
+    EXPECT_EQ(chart.AlarmMarks(1), 1);  // the reading taken while the door was open too long
+    EXPECT_EQ(chart.AlarmMarks(0), 0);
+    // The door at 0 and the leak at 0 do not hide each other.
+    EXPECT_NE(chart.HoverText(1, {0, 0}), chart.HoverText(2, {0, 0}));
+    EXPECT_TRUE(
+        chart.HoverText(1, QPointF(kBase.addSecs(120).toMSecsSinceEpoch(), 0)).endsWith("\nOpen"));
+    EXPECT_TRUE(
+        chart.HoverText(0, QPointF(kBase.toMSecsSinceEpoch(), 0)).endsWith("-5 " + degree + "F"));
+    // Each line in its axis's colour family: the axis labels take its first shade.
+    EXPECT_EQ(chart.AxisOf(0)->labelsColor(), chart.ColourOf(0));
+    EXPECT_NE(chart.ColourOf(1), chart.ColourOf(2));
+}
