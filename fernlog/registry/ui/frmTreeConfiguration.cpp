@@ -62,8 +62,14 @@ frmTreeConfiguration::frmTreeConfiguration(QWidget* parent) : QDialog(parent) {
     ServerTree->setFont(mono);
     connect(ServerTree, &QTreeWidget::itemClicked, this,
             [this](QTreeWidgetItem* node) { ClickNode(node); });
-    connect(ServerTree, &QWidget::customContextMenuRequested, this,
-            [this](const QPoint& at) { mnuPopUp->popup(ServerTree->viewport()->mapToGlobal(at)); });
+    // The pop-up's commands act on the selected node, so the node under the
+    // pointer is selected first, as a click selects it. While a command runs
+    // the tree takes no clicks, and no pop-up either.
+    connect(ServerTree, &QWidget::customContextMenuRequested, this, [this](const QPoint& at) {
+        if (Busy()) return;
+        if (QTreeWidgetItem* node = ServerTree->itemAt(at)) ClickNode(node);
+        mnuPopUp->popup(ServerTree->viewport()->mapToGlobal(at));
+    });
 
     BuildMenus();
     BuildServerFrame();
@@ -112,7 +118,7 @@ void frmTreeConfiguration::BuildMenus() {
     mnuAdd->setObjectName(QStringLiteral("mnuAdd"));
     connect(mnuAdd, &QAction::triggered, this, [this] {
         HideAllFrames();
-        currentServerId_ = -1;
+        frame_.OpenForAdd();
         AddAServer();
     });
     mnuEdit = menuBar->addMenu(QStringLiteral("Edit"));
@@ -136,7 +142,7 @@ void frmTreeConfiguration::BuildMenus() {
         connect(edit, &QAction::triggered, this, &frmTreeConfiguration::EditServerCommand);
     }
     for (QAction* sensors : {mnuEditSensors, mnuSensorPopUp}) {
-        connect(sensors, &QAction::triggered, this, &frmTreeConfiguration::Sensors);
+        connect(sensors, &QAction::triggered, this, [this] { Sensors(currentServerId_); });
     }
     connect(mnuDeleteServerPopUp, &QAction::triggered, this,
             &frmTreeConfiguration::DeleteServerCommand);
@@ -196,13 +202,14 @@ void frmTreeConfiguration::ClickNode(QTreeWidgetItem* node) {
         currentServerId_ = -1;
         emailFrameRequest_ = -1;
         HideAllFrames();
+        frame_.Close();
         return;
     }
     currentServerId_ = Registry::ServerIdFromKey(key);
 }
 
 void frmTreeConfiguration::EditServerCommand() {
-    QTreeWidgetItem* node = ServerTree->currentItem();
+    QTreeWidgetItem* node = NodeForServer(currentServerId_);
     const QString key = node ? node->data(0, kKeyRole).toString() : QString();
     if (!key.toLower().contains(QLatin1String("server"))) {
         Say(QStringLiteral("Please select a server from the list to edit"));
@@ -214,19 +221,23 @@ void frmTreeConfiguration::EditServerCommand() {
     }
     BusyScope busy(this);
     HideAllFrames();
-    currentServerId_ = Registry::ServerIdFromKey(key);
+    frame_.OpenForEdit(Registry::ServerIdFromKey(key));
     EditAServer();
     frmSetupServer->show();
 }
 
 void frmTreeConfiguration::DeleteServerCommand() {
-    QTreeWidgetItem* node = ServerTree->currentItem();
+    QTreeWidgetItem* node = NodeForServer(currentServerId_);
     const qint64 id = node ? Registry::ServerIdFromKey(node->data(0, kKeyRole).toString()) : -1;
     if (id < 0) {
         Say(QStringLiteral("Please select a server"));
         return;
     }
-    currentServerId_ = id;
+    // A save or read of the server may be waiting on its device.
+    if (Busy()) {
+        lblServerError->setText(QStringLiteral("System Busy"));
+        return;
+    }
     if (Dialogs::Message(QStringLiteral("Delete ") + node->text(0) + QStringLiteral("?"),
                          Buttons::OkCancel, Icon::Warning,
                          QStringLiteral("Delete Server?")) != Dialogs::Answer::Ok) {
@@ -238,6 +249,7 @@ void frmTreeConfiguration::DeleteServerCommand() {
     if (deleted) currentServerId_ = -1;
     LoadServers();
     HideAllFrames();
+    frame_.Close();
     Say(deleted ? QStringLiteral("Server has been deleted")
                 : QStringLiteral("Server has not been deleted"));
 }
@@ -248,16 +260,21 @@ void frmTreeConfiguration::DeleteServerCommand() {
 void frmTreeConfiguration::ShowFrame(int frame) {
     if (frame == -1) {
         HideAllFrames();
+        frame_.Close();
         return;
     }
     if (frame == kEmailFrame) {
-        if (currentServerId_ == -1) {
+        // The list is the open server frame's server's, whatever node is
+        // selected.
+        const qint64 id = frame_.EmailListFor(currentServerId_);
+        if (id == -1) {
             Say(QStringLiteral("Please save the new server before adding email addresses."));
             return;
         }
         HideAllFrames();
         ServerDatabase::ServerRow server;
-        if (!ServerDatabase::ReadServer(currentServerId_, server)) return;
+        if (!ServerDatabase::ReadServer(id, server)) return;
+        frame_.OpenEmailList(id);
         ParseAddrToList(server.emailList);
         frmSetupEmail->setTitle(QStringLiteral("Add email addresses for: ") + server.name);
         AlignFrame(frmSetupEmail);

@@ -71,10 +71,17 @@ void frmTreeConfiguration::BuildEmailFrame() {
 }
 
 bool frmTreeConfiguration::SaveEmail(QString* error) {
+    // The list shown is that of the server frame's server, whatever node the
+    // tree has selected since.
+    if (frame_.EmailServerId() < 0) {
+        if (error)
+            *error = QStringLiteral("Please save the new server before adding email addresses.");
+        return false;
+    }
     QStringList addresses;
     for (int i = 0; i < lstEmailAddr->count(); ++i) addresses << lstEmailAddr->item(i)->text();
-    return ServerDatabase::UpdateServerEmail(currentServerId_, Registry::JoinEmailList(addresses),
-                                             error);
+    return ServerDatabase::UpdateServerEmail(frame_.EmailServerId(),
+                                             Registry::JoinEmailList(addresses), error);
 }
 
 void frmTreeConfiguration::AddEmail() {

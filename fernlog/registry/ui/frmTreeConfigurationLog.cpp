@@ -113,6 +113,23 @@ void frmTreeConfiguration::StoreDateTime() {
 
 void frmTreeConfiguration::GetLogFile() {
     if (Busy()) return;
+    // The device sends as many bytes as it reported; without that number
+    // there is nothing to wait for, and an empty log has nothing to keep.
+    bool known = false;
+    const int size = txtNR->text().toInt(&known);
+    if (!known || size < 0) {
+        SetStatusText(QStringLiteral("The number of log records of ") + Name() +
+                          QStringLiteral(" is not known.  Click Refresh to read it from the "
+                                         "device."),
+                      true);
+        lblServerError->show();
+        return;
+    }
+    if (size == 0) {
+        SetStatusText(Name() + QStringLiteral(" has no log records to download."), true);
+        lblServerError->show();
+        return;
+    }
     BusyScope busy(this);
     int code = 0;
     if (chkCLF->isChecked()) {
@@ -125,7 +142,7 @@ void frmTreeConfiguration::GetLogFile() {
         QString::number(code) + QStringLiteral("  Downloading log records from ") + Name(), false);
     lblServerError->show();
     QByteArray data;
-    if (!Ds1337::DownloadLog(Ip(), data, chkCLF->isChecked() ? 1 : 0, txtNR->text().toInt())) {
+    if (!Ds1337::DownloadLog(Ip(), data, chkCLF->isChecked() ? 1 : 0, size)) {
         // The last good download stays for Decode and the export.
         SetStatusText(QStringLiteral("Failure while downloading log records from ") + Name(), true);
         btnExportLog->hide();
@@ -133,6 +150,7 @@ void frmTreeConfiguration::GetLogFile() {
     }
     keptLog_ = data;
     keptLogDevice_ = Registry::LastIdentification();
+    keptLogServerId_ = frame_.ServerId();
     DecodeLog();
     lblServerError->setStyleSheet(QStringLiteral("color: rgb(0, 0, 0);"));
     btnExportLog->show();
@@ -145,6 +163,14 @@ void frmTreeConfiguration::GetLogFile() {
 }
 
 void frmTreeConfiguration::DecodeLog() {
+    // The kept log is shown only under the server it came from.
+    if (keptLog_.isEmpty() || keptLogServerId_ != frame_.ServerId()) {
+        logModel->SetGrid({});
+        SetStatusText(QStringLiteral("No log records have been downloaded from ") + Name() +
+                          QStringLiteral("."),
+                      false);
+        return;
+    }
     Ds1337::LogGrid grid = logModel->Grid();
     if (Ds1337::DecodeLog(keptLog_, keptLogDevice_, grid)) logModel->SetGrid(grid);
 }

@@ -95,7 +95,10 @@ void frmTreeConfiguration::BuildServerFrame() {
     });
     connect(btnTestCommunication, &QPushButton::clicked, this,
             &frmTreeConfiguration::TestCommunication);
-    connect(btnSensors, &QPushButton::clicked, this, &frmTreeConfiguration::Sensors);
+    // The frame's own server; with no server frame open, the selected node's.
+    connect(btnSensors, &QPushButton::clicked, this, [this] {
+        Sensors(frame_.Adding() || frame_.Editing() ? frame_.ServerId() : currentServerId_);
+    });
     connect(btnServerEmailAddresses, &QPushButton::clicked, this, [this] {
         emailFrameRequest_ = kEmailFrameRequest;
         ShowFrame(kEmailFrame);
@@ -152,11 +155,13 @@ void frmTreeConfiguration::DisplayModel() {
 }
 
 void frmTreeConfiguration::EditAServer() {
+    // A new server has no row to read yet.
+    if (!frame_.Editing()) return;
     lstEmailAddr->clear();
     txtEmailAddr->clear();
     ClearLogFields();
     ServerDatabase::ServerRow server;
-    if (!ServerDatabase::ReadServer(currentServerId_, server)) return;
+    if (!ServerDatabase::ReadServer(frame_.ServerId(), server)) return;
     txtServerIPAddress->setText(server.ip);
     txtServerNotes->setText(server.notes);
     txtUserPassword->setText(server.password);
@@ -195,14 +200,15 @@ void frmTreeConfiguration::EditAServer() {
         if (Ds1337::ReadsLogParameters(id)) {
             QString date;
             int rate = 0;
-            qint32 size = 0;
+            qint32 size = -1;  // left as it is when the device does not answer
             Ds1337::ReadLogParameters(server.ip, date, rate, size);
-            if (!date.isEmpty() && !date.startsWith(QLatin1String("Failed to read"))) {
-                txtDT->setText(date);
+            ClearLogFields();
+            // A failed read says so; the rate and size stay empty, and an
+            // unknown size refuses the download.
+            txtDT->setText(date);
+            if (size >= 0) {
                 txtUR->setText(QString::number(rate));
                 txtNR->setText(QString::number(size));
-            } else {
-                ClearLogFields();
             }
         }
     } else {
@@ -225,7 +231,8 @@ void frmTreeConfiguration::EditAServer() {
 void frmTreeConfiguration::SaveAServer() {
     // A new server is one not yet stored; the caption alone would take a
     // server whose name contains "new" for one.
-    const bool isNew = currentServerId_ == -1;
+    if (!frame_.Adding() && !frame_.Editing()) return;
+    const bool isNew = frame_.Adding();
     if (Name().trimmed().isEmpty()) {
         MarkMissing(txtServerName, QStringLiteral("Please enter a name for this server."));
         return;
@@ -241,9 +248,18 @@ void frmTreeConfiguration::SaveAServer() {
                                        "separated by dots."));
         return;
     }
-    if (isNew) {
+    // The device keeps the name in its code page, as the configuration
+    // windows write it; what it cannot hold is refused, not turned into "?".
+    if (chkEnable->isChecked() && !Registry::NameFitsDevice(Name())) {
+        MarkMissing(txtServerName,
+                    QStringLiteral("The Server Name (\"") + Name() +
+                        QStringLiteral("\") has characters the device cannot store."));
+        return;
+    }
+    {
+        // An edited server may keep its own address, not take another's.
         QString owner;
-        if (!ServerDatabase::IsIPAddressUnique(Ip(), owner)) {
+        if (!ServerDatabase::IsIPAddressUnique(Ip(), owner, frame_.ServerId())) {
             if (!owner.isNull()) {
                 Say(QStringLiteral("The IP address ") + Ip() +
                         QStringLiteral(" is currently being used by ") + owner.trimmed() +
@@ -348,7 +364,7 @@ void frmTreeConfiguration::SaveAServer() {
                 Icon::Critical);
             return;
         }
-    } else if (!ServerDatabase::UpdateServer(currentServerId_, Name(), txtModel->text(), Ip(),
+    } else if (!ServerDatabase::UpdateServer(frame_.ServerId(), Name(), txtModel->text(), Ip(),
                                              txtServerNotes->text(), enabled,
                                              txtUserPassword->text(), emailList, comm, &error)) {
         Say(Name() +
@@ -365,17 +381,18 @@ void frmTreeConfiguration::SaveAServer() {
         if (root && root->childCount() > 0) {
             QTreeWidgetItem* last = root->child(root->childCount() - 1);
             currentServerId_ = Registry::ServerIdFromKey(last->data(0, kKeyRole).toString());
+            frame_.Added(currentServerId_);
             SelectNode(last);
             frmSetupServer->setTitle(QStringLiteral("Edit: ") + Name());
         }
     }
 }
 
-void frmTreeConfiguration::Sensors() {
+void frmTreeConfiguration::Sensors(qint64 serverId) {
     if (Busy()) return;
     BusyScope busy(this);
     ServerDatabase::ServerRow server;
-    if (!ServerDatabase::ReadServer(currentServerId_, server)) {
+    if (!ServerDatabase::ReadServer(serverId, server)) {
         Say(QStringLiteral("Please select a server"));
         return;
     }
