@@ -393,3 +393,210 @@ TEST_F(RegistryUserTest, AbandonedTransactionLeavesNoConnectionBehind) {
     EXPECT_EQ(d->connectionCount(), 3);
     EXPECT_TRUE(dialogs.Texts().isEmpty()) << dialogs.Texts().join('\n').toStdString();
 }
+
+// A few hundred random user actions with a fixed seed. After each, every
+// row of tblServers holds what the user last saved for that server (the
+// frame's fields when Save was clicked, stored for the server the frame was
+// opened for) and no other row has changed.
+TEST_F(RegistryUserTest, RandomSequenceChangesOnlyWhatWasSaved) {
+    // Devices answer on the first three addresses only.
+    const QStringList addresses{"127.0.0.2", "127.0.0.3", "127.0.0.4", "127.0.0.5",
+                                "127.0.0.6", "127.0.0.7", "127.0.0.8", "127.0.0.9"};
+    for (int i = 0; i < 3; ++i) {
+        AddDevice(qPrintable(addresses[i]), devsim::Model::QX700_8,
+                  QStringLiteral("Device %1").arg(i));
+    }
+    const QStringList names{"Kitchen", "Cellar", "Pantry", "Lab", "Boiler", "Attic", ""};
+    const QStringList notes{"", "north wall", "by the door"};
+
+    struct Row {
+        QString name, ip, notes;
+        int enabled = 0, comm = 0;
+        QString email;
+    };
+    std::map<qint64, Row> expected;
+    Register("Kitchen", "127.0.0.2", 0);
+    Register("Cellar", "127.0.0.5", 0);
+    expected[1] = {"Kitchen", "127.0.0.2", "", 0, 0, ""};
+    expected[2] = {"Cellar", "127.0.0.5", "", 0, 0, ""};
+    const auto rendered = [&] {
+        QStringList rows;
+        for (const auto& [id, r] : expected) {
+            rows << QStringLiteral("%1|%2|%3|%4|%5|%6|%7")
+                        .arg(id)
+                        .arg(r.name, r.ip, r.notes)
+                        .arg(r.enabled)
+                        .arg(r.comm)
+                        .arg(r.email);
+        }
+        return rows;
+    };
+
+    Open();
+    DialogScript dialogs;
+    QRandomGenerator random(21);
+    enum class Owner { None, Adding, Editing };
+    Owner owner = Owner::None;
+    qint64 ownerId = -1;
+    qint64 selected = -1;
+    int emails = 0, stored = 0;
+    QStringList trail;
+    const auto pickNode = [&]() -> qint64 {
+        const int n = static_cast<int>(expected.size());
+        const int k = random.bounded(n + 1);
+        if (k == n) return -1;  // the root
+        return std::next(expected.begin(), k)->first;
+    };
+    const auto openedFor = [&](qint64 id) {
+        // Edit of a server node opens its frame; of the root, nothing.
+        if (id >= 0) {
+            owner = Owner::Editing;
+            ownerId = id;
+        }
+    };
+
+    for (int step = 0; step < 400; ++step) {
+        const bool frameShown = window->frmSetupServer->isVisible();
+        // Percentages: clicks, pop-up commands, Add, Edit, typing, the
+        // Enable box, Save, the e-mail list or Close. Commands of the
+        // server frame while none is shown become an Add.
+        static constexpr int kBounds[] = {10, 20, 26, 30, 42, 50, 70, 75, 95, 100};
+        const int roll = random.bounded(100);
+        int action = 0;
+        while (roll >= kBounds[action]) ++action;
+        if (action >= 6 && !frameShown) action = 4;
+        switch (action) {
+            case 0: {  // click a node
+                selected = pickNode();
+                trail << QStringLiteral("click %1").arg(selected);
+                ClickNode(selected);
+                if (selected < 0) owner = Owner::None;
+                break;
+            }
+            case 1: {  // right click, Edit Server
+                selected = pickNode();
+                trail << QStringLiteral("pop-up edit %1").arg(selected);
+                PopUp(selected, window->mnuServerPopUp);
+                if (selected < 0) owner = Owner::None;
+                openedFor(selected);
+                break;
+            }
+            case 2: {  // right click, Delete Server, OK or Cancel
+                selected = pickNode();
+                const bool ok = random.bounded(2) == 0;
+                trail << QStringLiteral("pop-up delete %1 %2")
+                             .arg(selected)
+                             .arg(ok ? "OK" : "Cancel");
+                if (selected >= 0)
+                    dialogs.Answer(ok ? Dialogs::Answer::Ok : Dialogs::Answer::Cancel);
+                PopUp(selected, window->mnuDeleteServerPopUp);
+                if (selected < 0) {
+                    owner = Owner::None;
+                } else if (ok) {
+                    expected.erase(selected);
+                    selected = -1;
+                    owner = Owner::None;
+                }
+                break;
+            }
+            case 3:  // right click and change one's mind
+                selected = pickNode();
+                trail << QStringLiteral("pop-up dismissed %1").arg(selected);
+                RightClickNode(selected);
+                QTest::keyClick(window->mnuPopUp, Qt::Key_Escape);
+                if (selected < 0) owner = Owner::None;
+                break;
+            case 4: {  // Add New Server, and a name and an address typed
+                const QString name = names[random.bounded(static_cast<int>(names.size()))];
+                const QString ip = addresses[random.bounded(static_cast<int>(addresses.size()))];
+                trail << QStringLiteral("Add New Server '%1' %2").arg(name, ip);
+                AddNewServer();
+                owner = Owner::Adding;
+                Type(window->txtServerName, name);
+                Type(window->txtServerIPAddress, ip);
+                if (random.bounded(2) == 0) Click(window->chkEnable);
+                break;
+            }
+            case 5:
+                trail << QStringLiteral("Edit > Server (%1)").arg(selected);
+                EditSelected();
+                openedFor(selected);
+                break;
+            case 6: {  // type into a field
+                const int field = random.bounded(3);
+                QLineEdit* box = field == 0   ? window->txtServerName
+                                 : field == 1 ? window->txtServerIPAddress
+                                              : window->txtServerNotes;
+                const QStringList& pool = field == 0 ? names : field == 1 ? addresses : notes;
+                const QString text = pool[random.bounded(static_cast<int>(pool.size()))];
+                trail << QStringLiteral("type %1 '%2'").arg(box->objectName(), text);
+                Type(box, text);
+                break;
+            }
+            case 7:
+                trail << "toggle Enable";
+                Click(window->chkEnable);
+                break;
+            case 8: {  // Save
+                trail << "Save";
+                Row row{window->txtServerName->text(),
+                        window->txtServerIPAddress->text(),
+                        window->txtServerNotes->text(),
+                        0,
+                        0,
+                        QString()};
+                const bool enabled = window->chkEnable->isChecked();
+                bool stores = !row.name.trimmed().isEmpty() && !row.ip.isEmpty();
+                for (const auto& [id, r] : expected) {
+                    if (r.ip == row.ip && !(owner == Owner::Editing && id == ownerId))
+                        stores = false;
+                }
+                const bool reachable =
+                    addresses.indexOf(row.ip) >= 0 && addresses.indexOf(row.ip) < 3;
+                if (enabled && !reachable) stores = false;
+                if (enabled) {
+                    row.enabled = 1;
+                    row.comm = -1;
+                }
+                Click(window->btnSaveServer);
+                if (!stores) break;
+                ++stored;
+                if (owner == Owner::Editing) {
+                    row.email = expected[ownerId].email;
+                    expected[ownerId] = row;
+                } else {
+                    QStringList ids = Rows("SELECT IDNum FROM tblServers");
+                    for (const auto& [id, r] : expected) ids.removeAll(QString::number(id));
+                    ASSERT_EQ(ids.size(), 1) << trail.join('\n').toStdString();
+                    ownerId = ids[0].toLongLong();
+                    owner = Owner::Editing;
+                    selected = ownerId;
+                    expected[ownerId] = row;
+                }
+                break;
+            }
+            case 9: {
+                if (owner == Owner::Editing && random.bounded(2) == 0) {
+                    // An address added to the frame's server's e-mail list.
+                    const QString address = QStringLiteral("a%1@x.test").arg(++emails);
+                    trail << "e-mail " + address;
+                    Click(window->btnServerEmailAddresses);
+                    Type(window->txtEmailAddr, address);
+                    Click(window->btnAddEmail);
+                    Click(window->btnCloseEmailFrame);
+                    expected[ownerId].email += address + ',';
+                } else {
+                    trail << "Close";
+                    Click(window->btnCancel);
+                    owner = Owner::None;
+                }
+                break;
+            }
+        }
+        ASSERT_FALSE(HasFatalFailure()) << trail.join('\n').toStdString();
+        ASSERT_EQ(Servers(), rendered()) << "after step " << step << ":\n"
+                                         << trail.join('\n').toStdString();
+    }
+    EXPECT_GE(trail.count("Save"), 40);
+    EXPECT_GE(stored, 30);
+}
