@@ -52,7 +52,7 @@ frmTreeConfiguration::frmTreeConfiguration(QWidget* parent) : QDialog(parent) {
     ServerTree->setObjectName(QStringLiteral("ServerTree"));
     ServerTree->setHeaderHidden(true);
     ServerTree->setContextMenuPolicy(Qt::CustomContextMenu);
-    ServerTree->setMinimumWidth(380);
+    ServerTree->setMinimumWidth(330);
     ServerTree->setMaximumWidth(440);
     ServerTree->header()->setSectionResizeMode(QHeaderView::ResizeToContents);
     ServerTree->header()->setStretchLastSection(false);
@@ -94,7 +94,8 @@ frmTreeConfiguration::frmTreeConfiguration(QWidget* parent) : QDialog(parent) {
     cmboUnits->addItems({DegreeUnit(QLatin1Char('F')), DegreeUnit(QLatin1Char('C'))});
     cmboUnits->setCurrentIndex(0);
     HideAllFrames();
-    resize(1280, 560);
+    // Fits a 1280x800 screen, also with the data-log frame shown.
+    resize(1240, 640);
     if (QScreen* screen = this->screen()) {
         move(screen->availableGeometry().center() - rect().center());
     }

@@ -1,5 +1,6 @@
 #include <QCheckBox>
 #include <QFormLayout>
+#include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QHeaderView>
@@ -60,11 +61,13 @@ void frmTreeConfiguration::BuildDateTimeFrame() {
     form->addRow(QStringLiteral("Local Time at Server:"), txtDT);
     form->addRow(QStringLiteral("Update Rate (min):"), rate);
     form->addRow(QStringLiteral("Number of Log Records:"), txtNR);
-    auto* buttons = new QHBoxLayout;
-    for (QPushButton* b : {btnStoreDateTime, btnGetLogFile, btnExportLog, Command2}) {
-        buttons->addWidget(b);
-    }
-    buttons->addStretch(1);
+    // Stacked: in one row the four buttons would widen the window past a
+    // small screen.
+    auto* buttons = new QGridLayout;
+    buttons->addWidget(btnStoreDateTime, 0, 0, 1, 2);
+    buttons->addWidget(btnGetLogFile, 1, 0);
+    buttons->addWidget(btnExportLog, 1, 1);
+    buttons->addWidget(Command2, 2, 0);
     auto* layout = new QVBoxLayout(frmDateTime);
     layout->addLayout(form);
     layout->addWidget(chkCLF);

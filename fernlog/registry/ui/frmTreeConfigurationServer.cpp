@@ -25,7 +25,6 @@ using namespace TreeConfigurationParts;
 void frmTreeConfiguration::BuildServerFrame() {
     frmSetupServer = new QGroupBox(QStringLiteral("Server"), this);
     frmSetupServer->setObjectName(QStringLiteral("frmSetup0"));
-    frmSetupServer->setMinimumWidth(440);
     txtServerName = Field(QStringLiteral("txtServerName"), frmSetupServer);
     txtServerIPAddress = Field(QStringLiteral("txtServerIPAddress"), frmSetupServer);
     txtServerNotes = Field(QStringLiteral("txtServerNotes"), frmSetupServer);
@@ -34,6 +33,17 @@ void frmTreeConfiguration::BuildServerFrame() {
     txtModel = Field(QStringLiteral("txtModel"), frmSetupServer);
     txtModel->setReadOnly(true);
     txtModel->setText(QStringLiteral("Server model could not be determined"));
+    // Wide enough for the longest model text, shown from its start.
+    int modelWidth = 0;
+    for (const auto& [family, model] :
+         {std::pair{5, 5}, {5, 8}, {5, 10}, {5, 40}, {3, 3}, {3, 4}, {3, 5}, {0, 20}, {0, 4}}) {
+        modelWidth =
+            std::max(modelWidth,
+                     txtModel->fontMetrics().horizontalAdvance(Protocol::ModelText(family, model)));
+    }
+    txtModel->setMinimumWidth(modelWidth + 16);
+    connect(txtModel, &QLineEdit::textChanged, txtModel,
+            [this] { txtModel->setCursorPosition(0); });
     cmboUnits = new QComboBox(frmSetupServer);
     cmboUnits->setObjectName(QStringLiteral("cmboUnits"));
     chkEnable = new QCheckBox(QStringLiteral("Enable this Device"), frmSetupServer);

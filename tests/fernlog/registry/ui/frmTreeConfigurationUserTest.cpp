@@ -127,8 +127,14 @@ class RegistryUserTest : public FernlogTest {
         }
         ASSERT_EQ(field->text(), text);
     }
+    // A check box is clicked on its box, at its left end.
+    void ClickBox(QCheckBox* box) {
+        ASSERT_TRUE(box->isVisible()) << box->objectName().toStdString();
+        QTest::mouseClick(box, Qt::LeftButton, {}, QPoint(8, box->height() / 2));
+    }
     void SetEnabledBox(bool checked) {
-        if (window->chkEnable->isChecked() != checked) Click(window->chkEnable);
+        if (window->chkEnable->isChecked() != checked) ClickBox(window->chkEnable);
+        ASSERT_EQ(window->chkEnable->isChecked(), checked);
     }
 
     QStringList Servers() const {
@@ -514,7 +520,7 @@ TEST_F(RegistryUserTest, RandomSequenceChangesOnlyWhatWasSaved) {
                 owner = Owner::Adding;
                 Type(window->txtServerName, name);
                 Type(window->txtServerIPAddress, ip);
-                if (random.bounded(2) == 0) Click(window->chkEnable);
+                if (random.bounded(2) == 0) ClickBox(window->chkEnable);
                 break;
             }
             case 5:
@@ -535,7 +541,7 @@ TEST_F(RegistryUserTest, RandomSequenceChangesOnlyWhatWasSaved) {
             }
             case 7:
                 trail << "toggle Enable";
-                Click(window->chkEnable);
+                ClickBox(window->chkEnable);
                 break;
             case 8: {  // Save
                 trail << "Save";
@@ -599,4 +605,59 @@ TEST_F(RegistryUserTest, RandomSequenceChangesOnlyWhatWasSaved) {
     }
     EXPECT_GE(trail.count("Save"), 40);
     EXPECT_GE(stored, 30);
+}
+
+// The window fits a 1280x800 screen at its default size and with its
+// largest frame, the data log with an eight-sensor log, shown: no control
+// lies outside the window and no text is cut.
+TEST_F(RegistryUserTest, WindowFitsASmallScreen) {
+    devsim::Device* d = AddDevice("127.0.0.2", devsim::Model::QX740, "Boiler room");
+    devsim::Device* qx = AddDevice("127.0.0.3", devsim::Model::QX700_5, "Kitchen", 23);
+    Q_UNUSED(d);
+    for (int i = 0; i < 4; ++i) qx->appendLogRecord();
+    Register("Boiler room", "127.0.0.2");
+    Register("A name of twenty chr", "127.0.0.3");
+    Open();
+    DialogScript dialogs;
+    const auto checkFit = [&](const char* when) {
+        QTest::qWait(20);
+        SCOPED_TRACE(when);
+        const QRect frame = window->frameGeometry();
+        EXPECT_LE(frame.width(), 1280);
+        EXPECT_LE(frame.height(), 800);
+        for (QWidget* w : window->findChildren<QWidget*>()) {
+            if (!w->isVisible() || w->window() != window.get()) continue;
+            const QString name = w->objectName().isEmpty()
+                                     ? QString::fromLatin1(w->metaObject()->className())
+                                     : w->objectName();
+            const QRect at(w->mapTo(window.get(), QPoint(0, 0)), w->size());
+            EXPECT_TRUE(window->rect().contains(at)) << name.toStdString();
+            if (qobject_cast<QGroupBox*>(w)) {  // a frame squeezed below its contents
+                EXPECT_GE(w->width(), w->minimumSizeHint().width()) << name.toStdString();
+            }
+            if (qobject_cast<QPushButton*>(w) || qobject_cast<QCheckBox*>(w) ||
+                qobject_cast<QComboBox*>(w)) {
+                EXPECT_GE(w->width(), w->sizeHint().width()) << name.toStdString();
+            }
+            if (auto* label = qobject_cast<QLabel*>(w); label && !label->wordWrap()) {
+                EXPECT_GE(w->width(), w->sizeHint().width()) << label->text().toStdString();
+            }
+            if (auto* field = qobject_cast<QLineEdit*>(w); field && field->isReadOnly()) {
+                // The whole text shows, from its start.
+                EXPECT_LE(field->fontMetrics().horizontalAdvance(field->text()) + 12,
+                          field->width())
+                    << name.toStdString() << ": " << field->text().toStdString();
+            }
+        }
+    };
+    checkFit("at the default size");
+    PopUp(1, window->mnuServerPopUp);
+    ASSERT_EQ(window->txtModel->text(), "Model QX740: Temperature and Power Keeper");
+    checkFit("with the server frame");
+    PopUp(2, window->mnuServerPopUp);
+    ASSERT_TRUE(window->frmDateTime->isVisible());
+    Click(window->btnGetLogFile);
+    ASSERT_EQ(window->gridLog->model()->columnCount(), 13);
+    checkFit("with the data-log frame and its log");
+    EXPECT_TRUE(dialogs.Texts().isEmpty()) << dialogs.Texts().join('\n').toStdString();
 }
