@@ -210,13 +210,14 @@ bool UpdateServerEmail(qint64 serverId, const QString& emailList, QString* error
     return true;
 }
 
-bool IsIPAddressUnique(const QString& ip, QString& ownerName) {
+bool IsIPAddressUnique(const QString& ip, QString& ownerName, qint64 exceptServerId) {
     ownerName.clear();
     Recordset rows;
     QString error;
-    if (!OpenRecordset(QStringLiteral("tblServers"),
-                       QStringLiteral("SELECT * FROM tblServers WHERE ServerIPAddress = ?"), {ip},
-                       rows, &error)) {
+    if (!OpenRecordset(
+            QStringLiteral("tblServers"),
+            QStringLiteral("SELECT * FROM tblServers WHERE ServerIPAddress = ? AND IDNum <> ?"),
+            {ip, exceptServerId}, rows, &error)) {
         ShowFailure(QStringLiteral("Error verifing that the IP address ") + ip +
                         QStringLiteral(" is unique.  The error is:  "),
                     error);

@@ -48,7 +48,9 @@ struct ServerRow {
 bool ReadServer(qint64 serverId, ServerRow& server, QString* error = nullptr);
 // RecordServers as rows, in the order they come back.
 bool ListServers(QList<ServerRow>& servers, QString* error = nullptr);
-bool IsIPAddressUnique(const QString& ip, QString& ownerName);
+// Whether no server other than `exceptServerId` uses `ip`; otherwise the
+// name of one that does.
+bool IsIPAddressUnique(const QString& ip, QString& ownerName, qint64 exceptServerId = -1);
 bool DeleteServer(qint64 serverId);  // alarm and failure rows of the server stay
 bool GetFieldByID(qint64 id, const QString& table, const QString& column, QVariant& value);
 

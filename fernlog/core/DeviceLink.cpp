@@ -149,6 +149,12 @@ void SetView(Window window, LinkView* view) {
 }
 
 void Reset() {
+    // A transaction abandoned at shutdown leaves its connection open and its
+    // timers running; a fresh start has neither.
+    Link& link = TheLink();
+    link.socket.abort();
+    link.watchDog.stop();
+    link.tenth.stop();
     DataArrived = false;
     BytesArrived = 0;
     TimedOut = false;

@@ -36,8 +36,9 @@ class LinkView {
 };
 void SetView(Window window, LinkView* view);  // nullptr removes it
 
-// Back to the state of a fresh start: flags cleared, ProgramRunning true,
-// CurrentWindow frmMain (views stay registered).
+// Back to the state of a fresh start: no connection open, timers stopped,
+// flags cleared, ProgramRunning true, CurrentWindow frmMain (views stay
+// registered).
 void Reset();
 
 // One transaction. `answer` is always replaced (empty when nothing complete

@@ -155,16 +155,22 @@ bool ReadLogParameters(const QString& ipAddress, QString& dateText, int& updateR
 }
 
 bool DownloadLog(const QString& ipAddress, QByteArray& data, int resetFlag, int expectedLength) {
+    data = QByteArrayLiteral("Fail");
+    // Without a size any answer, or none, would pass for the whole log.
+    if (expectedLength <= 0) return false;
     QByteArray request;
     Protocol::BuildRequest(request, Protocol::CmdReadLog());
     PutByte(request, kResetFlag, resetFlag);
     QByteArray answer;
+    // The log is not echoed, so the busy reply would pass on its length. A
+    // record begins with a BCD minutes register, which is never B5: a log
+    // never begins as the busy reply does.
     if (DeviceLink::ReadFromCV(ipAddress, Protocol::kDevicePort, request, answer, expectedLength,
-                               Window::frmTreeConfiguration)) {
+                               Window::frmTreeConfiguration) &&
+        !answer.startsWith(Protocol::ReplyBusy())) {
         data = answer;
         return true;
     }
-    data = QByteArrayLiteral("Fail");
     return false;
 }
 

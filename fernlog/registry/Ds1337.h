@@ -82,7 +82,8 @@ void DecodeLogParameters(const QByteArray& answer, QString& dateText, int& updat
 bool ReadLogParameters(const QString& ipAddress, QString& dateText, int& updateRate,
                        qint32& logSize);
 
-// Downloads `expectedLength` bytes of log. False with "Fail" in `data`.
+// Downloads `expectedLength` bytes of log. False with "Fail" in `data` when
+// the size is not above 0, the device does not send it all or is busy.
 bool DownloadLog(const QString& ipAddress, QByteArray& data, int resetFlag, int expectedLength);
 
 // The file that keeps the last downloaded log, in the program directory.

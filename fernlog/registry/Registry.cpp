@@ -2,8 +2,10 @@
 
 #include <QHostAddress>
 
+#include "common/Ansi.h"
 #include "core/Decoding.h"
 #include "core/DeviceLink.h"
+#include "pages/PageValues.h"
 #include "protocol/Address.h"
 #include "protocol/Commands.h"
 
@@ -15,9 +17,7 @@ bool BeginsBusy(const QByteArray& answer) {
 }
 
 void PutText(QByteArray& page, int position, int width, const QString& text) {
-    QByteArray bytes = text.left(width).toLatin1();
-    bytes.append(QByteArray(width - bytes.size(), ' '));
-    page.replace(position - 1, width, bytes);
+    page.replace(position - 1, width, Ansi::Field(text, width));
 }
 
 }  // namespace
@@ -54,7 +54,7 @@ Outcome ReadNamePage(const QString& ipAddress, int deviceFamily, QByteArray& pag
 }
 
 QString PageName(const QByteArray& page) {
-    return QString::fromLatin1(page.mid(NamePage::kName - 1, NamePage::kNameLength)).trimmed();
+    return Pages::ReadName(page, NamePage::kName);
 }
 
 QChar PageUnit(const QByteArray& page) {
@@ -65,11 +65,15 @@ QString Name20(const QString& name) {
     return name.trimmed().left(NamePage::kNameLength).leftJustified(NamePage::kNameLength);
 }
 
+bool NameFitsDevice(const QString& name) {
+    return Pages::NameFits(Name20(name));
+}
+
 QByteArray ComposeNamePage(const QByteArray& page, const QString& name, QChar unit,
                            const QString& ipAddress) {
     QByteArray image = page.left(Protocol::kRequestLength);
     image.append(QByteArray(Protocol::kRequestLength - image.size(), '\0'));
-    PutText(image, NamePage::kName, NamePage::kNameLength, Name20(name));
+    Pages::WriteName(image, NamePage::kName, Name20(name));
     image[NamePage::kUnit - 1] = unit.toLatin1();
     PutText(image, NamePage::kAddress, NamePage::kAddressLength, ipAddress);
     InsertStoreUserPageCommand(image);

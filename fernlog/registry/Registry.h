@@ -38,15 +38,20 @@ Protocol::Identification LastIdentification();
 Outcome ReadNamePage(const QString& ipAddress, int deviceFamily, QByteArray& page);
 
 // The fields of a name page.
-QString PageName(const QByteArray& page);  // trimmed
+QString PageName(const QByteArray& page);  // trimmed, from the device's code page
 QChar PageUnit(const QByteArray& page);
 
 // The first 20 characters of the trimmed name, blank padded.
 QString Name20(const QString& name);
 
+// Whether the device can keep the name (its first 20 characters) in its code
+// page, the one the configuration windows write names in.
+bool NameFitsDevice(const QString& name);
+
 // A page image for writing back: name, unit letter and address set, and the
 // store head in bytes 1-3 (InsertStoreUserPageCommand). Every other byte as
-// read. Text is stored as Latin-1; other characters become '?'.
+// read. Text is written in the device's code page, as the configuration
+// windows write it; check the name with NameFitsDevice first.
 QByteArray ComposeNamePage(const QByteArray& page, const QString& name, QChar unit,
                            const QString& ipAddress);
 // Bytes 1-3 := DD CC BB, keeping byte 4, the page number.

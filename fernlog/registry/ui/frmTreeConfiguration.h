@@ -8,6 +8,7 @@
 #include "core/DeviceLink.h"
 #include "protocol/Identification.h"
 #include "registry/Ds1337.h"
+#include "registry/ServerFrame.h"
 
 class QAction;
 class QCheckBox;
@@ -40,7 +41,8 @@ class frmTreeConfiguration : public QDialog, public DeviceLink::LinkView {
     void EditAServer();
     void SaveAServer();
     void DisplayModel();
-    void Sensors();
+    // Opens the configuration window of a stored server's device.
+    void Sensors(qint64 serverId);
     bool SaveEmail(QString* error = nullptr);
     void ParseAddrToList(const QString& emailAddr);
     void ShowFrame(int frame);  // -1 hides all, 0 server, 2 e-mail
@@ -48,6 +50,8 @@ class frmTreeConfiguration : public QDialog, public DeviceLink::LinkView {
     void AlignFrame(QGroupBox* frame);
 
     // Handlers of the menus and buttons.
+    // A click selects a node; the pop-up menu and the Edit menu act on the
+    // selected node.
     void ClickNode(QTreeWidgetItem* node);
     void EditServerCommand();    // mnuEditServer, mnuServerPopUp
     void DeleteServerCommand();  // mnuDeleteServerPopUp
@@ -64,7 +68,10 @@ class frmTreeConfiguration : public QDialog, public DeviceLink::LinkView {
 
     // The window shows the hourglass: a transaction or a save is running.
     bool Busy() const { return linkBusy_ || ownBusy_ > 0; }
+    // The server of the selected node; -1 for the root or none.
     qint64 CurrentServerId() const { return currentServerId_; }
+    // The server the open server frame belongs to.
+    const Registry::ServerFrame& Frame() const { return frame_; }
     const QByteArray& KeptLog() const { return keptLog_; }
     QTreeWidgetItem* NodeForServer(qint64 serverId) const;
 
@@ -155,6 +162,7 @@ class frmTreeConfiguration : public QDialog, public DeviceLink::LinkView {
     QChar UnitLetter() const;
 
     qint64 currentServerId_ = -1;
+    Registry::ServerFrame frame_;
     int emailFrameRequest_ = -1;
     bool linkBusy_ = false;
     int ownBusy_ = 0;
@@ -162,5 +170,6 @@ class frmTreeConfiguration : public QDialog, public DeviceLink::LinkView {
     bool loadedOnce_ = false;
     QByteArray keptLog_;
     Protocol::Identification keptLogDevice_;  // the device the kept log came from
+    qint64 keptLogServerId_ = -1;             // and its server
     QWidget* framesArea_ = nullptr;
 };

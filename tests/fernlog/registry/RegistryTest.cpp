@@ -21,11 +21,15 @@ TEST_F(RegistryTest, NamePageImageChangesOnlyItsFields) {
     EXPECT_EQ(image.mid(29, 20), "127.0.0.44          ");
     EXPECT_EQ(image.mid(49), page.mid(49));
 
-    // Latin-1 letters go as their byte; others become '?'.
+    // The name goes in the device's code page, as the configuration windows
+    // write it: "€" is 0x80 there. What it has no byte for is refused first.
     const QByteArray other =
         ComposeNamePage(page, QString::fromUtf8("Kühl \"Nord\", €"), 'F', "127.0.0.2");
-    EXPECT_EQ(other.mid(8, 20), QByteArray("K\xfchl \"Nord\", ?      "));
-    EXPECT_EQ(PageName(other), QString::fromUtf8("Kühl \"Nord\", ?"));
+    EXPECT_EQ(other.mid(8, 20), QByteArray("K\xfchl \"Nord\", \x80      "));
+    EXPECT_EQ(PageName(other), QString::fromUtf8("Kühl \"Nord\", €"));
+    EXPECT_TRUE(NameFitsDevice(QString::fromUtf8("Kühl \"Nord\", €")));
+    EXPECT_FALSE(NameFitsDevice(QString::fromUtf8("Kühlraum Ω")));
+    EXPECT_TRUE(NameFitsDevice(QString::fromUtf8("A name of twenty char Ω")));  // kept: 20
     EXPECT_EQ(PageUnit(other), QChar('F'));
     EXPECT_EQ(NamePageNumber(3), 1);
     EXPECT_EQ(NamePageNumber(5), 2);

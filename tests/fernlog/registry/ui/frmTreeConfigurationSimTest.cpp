@@ -519,7 +519,6 @@ TEST_F(TreeConfigurationSimTest, DISABLED_Screenshots) {
     }
     pharmacy->setUnit('C');
     Open();
-    window->resize(1500, 560);
     DialogScript dialogs;
     window->chooseExportFile = [](const QString&) { return QString(); };
 
