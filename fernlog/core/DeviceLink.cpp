@@ -45,6 +45,8 @@ struct Link {
     }
 };
 
+}  // namespace
+
 int WinsockErrorNumber(QAbstractSocket::SocketError error) {
     switch (error) {
         case QAbstractSocket::ConnectionRefusedError:
@@ -65,6 +67,8 @@ int WinsockErrorNumber(QAbstractSocket::SocketError error) {
             return 10000 + static_cast<int>(error);
     }
 }
+
+namespace {
 
 Link& TheLink() {
     static Link* link = [] {
@@ -296,15 +300,15 @@ bool ReadFromCV(const QString& ipAddress, quint16 port, const QByteArray& reques
     }
     CloseWinSocket();
 
-    bool result = false;
-    if (request.left(4) == Protocol::CmdReadLog()) {
-        result = answer.size() >= expectedLength;
-    } else {
-        result = answer.left(4) == request.left(4) && answer.size() >= expectedLength &&
-                 !answer.toLower().contains("error");
-    }
+    const bool result = AnswerAccepted(request, answer, expectedLength);
     StatusList::ShowStatus(kErrorKey, QStringLiteral("delete"));
     return result;
+}
+
+bool AnswerAccepted(const QByteArray& request, const QByteArray& answer, int expectedLength) {
+    if (request.left(4) == Protocol::CmdReadLog()) return answer.size() >= expectedLength;
+    return answer.left(4) == request.left(4) && answer.size() >= expectedLength &&
+           !answer.toLower().contains("error");
 }
 
 }  // namespace DeviceLink

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QAbstractSocket>
 #include <QByteArray>
 #include <QString>
 
@@ -44,6 +45,12 @@ void Reset();
 // arrived). `callerWindow` is frmTreeConfiguration for the log download.
 bool ReadFromCV(const QString& ipAddress, quint16 port, const QByteArray& request,
                 QByteArray& answer, int expectedLength, Window callerWindow = Window::None);
+
+// The result rule of a transaction: the command echoed, the full length, no
+// "error" in it (the log download: the full length only).
+bool AnswerAccepted(const QByteArray& request, const QByteArray& answer, int expectedLength);
+// The Winsock number that the status line gives for a socket error.
+int WinsockErrorNumber(QAbstractSocket::SocketError error);
 
 // The socket steps of a transaction.
 bool OpenWinSocket(const QString& ipAddress, quint16 port);

@@ -8,6 +8,7 @@
 namespace Options {
 namespace {
 const QString kRecoveryNotices = QStringLiteral("RecoveryNotices");
+const QString kConnections = QStringLiteral("Connections");
 
 bool ParseSwitch(const QString& text, bool& value) {
     const QString t = text.trimmed().toLower();
@@ -45,9 +46,14 @@ Values Load(QString* warning) {
         const qsizetype eq = line.indexOf(u'=');
         const QString key = line.left(eq).trimmed();
         bool value = false;
+        bool isNumber = false;
+        const int number = line.mid(eq + 1).trimmed().toInt(&isNumber);
         if (eq > 0 && key.compare(kRecoveryNotices, Qt::CaseInsensitive) == 0 &&
             ParseSwitch(line.mid(eq + 1), value)) {
             values.recoveryNotices = value;
+        } else if (eq > 0 && key.compare(kConnections, Qt::CaseInsensitive) == 0 && isNumber &&
+                   number >= 1 && number <= kMaxConnections) {
+            values.connections = number;
         } else {
             notUnderstood << line;
         }
@@ -63,7 +69,10 @@ bool Save(const Values& values, QString* error) {
     const QByteArray text =
         "[Notifications]\n"
         "# 1: an e-mail when an alarm ends and when a failed device answers again.\n" +
-        kRecoveryNotices.toUtf8() + '=' + (values.recoveryNotices ? "1" : "0") + '\n';
+        kRecoveryNotices.toUtf8() + '=' + (values.recoveryNotices ? "1" : "0") +
+        "\n\n[Polling]\n"
+        "# Devices read at once in a polling cycle (1 to 1024); 1: one after the other.\n" +
+        kConnections.toUtf8() + '=' + QByteArray::number(values.connections) + '\n';
     return SafeFile::Replace(ProgramDir::File(FileName()), text, error);
 }
 

@@ -8,8 +8,11 @@ class QTimer;
 
 // The polling cycle: every UpdateRate seconds (counted in 5-second ticks of
 // the poll timer) each enabled device is identified and read, its sensors
-// processed, and failed devices recorded. Flags, not locks, keep cycles from
-// overlapping: the poll timer is stopped while a cycle runs.
+// processed, and failed devices recorded. The devices are contacted many at
+// once (Options "Connections") and processed one by one in register order.
+// Flags, not locks, keep cycles from overlapping: a tick during a cycle only
+// counts toward the next one. While the database cannot be read, the cycle
+// goes on with the register it read last.
 namespace Polling {
 
 extern bool CycleRunning;

@@ -1,9 +1,11 @@
 #include "support/FernlogState.h"
 
 #include "common/EventLog.h"
+#include "core/Alarms.h"
 #include "core/DataLogs.h"
 #include "core/Decoding.h"
 #include "core/DeviceLink.h"
+#include "core/Outbox.h"
 #include "core/Polling.h"
 #include "core/ServerData.h"
 #include "core/Settings.h"
@@ -25,5 +27,7 @@ void ResetFernlogState() {
     StatusGrid::Reset();
     ServerData::Reset();
     DataLogs::Reset();
+    Outbox::Reset();
+    Alarms::Reset();
     Pages::Reset();
 }
