@@ -157,11 +157,19 @@ void RunFailing(const std::vector<devsim::Device*>& live, int seconds, QTextStre
     qint64 longestMs = 0;
     qint64 gapsMs = 0;
     int gaps = 0;
+    qint64 cycleNumber = Polling::LastCycle().number;
+    const qint64 firstCycle = cycleNumber;
+    qint64 longestCycleMs = 0;
     QElapsedTimer clock;
     clock.start();
     QTimer watch;
     watch.setInterval(50);
     QObject::connect(&watch, &QTimer::timeout, [&] {
+        const Polling::CycleFigures cycle = Polling::LastCycle();
+        if (cycle.number != cycleNumber) {
+            cycleNumber = cycle.number;
+            longestCycleMs = std::max(longestCycleMs, cycle.durationMs);
+        }
         for (size_t i = 0; i < live.size(); ++i) {
             const int now = live[i]->requestCount(Protocol::CmdReadings());
             if (now == seen[i]) continue;
@@ -191,7 +199,8 @@ void RunFailing(const std::vector<devsim::Device*>& live, int seconds, QTextStre
     DeviceLink::ProgramRunning = true;
     out << what << ": each answering device read every " << (gaps ? gapsMs / gaps / 1000.0 : 0)
         << " s on average, " << longestMs / 1000.0 << " s at the longest (" << gaps
-        << " intervals over " << seconds << " s)\n";
+        << " intervals over " << seconds << " s); " << cycleNumber - firstCycle
+        << " cycles, the longest " << longestCycleMs / 1000.0 << " s\n";
     out.flush();
 }
 

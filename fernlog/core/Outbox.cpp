@@ -267,7 +267,8 @@ bool Decode(const QByteArray& bytes, std::vector<Entry>& entries, QString* error
         }
         // The report goes into the program directory under a plain name.
         const bool plainReport = !e.reportFile.isEmpty() && !e.reportFile.contains(u'/') &&
-                                 !e.reportFile.contains(u'\\') && e.reportFile != QLatin1String("..");
+                                 !e.reportFile.contains(u'\\') && e.reportFile != QLatin1String("..") &&
+                                 e.reportFile != QLatin1String(".");
         if (!value.isObject() || !rowOk || !plainReport || e.recipients.empty() ||
             !ReceiptOf(o.value(QStringLiteral("receipt")).toString(), e.receipt)) {
             ++skipped;

@@ -2,6 +2,7 @@
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QHash>
 #include <QTextStream>
 #include <QTimer>
 #include <cmath>
@@ -44,6 +45,12 @@ struct DeviceRow {
 };
 
 // The register the database gave last, read while it cannot be read.
+CycleFigures lastCycle;
+QHash<qint64, QDateTime>& Seen() {
+    static QHash<qint64, QDateTime> seen;
+    return seen;
+}
+
 std::vector<DeviceRow>& LastDevices() {
     static std::vector<DeviceRow> devices;
     return devices;
@@ -116,8 +123,18 @@ void SetView(CycleView* view) {
     theView = view;
 }
 
+CycleFigures LastCycle() {
+    return lastCycle;
+}
+
+QDateTime LastSeen(qint64 deviceId) {
+    return Seen().value(deviceId);
+}
+
 void Reset() {
     StopPollTimer();
+    lastCycle = CycleFigures();
+    Seen().clear();
     cycleCountsTicks = false;
     LastDevices().clear();
     CycleRunning = false;
@@ -212,7 +229,7 @@ using Transaction = std::function<bool(const QByteArray& request, QByteArray& an
 
 // A device's part of the cycle. False when the program stops.
 bool VisitDevice(const DeviceRow& device, int attempts, const Transaction& transact,
-                 bool recoveryNotices) {
+                 bool recoveryNotices, CycleFigures& figures) {
     using namespace DeviceLink;
     using namespace Protocol;
     const qint64 id = device.id;
@@ -270,6 +287,15 @@ bool VisitDevice(const DeviceRow& device, int attempts, const Transaction& trans
 
     DailySystemOkCheck();
 
+    ++figures.devices;
+    if (busy) {
+        ++figures.busy;
+    } else if (success) {
+        ++figures.answered;
+        Seen().insert(id, Clock::Now());
+    } else {
+        ++figures.failed;
+    }
     const QString key = DeviceStatusKey(name, address);
     if (busy) {
         StatusList::ShowStatus(key, QStringLiteral(": Is busy"));
@@ -319,6 +345,10 @@ void DatabaseBack() {
 
 void PollAll() {
     const QDateTime start = Clock::Now();
+    QElapsedTimer took;
+    took.start();
+    CycleFigures figures;
+    figures.start = start;
     StatusList::ShowStatus(QStringLiteral("First download "), QStringLiteral("delete"));
     const int attempts = AttemptsFor(ConfigParameters.CommunicationRetry);
     const Options::Values options = Options::Load();
@@ -358,7 +388,7 @@ void PollAll() {
                 return DeviceLink::ReadFromCV(device.address, Protocol::kDevicePort, request,
                                               answer, Protocol::kRequestLength);
             };
-            if (!VisitDevice(device, attempts, link, options.recoveryNotices)) return;
+            if (!VisitDevice(device, attempts, link, options.recoveryNotices, figures)) return;
         }
     } else {
         // Every device is contacted at once (within the bound); each is
@@ -387,10 +417,14 @@ void PollAll() {
                 answer = exchanges[next].answer;
                 return exchanges[next++].ok;
             };
-            if (!VisitDevice(devices[i], attempts, replay, options.recoveryNotices)) return;
+            if (!VisitDevice(devices[i], attempts, replay, options.recoveryNotices, figures)) return;
             if (!DeviceLink::ProgramRunning) return;
         }
     }
+    figures.lastRegister = ServerData::DatabaseOut;
+    figures.durationMs = took.elapsed();
+    figures.number = lastCycle.number + 1;
+    lastCycle = figures;
     // Whole seconds: the second boundaries crossed.
     StatusList::ShowStatus(
         QStringLiteral("Communication Time: "),

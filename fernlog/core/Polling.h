@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QDateTime>
 #include <QString>
 
 #include "core/Windows.h"
@@ -51,6 +52,21 @@ void Refresh();
 
 // One full cycle over every enabled device.
 void PollAll();
+
+// What the last whole cycle did, for status pages and benchmarks.
+struct CycleFigures {
+    qint64 number = 0;      // cycles ended since the start
+    QDateTime start;        // Clock::Now() at its start
+    qint64 durationMs = 0;  // measured, not from the clock
+    int devices = 0;        // enabled devices visited
+    int answered = 0;
+    int busy = 0;
+    int failed = 0;
+    bool lastRegister = false;  // the database could not be read
+};
+CycleFigures LastCycle();
+// When each device (by IDNum) last answered with readings.
+QDateTime LastSeen(qint64 deviceId);
 
 // The status line key of one device.
 QString DeviceStatusKey(const QString& name, const QString& address);

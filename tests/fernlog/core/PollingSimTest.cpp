@@ -318,6 +318,11 @@ TEST_F(PollingTest, SilentMailServerDelaysNoReading) {
     }
     EXPECT_EQ(kitchen.requestCount(Protocol::CmdReadings()), 3);
     EXPECT_EQ(Line("Kitchen", "127.0.0.2"), ": OK");
+    const Polling::CycleFigures figures = Polling::LastCycle();
+    EXPECT_EQ(figures.number, 3);
+    EXPECT_EQ(figures.devices, 2);
+    EXPECT_EQ(figures.answered, 1);
+    EXPECT_EQ(figures.failed, 1);
     EXPECT_EQ(StatusGrid::Model().Rows()[1].reading, "Open");  // the third cycle's door
     EXPECT_EQ(Outbox::Counts().waiting, 2);  // the alarm, and the failure once
     EXPECT_FALSE(Outbox::Idle());
