@@ -34,7 +34,6 @@ bool ReportPrinted = false;
 
 namespace {
 CycleView* theView = nullptr;
-bool cycleCountsTicks = false;
 
 // What a cycle needs of one register row.
 struct DeviceRow {
@@ -135,7 +134,6 @@ void Reset() {
     StopPollTimer();
     lastCycle = CycleFigures();
     Seen().clear();
-    cycleCountsTicks = false;
     LastDevices().clear();
     CycleRunning = false;
     TicksPerUpdate = 12;
@@ -144,29 +142,33 @@ void Reset() {
 }
 
 void OnPollTick() {
-    if (CycleRunning) {
-        // The timer runs on through a cycle and its ticks count toward the
-        // next: cycles start every update period, a long one (a device that
-        // cannot be reached) delays only the one after it, and by no more
-        // than it overran.
-        if (cycleCountsTicks) ++PollTicks;
-        return;
+    if (CycleRunning) return;
+    // The first tick after a cycle comes early to keep the cycles' pace;
+    // the next ones are the usual interval apart again.
+    if (PollTimer().isActive() && PollTimer().interval() != kPollIntervalMs) {
+        PollTimer().setInterval(kPollIntervalMs);
     }
     CycleRunning = true;
     if (theView) theView->BlockGridInput(true);
     ++PollTicks;
     if (PollTicks >= TicksPerUpdate) {
-        PollTicks = 0;
-        cycleCountsTicks = true;
+        StopPollTimer();
+        QElapsedTimer took;
+        took.start();
         PollAll();
-        cycleCountsTicks = false;
         if (!DeviceLink::ProgramRunning) {
-            StopPollTimer();
             CycleRunning = false;
             return;
         }
         if (theView) theView->AfterCycle();
-        if (!PollTimer().isActive()) StartPollTimer();
+        // The ticks the cycle took count toward the next one, which comes on
+        // the tick it would have had: cycles start every update period, and
+        // a long cycle (a device that cannot be reached) delays only the
+        // next one, by what it overran.
+        const qint64 ms = took.elapsed();
+        PollTicks = static_cast<int>(ms / kPollIntervalMs);
+        StartPollTimer();
+        PollTimer().setInterval(kPollIntervalMs - static_cast<int>(ms % kPollIntervalMs));
     }
     if (theView) theView->BlockGridInput(false);
     CycleRunning = false;

@@ -11,8 +11,8 @@ class QTimer;
 // the poll timer) each enabled device is identified and read, its sensors
 // processed, and failed devices recorded. The devices are contacted many at
 // once (Options "Connections") and processed one by one in register order.
-// Flags, not locks, keep cycles from overlapping: a tick during a cycle only
-// counts toward the next one. While the database cannot be read, the cycle
+// Flags, not locks, keep cycles from overlapping: the poll timer is stopped
+// while a cycle runs, and the time the cycle took counts toward the next. While the database cannot be read, the cycle
 // goes on with the register it read last.
 namespace Polling {
 
