@@ -199,7 +199,10 @@ Visits::~Visits() {
 bool Visits::WaitFor(int index) {
     State& s = *state_;
     Visit& v = s.visits.at(index);
-    // A tenth-second tick, as on the one link, so that a stop is seen soon.
+    // The window's progress bar runs while the cycle waits, as on the one
+    // link; a tenth-second tick sees a stop soon.
+    const bool waits = !v.done && DeviceLink::ProgramRunning;
+    if (waits) DeviceLink::StartWatchDog(DeviceLink::kConnectWaitMs + s.answerWaitMs);
     QTimer tick;
     tick.setInterval(100);
     while (!v.done && DeviceLink::ProgramRunning) {
@@ -211,6 +214,7 @@ bool Visits::WaitFor(int index) {
         s.loop = nullptr;
         if (code == -1) break;  // the application is quitting
     }
+    if (waits && DeviceLink::ProgramRunning) DeviceLink::StopWatchDog();
     return v.done && DeviceLink::ProgramRunning;
 }
 

@@ -259,7 +259,14 @@ TEST_F(PollingTest, ConcurrentCycleLeavesWhatTheSequentialCycleLeaves) {
         QDir dir(Dir());
         for (const QString& name : dir.entryList(QDir::Files, QDir::Name)) {
             if (name.startsWith("zolo.mdb") || name == Options::FileName()) continue;
-            seen << name + ": " + QString::fromLatin1(ReadAll(FilePath(name)).toHex());
+            QByteArray bytes = ReadAll(FilePath(name));
+            // The mail reports end in the mail library's own transcript,
+            // whose wording varies from one exchange to the next.
+            if (name == EmailNotification::AlarmReportFileName() ||
+                name == EmailNotification::ErrorReportFileName()) {
+                bytes = bytes.left(bytes.indexOf("<Transcript>"));
+            }
+            seen << name + ": " + QString::fromLatin1(bytes.toHex());
         }
         for (const char* table : {"tblAlarms", "tblServerFailures", "tblErrors", "tblSensors"}) {
             seen << Rows(QStringLiteral("SELECT * FROM ") + table);
