@@ -7,6 +7,21 @@
 // of poll_floor (plain POSIX and SQLite doing the irreducible work) run
 // against the same devices in the same run.
 //   poll_bench [STEADY_CYCLES]
+//
+// Two more runs, in a network namespace that the bench makes for itself
+// (scripts/in-netns), where addresses of 192.0.2.0/24 are routed to the
+// loopback interface and held by no one, so that packets to them vanish as
+// to a device that is switched off:
+//   poll_bench --failing [SECONDS] [--connections N]
+//     20 answering devices beside 3 silent, 3 refusing and 3 unreachable ones,
+//     update rate 10 s, time-out 2 s, one attempt, the poll timer running for
+//     SECONDS (default 60); first with a mail server that answers nothing
+//     (no server), then with one that takes connections but never greets.
+//     Prints the longest and the mean time between two readings of an
+//     answering device.
+//   poll_bench --fleet [CYCLES] [--connections N]
+//     1,000 devices with 10 named sensors each, 50 of them unreachable;
+//     prints the time of each cycle after a warm-up cycle.
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
@@ -14,11 +29,17 @@
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTextStream>
+#include <QTcpServer>
 #include <QTimer>
+#include <sys/resource.h>
+#include <unistd.h>
 
 #include "common/Dialogs.h"
 #include "common/ProgramDir.h"
 #include "core/DeviceLink.h"
+#include "core/Outbox.h"
+#include "core/EmailNotification.h"
+#include "core/Options.h"
 #include "core/Polling.h"
 #include "core/ServerData.h"
 #include "core/Settings.h"
@@ -81,6 +102,224 @@ double MeasureFloor(const QString& dir, const QString& logDir, int cycles) {
         .toDouble();
 }
 
+// Registers a device with `sensors` named temperature sensors; a non-null
+// simulated device gets readings on them.
+void Register(int number, const QString& address, int sensors, devsim::Device* device,
+              const QString& emailList = QString()) {
+    if (device) {
+        for (int p = 0; p < sensors; ++p) device->setPortValue(p, 20 + p);
+    }
+    ServerDatabase::AddServer(QStringLiteral("Device %1").arg(number),
+                              QStringLiteral("Model QX700-10"), address, QString(), 1, QString(),
+                              emailList, -1);
+    for (int p = 0; p < sensors; ++p) {
+        ServerDatabase::AddSensor(number, QStringLiteral("Sensor %1.%2").arg(number).arg(p), p,
+                                  QString(), QStringLiteral("Temperature"));
+    }
+}
+
+devsim::Device* Simulate(devsim::Simulator& sim, const QString& address) {
+    devsim::DeviceConfig config;
+    config.address = QHostAddress(address);
+    config.model = devsim::Model::QX700_10;
+    QString error;
+    devsim::Device* device = sim.addDevice(config, &error);
+    if (!device) {
+        QTextStream(stderr) << "poll_bench: " << error << "\n";
+        std::exit(1);
+    }
+    return device;
+}
+
+// Packets to 192.0.2.0/24 go to the loopback interface, where no one holds
+// them: a connect there is never answered. Only inside the bench's own
+// namespace.
+bool RouteUnreachable() {
+    QProcess ip;
+    ip.start(QStringLiteral("ip"), {QStringLiteral("route"), QStringLiteral("add"),
+                                    QStringLiteral("192.0.2.0/24"), QStringLiteral("dev"),
+                                    QStringLiteral("lo")});
+    return ip.waitForFinished(10000) && ip.exitCode() == 0;
+}
+
+void Connections(int connections) {
+    Options::Values options = Options::Load();
+    options.connections = connections;
+    Options::Save(options);
+}
+
+// The poll timer runs for `seconds`; the devices' readings requests are
+// looked at every 50 ms, and the gaps between two of them noted.
+void RunFailing(const std::vector<devsim::Device*>& live, int seconds, QTextStream& out,
+                const char* what) {
+    std::vector<int> seen(live.size(), 0);
+    std::vector<qint64> last(live.size(), -1);
+    qint64 longestMs = 0;
+    qint64 gapsMs = 0;
+    int gaps = 0;
+    qint64 cycleNumber = Polling::LastCycle().number;
+    const qint64 firstCycle = cycleNumber;
+    qint64 longestCycleMs = 0;
+    QElapsedTimer clock;
+    clock.start();
+    QTimer watch;
+    watch.setInterval(50);
+    QObject::connect(&watch, &QTimer::timeout, [&] {
+        const Polling::CycleFigures cycle = Polling::LastCycle();
+        if (cycle.number != cycleNumber) {
+            cycleNumber = cycle.number;
+            longestCycleMs = std::max(longestCycleMs, cycle.durationMs);
+        }
+        for (size_t i = 0; i < live.size(); ++i) {
+            const int now = live[i]->requestCount(Protocol::CmdReadings());
+            if (now == seen[i]) continue;
+            seen[i] = now;
+            const qint64 t = clock.elapsed();
+            if (last[i] >= 0) {
+                longestMs = std::max(longestMs, t - last[i]);
+                gapsMs += t - last[i];
+                ++gaps;
+            }
+            last[i] = t;
+        }
+    });
+    watch.start();
+    Polling::TicksPerUpdate = Polling::TicksFor(10);
+    Polling::PollTicks = Polling::TicksPerUpdate - 1;  // the first tick starts a cycle
+    Polling::StartPollTimer();
+    QEventLoop loop;
+    QTimer::singleShot(seconds * 1000, &loop, &QEventLoop::quit);
+    loop.exec();
+    Polling::StopPollTimer();
+    // A cycle still running ends at its next wait.
+    DeviceLink::ProgramRunning = false;
+    QEventLoop settle;
+    QTimer::singleShot(300, &settle, &QEventLoop::quit);
+    settle.exec();
+    DeviceLink::ProgramRunning = true;
+    out << what << ": each answering device read every " << (gaps ? gapsMs / gaps / 1000.0 : 0)
+        << " s on average, " << longestMs / 1000.0 << " s at the longest (" << gaps
+        << " intervals over " << seconds << " s); " << cycleNumber - firstCycle
+        << " cycles, the longest " << longestCycleMs / 1000.0 << " s\n";
+    out.flush();
+}
+
+int Failing(int seconds, QTextStream& out) {
+    if (!RouteUnreachable()) {
+        QTextStream(stderr) << "poll_bench: cannot route 192.0.2.0/24 to lo in the namespace\n";
+        return 1;
+    }
+    devsim::Simulator sim;
+    std::vector<devsim::Device*> live;
+    int number = 0;
+    for (int d = 0; d < 20; ++d) {
+        const QString address = QStringLiteral("127.0.1.%1").arg(d + 1);
+        live.push_back(Simulate(sim, address));
+        // The first device's freezer is in alarm: its e-mail queues with the rest.
+        Register(++number, address, kSensors, live.back(),
+                 d == 0 ? QStringLiteral("chef@corvane.test") : QString());
+    }
+    live[0]->setPort(0, {80, 4, 1});
+    for (int d = 0; d < 3; ++d) {
+        const QString address = QStringLiteral("127.0.2.%1").arg(d + 1);
+        Simulate(sim, address)->setFault(devsim::Fault::Silent);
+        Register(++number, address, kSensors, nullptr);
+    }
+    for (int d = 0; d < 3; ++d) {
+        const QString address = QStringLiteral("127.0.3.%1").arg(d + 1);
+        Simulate(sim, address)->setFault(devsim::Fault::Refuse);
+        Register(++number, address, kSensors, nullptr);
+    }
+    for (int d = 0; d < 3; ++d) {
+        Register(++number, QStringLiteral("192.0.2.%1").arg(d + 1), kSensors, nullptr);
+    }
+    int named = 0;
+    ServerDatabase::CountNamedSensors(named);
+    StatusGrid::Model().ConfigureServerStatusGrid(named);
+    out << "20 answering devices, 3 silent, 3 refusing, 3 unreachable; update rate 10 s, "
+           "time-out 2 s, one attempt; "
+        << Options::Load().connections << " connection(s) at once\n";
+
+    Mail::GlobalInit();
+    ConfigParameters.FromAddress = "monitor@corvane.test";
+    ConfigParameters.ServerFailureEmailAddress = "admin@corvane.test";
+    ConfigParameters.Host = "127.0.0.1";
+    ConfigParameters.ServerTimeOut = 10;
+    QTcpServer closed;  // nothing listens: every e-mail fails at once
+    closed.listen(QHostAddress::LocalHost);
+    ConfigParameters.SMTPPort = static_cast<qint16>(closed.serverPort());
+    closed.close();
+    EmailNotification::SetupMailer();
+    RunFailing(live, seconds, out, "no mail server");
+
+    // Takes connections and never says a word; mail time-out 10 s.
+    QTcpServer silent;
+    std::vector<QTcpSocket*> held;
+    QObject::connect(&silent, &QTcpServer::newConnection, [&] {
+        while (QTcpSocket* s = silent.nextPendingConnection()) held.push_back(s);
+    });
+    silent.listen(QHostAddress::LocalHost);
+    ConfigParameters.SMTPPort = static_cast<qint16>(silent.serverPort());
+    EmailNotification::SetupMailer();
+    RunFailing(live, seconds, out, "silent mail server");
+    const Outbox::Figures mail = Outbox::Counts();
+    out << "e-mails: " << mail.sent << " sent, " << mail.failed << " failed, " << mail.waiting
+        << " waiting\n";
+    Outbox::Stop();
+    QEventLoop settle;
+    QTimer check;
+    QObject::connect(&check, &QTimer::timeout, [&] {
+        if (!Outbox::Delivering()) settle.quit();
+    });
+    check.start(50);
+    QTimer::singleShot(5000, &settle, &QEventLoop::quit);
+    settle.exec();
+    return 0;
+}
+
+int Fleet(int cycles, QTextStream& out) {
+    if (!RouteUnreachable()) {
+        QTextStream(stderr) << "poll_bench: cannot route 192.0.2.0/24 to lo in the namespace\n";
+        return 1;
+    }
+    // A listening socket per simulated device, and the connections in flight.
+    rlimit files{};
+    if (getrlimit(RLIMIT_NOFILE, &files) == 0) {
+        files.rlim_cur = files.rlim_max;
+        setrlimit(RLIMIT_NOFILE, &files);
+    }
+    devsim::Simulator sim;
+    constexpr int kFleet = 1000;
+    constexpr int kDead = 50;
+    int dead = 0;
+    for (int d = 0; d < kFleet; ++d) {
+        // Every 20th device is switched off, spread over the register.
+        if (d % (kFleet / kDead) == kFleet / kDead - 1) {
+            Register(d + 1, QStringLiteral("192.0.2.%1").arg(++dead), kSensors, nullptr);
+            continue;
+        }
+        const QString address = QStringLiteral("127.1.%1.%2").arg(d / 200).arg(d % 200 + 1);
+        Register(d + 1, address, kSensors, Simulate(sim, address));
+    }
+    int named = 0;
+    ServerDatabase::CountNamedSensors(named);
+    StatusGrid::Model().ConfigureServerStatusGrid(named);
+    out << kFleet << " devices, " << kDead << " unreachable, " << named << " named sensors; "
+        << Options::Load().connections << " connection(s) at once\n";
+    out.flush();
+    MeasureCycles(1, 0);
+    for (int c = 0; c < cycles; ++c) {
+        QElapsedTimer timer;
+        timer.start();
+        const Figure f = MeasureCycles(1, (kFleet - kDead) * kSensors);
+        out << "cycle " << c + 1 << ": " << timer.elapsed() / 1000.0 << " s, "
+            << qRound(f.readingsPerSecond) << " sensor readings/s, longest event-loop stall "
+            << f.longestStallMs << " ms\n";
+        out.flush();
+    }
+    return 0;
+}
+
 QString Line(const char* what, const Figure& figure, double floor) {
     return QStringLiteral(
                "%1: %2 sensor readings/s, longest event-loop stall %3 ms; floor %4/s, "
@@ -94,8 +333,30 @@ QString Line(const char* what, const Figure& figure, double floor) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    QStringList args;
+    for (int i = 1; i < argc; ++i) args << QString::fromLocal8Bit(argv[i]);
+    const bool failing = args.contains(QStringLiteral("--failing"));
+    const bool fleet = args.contains(QStringLiteral("--fleet"));
+    // The unreachable devices need a namespace of the bench's own.
+    if ((failing || fleet) && qgetenv("POLL_BENCH_IN_NETNS").isEmpty()) {
+        qputenv("POLL_BENCH_IN_NETNS", "1");
+        std::vector<char*> command{const_cast<char*>(CORVANE_IN_NETNS)};
+        for (int i = 0; i < argc; ++i) command.push_back(argv[i]);
+        command.push_back(nullptr);
+        execv(CORVANE_IN_NETNS, command.data());
+        QTextStream(stderr) << "poll_bench: cannot run " << CORVANE_IN_NETNS << "\n";
+        return 1;
+    }
+    int connections = 0;
+    const qsizetype at = args.indexOf(QStringLiteral("--connections"));
+    if (at >= 0) {
+        connections = args.value(at + 1).toInt();
+        args.remove(at, 2);
+    }
+    args.removeAll(QStringLiteral("--failing"));
+    args.removeAll(QStringLiteral("--fleet"));
     QCoreApplication app(argc, argv);
-    const int cycles = argc > 1 ? std::max(1, QByteArray(argv[1]).toInt()) : 3;
+    const int cycles = !args.isEmpty() ? std::max(1, args.first().toInt()) : 3;
     QTextStream out(stdout);
 
     QTemporaryDir dir;
@@ -110,6 +371,9 @@ int main(int argc, char** argv) {
     ConfigParameters.CommunicationRetry = 1;
     Protocol::InitCommands();
     Dialogs::SetHandler([](const Dialogs::Request&) { return Dialogs::Reply{}; });
+    if (connections > 0) Connections(connections);
+    if (failing) return Failing(!args.isEmpty() ? cycles : 60, out);
+    if (fleet) return Fleet(cycles, out);
 
     devsim::Simulator sim;
     for (int d = 0; d < kDevices + kRefusing; ++d) {

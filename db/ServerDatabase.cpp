@@ -441,6 +441,26 @@ bool SaveResolution(qint64 alarmId, const QString& text, QString* error) {
     return reason.isEmpty();
 }
 
+bool SetEmailSent(MailedRow which, qint64 rowId, const QString& text, QString* error) {
+    const QString table = which == MailedRow::Alarm           ? QStringLiteral("tblAlarms")
+                          : which == MailedRow::ServerFailure ? QStringLiteral("tblServerFailures")
+                                                              : QStringLiteral("tblLogFileBackup");
+    QString reason;
+    Recordset row;
+    if (OpenRecordset(table, QStringLiteral("SELECT * FROM ") + table + QStringLiteral(" WHERE IDNum = ?"),
+                      {rowId}, row, &reason)) {
+        if (row.RecordCount() == 0) {
+            reason = QStringLiteral("The record %1 of %2 no longer exists.").arg(rowId).arg(table);
+        } else {
+            row.MoveFirst();
+            row.SetValue(QStringLiteral("EmailSent"), text);
+            if (!row.Update()) reason = row.Error();
+        }
+    }
+    if (error) *error = reason;
+    return reason.isEmpty();
+}
+
 bool RecordServerBackOnline(qint64 serverId, QString* error, std::optional<ClosedFailure>* closed) {
     Recordset rows;
     QString reason;

@@ -99,6 +99,11 @@ bool AddServerFailure(qint64 serverId, const QString& serverName);
 bool AddLogFileBackupError(const QString& error);
 bool RecordOpenBackupFileErrors(Recordset& open, int& count);
 
+// The EmailSent column of one alarm, device failure or log directory row,
+// written when its e-mail's delivery ended.
+enum class MailedRow { Alarm, ServerFailure, LogFileBackup };
+bool SetEmailSent(MailedRow which, qint64 rowId, const QString& text, QString* error = nullptr);
+
 // The main window's grids, newest first.
 enum class Listing { Alarms, Errors, FailuresById, FailuresByOffLine };
 bool OpenListing(Listing which, Recordset& rows, QString* error = nullptr);

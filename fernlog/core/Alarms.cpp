@@ -10,10 +10,37 @@
 #include "db/ErrorLog.h"
 #include "db/ServerDatabase.h"
 
+#include <QHash>
+
 namespace Alarms {
 namespace {
 const QString kCR = QStringLiteral("\r");
 const QString kMailErrorKey = QStringLiteral("Error sending Alarm Email");
+
+// An alarm that started while the database could not be read: mailed at
+// once, booked with its real start when the database answers again.
+struct Deferred {
+    SensorReading r;
+    QDateTime start;
+    QDateTime end;  // valid when it ended before it could be booked
+    QString cause;
+    bool mailPending = false;
+    QString emailSent;
+};
+QHash<qint64, Deferred>& DeferredAlarms() {  // by sensor
+    static QHash<qint64, Deferred> alarms;
+    return alarms;
+}
+// Booked alarm records whose e-mail is still on its way, by sensor.
+QHash<qint64, qint64>& AwaitingMail() {
+    static QHash<qint64, qint64> rows;
+    return rows;
+}
+// Sensors with an open alarm record when the database last answered.
+QHash<qint64, bool>& KnownOpen() {
+    static QHash<qint64, bool> open;
+    return open;
+}
 
 QString Who(const SensorReading& r) {
     return QStringLiteral("device ") + r.deviceName + QStringLiteral(", sensor ") + r.sensorName +
@@ -39,7 +66,9 @@ void OpenAlarm(const SensorReading& r) {
                               r.readingText, r.units, r.notes);
     EventLog::Warning(QStringLiteral("Alarm started: ") + Who(r) + QStringLiteral(": ") +
                       QString(cause).replace(kCR, QStringLiteral(" ")).simplified());
+    // With an e-mail on its way, EmailSent is written when its delivery ends.
     QString emailSent;
+    bool posted = false;
     if (r.emailList.trimmed().isEmpty()) {
         emailSent = QStringLiteral("An attempt to send an alarm email was made at: ") +
                     Clock::GeneralDateText() + kCR +
@@ -48,18 +77,17 @@ void OpenAlarm(const SensorReading& r) {
                         "programmed for this device.");
     } else {
         QString errorText;
-        if (EmailNotification::SendAlarmEmail(r.emailList, r.sensorName, r.deviceName, cause,
-                                              errorText)) {
-            emailSent = Clock::DbStamp();
-            StatusList::ShowStatus(kMailErrorKey, QStringLiteral("delete"));
-        } else {
+        posted = EmailNotification::PostAlarmEmail(r.emailList, r.sensorName, r.deviceName, cause,
+                                                   open.Value(QStringLiteral("IDNum")).toLongLong(),
+                                                   errorText);
+        if (!posted) {
             emailSent = QStringLiteral("There was an error sending an alarm email ") +
                         Clock::GeneralDateText() + kCR + QStringLiteral("The email error is:") +
                         kCR + errorText;
             StatusList::ShowStatus(kMailErrorKey, QStringLiteral("See Alarm Tab for details"));
         }
     }
-    open.SetValue(QStringLiteral("EmailSent"), emailSent);
+    if (!posted) open.SetValue(QStringLiteral("EmailSent"), emailSent);
     open.SetValue(QStringLiteral("CauseOfAlarm"), cause);
     if (!open.Update()) {
         ErrorLog::RecordError(QStringLiteral("Error updating alarm record in tblAlarms"),
@@ -102,6 +130,80 @@ void CloseAlarm(const SensorReading& r) {
                    start + QStringLiteral(")"));
     SendAlarmEnd(r, start, end);
 }
+// The database cannot say whether the sensor's alarm is open: what it said
+// last, and the alarms started since, decide. A new alarm is told and
+// mailed now and booked later.
+SensorState::RowStatus DeferAlarm(const SensorReading& r) {
+    const bool known = KnownOpen().value(r.sensorId, false);
+    auto deferred = DeferredAlarms().find(r.sensorId);
+    const bool pending = deferred != DeferredAlarms().end() && !deferred->end.isValid();
+    if (r.value == Decoding::kNoData) {
+        return SensorState::GridStatus(r.value, known || pending ? 1 : 0);
+    }
+    const bool alarm = IsAlarmCondition(r.value, r.status);
+    if (alarm && !known && deferred == DeferredAlarms().end()) {
+        Deferred d;
+        d.r = r;
+        d.start = Clock::Now();
+        SensorState::ComposeCause(d.cause, r.minutes, r.deviceName, r.sensorName, r.sensorType,
+                                  r.readingText, r.units, r.notes);
+        EventLog::Warning(QStringLiteral("Alarm started: ") + Who(r) + QStringLiteral(": ") +
+                          QString(d.cause).replace(kCR, QStringLiteral(" ")).simplified());
+        QString errorText;
+        if (r.emailList.trimmed().isEmpty()) {
+            d.emailSent = QStringLiteral("An attempt to send an alarm email was made at: ") +
+                          Clock::GeneralDateText() + kCR +
+                          QStringLiteral(
+                              "The email could not be sent as no email addresses have been "
+                              "programmed for this device.");
+        } else if (EmailNotification::PostAlarmEmail(r.emailList, r.sensorName, r.deviceName,
+                                                     d.cause, r.sensorId, errorText,
+                                                     Outbox::Receipt::DeferredAlarm)) {
+            d.mailPending = true;
+        } else {
+            d.emailSent = QStringLiteral("There was an error sending an alarm email ") +
+                          Clock::GeneralDateText() + kCR + QStringLiteral("The email error is:") +
+                          kCR + errorText;
+            StatusList::ShowStatus(kMailErrorKey, QStringLiteral("See Alarm Tab for details"));
+        }
+        DeferredAlarms().insert(r.sensorId, d);
+        return SensorState::GridStatus(r.value, 1);
+    }
+    if (!alarm && pending) deferred->end = Clock::Now();
+    return SensorState::GridStatus(r.value, alarm && (known || pending) ? 1 : 0);
+}
+
+// The database answers again: the alarm record, with its real start (and
+// end, when it ended meanwhile) and what became of its e-mail.
+void BookDeferred(const Deferred& d) {
+    const SensorReading& r = d.r;
+    if (!ServerDatabase::AddAlarmRecord(r.sensorId, d.start, r.deviceName, r.sensorName,
+                                        r.readingText, r.minutes, -1)) {
+        return;
+    }
+    ServerDatabase::Recordset open;
+    int count = 0;
+    if (!ServerDatabase::RecordOpenAlarms(QStringLiteral("tblAlarms"),
+                                          QStringLiteral("SensorIDNum"), r.sensorId,
+                                          QStringLiteral("AlarmEnd"), open, count) ||
+        count == 0) {
+        return;
+    }
+    open.SetValue(QStringLiteral("CauseOfAlarm"), d.cause);
+    if (d.mailPending) {
+        AwaitingMail().insert(r.sensorId, open.Value(QStringLiteral("IDNum")).toLongLong());
+    } else {
+        open.SetValue(QStringLiteral("EmailSent"), d.emailSent);
+    }
+    if (d.end.isValid()) {
+        open.SetValue(QStringLiteral("AlarmEnd"), Clock::DbStamp(d.end));
+        open.SetValue(QStringLiteral("AlarmActive"), 0);
+    }
+    if (!open.Update()) {
+        ErrorLog::RecordError(QStringLiteral("Error updating alarm record in tblAlarms"),
+                              open.Error());
+    }
+}
 }  // namespace
 
 bool IsAlarmCondition(float value, int status) {
@@ -114,18 +216,47 @@ SensorState::RowStatus ProcessAlarm(const SensorReading& r) {
     // alarm still going on); the counts are read again only after a change.
     int open = 0;
     int active = 0;
-    const bool counted = ServerDatabase::SensorAlarmCounts(r.sensorId, open, active);
-    if (counted && r.value != Decoding::kNoData) {
+    bool counted = ServerDatabase::SensorAlarmCounts(r.sensorId, open, active);
+    if (counted && DeferredAlarms().contains(r.sensorId)) {
+        BookDeferred(DeferredAlarms().take(r.sensorId));
+        counted = ServerDatabase::SensorAlarmCounts(r.sensorId, open, active);
+    }
+    if (!counted) return DeferAlarm(r);
+    if (r.value != Decoding::kNoData) {
         const bool alarm = IsAlarmCondition(r.value, r.status);
         if (!alarm && open > 0) {
             CloseAlarm(r);
             ServerDatabase::RecordActiveAlarms(r.sensorId, active);
+            open = 0;
         } else if (alarm && open == 0) {
             OpenAlarm(r);
             ServerDatabase::RecordActiveAlarms(r.sensorId, active);
+            open = 1;
         }
     }
+    KnownOpen().insert(r.sensorId, open > 0);
     return SensorState::GridStatus(r.value, active);
+}
+
+void DeferredAlarmMailed(qint64 sensorId, const QString& emailSent) {
+    if (DeferredAlarms().contains(sensorId)) {
+        Deferred& d = DeferredAlarms()[sensorId];
+        d.mailPending = false;
+        d.emailSent = emailSent;
+        return;
+    }
+    const qint64 row = AwaitingMail().take(sensorId);
+    QString error;
+    if (row > 0 &&
+        !ServerDatabase::SetEmailSent(ServerDatabase::MailedRow::Alarm, row, emailSent, &error)) {
+        ErrorLog::RecordError(QStringLiteral("Error updating alarm record in tblAlarms"), error);
+    }
+}
+
+void Reset() {
+    DeferredAlarms().clear();
+    AwaitingMail().clear();
+    KnownOpen().clear();
 }
 
 }  // namespace Alarms

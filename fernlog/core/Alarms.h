@@ -29,6 +29,16 @@ bool IsAlarmCondition(float value, int status);
 
 // Opens or closes the sensor's alarm record as the reading demands, and
 // returns the row status from the sensor's active records.
+// While the database cannot be read, an alarm that starts is told and
+// mailed at once and its record written when the database answers again,
+// with the start it really had.
 SensorState::RowStatus ProcessAlarm(const SensorReading& reading);
+
+// The e-mail of an alarm that started while the database could not be read
+// has been delivered (EmailSent: the send time or the error sentence).
+void DeferredAlarmMailed(qint64 sensorId, const QString& emailSent);
+
+// Back to the state of a fresh start: no alarms waiting to be booked.
+void Reset();
 
 }  // namespace Alarms

@@ -48,6 +48,8 @@ struct Link {
     }
 };
 
+}  // namespace
+
 int WinsockErrorNumber(QAbstractSocket::SocketError error) {
     switch (error) {
         case QAbstractSocket::ConnectionRefusedError:
@@ -68,6 +70,8 @@ int WinsockErrorNumber(QAbstractSocket::SocketError error) {
             return 10000 + static_cast<int>(error);
     }
 }
+
+namespace {
 
 Link& TheLink() {
     static Link* link = [] {
@@ -191,26 +195,29 @@ void StopWatchDog() {
     }
 }
 
-bool OpenWinSocket(const QString& ipAddress, quint16 port) {
-    Link& link = TheLink();
+QHostAddress DeviceAddress(const QString& ipAddress) {
     // Only the suite's address rule decides what an address means; the
     // socket gets the rebuilt address, never the stored text, which Qt would
     // read in octal ("010.0.0.7" is 8.0.0.7) or look up as a name.
     QString invalid;
     const auto parsed = Protocol::ParseIPv4(ipAddress.trimmed(), &invalid);
-    if (!parsed) {
-        // Every cycle meets it again: the error log (which also tells the
-        // service log) hears of each refused address once, the status list
-        // keeps a line for it.
-        if (!RefusedAddresses().contains(ipAddress)) {
-            RefusedAddresses().insert(ipAddress);
-            ErrorLog::RecordError(QStringLiteral("OpenWinSocket()"), invalid);
-        }
-        StatusList::ShowStatus(QStringLiteral("Address ") + ipAddress + QStringLiteral(": "),
-                               QStringLiteral("not used.  ") + invalid);
-        return false;
+    if (parsed) return QHostAddress(parsed->Value());
+    // Every cycle meets it again: the error log (which also tells the
+    // service log) hears of each refused address once, the status list
+    // keeps a line for it.
+    if (!RefusedAddresses().contains(ipAddress)) {
+        RefusedAddresses().insert(ipAddress);
+        ErrorLog::RecordError(QStringLiteral("OpenWinSocket()"), invalid);
     }
-    const QHostAddress address(parsed->Value());
+    StatusList::ShowStatus(QStringLiteral("Address ") + ipAddress + QStringLiteral(": "),
+                           QStringLiteral("not used.  ") + invalid);
+    return QHostAddress();
+}
+
+bool OpenWinSocket(const QString& ipAddress, quint16 port) {
+    Link& link = TheLink();
+    const QHostAddress address = DeviceAddress(ipAddress);
+    if (address.isNull()) return false;
     // A connection left open by an abandoned transaction is reused only for
     // the same device.
     if (Connected() && link.socket.peerAddress() == address && link.socket.peerPort() == port) {
@@ -323,15 +330,15 @@ bool ReadFromCV(const QString& ipAddress, quint16 port, const QByteArray& reques
     }
     CloseWinSocket();
 
-    bool result = false;
-    if (request.left(4) == Protocol::CmdReadLog()) {
-        result = answer.size() >= expectedLength;
-    } else {
-        result = answer.left(4) == request.left(4) && answer.size() >= expectedLength &&
-                 !answer.toLower().contains("error");
-    }
+    const bool result = AnswerAccepted(request, answer, expectedLength);
     StatusList::ShowStatus(kErrorKey, QStringLiteral("delete"));
     return result;
+}
+
+bool AnswerAccepted(const QByteArray& request, const QByteArray& answer, int expectedLength) {
+    if (request.left(4) == Protocol::CmdReadLog()) return answer.size() >= expectedLength;
+    return answer.left(4) == request.left(4) && answer.size() >= expectedLength &&
+           !answer.toLower().contains("error");
 }
 
 }  // namespace DeviceLink

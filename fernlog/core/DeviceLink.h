@@ -1,6 +1,8 @@
 #pragma once
 
+#include <QAbstractSocket>
 #include <QByteArray>
+#include <QHostAddress>
 #include <QString>
 
 #include "core/Windows.h"
@@ -45,6 +47,17 @@ void Reset();
 // arrived). `callerWindow` is frmTreeConfiguration for the log download.
 bool ReadFromCV(const QString& ipAddress, quint16 port, const QByteArray& request,
                 QByteArray& answer, int expectedLength, Window callerWindow = Window::None);
+
+// The result rule of a transaction: the command echoed, the full length, no
+// "error" in it (the log download: the full length only).
+bool AnswerAccepted(const QByteArray& request, const QByteArray& answer, int expectedLength);
+// The Winsock number that the status line gives for a socket error.
+int WinsockErrorNumber(QAbstractSocket::SocketError error);
+
+// A stored device address as the socket may take it, by the suite's address
+// rule; a refused one is told (status list always, error log once) and
+// gives a null address.
+QHostAddress DeviceAddress(const QString& ipAddress);
 
 // The socket steps of a transaction.
 bool OpenWinSocket(const QString& ipAddress, quint16 port);

@@ -5,6 +5,7 @@
 #include "common/Clock.h"
 #include "common/EventLog.h"
 #include "common/ProgramDir.h"
+#include "core/Outbox.h"
 #include "core/Settings.h"
 #include "db/ErrorLog.h"
 #include "db/ServerDatabase.h"
@@ -59,8 +60,10 @@ bool Deliver(const Mail::Message& message, const QString& reportFile, QString& e
 }
 
 // Up and running and shutdown: to the administrator, silent when no address
-// is programmed, failures into the error log.
-bool SendSystemEmail(const QString& function, const QString& subject, const QString& text) {
+// is programmed, failures into the error log. The shutdown e-mail goes out
+// at once (the program ends after it); the others through the outbox.
+bool SendSystemEmail(const QString& function, const QString& subject, const QString& text,
+                     bool now) {
     if (Administrator().isEmpty()) return false;
     Mail::Message message;
     message.ClearRecipients();
@@ -72,6 +75,10 @@ bool SendSystemEmail(const QString& function, const QString& subject, const QStr
     message.SetFromName(kSenderName);
     message.SetFromAddress(ConfigParameters.FromAddress.Text());
     message.SetBody(Header() + QStringLiteral(" ") + text);
+    if (!now) {
+        Outbox::Post(message, ErrorReportFileName(), Outbox::Receipt::None, 0, function);
+        return true;
+    }
     QString errorText;
     if (!Deliver(message, ErrorReportFileName(), errorText)) {
         ErrorLog::RecordToldError(function, errorText);
@@ -140,12 +147,30 @@ bool SendAlarmEmail(qint64 deviceId, const QString& sensorName, const QString& c
 
 bool SendAlarmEmail(const QString& emailList, const QString& sensorName, const QString& deviceName,
                     const QString& cause, QString& errorText) {
+    Mail::Message message;
+    return ComposeAlarmEmail(emailList, sensorName, deviceName, cause, message, errorText) &&
+           Deliver(message, AlarmReportFileName(), errorText);
+}
+
+bool PostAlarmEmail(const QString& emailList, const QString& sensorName, const QString& deviceName,
+                    const QString& cause, qint64 alarmId, QString& errorText,
+                    Outbox::Receipt receipt) {
+    Mail::Message message;
+    if (!ComposeAlarmEmail(emailList, sensorName, deviceName, cause, message, errorText)) {
+        return false;
+    }
+    Outbox::Post(message, AlarmReportFileName(), receipt, alarmId);
+    return true;
+}
+
+bool ComposeAlarmEmail(const QString& emailList, const QString& sensorName,
+                       const QString& deviceName, const QString& cause, Mail::Message& message,
+                       QString& errorText) {
     QString addresses;
     if (!ParseEmailAddress(emailList, addresses)) {
         errorText = QStringLiteral("Error in ParseEmailAddress()");
         return false;
     }
-    Mail::Message message;
     if (!message.AddRecipients(addresses)) {
         errorText = message.LastError();
         return false;
@@ -158,7 +183,7 @@ bool SendAlarmEmail(const QString& emailList, const QString& sensorName, const Q
                     kCR + kCR + sensorName + QStringLiteral(" connected to server ") + deviceName +
                     QStringLiteral(" has generated an alarm!") + kCR + kCR + cause);
     message.SetFromName(QStringLiteral("Corvane Vantor"));
-    return Deliver(message, AlarmReportFileName(), errorText);
+    return true;
 }
 
 bool SendAlarmEndEmail(const QString& emailList, const QString& sensorName,
@@ -182,39 +207,59 @@ bool SendAlarmEndEmail(const QString& emailList, const QString& sensorName,
                     QStringLiteral("Alarm ended: ") + Clock::GeneralDateText(end) + kCR +
                     QStringLiteral("Reading: ") + reading);
     message.SetFromName(QStringLiteral("Corvane Vantor"));
-    return Deliver(message, AlarmReportFileName(), errorText);
+    Outbox::Post(message, AlarmReportFileName(), Outbox::Receipt::None, 0,
+                 QStringLiteral("SendAlarmEndEmail"));
+    return true;
 }
 
 bool SendBackOnlineEmail(const QString& deviceName, const QString& address,
                          const QDateTime& offLine, QString& errorText) {
-    return SendTextEmail(QStringLiteral("The device: ") + deviceName +
+    return PostTextEmail(QStringLiteral("The device: ") + deviceName +
                              QStringLiteral(", is back online and answering requests for data "
                                             "again.  It did not respond from ") +
                              Clock::GeneralDateText(offLine) + QStringLiteral(" to ") +
                              Clock::GeneralDateText() +
                              QStringLiteral(".  The servers's IP address is: ") + address,
-                         errorText);
+                         errorText, Outbox::Receipt::None, 0);
 }
 
 bool SendSytemOKEmail() {
     return SendSystemEmail(QStringLiteral("SendSytemOKEmail"),
                            QStringLiteral("Corvane Vantor-E is up and running!"),
-                           QStringLiteral("Fernlog is up and running.") + kCR + kCR);
+                           QStringLiteral("Fernlog is up and running.") + kCR + kCR, false);
 }
 
 void SendShutdownEmail() {
     SendSystemEmail(QStringLiteral("SendShutdownEmail"),
                     QStringLiteral("Corvane Vantor-E has been shutdown!"),
                     QStringLiteral("Fernlog has been shut down ") + Clock::GeneralDateText() +
-                        QStringLiteral(" and is no longer logging data.") + kCR + kCR);
+                        QStringLiteral(" and is no longer logging data.") + kCR + kCR,
+                    true);
 }
 
 bool SendTextEmail(const QString& text, QString& errorText) {
+    Mail::Message message;
+    if (!ComposeTextEmail(text, message, errorText)) return false;
+    if (!Deliver(message, ErrorReportFileName(), errorText)) {
+        ErrorLog::RecordToldError(QStringLiteral("SendTextEmail"), errorText);
+        return false;
+    }
+    return true;
+}
+
+bool PostTextEmail(const QString& text, QString& errorText, Outbox::Receipt receipt,
+                   qint64 rowId) {
+    Mail::Message message;
+    if (!ComposeTextEmail(text, message, errorText)) return false;
+    Outbox::Post(message, ErrorReportFileName(), receipt, rowId, QStringLiteral("SendTextEmail"));
+    return true;
+}
+
+bool ComposeTextEmail(const QString& text, Mail::Message& message, QString& errorText) {
     if (Administrator().isEmpty()) {
         errorText = QStringLiteral("Device failure email address has not been programmed.");
         return false;
     }
-    Mail::Message message;
     message.ClearRecipients();
     if (!AddAdministrator(message, QStringLiteral("IT Support Team"))) {
         errorText = message.LastError();
@@ -225,10 +270,6 @@ bool SendTextEmail(const QString& text, QString& errorText) {
     message.SetFromName(kSenderName);
     message.SetFromAddress(ConfigParameters.FromAddress.Text());
     message.SetBody(Header() + QStringLiteral(" ") + text + QStringLiteral("."));
-    if (!Deliver(message, ErrorReportFileName(), errorText)) {
-        ErrorLog::RecordToldError(QStringLiteral("SendTextEmail"), errorText);
-        return false;
-    }
     return true;
 }
 
@@ -293,14 +334,17 @@ bool RecordServerFailure(qint64 deviceId, int attempts) {
         return true;
     }
 
+    // Its e-mail is on its way: the row is written when the delivery ends.
+    const qint64 rowId = unmailed.Value(QStringLiteral("IDNum")).toLongLong();
+    if (Outbox::Pending(Outbox::Receipt::ServerFailure, rowId)) return true;
     const QString text = QStringLiteral("The device: ") + deviceName +
                          QStringLiteral(", did not respond to ") + QString::number(attempts) +
                          QStringLiteral(" request(s) for data.  The servers's IP address is: ") +
                          ip.toString();
     QString errorText;
-    const bool sent = SendTextEmail(text, errorText);
+    const bool posted = PostTextEmail(text, errorText, Outbox::Receipt::ServerFailure, rowId);
     unmailed.SetValue(QStringLiteral("ServerName"), deviceName);
-    unmailed.SetValue(QStringLiteral("EmailSent"), sent ? Clock::DbStamp() : errorText);
+    if (!posted) unmailed.SetValue(QStringLiteral("EmailSent"), errorText);
     if (!unmailed.Update()) {
         ErrorLog::RecordError(QStringLiteral("RecordServerFailure"), unmailed.Error());
         return false;

@@ -4,6 +4,7 @@
 #include <QString>
 
 #include "core/Mailer.h"
+#include "core/Outbox.h"
 
 // Every e-mail fernlog sends, and the device-failure bookkeeping that sends
 // one of them. All go through the one program mailer, configured from the
@@ -33,8 +34,18 @@ bool SendAlarmEmail(qint64 deviceId, const QString& sensorName, const QString& c
                     QString& errorText);
 bool SendAlarmEmail(const QString& emailList, const QString& sensorName, const QString& deviceName,
                     const QString& cause, QString& errorText);
+// The same message handed to the outbox; its delivery writes EmailSent of the
+// alarm record `alarmId`. False (with the reason) only when the message
+// cannot be made (no valid address).
+bool PostAlarmEmail(const QString& emailList, const QString& sensorName, const QString& deviceName,
+                    const QString& cause, qint64 alarmId, QString& errorText,
+                    Outbox::Receipt receipt = Outbox::Receipt::Alarm);
+bool ComposeAlarmEmail(const QString& emailList, const QString& sensorName,
+                       const QString& deviceName, const QString& cause, Mail::Message& message,
+                       QString& errorText);
 
-// Recovery notices. The end of an alarm, to the same addresses as its alarm
+// Recovery notices, through the outbox (a failure goes to the error log when
+// its delivery ends). The end of an alarm, to the same addresses as its alarm
 // e-mail, with the alarm's start and end and the reading that ended it.
 bool SendAlarmEndEmail(const QString& emailList, const QString& sensorName,
                        const QString& deviceName, const QDateTime& start, const QDateTime& end,
@@ -44,15 +55,20 @@ bool SendAlarmEndEmail(const QString& emailList, const QString& sensorName,
 bool SendBackOnlineEmail(const QString& deviceName, const QString& address,
                          const QDateTime& offLine, QString& errorText);
 
-// The daily "up and running" e-mail to ServerFailureEmailAddress; silent
-// (false) when that is empty, failures go to the error log.
+// The daily "up and running" e-mail to ServerFailureEmailAddress, through
+// the outbox; silent (false) when that is empty, failures go to the error log.
 bool SendSytemOKEmail();
 
-// The shutdown e-mail; like SendSytemOKEmail.
+// The shutdown e-mail; like SendSytemOKEmail, but sent at once.
 void SendShutdownEmail();
 
-// Device failure and log directory messages to ServerFailureEmailAddress.
+// Device failure and log directory messages to ServerFailureEmailAddress:
+// sent at once, or handed to the outbox with what its delivery writes. The
+// posting form is false only when the message cannot be made.
 bool SendTextEmail(const QString& message, QString& errorText);
+bool PostTextEmail(const QString& message, QString& errorText, Outbox::Receipt receipt,
+                   qint64 rowId);
+bool ComposeTextEmail(const QString& text, Mail::Message& message, QString& errorText);
 
 // The settings dialog's test e-mail. The dialog passes the sender address it
 // shows; an empty one means FromAddress of the settings.
@@ -60,7 +76,8 @@ bool SendTestEmail(const QString& address, QString& errorText,
                    const QString& fromAddress = QString());
 
 // Called after a device failed every attempt of a polling cycle: books the
-// outage in tblServerFailures and mails it once, in the second failed cycle.
+// outage in tblServerFailures and mails it once, in the second failed cycle
+// (EmailSent is written when that e-mail's delivery ends).
 bool RecordServerFailure(qint64 deviceId, int attempts);
 
 }  // namespace EmailNotification

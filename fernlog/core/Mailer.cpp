@@ -145,6 +145,7 @@ struct Job {
     QByteArray from;
     QList<QByteArray> recipients;
     std::atomic<bool> abort{false};
+    std::shared_ptr<std::atomic<bool>> cancelled;  // Mailer::Cancel, from any thread
 
     // Filled by the libcurl callbacks, on the worker thread.
     QStringList transcript;
@@ -217,7 +218,8 @@ int OnPrereq(void* user, char*, char*, int, int) {
 }
 
 int OnProgress(void* user, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
-    return static_cast<Job*>(user)->abort.load() ? 1 : 0;
+    const auto* job = static_cast<Job*>(user);
+    return job->abort.load() || (job->cancelled && job->cancelled->load()) ? 1 : 0;
 }
 
 size_t OnRead(char* buffer, size_t size, size_t count, void* user) {
@@ -371,7 +373,8 @@ void Exchange(Job& job, const std::function<void(const Mailer::Outcome&)>& repor
                                 "(it offers %3). Nothing was sent.")
                                 .arg(s.host.trimmed(), s.authMethod.trimmed().toUpper(),
                                      job.authMechanisms.join(u' '));
-        } else if (code == CURLE_OPERATION_TIMEDOUT || job.abort.load()) {
+        } else if (code == CURLE_OPERATION_TIMEDOUT || job.abort.load() ||
+                   (job.cancelled && job.cancelled->load())) {
             outcome.error = NoAnswer(s);
         } else {
             outcome.error =
@@ -477,6 +480,7 @@ Mailer::Outcome Mailer::Run(const Message* message) {
     auto job = std::make_shared<Job>();
     job->settings = settings_;
     job->verifyOnly = message == nullptr;
+    job->cancelled = cancelled_;
     if (message) {
         job->payload = message->Compose(Clock::Now());
         job->from = "<" + message->FromAddress().toLatin1() + ">";

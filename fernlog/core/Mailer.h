@@ -4,6 +4,8 @@
 #include <QDateTime>
 #include <QString>
 #include <QStringList>
+#include <atomic>
+#include <memory>
 #include <vector>
 
 // The mail component: SMTP over libcurl. One Mailer for the program, one
@@ -93,6 +95,10 @@ class Mailer {
     int Send(const Message& message);
 
     QString LastError() const { return lastError_; }
+    // Ends the exchange in progress, and every later one, as unanswered; safe
+    // from any thread (the program stops while a delivery runs beside it).
+    void Cancel() { cancelled_->store(true); }
+
     // Writes the report of the last exchange (result, error text and the
     // server dialogue with credentials hidden) as a small XML file. False
     // with the reason in *error when it cannot be written whole; then the
@@ -107,6 +113,7 @@ class Mailer {
     void Remember(const Outcome& outcome, const Message* message);
 
     MailerSettings settings_;
+    std::shared_ptr<std::atomic<bool>> cancelled_ = std::make_shared<std::atomic<bool>>(false);
     QString logFile_;
     QString lastError_;
     // The last exchange, for SaveLastError().

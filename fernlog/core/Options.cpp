@@ -8,6 +8,7 @@
 namespace Options {
 namespace {
 const QString kRecoveryNotices = QStringLiteral("RecoveryNotices");
+const QString kConnections = QStringLiteral("Connections");
 
 bool ParseSwitch(const QString& text, bool& value) {
     const QString t = text.trimmed().toLower();
@@ -45,9 +46,14 @@ Values Load(QString* warning) {
         const qsizetype eq = line.indexOf(u'=');
         const QString key = line.left(eq).trimmed();
         bool value = false;
+        bool isNumber = false;
+        const int number = line.mid(eq + 1).trimmed().toInt(&isNumber);
         if (eq > 0 && key.compare(kRecoveryNotices, Qt::CaseInsensitive) == 0 &&
             ParseSwitch(line.mid(eq + 1), value)) {
             values.recoveryNotices = value;
+        } else if (eq > 0 && key.compare(kConnections, Qt::CaseInsensitive) == 0 && isNumber &&
+                   number >= 1 && number <= kMaxConnections) {
+            values.connections = number;
         } else {
             notUnderstood << line;
         }
@@ -61,35 +67,42 @@ Values Load(QString* warning) {
 
 bool Save(const Values& values, QString* error) {
     const QString path = ProgramDir::File(FileName());
-    const QByteArray setting =
-        kRecoveryNotices.toUtf8() + '=' + (values.recoveryNotices ? "1" : "0");
+    const QList<std::pair<QString, QByteArray>> settings = {
+        {kRecoveryNotices, values.recoveryNotices ? "1" : "0"},
+        {kConnections, QByteArray::number(values.connections)},
+    };
     QByteArray text;
     QFile file(path);
     if (file.open(QIODevice::ReadOnly)) {
         // Comments and lines written by hand stay as they are; only the
-        // value of a known key changes.
+        // values of known keys change, and a missing one is added.
         QList<QByteArray> lines = file.readAll().split('\n');
         file.close();
-        bool found = false;
+        QList<bool> found(settings.size(), false);
         for (QByteArray& line : lines) {
             const QString t = QString::fromUtf8(line).trimmed();
             const qsizetype eq = t.indexOf(u'=');
-            if (eq > 0 &&
-                t.left(eq).trimmed().compare(kRecoveryNotices, Qt::CaseInsensitive) == 0) {
-                line = setting;
-                found = true;
+            if (eq <= 0) continue;
+            for (qsizetype i = 0; i < settings.size(); ++i) {
+                if (t.left(eq).trimmed().compare(settings[i].first, Qt::CaseInsensitive) == 0) {
+                    line = settings[i].first.toUtf8() + '=' + settings[i].second;
+                    found[i] = true;
+                }
             }
         }
         text = lines.join('\n');
-        if (!found) {
+        for (qsizetype i = 0; i < settings.size(); ++i) {
+            if (found[i]) continue;
             if (!text.isEmpty() && !text.endsWith('\n')) text += '\n';
-            text += setting + '\n';
+            text += settings[i].first.toUtf8() + '=' + settings[i].second + '\n';
         }
     } else {
-        text =
-            "[Notifications]\n"
-            "# 1: an e-mail when an alarm ends and when a failed device answers again.\n" +
-            setting + '\n';
+        text = "[Notifications]\n"
+               "# 1: an e-mail when an alarm ends and when a failed device answers again.\n" +
+               kRecoveryNotices.toUtf8() + '=' + settings[0].second +
+               "\n\n[Polling]\n"
+               "# Devices read at once in a polling cycle (1 to 1024); 1: one after the other.\n" +
+               kConnections.toUtf8() + '=' + settings[1].second + '\n';
     }
     return SafeFile::Replace(path, text, error, SafeFile::Mode::Private);
 }

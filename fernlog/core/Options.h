@@ -13,7 +13,12 @@ struct Values {
     // An e-mail when an alarm ends and when a failed device answers again.
     // Off unless the owner turns it on: installations keep their mail as is.
     bool recoveryNotices = false;
+    // Devices whose exchanges a polling cycle runs at once ("Connections" in
+    // [Polling]); 1 visits them one after the other. A failed device then
+    // costs its own time-outs, not everyone else's.
+    int connections = 64;
 };
+constexpr int kMaxConnections = 1024;
 
 // The stored choices; defaults for a missing file and for lines not
 // understood (which are named in *warning when given).

@@ -1,12 +1,20 @@
 #include "core/Polling.h"
 
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QHash>
+#include <QTextStream>
 #include <QTimer>
 #include <cmath>
+#include <functional>
+#include <optional>
+#include <vector>
 
 #include "common/Clock.h"
 #include "common/EventLog.h"
 #include "core/Decoding.h"
 #include "core/DeviceLink.h"
+#include "core/DeviceVisits.h"
 #include "core/EmailNotification.h"
 #include "core/Options.h"
 #include "core/ServerData.h"
@@ -27,6 +35,27 @@ bool ReportPrinted = false;
 
 namespace {
 CycleView* theView = nullptr;
+
+// What a cycle needs of one register row.
+struct DeviceRow {
+    qint64 id = 0;
+    QString address;
+    QString model;
+    QString name;
+};
+
+// The register the database gave last, read while it cannot be read.
+CycleFigures lastCycle;
+QHash<qint64, QDateTime>& Seen() {
+    static QHash<qint64, QDateTime> seen;
+    return seen;
+}
+
+std::vector<DeviceRow>& LastDevices() {
+    static std::vector<DeviceRow> devices;
+    return devices;
+}
+
 
 // The daily report prints nothing; it pauses the poll timer as the report
 // would, and leaves a timer stopped by a running cycle stopped.
@@ -49,11 +78,11 @@ void SkipGridRows(qint64 deviceId) {
 // notices, so does an e-mail, but only where the failure itself was mailed:
 // nobody wants to hear "back" about a failure they were never told of.
 void BackOnline(const QString& name, const QString& address,
-                const ServerDatabase::ClosedFailure& closed) {
+                const ServerDatabase::ClosedFailure& closed, bool recoveryNotices) {
     EventLog::Info(QStringLiteral("Device ") + name + QStringLiteral(" at ") + address +
                    QStringLiteral(" answers again (no answer since ") + closed.offLine +
                    QStringLiteral(")"));
-    if (!Clock::FromDbStamp(closed.emailSent).isValid() || !Options::Load().recoveryNotices) {
+    if (!Clock::FromDbStamp(closed.emailSent).isValid() || !recoveryNotices) {
         return;
     }
     QString errorText;
@@ -94,8 +123,19 @@ void SetView(CycleView* view) {
     theView = view;
 }
 
+CycleFigures LastCycle() {
+    return lastCycle;
+}
+
+QDateTime LastSeen(qint64 deviceId) {
+    return Seen().value(deviceId);
+}
+
 void Reset() {
     StopPollTimer();
+    lastCycle = CycleFigures();
+    Seen().clear();
+    LastDevices().clear();
     CycleRunning = false;
     TicksPerUpdate = 12;
     PollTicks = 0;
@@ -104,11 +144,18 @@ void Reset() {
 
 void OnPollTick() {
     if (CycleRunning) return;
+    // The first tick after a cycle comes early to keep the cycles' pace;
+    // the next ones are the usual interval apart again.
+    if (PollTimer().isActive() && PollTimer().interval() != kPollIntervalMs) {
+        PollTimer().setInterval(kPollIntervalMs);
+    }
     CycleRunning = true;
     if (theView) theView->BlockGridInput(true);
     ++PollTicks;
     if (PollTicks >= TicksPerUpdate) {
         StopPollTimer();
+        QElapsedTimer took;
+        took.start();
         PollAll();
         if (!DeviceLink::ProgramRunning) {
             CycleRunning = false;
@@ -116,8 +163,14 @@ void OnPollTick() {
         }
         if (theView) theView->AfterCycle();
         ServiceLog::AfterCycle();
-        PollTicks = 0;
+        // The ticks the cycle took count toward the next one, which comes on
+        // the tick it would have had: cycles start every update period, and
+        // a long cycle (a device that cannot be reached) delays only the
+        // next one, by what it overran.
+        const qint64 ms = took.elapsed();
+        PollTicks = static_cast<int>(ms / kPollIntervalMs);
         StartPollTimer();
+        PollTimer().setInterval(kPollIntervalMs - static_cast<int>(ms % kPollIntervalMs));
     }
     if (theView) theView->BlockGridInput(false);
     CycleRunning = false;
@@ -172,16 +225,151 @@ void DailyReportCheck() {
     }
 }
 
-void PollAll() {
+namespace {
+
+// One transaction of a device's visit: asked over the link now, or taken
+// from what the concurrent visits received.
+using Transaction = std::function<bool(const QByteArray& request, QByteArray& answer)>;
+
+// A device's part of the cycle. False when the program stops.
+bool VisitDevice(const DeviceRow& device, int attempts, const Transaction& transact,
+                 bool recoveryNotices, CycleFigures& figures) {
     using namespace DeviceLink;
     using namespace Protocol;
+    const qint64 id = device.id;
+    const QString& address = device.address;
+    const QString& model = device.model;
+    const QString& name = device.name;
+
+    bool busy = false;
+    bool success = false;
+    QByteArray request;
+    QByteArray answer;
+    for (int attempt = 1; attempt <= attempts; ++attempt) {
+        BuildRequest(request, CmdIdentify());
+        const bool identified = transact(request, answer);
+        if (!ProgramRunning) return false;
+        // A device busy on its line says so to every request; that is
+        // not a failure.
+        if (answer.left(4) == ReplyBusy()) {
+            busy = true;
+            break;
+        }
+        if (identified) {
+            Decoding::ParseMessage(CmdIdentify(), answer);
+            BuildRequest(request, CmdReadings());
+            if (theView) theView->SetHourglass(true);
+            const bool readings = transact(request, answer);
+            if (theView) theView->SetHourglass(false);
+            if (!ProgramRunning) return false;
+            StatusList::ShowStatus(QStringLiteral("Last download data at: "),
+                                   Clock::GeneralDateText());
+            if (answer.left(4) == ReplyBusy()) {
+                busy = true;
+                break;
+            }
+            if (readings) {
+                if (Decoding::ParseMessage(CmdReadings(), answer)) {
+                    QString error;
+                    // The outage stays open and is closed in a later
+                    // cycle; a database that cannot take it now must not
+                    // keep this and the following devices from being read.
+                    std::optional<ServerDatabase::ClosedFailure> closed;
+                    if (!ServerDatabase::RecordServerBackOnline(id, &error, &closed)) {
+                        ErrorLog::RecordError(QStringLiteral("PollAll"), error);
+                    }
+                    if (closed) BackOnline(name, address, *closed, recoveryNotices);
+                    ServerData::ProcessServerData(id, model);
+                    DailyReportCheck();
+                }
+                success = true;
+                break;
+            }
+        }
+        if (!ProgramRunning) return false;
+    }
+
+    DailySystemOkCheck();
+
+    ++figures.devices;
+    if (busy) {
+        ++figures.busy;
+    } else if (success) {
+        ++figures.answered;
+        Seen().insert(id, Clock::Now());
+    } else {
+        ++figures.failed;
+    }
+    const QString key = DeviceStatusKey(name, address);
+    if (busy) {
+        StatusList::ShowStatus(key, QStringLiteral(": Is busy"));
+        SkipGridRows(id);
+    } else if (success) {
+        StatusList::ShowStatus(key, QStringLiteral(": OK"));
+    } else {
+        StatusList::ShowStatus(key, QStringLiteral(": FAILED"));
+        Decoding::SetNoData();
+        ServerData::ProcessServerData(id, model);
+        EmailNotification::RecordServerFailure(id, attempts);
+    }
+    return true;
+}
+
+const QString kDatabaseKey = QStringLiteral("Database ");
+constexpr int kEventTurnMs = 5;
+QDateTime outageStart;
+
+// An outage of the database is told once, and its end once: the error
+// log's fallback (standard error, or the service log) takes the first.
+void DatabaseLost() {
+    ServerData::DatabaseOut = true;
+    outageStart = Clock::Now();
+    StatusList::ShowStatus(kDatabaseKey,
+                           QStringLiteral("cannot be read since ") + Clock::GeneralDateText() +
+                               QStringLiteral("; the devices are read with the last register"));
+    ErrorLog::RecordError(QStringLiteral("PollAll"),
+                          QStringLiteral("The database cannot be read; polling goes on with the "
+                                         "last register of %1 device(s)")
+                              .arg(LastDevices().size()));
+}
+
+void DatabaseBack() {
+    ServerData::DatabaseOut = false;
+    StatusList::ShowStatus(kDatabaseKey, QStringLiteral("delete"));
+    const QString text = QStringLiteral("The database answers again (it could not be read since ") +
+                         Clock::GeneralDateText(outageStart) + QStringLiteral(")");
+    if (EventLog::HasSink()) {
+        EventLog::Info(text);
+    } else {
+        QTextStream(stderr) << Clock::DbStamp() << "  " << text << Qt::endl;
+    }
+}
+
+}  // namespace
+
+void PollAll() {
     const QDateTime start = Clock::Now();
+    QElapsedTimer took;
+    took.start();
+    CycleFigures figures;
+    figures.start = start;
     StatusList::ShowStatus(QStringLiteral("First download "), QStringLiteral("delete"));
     const int attempts = AttemptsFor(ConfigParameters.CommunicationRetry);
+    const Options::Values options = Options::Load();
 
     ServerDatabase::Recordset servers;
     int count = 0;
-    if (!ServerDatabase::RecordServers(servers, count)) return;
+    std::vector<DeviceRow> devices;
+    if (!ServerDatabase::RecordServers(servers, count)) {
+        // The devices are read with the register the database gave last; before
+        // it ever gave one there is nothing to read.
+        if (LastDevices().empty()) return;
+        if (!ServerData::DatabaseOut) DatabaseLost();
+        devices = LastDevices();
+        count = 0;
+    } else if (ServerData::DatabaseOut) {
+        DatabaseBack();
+    }
     StatusGrid::Model().MoveToFirstRow();
 
     for (int position = 0; position < count; ++position) {
@@ -190,76 +378,57 @@ void PollAll() {
         if (servers.Text(QStringLiteral("Enabled")).trimmed().toInt(&enabled) != 1 || !enabled) {
             continue;
         }
-        const qint64 id = servers.Value(QStringLiteral("IDNum")).toLongLong();
-        const QString address = servers.Text(QStringLiteral("ServerIPAddress")).trimmed();
-        const QString model = servers.Text(QStringLiteral("ServerModel"));
-        const QString name = servers.Text(QStringLiteral("ServerName"));
+        devices.push_back({servers.Value(QStringLiteral("IDNum")).toLongLong(),
+                           servers.Text(QStringLiteral("ServerIPAddress")).trimmed(),
+                           servers.Text(QStringLiteral("ServerModel")),
+                           servers.Text(QStringLiteral("ServerName"))});
+    }
+    servers.Release();
+    if (!ServerData::DatabaseOut) LastDevices() = devices;
 
-        bool busy = false;
-        bool success = false;
-        QByteArray request;
-        QByteArray answer;
-        for (int attempt = 1; attempt <= attempts; ++attempt) {
-            BuildRequest(request, CmdIdentify());
-            const bool identified =
-                ReadFromCV(address, kDevicePort, request, answer, kRequestLength);
-            if (!ProgramRunning) return;
-            // A device busy on its line says so to every request; that is
-            // not a failure.
-            if (answer.left(4) == ReplyBusy()) {
-                busy = true;
-                break;
-            }
-            if (identified) {
-                Decoding::ParseMessage(CmdIdentify(), answer);
-                BuildRequest(request, CmdReadings());
-                if (theView) theView->SetHourglass(true);
-                const bool readings =
-                    ReadFromCV(address, kDevicePort, request, answer, kRequestLength);
-                if (theView) theView->SetHourglass(false);
-                if (!ProgramRunning) return;
-                StatusList::ShowStatus(QStringLiteral("Last download data at: "),
-                                       Clock::GeneralDateText());
-                if (answer.left(4) == ReplyBusy()) {
-                    busy = true;
-                    break;
-                }
-                if (readings) {
-                    if (Decoding::ParseMessage(CmdReadings(), answer)) {
-                        QString error;
-                        // The outage stays open and is closed in a later
-                        // cycle; a database that cannot take it now must not
-                        // keep this and the following devices from being read.
-                        std::optional<ServerDatabase::ClosedFailure> closed;
-                        if (!ServerDatabase::RecordServerBackOnline(id, &error, &closed)) {
-                            ErrorLog::RecordError(QStringLiteral("PollAll"), error);
-                        }
-                        if (closed) BackOnline(name, address, *closed);
-                        ServerData::ProcessServerData(id, model);
-                        DailyReportCheck();
-                    }
-                    success = true;
-                    break;
-                }
-            }
-            if (!ProgramRunning) return;
+    if (options.connections <= 1) {
+        for (const DeviceRow& device : devices) {
+            const Transaction link = [&](const QByteArray& request, QByteArray& answer) {
+                return DeviceLink::ReadFromCV(device.address, Protocol::kDevicePort, request,
+                                              answer, Protocol::kRequestLength);
+            };
+            if (!VisitDevice(device, attempts, link, options.recoveryNotices, figures)) return;
         }
-
-        DailySystemOkCheck();
-
-        const QString key = DeviceStatusKey(name, address);
-        if (busy) {
-            StatusList::ShowStatus(key, QStringLiteral(": Is busy"));
-            SkipGridRows(id);
-        } else if (success) {
-            StatusList::ShowStatus(key, QStringLiteral(": OK"));
-        } else {
-            StatusList::ShowStatus(key, QStringLiteral(": FAILED"));
-            Decoding::SetNoData();
-            ServerData::ProcessServerData(id, model);
-            EmailNotification::RecordServerFailure(id, attempts);
+    } else {
+        // Every device is contacted at once (within the bound); each is
+        // processed, in register order, as soon as it and those before it
+        // have answered or failed, so a silent device delays no one's
+        // contact and the processing is the same as one at a time.
+        std::vector<QString> addresses;
+        for (const DeviceRow& device : devices) addresses.push_back(device.address);
+        DeviceVisits::Visits visits(addresses, attempts, options.connections);
+        // Devices that answered early are processed back to back; the
+        // window and the other exchanges get their turn every few
+        // milliseconds, as they do during a device's wait.
+        QElapsedTimer sinceEvents;
+        sinceEvents.start();
+        for (size_t i = 0; i < devices.size(); ++i) {
+            if (sinceEvents.elapsed() >= kEventTurnMs) {
+                QCoreApplication::processEvents();
+                sinceEvents.restart();
+            }
+            if (!visits.WaitFor(static_cast<int>(i))) return;
+            const auto& exchanges = visits.Exchanges(static_cast<int>(i));
+            size_t next = 0;
+            const Transaction replay = [&](const QByteArray& request, QByteArray& answer) {
+                answer.clear();
+                if (next >= exchanges.size() || exchanges[next].request != request) return false;
+                answer = exchanges[next].answer;
+                return exchanges[next++].ok;
+            };
+            if (!VisitDevice(devices[i], attempts, replay, options.recoveryNotices, figures)) return;
+            if (!DeviceLink::ProgramRunning) return;
         }
     }
+    figures.lastRegister = ServerData::DatabaseOut;
+    figures.durationMs = took.elapsed();
+    figures.number = lastCycle.number + 1;
+    lastCycle = figures;
     // Whole seconds: the second boundaries crossed.
     StatusList::ShowStatus(
         QStringLiteral("Communication Time: "),

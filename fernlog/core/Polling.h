@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QDateTime>
 #include <QString>
 
 #include "core/Windows.h"
@@ -8,8 +9,11 @@ class QTimer;
 
 // The polling cycle: every UpdateRate seconds (counted in 5-second ticks of
 // the poll timer) each enabled device is identified and read, its sensors
-// processed, and failed devices recorded. Flags, not locks, keep cycles from
-// overlapping: the poll timer is stopped while a cycle runs.
+// processed, and failed devices recorded. The devices are contacted many at
+// once (Options "Connections") and processed one by one in register order.
+// Flags, not locks, keep cycles from overlapping: the poll timer is stopped
+// while a cycle runs, and the time the cycle took counts toward the next. While the database cannot be read, the cycle
+// goes on with the register it read last.
 namespace Polling {
 
 extern bool CycleRunning;
@@ -48,6 +52,21 @@ void Refresh();
 
 // One full cycle over every enabled device.
 void PollAll();
+
+// What the last whole cycle did, for status pages and benchmarks.
+struct CycleFigures {
+    qint64 number = 0;      // cycles ended since the start
+    QDateTime start;        // Clock::Now() at its start
+    qint64 durationMs = 0;  // measured, not from the clock
+    int devices = 0;        // enabled devices visited
+    int answered = 0;
+    int busy = 0;
+    int failed = 0;
+    bool lastRegister = false;  // the database could not be read
+};
+CycleFigures LastCycle();
+// When each device (by IDNum) last answered with readings.
+QDateTime LastSeen(qint64 deviceId);
 
 // The status line key of one device.
 QString DeviceStatusKey(const QString& name, const QString& address);

@@ -4,6 +4,7 @@
 #include <QDirIterator>
 #include <QFileInfo>
 #include <QHash>
+#include <vector>
 
 #include "common/Clock.h"
 #include "common/EventLog.h"
@@ -12,6 +13,7 @@
 #include "core/DataLogs.h"
 #include "core/Decoding.h"
 #include "core/EmailNotification.h"
+#include "core/Outbox.h"
 #include "core/SensorState.h"
 #include "core/StatusGrid.h"
 #include "core/StatusList.h"
@@ -53,14 +55,52 @@ QString ServerField(qint64 deviceId, const QString& column) {
     ServerDatabase::GetFieldByID(deviceId, QStringLiteral("tblServers"), column, value);
     return value.toString();
 }
+
+// What the database said last of a device: its name, e-mail list and named
+// sensors, used while the database cannot be read.
+struct SensorRow {
+    qint64 id = 0;
+    int port = 0;
+    QString name;
+    QString notes;
+    QString type;
+};
+struct DeviceRegister {
+    QString name;
+    QString emailList;
+    std::vector<SensorRow> sensors;
+};
+QHash<qint64, DeviceRegister>& LastRegister() {
+    static QHash<qint64, DeviceRegister> devices;
+    return devices;
+}
 }  // namespace
+
+bool DatabaseOut = false;
 
 bool ProcessServerData(qint64 deviceId, const QString& model) {
     ServerDatabase::Recordset sensors;
     int count = 0;
-    if (!ServerDatabase::LoadSensors(deviceId, sensors, count)) return true;
-    const QString deviceName = ServerField(deviceId, QStringLiteral("ServerName"));
-    const QString emailList = ServerField(deviceId, QStringLiteral("EmailAddress"));
+    DeviceRegister device;
+    if (ServerDatabase::LoadSensors(deviceId, sensors, count)) {
+        device.name = ServerField(deviceId, QStringLiteral("ServerName"));
+        device.emailList = ServerField(deviceId, QStringLiteral("EmailAddress"));
+        for (sensors.MoveFirst(); !sensors.EndOfFile(); sensors.MoveNext()) {
+            device.sensors.push_back({sensors.Value(QStringLiteral("IDNum")).toLongLong(),
+                                      sensors.Value(QStringLiteral("PortNum")).toInt(),
+                                      sensors.Text(QStringLiteral("SensorName")),
+                                      sensors.Text(QStringLiteral("SensorNotes")),
+                                      sensors.Text(QStringLiteral("SensorType"))});
+        }
+        sensors.Release();
+        LastRegister().insert(deviceId, device);
+    } else if (DatabaseOut && LastRegister().contains(deviceId)) {
+        device = LastRegister().value(deviceId);
+    } else {
+        return true;
+    }
+    const QString& deviceName = device.name;
+    const QString& emailList = device.emailList;
     const QString logDir = CopyDirectory(LogDirInUse.trimmed());
     const QString unit = UnitOf(deviceId);
     // One time for the whole device: every reading of it was taken at once.
@@ -74,13 +114,13 @@ bool ProcessServerData(qint64 deviceId, const QString& model) {
     float value = Decoding::kNoData;
     int minutes = 0;
     int status = 0;
-    for (sensors.MoveFirst(); !sensors.EndOfFile(); sensors.MoveNext()) {
-        const int port = sensors.Value(QStringLiteral("PortNum")).toInt();
+    for (const SensorRow& sensor : device.sensors) {
+        const int port = sensor.port;
         Alarms::SensorReading r;
-        r.sensorId = sensors.Value(QStringLiteral("IDNum")).toLongLong();
-        r.sensorName = sensors.Text(QStringLiteral("SensorName"));
-        r.notes = sensors.Text(QStringLiteral("SensorNotes"));
-        r.sensorType = sensors.Text(QStringLiteral("SensorType"));
+        r.sensorId = sensor.id;
+        r.sensorName = sensor.name;
+        r.notes = sensor.notes;
+        r.sensorType = sensor.type;
         r.deviceId = deviceId;
         r.deviceName = deviceName;
         r.emailList = emailList;
@@ -157,26 +197,26 @@ void CheckLogDirectory(const QString& logDir, bool copiesWritten) {
     EventLog::Warning(QStringLiteral("Data logs cannot be written to ") + logDir +
                       QStringLiteral("; a backup copy is kept in ") + ProgramDir::Path());
     QString errorText;
-    const bool sent = EmailNotification::SendTextEmail(
+    // EmailSent is written when the e-mail's delivery ends.
+    const bool posted = EmailNotification::PostTextEmail(
         QStringLiteral("There was an error writing data log files to the programmed directory ") +
             logDir + QStringLiteral(".  A backup copy is being kept in ") + ProgramDir::Path(),
-        errorText);
-    if (sent) {
-        open.SetValue(QStringLiteral("EmailSent"), Clock::DbStamp());
-        StatusList::ShowStatus(kMailErrorKey, QStringLiteral("delete"));
-    } else {
+        errorText, Outbox::Receipt::LogFileBackup, open.Value(QStringLiteral("IDNum")).toLongLong());
+    if (!posted) {
         open.SetValue(QStringLiteral("EmailSent"),
                       QStringLiteral("There was an error sending an alarm email ") +
                           Clock::GeneralDateText() + QStringLiteral("\rThe email error is:\r") +
                           errorText);
         StatusList::ShowStatus(kMailErrorKey, QString());
+        open.Update();
     }
-    open.Update();
 }
 
 void Reset() {
     LogDirInUse.clear();
     DeviceUnits().clear();
+    LastRegister().clear();
+    DatabaseOut = false;
 }
 
 }  // namespace ServerData

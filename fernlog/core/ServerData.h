@@ -10,6 +10,10 @@ namespace ServerData {
 // The log directory taken from the settings at activation; empty when none.
 extern QString LogDirInUse;
 
+// The database cannot be read: the devices' sensors, names and e-mail lists
+// are those it gave last. Set by the polling cycle.
+extern bool DatabaseOut;
+
 // Processes every named sensor of the device with the current readings.
 bool ProcessServerData(qint64 deviceId, const QString& model);
 

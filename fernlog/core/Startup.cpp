@@ -7,6 +7,7 @@
 #include "common/ProgramDir.h"
 #include "core/DeviceLink.h"
 #include "core/EmailNotification.h"
+#include "core/Outbox.h"
 #include "core/Polling.h"
 #include "core/ServerData.h"
 #include "core/Settings.h"
@@ -125,6 +126,8 @@ void RunActivationBlock() {
     ApplyLoginState();
 
     EmailNotification::SetupMailer();
+    // Messages that an earlier run handed over but did not deliver.
+    Outbox::Resume();
 
     const bool haveDatabase = QFileInfo(Database::Path()).isFile();
     if (!haveDatabase) {
@@ -185,6 +188,9 @@ bool ConfirmClose() {
 
 void StopProgram() {
     DeviceLink::ProgramRunning = false;
+    // What is still waiting stays on disk for the next start; the shutdown
+    // e-mail does not wait behind it.
+    Outbox::Stop();
     EmailNotification::SendShutdownEmail();
     DeviceLink::StopWatchDog();
     Polling::StopPollTimer();

@@ -1,9 +1,11 @@
 #include "support/FernlogState.h"
 
 #include "common/EventLog.h"
+#include "core/Alarms.h"
 #include "core/DataLogs.h"
 #include "core/Decoding.h"
 #include "core/DeviceLink.h"
+#include "core/Outbox.h"
 #include "core/Polling.h"
 #include "core/ServerData.h"
 #include "core/ServiceLog.h"
@@ -27,5 +29,7 @@ void ResetFernlogState() {
     ServerData::Reset();
     ServiceLog::Reset();
     DataLogs::Reset();
+    Outbox::Reset();
+    Alarms::Reset();
     Pages::Reset();
 }

@@ -1,5 +1,9 @@
 #include "support/SmtpServer.h"
 
+#include <QTest>
+
+#include "core/Outbox.h"
+
 #include <openssl/evp.h>
 #include <openssl/pem.h>
 #include <openssl/x509.h>
@@ -183,6 +187,10 @@ quint16 SmtpServer::ClosedPort() {
     const quint16 port = probe.serverPort();
     probe.close();
     return port;
+}
+
+bool MailingTest::DeliverOutbox(int timeoutMs) {
+    return QTest::qWaitFor([] { return Outbox::Idle(); }, timeoutMs);
 }
 
 void MailingTest::SetUp() {

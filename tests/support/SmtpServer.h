@@ -77,4 +77,7 @@ class SmtpServer {
 class MailingTest : public FernlogTest {
   protected:
     void SetUp() override;
+    // Runs the event loop until the outbox has delivered what it holds
+    // (bounded); false when it did not.
+    static bool DeliverOutbox(int timeoutMs = 30000);
 };

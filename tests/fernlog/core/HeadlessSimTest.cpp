@@ -10,6 +10,7 @@
 #include "core/Settings.h"
 #include "db/ServerDatabase.h"
 #include "devsim/Device.h"
+#include "protocol/Commands.h"
 #include "support/FernlogFixtures.h"
 #include "support/FixedPorts.h"
 #include "support/SmtpServer.h"
@@ -157,4 +158,65 @@ TEST_F(HeadlessTest, StartsPollingWhenTheDatabaseArrivesLater) {
     ::kill(static_cast<pid_t>(fernlog.processId()), SIGTERM);
     ASSERT_TRUE(QTest::qWaitFor([&] { return fernlog.state() == QProcess::NotRunning; }, 20000));
     EXPECT_EQ(fernlog.exitCode(), 0);
+}
+
+// An alarm e-mail handed over while the mail server never greets, then the
+// program killed outright: after the restart, with the server answering,
+// the message goes out once and the alarm record gets its send time.
+TEST_F(HeadlessTest, MessageHandedOverBeforeSigkillIsSentOnceAfterTheRestart) {
+    SKIP_IF_PORTS_HELD(LoopbackTcp10001());
+    ProvisionDatabase();
+    SmtpServer::Options quiet;
+    quiet.silent = true;
+    SmtpServer silent(quiet);
+    SmtpServer smtp;
+    ASSERT_TRUE(silent.IsRunning() && smtp.IsRunning());
+    silent.UseInSettings(30);
+    ConfigParameters.UpdateRate = 5;
+    ConfigParameters.TCPTimeOut = 2;
+    ConfigParameters.CommunicationRetry = 1;
+    ConfigParameters.FromAddress = "monitor@corvane.test";
+    ASSERT_TRUE(Settings::SaveConfigFile());
+    std::vector<std::unique_ptr<devsim::Device>> devices;
+    Start(devices, "127.0.0.2")->setPort(0, {80, 4, 1});
+    {
+        DialogScript dialogs;
+        ServerDatabase::AddServer("Kitchen", "Model QX700-5: Refrigerator/Freezer Keeper",
+                                  "127.0.0.2", "", 1, "", "chef@corvane.test", -1);
+        ServerDatabase::AddSensor(1, "Freezer", 0, "", "Temperature");
+    }
+    const auto run = [this](QProcess& fernlog) {
+        fernlog.setProcessChannelMode(QProcess::MergedChannels);
+        fernlog.start(QStringLiteral(FERNLOG_PATH), {"--headless", "--dir", Dir()});
+        return fernlog.waitForStarted(10000);
+    };
+    QProcess first;
+    ASSERT_TRUE(run(first));
+    const bool handedOver = QTest::qWaitFor(
+        [&] { return ReadAllOrMissing(FilePath("FernlogOutbox.dat")).contains("Freezer"); },
+        30000);
+    ::kill(static_cast<pid_t>(first.processId()), SIGKILL);
+    ASSERT_TRUE(first.waitForFinished(10000));
+    ASSERT_TRUE(handedOver) << first.readAll().toStdString();
+    EXPECT_TRUE(smtp.Messages().empty());
+
+    smtp.UseInSettings(5);
+    ASSERT_TRUE(Settings::SaveConfigFile());
+    QProcess second;
+    ASSERT_TRUE(run(second));
+    const bool booked = QTest::qWaitFor(
+        [&] { return Rows("SELECT EmailSent LIKE '20%' FROM tblAlarms") == QStringList{"1"}; },
+        30000);
+    // Two more cycles: the alarm goes on and nothing is mailed again.
+    const int readings = devices[0]->requestCount(Protocol::CmdReadings());
+    QTest::qWaitFor(
+        [&] { return devices[0]->requestCount(Protocol::CmdReadings()) >= readings + 2; }, 20000);
+    ::kill(static_cast<pid_t>(second.processId()), SIGTERM);
+    ASSERT_TRUE(second.waitForFinished(20000));
+    ASSERT_TRUE(booked) << second.readAll().toStdString();
+    QStringList subjects;
+    for (const auto& m : smtp.Messages()) subjects << m.Header("Subject");
+    EXPECT_EQ(subjects.count("Sensor: Freezer has generated an alarm!"), 1);
+    EXPECT_EQ(Rows("SELECT count(*) FROM tblAlarms"), QStringList{"1"});
+    EXPECT_FALSE(ReadAll(FilePath("FernlogOutbox.dat")).contains("Freezer"));
 }

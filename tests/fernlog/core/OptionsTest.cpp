@@ -35,4 +35,20 @@ TEST_F(OptionsTest, HandEditedFileIsReadAndWhatIsNotUnderstoodIsNamed) {
     file.close();
     EXPECT_FALSE(Options::Load(&warning).recoveryNotices);
     EXPECT_EQ(warning, "FernlogOptions.ini: lines not understood: RecoveryNotices=maybe");
+
+    // Devices in contact at once: 1 to 1024, else the default.
+    EXPECT_EQ(Options::Load().connections, 64);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write("[Polling]\nconnections = 300\n");
+    file.close();
+    EXPECT_EQ(Options::Load().connections, 300);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write("Connections=0\n");
+    file.close();
+    EXPECT_EQ(Options::Load(&warning).connections, 64);
+    EXPECT_EQ(warning, "FernlogOptions.ini: lines not understood: Connections=0");
+    Options::Values values;
+    values.connections = 1;
+    ASSERT_TRUE(Options::Save(values));
+    EXPECT_EQ(Options::Load().connections, 1);
 }

@@ -54,6 +54,8 @@ class ServerDataTest : public MailingTest {
     void Cycle() {
         StatusGrid::Model().MoveToFirstRow();
         ASSERT_TRUE(ServerData::ProcessServerData(device, kModel));
+        // Its e-mails are delivered within the minute.
+        ASSERT_TRUE(DeliverOutbox());
         Clock::AdvanceForTest(60);
     }
     const GridRow& Row(int i) const {

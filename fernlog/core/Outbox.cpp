@@ -1,0 +1,349 @@
+#include "core/Outbox.h"
+
+#include <QCoreApplication>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QThread>
+#include <deque>
+#include <memory>
+
+#include "common/Clock.h"
+#include "common/EventLog.h"
+#include "common/ProgramDir.h"
+#include "common/SafeFile.h"
+#include "core/Alarms.h"
+#include "core/EmailNotification.h"
+#include "core/StatusList.h"
+#include "db/ErrorLog.h"
+#include "db/ServerDatabase.h"
+
+namespace Outbox {
+namespace {
+
+const QString kCR = QStringLiteral("\r");
+const QString kMailErrorKey = QStringLiteral("Error sending Alarm Email");
+
+QString ReceiptName(Receipt r) {
+    switch (r) {
+        case Receipt::Alarm:
+            return QStringLiteral("alarm");
+        case Receipt::ServerFailure:
+            return QStringLiteral("server-failure");
+        case Receipt::LogFileBackup:
+            return QStringLiteral("log-file-backup");
+        case Receipt::DeferredAlarm:
+            return QStringLiteral("deferred-alarm");
+        case Receipt::None:
+            break;
+    }
+    return QStringLiteral("none");
+}
+
+bool ReceiptOf(const QString& name, Receipt& r) {
+    for (Receipt k :
+         {Receipt::None, Receipt::Alarm, Receipt::ServerFailure, Receipt::LogFileBackup,
+          Receipt::DeferredAlarm}) {
+        if (ReceiptName(k) == name) {
+            r = k;
+            return true;
+        }
+    }
+    return false;
+}
+
+struct State {
+    std::deque<Entry> queue;  // the front is the one being delivered when busy
+    qint64 nextNumber = 1;
+    bool loaded = false;
+    bool stopped = false;
+    bool busy = false;
+    quint64 generation = 0;  // results of a delivery from before a Reset are ignored
+    std::shared_ptr<Mail::Mailer> mailer;
+    Figures figures;
+};
+
+State& S() {
+    static State state;
+    return state;
+}
+
+QString Path() {
+    return ProgramDir::File(FileName());
+}
+
+// The whole queue on disk; a failure leaves the previous file and is told,
+// and the message is still delivered from memory.
+void Save() {
+    const std::vector<Entry> entries(S().queue.begin(), S().queue.end());
+    QString error;
+    if (!SafeFile::Replace(Path(), Encode(entries), &error)) {
+        ErrorLog::RecordError(QStringLiteral("Outbox"), error);
+    }
+}
+
+void Load() {
+    State& s = S();
+    if (s.loaded) return;
+    s.loaded = true;
+    QFile file(Path());
+    if (!file.exists()) return;
+    if (!file.open(QIODevice::ReadOnly)) {
+        ErrorLog::RecordError(QStringLiteral("Outbox"), file.errorString() + QStringLiteral(": ") +
+                                                            Path());
+        return;
+    }
+    std::vector<Entry> entries;
+    QString error;
+    if (!Decode(file.readAll(), entries, &error) || !error.isEmpty()) {
+        ErrorLog::RecordError(QStringLiteral("Outbox"), error);
+    }
+    for (Entry& e : entries) {
+        e.number = s.nextNumber++;
+        s.queue.push_back(std::move(e));
+    }
+}
+
+Mail::Message MessageOf(const Entry& e) {
+    Mail::Message m;
+    for (const Mail::Recipient& r : e.recipients) m.AddRecipient(r.name, r.address);
+    m.SetSubject(e.subject);
+    m.SetFromName(e.fromName);
+    m.SetFromAddress(e.fromAddress);
+    m.SetBody(e.body);
+    return m;
+}
+
+void Pump();
+
+// What the caller would have written after a synchronous send.
+void Record(const Entry& e, bool sent, const QString& errorText) {
+    const QString sentence = QStringLiteral("There was an error sending an alarm email ") +
+                             Clock::GeneralDateText() + kCR + QStringLiteral("The email error is:") +
+                             kCR + errorText;
+    QString error;
+    bool stored = true;
+    switch (e.receipt) {
+        case Receipt::Alarm:
+            stored = ServerDatabase::SetEmailSent(ServerDatabase::MailedRow::Alarm, e.rowId,
+                                                  sent ? Clock::DbStamp() : sentence, &error);
+            StatusList::ShowStatus(kMailErrorKey, sent ? QStringLiteral("delete")
+                                                       : QStringLiteral("See Alarm Tab for details"));
+            break;
+        case Receipt::DeferredAlarm:
+            Alarms::DeferredAlarmMailed(e.rowId, sent ? Clock::DbStamp() : sentence);
+            StatusList::ShowStatus(kMailErrorKey, sent ? QStringLiteral("delete")
+                                                       : QStringLiteral("See Alarm Tab for details"));
+            break;
+        case Receipt::ServerFailure:
+            stored = ServerDatabase::SetEmailSent(ServerDatabase::MailedRow::ServerFailure, e.rowId,
+                                                  sent ? Clock::DbStamp() : errorText, &error);
+            break;
+        case Receipt::LogFileBackup:
+            stored = ServerDatabase::SetEmailSent(ServerDatabase::MailedRow::LogFileBackup, e.rowId,
+                                                  sent ? Clock::DbStamp() : sentence, &error);
+            StatusList::ShowStatus(kMailErrorKey, sent ? QStringLiteral("delete") : QString());
+            break;
+        case Receipt::None:
+            break;
+    }
+    if (!stored) ErrorLog::RecordError(QStringLiteral("Outbox"), error);
+    // The failure's own line is in the service log already (Delivered).
+    if (!sent && !e.errorFunction.isEmpty()) ErrorLog::RecordToldError(e.errorFunction, errorText);
+}
+
+void Delivered(quint64 generation, bool sent, const QString& errorText) {
+    State& s = S();
+    if (generation != s.generation || !s.busy || s.queue.empty()) return;
+    s.busy = false;
+    s.mailer.reset();
+    // Cut short by Stop: the message stays for the next start.
+    if (s.stopped && !sent) return;
+    const Entry e = s.queue.front();
+    s.queue.pop_front();
+    // Off the disk first: a message the server took is never sent twice
+    // because the program stopped before its records were written.
+    Save();
+    if (sent) {
+        ++s.figures.sent;
+        EventLog::Info(QStringLiteral("E-mail sent to ") + MessageOf(e).RecipientText() +
+                       QStringLiteral(": ") + e.subject);
+    } else {
+        ++s.figures.failed;
+        EventLog::Error(QStringLiteral("E-mail to ") + MessageOf(e).RecipientText() +
+                        QStringLiteral(" failed (") + e.subject + QStringLiteral("): ") + errorText);
+    }
+    Record(e, sent, errorText);
+    Pump();
+}
+
+void Pump() {
+    State& s = S();
+    if (s.stopped || s.busy || s.queue.empty() || !QCoreApplication::instance()) return;
+    s.busy = true;
+    const Entry& e = s.queue.front();
+    auto mailer = std::make_shared<Mail::Mailer>();
+    mailer->Configure(EmailNotification::ProgramMailer().Settings());
+    mailer->SetLogFile(ProgramDir::File(EmailNotification::MailLogFileName()));
+    s.mailer = mailer;
+    const Mail::Message message = MessageOf(e);
+    const QString report = ProgramDir::File(e.reportFile);
+    const quint64 generation = s.generation;
+    // The exchange, its mail log line and its report are the worker's; the
+    // records are written back on this thread.
+    QThread* worker = QThread::create([mailer, message, report, generation] {
+        bool sent = false;
+        if (!mailer->VerifyConnection()) {
+            mailer->LogAttempt(message, QStringLiteral("Not sent: ") + mailer->LastError());
+        } else {
+            sent = mailer->Send(message) == 1;
+        }
+        mailer->SaveLastError(report);
+        const QString error = sent ? QString() : mailer->LastError();
+        QMetaObject::invokeMethod(
+            QCoreApplication::instance(),
+            [generation, sent, error] { Delivered(generation, sent, error); },
+            Qt::QueuedConnection);
+    });
+    QObject::connect(worker, &QThread::finished, worker, &QObject::deleteLater);
+    worker->start();
+}
+
+}  // namespace
+
+QString FileName() {
+    return QStringLiteral("FernlogOutbox.dat");
+}
+
+QByteArray Encode(const std::vector<Entry>& entries) {
+    QJsonArray messages;
+    for (const Entry& e : entries) {
+        QJsonArray to;
+        for (const Mail::Recipient& r : e.recipients) {
+            to.append(QJsonObject{{QStringLiteral("name"), r.name},
+                                  {QStringLiteral("address"), r.address}});
+        }
+        messages.append(QJsonObject{
+            {QStringLiteral("report"), e.reportFile},
+            {QStringLiteral("receipt"), ReceiptName(e.receipt)},
+            {QStringLiteral("row"), QString::number(e.rowId)},
+            {QStringLiteral("errorFunction"), e.errorFunction},
+            {QStringLiteral("to"), to},
+            {QStringLiteral("subject"), e.subject},
+            {QStringLiteral("fromName"), e.fromName},
+            {QStringLiteral("fromAddress"), e.fromAddress},
+            {QStringLiteral("body"), e.body},
+        });
+    }
+    return QJsonDocument(QJsonObject{{QStringLiteral("messages"), messages}}).toJson();
+}
+
+bool Decode(const QByteArray& bytes, std::vector<Entry>& entries, QString* error) {
+    entries.clear();
+    QJsonParseError parse;
+    const QJsonDocument doc = QJsonDocument::fromJson(bytes, &parse);
+    if (!doc.isObject() || !doc.object().value(QStringLiteral("messages")).isArray()) {
+        if (error) {
+            *error = FileName() + QStringLiteral(" is not an outbox: ") +
+                     (doc.isNull() ? parse.errorString() : QStringLiteral("no message list"));
+        }
+        return false;
+    }
+    int skipped = 0;
+    for (const QJsonValue& value : doc.object().value(QStringLiteral("messages")).toArray()) {
+        const QJsonObject o = value.toObject();
+        Entry e;
+        bool rowOk = false;
+        e.reportFile = o.value(QStringLiteral("report")).toString();
+        e.rowId = o.value(QStringLiteral("row")).toString().toLongLong(&rowOk);
+        e.errorFunction = o.value(QStringLiteral("errorFunction")).toString();
+        e.subject = o.value(QStringLiteral("subject")).toString();
+        e.fromName = o.value(QStringLiteral("fromName")).toString();
+        e.fromAddress = o.value(QStringLiteral("fromAddress")).toString();
+        e.body = o.value(QStringLiteral("body")).toString();
+        for (const QJsonValue& r : o.value(QStringLiteral("to")).toArray()) {
+            e.recipients.push_back({r.toObject().value(QStringLiteral("name")).toString(),
+                                    r.toObject().value(QStringLiteral("address")).toString()});
+        }
+        // The report goes into the program directory under a plain name.
+        const bool plainReport = !e.reportFile.isEmpty() && !e.reportFile.contains(u'/') &&
+                                 !e.reportFile.contains(u'\\') && e.reportFile != QLatin1String("..") &&
+                                 e.reportFile != QLatin1String(".");
+        if (!value.isObject() || !rowOk || !plainReport || e.recipients.empty() ||
+            !ReceiptOf(o.value(QStringLiteral("receipt")).toString(), e.receipt)) {
+            ++skipped;
+            continue;
+        }
+        entries.push_back(std::move(e));
+    }
+    if (error) {
+        *error = skipped ? FileName() + QStringLiteral(": %1 message(s) not understood, left out")
+                                            .arg(skipped)
+                         : QString();
+    }
+    return true;
+}
+
+void Post(const Mail::Message& message, const QString& reportFile, Receipt receipt, qint64 rowId,
+          const QString& errorFunction) {
+    State& s = S();
+    Load();
+    Entry e;
+    e.number = s.nextNumber++;
+    e.reportFile = reportFile;
+    e.receipt = receipt;
+    e.rowId = rowId;
+    e.errorFunction = errorFunction;
+    e.recipients = message.Recipients();
+    e.subject = message.Subject();
+    e.fromName = message.FromName();
+    e.fromAddress = message.FromAddress();
+    e.body = message.Body();
+    s.queue.push_back(std::move(e));
+    Save();
+    Pump();
+}
+
+bool Pending(Receipt receipt, qint64 rowId) {
+    for (const Entry& e : S().queue) {
+        if (e.receipt == receipt && e.rowId == rowId) return true;
+    }
+    return false;
+}
+
+void Resume() {
+    S().stopped = false;
+    Load();
+    Pump();
+}
+
+void Stop() {
+    State& s = S();
+    s.stopped = true;
+    if (s.mailer) s.mailer->Cancel();
+}
+
+bool Idle() {
+    return S().queue.empty() && !S().busy;
+}
+
+bool Delivering() {
+    return S().busy;
+}
+
+Figures Counts() {
+    Figures f = S().figures;
+    f.waiting = static_cast<int>(S().queue.size());
+    return f;
+}
+
+void Reset() {
+    State& s = S();
+    if (s.mailer) s.mailer->Cancel();
+    const quint64 generation = s.generation + 1;
+    s = State();
+    s.generation = generation;
+}
+
+}  // namespace Outbox

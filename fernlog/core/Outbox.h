@@ -1,0 +1,80 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <vector>
+
+#include "core/Mailer.h"
+
+// The e-mail outbox: a message handed over is written to disk and the
+// caller goes on; the messages are delivered one at a time, in order, by a
+// worker beside the polling, so a mail server that does not answer delays
+// no reading. What the caller would have recorded after sending (the
+// EmailSent column of its row, the error log) is written when the delivery
+// ends. Messages still waiting when the program ends, or is killed, are
+// delivered after the next start.
+namespace Outbox {
+
+QString FileName();  // "FernlogOutbox.dat", beside zolo.mdb
+
+// What is written when a message's delivery ends.
+enum class Receipt {
+    None,           // only the error log, under `errorFunction`, on failure
+    Alarm,          // tblAlarms.EmailSent of `rowId`, and the alarm e-mail status line
+    ServerFailure,  // tblServerFailures.EmailSent of `rowId`
+    LogFileBackup,  // tblLogFileBackup.EmailSent of `rowId`, and the status line
+    DeferredAlarm,  // an alarm of sensor `rowId` not booked yet (the database was out)
+};
+
+struct Entry {
+    qint64 number = 0;   // order of hand-over
+    QString reportFile;  // the report of the exchange, in the program directory
+    Receipt receipt = Receipt::None;
+    qint64 rowId = 0;
+    QString errorFunction;
+    std::vector<Mail::Recipient> recipients;
+    QString subject;
+    QString fromName;
+    QString fromAddress;
+    QString body;
+};
+
+// The file: a JSON document {"messages": [...]} with one object per entry,
+// fields named as in Entry. Decode is false (with the reason) for a file that
+// is not one; entries it cannot use are skipped and named in *error.
+QByteArray Encode(const std::vector<Entry>& entries);
+bool Decode(const QByteArray& bytes, std::vector<Entry>& entries, QString* error = nullptr);
+
+// Hands a message over: on disk before this returns (where the disk takes
+// it), delivered beside the caller.
+void Post(const Mail::Message& message, const QString& reportFile, Receipt receipt,
+          qint64 rowId = 0, const QString& errorFunction = QString());
+
+// A message for this row is waiting or being delivered.
+bool Pending(Receipt receipt, qint64 rowId);
+
+// Reads the messages left in the file by an earlier run and starts
+// delivering; the start-up calls it once the mailer is set up.
+void Resume();
+// Stops delivering: the exchange in progress ends as unanswered, and what is
+// still waiting stays in the file for the next start.
+void Stop();
+
+// Nothing waiting and nothing being delivered.
+bool Idle();
+// A delivery is in progress (also one cut short by Stop, until it has ended).
+bool Delivering();
+
+// Messages delivered and failed since the start.
+struct Figures {
+    qint64 sent = 0;
+    qint64 failed = 0;
+    int waiting = 0;
+};
+Figures Counts();
+
+// Back to the state of a fresh start (a delivery in progress is cancelled
+// and its result ignored).
+void Reset();
+
+}  // namespace Outbox
