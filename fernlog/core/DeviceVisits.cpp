@@ -12,6 +12,7 @@
 #include "core/Settings.h"
 #include "core/StatusList.h"
 #include "db/ErrorLog.h"
+#include "protocol/Address.h"
 #include "protocol/Commands.h"
 
 namespace DeviceVisits {
@@ -59,11 +60,14 @@ struct Visits::State {
 
     void Begin(Visit& v, const QByteArray& command) {
         Protocol::BuildRequest(v.request, command);
-        const QHostAddress host = DeviceLink::DeviceAddress(v.address);
-        if (host.isNull()) {
+        // An address the rule refuses is told when the device is processed,
+        // in register order (DeviceLink::DeviceAddress), not here.
+        const auto parsed = Protocol::ParseIPv4(v.address.trimmed());
+        if (!parsed) {
             Finish(v, QByteArray());
             return;
         }
+        const QHostAddress host(parsed->Value());
         v.socket = new QTcpSocket;
         v.timer = new QTimer;
         // A coarse timer may fire up to 5% early; a time-out must not.
@@ -100,7 +104,8 @@ struct Visits::State {
 
     void Failed(Visit& v, QAbstractSocket::SocketError error) {
         // A device closing after its answer is the close event, not an error.
-        if (error != QAbstractSocket::RemoteHostClosedError) {
+        if (error != QAbstractSocket::RemoteHostClosedError &&
+            error != QAbstractSocket::UnknownSocketError) {
             StatusList::ShowStatus(kErrorKey, QStringLiteral("Error Number: ") +
                                                   QString::number(DeviceLink::WinsockErrorNumber(error)) +
                                                   QStringLiteral(".  Description ") +
@@ -110,6 +115,9 @@ struct Visits::State {
 
     void Closed(Visit& v) {
         if (v.phase == Phase::Connecting) {
+            // Qt tells a refused connection's state before its error, and
+            // Finish stops listening: the error line is shown from here.
+            Failed(v, v.socket->error());
             // Refused: no answer can come, so no answer time-out is waited.
             StatusList::ShowStatus(kConnectionKey, QStringLiteral("could not be established"));
             Finish(v, QByteArray());

@@ -67,15 +67,19 @@ Values Load(QString* warning) {
 
 bool Save(const Values& values, QString* error) {
     const QString path = ProgramDir::File(FileName());
+    const Values defaults;
     const QList<std::pair<QString, QByteArray>> settings = {
         {kRecoveryNotices, values.recoveryNotices ? "1" : "0"},
         {kConnections, QByteArray::number(values.connections)},
     };
+    const QList<bool> isDefault = {values.recoveryNotices == defaults.recoveryNotices,
+                                   values.connections == defaults.connections};
     QByteArray text;
     QFile file(path);
     if (file.open(QIODevice::ReadOnly)) {
         // Comments and lines written by hand stay as they are; only the
-        // values of known keys change, and a missing one is added.
+        // values of known keys change, and a missing one is added unless it
+        // has its default.
         QList<QByteArray> lines = file.readAll().split('\n');
         file.close();
         QList<bool> found(settings.size(), false);
@@ -92,7 +96,7 @@ bool Save(const Values& values, QString* error) {
         }
         text = lines.join('\n');
         for (qsizetype i = 0; i < settings.size(); ++i) {
-            if (found[i]) continue;
+            if (found[i] || isDefault[i]) continue;
             if (!text.isEmpty() && !text.endsWith('\n')) text += '\n';
             text += settings[i].first.toUtf8() + '=' + settings[i].second + '\n';
         }

@@ -1,11 +1,14 @@
 #include "core/Outbox.h"
 
 #include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QEventLoop>
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QThread>
+#include <QTimer>
 #include <deque>
 #include <memory>
 
@@ -326,6 +329,17 @@ void Stop() {
 
 bool Idle() {
     return S().queue.empty() && !S().busy;
+}
+
+bool Drain(int timeoutMs) {
+    QElapsedTimer waited;
+    waited.start();
+    while (!Idle() && waited.elapsed() < timeoutMs) {
+        QEventLoop loop;
+        QTimer::singleShot(50, &loop, &QEventLoop::quit);
+        loop.exec();
+    }
+    return Idle();
 }
 
 bool Delivering() {

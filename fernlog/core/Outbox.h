@@ -62,6 +62,9 @@ void Stop();
 
 // Nothing waiting and nothing being delivered.
 bool Idle();
+// Lets the event loop run until the outbox is idle or `timeoutMs` has
+// passed; true when it is idle.
+bool Drain(int timeoutMs);
 // A delivery is in progress (also one cut short by Stop, until it has ended).
 bool Delivering();
 

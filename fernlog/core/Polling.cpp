@@ -417,6 +417,9 @@ void PollAll() {
             size_t next = 0;
             const Transaction replay = [&](const QByteArray& request, QByteArray& answer) {
                 answer.clear();
+                // Told where the one-at-a-time link tells it: before the
+                // device's own processing.
+                DeviceLink::DeviceAddress(devices[i].address);
                 if (next >= exchanges.size() || exchanges[next].request != request) return false;
                 answer = exchanges[next].answer;
                 return exchanges[next++].ok;

@@ -188,8 +188,11 @@ bool ConfirmClose() {
 
 void StopProgram() {
     DeviceLink::ProgramRunning = false;
-    // What is still waiting stays on disk for the next start; the shutdown
-    // e-mail does not wait behind it.
+    // An alarm mailed just before the stop should not wait for the next
+    // start: what is waiting gets one mail time-out to go out. What is left
+    // after it stays on disk for the next start; the shutdown e-mail does
+    // not wait longer behind it.
+    Outbox::Drain(ConfigParameters.ServerTimeOut * 1000);
     Outbox::Stop();
     EmailNotification::SendShutdownEmail();
     DeviceLink::StopWatchDog();
