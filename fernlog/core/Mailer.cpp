@@ -504,7 +504,11 @@ Mailer::Outcome Mailer::Run(const Message* message) {
     }
     if (!outcome.error.isEmpty()) return outcome;
 
-    if (!QCoreApplication::instance()) {
+    // Off the UI thread (the outbox's worker) nothing waits in an event
+    // loop: the exchange runs right here, bounded by libcurl's time-outs and
+    // Cancel, with no thread of its own left to outlive the program.
+    if (!QCoreApplication::instance() ||
+        QThread::currentThread() != QCoreApplication::instance()->thread()) {
         Exchange(*job, [&outcome](const Outcome& o) { outcome = o; });
         return outcome;
     }

@@ -7,6 +7,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QPointer>
 #include <QThread>
 #include <QTimer>
 #include <deque>
@@ -64,6 +65,8 @@ struct State {
     bool busy = false;
     quint64 generation = 0;  // results of a delivery from before a Reset are ignored
     std::shared_ptr<Mail::Mailer> mailer;
+    // The delivery's thread, until it has deleted itself.
+    QPointer<QThread> worker;
     Figures figures;
 };
 
@@ -161,6 +164,9 @@ void Delivered(quint64 generation, bool sent, const QString& errorText) {
     if (generation != s.generation || !s.busy || s.queue.empty()) return;
     s.busy = false;
     s.mailer.reset();
+    // The worker has posted its last word: it ends here, not by a
+    // deleteLater that a stopping program may never get to.
+    if (s.worker && s.worker->wait(10000)) delete s.worker.data();
     // Cut short by Stop: the message stays for the next start.
     if (s.stopped && !sent) return;
     const Entry e = s.queue.front();
@@ -209,7 +215,7 @@ void Pump() {
             [generation, sent, error] { Delivered(generation, sent, error); },
             Qt::QueuedConnection);
     });
-    QObject::connect(worker, &QThread::finished, worker, &QObject::deleteLater);
+    s.worker = worker;
     worker->start();
 }
 
@@ -321,10 +327,17 @@ void Resume() {
     Pump();
 }
 
+// A delivery still running is cancelled and its thread ended, so no thread
+// outlives the event loop that would have deleted it.
+static void EndWorker(State& s) {
+    if (s.mailer) s.mailer->Cancel();
+    if (s.worker && s.worker->wait(10000)) delete s.worker.data();
+}
+
 void Stop() {
     State& s = S();
     s.stopped = true;
-    if (s.mailer) s.mailer->Cancel();
+    EndWorker(s);
 }
 
 bool Idle() {
@@ -354,7 +367,7 @@ Figures Counts() {
 
 void Reset() {
     State& s = S();
-    if (s.mailer) s.mailer->Cancel();
+    EndWorker(s);
     const quint64 generation = s.generation + 1;
     s = State();
     s.generation = generation;

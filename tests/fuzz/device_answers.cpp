@@ -163,7 +163,9 @@ void NamePage(const QByteArray& page) {
         Registry::ComposeNamePage(page, name, unit, QStringLiteral("127.0.0.2"));
     FUZZ_CHECK(image.size() == Protocol::kRequestLength);
     FUZZ_CHECK(image.left(3) == Protocol::CmdDDCCBB().left(3));
-    FUZZ_CHECK(Registry::PageName(image) == name);
+    // A name the device's code page cannot hold is never written (the
+    // window refuses it), so only one that fits must read back the same.
+    if (Registry::NameFitsDevice(name)) FUZZ_CHECK(Registry::PageName(image) == name);
     for (int position = 4; position <= qMin<int>(int(page.size()), Protocol::kRequestLength);
          ++position) {
         const bool field = (position >= kName && position < kName + kNameLength) ||
