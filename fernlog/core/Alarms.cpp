@@ -47,20 +47,23 @@ QString Who(const SensorReading& r) {
            QStringLiteral(", reading ") + ServiceLog::ReadingWithUnit(r.readingText, r.units);
 }
 
+// Adds the sensor's alarm record starting at `start` and opens it in `open`.
+bool AddAndOpen(const SensorReading& r, const QDateTime& start, ServerDatabase::Recordset& open) {
+    if (!ServerDatabase::AddAlarmRecord(r.sensorId, start, r.deviceName, r.sensorName,
+                                        r.readingText, r.minutes, -1)) {
+        return false;
+    }
+    int count = 0;
+    return ServerDatabase::RecordOpenAlarms(QStringLiteral("tblAlarms"),
+                                            QStringLiteral("SensorIDNum"), r.sensorId,
+                                            QStringLiteral("AlarmEnd"), open, count) &&
+           count > 0;
+}
+
 void OpenAlarm(const SensorReading& r) {
     const QDateTime now = Clock::Now();
-    if (!ServerDatabase::AddAlarmRecord(r.sensorId, now, r.deviceName, r.sensorName, r.readingText,
-                                        r.minutes, -1)) {
-        return;
-    }
     ServerDatabase::Recordset open;
-    int count = 0;
-    if (!ServerDatabase::RecordOpenAlarms(QStringLiteral("tblAlarms"),
-                                          QStringLiteral("SensorIDNum"), r.sensorId,
-                                          QStringLiteral("AlarmEnd"), open, count) ||
-        count == 0) {
-        return;
-    }
+    if (!AddAndOpen(r, now, open)) return;
     QString cause;
     SensorState::ComposeCause(cause, r.minutes, r.deviceName, r.sensorName, r.sensorType,
                               r.readingText, r.units, r.notes);
@@ -177,18 +180,8 @@ SensorState::RowStatus DeferAlarm(const SensorReading& r) {
 // end, when it ended meanwhile) and what became of its e-mail.
 void BookDeferred(const Deferred& d) {
     const SensorReading& r = d.r;
-    if (!ServerDatabase::AddAlarmRecord(r.sensorId, d.start, r.deviceName, r.sensorName,
-                                        r.readingText, r.minutes, -1)) {
-        return;
-    }
     ServerDatabase::Recordset open;
-    int count = 0;
-    if (!ServerDatabase::RecordOpenAlarms(QStringLiteral("tblAlarms"),
-                                          QStringLiteral("SensorIDNum"), r.sensorId,
-                                          QStringLiteral("AlarmEnd"), open, count) ||
-        count == 0) {
-        return;
-    }
+    if (!AddAndOpen(r, d.start, open)) return;
     open.SetValue(QStringLiteral("CauseOfAlarm"), d.cause);
     if (d.mailPending) {
         AwaitingMail().insert(r.sensorId, open.Value(QStringLiteral("IDNum")).toLongLong());
