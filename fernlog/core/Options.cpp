@@ -9,6 +9,7 @@ namespace Options {
 namespace {
 const QString kRecoveryNotices = QStringLiteral("RecoveryNotices");
 const QString kConnections = QStringLiteral("Connections");
+const QString kRetryMinutes = QStringLiteral("RetryMinutes");
 
 bool ParseSwitch(const QString& text, bool& value) {
     const QString t = text.trimmed().toLower();
@@ -54,6 +55,9 @@ Values Load(QString* warning) {
         } else if (eq > 0 && key.compare(kConnections, Qt::CaseInsensitive) == 0 && isNumber &&
                    number >= 1 && number <= kMaxConnections) {
             values.connections = number;
+        } else if (eq > 0 && key.compare(kRetryMinutes, Qt::CaseInsensitive) == 0 && isNumber &&
+                   number >= 0 && number <= kMaxRetryMinutes) {
+            values.retryMinutes = number;
         } else {
             notUnderstood << line;
         }
@@ -68,47 +72,65 @@ Values Load(QString* warning) {
 bool Save(const Values& values, QString* error) {
     const QString path = ProgramDir::File(FileName());
     const Values defaults;
-    const QList<std::pair<QString, QByteArray>> settings = {
-        {kRecoveryNotices, values.recoveryNotices ? "1" : "0"},
-        {kConnections, QByteArray::number(values.connections)},
+    struct Setting {
+        QString section;
+        QString key;
+        QByteArray value;
+        bool isDefault;
+        QByteArray comment;
     };
-    const QList<bool> isDefault = {values.recoveryNotices == defaults.recoveryNotices,
-                                   values.connections == defaults.connections};
-    QByteArray text;
+    const QList<Setting> settings = {
+        {QStringLiteral("Notifications"), kRecoveryNotices, values.recoveryNotices ? "1" : "0",
+         values.recoveryNotices == defaults.recoveryNotices,
+         "# 1: an e-mail when an alarm ends and when a failed device answers again."},
+        {QStringLiteral("Polling"), kConnections, QByteArray::number(values.connections),
+         values.connections == defaults.connections,
+         "# Devices read at once in a polling cycle (1 to 1024); 1: one after the other."},
+        {QStringLiteral("Mail"), kRetryMinutes, QByteArray::number(values.retryMinutes),
+         values.retryMinutes == defaults.retryMinutes,
+         "# Minutes a failed e-mail is tried again for (0 to 1440); 0: not retried."},
+    };
+    QList<QByteArray> lines;
     QFile file(path);
-    if (file.open(QIODevice::ReadOnly)) {
-        // Comments and lines written by hand stay as they are; only the
-        // values of known keys change, and a missing one is added unless it
-        // has its default.
-        QList<QByteArray> lines = file.readAll().split('\n');
+    const bool existed = file.open(QIODevice::ReadOnly);
+    if (existed) {
+        lines = file.readAll().split('\n');
         file.close();
-        QList<bool> found(settings.size(), false);
-        for (QByteArray& line : lines) {
-            const QString t = QString::fromUtf8(line).trimmed();
+        if (!lines.isEmpty() && lines.last().isEmpty()) lines.removeLast();
+    }
+    // Comments and lines written by hand stay as they are; only the values
+    // of known keys change. A missing key is added (to the end of its
+    // section, or in a new section at the end, with a comment saying what it
+    // is) to a new file, or when it differs from its default.
+    for (const Setting& setting : settings) {
+        bool found = false;
+        qsizetype sectionEnd = -1;  // after the last line of the key's section
+        bool inSection = false;
+        for (qsizetype i = 0; i < lines.size(); ++i) {
+            const QString t = QString::fromUtf8(lines[i]).trimmed();
+            if (t.startsWith(u'[')) {
+                inSection = t.compare(u'[' + setting.section + u']', Qt::CaseInsensitive) == 0;
+                if (inSection) sectionEnd = i + 1;
+                continue;
+            }
+            if (inSection && !t.isEmpty()) sectionEnd = i + 1;
             const qsizetype eq = t.indexOf(u'=');
-            if (eq <= 0) continue;
-            for (qsizetype i = 0; i < settings.size(); ++i) {
-                if (t.left(eq).trimmed().compare(settings[i].first, Qt::CaseInsensitive) == 0) {
-                    line = settings[i].first.toUtf8() + '=' + settings[i].second;
-                    found[i] = true;
-                }
+            if (eq > 0 && t.left(eq).trimmed().compare(setting.key, Qt::CaseInsensitive) == 0) {
+                lines[i] = setting.key.toUtf8() + '=' + setting.value;
+                found = true;
             }
         }
-        text = lines.join('\n');
-        for (qsizetype i = 0; i < settings.size(); ++i) {
-            if (found[i] || isDefault[i]) continue;
-            if (!text.isEmpty() && !text.endsWith('\n')) text += '\n';
-            text += settings[i].first.toUtf8() + '=' + settings[i].second + '\n';
+        if (found || (existed && setting.isDefault)) continue;
+        const QList<QByteArray> added = {setting.comment,
+                                         setting.key.toUtf8() + '=' + setting.value};
+        if (sectionEnd >= 0) {
+            for (qsizetype k = 0; k < added.size(); ++k) lines.insert(sectionEnd + k, added[k]);
+        } else {
+            if (!lines.isEmpty()) lines << QByteArray();
+            lines << '[' + setting.section.toUtf8() + ']' << added;
         }
-    } else {
-        text = "[Notifications]\n"
-               "# 1: an e-mail when an alarm ends and when a failed device answers again.\n" +
-               kRecoveryNotices.toUtf8() + '=' + settings[0].second +
-               "\n\n[Polling]\n"
-               "# Devices read at once in a polling cycle (1 to 1024); 1: one after the other.\n" +
-               kConnections.toUtf8() + '=' + settings[1].second + '\n';
     }
-    return SafeFile::Replace(path, text, error, SafeFile::Mode::Private);
+    return SafeFile::Replace(path, lines.join('\n') + '\n', error, SafeFile::Mode::Private);
 }
 
 }  // namespace Options

@@ -17,8 +17,13 @@ struct Values {
     // [Polling]); 1 visits them one after the other. A failed device then
     // costs its own time-outs, not everyone else's.
     int connections = 64;
+    // Minutes a failed e-mail is tried again for, counted from its first
+    // attempt ("RetryMinutes" in [Mail]); 0, the default, makes the first
+    // failure final.
+    int retryMinutes = 0;
 };
 constexpr int kMaxConnections = 1024;
+constexpr int kMaxRetryMinutes = 1440;
 
 // The stored choices; defaults for a missing file and for lines not
 // understood (which are named in *warning when given).

@@ -52,3 +52,30 @@ TEST_F(OptionsTest, HandEditedFileIsReadAndWhatIsNotUnderstoodIsNamed) {
     ASSERT_TRUE(Options::Save(values));
     EXPECT_EQ(Options::Load().connections, 1);
 }
+
+// Retrying failed e-mail: 0 to 1440 minutes, off by default. A key the file
+// lacks goes into its own section, whatever else the owner wrote stays.
+TEST_F(OptionsTest, RetryMinutesIsReadCheckedAndAddedToAnOlderFile) {
+    EXPECT_EQ(Options::Load().retryMinutes, 0);
+    QFile file(FilePath("FernlogOptions.ini"));
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write("[Notifications]\n# kept\nRecoveryNotices=1\n\n[Polling]\nConnections=8\n");
+    file.close();
+    Options::Values values = Options::Load();
+    values.retryMinutes = 90;
+    ASSERT_TRUE(Options::Save(values));
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    EXPECT_EQ(file.readAll(),
+              "[Notifications]\n# kept\nRecoveryNotices=1\n\n[Polling]\nConnections=8\n\n[Mail]\n"
+              "# Minutes a failed e-mail is tried again for (0 to 1440); 0: not retried.\n"
+              "RetryMinutes=90\n");
+    file.close();
+    EXPECT_EQ(Options::Load().retryMinutes, 90);
+
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write("[Mail]\nretryminutes = 1441\n");
+    file.close();
+    QString warning;
+    EXPECT_EQ(Options::Load(&warning).retryMinutes, 0);
+    EXPECT_EQ(warning, "FernlogOptions.ini: lines not understood: retryminutes = 1441");
+}
