@@ -37,6 +37,11 @@ int Run(bool verbose, bool trace) {
     EventLog::Info(QStringLiteral("Recovery notices are ") +
                    (options.recoveryNotices ? QStringLiteral("on") : QStringLiteral("off")) +
                    QStringLiteral(" (") + Options::FileName() + QStringLiteral(")"));
+    if (options.retryMinutes > 0) {
+        EventLog::Info(QStringLiteral("Failed e-mails are tried again for %1 minutes (")
+                           .arg(options.retryMinutes) +
+                       Options::FileName() + QStringLiteral(")"));
+    }
 
     // Nobody is there to close and reopen a window: a database that was
     // missing, locked or held no sensors at start is looked at again every

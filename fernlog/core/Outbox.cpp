@@ -10,6 +10,8 @@
 #include <QPointer>
 #include <QThread>
 #include <QTimer>
+#include <algorithm>
+#include <cmath>
 #include <deque>
 #include <memory>
 
@@ -19,6 +21,7 @@
 #include "common/SafeFile.h"
 #include "core/Alarms.h"
 #include "core/EmailNotification.h"
+#include "core/Options.h"
 #include "core/StatusList.h"
 #include "db/ErrorLog.h"
 #include "db/ServerDatabase.h"
@@ -28,6 +31,9 @@ namespace {
 
 const QString kCR = QStringLiteral("\r");
 const QString kMailErrorKey = QStringLiteral("Error sending Alarm Email");
+// Pauses between attempts: the first, doubled after each failure up to the last.
+constexpr qint64 kFirstPauseSeconds = 60;
+constexpr qint64 kLongestPauseSeconds = 3600;
 
 QString ReceiptName(Receipt r) {
     switch (r) {
@@ -58,7 +64,9 @@ bool ReceiptOf(const QString& name, Receipt& r) {
 }
 
 struct State {
-    std::deque<Entry> queue;  // the front is the one being delivered when busy
+    std::deque<Entry> queue;  // in order of hand-over
+    qint64 current = 0;       // the number of the one being delivered when busy
+    QDateTime attemptStarted;
     qint64 nextNumber = 1;
     bool loaded = false;
     bool stopped = false;
@@ -67,6 +75,7 @@ struct State {
     std::shared_ptr<Mail::Mailer> mailer;
     // The delivery's thread, until it has deleted itself.
     QPointer<QThread> worker;
+    QPointer<QTimer> timer;  // wakes the outbox when a paused message is due
     Figures figures;
 };
 
@@ -123,6 +132,19 @@ Mail::Message MessageOf(const Entry& e) {
 
 void Pump();
 
+QString StampText(const QDateTime& when) {
+    return when.toUTC().toString(Qt::ISODate);
+}
+
+// Whole seconds, as StampText writes them; invalid for anything else.
+QDateTime StampOf(const QString& text) {
+    const QDateTime when = QDateTime::fromString(text, Qt::ISODate);
+    if (!when.isValid()) return {};
+    const QDateTime whole = QDateTime::fromSecsSinceEpoch(when.toSecsSinceEpoch());
+    // Only a time that is written back as it is read (years 1 to 9999).
+    return QDateTime::fromString(StampText(whole), Qt::ISODate) == whole ? whole : QDateTime();
+}
+
 // What the caller would have written after a synchronous send.
 void Record(const Entry& e, bool sent, const QString& errorText) {
     const QString sentence = QStringLiteral("There was an error sending an alarm email ") +
@@ -159,9 +181,27 @@ void Record(const Entry& e, bool sent, const QString& errorText) {
     if (!sent && !e.errorFunction.isEmpty()) ErrorLog::RecordToldError(e.errorFunction, errorText);
 }
 
+// A failed attempt of `e` is not final when retries are on and the next
+// one still starts within the retry period: the pause is set and told.
+bool RetryLater(Entry& e, const QString& errorText) {
+    const int minutes = Options::Load().retryMinutes;
+    if (minutes <= 0) return false;
+    const QDateTime now = Clock::Now();
+    const qint64 pause =
+        std::min(kFirstPauseSeconds << std::min(e.attempts - 1, 12), kLongestPauseSeconds);
+    const QDateTime next = now.addSecs(pause);
+    if (next > e.firstAttempt.addSecs(qint64{minutes} * 60)) return false;
+    e.nextAttempt = next;
+    EventLog::Warning(QStringLiteral("E-mail to ") + MessageOf(e).RecipientText() +
+                      QStringLiteral(" failed (") + e.subject + QStringLiteral("): ") + errorText +
+                      QStringLiteral("; attempt %1, tried again at ").arg(e.attempts) +
+                      Clock::GeneralDateText(next));
+    return true;
+}
+
 void Delivered(quint64 generation, bool sent, const QString& errorText) {
     State& s = S();
-    if (generation != s.generation || !s.busy || s.queue.empty()) return;
+    if (generation != s.generation || !s.busy) return;
     s.busy = false;
     s.mailer.reset();
     // The worker has posted its last word: it ends here, not by a
@@ -169,29 +209,86 @@ void Delivered(quint64 generation, bool sent, const QString& errorText) {
     if (s.worker && s.worker->wait(10000)) delete s.worker.data();
     // Cut short by Stop: the message stays for the next start.
     if (s.stopped && !sent) return;
-    const Entry e = s.queue.front();
-    s.queue.pop_front();
+    const auto it = std::find_if(s.queue.begin(), s.queue.end(),
+                                 [&s](const Entry& e) { return e.number == s.current; });
+    if (it == s.queue.end()) return;
+    ++it->attempts;
+    if (!it->firstAttempt.isValid()) it->firstAttempt = s.attemptStarted;
+    if (!sent && RetryLater(*it, errorText)) {
+        Save();
+        Pump();
+        return;
+    }
+    const Entry e = *it;
+    s.queue.erase(it);
     // Off the disk first: a message the server took is never sent twice
     // because the program stopped before its records were written.
     Save();
+    QString reason = errorText;
+    if (e.attempts > 1) {
+        reason += QStringLiteral(" (%1 attempts since ").arg(e.attempts) +
+                  Clock::GeneralDateText(e.firstAttempt) + u')';
+    }
     if (sent) {
         ++s.figures.sent;
-        EventLog::Info(QStringLiteral("E-mail sent to ") + MessageOf(e).RecipientText() +
-                       QStringLiteral(": ") + e.subject);
+        EventLog::Info(
+            QStringLiteral("E-mail sent to ") + MessageOf(e).RecipientText() +
+            QStringLiteral(": ") + e.subject +
+            (e.attempts > 1 ? QStringLiteral(" (attempt %1)").arg(e.attempts) : QString()));
     } else {
         ++s.figures.failed;
         EventLog::Error(QStringLiteral("E-mail to ") + MessageOf(e).RecipientText() +
-                        QStringLiteral(" failed (") + e.subject + QStringLiteral("): ") + errorText);
+                        QStringLiteral(" failed (") + e.subject + QStringLiteral("): ") + reason);
     }
-    Record(e, sent, errorText);
+    Record(e, sent, reason);
     Pump();
+}
+
+// Wakes the outbox when the earliest paused message is due. It looks again
+// at least every minute, so that a clock set forward is followed.
+void WakeAt(const QDateTime& when) {
+    State& s = S();
+    if (!s.timer) {
+        s.timer = new QTimer(QCoreApplication::instance());
+        s.timer->setSingleShot(true);
+        QObject::connect(s.timer, &QTimer::timeout, [] { Pump(); });
+    }
+    s.timer->start(static_cast<int>(std::clamp<qint64>(Clock::Now().msecsTo(when), 0, 60000)));
+}
+
+bool Due(const Entry& e, const QDateTime& now) {
+    return !e.nextAttempt.isValid() || e.nextAttempt <= now ||
+           now.secsTo(e.nextAttempt) > kLongestPauseSeconds;
+}
+
+bool NothingDue() {
+    const QDateTime now = Clock::Now();
+    const State& s = S();
+    return !s.busy && std::none_of(s.queue.begin(), s.queue.end(),
+                                   [&now](const Entry& e) { return Due(e, now); });
 }
 
 void Pump() {
     State& s = S();
     if (s.stopped || s.busy || s.queue.empty() || !QCoreApplication::instance()) return;
+    // The first message not pausing goes next: one that waits to be tried
+    // again holds up no other. A pause longer than any we set means the
+    // clock was set back, and is over.
+    const QDateTime now = Clock::Now();
+    const auto it = std::find_if(s.queue.begin(), s.queue.end(),
+                                 [&now](const Entry& e) { return Due(e, now); });
+    if (it == s.queue.end()) {
+        QDateTime earliest;
+        for (const Entry& e : s.queue) {
+            if (!earliest.isValid() || e.nextAttempt < earliest) earliest = e.nextAttempt;
+        }
+        WakeAt(earliest);
+        return;
+    }
     s.busy = true;
-    const Entry& e = s.queue.front();
+    s.current = it->number;
+    s.attemptStarted = now;
+    const Entry& e = *it;
     auto mailer = std::make_shared<Mail::Mailer>();
     mailer->Configure(EmailNotification::ProgramMailer().Settings());
     mailer->SetLogFile(ProgramDir::File(EmailNotification::MailLogFileName()));
@@ -233,7 +330,7 @@ QByteArray Encode(const std::vector<Entry>& entries) {
             to.append(QJsonObject{{QStringLiteral("name"), r.name},
                                   {QStringLiteral("address"), r.address}});
         }
-        messages.append(QJsonObject{
+        QJsonObject message{
             {QStringLiteral("report"), e.reportFile},
             {QStringLiteral("receipt"), ReceiptName(e.receipt)},
             {QStringLiteral("row"), QString::number(e.rowId)},
@@ -243,7 +340,16 @@ QByteArray Encode(const std::vector<Entry>& entries) {
             {QStringLiteral("fromName"), e.fromName},
             {QStringLiteral("fromAddress"), e.fromAddress},
             {QStringLiteral("body"), e.body},
-        });
+        };
+        // A message not tried yet is written as before retries existed.
+        if (e.attempts > 0) message.insert(QStringLiteral("attempts"), e.attempts);
+        if (e.firstAttempt.isValid()) {
+            message.insert(QStringLiteral("firstAttempt"), StampText(e.firstAttempt));
+        }
+        if (e.nextAttempt.isValid()) {
+            message.insert(QStringLiteral("nextAttempt"), StampText(e.nextAttempt));
+        }
+        messages.append(message);
     }
     return QJsonDocument(QJsonObject{{QStringLiteral("messages"), messages}}).toJson();
 }
@@ -271,6 +377,12 @@ bool Decode(const QByteArray& bytes, std::vector<Entry>& entries, QString* error
         e.fromName = o.value(QStringLiteral("fromName")).toString();
         e.fromAddress = o.value(QStringLiteral("fromAddress")).toString();
         e.body = o.value(QStringLiteral("body")).toString();
+        const double attempts = o.value(QStringLiteral("attempts")).toDouble();
+        if (attempts >= 1 && attempts <= 1e6 && attempts == std::floor(attempts)) {
+            e.attempts = static_cast<int>(attempts);
+        }
+        e.firstAttempt = StampOf(o.value(QStringLiteral("firstAttempt")).toString());
+        e.nextAttempt = StampOf(o.value(QStringLiteral("nextAttempt")).toString());
         for (const QJsonValue& r : o.value(QStringLiteral("to")).toArray()) {
             e.recipients.push_back({r.toObject().value(QStringLiteral("name")).toString(),
                                     r.toObject().value(QStringLiteral("address")).toString()});
@@ -347,7 +459,9 @@ bool Idle() {
 bool Drain(int timeoutMs) {
     QElapsedTimer waited;
     waited.start();
-    while (!Idle() && waited.elapsed() < timeoutMs) {
+    // A message pausing before its next attempt is not waited for: it is
+    // kept on disk for the next start.
+    while (!NothingDue() && waited.elapsed() < timeoutMs) {
         QEventLoop loop;
         QTimer::singleShot(50, &loop, &QEventLoop::quit);
         loop.exec();
@@ -368,6 +482,7 @@ Figures Counts() {
 void Reset() {
     State& s = S();
     EndWorker(s);
+    delete s.timer;
     const quint64 generation = s.generation + 1;
     s = State();
     s.generation = generation;

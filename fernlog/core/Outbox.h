@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QDateTime>
 #include <QString>
 #include <vector>
 
@@ -13,6 +14,12 @@
 // EmailSent column of its row, the error log) is written when the delivery
 // ends. Messages still waiting when the program ends, or is killed, are
 // delivered after the next start.
+//
+// A failed delivery is final, unless RetryMinutes in FernlogOptions.ini
+// says otherwise: then the message is tried again after growing pauses
+// (1, 2, 4 ... minutes, at most an hour) while a retry still starts within
+// that many minutes of its first attempt, and the messages behind it are
+// delivered meanwhile.
 namespace Outbox {
 
 QString FileName();  // "FernlogOutbox.dat", beside zolo.mdb
@@ -37,11 +44,19 @@ struct Entry {
     QString fromName;
     QString fromAddress;
     QString body;
+    // Failed attempts so far, the start of the first and the earliest time
+    // of the next (invalid: at once). Kept in the file, so that a restart
+    // keeps the schedule.
+    int attempts = 0;
+    QDateTime firstAttempt;
+    QDateTime nextAttempt;
 };
 
 // The file: a JSON document {"messages": [...]} with one object per entry,
-// fields named as in Entry. Decode is false (with the reason) for a file that
-// is not one; entries it cannot use are skipped and named in *error.
+// fields named as in Entry (the times as UTC ISO 8601 text, whole seconds).
+// Decode is false (with the reason) for a file that is not one; entries it
+// cannot use are skipped and named in *error. A schedule it cannot read
+// counts as none: the message is tried at once.
 QByteArray Encode(const std::vector<Entry>& entries);
 bool Decode(const QByteArray& bytes, std::vector<Entry>& entries, QString* error = nullptr);
 
@@ -54,7 +69,8 @@ void Post(const Mail::Message& message, const QString& reportFile, Receipt recei
 bool Pending(Receipt receipt, qint64 rowId);
 
 // Reads the messages left in the file by an earlier run and starts
-// delivering; the start-up calls it once the mailer is set up.
+// delivering; the start-up calls it once the mailer is set up. Called
+// again, it delivers what has come due (a timer does that by itself).
 void Resume();
 // Stops delivering: the exchange in progress ends as unanswered, and what is
 // still waiting stays in the file for the next start.
@@ -62,8 +78,9 @@ void Stop();
 
 // Nothing waiting and nothing being delivered.
 bool Idle();
-// Lets the event loop run until the outbox is idle or `timeoutMs` has
-// passed; true when it is idle.
+// Lets the event loop run until no message is being sent or due (one
+// pausing before its next attempt is not waited for) or `timeoutMs` has
+// passed; true when the outbox is empty and idle.
 bool Drain(int timeoutMs);
 // A delivery is in progress (also one cut short by Stop, until it has ended).
 bool Delivering();

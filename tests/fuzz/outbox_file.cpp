@@ -1,6 +1,7 @@
 // The e-mail outbox "FernlogOutbox.dat" as found beside the database: the
 // input is the file. What decodes must encode and decode again to the same
-// messages; a report name never leaves the program directory.
+// messages, retry schedule included; a report name never leaves the program
+// directory.
 #include "FuzzSupport.h"
 #include "core/Outbox.h"
 
@@ -15,7 +16,9 @@ bool Same(const Outbox::Entry& a, const Outbox::Entry& b) {
     }
     return a.reportFile == b.reportFile && a.receipt == b.receipt && a.rowId == b.rowId &&
            a.errorFunction == b.errorFunction && a.subject == b.subject &&
-           a.fromName == b.fromName && a.fromAddress == b.fromAddress && a.body == b.body;
+           a.fromName == b.fromName && a.fromAddress == b.fromAddress && a.body == b.body &&
+           a.attempts == b.attempts && a.firstAttempt == b.firstAttempt &&
+           a.nextAttempt == b.nextAttempt;
 }
 }  // namespace
 
@@ -31,6 +34,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     for (const Outbox::Entry& e : entries) {
         FUZZ_CHECK(!e.reportFile.contains(u'/') && !e.reportFile.contains(u'\\'));
         FUZZ_CHECK(!e.recipients.empty());
+        FUZZ_CHECK(e.attempts >= 0);
     }
     std::vector<Outbox::Entry> again;
     FUZZ_CHECK(Outbox::Decode(Outbox::Encode(entries), again, &error) && error.isEmpty());

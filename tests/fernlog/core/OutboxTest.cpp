@@ -1,6 +1,14 @@
-#include "core/Outbox.h"
+#include <QTest>
 
+#include "common/Clock.h"
+#include "common/EventLog.h"
+#include "core/EmailNotification.h"
+#include "core/Options.h"
+#include "core/Outbox.h"
+#include "core/Settings.h"
+#include "db/ServerDatabase.h"
 #include "support/FernlogFixtures.h"
+#include "support/SmtpServer.h"
 
 using OutboxTest = FernlogTest;
 
@@ -19,6 +27,10 @@ TEST_F(OutboxTest, FileKeepsMessagesAndLeavesOutWhatItCannotUse) {
     Outbox::Entry f = e;
     f.receipt = Outbox::Receipt::None;
     f.errorFunction = "SendTextEmail";
+    // A message waiting to be tried again keeps its schedule.
+    e.attempts = 3;
+    e.firstAttempt = QDateTime(QDate(2026, 3, 7), QTime(16, 5, 0));
+    e.nextAttempt = e.firstAttempt.addSecs(7 * 60);
     std::vector<Outbox::Entry> back;
     QString error;
     ASSERT_TRUE(Outbox::Decode(Outbox::Encode({e, f}), back, &error));
@@ -29,7 +41,12 @@ TEST_F(OutboxTest, FileKeepsMessagesAndLeavesOutWhatItCannotUse) {
     EXPECT_EQ(back[0].recipients[1].name, "IT \"Support\"");
     EXPECT_EQ(back[0].subject, e.subject);
     EXPECT_EQ(back[0].body, e.body);
+    EXPECT_EQ(back[0].attempts, 3);
+    EXPECT_EQ(back[0].firstAttempt, e.firstAttempt);
+    EXPECT_EQ(back[0].nextAttempt, e.nextAttempt);
     EXPECT_EQ(back[1].errorFunction, "SendTextEmail");
+    EXPECT_EQ(back[1].attempts, 0);
+    EXPECT_FALSE(back[1].nextAttempt.isValid());
 
     // A report name that leaves the program directory, a receipt not known,
     // no recipient: left out.
@@ -49,4 +66,121 @@ TEST_F(OutboxTest, FileKeepsMessagesAndLeavesOutWhatItCannotUse) {
     // A file cut short is not an outbox.
     EXPECT_FALSE(Outbox::Decode(Outbox::Encode({e}).left(40), back, &error));
     EXPECT_TRUE(error.startsWith("FernlogOutbox.dat is not an outbox")) << error.toStdString();
+}
+
+namespace {
+
+// The outbox against a real SMTP server that refuses at first.
+class OutboxRetryTest : public MailingTest {
+  protected:
+    void SetUp() override {
+        MailingTest::SetUp();
+        Clock::SetForTest(QDateTime(QDate(2026, 3, 7), QTime(16, 5, 0)));
+        EventLog::SetSink([this](const QString& line) { events << line.section(u' ', 1); });
+        ASSERT_TRUE(server.IsRunning()) << server.Error().toStdString();
+        server.UseInSettings(5);
+        ConfigParameters.SMTPPort = static_cast<qint16>(SmtpServer::ClosedPort());
+        EmailNotification::SetupMailer();
+    }
+
+    static void SaveRetryMinutes(int minutes) {
+        Options::Values values;
+        values.retryMinutes = minutes;
+        ASSERT_TRUE(Options::Save(values));
+    }
+
+    void Answer() const {
+        ConfigParameters.SMTPPort = static_cast<qint16>(server.Port());
+        EmailNotification::SetupMailer();
+    }
+
+    // The device failure notice of the second failed cycle, handed to the
+    // outbox at 4:06 PM; true when its first attempt has ended.
+    static bool PostFailureNotice() {
+        if (!ServerDatabase::AddServer(QStringLiteral("Walk-in"), QString(),
+                                       QStringLiteral("127.0.0.2"), QString(), 1, QString(),
+                                       QString(), 0) ||
+            !EmailNotification::RecordServerFailure(1, 3)) {
+            return false;
+        }
+        Clock::AdvanceForTest(60);
+        return EmailNotification::RecordServerFailure(1, 3) && Outbox::Delivering() &&
+               QTest::qWaitFor([] { return !Outbox::Delivering(); }, 30000);
+    }
+
+    QStringList EmailSent() const { return Rows("SELECT EmailSent FROM tblServerFailures"); }
+    int MailLogLines() const {
+        return ReadAllOrMissing(FilePath(EmailNotification::MailLogFileName())).count('\n');
+    }
+
+    SmtpServer server;
+    QStringList events;
+};
+
+}  // namespace
+
+TEST_F(OutboxRetryTest, WithoutRetriesAFailureIsFinalAtTheFirstAttempt) {
+    ASSERT_TRUE(PostFailureNotice());
+    EXPECT_TRUE(Outbox::Idle());
+    EXPECT_EQ(Outbox::Counts().failed, 1);
+    EXPECT_EQ(MailLogLines(), 1);
+    ASSERT_EQ(EmailSent().size(), 1);
+    EXPECT_FALSE(EmailSent()[0].contains("attempts")) << EmailSent()[0].toStdString();
+    EXPECT_TRUE(events.filter("tried again").isEmpty());
+}
+
+// The notice fails, pauses a minute (said in the service log) while a later
+// message goes out, and is delivered on its second attempt.
+TEST_F(OutboxRetryTest, FailedMessageIsTriedAgainWhileLaterOnesGoAhead) {
+    SaveRetryMinutes(60);
+    ASSERT_TRUE(PostFailureNotice());
+    EXPECT_EQ(Outbox::Counts().waiting, 1);
+    EXPECT_EQ(Outbox::Counts().failed, 0);
+    const QStringList warnings = events.filter("tried again");
+    ASSERT_EQ(warnings.size(), 1);
+    EXPECT_TRUE(warnings[0].startsWith(
+        "WARNING E-mail to admin@corvane.test failed (Message from Corvane Vantor-E): "))
+        << warnings[0].toStdString();
+    EXPECT_TRUE(warnings[0].endsWith("; attempt 1, tried again at 3/7/2026 4:07:00 PM"))
+        << warnings[0].toStdString();
+    EXPECT_FALSE(EmailSent().value(0).startsWith("2026"));
+
+    Answer();
+    ASSERT_TRUE(EmailNotification::SendSytemOKEmail());
+    ASSERT_TRUE(QTest::qWaitFor([] { return Outbox::Counts().sent == 1; }, 30000));
+    ASSERT_EQ(server.Messages().size(), 1u);
+    EXPECT_EQ(server.Messages()[0].Header("Subject"), "Corvane Vantor-E is up and running!");
+    EXPECT_FALSE(Outbox::Delivering());  // the notice is not due yet
+
+    Clock::AdvanceForTest(60);
+    Outbox::Resume();  // what the outbox's timer does when the pause is over
+    ASSERT_TRUE(DeliverOutbox());
+    ASSERT_EQ(server.Messages().size(), 2u);
+    EXPECT_TRUE(server.Messages()[1].body.contains("The device: Walk-in, did not respond"));
+    EXPECT_EQ(EmailSent(), QStringList{"2026-03-07 16:07:00"});
+    EXPECT_EQ(events.filter("(attempt 2)").size(), 1);
+}
+
+// Retried for a minute: the second attempt is the last, its record counts
+// both. A restart in the pause keeps the schedule.
+TEST_F(OutboxRetryTest, RetriesEndWithThePeriodAndSurviveARestart) {
+    SaveRetryMinutes(1);
+    ASSERT_TRUE(PostFailureNotice());
+    EXPECT_TRUE(ReadAll(FilePath("FernlogOutbox.dat")).contains("\"nextAttempt\""));
+
+    Outbox::Reset();
+    Outbox::Resume();
+    EXPECT_FALSE(Outbox::Delivering());
+    EXPECT_EQ(Outbox::Counts().waiting, 1);
+
+    Clock::AdvanceForTest(60);
+    Outbox::Resume();
+    ASSERT_TRUE(DeliverOutbox());
+    EXPECT_EQ(Outbox::Counts().failed, 1);
+    EXPECT_EQ(MailLogLines(), 2);
+    ASSERT_EQ(EmailSent().size(), 1);
+    EXPECT_TRUE(EmailSent()[0].endsWith(" (2 attempts since 3/7/2026 4:06:00 PM)"))
+        << EmailSent()[0].toStdString();
+    EXPECT_EQ(events.filter("tried again").size(), 1);
+    EXPECT_TRUE(server.Messages().empty());
 }
