@@ -1,3 +1,4 @@
+#include <QElapsedTimer>
 #include <QTest>
 
 #include "common/Clock.h"
@@ -167,6 +168,12 @@ TEST_F(OutboxRetryTest, RetriesEndWithThePeriodAndSurviveARestart) {
     SaveRetryMinutes(1);
     ASSERT_TRUE(PostFailureNotice());
     EXPECT_TRUE(ReadAll(FilePath("FernlogOutbox.dat")).contains("\"nextAttempt\""));
+
+    // A stop's drain does not wait out a pause: the message stays on disk.
+    QElapsedTimer drained;
+    drained.start();
+    EXPECT_FALSE(Outbox::Drain(20000));
+    EXPECT_LT(drained.elapsed(), 10000);
 
     Outbox::Reset();
     Outbox::Resume();
