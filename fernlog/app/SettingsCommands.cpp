@@ -317,9 +317,11 @@ int Set(const QStringList& args, bool passwordStdin) {
     NoView view;
     const auto refused = [&](int status) {
         before.Restore();
-        return Fail(answers.problems.isEmpty() ? answers.told.value(answers.told.size() - 1)
-                                               : answers.problems.constLast(),
-                    status);
+        QString reason = answers.problems.isEmpty() ? answers.told.value(answers.told.size() - 1)
+                                                    : answers.problems.constLast();
+        // The dialog asks whether to keep such a value; here nobody answers.
+        if (reason.endsWith(u'?')) reason += QStringLiteral(" Not stored: the answer here is no.");
+        return Fail(reason, status);
     };
     if (advanced) {
         const auto result = AdvancedEmailRules::ApplyAdvanced(forms.advanced, view);
