@@ -79,14 +79,12 @@ int Save(qint64 serverId, const Registry::ServerEntry& entry, bool offline, bool
         if (report.field != Registry::SaveReport::Field::None) {
             return Fail(report.message, kBadArgument);
         }
+        if (report.silent) {
+            return Fail(QStringLiteral("%1 did not answer at %2; nothing was stored (--offline "
+                                       "stores it without asking the device)")
+                            .arg(entry.name.trimmed(), entry.ip));
+        }
         if (!report.message.isEmpty()) {
-            // The window's "Can not communicate with" lacks its space.
-            if (!report.contacted && report.icon == Dialogs::Icon::Critical &&
-                report.message.startsWith(QLatin1String("Can not communicate"))) {
-                return Fail(QStringLiteral("%1 did not answer at %2; nothing was stored (--offline "
-                                           "stores it without asking the device)")
-                                .arg(entry.name.trimmed(), entry.ip));
-            }
             return Fail(report.message);
         }
         return Fail(answers.problems.value(0, QStringLiteral("the database refused the change")));

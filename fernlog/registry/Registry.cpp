@@ -191,6 +191,7 @@ bool WriteNamePage(const ServerEntry& entry, SaveReport& report) {
     if (!Identify(ip, id)) {
         report.message = QStringLiteral("Can not communicate with") + ip;
         report.icon = Icon::Critical;
+        report.silent = true;
         return false;
     }
     report.contacted = true;

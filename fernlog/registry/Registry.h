@@ -107,7 +107,8 @@ struct SaveReport {
     Dialogs::Icon icon = Dialogs::Icon::Information;
     QString status;  // the device exchange's line under the frame (enabled servers only)
     bool statusRed = false;
-    bool contacted = false;  // the device was asked (the frame shows the status line)
+    bool silent = false;     // the device did not answer its identification: nothing stored
+    bool contacted = false;  // the device answered (the frame shows the status line)
     bool enabled = false;    // as stored: a device that took no name page is stored disabled
     QString model;           // as stored
     int comm = 0;            // -1 when the name page reached the device
