@@ -13,6 +13,7 @@
 #include "app/AdminCommon.h"
 #include "common/ProgramDir.h"
 #include "common/SafeFile.h"
+#include "core/EmailNotification.h"
 #include "core/Mailer.h"
 #include "core/Options.h"
 #include "core/ServerData.h"
@@ -195,6 +196,7 @@ struct Snapshot {
             return;
         }
         SafeFile::Replace(Settings::FilePath(), bytes, nullptr, SafeFile::Mode::Private);
+        HandOver({Settings::FileName()});
     }
 };
 
@@ -418,6 +420,8 @@ int MailTest(int argc, char** argv) {
     form.ServerFailureEmailAddress = address;
     NoView view;
     const bool sent = ConfigurationRules::TestEmail(form, view);
+    HandOver({EmailNotification::MailLogFileName(), EmailNotification::ErrorReportFileName(),
+              QStringLiteral("zolo.mdb")});
     const QString told = answers.told.isEmpty() ? QString() : answers.told.constLast();
     if (!sent) return Fail(told);
     Print(told);

@@ -1,5 +1,8 @@
 // "fernlog settings set" and "fernlog mail-test", run as a user runs them,
 // against a real SMTP server on loopback.
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <QFile>
 #include <QProcess>
 
@@ -76,4 +79,18 @@ TEST_F(SettingsCommandsTest, RefusedValueStoresNoneAndMailTestTellsTheServersAns
     ASSERT_EQ(smtp.Messages().size(), 1u);
     EXPECT_EQ(smtp.Messages()[0].login, "monitor");
     EXPECT_EQ(smtp.Messages()[0].rcptTos, QStringList{"admin@corvane.test"});
+}
+
+// Run with sudo on the service's folder, a command leaves the files it made to
+// the folder's owner: otherwise the service could no longer read its settings.
+TEST_F(SettingsCommandsTest, FilesStoredByTheSuperuserBelongToTheFoldersOwner) {
+    if (::geteuid() != 0) GTEST_SKIP() << "needs the superuser";
+    constexpr uid_t kOwner = 65534;
+    ASSERT_EQ(::chown(QFile::encodeName(Dir()).constData(), kOwner, kOwner), 0);
+    const Ran ran = Fernlog(Dir(), {"settings", "set", "OrgName=Cold Chain Ltd"});
+    ASSERT_EQ(ran.status, 0) << ran.err.toStdString();
+    struct stat file {};
+    ASSERT_EQ(::stat(QFile::encodeName(FilePath("FernlogConfig.dat")).constData(), &file), 0);
+    EXPECT_EQ(file.st_uid, kOwner);
+    EXPECT_EQ(file.st_mode & 0777, 0600u);
 }
