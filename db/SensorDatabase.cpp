@@ -81,4 +81,23 @@ bool AddSensors(qint64 serverId, const QList<SensorRow>& rows, QString* error) {
     return true;
 }
 
+bool ListSensors(qint64 serverId, QList<SensorListing>& sensors, QString* error) {
+    sensors.clear();
+    Database::Recordset rows;
+    if (!Database::OpenRecordset(QStringLiteral("tblSensors"),
+                                 QStringLiteral("SELECT * FROM tblSensors WHERE ServerIDNum = ?"
+                                                " ORDER BY PortNum, IDNum"),
+                                 {serverId}, rows, error)) {
+        return false;
+    }
+    for (rows.MoveFirst(); !rows.EndOfFile(); rows.MoveNext()) {
+        sensors.append({rows.Value(QStringLiteral("IDNum")).toLongLong(),
+                        rows.Value(QStringLiteral("PortNum")).toInt(),
+                        rows.Text(QStringLiteral("SensorName")).trimmed(),
+                        rows.Text(QStringLiteral("SensorNotes")),
+                        rows.Text(QStringLiteral("SensorType")).trimmed()});
+    }
+    return true;
+}
+
 }  // namespace ServerDatabase

@@ -25,4 +25,13 @@ bool GetSensorNotesByPort(qint64 serverId, QMap<int, QString>& notes, QString* e
 // type. Failure as GetSensorNotesByPort, and no row is changed.
 bool AddSensors(qint64 serverId, const QList<SensorRow>& rows, QString* error = nullptr);
 
+// Every sensor row of the server (named or not), by port; `id` is IDNum.
+// False with the reason when the rows cannot be read; nothing is shown.
+struct SensorListing {
+    qint64 id = 0;
+    int port = 0;
+    QString name, notes, type;
+};
+bool ListSensors(qint64 serverId, QList<SensorListing>& sensors, QString* error = nullptr);
+
 }  // namespace ServerDatabase

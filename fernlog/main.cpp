@@ -4,6 +4,7 @@
 #include <QFileInfo>
 #include <QTextStream>
 
+#include "app/AdminCommands.h"
 #include "app/ExportCommand.h"
 #include "common/CommandLine.h"
 #include "common/ProgramDir.h"
@@ -39,13 +40,14 @@ void ConfigureProgramDir(const QString& directory) {
 
 int main(int argc, char** argv) {
     if (ExportCommand::Wanted(argc, argv)) return ExportCommand::Run(argc, argv);
+    if (AdminCommands::Wanted(argc, argv)) return AdminCommands::Run(argc, argv);
     const QString program = QStringLiteral("fernlog");
     QCommandLineParser parser;
     parser.setApplicationDescription(
         QStringLiteral("Polls the registered Corvane devices, logs their readings, keeps alarm "
                        "and failure records and sends e-mails.\n\n"
                        "Commands (fernlog COMMAND --help tells more):\n  ") +
-        ExportCommand::Summary());
+        ExportCommand::Summary() + QStringLiteral("\n  ") + AdminCommands::Summary());
     const QCommandLineOption dir(
         QStringLiteral("dir"),
         QStringLiteral("Program directory: settings file, zolo.mdb, data logs (default: "

@@ -60,6 +60,21 @@ int Run(bool verbose, bool trace) {
     });
     if (!Polling::PollTimer().isActive()) retry.start();
 
+    // Settings stored by another program (fernlog settings set) are taken up
+    // as the windowed program takes up its settings dialog's: the activation
+    // block runs again, between cycles.
+    QTimer settingsWatch;
+    settingsWatch.setInterval(5000);
+    QObject::connect(&settingsWatch, &QTimer::timeout, [&retry] {
+        if (Polling::CycleRunning || !DeviceLink::ProgramRunning) return;
+        if (!Settings::ChangedOnDisk()) return;
+        EventLog::Info(QStringLiteral("The settings file changed: taking up the new settings"));
+        Startup::RunActivationBlock();
+        retry.setInterval(qMax<int>(5, ConfigParameters.UpdateRate) * 1000);
+        if (!Polling::PollTimer().isActive()) retry.start();
+    });
+    settingsWatch.start();
+
     StopSignals::Install([](int signal) {
         EventLog::Info(QStringLiteral("Stopping (") +
                        (signal == SIGTERM ? QStringLiteral("SIGTERM") : QStringLiteral("SIGINT")) +

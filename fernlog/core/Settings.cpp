@@ -91,6 +91,13 @@ void VisitEnciphered(Record& r, Visitor&& v) {
 
 // Keeps an unreadable settings file beside the original before anything can
 // write defaults over it. An identical earlier copy is not made again.
+// The file's bytes as this program first read them, last wrote them, or
+// last noticed them changed (ChangedOnDisk); null before any.
+QByteArray& KnownBytes() {
+    static QByteArray bytes;
+    return bytes;
+}
+
 void KeepBadCopy(const QString& path, const QByteArray& content) {
     QString copy = path + QStringLiteral(".bad");
     for (int n = 2; QFileInfo::exists(copy); ++n) {
@@ -148,6 +155,9 @@ bool ReadConfigFile() {
     // Read whole: a file of the wrong length is kept as it is, not cut.
     const QByteArray content = file.readAll();
     file.close();
+    // Later reads (the cycle reads the file too) leave the mark alone, so
+    // that a change made meanwhile is still noticed.
+    if (KnownBytes().isNull()) KnownBytes() = content;
 
     std::optional<ConfigRecord> record = Deserialize(content);
     QString cause;
@@ -216,10 +226,21 @@ bool SaveConfigFile() {
     // never leaves a damaged settings file.
     QString error;
     // It holds the SMTP and administrator passwords: for its owner only.
-    if (!SafeFile::Replace(path, Serialize(copy), &error, SafeFile::Mode::Private)) {
+    const QByteArray bytes = Serialize(copy);
+    if (!SafeFile::Replace(path, bytes, &error, SafeFile::Mode::Private)) {
         ErrorLog::RecordError(function, error);
         return false;
     }
+    KnownBytes() = bytes;
+    return true;
+}
+
+bool ChangedOnDisk() {
+    QFile file(FilePath());
+    if (!file.open(QIODevice::ReadOnly)) return false;
+    const QByteArray bytes = file.readAll();
+    if (bytes == KnownBytes()) return false;
+    KnownBytes() = bytes;
     return true;
 }
 
@@ -250,6 +271,7 @@ bool ValidateConfig() {
 
 void Reset() {
     ConfigParameters = ConfigRecord();
+    KnownBytes().clear();
 }
 
 }  // namespace Settings

@@ -79,6 +79,12 @@ bool SaveConfigFile();
 // record and returns false.
 bool ValidateConfig();
 
+// Whether the settings file holds other bytes than this program first read,
+// last wrote or last noticed here: another program (fernlog settings set)
+// stored new settings. Each change is told once. A missing or unreadable
+// file is no change.
+bool ChangedOnDisk();
+
 // Back to the state of a fresh start: an empty record in memory.
 void Reset();
 

@@ -5,6 +5,7 @@
 #include "common/Ansi.h"
 #include "core/Decoding.h"
 #include "core/DeviceLink.h"
+#include "db/ServerDatabase.h"
 #include "pages/PageValues.h"
 #include "protocol/Address.h"
 #include "protocol/Commands.h"
@@ -167,6 +168,181 @@ RateCheck CheckUpdateRate(const QString& text, int& minutes) {
     if (!ok || value < 1 || value > 60) return RateCheck::OutOfRange;
     minutes = value;
     return RateCheck::Ok;
+}
+
+namespace {
+using Icon = Dialogs::Icon;
+
+bool Refuse(SaveReport& report, SaveReport::Field field, const QString& message) {
+    report.field = field;
+    report.message = message;
+    report.icon = Icon::Warning;
+    return false;
+}
+
+// The identification and the name-page write of an enabled server. False
+// when the device did not answer its identification: nothing is stored.
+// Otherwise `report` says whether the page was written; a busy or failing
+// device is stored disabled.
+bool WriteNamePage(const ServerEntry& entry, SaveReport& report) {
+    const QString& name = entry.name;
+    const QString& ip = entry.ip;
+    Protocol::Identification id;
+    if (!Identify(ip, id)) {
+        report.message = QStringLiteral("Can not communicate with") + ip;
+        report.icon = Icon::Critical;
+        report.silent = true;
+        return false;
+    }
+    report.contacted = true;
+    report.model = Protocol::ModelText(Decoding::DeviceFamily, Decoding::DeviceModel);
+    QByteArray page;
+    const QString name20 = Name20(name);
+    switch (ReadNamePage(ip, id.family, page)) {
+        case Outcome::Ok: {
+            const QChar unit = entry.unit.isNull() ? PageUnit(page) : entry.unit;
+            const QByteArray image = ComposeNamePage(page, name, unit, ip);
+            switch (StoreNamePage(ip, image)) {
+                case Outcome::Ok:
+                    report.status = QStringLiteral("Successfully uploaded data to ") + name20;
+                    report.comm = -1;
+                    break;
+                case Outcome::Busy:
+                    report.status = name20 + QStringLiteral(
+                                                 " is currently on the phone. The server will be "
+                                                 "added to the monitoring system but will not "
+                                                 "be enabled.");
+                    report.message = report.status;
+                    report.icon = Icon::Warning;
+                    report.enabled = false;
+                    break;
+                case Outcome::Failed:
+                    report.status =
+                        QStringLiteral("There was an error uploading the server data to ") + ip +
+                        QStringLiteral(".");
+                    report.message =
+                        QStringLiteral("There was an error uploading the server data to ") + ip +
+                        QStringLiteral(
+                            ".  Before proceeding please verify the IP address "
+                            "you are using and that ") +
+                        name + QStringLiteral(" is powered on and connected to the network.");
+                    report.icon = Icon::Warning;
+                    report.enabled = false;
+                    break;
+            }
+            break;
+        }
+        case Outcome::Busy:
+            report.status = name20 + QStringLiteral(
+                                         " is currently on the phone. The server will "
+                                         "be added to the monitoring system but will "
+                                         "not be enabled.");
+            report.message = name + QStringLiteral(
+                                        " is currently on the phone.  The server will be added "
+                                        "to the monitoring system but will not be enabled.");
+            report.icon = Icon::Warning;
+            report.enabled = false;
+            report.comm = -1;
+            break;
+        case Outcome::Failed:
+            report.status = QStringLiteral("There was an error uploading the server data to ") +
+                            ip +
+                            QStringLiteral(
+                                ".  Before proceeding please verify the IP "
+                                "address, and that ") +
+                            name + QStringLiteral(" is powered on and connected to the network. ") +
+                            name + QStringLiteral(" has been added to the database.");
+            report.statusRed = true;
+            report.message = QStringLiteral("There was an error uploading data to ") + ip +
+                             QStringLiteral(
+                                 ".  Before proceeding please verify the IP address "
+                                 "you are using and that ") +
+                             name +
+                             QStringLiteral(" is powered on and connected to the network. ") +
+                             name + QStringLiteral(" has been added to the database.");
+            report.icon = Icon::Warning;
+            report.enabled = false;
+            break;
+    }
+    return true;
+}
+}  // namespace
+
+bool SaveServer(qint64 serverId, const ServerEntry& entry, SaveReport& report, bool contactDevice) {
+    report = SaveReport();
+    const QString& name = entry.name;
+    const QString& ip = entry.ip;
+    using Field = SaveReport::Field;
+    if (name.trimmed().isEmpty()) {
+        return Refuse(report, Field::Name, QStringLiteral("Please enter a name for this server."));
+    }
+    if (ip.isEmpty())
+        return Refuse(report, Field::Address, QStringLiteral("Please enter the IP address."));
+    if (!IsValidIPAddress(ip)) {
+        return Refuse(report, Field::Address,
+                      QStringLiteral("The IP address ") + ip +
+                          QStringLiteral(" is not valid.  Please enter four numbers from 0 to 255 "
+                                         "separated by dots."));
+    }
+    // The device keeps the name in its code page, as the configuration
+    // windows write it; what it cannot hold is refused, not turned into "?".
+    if (entry.enabled && !NameFitsDevice(name)) {
+        return Refuse(report, Field::Name,
+                      QStringLiteral("The Server Name (\"") + name +
+                          QStringLiteral("\") has characters the device cannot store."));
+    }
+    {
+        // An edited server may keep its own address, not take another's.
+        QString owner;
+        if (!ServerDatabase::IsIPAddressUnique(ip, owner, serverId)) {
+            if (!owner.isNull()) {
+                report.message = QStringLiteral("The IP address ") + ip +
+                                 QStringLiteral(" is currently being used by ") + owner.trimmed() +
+                                 QStringLiteral(".  Please enter a unique IP address.");
+                report.icon = Icon::Warning;
+            }
+            return false;
+        }
+    }
+    const QString password = entry.password.isEmpty() ? QStringLiteral("****") : entry.password;
+    report.enabled = entry.enabled;
+    report.model = entry.model;
+    if (entry.enabled && contactDevice && !WriteNamePage(entry, report)) return false;
+
+    QString error;
+    const int enabled = report.enabled ? 1 : 0;
+    if (serverId < 0) {
+        if (!ServerDatabase::AddServer(name, report.model, ip, entry.notes, enabled, password,
+                                       entry.emailList, report.comm, &error)) {
+            report.message =
+                name +
+                QStringLiteral("'s data was not added to the server database.  The error is ") +
+                error;
+            report.icon = Icon::Critical;
+            return false;
+        }
+        // Addresses are unique, so the new row is the one holding this one.
+        QList<ServerDatabase::ServerRow> rows;
+        if (ServerDatabase::ListServers(rows)) {
+            for (const auto& row : rows) {
+                if (row.ip.trimmed() == ip) report.serverId = row.id;
+            }
+        }
+    } else {
+        if (!ServerDatabase::UpdateServer(serverId, name, report.model, ip, entry.notes, enabled,
+                                          password, entry.emailList, report.comm, &error)) {
+            report.message = name +
+                             QStringLiteral(
+                                 "'s data could not be updated to the server "
+                                 "database.  The error is ") +
+                             error;
+            report.icon = Icon::Critical;
+            return false;
+        }
+        report.serverId = serverId;
+    }
+    report.stored = true;
+    return true;
 }
 
 }  // namespace Registry

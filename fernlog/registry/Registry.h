@@ -4,6 +4,7 @@
 #include <QString>
 #include <QStringList>
 
+#include "common/Dialogs.h"
 #include "core/Windows.h"
 #include "protocol/Identification.h"
 
@@ -88,5 +89,37 @@ bool LooksLikeEmailAddress(const QString& address);  // contains "." and "@"
 enum class RateCheck { Ok, Empty, OutOfRange };
 RateCheck CheckUpdateRate(const QString& text, int& minutes);
 constexpr int kDefaultUpdateRate = 5;
+
+// What Save stores for a server: the server frame's entries as plain values.
+struct ServerEntry {
+    QString name, ip, notes, password, emailList;
+    QString model;  // kept when the device is not asked (disabled, or not contacted)
+    QChar unit;     // 'F' or 'C'; null keeps the unit the device's name page holds
+    bool enabled = true;
+};
+
+// How Save ended, and what the user is told of it.
+struct SaveReport {
+    bool stored = false;
+    qint64 serverId = -1;  // the row stored (the new row's number when added)
+    enum class Field { None, Name, Address } field = Field::None;  // the entry a check refused
+    QString message;  // the refusal or the device's outcome, for a message box; may be empty
+    Dialogs::Icon icon = Dialogs::Icon::Information;
+    QString status;  // the device exchange's line under the frame (enabled servers only)
+    bool statusRed = false;
+    bool silent = false;     // the device did not answer its identification: nothing stored
+    bool contacted = false;  // the device answered (the frame shows the status line)
+    bool enabled = false;    // as stored: a device that took no name page is stored disabled
+    QString model;           // as stored
+    int comm = 0;            // -1 when the name page reached the device
+};
+
+// The registry window's Save: the entries' checks (name, address, the
+// device's code page), refusal of an address another server uses, then for an
+// enabled server the identification and the name-page write, then the row
+// added (serverId -1) or updated. `contactDevice` false stores an enabled
+// server without asking its device. False when nothing was stored.
+bool SaveServer(qint64 serverId, const ServerEntry& entry, SaveReport& report,
+                bool contactDevice = true);
 
 }  // namespace Registry

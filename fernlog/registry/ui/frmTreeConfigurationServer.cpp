@@ -243,148 +243,34 @@ void frmTreeConfiguration::SaveAServer() {
     // server whose name contains "new" for one.
     if (!frame_.Adding() && !frame_.Editing()) return;
     const bool isNew = frame_.Adding();
-    if (Name().trimmed().isEmpty()) {
-        MarkMissing(txtServerName, QStringLiteral("Please enter a name for this server."));
-        return;
-    }
-    if (Ip().isEmpty()) {
-        MarkMissing(txtServerIPAddress, QStringLiteral("Please enter the IP address."));
-        return;
-    }
-    if (!Registry::IsValidIPAddress(Ip())) {
-        MarkMissing(txtServerIPAddress,
-                    QStringLiteral("The IP address ") + Ip() +
-                        QStringLiteral(" is not valid.  Please enter four numbers from 0 to 255 "
-                                       "separated by dots."));
-        return;
-    }
-    // The device keeps the name in its code page, as the configuration
-    // windows write it; what it cannot hold is refused, not turned into "?".
-    if (chkEnable->isChecked() && !Registry::NameFitsDevice(Name())) {
-        MarkMissing(txtServerName,
-                    QStringLiteral("The Server Name (\"") + Name() +
-                        QStringLiteral("\") has characters the device cannot store."));
-        return;
-    }
-    {
-        // An edited server may keep its own address, not take another's.
-        QString owner;
-        if (!ServerDatabase::IsIPAddressUnique(Ip(), owner, frame_.ServerId())) {
-            if (!owner.isNull()) {
-                Say(QStringLiteral("The IP address ") + Ip() +
-                        QStringLiteral(" is currently being used by ") + owner.trimmed() +
-                        QStringLiteral(".  Please enter a unique IP address."),
-                    Icon::Warning);
-            }
-            return;
-        }
-    }
     QStringList addresses;
     for (int i = 0; i < lstEmailAddr->count(); ++i) addresses << lstEmailAddr->item(i)->text();
-    const QString emailList = Registry::JoinEmailList(addresses);
-    if (txtUserPassword->text().isEmpty()) txtUserPassword->setText(QStringLiteral("****"));
-    int enabled = chkEnable->isChecked() ? 1 : 0;
-    int comm = 0;
-
-    if (enabled != 0) {
-        Protocol::Identification id;
-        if (!Registry::Identify(Ip(), id)) {
-            Say(QStringLiteral("Can not communicate with") + Ip(), Icon::Critical);
-            return;
-        }
-        DisplayModel();
-        QByteArray page;
-        const QString name20 = Registry::Name20(Name());
-        switch (Registry::ReadNamePage(Ip(), id.family, page)) {
-            case Outcome::Ok: {
-                const QByteArray image =
-                    Registry::ComposeNamePage(page, Name(), UnitLetter(), Ip());
-                switch (Registry::StoreNamePage(Ip(), image)) {
-                    case Outcome::Ok:
-                        SetStatusText(QStringLiteral("Successfully uploaded data to ") + name20,
-                                      false);
-                        comm = -1;
-                        break;
-                    case Outcome::Busy: {
-                        const QString text =
-                            name20 + QStringLiteral(
-                                         " is currently on the phone. The server will be "
-                                         "added to the monitoring system but will not "
-                                         "be enabled.");
-                        SetStatusText(text, false);
-                        Say(text, Icon::Warning);
-                        enabled = 0;
-                        break;
-                    }
-                    case Outcome::Failed:
-                        SetStatusText(QStringLiteral("There was an error uploading the server data "
-                                                     "to ") +
-                                          Ip() + QStringLiteral("."),
-                                      false);
-                        Say(QStringLiteral("There was an error uploading the server data to ") +
-                                Ip() +
-                                QStringLiteral(".  Before proceeding please verify the IP address "
-                                               "you are using and that ") +
-                                Name() +
-                                QStringLiteral(" is powered on and connected to the network."),
-                            Icon::Warning);
-                        enabled = 0;
-                        break;
-                }
-                break;
-            }
-            case Outcome::Busy:
-                SetStatusText(name20 + QStringLiteral(" is currently on the phone. The server will "
-                                                      "be added to the monitoring system but will "
-                                                      "not be enabled."),
-                              false);
-                Say(Name() + QStringLiteral(" is currently on the phone.  The server will be added "
-                                            "to the monitoring system but will not be enabled."),
-                    Icon::Warning);
-                enabled = 0;
-                comm = -1;
-                break;
-            case Outcome::Failed:
-                SetStatusText(
-                    QStringLiteral("There was an error uploading the server data to ") + Ip() +
-                        QStringLiteral(".  Before proceeding please verify the IP "
-                                       "address, and that ") +
-                        Name() + QStringLiteral(" is powered on and connected to the network. ") +
-                        Name() + QStringLiteral(" has been added to the database."),
-                    true);
-                Say(QStringLiteral("There was an error uploading data to ") + Ip() +
-                        QStringLiteral(".  Before proceeding please verify the IP address you are "
-                                       "using and that ") +
-                        Name() + QStringLiteral(" is powered on and connected to the network. ") +
-                        Name() + QStringLiteral(" has been added to the database."),
-                    Icon::Warning);
-                enabled = 0;
-                break;
-        }
-        lblServerError->show();
-    }
-
-    QString error;
-    if (isNew) {
-        if (!ServerDatabase::AddServer(Name(), txtModel->text(), Ip(), txtServerNotes->text(),
-                                       enabled, txtUserPassword->text(), emailList, comm, &error)) {
-            Say(Name() +
-                    QStringLiteral("'s data was not added to the server database.  The error is ") +
-                    error,
-                Icon::Critical);
-            return;
-        }
-    } else if (!ServerDatabase::UpdateServer(frame_.ServerId(), Name(), txtModel->text(), Ip(),
-                                             txtServerNotes->text(), enabled,
-                                             txtUserPassword->text(), emailList, comm, &error)) {
-        Say(Name() +
-                QStringLiteral("'s data could not be updated to the server database.  The error "
-                               "is ") +
-                error,
-            Icon::Critical);
+    Registry::ServerEntry entry;
+    entry.name = Name();
+    entry.ip = Ip();
+    entry.notes = txtServerNotes->text();
+    entry.password = txtUserPassword->text();
+    entry.emailList = Registry::JoinEmailList(addresses);
+    entry.model = txtModel->text();
+    entry.unit = UnitLetter();
+    entry.enabled = chkEnable->isChecked();
+    Registry::SaveReport report;
+    const bool stored = Registry::SaveServer(isNew ? -1 : frame_.ServerId(), entry, report);
+    using Field = Registry::SaveReport::Field;
+    if (report.field != Field::None) {
+        MarkMissing(report.field == Field::Name ? txtServerName : txtServerIPAddress,
+                    report.message);
         return;
     }
-    chkEnable->setChecked(enabled != 0);
+    if (txtUserPassword->text().isEmpty()) txtUserPassword->setText(QStringLiteral("****"));
+    if (report.contacted) {
+        txtModel->setText(report.model);
+        SetStatusText(report.status, report.statusRed);
+        lblServerError->show();
+    }
+    if (!report.message.isEmpty()) Say(report.message, report.icon);
+    if (!stored) return;
+    chkEnable->setChecked(report.enabled);
     LoadServers();
     if (isNew) {
         QTreeWidgetItem* root = ServerTree->topLevelItem(0);

@@ -1,0 +1,49 @@
+#include "app/AdminCommands.h"
+
+#include <cstring>
+
+namespace AdminCommands {
+namespace {
+struct Entry {
+    const char* word;
+    int (*run)(int, char**);
+};
+constexpr Entry kCommands[] = {
+    {"devices", Devices},
+    {"device", Device},
+    {"sensors", Sensors},
+    {"sensor", Sensor},
+    {"settings", SettingsCommand},
+    {"mail-test", MailTest},
+    {"poll", Poll},
+};
+}  // namespace
+
+QString Summary() {
+    return QStringLiteral(
+        "devices  the registered devices (--json)\n"
+        "  device   add NAME ADDRESS, set NAME, remove NAME: register and change devices\n"
+        "  sensors  the ports and sensor names of the devices (--json)\n"
+        "  sensor   set DEVICE PORT --name TEXT: name a sensor on the device and in the "
+        "register\n"
+        "  settings the settings; settings set KEY=VALUE... changes them\n"
+        "  mail-test ADDRESS  send the test e-mail with the stored settings\n"
+        "  poll     read every enabled device once and print the readings (--json)");
+}
+
+bool Wanted(int argc, char** argv) {
+    if (argc < 2) return false;
+    for (const Entry& e : kCommands) {
+        if (std::strcmp(argv[1], e.word) == 0) return true;
+    }
+    return false;
+}
+
+int Run(int argc, char** argv) {
+    for (const Entry& e : kCommands) {
+        if (std::strcmp(argv[1], e.word) == 0) return e.run(argc, argv);
+    }
+    return 2;
+}
+
+}  // namespace AdminCommands

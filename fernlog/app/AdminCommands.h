@@ -1,0 +1,29 @@
+#pragma once
+
+#include <QString>
+
+// The administration commands of fernlog: a fleet set up from a shell with
+// the same rules and device exchanges as the windows. Each takes --dir and
+// --help; exit status 0 done, 1 the device or the database refused, 2 a bad
+// argument, with one line "fernlog: reason" on standard error.
+namespace AdminCommands {
+
+// The commands' lines in "fernlog --help".
+QString Summary();
+
+// True when the command line is one of these commands.
+bool Wanted(int argc, char** argv);
+
+// Runs the command the command line names.
+int Run(int argc, char** argv);
+
+// Each command, argv[1] (and argv[2]) being its words.
+int Devices(int argc, char** argv);          // devices
+int Device(int argc, char** argv);           // device add|set|remove
+int Sensors(int argc, char** argv);          // sensors
+int Sensor(int argc, char** argv);           // sensor set
+int Poll(int argc, char** argv);             // poll
+int SettingsCommand(int argc, char** argv);  // settings [set]
+int MailTest(int argc, char** argv);         // mail-test
+
+}  // namespace AdminCommands

@@ -1,0 +1,70 @@
+#pragma once
+
+#include <QCommandLineOption>
+#include <QCommandLineParser>
+#include <QJsonValue>
+#include <QList>
+#include <QString>
+#include <QStringList>
+#include <optional>
+
+#include "common/Dialogs.h"
+#include "db/ServerDatabase.h"
+
+// What the administration commands (fernlog devices, device, sensors,
+// sensor, settings, mail-test, poll) share: their command line, the program
+// directory, the answers the subsystems give through the dialogs seam, and
+// finding a device by its name.
+namespace AdminCommon {
+
+// Exit statuses: done, the device or the database refused, a bad argument.
+constexpr int kDone = 0;
+constexpr int kRefused = 1;
+constexpr int kBadArgument = 2;
+
+// Prints "fernlog: reason" (one line) on standard error; returns `status`.
+int Fail(const QString& reason, int status = kRefused);
+// A line on standard output.
+void Print(const QString& line);
+// `value` as indented JSON on standard output.
+void PrintJson(const QJsonValue& value);
+
+QCommandLineOption DirOption();
+QCommandLineOption JsonOption();
+
+// Parses the command line without its first `words` words (the command,
+// e.g. "device add"); --help names the program "fernlog device add". The
+// status to end with, or nullopt to go on.
+std::optional<int> Parse(QCommandLineParser& parser, int argc, char** argv, int words,
+                         int maxPositional = 0);
+
+// Chooses the program directory (--dir, $FERNLOG_DIR, the installed data
+// folder); an installed program's folder gets its database as the program
+// itself would make it. nullopt when it can be used, else the status.
+std::optional<int> OpenProgramDir(const QString& dirOption);
+
+// While alive, every message box goes to `told` (warnings and errors also to
+// `problems`) instead of the console; a question gets the safe answer No.
+class Answers {
+  public:
+    Answers();
+    ~Answers();
+    Answers(const Answers&) = delete;
+    Answers& operator=(const Answers&) = delete;
+    QStringList told;
+    QStringList problems;
+};
+
+// A message box's text as one line.
+QString OneLine(const QString& text);
+
+// The registered device of this name (trimmed, exact); otherwise the
+// status, having printed the known names or the database's refusal.
+std::optional<int> FindDevice(const QString& name, ServerDatabase::ServerRow& row);
+
+// After a change by the superuser, files made in a program directory that
+// belongs to someone else (the service's user) are given to that owner,
+// so that the service can still read and replace them.
+void HandOver(const QStringList& fileNames);
+
+}  // namespace AdminCommon

@@ -1,0 +1,306 @@
+// fernlog sensors, sensor set and poll: the register's sensors, a sensor
+// named through the device's pages as the configuration window names it,
+// and one reading of every enabled device that writes nothing.
+#include <QCoreApplication>
+#include <QJsonArray>
+#include <QJsonObject>
+
+#include "app/AdminCommands.h"
+#include "app/AdminCommon.h"
+#include "core/Alarms.h"
+#include "core/Decoding.h"
+#include "core/DeviceLink.h"
+#include "core/Polling.h"
+#include "core/SensorState.h"
+#include "core/Settings.h"
+#include "db/SensorDatabase.h"
+#include "pages/PageMaps.h"
+#include "pages/PageTransfer.h"
+#include "protocol/Commands.h"
+#include "registry/Registry.h"
+
+using namespace AdminCommon;
+
+namespace AdminCommands {
+namespace {
+
+// The configuration window of a stored model text; None when the text
+// names no model that has one.
+Window WindowForModel(const QString& model) {
+    const QString text = model.trimmed();
+    for (int family : {0, 3, 5}) {
+        for (int number = 0; number <= 60; ++number) {
+            if (Protocol::ModelText(family, number) == text &&
+                text != Protocol::UnknownModelText()) {
+                return Registry::ConfigWindowFor(family, number);
+            }
+        }
+    }
+    return Window::None;
+}
+
+struct PortLine {
+    int port = 0;
+    QString type, name, notes;
+};
+
+// The ports of the device's model with their names in the register, and
+// any registered port the model does not list.
+QList<PortLine> PortsOf(const ServerDatabase::ServerRow& device,
+                        const QList<ServerDatabase::SensorListing>& sensors) {
+    QList<PortLine> lines;
+    const QStringList types = Pages::PortTypes(WindowForModel(device.model));
+    for (int port = 0; port < types.size(); ++port) lines.append({port, types.at(port), {}, {}});
+    for (const auto& sensor : sensors) {
+        auto it = std::find_if(lines.begin(), lines.end(),
+                               [&](const PortLine& l) { return l.port == sensor.port; });
+        if (it == lines.end()) {
+            lines.append({sensor.port, sensor.type, sensor.name, sensor.notes});
+        } else if (it->name.isEmpty()) {
+            it->name = sensor.name;
+            it->notes = sensor.notes;
+        }
+    }
+    std::sort(lines.begin(), lines.end(),
+              [](const PortLine& a, const PortLine& b) { return a.port < b.port; });
+    return lines;
+}
+
+}  // namespace
+
+int Sensors(int argc, char** argv) {
+    QCommandLineParser parser;
+    parser.setApplicationDescription(
+        QStringLiteral("Lists each device's ports (by the model stored for it) with the sensor "
+                       "names and notes of the register. PORT numbers are those that fernlog "
+                       "sensor set takes."));
+    const QCommandLineOption dir = DirOption(), json = JsonOption();
+    const QCommandLineOption device(QStringLiteral("device"),
+                                    QStringLiteral("Only the device of this name."),
+                                    QStringLiteral("NAME"));
+    parser.addOptions({dir, json, device});
+    if (const auto status = Parse(parser, argc, argv, 1)) return *status;
+    QCoreApplication app(argc, argv);
+    if (const auto status = OpenProgramDir(parser.value(dir))) return *status;
+    Answers answers;
+    QList<ServerDatabase::ServerRow> devices;
+    QString error;
+    if (parser.isSet(device)) {
+        ServerDatabase::ServerRow row;
+        if (const auto status = FindDevice(parser.value(device), row)) return *status;
+        devices << row;
+    } else if (!ServerDatabase::ListServers(devices, &error)) {
+        return Fail(QStringLiteral("the devices cannot be read from the database: ") + error);
+    }
+    QJsonArray all;
+    for (const auto& row : devices) {
+        QList<ServerDatabase::SensorListing> sensors;
+        if (!ServerDatabase::ListSensors(row.id, sensors, &error)) {
+            return Fail(QStringLiteral("the sensors cannot be read from the database: ") + error);
+        }
+        const QList<PortLine> ports = PortsOf(row, sensors);
+        if (parser.isSet(json)) {
+            QJsonArray list;
+            for (const PortLine& p : ports) {
+                list.append(QJsonObject{
+                    {"port", p.port}, {"type", p.type}, {"name", p.name}, {"notes", p.notes}});
+            }
+            all.append(QJsonObject{{"device", row.name.trimmed()}, {"ports", list}});
+            continue;
+        }
+        Print(row.name.trimmed() + QStringLiteral(" (") + row.ip.trimmed() + QStringLiteral(")"));
+        for (const PortLine& p : ports) {
+            Print(QStringLiteral("  %1  %2  %3%4")
+                      .arg(p.port)
+                      .arg(p.type, p.name.isEmpty() ? QStringLiteral("(no name)") : p.name,
+                           p.notes.isEmpty() ? QString() : QStringLiteral("  notes: ") + p.notes));
+        }
+    }
+    if (parser.isSet(json)) PrintJson(all);
+    return kDone;
+}
+
+int Sensor(int argc, char** argv) {
+    const QString verb = argc > 2 ? QString::fromLocal8Bit(argv[2]) : QString();
+    if (verb != QLatin1String("set")) {
+        return Fail(QStringLiteral("sensor takes set (see fernlog --help)"), kBadArgument);
+    }
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral(
+        "Names a port: the device's pages are read, the name written to the device as the "
+        "configuration window's upload writes it, and then stored in the register."));
+    parser.addPositionalArgument(QStringLiteral("DEVICE"), QStringLiteral("The device's name."));
+    parser.addPositionalArgument(QStringLiteral("PORT"),
+                                 QStringLiteral("The port, as fernlog sensors lists it."));
+    const QCommandLineOption dir = DirOption();
+    const QCommandLineOption name(QStringLiteral("name"), QStringLiteral("The sensor's name."),
+                                  QStringLiteral("TEXT"));
+    const QCommandLineOption notes(QStringLiteral("notes"), QStringLiteral("Its notes."),
+                                   QStringLiteral("TEXT"));
+    parser.addOptions({dir, name, notes});
+    if (const auto status = Parse(parser, argc, argv, 2, 2)) return *status;
+    const QStringList args = parser.positionalArguments();
+    if (args.size() < 2 || !parser.isSet(name)) {
+        return Fail(QStringLiteral("sensor set takes DEVICE PORT --name TEXT (see --help)"),
+                    kBadArgument);
+    }
+    bool isNumber = false;
+    const int port = args.at(1).toInt(&isNumber);
+    if (!isNumber || port < 0) {
+        return Fail(QStringLiteral("PORT is a number as fernlog sensors lists it, not '%1'")
+                        .arg(args.at(1)),
+                    kBadArgument);
+    }
+    if (parser.value(name).trimmed().isEmpty()) {
+        return Fail(QStringLiteral("--name takes the sensor's name"), kBadArgument);
+    }
+
+    QCoreApplication app(argc, argv);
+    if (const auto status = OpenProgramDir(parser.value(dir))) return *status;
+    Answers answers;
+    ServerDatabase::ServerRow row;
+    if (const auto status = FindDevice(args.at(0), row)) return *status;
+    Settings::InitCrypt();
+    Settings::ReadConfigFile();
+    Protocol::InitCommands();
+    const QString ip = row.ip.trimmed();
+    Protocol::Identification id;
+    if (!Registry::Identify(ip, id)) {
+        return Fail(QStringLiteral("%1 did not answer at %2").arg(row.name.trimmed(), ip));
+    }
+    const Window window = Registry::ConfigWindowFor(id.family, id.model);
+    if (window == Window::None) {
+        return Fail(QStringLiteral("%1 (%2) has no sensor pages")
+                        .arg(row.name.trimmed(), Protocol::ModelText(id.family, id.model)));
+    }
+    Pages::PageSession session = Pages::NewSession(window, ip, row.id);
+    const int ports = int(session.form.ports.size());
+    if (port >= ports) {
+        return Fail(QStringLiteral("%1 has ports 0 to %2 (fernlog sensors --device %1)")
+                        .arg(row.name.trimmed())
+                        .arg(ports - 1),
+                    kBadArgument);
+    }
+    const bool read = Pages::GetLimits(session);
+    if (!read || !session.namesRead.contains(port)) {
+        return Fail(QStringLiteral("the names of %1 could not be read; nothing was written: %2")
+                        .arg(row.name.trimmed(), session.form.status.join(QStringLiteral("; "))));
+    }
+    Pages::PortBoxes& boxes = session.form.ports[size_t(port)];
+    boxes.name = parser.value(name);
+    if (parser.isSet(notes)) boxes.notes = parser.value(notes);
+    QString error;
+    if (!Pages::CheckBoxes(session, false, &error)) return Fail(error, kBadArgument);
+    const bool written = Pages::SaveLimits(session);
+    HandOver({QStringLiteral("zolo.mdb")});
+    if (!written) {
+        return Fail(QStringLiteral("the upload to %1 did not complete: %2")
+                        .arg(row.name.trimmed(), session.form.status.join(QStringLiteral("; "))));
+    }
+    Print(QStringLiteral("Port %1 of %2 (%3) is named %4")
+              .arg(port)
+              .arg(row.name.trimmed(), boxes.type, boxes.name));
+    return kDone;
+}
+
+int Poll(int argc, char** argv) {
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral(
+        "Reads every enabled device once, as a polling cycle does, and prints each device's "
+        "result and its named sensors' readings. Writes no log file, record or e-mail. Exit "
+        "status 1 when a device did not answer."));
+    const QCommandLineOption dir = DirOption(), json = JsonOption();
+    parser.addOptions({dir, json});
+    if (const auto status = Parse(parser, argc, argv, 1)) return *status;
+    QCoreApplication app(argc, argv);
+    if (const auto status = OpenProgramDir(parser.value(dir))) return *status;
+    Answers answers;
+    // The settings as stored; defaults for what is out of range stay in
+    // memory (nothing is written).
+    Settings::InitCrypt();
+    Settings::ReadConfigFile();
+    Protocol::InitCommands();
+    const int attempts = Polling::AttemptsFor(ConfigParameters.CommunicationRetry);
+    QList<ServerDatabase::ServerRow> devices;
+    QString error;
+    if (!ServerDatabase::ListServers(devices, &error)) {
+        return Fail(QStringLiteral("the devices cannot be read from the database: ") + error);
+    }
+    int failed = 0;
+    QJsonArray results;
+    for (const auto& device : devices) {
+        if (device.enabled == 0) continue;
+        const QString ip = device.ip.trimmed();
+        enum class Result { Ok, Busy, Failed } result = Result::Failed;
+        QByteArray request, answer;
+        for (int attempt = 1; attempt <= attempts && result == Result::Failed; ++attempt) {
+            Protocol::BuildRequest(request, Protocol::CmdIdentify());
+            const bool identified = DeviceLink::ReadFromCV(ip, Protocol::kDevicePort, request,
+                                                           answer, Protocol::kRequestLength);
+            if (answer.left(4) == Protocol::ReplyBusy()) {
+                result = Result::Busy;
+                break;
+            }
+            if (!identified || !Decoding::ParseMessage(Protocol::CmdIdentify(), answer)) continue;
+            Protocol::BuildRequest(request, Protocol::CmdReadings());
+            const bool readings = DeviceLink::ReadFromCV(ip, Protocol::kDevicePort, request, answer,
+                                                         Protocol::kRequestLength);
+            if (answer.left(4) == Protocol::ReplyBusy()) {
+                result = Result::Busy;
+            } else if (readings && Decoding::ParseMessage(Protocol::CmdReadings(), answer)) {
+                result = Result::Ok;
+            }
+        }
+        const QString resultText = result == Result::Ok     ? QStringLiteral("OK")
+                                   : result == Result::Busy ? QStringLiteral("busy")
+                                                            : QStringLiteral("FAILED");
+        if (result == Result::Failed) ++failed;
+        QList<ServerDatabase::SensorListing> sensors;
+        if (!ServerDatabase::ListSensors(device.id, sensors, &error)) {
+            return Fail(QStringLiteral("the sensors cannot be read from the database: ") + error);
+        }
+        if (!parser.isSet(json)) {
+            Print(QStringLiteral("%1 (%2): %3").arg(device.name.trimmed(), ip, resultText));
+        }
+        QJsonArray readings;
+        for (const auto& sensor : sensors) {
+            if (result != Result::Ok || sensor.name.isEmpty() || sensor.port < 0 ||
+                sensor.port > 9) {
+                continue;
+            }
+            const size_t slot = size_t(3 * sensor.port);
+            const float value = Decoding::Readings[slot];
+            const int status = int(Decoding::Readings[slot + 2]);
+            QString reading = Decoding::NumberText(value);
+            SensorState::ReadingText(value, sensor.type, reading);
+            const QString units = Decoding::PortUnits(device.model, sensor.port);
+            const bool alarm = Alarms::IsAlarmCondition(value, status);
+            if (parser.isSet(json)) {
+                readings.append(QJsonObject{{"port", sensor.port},
+                                            {"sensor", sensor.name},
+                                            {"value", double(value)},
+                                            {"reading", reading},
+                                            {"units", units},
+                                            {"alarm", alarm}});
+            } else {
+                Print(QStringLiteral("  %1  %2: %3%4%5")
+                          .arg(sensor.port)
+                          .arg(sensor.name, reading, units,
+                               alarm ? QStringLiteral("  ALARM") : QString()));
+            }
+        }
+        if (parser.isSet(json)) {
+            results.append(QJsonObject{{"device", device.name.trimmed()},
+                                       {"address", ip},
+                                       {"result", resultText.toLower()},
+                                       {"sensors", readings}});
+        }
+    }
+    if (parser.isSet(json)) PrintJson(results);
+    if (failed > 0) {
+        return Fail(QStringLiteral("%1 device(s) did not answer").arg(failed));
+    }
+    return kDone;
+}
+
+}  // namespace AdminCommands

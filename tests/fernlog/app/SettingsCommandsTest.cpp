@@ -1,0 +1,96 @@
+// "fernlog settings set" and "fernlog mail-test", run as a user runs them,
+// against a real SMTP server on loopback.
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <QFile>
+#include <QProcess>
+
+#include "support/FernlogFixtures.h"
+#include "support/SmtpServer.h"
+
+namespace {
+struct Ran {
+    int status = -1;
+    QString out, err;
+};
+
+Ran Fernlog(const QString& dir, QStringList args, const QByteArray& input = {}) {
+    QProcess process;
+    args << QStringLiteral("--dir") << dir;
+    process.start(QStringLiteral(FERNLOG_PATH), args);
+    Ran ran;
+    if (!process.waitForStarted(10000)) return ran;
+    process.write(input);
+    process.closeWriteChannel();
+    if (!process.waitForFinished(30000)) {
+        process.kill();
+        process.waitForFinished(5000);
+        return ran;
+    }
+    ran.status = process.exitCode();
+    ran.out = QString::fromLocal8Bit(process.readAllStandardOutput());
+    ran.err = QString::fromLocal8Bit(process.readAllStandardError());
+    return ran;
+}
+}  // namespace
+
+using SettingsCommandsTest = FernlogTest;
+
+TEST_F(SettingsCommandsTest, RefusedValueStoresNoneAndMailTestTellsTheServersAnswer) {
+    ProvisionDatabase();
+    SmtpServer::Options options;
+    options.auth = true;
+    SmtpServer smtp(options);
+    ASSERT_TRUE(smtp.IsRunning()) << smtp.Error().toStdString();
+    Ran ran = Fernlog(Dir(), {"settings", "set", "SmtpHost=127.0.0.1",
+                              QStringLiteral("SmtpPort=%1").arg(smtp.Port()), "SmtpTimeOut=5",
+                              "SmtpAuthentication=yes", "SmtpAuthMethod=login", "SmtpUser=monitor",
+                              "SmtpSender=monitor@corvane.test"});
+    ASSERT_EQ(ran.status, 0) << ran.err.toStdString();
+    const QByteArray stored = ReadAll(FilePath("FernlogConfig.dat"));
+
+    // The port passes its check and is stored before the update rate is
+    // refused: the file is put back as it was.
+    ran = Fernlog(Dir(), {"settings", "set", "SmtpPort=2525", "UpdateRate=3"});
+    EXPECT_EQ(ran.status, 2);
+    EXPECT_EQ(ran.err,
+              "fernlog: The minimum update rate is 5 seconds. Please adjust the update "
+              "rate.\n");
+    EXPECT_EQ(ReadAll(FilePath("FernlogConfig.dat")), stored);
+
+    ASSERT_EQ(
+        Fernlog(Dir(), {"settings", "set", "SmtpPassword", "--password-stdin"}, "wrong\n").status,
+        0);
+    ran = Fernlog(Dir(), {"mail-test", "admin@corvane.test"});
+    EXPECT_EQ(ran.status, 1);
+    EXPECT_TRUE(ran.err.startsWith("fernlog: Failed to send email to 'admin@corvane.test'"))
+        << ran.err.toStdString();
+    EXPECT_EQ(ran.err.count('\n'), 1) << ran.err.toStdString();
+    EXPECT_TRUE(ran.err.contains("535")) << ran.err.toStdString();
+    EXPECT_TRUE(smtp.Messages().empty());
+
+    ASSERT_EQ(Fernlog(Dir(), {"settings", "set", "SmtpPassword", "--password-stdin"},
+                      smtp.GetOptions().password.toUtf8() + "\n")
+                  .status,
+              0);
+    ran = Fernlog(Dir(), {"mail-test", "admin@corvane.test"});
+    EXPECT_EQ(ran.status, 0) << ran.err.toStdString();
+    ASSERT_EQ(smtp.Messages().size(), 1u);
+    EXPECT_EQ(smtp.Messages()[0].login, "monitor");
+    EXPECT_EQ(smtp.Messages()[0].rcptTos, QStringList{"admin@corvane.test"});
+}
+
+// Run with sudo on the service's folder, a command leaves the files it made to
+// the folder's owner: otherwise the service could no longer read its settings.
+TEST_F(SettingsCommandsTest, FilesStoredByTheSuperuserBelongToTheFoldersOwner) {
+    if (::geteuid() != 0) GTEST_SKIP() << "needs the superuser";
+    constexpr uid_t kOwner = 65534;
+    ASSERT_EQ(::chown(QFile::encodeName(Dir()).constData(), kOwner, kOwner), 0);
+    const Ran ran = Fernlog(Dir(), {"settings", "set", "OrgName=Cold Chain Ltd"});
+    ASSERT_EQ(ran.status, 0) << ran.err.toStdString();
+    struct stat file {};
+    ASSERT_EQ(::stat(QFile::encodeName(FilePath("FernlogConfig.dat")).constData(), &file), 0);
+    EXPECT_EQ(file.st_uid, kOwner);
+    EXPECT_EQ(file.st_mode & 0777, 0600u);
+}
