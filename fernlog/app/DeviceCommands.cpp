@@ -17,8 +17,13 @@ namespace {
 
 const QStringList kChangedFiles{QStringLiteral("zolo.mdb")};
 
+// As the polling cycle reads the column: only 1 is polled.
+bool Polled(int enabled) {
+    return enabled == 1;
+}
+
 QString EnabledText(int enabled) {
-    return enabled != 0 ? QStringLiteral("yes") : QStringLiteral("no");
+    return Polled(enabled) ? QStringLiteral("yes") : QStringLiteral("no");
 }
 
 // "a@b.c, d@e.f" as the stored list; nullopt (having said why) for a text
@@ -133,7 +138,7 @@ int Devices(int argc, char** argv) {
                 {"name", row.name.trimmed()},
                 {"address", row.ip.trimmed()},
                 {"model", row.model.trimmed()},
-                {"enabled", row.enabled != 0},
+                {"enabled", Polled(row.enabled)},
                 {"emails", QJsonArray::fromStringList(Registry::SplitEmailList(row.emailList))},
                 {"notes", row.notes}});
         }
@@ -274,7 +279,7 @@ int Device(int argc, char** argv) {
     entry.emailList = emailList.value_or(row.emailList);
     entry.model = row.model;
     if (unitLetter) entry.unit = *unitLetter;
-    entry.enabled = given(enable) || (row.enabled != 0 && !given(disable));
+    entry.enabled = given(enable) || (Polled(row.enabled) && !given(disable));
     return Save(row.id, entry, given(offline), false, answers);
 }
 

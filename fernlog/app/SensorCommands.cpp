@@ -229,7 +229,7 @@ int Poll(int argc, char** argv) {
     int failed = 0;
     QJsonArray results;
     for (const auto& device : devices) {
-        if (device.enabled == 0) continue;
+        if (device.enabled != 1) continue;  // as the polling cycle: only 1 is polled
         const QString ip = device.ip.trimmed();
         enum class Result { Ok, Busy, Failed } result = Result::Failed;
         QByteArray request, answer;
