@@ -209,8 +209,8 @@ TEST_F(HeadlessTest, MessageHandedOverBeforeSigkillIsSentOnceAfterTheRestart) {
         30000);
     // Two more cycles: the alarm goes on and nothing is mailed again.
     const int readings = devices[0]->requestCount(Protocol::CmdReadings());
-    QTest::qWaitFor(
-        [&] { return devices[0]->requestCount(Protocol::CmdReadings()) >= readings + 2; }, 20000);
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] { return devices[0]->requestCount(Protocol::CmdReadings()) >= readings + 2; }, 20000));
     ::kill(static_cast<pid_t>(second.processId()), SIGTERM);
     ASSERT_TRUE(second.waitForFinished(20000));
     ASSERT_TRUE(booked) << second.readAll().toStdString();
