@@ -387,6 +387,29 @@ bool ListAlarmPeriods(QList<AlarmPeriod>& periods, QString* error) {
     return true;
 }
 
+bool ListOpenAlarms(QList<OpenAlarm>& alarms, int limit, QString* error) {
+    alarms.clear();
+    Recordset rows;
+    if (!OpenRecordset(QStringLiteral("tblAlarms"),
+                       QStringLiteral("SELECT IDNum, SensorIDNum, Server, Sensor, CurrentData, "
+                                      "AlarmStart FROM tblAlarms WHERE AlarmEnd IS NULL "
+                                      "ORDER BY AlarmStart, IDNum LIMIT ?"),
+                       {limit}, rows, error)) {
+        return false;
+    }
+    for (rows.MoveFirst(); !rows.EndOfFile(); rows.MoveNext()) {
+        OpenAlarm alarm;
+        alarm.id = rows.Value(QStringLiteral("IDNum")).toLongLong();
+        alarm.sensorId = rows.Value(QStringLiteral("SensorIDNum")).toLongLong();
+        alarm.server = rows.Text(QStringLiteral("Server")).trimmed();
+        alarm.sensor = rows.Text(QStringLiteral("Sensor")).trimmed();
+        alarm.currentData = rows.Text(QStringLiteral("CurrentData")).trimmed();
+        alarm.start = Clock::FromDbStamp(rows.Value(QStringLiteral("AlarmStart")).toString());
+        alarms << alarm;
+    }
+    return true;
+}
+
 bool RecordOpenAlarms(const QString& table, const QString& keyColumn, qint64 id,
                       const QString& nullColumn, Recordset& open, int& count) {
     count = 0;

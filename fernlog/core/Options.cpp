@@ -9,6 +9,8 @@ namespace Options {
 namespace {
 const QString kRecoveryNotices = QStringLiteral("RecoveryNotices");
 const QString kConnections = QStringLiteral("Connections");
+const QString kListen = QStringLiteral("Listen");
+const QString kToken = QStringLiteral("Token");
 
 bool ParseSwitch(const QString& text, bool& value) {
     const QString t = text.trimmed().toLower();
@@ -54,6 +56,10 @@ Values Load(QString* warning) {
         } else if (eq > 0 && key.compare(kConnections, Qt::CaseInsensitive) == 0 && isNumber &&
                    number >= 1 && number <= kMaxConnections) {
             values.connections = number;
+        } else if (eq > 0 && key.compare(kListen, Qt::CaseInsensitive) == 0) {
+            values.webListen = line.mid(eq + 1).trimmed();
+        } else if (eq > 0 && key.compare(kToken, Qt::CaseInsensitive) == 0) {
+            values.webToken = line.mid(eq + 1).trimmed();
         } else {
             notUnderstood << line;
         }

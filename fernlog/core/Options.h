@@ -17,6 +17,11 @@ struct Values {
     // [Polling]); 1 visits them one after the other. A failed device then
     // costs its own time-outs, not everyone else's.
     int connections = 64;
+    // The web listener ("Listen" and "Token" in [Web], written by hand):
+    // ADDRESS:PORT, empty when off; the token a client outside loopback
+    // must send.
+    QString webListen;
+    QString webToken;
 };
 constexpr int kMaxConnections = 1024;
 
