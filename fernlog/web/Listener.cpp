@@ -91,9 +91,10 @@ bool ParseEndpoint(const QString& listen, const QString& token, Endpoint& endpoi
     QString host = text.left(colon);
     bool isNumber = false;
     const uint port = text.mid(colon + 1).toUInt(&isNumber);
-    if (!isNumber || port < 1 || port > 65535) {
+    // Port 0 takes a free one, which the log names.
+    if (!isNumber || port > 65535) {
         return fail(
-            QStringLiteral("\"%1\": the port must be a number from 1 to 65535").arg(listen));
+            QStringLiteral("\"%1\": the port must be a number from 0 to 65535").arg(listen));
     }
     QHostAddress address;
     if (host.startsWith(u'[') && host.endsWith(u']')) {

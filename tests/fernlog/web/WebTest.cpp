@@ -1,0 +1,179 @@
+// The web side without devices: the views of a snapshot, and the listener
+// on an ephemeral loopback port, asked as a client would.
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QNetworkRequest>
+#include <QTcpSocket>
+#include <QTest>
+#include <QTimeZone>
+#include <memory>
+#include <vector>
+
+#include "common/Clock.h"
+#include "core/Polling.h"
+#include "support/FernlogFixtures.h"
+#include "web/Listener.h"
+#include "web/Render.h"
+#include "web/Snapshot.h"
+
+namespace {
+struct Reply {
+    int status = 0;
+    QByteArray body;
+};
+
+Reply Get(quint16 port, const QString& path, const QByteArray& authorization = {}) {
+    QNetworkAccessManager manager;
+    QNetworkRequest request(QUrl(QStringLiteral("http://127.0.0.1:%1%2").arg(port).arg(path)));
+    if (!authorization.isEmpty()) request.setRawHeader("Authorization", authorization);
+    std::unique_ptr<QNetworkReply> reply(manager.get(request));
+    if (!QTest::qWaitFor([&] { return reply->isFinished(); }, 10000)) return {};
+    return {reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt(), reply->readAll()};
+}
+
+Web::Snapshot Hostile() {
+    Web::Snapshot s;
+    s.title = "Fernlog";
+    s.generated = QDateTime(QDate(2026, 12, 7), QTime(3, 0), QTimeZone::utc());
+    Web::SensorView sensor;
+    sensor.id = 7;
+    sensor.device = "Lab \"B\"\\1";
+    sensor.name = "<script>alert('x')</script>";
+    sensor.reading = "80";
+    sensor.value = 80;
+    sensor.units = "F";
+    sensor.status = "ALARM";
+    sensor.colour = Colour::Red;
+    sensor.alarm = true;
+    s.sensors.push_back(sensor);
+    s.devices.push_back({1, "Line\nbreak & <b>", "127.0.0.2", false, false, {}, s.generated});
+    s.alarms.push_back({7, sensor.device, sensor.name, "80", s.generated});
+    return s;
+}
+}  // namespace
+
+using WebTest = FernlogTest;
+
+// Names come from whoever edits the register: each view keeps them text.
+TEST_F(WebTest, HostileNamesStayTextInEveryView) {
+    const Web::Snapshot s = Hostile();
+    const QString page = QString::fromUtf8(Web::StatusPage(s));
+    EXPECT_FALSE(page.contains("<script")) << page.toStdString();
+    EXPECT_FALSE(page.contains("<b>"));
+    EXPECT_EQ(page.count("&lt;script&gt;alert(&#39;x&#39;)&lt;/script&gt;"), 2);
+    EXPECT_TRUE(page.contains("<td class=\"alarm\">ALARM</td>"));
+    EXPECT_TRUE(page.contains("<td>80 F</td>"));
+
+    const QJsonObject json = QJsonDocument::fromJson(Web::StatusJson(s)).object();
+    EXPECT_EQ(json["sensors"].toArray()[0].toObject()["name"].toString(),
+              "<script>alert('x')</script>");
+    EXPECT_EQ(json["devices"].toArray()[0].toObject()["name"].toString(), "Line\nbreak & <b>");
+
+    const QString metrics = QString::fromUtf8(Web::Metrics(s));
+    EXPECT_TRUE(metrics.contains(
+        "fernlog_sensor_value{device=\"Lab \\\"B\\\"\\\\1\",sensor=\"<script>alert('x')</script>\","
+        "sensor_id=\"7\",unit=\"F\"} 80\n"))
+        << metrics.toStdString();
+    EXPECT_TRUE(metrics.contains(
+        "fernlog_device_up{device=\"Line\\nbreak & <b>\",address=\"127.0.0.2\"} 0\n"));
+}
+
+// With a token set, nothing but 401 comes back without it, on any path.
+TEST_F(WebTest, WrongOrMissingTokenGets401AndNothingElse) {
+    Web::Endpoint endpoint;
+    ASSERT_TRUE(Web::ParseEndpoint("127.0.0.1:0", "0123456789abcdef", endpoint));
+    Web::Listener listener;
+    QString error;
+    ASSERT_TRUE(listener.Start(endpoint, &error)) << error.toStdString();
+    for (const char* path : {"/", "/metrics", "/api/v1/status", "/healthz", "/nothing"}) {
+        for (const QByteArray& auth :
+             {QByteArray(), QByteArray("Bearer 0123456789abcdeF"),
+              QByteArray("Bearer 0123456789abcdef0"), QByteArray("0123456789abcdef")}) {
+            const Reply reply = Get(listener.Port(), path, auth);
+            EXPECT_EQ(reply.status, 401) << path << " " << auth.toStdString();
+            EXPECT_EQ(reply.body, "unauthorized\n");
+        }
+    }
+    const Reply ok = Get(listener.Port(), "/metrics", "Bearer 0123456789abcdef");
+    EXPECT_EQ(ok.status, 200);
+    EXPECT_TRUE(ok.body.contains("fernlog_cycles_total 0\n"));
+    EXPECT_EQ(Get(listener.Port(), "/nothing", "Bearer 0123456789abcdef").status, 404);
+}
+
+TEST_F(WebTest, AddressOutsideLoopbackNeedsALongToken) {
+    Web::Endpoint endpoint;
+    QString error;
+    EXPECT_FALSE(Web::ParseEndpoint("0.0.0.0:9180", "", endpoint, &error));
+    EXPECT_TRUE(error.contains("needs a token of at least 16 characters")) << error.toStdString();
+    EXPECT_FALSE(Web::ParseEndpoint("0.0.0.0:9180", "fifteen-chars-x", endpoint));
+    EXPECT_TRUE(Web::ParseEndpoint("0.0.0.0:9180", "sixteen-chars-xy", endpoint));
+    EXPECT_TRUE(Web::ParseEndpoint("[::1]:9180", "", endpoint));
+    EXPECT_TRUE(endpoint.address.isLoopback());
+    // Octal-looking and named addresses are refused, as everywhere.
+    EXPECT_FALSE(Web::ParseEndpoint("127.0.0.010:9180", "", endpoint));
+    EXPECT_FALSE(Web::ParseEndpoint("localhost:9180", "", endpoint));
+    EXPECT_FALSE(Web::ParseEndpoint("127.0.0.1:65536", "", endpoint));
+    EXPECT_FALSE(Web::ParseEndpoint("127.0.0.1", "", endpoint));
+}
+
+// A cycle that ends keeps /healthz at 200; three update periods without one
+// turn it to 503 with the reason.
+TEST_F(WebTest, HealthTurns503WhenPollingStops) {
+    ProvisionDatabase();
+    Clock::SetForTest(QDateTime(QDate(2026, 12, 7), QTime(3, 0), QTimeZone::utc()));
+    Web::MarkStarted();
+    Polling::TicksPerUpdate = 12;  // a minute
+    Web::Endpoint endpoint;
+    ASSERT_TRUE(Web::ParseEndpoint("127.0.0.1:0", "", endpoint));
+    Web::Listener listener;
+    ASSERT_TRUE(listener.Start(endpoint));
+
+    Polling::PollAll();  // an empty register: the cycle ends at once
+    Polling::StartPollTimer();
+    EXPECT_EQ(Polling::LastCycle().number, 1);
+    Clock::AdvanceForTest(179);
+    Reply reply = Get(listener.Port(), "/healthz");
+    EXPECT_EQ(reply.status, 200);
+    EXPECT_EQ(reply.body, "ok\n");
+
+    Clock::AdvanceForTest(2);
+    reply = Get(listener.Port(), "/healthz");
+    EXPECT_EQ(reply.status, 503);
+    EXPECT_EQ(reply.body, "no polling cycle has ended for 181 s (allowed 180 s)\n");
+    EXPECT_TRUE(Get(listener.Port(), "/metrics").body.contains("fernlog_healthy 0\n"));
+    Clock::SetForTest(QDateTime());
+}
+
+// A client that sends too much, and more clients than allowed, lose their
+// own connections; the listener goes on answering.
+TEST_F(WebTest, FloodAndOversizedRequestsCostOnlyTheirOwnConnections) {
+    Web::Endpoint endpoint;
+    ASSERT_TRUE(Web::ParseEndpoint("127.0.0.1:0", "", endpoint));
+    Web::Listener listener;
+    ASSERT_TRUE(listener.Start(endpoint));
+
+    QTcpSocket big;
+    big.connectToHost(QHostAddress::LocalHost, listener.Port());
+    ASSERT_TRUE(big.waitForConnected(5000));
+    big.write("GET / HTTP/1.1\r\nHost: x\r\nX-Filler: " +
+              QByteArray(Web::kMaxRequestBytes + 1000, 'a'));
+    EXPECT_TRUE(
+        QTest::qWaitFor([&] { return big.state() == QAbstractSocket::UnconnectedState; }, 10000));
+
+    std::vector<std::unique_ptr<QTcpSocket>> idle;
+    for (int i = 0; i < Web::kMaxConnections + 1; ++i) {
+        idle.push_back(std::make_unique<QTcpSocket>());
+        idle.back()->connectToHost(QHostAddress::LocalHost, listener.Port());
+        ASSERT_TRUE(idle.back()->waitForConnected(5000));
+    }
+    // The one too many is closed; the others are held.
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] { return idle.back()->state() == QAbstractSocket::UnconnectedState; }, 10000));
+    EXPECT_EQ(idle.front()->state(), QAbstractSocket::ConnectedState);
+    idle.clear();
+    EXPECT_TRUE(
+        QTest::qWaitFor([&] { return Get(listener.Port(), "/healthz").status != 0; }, 10000));
+}
