@@ -20,8 +20,8 @@ struct Values {
     // The web listener ("Listen" and "Token" in [Web], written by hand):
     // ADDRESS:PORT, empty when off; the token a client outside loopback
     // must send.
-    QString webListen;
-    QString webToken;
+    QString webListen = QString();
+    QString webToken = QString();
 };
 constexpr int kMaxConnections = 1024;
 
