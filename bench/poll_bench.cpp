@@ -27,19 +27,19 @@
 //   poll_bench --fleet [CYCLES] [--connections N]
 //     1,000 devices with 10 named sensors each, 50 of them unreachable;
 //     prints the time of each cycle after a warm-up cycle.
+#include <curl/curl.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QProcess>
+#include <QTcpServer>
 #include <QTemporaryDir>
 #include <QTextStream>
-#include <QTcpServer>
 #include <QTimer>
-#include <curl/curl.h>
-#include <sys/resource.h>
-#include <unistd.h>
-
 #include <atomic>
 #include <chrono>
 #include <thread>
@@ -47,9 +47,9 @@
 #include "common/Dialogs.h"
 #include "common/ProgramDir.h"
 #include "core/DeviceLink.h"
-#include "core/Outbox.h"
 #include "core/EmailNotification.h"
 #include "core/Options.h"
+#include "core/Outbox.h"
 #include "core/Polling.h"
 #include "core/ServerData.h"
 #include "core/Settings.h"
@@ -147,9 +147,9 @@ devsim::Device* Simulate(devsim::Simulator& sim, const QString& address) {
 // namespace.
 bool RouteUnreachable() {
     QProcess ip;
-    ip.start(QStringLiteral("ip"), {QStringLiteral("route"), QStringLiteral("add"),
-                                    QStringLiteral("192.0.2.0/24"), QStringLiteral("dev"),
-                                    QStringLiteral("lo")});
+    ip.start(QStringLiteral("ip"),
+             {QStringLiteral("route"), QStringLiteral("add"), QStringLiteral("192.0.2.0/24"),
+              QStringLiteral("dev"), QStringLiteral("lo")});
     return ip.waitForFinished(10000) && ip.exitCode() == 0;
 }
 
@@ -346,11 +346,11 @@ class Scraper {
             curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
             curl_easy_setopt(curl, CURLOPT_TIMEOUT, 10L);
             curl_easy_setopt(curl, CURLOPT_WRITEDATA, &bytes_);
-            curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION,
-                             +[](char*, size_t size, size_t n, void* count) {
-                                 *static_cast<std::atomic<qint64>*>(count) += size * n;
-                                 return size * n;
-                             });
+            curl_easy_setopt(
+                curl, CURLOPT_WRITEFUNCTION, +[](char*, size_t size, size_t n, void* count) {
+                    *static_cast<std::atomic<qint64>*>(count) += size * n;
+                    return size * n;
+                });
             auto next = std::chrono::steady_clock::now();
             while (!stop_) {
                 if (curl_easy_perform(curl) == CURLE_OK) ++answered_;
@@ -407,8 +407,8 @@ int Scraped(int cycles, QTextStream& out) {
     loop.exec();
     flood.Stop();
     const double seconds = took.nsecsElapsed() / 1e9;
-    out << "/metrics with " << StatusGrid::Model().Rows().size() << " sensors: "
-        << qRound(flood.Answered() / seconds) << " requests/s from one client, "
+    out << "/metrics with " << StatusGrid::Model().Rows().size()
+        << " sensors: " << qRound(flood.Answered() / seconds) << " requests/s from one client, "
         << (flood.Answered() ? flood.Bytes() / flood.Answered() : 0) << " bytes each\n";
     return 0;
 }

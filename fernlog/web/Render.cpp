@@ -62,6 +62,7 @@ QString HtmlEscape(const QString& text) {
 }
 
 QString LabelEscape(const QString& text) {
+    if (!text.contains(u'\\') && !text.contains(u'"') && !text.contains(u'\n')) return text;
     QString out;
     out.reserve(text.size());
     for (const QChar c : text) {
@@ -231,71 +232,84 @@ QByteArray StatusJson(const Snapshot& s) {
 }
 
 QByteArray Metrics(const Snapshot& s) {
-    QString text;
-    QTextStream out(&text);
+    // Written as bytes: a scrape of a thousand sensors is answered within
+    // the event loop, between two devices' exchanges.
+    QByteArray out;
+    out.reserve(256 * static_cast<qsizetype>(s.sensors.size() + s.devices.size()) + 4096);
     const auto family = [&out](const char* name, const char* type, const char* help) {
-        out << "# HELP " << name << ' ' << help << "\n# TYPE " << name << ' ' << type << '\n';
+        out.append("# HELP ").append(name).append(' ').append(help);
+        out.append("\n# TYPE ").append(name).append(' ').append(type).append('\n');
     };
-    const auto sensorLabels = [](const SensorView& sensor) {
-        return QStringLiteral("{device=\"%1\",sensor=\"%2\",sensor_id=\"%3\",unit=\"%4\"}")
-            .arg(LabelEscape(sensor.device), LabelEscape(sensor.name), QString::number(sensor.id),
-                 LabelEscape(sensor.units));
+    const auto sample = [&out](const char* name, const QByteArray& labels,
+                               const QByteArray& value) {
+        out.append(name).append(labels).append(' ').append(value).append('\n');
     };
-    const auto deviceLabels = [](const DeviceView& device) {
-        return QStringLiteral("{device=\"%1\",address=\"%2\"}")
-            .arg(LabelEscape(device.name), LabelEscape(device.address));
-    };
+    const auto label = [](const QString& text) { return LabelEscape(text).toUtf8(); };
+    std::vector<QByteArray> sensorLabels;
+    sensorLabels.reserve(s.sensors.size());
+    for (const SensorView& sensor : s.sensors) {
+        sensorLabels.push_back("{device=\"" + label(sensor.device) + "\",sensor=\"" +
+                               label(sensor.name) + "\",sensor_id=\"" +
+                               QByteArray::number(sensor.id) + "\",unit=\"" + label(sensor.units) +
+                               "\"}");
+    }
+    std::vector<QByteArray> deviceLabels;
+    deviceLabels.reserve(s.devices.size());
+    for (const DeviceView& device : s.devices) {
+        deviceLabels.push_back("{device=\"" + label(device.name) + "\",address=\"" +
+                               label(device.address) + "\"}");
+    }
+    const auto number = [](double value) { return QByteArray::number(value, 'g', 15); };
+    const QByteArray zero("0");
+    const QByteArray one("1");
 
     family("fernlog_sensor_value", "gauge",
            "Last reading of the sensor in its unit; no sample while it has no data or reads a "
            "fault (open, shorted, not connected).");
-    for (const SensorView& sensor : s.sensors) {
-        if (sensor.value)
-            out << "fernlog_sensor_value" << sensorLabels(sensor) << ' ' << Number(*sensor.value)
-                << '\n';
+    for (size_t i = 0; i < s.sensors.size(); ++i) {
+        if (s.sensors[i].value) {
+            sample("fernlog_sensor_value", sensorLabels[i], number(*s.sensors[i].value));
+        }
     }
     family("fernlog_sensor_alarm", "gauge", "1 while the sensor is in alarm, else 0.");
-    for (const SensorView& sensor : s.sensors) {
-        out << "fernlog_sensor_alarm" << sensorLabels(sensor) << ' ' << (sensor.alarm ? 1 : 0)
-            << '\n';
+    for (size_t i = 0; i < s.sensors.size(); ++i) {
+        sample("fernlog_sensor_alarm", sensorLabels[i], s.sensors[i].alarm ? one : zero);
     }
     family("fernlog_device_up", "gauge",
            "1 when the device answered (or said it was busy) when last polled, else 0.");
-    for (const DeviceView& device : s.devices) {
-        out << "fernlog_device_up" << deviceLabels(device) << ' ' << (device.up ? 1 : 0) << '\n';
+    for (size_t i = 0; i < s.devices.size(); ++i) {
+        sample("fernlog_device_up", deviceLabels[i], s.devices[i].up ? one : zero);
     }
     family("fernlog_device_last_seen_timestamp_seconds", "gauge",
            "When the device last answered with readings, in seconds since the epoch.");
-    for (const DeviceView& device : s.devices) {
-        if (device.lastSeen.isValid()) {
-            out << "fernlog_device_last_seen_timestamp_seconds" << deviceLabels(device) << ' '
-                << device.lastSeen.toSecsSinceEpoch() << '\n';
+    for (size_t i = 0; i < s.devices.size(); ++i) {
+        if (s.devices[i].lastSeen.isValid()) {
+            sample("fernlog_device_last_seen_timestamp_seconds", deviceLabels[i],
+                   QByteArray::number(s.devices[i].lastSeen.toSecsSinceEpoch()));
         }
     }
     family("fernlog_cycle_duration_seconds", "gauge", "How long the last polling cycle took.");
-    if (s.cycles > 0)
-        out << "fernlog_cycle_duration_seconds " << Number(s.lastCycleMs / 1000.0) << '\n';
+    if (s.cycles > 0) sample("fernlog_cycle_duration_seconds", {}, number(s.lastCycleMs / 1000.0));
     family("fernlog_last_cycle_timestamp_seconds", "gauge",
            "When the last polling cycle started, in seconds since the epoch.");
     if (s.cycles > 0) {
-        out << "fernlog_last_cycle_timestamp_seconds " << s.lastCycleStart.toSecsSinceEpoch()
-            << '\n';
+        sample("fernlog_last_cycle_timestamp_seconds", {},
+               QByteArray::number(s.lastCycleStart.toSecsSinceEpoch()));
     }
     family("fernlog_healthy", "gauge", "1 while polling is alive (as /healthz answers 200).");
-    out << "fernlog_healthy " << (s.health.ok ? 1 : 0) << '\n';
+    sample("fernlog_healthy", {}, s.health.ok ? one : zero);
     family("fernlog_cycles_total", "counter", "Polling cycles ended since the start.");
-    out << "fernlog_cycles_total " << s.cycles << '\n';
+    sample("fernlog_cycles_total", {}, QByteArray::number(s.cycles));
     family("fernlog_readings_total", "counter", "Sensor readings taken since the start.");
-    out << "fernlog_readings_total " << s.readings << '\n';
+    sample("fernlog_readings_total", {}, QByteArray::number(s.readings));
     family("fernlog_emails_sent_total", "counter", "E-mails delivered since the start.");
-    out << "fernlog_emails_sent_total " << s.emailsSent << '\n';
+    sample("fernlog_emails_sent_total", {}, QByteArray::number(s.emailsSent));
     family("fernlog_emails_failed_total", "counter",
            "E-mails whose delivery failed since the start.");
-    out << "fernlog_emails_failed_total " << s.emailsFailed << '\n';
+    sample("fernlog_emails_failed_total", {}, QByteArray::number(s.emailsFailed));
     family("fernlog_emails_waiting", "gauge", "E-mails waiting in the outbox.");
-    out << "fernlog_emails_waiting " << s.emailsWaiting << '\n';
-    out.flush();
-    return text.toUtf8();
+    sample("fernlog_emails_waiting", {}, QByteArray::number(s.emailsWaiting));
+    return out;
 }
 
 }  // namespace Web
