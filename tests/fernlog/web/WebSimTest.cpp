@@ -1,6 +1,10 @@
 // fernlog --headless --http as a program with simulated devices, read by
 // the clients people run: Prometheus scrapes it and answers queries,
 // Chromium loads the status page. Every program talks to loopback only.
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
 #include <QDir>
 #include <QFile>
 #include <QJsonArray>
@@ -10,6 +14,7 @@
 #include <QNetworkReply>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QSocketNotifier>
 #include <QStandardPaths>
 #include <QTcpServer>
 #include <QTemporaryDir>
@@ -54,8 +59,51 @@ void Stop(QProcess& process) {
 }
 }  // namespace
 
+// Stands in for systemd's notification socket: a datagram socket that
+// collects what the program tells it.
+class NotifySocket {
+  public:
+    explicit NotifySocket(const QString& path) : path_(path) {
+        fd_ = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        const QByteArray bytes = QFile::encodeName(path);
+        qstrncpy(address.sun_path, bytes.constData(), sizeof address.sun_path);
+        ok_ = fd_ >= 0 && ::bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+        // Read as messages come, as systemd does: a full queue would block
+        // the sender.
+        if (ok_) {
+            notifier_ = std::make_unique<QSocketNotifier>(fd_, QSocketNotifier::Read);
+            QObject::connect(notifier_.get(), &QSocketNotifier::activated, [this] { Messages(); });
+        }
+    }
+    ~NotifySocket() {
+        notifier_.reset();
+        if (fd_ >= 0) ::close(fd_);
+    }
+    bool Ok() const { return ok_; }
+    QString Path() const { return path_; }
+    // Every message received so far.
+    QStringList Messages() {
+        char buffer[4096];
+        ssize_t n = 0;
+        while ((n = ::recv(fd_, buffer, sizeof buffer, 0)) > 0) {
+            messages_ << QString::fromUtf8(buffer, n);
+        }
+        return messages_;
+    }
+
+  private:
+    QString path_;
+    int fd_ = -1;
+    bool ok_ = false;
+    QStringList messages_;
+    std::unique_ptr<QSocketNotifier> notifier_;
+};
+
 // Two devices, one in alarm and one that refuses, a sensor with a hostile
-// name; fernlog serves on a free loopback port that its log names.
+// name; fernlog serves on a free loopback port that its log names, and
+// tells a stand-in for systemd when it is ready and alive.
 class WebSimTest : public FernlogTest {
   protected:
     void SetUp() override {
@@ -86,6 +134,11 @@ class WebSimTest : public FernlogTest {
             ServerDatabase::AddSensor(1, "<script>alert(1)</script>", 1, "", "Temperature");
             ServerDatabase::AddSensor(2, "Wine", 0, "", "Temperature");
         }
+        ASSERT_TRUE(notify_.Ok());
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert("NOTIFY_SOCKET", notify_.Path());
+        environment.insert("WATCHDOG_USEC", "2000000");
+        fernlog_.setProcessEnvironment(environment);
         fernlog_.setProcessChannelMode(QProcess::MergedChannels);
         fernlog_.start(QStringLiteral(FERNLOG_PATH),
                        {"--headless", "--dir", Dir(), "--http", "127.0.0.1:0"});
@@ -109,6 +162,8 @@ class WebSimTest : public FernlogTest {
     }
 
     std::vector<std::unique_ptr<devsim::Device>> devices_;
+    QTemporaryDir socketDir_;
+    NotifySocket notify_{socketDir_.filePath("notify")};
     QProcess fernlog_;
     QString output_;
     QUrl base_;
@@ -161,7 +216,9 @@ TEST_F(WebSimTest, PrometheusScrapesAndAnswersForASensorAndADevice) {
             return !freezer.isEmpty() && !kitchen.isEmpty() && !cellar.isEmpty();
         },
         40000);
-    const QByteArray log = server.readAll();
+    const QByteArray log =
+        server.readAll() +
+        Get(QUrl(QStringLiteral("http://127.0.0.1:%1/api/v1/targets").arg(port)));
     Stop(server);
     ASSERT_TRUE(answered) << log.toStdString();
     EXPECT_EQ(freezer, "80");
@@ -218,4 +275,28 @@ TEST_F(WebSimTest, ChromiumShowsTheStatusPage) {
     QFile png(picture);
     ASSERT_TRUE(png.open(QIODevice::ReadOnly)) << shot.readAll().toStdString();
     EXPECT_TRUE(png.read(8).startsWith("\x89PNG"));
+}
+
+// Ready once the first cycle has ended (its figure in the status), then the
+// watchdog fed at half its time while polling is alive.
+TEST_F(WebSimTest, TellsTheServiceManagerReadyAfterTheFirstCycleAndFeedsTheWatchdog) {
+    SKIP_IF_PORTS_HELD(LoopbackTcp10001());
+    QStringList messages;
+    const auto fedAfterReady = [&] {
+        const qsizetype ready = messages.indexOf(QRegularExpression("^READY=1\n.*"));
+        return ready < 0 ? 0 : messages.mid(ready).count("WATCHDOG=1");
+    };
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] {
+            messages = notify_.Messages();
+            return fedAfterReady() >= 2;
+        },
+        10000))
+        << messages.join(" / ").toStdString();
+    const QStringList ready = messages.filter("READY=1");
+    ASSERT_EQ(ready.size(), 1) << messages.join(" / ").toStdString();
+    EXPECT_TRUE(QRegularExpression("^READY=1\nSTATUS=polling: first cycle took \\d+ ms$")
+                    .match(ready.first())
+                    .hasMatch())
+        << (output_ + QString::fromLocal8Bit(fernlog_.readAll())).toStdString();
 }
