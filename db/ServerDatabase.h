@@ -70,7 +70,9 @@ struct AlarmPeriod {
     QDateTime start, end;
 };
 bool ListAlarmPeriods(QList<AlarmPeriod>& periods, QString* error = nullptr);
-// The alarm records without an end, oldest first, at most `limit` of them.
+// The alarm records without an end, oldest first, at most `limit` of them;
+// false at once, without waiting, while another program holds the file
+// locked.
 struct OpenAlarm {
     qint64 id = 0;
     qint64 sensorId = 0;

@@ -6,6 +6,8 @@
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QNetworkRequest>
+#include <QSqlDatabase>
+#include <QSqlQuery>
 #include <QTcpSocket>
 #include <QTest>
 #include <QTimeZone>
@@ -14,6 +16,7 @@
 
 #include "common/Clock.h"
 #include "core/Polling.h"
+#include "db/ServerDatabase.h"
 #include "support/FernlogFixtures.h"
 #include "web/Listener.h"
 #include "web/Render.h"
@@ -176,4 +179,38 @@ TEST_F(WebTest, FloodAndOversizedRequestsCostOnlyTheirOwnConnections) {
     idle.clear();
     EXPECT_TRUE(
         QTest::qWaitFor([&] { return Get(listener.Port(), "/healthz").status != 0; }, 10000));
+}
+
+// The page lists the open alarms from the database; while another program
+// holds the file locked it says so (its own connection waits for no lock).
+TEST_F(WebTest, OpenAlarmsAreListedAndALockedDatabaseIsTold) {
+    ProvisionDatabase();
+    ASSERT_TRUE(ServerDatabase::AddAlarmRecord(3, QDateTime(QDate(2026, 12, 7), QTime(3, 0)),
+                                               "Kitchen", "Fridge <1>", "41", 4, -1));
+    Web::Endpoint endpoint;
+    ASSERT_TRUE(Web::ParseEndpoint("127.0.0.1:0", "", endpoint));
+    Web::Listener listener;
+    ASSERT_TRUE(listener.Start(endpoint));
+    EXPECT_TRUE(Get(listener.Port(), "/")
+                    .body.contains("<tr><td>Kitchen</td><td>Fridge "
+                                   "&lt;1&gt;</td><td>41</td><td>12/7/2026 3:00:00 AM</td>"));
+
+    {
+        QSqlDatabase locker = QSqlDatabase::addDatabase("QSQLITE", "locker");
+        locker.setDatabaseName(FilePath("zolo.mdb"));
+        ASSERT_TRUE(locker.open());
+        QSqlQuery lock(locker);
+        ASSERT_TRUE(lock.exec("BEGIN EXCLUSIVE"));
+        const Reply page = Get(listener.Port(), "/");
+        EXPECT_EQ(page.status, 200);
+        EXPECT_TRUE(page.body.contains("The alarm records cannot be read now."))
+            << page.body.data();
+        EXPECT_EQ(
+            QJsonDocument::fromJson(Get(listener.Port(), "/api/v1/status").body)["openAlarms"],
+            QJsonValue::Null);
+        lock.exec("ROLLBACK");
+        locker.close();
+    }
+    QSqlDatabase::removeDatabase("locker");
+    EXPECT_TRUE(Get(listener.Port(), "/").body.contains("<td>Fridge &lt;1&gt;</td>"));
 }
