@@ -1,6 +1,7 @@
 #include "web/Snapshot.h"
 
 #include <QFile>
+#include <QSet>
 #include <QTimer>
 #include <cmath>
 
@@ -106,8 +107,13 @@ Snapshot Take(bool withAlarms) {
     s.updateSeconds = UpdateSeconds();
     s.health = JudgeHealth(Facts());
 
+    // A sensor shown twice (rows left over after the register shrank) would
+    // make a scraper refuse the whole answer for a duplicate series.
+    QSet<qint64> shown;
     for (const GridRow& row : StatusGrid::Model().Rows()) {
         if (row.sensorId == 0 && row.sensor.isEmpty()) continue;  // not filled yet
+        if (shown.contains(row.sensorId)) continue;
+        shown.insert(row.sensorId);
         SensorView v;
         v.id = row.sensorId;
         v.deviceId = row.deviceId;

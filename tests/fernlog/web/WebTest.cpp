@@ -16,6 +16,7 @@
 
 #include "common/Clock.h"
 #include "core/Polling.h"
+#include "core/StatusGrid.h"
 #include "db/ServerDatabase.h"
 #include "support/FernlogFixtures.h"
 #include "web/Listener.h"
@@ -213,4 +214,21 @@ TEST_F(WebTest, OpenAlarmsAreListedAndALockedDatabaseIsTold) {
     }
     QSqlDatabase::removeDatabase("locker");
     EXPECT_TRUE(Get(listener.Port(), "/").body.contains("<td>Fridge &lt;1&gt;</td>"));
+}
+
+// A duplicate series makes Prometheus refuse the whole scrape: a sensor
+// left twice in the grid is shown once.
+TEST_F(WebTest, SensorLeftTwiceInTheGridIsShownOnce) {
+    StatusGridModel& grid = StatusGrid::Model();
+    grid.ConfigureServerStatusGrid(3);
+    for (const qint64 id : {4, 5, 4}) {
+        GridRow& row = grid.CurrentRow();
+        row.sensorId = id;
+        row.sensor = QStringLiteral("Sensor %1").arg(id);
+        row.status = "Normal";
+        grid.MoveToNextRow();
+    }
+    const Web::Snapshot s = Web::Take(false);
+    ASSERT_EQ(s.sensors.size(), 2u);
+    EXPECT_EQ(QString::fromUtf8(Web::Metrics(s)).count("fernlog_sensor_alarm{"), 2);
 }
