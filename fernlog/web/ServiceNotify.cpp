@@ -37,10 +37,12 @@ void ServiceNotify::Check() {
                     ? health.reason
                     : QStringLiteral("polling: first cycle took %1 ms").arg(cycle.durationMs)));
     }
-    // Fed at half the watchdog's time, and only while alive: a program that
-    // waits for sensors to poll is alive, a hung polling is not.
+    // Fed at half the watchdog's time, and only while cycles end in time: a
+    // program that waits for sensors to poll is alive, a hung polling is
+    // not. An unreadable database does not stop it: polling goes on with
+    // the last register, and a restart would not mend the file.
     sinceFedMs_ += kCheckMs;
-    if (watchdogMs_ > 0 && sinceFedMs_ >= watchdogMs_ / 2 && (health.ok || health.waiting)) {
+    if (watchdogMs_ > 0 && sinceFedMs_ >= watchdogMs_ / 2 && (health.alive || health.waiting)) {
         sinceFedMs_ = 0;
         Notify(QStringLiteral("WATCHDOG=1"));
     }

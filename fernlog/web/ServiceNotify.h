@@ -5,8 +5,8 @@
 
 // Tells systemd (Type=notify) that fernlog is ready once its first polling
 // cycle has ended, or once it knows there is nothing to poll yet, and feeds
-// the watchdog while polling is alive by the rule of /healthz; a hung
-// program is then restarted. Without NOTIFY_SOCKET it does nothing.
+// the watchdog while polling cycles end in time (the first half of the
+// rule of /healthz); a hung program is then restarted. Without NOTIFY_SOCKET it does nothing.
 namespace Web {
 
 class ServiceNotify : public QObject {

@@ -61,37 +61,36 @@ void MarkStarted() {
 
 Health JudgeHealth(const HealthFacts& f) {
     Health health;
-    if (!f.settingsReadable) {
-        health.reason = QStringLiteral("the settings file cannot be read");
-        return health;
-    }
-    if (!f.databaseReadable) {
-        health.reason = QStringLiteral("the database cannot be read");
-        return health;
-    }
     const qint64 allowedMs = 3 * qMax<qint64>(f.updateSeconds * 1000LL, f.lastCycleMs);
     if (!f.lastCycleEnd.isValid()) {
         if (!f.pollingScheduled) {
             health.waiting = true;
             health.reason = QStringLiteral("not polling: no sensor to poll yet");
         } else if (f.started.msecsTo(f.now) <= allowedMs) {
-            health.ok = true;
+            health.alive = true;
             health.reason = QStringLiteral("starting: no polling cycle has ended yet");
         } else {
             health.reason = QStringLiteral("no polling cycle has ended since the start %1 s ago")
                                 .arg(f.started.secsTo(f.now));
         }
-        return health;
-    }
-    const qint64 sinceMs = f.lastCycleEnd.msecsTo(f.now);
-    if (sinceMs > allowedMs) {
+    } else if (const qint64 sinceMs = f.lastCycleEnd.msecsTo(f.now); sinceMs > allowedMs) {
         health.reason = QStringLiteral("no polling cycle has ended for %1 s (allowed %2 s)")
                             .arg(sinceMs / 1000)
                             .arg(allowedMs / 1000);
-        return health;
+    } else {
+        health.alive = true;
+        health.reason = QStringLiteral("ok");
     }
-    health.ok = true;
-    health.reason = QStringLiteral("ok");
+    if (!health.alive) return health;
+    if (!f.settingsReadable) {
+        health.reason = QStringLiteral("the settings file cannot be read");
+    } else if (!f.databaseReadable) {
+        health.reason = QStringLiteral(
+            "the database cannot be read; polling goes on with the "
+            "register it gave last");
+    } else {
+        health.ok = true;
+    }
     return health;
 }
 

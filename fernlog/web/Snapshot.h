@@ -49,6 +49,10 @@ struct AlarmView {
 // the database readable.
 struct Health {
     bool ok = false;
+    // Cycles end in time, whatever the files say: what the service
+    // manager's watchdog asks, since a restart mends no unreadable file
+    // and polling goes on through a database outage.
+    bool alive = false;
     // Nothing to poll yet (the register lists no sensor): not healthy, but
     // not hung either.
     bool waiting = false;

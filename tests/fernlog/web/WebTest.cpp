@@ -232,3 +232,24 @@ TEST_F(WebTest, SensorLeftTwiceInTheGridIsShownOnce) {
     ASSERT_EQ(s.sensors.size(), 2u);
     EXPECT_EQ(QString::fromUtf8(Web::Metrics(s)).count("fernlog_sensor_alarm{"), 2);
 }
+
+// An unreadable database turns the health check to 503, but polling goes on
+// with the last register: the service manager's watchdog keeps being fed,
+// since a restart would not mend the file.
+TEST_F(WebTest, UnreadableDatabaseIsUnhealthyButAlive) {
+    Web::HealthFacts facts;
+    facts.now = QDateTime(QDate(2026, 12, 7), QTime(3, 0), QTimeZone::utc());
+    facts.started = facts.now.addSecs(-600);
+    facts.lastCycleEnd = facts.now.addSecs(-30);
+    facts.pollingScheduled = true;
+    facts.databaseReadable = false;
+    Web::Health health = Web::JudgeHealth(facts);
+    EXPECT_FALSE(health.ok);
+    EXPECT_TRUE(health.alive);
+    EXPECT_TRUE(health.reason.startsWith("the database cannot be read"));
+    // A cycle that does not end stops both.
+    facts.lastCycleEnd = facts.now.addSecs(-181);
+    health = Web::JudgeHealth(facts);
+    EXPECT_FALSE(health.ok || health.alive);
+    EXPECT_EQ(health.reason, "no polling cycle has ended for 181 s (allowed 180 s)");
+}
