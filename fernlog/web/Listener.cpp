@@ -2,7 +2,6 @@
 
 #include <QHttpServerRequest>
 #include <QHttpServerResponder>
-#include <QPointer>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTimer>
