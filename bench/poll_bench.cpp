@@ -6,9 +6,14 @@
 // time the event loop went without processing events (split into the time
 // the thread ran and the time it waited for a core that other processes
 // held), the longest such stretch counting only the time it ran, and the
-// readings/s of poll_floor (plain POSIX and SQLite doing the irreducible work) run
-// against the same devices in the same run.
+// readings/s of poll_floor (plain POSIX and SQLite doing the irreducible
+// work) run against the same devices in the same run.
 //   poll_bench [STEADY_CYCLES]
+//   poll_bench --scrape [STEADY_CYCLES]
+//     the same cycles over the program directory, without and then with a
+//     scraper asking the web listener for /metrics every second (as
+//     Prometheus would); then as many /metrics requests as one client gets
+//     answered in 5 s, with the 1,000 sensors shown.
 //
 // Two more runs, in a network namespace that the bench makes for itself
 // (scripts/in-netns), where addresses of 192.0.2.0/24 are routed to the
@@ -24,25 +29,30 @@
 //   poll_bench --fleet [CYCLES] [--connections N]
 //     1,000 devices with 10 named sensors each, 50 of them unreachable;
 //     prints the time of each cycle after a warm-up cycle.
+#include <curl/curl.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFile>
 #include <QProcess>
+#include <QTcpServer>
 #include <QTemporaryDir>
 #include <QTextStream>
-#include <QTcpServer>
 #include <QTimer>
-#include <sys/resource.h>
-#include <unistd.h>
+#include <atomic>
+#include <chrono>
+#include <thread>
 
 #include "common/Dialogs.h"
 #include "common/ProgramDir.h"
 #include "core/DeviceLink.h"
-#include "core/Outbox.h"
 #include "core/EmailNotification.h"
 #include "core/Options.h"
+#include "core/Outbox.h"
 #include "core/Polling.h"
 #include "core/ServerData.h"
 #include "core/Settings.h"
@@ -51,6 +61,7 @@
 #include "db/ServerDatabase.h"
 #include "devsim/Simulator.h"
 #include "protocol/Commands.h"
+#include "web/Listener.h"
 
 namespace {
 constexpr int kDevices = 100;
@@ -182,9 +193,9 @@ devsim::Device* Simulate(devsim::Simulator& sim, const QString& address) {
 // namespace.
 bool RouteUnreachable() {
     QProcess ip;
-    ip.start(QStringLiteral("ip"), {QStringLiteral("route"), QStringLiteral("add"),
-                                    QStringLiteral("192.0.2.0/24"), QStringLiteral("dev"),
-                                    QStringLiteral("lo")});
+    ip.start(QStringLiteral("ip"),
+             {QStringLiteral("route"), QStringLiteral("add"), QStringLiteral("192.0.2.0/24"),
+              QStringLiteral("dev"), QStringLiteral("lo")});
     return ip.waitForFinished(10000) && ip.exitCode() == 0;
 }
 
@@ -365,7 +376,95 @@ int Fleet(int cycles, QTextStream& out) {
     return 0;
 }
 
+QString Line(const char* what, const Figure& figure, double floor);
+
+// A client of the web listener in a thread of its own (the listener answers
+// in the program's event loop): GET /metrics every `intervalMs`, or as fast
+// as answers come with 0, over one kept-alive connection.
+class Scraper {
+  public:
+    Scraper(quint16 port, int intervalMs) {
+        thread_ = std::thread([this, port, intervalMs] {
+            CURL* curl = curl_easy_init();
+            const QByteArray url = QStringLiteral("http://127.0.0.1:%1/metrics").arg(port).toUtf8();
+            curl_easy_setopt(curl, CURLOPT_URL, url.constData());
+            curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
+            curl_easy_setopt(curl, CURLOPT_TIMEOUT, 10L);
+            curl_easy_setopt(curl, CURLOPT_WRITEDATA, &bytes_);
+            curl_easy_setopt(
+                curl, CURLOPT_WRITEFUNCTION, +[](char*, size_t size, size_t n, void* count) {
+                    *static_cast<std::atomic<qint64>*>(count) += size * n;
+                    return size * n;
+                });
+            auto next = std::chrono::steady_clock::now();
+            while (!stop_) {
+                if (curl_easy_perform(curl) == CURLE_OK) ++answered_;
+                if (intervalMs > 0) {
+                    next += std::chrono::milliseconds(intervalMs);
+                    while (!stop_ && std::chrono::steady_clock::now() < next) {
+                        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+                    }
+                }
+            }
+            curl_easy_cleanup(curl);
+        });
+    }
+    ~Scraper() { Stop(); }
+    void Stop() {
+        stop_ = true;
+        if (thread_.joinable()) thread_.join();
+    }
+    qint64 Answered() const { return answered_; }
+    qint64 Bytes() const { return bytes_; }
+
+  private:
+    std::atomic<bool> stop_{false};
+    std::atomic<qint64> answered_{0};
+    std::atomic<qint64> bytes_{0};
+    std::thread thread_;
+};
+
+int Scraped(int cycles, QTextStream& out) {
+    Web::Endpoint endpoint;
+    Web::ParseEndpoint(QStringLiteral("127.0.0.1:0"), QString(), endpoint);
+    Web::Listener listener;
+    QString error;
+    if (!listener.Start(endpoint, &error)) {
+        QTextStream(stderr) << "poll_bench: " << error << "\n";
+        return 1;
+    }
+    const Figure plain = MeasureCycles(cycles, kDevices * kSensors);
+    out << Line("no scraper", plain, 0);
+    qint64 scrapes = 0;
+    {
+        Scraper scraper(listener.Port(), 1000);
+        const Figure scraped = MeasureCycles(cycles, kDevices * kSensors);
+        scrapes = scraper.Answered();
+        scraper.Stop();
+        out << Line("/metrics every second", scraped, 0) << "  (" << scrapes
+            << " scrapes answered during the cycles)\n";
+    }
+    Scraper flood(listener.Port(), 0);
+    QEventLoop loop;
+    QTimer::singleShot(5000, &loop, &QEventLoop::quit);
+    QElapsedTimer took;
+    took.start();
+    loop.exec();
+    flood.Stop();
+    const double seconds = took.nsecsElapsed() / 1e9;
+    out << "/metrics with " << StatusGrid::Model().Rows().size()
+        << " sensors: " << qRound(flood.Answered() / seconds) << " requests/s from one client, "
+        << (flood.Answered() ? flood.Bytes() / flood.Answered() : 0) << " bytes each\n";
+    return 0;
+}
+
 QString Line(const char* what, const Figure& figure, double floor) {
+    if (floor <= 0) {
+        return QStringLiteral("%1: %2 sensor readings/s, %3\n")
+            .arg(QLatin1String(what))
+            .arg(figure.readingsPerSecond, 0, 'f', 0)
+            .arg(StallText(figure));
+    }
     return QStringLiteral("%1: %2 sensor readings/s, %3; floor %4/s, ratio %5\n")
         .arg(QLatin1String(what))
         .arg(figure.readingsPerSecond, 0, 'f', 0)
@@ -380,6 +479,7 @@ int main(int argc, char** argv) {
     for (int i = 1; i < argc; ++i) args << QString::fromLocal8Bit(argv[i]);
     const bool failing = args.contains(QStringLiteral("--failing"));
     const bool fleet = args.contains(QStringLiteral("--fleet"));
+    const bool scrape = args.contains(QStringLiteral("--scrape"));
     // The unreachable devices need a namespace of the bench's own.
     if ((failing || fleet) && qgetenv("POLL_BENCH_IN_NETNS").isEmpty()) {
         qputenv("POLL_BENCH_IN_NETNS", "1");
@@ -398,6 +498,7 @@ int main(int argc, char** argv) {
     }
     args.removeAll(QStringLiteral("--failing"));
     args.removeAll(QStringLiteral("--fleet"));
+    args.removeAll(QStringLiteral("--scrape"));
     QCoreApplication app(argc, argv);
     const int cycles = !args.isEmpty() ? std::max(1, args.first().toInt()) : 3;
     QTextStream out(stdout);
@@ -446,6 +547,10 @@ int main(int argc, char** argv) {
     out << kDevices << " devices answering, " << kRefusing << " refusing, " << named
         << " named sensors; " << cycles << " steady cycles after a warm-up cycle\n";
     MeasureCycles(1, kDevices * kSensors);
+    if (scrape) {
+        Mail::GlobalInit();
+        return Scraped(cycles, out);
+    }
     const Figure plain = MeasureCycles(cycles, kDevices * kSensors);
     out << Line("program directory", plain, MeasureFloor(dir.path(), QString(), cycles));
 

@@ -2,6 +2,11 @@
 
 #include "Clock.h"
 
+#ifdef Q_OS_UNIX
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
 namespace EventLog {
 namespace {
 Sink& TheSink() {
@@ -10,7 +15,43 @@ Sink& TheSink() {
 }
 bool verboseLines = false;
 bool traceLines = false;
+bool priorityPrefix = false;
 }  // namespace
+
+void SetPriorityPrefix(bool on) {
+    priorityPrefix = on;
+}
+
+int SyslogPriority(Level level) {
+    switch (level) {
+        case Level::Error:
+            return 3;
+        case Level::Warning:
+            return 4;
+        case Level::Info:
+            return 6;
+        case Level::Debug:
+        case Level::Trace:
+            break;
+    }
+    return 7;
+}
+
+bool StdoutIsJournal() {
+#ifdef Q_OS_UNIX
+    const QList<QByteArray> parts = qgetenv("JOURNAL_STREAM").split(':');
+    struct stat out {};
+    if (parts.size() != 2 || fstat(STDOUT_FILENO, &out) != 0) return false;
+    bool devOk = false;
+    bool inoOk = false;
+    const qulonglong dev = parts[0].toULongLong(&devOk);
+    const qulonglong ino = parts[1].toULongLong(&inoOk);
+    return devOk && inoOk && dev == static_cast<qulonglong>(out.st_dev) &&
+           ino == static_cast<qulonglong>(out.st_ino);
+#else
+    return false;
+#endif
+}
 
 QString LevelName(Level level) {
     switch (level) {
@@ -48,7 +89,8 @@ void Write(Level level, const QString& text) {
         (level == Level::Trace && !traceLines)) {
         return;
     }
-    sink(FormatLine(Clock::Now(), level, text));
+    const QString line = FormatLine(Clock::Now(), level, text);
+    sink(priorityPrefix ? u'<' + QString::number(SyslogPriority(level)) + u'>' + line : line);
 }
 
 void SetSink(Sink sink, bool verbose, bool trace) {
@@ -63,6 +105,7 @@ bool HasSink() {
 
 void Reset() {
     SetSink({});
+    priorityPrefix = false;
 }
 
 }  // namespace EventLog

@@ -42,6 +42,15 @@ bool HasSink();
 QString FormatLine(const QDateTime& when, Level level, const QString& text);
 QString LevelName(Level level);
 
+// With the prefix on, each line starts with its level as a syslog priority
+// ("<4>" for a warning), which the journal reads and strips, so that
+// `journalctl -p warning` shows warnings and errors only.
+void SetPriorityPrefix(bool on);
+int SyslogPriority(Level level);
+// Standard output is the journal's stream (JOURNAL_STREAM names its device
+// and inode), not a file or pipe it was redirected to.
+bool StdoutIsJournal();
+
 // Back to the state of a fresh start: no sink.
 void Reset();
 

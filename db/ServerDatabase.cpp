@@ -1,5 +1,6 @@
 #include "db/ServerDatabase.h"
 
+#include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QSqlRecord>
@@ -385,6 +386,44 @@ bool ListAlarmPeriods(QList<AlarmPeriod>& periods, QString* error) {
         if (period.start.isValid()) periods << period;
     }
     return true;
+}
+
+bool ListOpenAlarms(QList<OpenAlarm>& alarms, int limit, QString* error) {
+    alarms.clear();
+    // A connection of its own, read-only and without waiting for a lock:
+    // a page asked for while another program holds the file gets no alarms
+    // at once, and the program's own connection keeps its state.
+    const QString name = QStringLiteral("zolo-reader");
+    bool ok = false;
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
+        db.setDatabaseName(Database::Path());
+        db.setConnectOptions(QStringLiteral("QSQLITE_OPEN_READONLY;QSQLITE_BUSY_TIMEOUT=0"));
+        if (db.open()) {
+            QSqlQuery rows(db);
+            rows.prepare(QStringLiteral(
+                "SELECT IDNum, SensorIDNum, Server, Sensor, CurrentData, AlarmStart "
+                "FROM tblAlarms WHERE AlarmEnd IS NULL ORDER BY AlarmStart, IDNum LIMIT ?"));
+            rows.addBindValue(limit);
+            ok = rows.exec();
+            while (ok && rows.next()) {
+                OpenAlarm alarm;
+                alarm.id = rows.value(0).toLongLong();
+                alarm.sensorId = rows.value(1).toLongLong();
+                alarm.server = rows.value(2).toString().trimmed();
+                alarm.sensor = rows.value(3).toString().trimmed();
+                alarm.currentData = rows.value(4).toString().trimmed();
+                alarm.start = Clock::FromDbStamp(rows.value(5).toString());
+                alarms << alarm;
+            }
+            if (!ok && error) *error = rows.lastError().text();
+        } else if (error) {
+            *error = db.lastError().text();
+        }
+        db.close();
+    }
+    QSqlDatabase::removeDatabase(name);
+    return ok;
 }
 
 bool RecordOpenAlarms(const QString& table, const QString& keyColumn, qint64 id,

@@ -70,6 +70,16 @@ struct AlarmPeriod {
     QDateTime start, end;
 };
 bool ListAlarmPeriods(QList<AlarmPeriod>& periods, QString* error = nullptr);
+// The alarm records without an end, oldest first, at most `limit` of them;
+// false at once, without waiting, while another program holds the file
+// locked.
+struct OpenAlarm {
+    qint64 id = 0;
+    qint64 sensorId = 0;
+    QString server, sensor, currentData;
+    QDateTime start;
+};
+bool ListOpenAlarms(QList<OpenAlarm>& alarms, int limit, QString* error = nullptr);
 // Adds the Resolution column to tblAlarms of databases provisioned without it.
 bool EnsureResolutionColumn();
 // Stores "Resolution Entered " + now + CR + text as the alarm's resolution.

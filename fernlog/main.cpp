@@ -12,6 +12,7 @@
 #include "core/Mailer.h"
 #include "core/Startup.h"
 #include "db/Provision.h"
+#include "web/Service.h"
 
 #ifdef FERNLOG_GUI
 #include <QApplication>
@@ -65,7 +66,14 @@ int main(int argc, char** argv) {
     const QCommandLineOption trace(
         QStringLiteral("trace"),
         QStringLiteral("Like --verbose, and also every connection opened and closed."));
+    const QCommandLineOption http(
+        QStringLiteral("http"),
+        QStringLiteral("Serve the status page, its JSON, the metrics and the health check on "
+                       "ADDRESS:PORT (instead of [Web] Listen= of FernlogOptions.ini); outside "
+                       "loopback only with [Web] Token=."),
+        QStringLiteral("ADDRESS:PORT"));
     parser.addOption(dir);
+    parser.addOption(http);
     parser.addOption(headless);
     parser.addOption(verbose);
     parser.addOption(trace);
@@ -79,6 +87,9 @@ int main(int argc, char** argv) {
                                  QStringLiteral("the folder %1 does not exist").arg(directory));
     }
 
+    const auto httpOption = [&] {
+        return parser.isSet(http) ? std::optional<QString>(parser.value(http)) : std::nullopt;
+    };
     Mail::GlobalInit();
 #ifdef FERNLOG_GUI
     if (!parser.isSet(headless)) {
@@ -90,6 +101,10 @@ int main(int argc, char** argv) {
         QApplication app(argc, argv);
         QCoreApplication::setApplicationName(program);
         ConfigureProgramDir(directory);
+        Web::Service web;
+        QString webError;
+        if (!web.Configure(httpOption(), &webError)) return CommandLine::Fail(program, webError);
+        web.Start();
         return MainWindow::Run();
     }
 #endif
@@ -97,5 +112,8 @@ int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(program);
     ConfigureProgramDir(directory);
-    return Headless::Run(parser.isSet(verbose), parser.isSet(trace));
+    Web::Service web;
+    QString webError;
+    if (!web.Configure(httpOption(), &webError)) return CommandLine::Fail(program, webError);
+    return Headless::Run(parser.isSet(verbose), parser.isSet(trace), [&web] { web.Start(); });
 }

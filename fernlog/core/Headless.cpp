@@ -19,11 +19,12 @@
 
 namespace Headless {
 
-int Run(bool verbose, bool trace) {
+int Run(bool verbose, bool trace, const std::function<void()>& started) {
     QTextStream out(stdout);
     // Flushed line by line: journald or a redirected file sees each event
     // as it happens, not when a buffer fills.
     EventLog::SetSink([&out](const QString& line) { out << line << Qt::endl; }, verbose, trace);
+    EventLog::SetPriorityPrefix(EventLog::StdoutIsJournal());
     StatusList::SetListener(ServiceLog::StatusLine);
     EventLog::Info(Startup::ProgramTitle() + QStringLiteral(" ") + Startup::VersionText() +
                    QStringLiteral(" started without a window; program directory ") +
@@ -42,6 +43,8 @@ int Run(bool verbose, bool trace) {
                            .arg(options.retryMinutes) +
                        Options::FileName() + QStringLiteral(")"));
     }
+
+    if (started) started();
 
     // Nobody is there to close and reopen a window: a database that was
     // missing, locked or held no sensors at start is looked at again every
@@ -87,6 +90,7 @@ int Run(bool verbose, bool trace) {
     EventLog::Info(QStringLiteral("Stopped"));
     StatusList::SetListener({});
     EventLog::SetSink({});
+    EventLog::SetPriorityPrefix(false);
     return code;
 }
 

@@ -10,6 +10,8 @@ namespace {
 const QString kRecoveryNotices = QStringLiteral("RecoveryNotices");
 const QString kConnections = QStringLiteral("Connections");
 const QString kRetryMinutes = QStringLiteral("RetryMinutes");
+const QString kListen = QStringLiteral("Listen");
+const QString kToken = QStringLiteral("Token");
 
 bool ParseSwitch(const QString& text, bool& value) {
     const QString t = text.trimmed().toLower();
@@ -58,6 +60,10 @@ Values Load(QString* warning) {
         } else if (eq > 0 && key.compare(kRetryMinutes, Qt::CaseInsensitive) == 0 && isNumber &&
                    number >= 0 && number <= kMaxRetryMinutes) {
             values.retryMinutes = number;
+        } else if (eq > 0 && key.compare(kListen, Qt::CaseInsensitive) == 0) {
+            values.webListen = line.mid(eq + 1).trimmed();
+        } else if (eq > 0 && key.compare(kToken, Qt::CaseInsensitive) == 0) {
+            values.webToken = line.mid(eq + 1).trimmed();
         } else {
             notUnderstood << line;
         }

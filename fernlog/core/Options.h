@@ -21,6 +21,11 @@ struct Values {
     // attempt ("RetryMinutes" in [Mail]); 0, the default, makes the first
     // failure final.
     int retryMinutes = 0;
+    // The web listener ("Listen" and "Token" in [Web], written by hand):
+    // ADDRESS:PORT, empty when off; the token a client outside loopback
+    // must send.
+    QString webListen = QString();
+    QString webToken = QString();
 };
 constexpr int kMaxConnections = 1024;
 constexpr int kMaxRetryMinutes = 1440;

@@ -51,11 +51,15 @@ QHash<qint64, QDateTime>& Seen() {
     return seen;
 }
 
+QHash<qint64, DeviceState>& States() {
+    static QHash<qint64, DeviceState> states;
+    return states;
+}
+
 std::vector<DeviceRow>& LastDevices() {
     static std::vector<DeviceRow> devices;
     return devices;
 }
-
 
 // The daily report prints nothing; it pauses the poll timer as the report
 // would, and leaves a timer stopped by a running cycle stopped.
@@ -131,10 +135,20 @@ QDateTime LastSeen(qint64 deviceId) {
     return Seen().value(deviceId);
 }
 
+std::vector<DeviceState> Devices() {
+    std::vector<DeviceState> devices;
+    for (const DeviceRow& row : LastDevices()) {
+        const auto state = States().constFind(row.id);
+        if (state != States().cend()) devices.push_back(*state);
+    }
+    return devices;
+}
+
 void Reset() {
     StopPollTimer();
     lastCycle = CycleFigures();
     Seen().clear();
+    States().clear();
     LastDevices().clear();
     CycleRunning = false;
     TicksPerUpdate = 12;
@@ -292,13 +306,25 @@ bool VisitDevice(const DeviceRow& device, int attempts, const Transaction& trans
     DailySystemOkCheck();
 
     ++figures.devices;
+    DeviceState& state = States()[id];
+    state.id = id;
+    state.name = name;
+    state.address = address;
     if (busy) {
         ++figures.busy;
+        state.outcome = DeviceState::Outcome::Busy;
     } else if (success) {
         ++figures.answered;
         Seen().insert(id, Clock::Now());
+        state.outcome = DeviceState::Outcome::Answered;
+        state.lastSeen = Seen().value(id);
+        state.failingSince = QDateTime();
     } else {
         ++figures.failed;
+        if (state.outcome != DeviceState::Outcome::Failed || !state.failingSince.isValid()) {
+            state.failingSince = figures.start;
+        }
+        state.outcome = DeviceState::Outcome::Failed;
     }
     const QString key = DeviceStatusKey(name, address);
     if (busy) {
@@ -424,7 +450,8 @@ void PollAll() {
                 answer = exchanges[next].answer;
                 return exchanges[next++].ok;
             };
-            if (!VisitDevice(devices[i], attempts, replay, options.recoveryNotices, figures)) return;
+            if (!VisitDevice(devices[i], attempts, replay, options.recoveryNotices, figures))
+                return;
             if (!DeviceLink::ProgramRunning) return;
         }
     }

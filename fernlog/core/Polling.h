@@ -2,6 +2,7 @@
 
 #include <QDateTime>
 #include <QString>
+#include <vector>
 
 #include "core/Windows.h"
 
@@ -67,6 +68,18 @@ struct CycleFigures {
 CycleFigures LastCycle();
 // When each device (by IDNum) last answered with readings.
 QDateTime LastSeen(qint64 deviceId);
+// What each device of the last register did when it was last visited.
+struct DeviceState {
+    enum class Outcome { Answered, Busy, Failed };
+    qint64 id = 0;
+    QString name;
+    QString address;
+    Outcome outcome = Outcome::Answered;
+    QDateTime lastSeen;      // its last readings answer
+    QDateTime failingSince;  // start of the first failed cycle; invalid unless failing
+};
+// In register order; devices not visited yet are left out.
+std::vector<DeviceState> Devices();
 
 // The status line key of one device.
 QString DeviceStatusKey(const QString& name, const QString& address);

@@ -70,6 +70,8 @@ struct DeviceRegister {
     QString emailList;
     std::vector<SensorRow> sensors;
 };
+qint64 readingsTaken = 0;
+
 QHash<qint64, DeviceRegister>& LastRegister() {
     static QHash<qint64, DeviceRegister> devices;
     return devices;
@@ -131,6 +133,7 @@ bool ProcessServerData(qint64 deviceId, const QString& model) {
         row.sensor = r.sensorName;
         row.sensorId = r.sensorId;
         row.units = r.units;
+        row.deviceId = deviceId;
 
         if (port >= 0 && port <= 9) {
             value = Decoding::Readings[static_cast<size_t>(3 * port)];
@@ -142,6 +145,8 @@ bool ProcessServerData(qint64 deviceId, const QString& model) {
         r.status = status;
 
         if (SensorState::ReadingText(value, r.sensorType, row.reading)) {
+            ++readingsTaken;
+            row.lastGood = now;
             DataLogs::SaveReading(ProgramDir::Path(), r.sensorId, r.sensorName, deviceName, r.units,
                                   value, now);
             if (!logDir.isEmpty()) {
@@ -212,7 +217,12 @@ void CheckLogDirectory(const QString& logDir, bool copiesWritten) {
     }
 }
 
+qint64 ReadingsTaken() {
+    return readingsTaken;
+}
+
 void Reset() {
+    readingsTaken = 0;
     LogDirInUse.clear();
     DeviceUnits().clear();
     LastRegister().clear();

@@ -22,6 +22,9 @@ bool ProcessServerData(qint64 deviceId, const QString& model);
 // copies could not be written, and closes it when writing works again.
 void CheckLogDirectory(const QString& logDir, bool copiesWritten);
 
+// Sensor readings taken (any value but no data) since the start.
+qint64 ReadingsTaken();
+
 // Back to the state of a fresh start: no log directory in use.
 void Reset();
 

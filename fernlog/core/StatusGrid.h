@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QAbstractTableModel>
+#include <QDateTime>
 #include <QString>
 #include <vector>
 
@@ -18,6 +19,8 @@ struct GridRow {
     Colour colour = Colour::White;
     qint64 sensorId = 0;
     float value = 0;  // the value behind the reading, for the trending chart
+    qint64 deviceId = 0;
+    QDateTime lastGood;  // when the device last gave a value for it
 };
 
 class StatusGridModel : public QAbstractTableModel {

@@ -1,4 +1,6 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <QTimeZone>
 
@@ -58,4 +60,26 @@ TEST_F(EventLogTest, UnansweredMessageBoxesOfAServiceGoToTheLogWithTheirWeight) 
               Dialogs::Answer::No);
     EXPECT_EQ(lines, (QStringList{"2026-12-07T03:12:45+01:00 ERROR   Zolo.mdb is missing",
                                   "2026-12-07T03:12:45+01:00 WARNING Close?"}));
+}
+
+// Under systemd each line carries its syslog priority, which the journal
+// strips and files the line under; a redirected output gets plain lines.
+TEST_F(EventLogTest, JournalLinesCarryTheirPriority) {
+    Capture(false);
+    EventLog::SetPriorityPrefix(true);
+    EventLog::Error("disk full");
+    EventLog::Warning("Alarm started");
+    EventLog::Info("started");
+    EXPECT_EQ(lines, (QStringList{"<3>2026-12-07T03:12:45+01:00 ERROR   disk full",
+                                  "<4>2026-12-07T03:12:45+01:00 WARNING Alarm started",
+                                  "<6>2026-12-07T03:12:45+01:00 INFO    started"}));
+    struct stat out {};
+    ASSERT_EQ(fstat(STDOUT_FILENO, &out), 0);
+    qputenv("JOURNAL_STREAM", QByteArray::number(static_cast<qulonglong>(out.st_dev)) + ':' +
+                                  QByteArray::number(static_cast<qulonglong>(out.st_ino)));
+    EXPECT_TRUE(EventLog::StdoutIsJournal());
+    qputenv("JOURNAL_STREAM", QByteArray::number(static_cast<qulonglong>(out.st_dev)) + ':' +
+                                  QByteArray::number(static_cast<qulonglong>(out.st_ino) + 1));
+    EXPECT_FALSE(EventLog::StdoutIsJournal());
+    qunsetenv("JOURNAL_STREAM");
 }

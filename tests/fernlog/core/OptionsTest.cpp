@@ -42,6 +42,16 @@ TEST_F(OptionsTest, HandEditedFileIsReadAndWhatIsNotUnderstoodIsNamed) {
     file.write("[Polling]\nconnections = 300\n");
     file.close();
     EXPECT_EQ(Options::Load().connections, 300);
+    // The web listener's lines are taken as written, and a save keeps them.
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write("[Web]\nListen = 0.0.0.0:9180\nToken=  s3cret-s3cret-s3cret \n");
+    file.close();
+    EXPECT_EQ(Options::Load(&warning).webListen, "0.0.0.0:9180");
+    ASSERT_TRUE(Options::Save(Options::Load()));
+    EXPECT_EQ(Options::Load().webToken, "s3cret-s3cret-s3cret");
+    warning.clear();
+    Options::Load(&warning);
+    EXPECT_TRUE(warning.isEmpty()) << warning.toStdString();
     ASSERT_TRUE(file.open(QIODevice::WriteOnly));
     file.write("Connections=0\n");
     file.close();

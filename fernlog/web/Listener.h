@@ -1,0 +1,69 @@
+#pragma once
+
+#include <QAbstractHttpServer>
+#include <QByteArray>
+#include <QHostAddress>
+#include <QString>
+
+class QTcpServer;
+
+// fernlog's web listener: the status page (/), its JSON (/api/v1/status),
+// the metrics (/metrics) and the health check (/healthz). It runs in the
+// program's event loop, answers from a snapshot of the state and changes
+// nothing. Outside loopback every request needs the token.
+namespace Web {
+
+struct Endpoint {
+    QHostAddress address;
+    quint16 port = 0;
+    QString token;  // empty: no token asked for (loopback only)
+};
+
+// The minimum length of a token.
+constexpr int kMinTokenLength = 16;
+// Connections open at once, and what one request may send.
+constexpr int kMaxConnections = 32;
+constexpr qint64 kMaxRequestBytes = 64 * 1024;
+// A request must arrive whole within this time; an idle kept-alive
+// connection is closed after the second.
+constexpr int kRequestTimeoutMs = 10000;
+constexpr int kIdleTimeoutMs = 120000;
+
+// "ADDRESS:PORT" ("127.0.0.1:9180", "[::1]:9180", "0.0.0.0:9180") with the
+// token: false with the reason when the text is not one, or when a
+// non-loopback address comes without a token of kMinTokenLength characters.
+bool ParseEndpoint(const QString& listen, const QString& token, Endpoint& endpoint,
+                   QString* error = nullptr);
+
+struct Request {
+    QByteArray method;  // "GET"
+    QString path;       // "/metrics"
+    QByteArray authorization;
+};
+struct Response {
+    int status = 200;
+    QByteArray contentType;
+    QByteArray body;
+};
+// The answer to one request; `token` empty asks for none. Without the right
+// token the answer is 401 and nothing else.
+Response Respond(const Request& request, const QString& token);
+
+class Listener : public QAbstractHttpServer {
+  public:
+    Listener();
+    ~Listener() override;
+    // Listens on the endpoint; false with the reason when it cannot.
+    bool Start(const Endpoint& endpoint, QString* error = nullptr);
+    quint16 Port() const;
+
+  protected:
+    bool handleRequest(const QHttpServerRequest& request, QTcpSocket* socket) override;
+    void missingHandler(const QHttpServerRequest& request, QTcpSocket* socket) override;
+
+  private:
+    QTcpServer* server_ = nullptr;
+    QString token_;
+};
+
+}  // namespace Web

@@ -1,0 +1,161 @@
+#include "web/Snapshot.h"
+
+#include <QFile>
+#include <QSet>
+#include <QTimer>
+#include <cmath>
+
+#include "common/Clock.h"
+#include "common/ProgramDir.h"
+#include "core/Decoding.h"
+#include "core/Outbox.h"
+#include "core/Polling.h"
+#include "core/ServerData.h"
+#include "core/Settings.h"
+#include "core/Startup.h"
+#include "core/StatusGrid.h"
+#include "db/ServerDatabase.h"
+
+namespace Web {
+namespace {
+QDateTime& Started() {
+    static QDateTime started = Clock::Now();
+    return started;
+}
+
+std::optional<double> ValueOf(const GridRow& row) {
+    using namespace Decoding;
+    const float v = row.value;
+    if (row.status.isEmpty() || v == kNoData || v == kNotConnected || v == kNotConnectedAlt ||
+        v == kSensorOpen || v == kSensorShorted || !std::isfinite(v)) {
+        return std::nullopt;
+    }
+    return static_cast<double>(v);
+}
+
+int UpdateSeconds() {
+    return qMax(1, Polling::TicksPerUpdate) * Polling::kPollIntervalMs / 1000;
+}
+
+HealthFacts Facts() {
+    HealthFacts facts;
+    facts.now = Clock::Now();
+    const Polling::CycleFigures cycle = Polling::LastCycle();
+    if (cycle.number > 0) facts.lastCycleEnd = cycle.start.addMSecs(cycle.durationMs);
+    facts.lastCycleMs = cycle.durationMs;
+    facts.started = Started();
+    facts.updateSeconds = UpdateSeconds();
+    facts.pollingScheduled = Polling::PollTimer().isActive() || Polling::CycleRunning;
+    // Opened, not parsed: reading it into the settings record would change
+    // the program's state.
+    QFile settings(Settings::FilePath());
+    facts.settingsReadable = !settings.exists() || settings.open(QIODevice::ReadOnly);
+    facts.databaseReadable = !ServerData::DatabaseOut;
+    return facts;
+}
+}  // namespace
+
+void MarkStarted() {
+    Started() = Clock::Now();
+}
+
+Health JudgeHealth(const HealthFacts& f) {
+    Health health;
+    const qint64 allowedMs = 3 * qMax<qint64>(f.updateSeconds * 1000LL, f.lastCycleMs);
+    if (!f.lastCycleEnd.isValid()) {
+        if (!f.pollingScheduled) {
+            health.waiting = true;
+            health.reason = QStringLiteral("not polling: no sensor to poll yet");
+        } else if (f.started.msecsTo(f.now) <= allowedMs) {
+            health.alive = true;
+            health.reason = QStringLiteral("starting: no polling cycle has ended yet");
+        } else {
+            health.reason = QStringLiteral("no polling cycle has ended since the start %1 s ago")
+                                .arg(f.started.secsTo(f.now));
+        }
+    } else if (const qint64 sinceMs = f.lastCycleEnd.msecsTo(f.now); sinceMs > allowedMs) {
+        health.reason = QStringLiteral("no polling cycle has ended for %1 s (allowed %2 s)")
+                            .arg(sinceMs / 1000)
+                            .arg(allowedMs / 1000);
+    } else {
+        health.alive = true;
+        health.reason = QStringLiteral("ok");
+    }
+    if (!health.alive) return health;
+    if (!f.settingsReadable) {
+        health.reason = QStringLiteral("the settings file cannot be read");
+    } else if (!f.databaseReadable) {
+        health.reason = QStringLiteral(
+            "the database cannot be read; polling goes on with the "
+            "register it gave last");
+    } else {
+        health.ok = true;
+    }
+    return health;
+}
+
+Health CurrentHealth() {
+    return JudgeHealth(Facts());
+}
+
+Snapshot Take(bool withAlarms) {
+    Snapshot s;
+    s.title = Startup::ProgramTitle();
+    s.version = Startup::VersionText();
+    s.generated = Clock::Now();
+    s.updateSeconds = UpdateSeconds();
+    s.health = JudgeHealth(Facts());
+
+    // A sensor shown twice (rows left over after the register shrank) would
+    // make a scraper refuse the whole answer for a duplicate series.
+    QSet<qint64> shown;
+    for (const GridRow& row : StatusGrid::Model().Rows()) {
+        if (row.sensorId == 0 && row.sensor.isEmpty()) continue;  // not filled yet
+        if (shown.contains(row.sensorId)) continue;
+        shown.insert(row.sensorId);
+        SensorView v;
+        v.id = row.sensorId;
+        v.deviceId = row.deviceId;
+        v.device = row.device.trimmed();
+        v.name = row.sensor.trimmed();
+        v.reading = row.reading;
+        v.units = row.units.trimmed();
+        v.status = row.status;
+        v.colour = row.colour;
+        v.value = ValueOf(row);
+        v.alarm = row.status == QLatin1String("ALARM");
+        v.lastGood = row.lastGood;
+        s.sensors.push_back(v);
+    }
+    for (const Polling::DeviceState& d : Polling::Devices()) {
+        DeviceView v;
+        v.id = d.id;
+        v.name = d.name.trimmed();
+        v.address = d.address;
+        v.busy = d.outcome == Polling::DeviceState::Outcome::Busy;
+        v.up = d.outcome != Polling::DeviceState::Outcome::Failed;
+        v.lastSeen = d.lastSeen;
+        v.failingSince = d.failingSince;
+        s.devices.push_back(v);
+    }
+    if (withAlarms) {
+        QList<ServerDatabase::OpenAlarm> open;
+        s.alarmsRead = !ServerData::DatabaseOut && ServerDatabase::ListOpenAlarms(open, kMaxAlarms);
+        for (const auto& a : open) {
+            s.alarms.push_back({a.sensorId, a.server, a.sensor, a.currentData, a.start});
+        }
+    }
+
+    const Polling::CycleFigures cycle = Polling::LastCycle();
+    s.cycles = cycle.number;
+    if (cycle.number > 0) s.lastCycleStart = cycle.start;
+    s.lastCycleMs = cycle.durationMs;
+    s.readings = ServerData::ReadingsTaken();
+    const Outbox::Figures mail = Outbox::Counts();
+    s.emailsSent = mail.sent;
+    s.emailsFailed = mail.failed;
+    s.emailsWaiting = mail.waiting;
+    return s;
+}
+
+}  // namespace Web

@@ -1,0 +1,302 @@
+// fernlog --headless --http as a program with simulated devices, read by
+// the clients people run: Prometheus scrapes it and answers queries,
+// Chromium loads the status page. Every program talks to loopback only.
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <QDir>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QSocketNotifier>
+#include <QStandardPaths>
+#include <QTcpServer>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QUrlQuery>
+#include <csignal>
+#include <memory>
+
+#include "core/Settings.h"
+#include "db/ServerDatabase.h"
+#include "devsim/Device.h"
+#include "support/FernlogFixtures.h"
+#include "support/FixedPorts.h"
+
+namespace {
+QByteArray Get(const QUrl& url, int* status = nullptr) {
+    QNetworkAccessManager manager;
+    std::unique_ptr<QNetworkReply> reply(manager.get(QNetworkRequest(url)));
+    if (!QTest::qWaitFor([&] { return reply->isFinished(); }, 10000)) return {};
+    if (status) *status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+    return reply->readAll();
+}
+
+quint16 FreePort() {
+    QTcpServer server;
+    server.listen(QHostAddress::LocalHost, 0);
+    return server.serverPort();
+}
+
+// Setup-deps installs them; a machine without them fails here, naming them.
+QString Needed(const char* program) {
+    const QString path = QStandardPaths::findExecutable(QString::fromLatin1(program));
+    EXPECT_FALSE(path.isEmpty()) << program << " is not installed (scripts/setup-deps)";
+    return path;
+}
+
+void Stop(QProcess& process) {
+    if (process.state() == QProcess::NotRunning) return;
+    ::kill(static_cast<pid_t>(process.processId()), SIGTERM);
+    if (!process.waitForFinished(20000)) process.kill();
+    process.waitForFinished(5000);
+}
+}  // namespace
+
+// Stands in for systemd's notification socket: a datagram socket that
+// collects what the program tells it.
+class NotifySocket {
+  public:
+    explicit NotifySocket(const QString& path) : path_(path) {
+        fd_ = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        const QByteArray bytes = QFile::encodeName(path);
+        qstrncpy(address.sun_path, bytes.constData(), sizeof address.sun_path);
+        ok_ = fd_ >= 0 && ::bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+        // Read as messages come, as systemd does: a full queue would block
+        // the sender.
+        if (ok_) {
+            notifier_ = std::make_unique<QSocketNotifier>(fd_, QSocketNotifier::Read);
+            QObject::connect(notifier_.get(), &QSocketNotifier::activated, [this] { Messages(); });
+        }
+    }
+    ~NotifySocket() {
+        notifier_.reset();
+        if (fd_ >= 0) ::close(fd_);
+    }
+    bool Ok() const { return ok_; }
+    QString Path() const { return path_; }
+    // Every message received so far.
+    QStringList Messages() {
+        char buffer[4096];
+        ssize_t n = 0;
+        while ((n = ::recv(fd_, buffer, sizeof buffer, 0)) > 0) {
+            messages_ << QString::fromUtf8(buffer, n);
+        }
+        return messages_;
+    }
+
+  private:
+    QString path_;
+    int fd_ = -1;
+    bool ok_ = false;
+    QStringList messages_;
+    std::unique_ptr<QSocketNotifier> notifier_;
+};
+
+// Two devices, one in alarm and one that refuses, a sensor with a hostile
+// name; fernlog serves on a free loopback port that its log names, and
+// tells a stand-in for systemd when it is ready and alive.
+class WebSimTest : public FernlogTest {
+  protected:
+    void SetUp() override {
+        FernlogTest::SetUp();
+        ProvisionDatabase();
+        ConfigParameters.UpdateRate = 5;
+        ConfigParameters.TCPTimeOut = 2;
+        ConfigParameters.CommunicationRetry = 1;
+        ASSERT_TRUE(Settings::SaveConfigFile());
+        for (const char* address : {"127.0.0.2", "127.0.0.3"}) {
+            devsim::DeviceConfig config;
+            config.address = QHostAddress(QString::fromLatin1(address));
+            config.model = devsim::Model::QX700_5;
+            devices_.push_back(std::make_unique<devsim::Device>(config));
+            QString error;
+            ASSERT_TRUE(devices_.back()->start(&error)) << error.toStdString();
+        }
+        devices_[0]->setPort(0, {80, 4, 1});  // in alarm
+        devices_[0]->setPortValue(1, 35);
+        devices_[1]->setFault(devsim::Fault::Refuse);
+        {
+            DialogScript dialogs;
+            ServerDatabase::AddServer("Kitchen", "Model QX700-5: Refrigerator/Freezer Keeper",
+                                      "127.0.0.2", "", 1, "", "", -1);
+            ServerDatabase::AddServer("Cellar", "Model QX700-5: Refrigerator/Freezer Keeper",
+                                      "127.0.0.3", "", 1, "", "", -1);
+            ServerDatabase::AddSensor(1, "Freezer", 0, "", "Temperature");
+            ServerDatabase::AddSensor(1, "<script>alert(1)</script>", 1, "", "Temperature");
+            ServerDatabase::AddSensor(2, "Wine", 0, "", "Temperature");
+        }
+        ASSERT_TRUE(notify_.Ok());
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert("NOTIFY_SOCKET", notify_.Path());
+        environment.insert("WATCHDOG_USEC", "2000000");
+        fernlog_.setProcessEnvironment(environment);
+        fernlog_.setProcessChannelMode(QProcess::MergedChannels);
+        fernlog_.start(QStringLiteral(FERNLOG_PATH),
+                       {"--headless", "--dir", Dir(), "--http", "127.0.0.1:0"});
+        ASSERT_TRUE(fernlog_.waitForStarted(10000));
+        const QRegularExpression listening("Web status on (http://127\\.0\\.0\\.1:\\d+/)");
+        // Ready once both devices have been visited.
+        const bool polled = QTest::qWaitFor(
+            [&] {
+                output_ += QString::fromLocal8Bit(fernlog_.readAll());
+                const auto match = listening.match(output_);
+                if (!match.hasMatch()) return false;
+                base_ = QUrl(match.captured(1));
+                return Get(base_.resolved(QUrl("metrics"))).contains("fernlog_cycles_total 1");
+            },
+            30000);
+        ASSERT_TRUE(polled) << output_.toStdString();
+    }
+    void TearDown() override {
+        Stop(fernlog_);
+        FernlogTest::TearDown();
+    }
+
+    std::vector<std::unique_ptr<devsim::Device>> devices_;
+    QTemporaryDir socketDir_;
+    NotifySocket notify_{socketDir_.filePath("notify")};
+    QProcess fernlog_;
+    QString output_;
+    QUrl base_;
+};
+
+TEST_F(WebSimTest, PrometheusScrapesAndAnswersForASensorAndADevice) {
+    SKIP_IF_PORTS_HELD(LoopbackTcp10001());
+    const QString promtool = Needed("promtool");
+    const QString prometheus = Needed("prometheus");
+    ASSERT_FALSE(promtool.isEmpty() || prometheus.isEmpty());
+
+    // The metrics as served pass the format's own check.
+    QProcess check;
+    check.start(promtool, {"check", "metrics"});
+    ASSERT_TRUE(check.waitForStarted(10000));
+    const QByteArray metrics = Get(base_.resolved(QUrl("metrics")));
+    check.write(metrics);
+    check.closeWriteChannel();
+    ASSERT_TRUE(check.waitForFinished(20000));
+    EXPECT_EQ(check.exitCode(), 0) << check.readAll().toStdString() << metrics.toStdString();
+
+    QTemporaryDir work;
+    const quint16 port = FreePort();
+    QFile config(work.filePath("prometheus.yml"));
+    ASSERT_TRUE(config.open(QIODevice::WriteOnly));
+    config.write(QStringLiteral("global:\n  scrape_interval: 1s\nscrape_configs:\n"
+                                "  - job_name: fernlog\n    static_configs:\n"
+                                "      - targets: ['%1']\n")
+                     .arg(base_.authority())
+                     .toUtf8());
+    config.close();
+    QProcess server;
+    server.setProcessChannelMode(QProcess::MergedChannels);
+    server.start(prometheus, {"--config.file=" + config.fileName(),
+                              "--storage.tsdb.path=" + work.filePath("data"),
+                              QStringLiteral("--web.listen-address=127.0.0.1:%1").arg(port)});
+    ASSERT_TRUE(server.waitForStarted(10000));
+    const auto query = [&](const QString& expression) {
+        QUrl url(QStringLiteral("http://127.0.0.1:%1/api/v1/query").arg(port));
+        url.setQuery(QUrlQuery{{"query", expression}});
+        const QJsonArray result = QJsonDocument::fromJson(Get(url))["data"]["result"].toArray();
+        return result.size() == 1 ? result[0]["value"][1].toString() : QString();
+    };
+    QString freezer, kitchen, cellar;
+    const bool answered = QTest::qWaitFor(
+        [&] {
+            freezer = query("fernlog_sensor_value{device=\"Kitchen\",sensor=\"Freezer\"}");
+            kitchen = query("fernlog_device_up{device=\"Kitchen\",address=\"127.0.0.2\"}");
+            cellar = query("fernlog_device_up{device=\"Cellar\"}");
+            return !freezer.isEmpty() && !kitchen.isEmpty() && !cellar.isEmpty();
+        },
+        40000);
+    const QByteArray log =
+        server.readAll() +
+        Get(QUrl(QStringLiteral("http://127.0.0.1:%1/api/v1/targets").arg(port)));
+    Stop(server);
+    ASSERT_TRUE(answered) << log.toStdString();
+    EXPECT_EQ(freezer, "80");
+    EXPECT_EQ(kitchen, "1");
+    EXPECT_EQ(cellar, "0");
+}
+
+TEST_F(WebSimTest, ChromiumShowsTheStatusPage) {
+    SKIP_IF_PORTS_HELD(LoopbackTcp10001());
+    const QString chromium = Needed("chromium");
+    ASSERT_FALSE(chromium.isEmpty());
+    QTemporaryDir profile;
+    // Anything not on loopback goes to a closed local port.
+    const QStringList common = {"--headless",
+                                "--no-sandbox",
+                                "--disable-gpu",
+                                "--no-first-run",
+                                "--disable-background-networking",
+                                "--disable-component-update",
+                                "--disable-sync",
+                                "--proxy-server=http://127.0.0.1:9",
+                                "--user-data-dir=" + profile.path()};
+    QProcess dump;
+    dump.start(chromium, common + QStringList{"--dump-dom", base_.toString()});
+    ASSERT_TRUE(dump.waitForFinished(60000));
+    const QString dom = QString::fromUtf8(dump.readAllStandardOutput());
+    ASSERT_TRUE(dom.contains("<h1>Fernlog status</h1>"))
+        << dom.toStdString() << dump.readAllStandardError().toStdString();
+    EXPECT_TRUE(
+        dom.contains(u"<tr><td>Kitchen</td><td>Freezer</td><td>80 \u00b0F</td>"
+                     "<td class=\"alarm\">ALARM</td>"))
+        << dom.toStdString();
+    EXPECT_TRUE(
+        dom.contains("<td>Cellar</td><td>Wine</td><td>No Data</td>"
+                     "<td class=\"nodata\">NO DATA</td>"));
+    // The hostile name is shown as text and runs nothing.
+    EXPECT_TRUE(dom.contains(u"<td>&lt;script&gt;alert(1)&lt;/script&gt;</td><td>35 \u00b0F</td>"));
+    EXPECT_FALSE(dom.contains("<script"));
+    // The alarm and the device that does not answer are listed.
+    const qsizetype alarms = dom.indexOf("<table id=\"alarms\">");
+    ASSERT_GE(alarms, 0);
+    EXPECT_TRUE(dom.indexOf("<td>Freezer</td><td>80</td>", alarms) > alarms);
+    const qsizetype down = dom.indexOf("<table id=\"down\">");
+    ASSERT_GE(down, 0);
+    EXPECT_TRUE(dom.indexOf("<td>Cellar</td><td>127.0.0.3</td>", down) > down);
+
+    // The README's picture is taken the same way (FERNLOG_WEB_SCREENSHOT).
+    QString picture = qEnvironmentVariable("FERNLOG_WEB_SCREENSHOT");
+    if (picture.isEmpty()) picture = profile.filePath("status.png");
+    QProcess shot;
+    shot.start(chromium, common + QStringList{"--screenshot=" + picture, "--window-size=720,500",
+                                              "--hide-scrollbars", base_.toString()});
+    ASSERT_TRUE(shot.waitForFinished(60000));
+    QFile png(picture);
+    ASSERT_TRUE(png.open(QIODevice::ReadOnly)) << shot.readAll().toStdString();
+    EXPECT_TRUE(png.read(8).startsWith("\x89PNG"));
+}
+
+// Ready once the first cycle has ended (its figure in the status), then the
+// watchdog fed at half its time while polling is alive.
+TEST_F(WebSimTest, TellsTheServiceManagerReadyAfterTheFirstCycleAndFeedsTheWatchdog) {
+    SKIP_IF_PORTS_HELD(LoopbackTcp10001());
+    QStringList messages;
+    const auto fedAfterReady = [&] {
+        const qsizetype ready = messages.indexOf(QRegularExpression("^READY=1\n.*"));
+        return ready < 0 ? 0 : messages.mid(ready).count("WATCHDOG=1");
+    };
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] {
+            messages = notify_.Messages();
+            return fedAfterReady() >= 2;
+        },
+        10000))
+        << messages.join(" / ").toStdString();
+    const QStringList ready = messages.filter("READY=1");
+    ASSERT_EQ(ready.size(), 1) << messages.join(" / ").toStdString();
+    EXPECT_TRUE(QRegularExpression("^READY=1\nSTATUS=polling: first cycle took \\d+ ms$")
+                    .match(ready.first())
+                    .hasMatch())
+        << (output_ + QString::fromLocal8Bit(fernlog_.readAll())).toStdString();
+}

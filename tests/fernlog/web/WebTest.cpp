@@ -1,0 +1,255 @@
+// The web side without devices: the views of a snapshot, and the listener
+// on an ephemeral loopback port, asked as a client would.
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QNetworkRequest>
+#include <QSqlDatabase>
+#include <QSqlQuery>
+#include <QTcpSocket>
+#include <QTest>
+#include <QTimeZone>
+#include <memory>
+#include <vector>
+
+#include "common/Clock.h"
+#include "core/Polling.h"
+#include "core/StatusGrid.h"
+#include "db/ServerDatabase.h"
+#include "support/FernlogFixtures.h"
+#include "web/Listener.h"
+#include "web/Render.h"
+#include "web/Snapshot.h"
+
+namespace {
+struct Reply {
+    int status = 0;
+    QByteArray body;
+};
+
+Reply Get(quint16 port, const QString& path, const QByteArray& authorization = {}) {
+    QNetworkAccessManager manager;
+    QNetworkRequest request(QUrl(QStringLiteral("http://127.0.0.1:%1%2").arg(port).arg(path)));
+    if (!authorization.isEmpty()) request.setRawHeader("Authorization", authorization);
+    std::unique_ptr<QNetworkReply> reply(manager.get(request));
+    if (!QTest::qWaitFor([&] { return reply->isFinished(); }, 10000)) return {};
+    return {reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt(), reply->readAll()};
+}
+
+Web::Snapshot Hostile() {
+    Web::Snapshot s;
+    s.title = "Fernlog";
+    s.generated = QDateTime(QDate(2026, 12, 7), QTime(3, 0), QTimeZone::utc());
+    Web::SensorView sensor;
+    sensor.id = 7;
+    sensor.device = "Lab \"B\"\\1";
+    sensor.name = "<script>alert('x')</script>";
+    sensor.reading = "80";
+    sensor.value = 80;
+    sensor.units = "F";
+    sensor.status = "ALARM";
+    sensor.colour = Colour::Red;
+    sensor.alarm = true;
+    s.sensors.push_back(sensor);
+    s.devices.push_back({1, "Line\nbreak & <b>", "127.0.0.2", false, false, {}, s.generated});
+    s.alarms.push_back({7, sensor.device, sensor.name, "80", s.generated});
+    return s;
+}
+}  // namespace
+
+using WebTest = FernlogTest;
+
+// Names come from whoever edits the register: each view keeps them text.
+TEST_F(WebTest, HostileNamesStayTextInEveryView) {
+    const Web::Snapshot s = Hostile();
+    const QString page = QString::fromUtf8(Web::StatusPage(s));
+    EXPECT_FALSE(page.contains("<script")) << page.toStdString();
+    EXPECT_FALSE(page.contains("<b>"));
+    EXPECT_EQ(page.count("&lt;script&gt;alert(&#39;x&#39;)&lt;/script&gt;"), 2);
+    EXPECT_TRUE(page.contains("<td class=\"alarm\">ALARM</td>"));
+    EXPECT_TRUE(page.contains("<td>80 F</td>"));
+
+    const QJsonObject json = QJsonDocument::fromJson(Web::StatusJson(s)).object();
+    EXPECT_EQ(json["sensors"].toArray()[0].toObject()["name"].toString(),
+              "<script>alert('x')</script>");
+    EXPECT_EQ(json["devices"].toArray()[0].toObject()["name"].toString(), "Line\nbreak & <b>");
+
+    const QString metrics = QString::fromUtf8(Web::Metrics(s));
+    EXPECT_TRUE(metrics.contains(
+        "fernlog_sensor_value{device=\"Lab \\\"B\\\"\\\\1\",sensor=\"<script>alert('x')</script>\","
+        "sensor_id=\"7\",unit=\"F\"} 80\n"))
+        << metrics.toStdString();
+    EXPECT_TRUE(metrics.contains(
+        "fernlog_device_up{device=\"Line\\nbreak & <b>\",address=\"127.0.0.2\"} 0\n"));
+}
+
+// With a token set, nothing but 401 comes back without it, on any path.
+TEST_F(WebTest, WrongOrMissingTokenGets401AndNothingElse) {
+    Web::Endpoint endpoint;
+    ASSERT_TRUE(Web::ParseEndpoint("127.0.0.1:0", "0123456789abcdef", endpoint));
+    Web::Listener listener;
+    QString error;
+    ASSERT_TRUE(listener.Start(endpoint, &error)) << error.toStdString();
+    for (const char* path : {"/", "/metrics", "/api/v1/status", "/healthz", "/nothing"}) {
+        for (const QByteArray& auth :
+             {QByteArray(), QByteArray("Bearer 0123456789abcdeF"),
+              QByteArray("Bearer 0123456789abcdef0"), QByteArray("0123456789abcdef")}) {
+            const Reply reply = Get(listener.Port(), path, auth);
+            EXPECT_EQ(reply.status, 401) << path << " " << auth.toStdString();
+            EXPECT_EQ(reply.body, "unauthorized\n");
+        }
+    }
+    const Reply ok = Get(listener.Port(), "/metrics", "Bearer 0123456789abcdef");
+    EXPECT_EQ(ok.status, 200);
+    EXPECT_TRUE(ok.body.contains("fernlog_cycles_total 0\n"));
+    EXPECT_EQ(Get(listener.Port(), "/nothing", "Bearer 0123456789abcdef").status, 404);
+}
+
+TEST_F(WebTest, AddressOutsideLoopbackNeedsALongToken) {
+    Web::Endpoint endpoint;
+    QString error;
+    EXPECT_FALSE(Web::ParseEndpoint("0.0.0.0:9180", "", endpoint, &error));
+    EXPECT_TRUE(error.contains("needs a token of at least 16 characters")) << error.toStdString();
+    EXPECT_FALSE(Web::ParseEndpoint("0.0.0.0:9180", "fifteen-chars-x", endpoint));
+    EXPECT_TRUE(Web::ParseEndpoint("0.0.0.0:9180", "sixteen-chars-xy", endpoint));
+    EXPECT_TRUE(Web::ParseEndpoint("[::1]:9180", "", endpoint));
+    EXPECT_TRUE(endpoint.address.isLoopback());
+    // Octal-looking and named addresses are refused, as everywhere.
+    EXPECT_FALSE(Web::ParseEndpoint("127.0.0.010:9180", "", endpoint));
+    EXPECT_FALSE(Web::ParseEndpoint("localhost:9180", "", endpoint));
+    EXPECT_FALSE(Web::ParseEndpoint("127.0.0.1:65536", "", endpoint));
+    EXPECT_FALSE(Web::ParseEndpoint("127.0.0.1", "", endpoint));
+}
+
+// A cycle that ends keeps /healthz at 200; three update periods without one
+// turn it to 503 with the reason.
+TEST_F(WebTest, HealthTurns503WhenPollingStops) {
+    ProvisionDatabase();
+    Clock::SetForTest(QDateTime(QDate(2026, 12, 7), QTime(3, 0), QTimeZone::utc()));
+    Web::MarkStarted();
+    Polling::TicksPerUpdate = 12;  // a minute
+    Web::Endpoint endpoint;
+    ASSERT_TRUE(Web::ParseEndpoint("127.0.0.1:0", "", endpoint));
+    Web::Listener listener;
+    ASSERT_TRUE(listener.Start(endpoint));
+
+    Polling::PollAll();  // an empty register: the cycle ends at once
+    Polling::StartPollTimer();
+    EXPECT_EQ(Polling::LastCycle().number, 1);
+    Clock::AdvanceForTest(179);
+    Reply reply = Get(listener.Port(), "/healthz");
+    EXPECT_EQ(reply.status, 200);
+    EXPECT_EQ(reply.body, "ok\n");
+
+    Clock::AdvanceForTest(2);
+    reply = Get(listener.Port(), "/healthz");
+    EXPECT_EQ(reply.status, 503);
+    EXPECT_EQ(reply.body, "no polling cycle has ended for 181 s (allowed 180 s)\n");
+    EXPECT_TRUE(Get(listener.Port(), "/metrics").body.contains("fernlog_healthy 0\n"));
+    Clock::SetForTest(QDateTime());
+}
+
+// A client that sends too much, and more clients than allowed, lose their
+// own connections; the listener goes on answering.
+TEST_F(WebTest, FloodAndOversizedRequestsCostOnlyTheirOwnConnections) {
+    Web::Endpoint endpoint;
+    ASSERT_TRUE(Web::ParseEndpoint("127.0.0.1:0", "", endpoint));
+    Web::Listener listener;
+    ASSERT_TRUE(listener.Start(endpoint));
+
+    QTcpSocket big;
+    big.connectToHost(QHostAddress::LocalHost, listener.Port());
+    ASSERT_TRUE(big.waitForConnected(5000));
+    big.write("GET / HTTP/1.1\r\nHost: x\r\nX-Filler: " +
+              QByteArray(Web::kMaxRequestBytes + 1000, 'a'));
+    EXPECT_TRUE(
+        QTest::qWaitFor([&] { return big.state() == QAbstractSocket::UnconnectedState; }, 10000));
+
+    std::vector<std::unique_ptr<QTcpSocket>> idle;
+    for (int i = 0; i < Web::kMaxConnections + 1; ++i) {
+        idle.push_back(std::make_unique<QTcpSocket>());
+        idle.back()->connectToHost(QHostAddress::LocalHost, listener.Port());
+        ASSERT_TRUE(idle.back()->waitForConnected(5000));
+    }
+    // The one too many is closed; the others are held.
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] { return idle.back()->state() == QAbstractSocket::UnconnectedState; }, 10000));
+    EXPECT_EQ(idle.front()->state(), QAbstractSocket::ConnectedState);
+    idle.clear();
+    EXPECT_TRUE(
+        QTest::qWaitFor([&] { return Get(listener.Port(), "/healthz").status != 0; }, 10000));
+}
+
+// The page lists the open alarms from the database; while another program
+// holds the file locked it says so (its own connection waits for no lock).
+TEST_F(WebTest, OpenAlarmsAreListedAndALockedDatabaseIsTold) {
+    ProvisionDatabase();
+    ASSERT_TRUE(ServerDatabase::AddAlarmRecord(3, QDateTime(QDate(2026, 12, 7), QTime(3, 0)),
+                                               "Kitchen", "Fridge <1>", "41", 4, -1));
+    Web::Endpoint endpoint;
+    ASSERT_TRUE(Web::ParseEndpoint("127.0.0.1:0", "", endpoint));
+    Web::Listener listener;
+    ASSERT_TRUE(listener.Start(endpoint));
+    EXPECT_TRUE(Get(listener.Port(), "/")
+                    .body.contains("<tr><td>Kitchen</td><td>Fridge "
+                                   "&lt;1&gt;</td><td>41</td><td>12/7/2026 3:00:00 AM</td>"));
+
+    {
+        QSqlDatabase locker = QSqlDatabase::addDatabase("QSQLITE", "locker");
+        locker.setDatabaseName(FilePath("zolo.mdb"));
+        ASSERT_TRUE(locker.open());
+        QSqlQuery lock(locker);
+        ASSERT_TRUE(lock.exec("BEGIN EXCLUSIVE"));
+        const Reply page = Get(listener.Port(), "/");
+        EXPECT_EQ(page.status, 200);
+        EXPECT_TRUE(page.body.contains("The alarm records cannot be read now."))
+            << page.body.data();
+        EXPECT_EQ(
+            QJsonDocument::fromJson(Get(listener.Port(), "/api/v1/status").body)["openAlarms"],
+            QJsonValue::Null);
+        lock.exec("ROLLBACK");
+        locker.close();
+    }
+    QSqlDatabase::removeDatabase("locker");
+    EXPECT_TRUE(Get(listener.Port(), "/").body.contains("<td>Fridge &lt;1&gt;</td>"));
+}
+
+// A duplicate series makes Prometheus refuse the whole scrape: a sensor
+// left twice in the grid is shown once.
+TEST_F(WebTest, SensorLeftTwiceInTheGridIsShownOnce) {
+    StatusGridModel& grid = StatusGrid::Model();
+    grid.ConfigureServerStatusGrid(3);
+    for (const qint64 id : {4, 5, 4}) {
+        GridRow& row = grid.CurrentRow();
+        row.sensorId = id;
+        row.sensor = QStringLiteral("Sensor %1").arg(id);
+        row.status = "Normal";
+        grid.MoveToNextRow();
+    }
+    const Web::Snapshot s = Web::Take(false);
+    ASSERT_EQ(s.sensors.size(), 2u);
+    EXPECT_EQ(QString::fromUtf8(Web::Metrics(s)).count("fernlog_sensor_alarm{"), 2);
+}
+
+// An unreadable database turns the health check to 503, but polling goes on
+// with the last register: the service manager's watchdog keeps being fed,
+// since a restart would not mend the file.
+TEST_F(WebTest, UnreadableDatabaseIsUnhealthyButAlive) {
+    Web::HealthFacts facts;
+    facts.now = QDateTime(QDate(2026, 12, 7), QTime(3, 0), QTimeZone::utc());
+    facts.started = facts.now.addSecs(-600);
+    facts.lastCycleEnd = facts.now.addSecs(-30);
+    facts.pollingScheduled = true;
+    facts.databaseReadable = false;
+    Web::Health health = Web::JudgeHealth(facts);
+    EXPECT_FALSE(health.ok);
+    EXPECT_TRUE(health.alive);
+    EXPECT_TRUE(health.reason.startsWith("the database cannot be read"));
+    // A cycle that does not end stops both.
+    facts.lastCycleEnd = facts.now.addSecs(-181);
+    health = Web::JudgeHealth(facts);
+    EXPECT_FALSE(health.ok || health.alive);
+    EXPECT_EQ(health.reason, "no polling cycle has ended for 181 s (allowed 180 s)");
+}
