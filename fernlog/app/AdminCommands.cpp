@@ -21,14 +21,14 @@ constexpr Entry kCommands[] = {
 
 QString Summary() {
     return QStringLiteral(
-        "devices  the registered devices (--json)\n"
-        "  device   add NAME ADDRESS, set NAME, remove NAME: register and change devices\n"
-        "  sensors  the ports and sensor names of the devices (--json)\n"
-        "  sensor   set DEVICE PORT --name TEXT: name a sensor on the device and in the "
+        "devices   the registered devices (--json)\n"
+        "  device    add NAME ADDRESS, set NAME, remove NAME: register and change devices\n"
+        "  sensors   the ports and sensor names of the devices (--json)\n"
+        "  sensor    set DEVICE PORT --name TEXT: name a sensor on the device and in the "
         "register\n"
-        "  settings the settings; settings set KEY=VALUE... changes them\n"
-        "  mail-test ADDRESS  send the test e-mail with the stored settings\n"
-        "  poll     read every enabled device once and print the readings (--json)");
+        "  settings  the settings; settings set KEY=VALUE... changes them\n"
+        "  mail-test ADDRESS: send the test e-mail with the stored settings\n"
+        "  poll      read every enabled device once and print the readings (--json)");
 }
 
 bool Wanted(int argc, char** argv) {

@@ -35,6 +35,15 @@ void PrintJson(const QJsonValue& value) {
     QTextStream(stdout) << document.toJson(QJsonDocument::Indented);
 }
 
+bool VerbHelp(const QString& word, const QString& usage) {
+    if (word != QLatin1String("--help") && word != QLatin1String("-h") &&
+        word != QLatin1String("-?") && word != QLatin1String("help")) {
+        return false;
+    }
+    Print(usage);
+    return true;
+}
+
 QCommandLineOption DirOption() {
     return QCommandLineOption(
         QStringLiteral("dir"),

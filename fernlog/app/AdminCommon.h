@@ -29,6 +29,10 @@ void Print(const QString& line);
 // `value` as indented JSON on standard output.
 void PrintJson(const QJsonValue& value);
 
+// For a command made of verbs ("device add"): when `word`, in the place of
+// the verb, asks for help, prints `usage` and true.
+bool VerbHelp(const QString& word, const QString& usage);
+
 QCommandLineOption DirOption();
 QCommandLineOption JsonOption();
 

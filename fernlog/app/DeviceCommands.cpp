@@ -208,6 +208,11 @@ int Device(int argc, char** argv) {
         parser.addPositionalArgument(QStringLiteral("NAME"), QStringLiteral("The device's name."));
         parser.addOptions({dir, yes});
         positional = 1;
+    } else if (VerbHelp(verb, QStringLiteral("Usage: fernlog device add NAME ADDRESS [options]\n"
+                                             "       fernlog device set NAME [options]\n"
+                                             "       fernlog device remove NAME --yes\n"
+                                             "fernlog device VERB --help tells more."))) {
+        return kDone;
     } else {
         return Fail(verb.isEmpty()
                         ? QStringLiteral("device takes add, set or remove (see fernlog --help)")

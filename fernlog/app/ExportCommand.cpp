@@ -34,7 +34,7 @@ bool ToStandardOutput(const QByteArray& bytes) {
 }  // namespace
 
 QString Summary() {
-    return QStringLiteral("export   the readings of the data logs as CSV");
+    return QStringLiteral("export    the readings of the data logs as CSV");
 }
 
 bool Wanted(int argc, char** argv) {

@@ -122,6 +122,10 @@ int Sensors(int argc, char** argv) {
 
 int Sensor(int argc, char** argv) {
     const QString verb = argc > 2 ? QString::fromLocal8Bit(argv[2]) : QString();
+    if (VerbHelp(verb, QStringLiteral("Usage: fernlog sensor set DEVICE PORT --name TEXT "
+                                      "[--notes TEXT]\nfernlog sensor set --help tells more."))) {
+        return kDone;
+    }
     if (verb != QLatin1String("set")) {
         return Fail(QStringLiteral("sensor takes set (see fernlog --help)"), kBadArgument);
     }

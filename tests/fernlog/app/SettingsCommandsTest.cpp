@@ -83,6 +83,20 @@ TEST_F(SettingsCommandsTest, RefusedValueStoresNoneAndMailTestTellsTheServersAns
 
 // Run with sudo on the service's folder, a command leaves the files it made to
 // the folder's owner: otherwise the service could no longer read its settings.
+// "fernlog device --help" is help, not a verb it does not know.
+TEST_F(SettingsCommandsTest, VerbCommandsAnswerHelpAndRefuseUnknownVerbs) {
+    Ran ran = Fernlog(Dir(), {"device", "--help"});
+    EXPECT_EQ(ran.status, 0);
+    EXPECT_TRUE(ran.out.contains("fernlog device remove NAME --yes")) << ran.out.toStdString();
+    ran = Fernlog(Dir(), {"sensor", "-h"});
+    EXPECT_EQ(ran.status, 0);
+    EXPECT_TRUE(ran.out.startsWith("Usage: fernlog sensor set DEVICE PORT"))
+        << ran.out.toStdString();
+    ran = Fernlog(Dir(), {"device", "frob"});
+    EXPECT_EQ(ran.status, 2);
+    EXPECT_EQ(ran.err, "fernlog: device takes add, set or remove, not 'frob'\n");
+}
+
 TEST_F(SettingsCommandsTest, FilesStoredByTheSuperuserBelongToTheFoldersOwner) {
     if (::geteuid() != 0) GTEST_SKIP() << "needs the superuser";
     constexpr uid_t kOwner = 65534;
