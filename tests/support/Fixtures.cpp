@@ -1,10 +1,13 @@
 #include "support/Fixtures.h"
 
 #include <QDir>
+#include <QEventLoop>
 #include <QFile>
+#include <QProcess>
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QSqlRecord>
+#include <QTimer>
 
 #include "common/Clock.h"
 #include "common/ProgramDir.h"
@@ -100,6 +103,29 @@ QStringList DialogScript::Texts() const {
 QByteArray ReadAll(const QString& path) {
     QFile file(path);
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+ProgramRun RunProgram(const QString& program, const QStringList& args, const QByteArray& input,
+                      int timeoutMs) {
+    QProcess process;
+    process.start(program, args);
+    ProgramRun ran;
+    if (!process.waitForStarted(10000)) return ran;
+    process.write(input);
+    process.closeWriteChannel();
+    QEventLoop loop;
+    QObject::connect(&process, &QProcess::finished, &loop, &QEventLoop::quit);
+    QTimer::singleShot(timeoutMs, &loop, &QEventLoop::quit);
+    if (process.state() != QProcess::NotRunning) loop.exec();
+    if (process.state() != QProcess::NotRunning) {
+        process.kill();
+        process.waitForFinished(5000);
+        return ran;
+    }
+    if (process.exitStatus() == QProcess::NormalExit) ran.status = process.exitCode();
+    ran.out = QString::fromLocal8Bit(process.readAllStandardOutput());
+    ran.err = QString::fromLocal8Bit(process.readAllStandardError());
+    return ran;
 }
 
 QByteArray ReadAllOrMissing(const QString& path) {

@@ -57,6 +57,18 @@ class DialogScript {
     std::vector<Dialogs::Request> shown_;
 };
 
+// A program run to its end: its exit status (-1 when it did not start, end
+// in time or end normally) and what it printed.
+struct ProgramRun {
+    int status = -1;
+    QString out, err;
+};
+// Runs `program` with `args` and `input` on its standard input while this
+// thread's event loop goes on (simulated devices, test servers); killed
+// after `timeoutMs`.
+ProgramRun RunProgram(const QString& program, const QStringList& args, const QByteArray& input = {},
+                      int timeoutMs = 60000);
+
 // A file's bytes; empty when it cannot be read.
 QByteArray ReadAll(const QString& path);
 // The same, but "<missing>" when it cannot be read, where a missing file must

@@ -13,29 +13,11 @@
 #include "support/SmtpServer.h"
 
 namespace {
-struct Ran {
-    int status = -1;
-    QString out, err;
-};
+using Ran = ProgramRun;
 
-// Runs "fernlog ARGS --dir DIR" while this event loop serves the devices.
-Ran Fernlog(const QString& dir, QStringList args, const QByteArray& input = {}) {
-    QProcess process;
-    args << QStringLiteral("--dir") << dir;
-    process.start(QStringLiteral(FERNLOG_PATH), args);
-    Ran ran;
-    if (!process.waitForStarted(10000)) return ran;
-    process.write(input);
-    process.closeWriteChannel();
-    if (!QTest::qWaitFor([&] { return process.state() == QProcess::NotRunning; }, 60000)) {
-        process.kill();
-        process.waitForFinished(5000);
-        return ran;
-    }
-    ran.status = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
-    ran.out = QString::fromLocal8Bit(process.readAllStandardOutput());
-    ran.err = QString::fromLocal8Bit(process.readAllStandardError());
-    return ran;
+// Runs "fernlog ARGS --dir DIR".
+Ran Fernlog(const QString& dir, const QStringList& args, const QByteArray& input = {}) {
+    return RunProgram(QStringLiteral(FERNLOG_PATH), args + QStringList{"--dir", dir}, input);
 }
 
 std::unique_ptr<devsim::Device> StartDevice(const char* address) {

@@ -10,28 +10,11 @@
 #include "support/SmtpServer.h"
 
 namespace {
-struct Ran {
-    int status = -1;
-    QString out, err;
-};
+using Ran = ProgramRun;
 
-Ran Fernlog(const QString& dir, QStringList args, const QByteArray& input = {}) {
-    QProcess process;
-    args << QStringLiteral("--dir") << dir;
-    process.start(QStringLiteral(FERNLOG_PATH), args);
-    Ran ran;
-    if (!process.waitForStarted(10000)) return ran;
-    process.write(input);
-    process.closeWriteChannel();
-    if (!process.waitForFinished(30000)) {
-        process.kill();
-        process.waitForFinished(5000);
-        return ran;
-    }
-    ran.status = process.exitCode();
-    ran.out = QString::fromLocal8Bit(process.readAllStandardOutput());
-    ran.err = QString::fromLocal8Bit(process.readAllStandardError());
-    return ran;
+// Runs "fernlog ARGS --dir DIR".
+Ran Fernlog(const QString& dir, const QStringList& args, const QByteArray& input = {}) {
+    return RunProgram(QStringLiteral(FERNLOG_PATH), args + QStringList{"--dir", dir}, input);
 }
 }  // namespace
 
