@@ -3,7 +3,10 @@
 #include <QFile>
 #include <QSet>
 #include <QTimer>
+#include <charconv>
 #include <cmath>
+#include <cstdlib>
+#include <string>
 
 #include "common/Clock.h"
 #include "common/ProgramDir.h"
@@ -30,7 +33,11 @@ std::optional<double> ValueOf(const GridRow& row) {
         v == kSensorOpen || v == kSensorShorted || !std::isfinite(v)) {
         return std::nullopt;
     }
-    return static_cast<double>(v);
+    // The device's value is single precision: the double of its shortest
+    // decimal, so that 40.3 reads 40.3 and not 40.2999992370605.
+    char text[32];
+    const auto end = std::to_chars(text, text + sizeof text, v).ptr;
+    return std::strtod(std::string(text, end).c_str(), nullptr);
 }
 
 int UpdateSeconds() {

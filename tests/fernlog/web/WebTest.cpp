@@ -226,11 +226,15 @@ TEST_F(WebTest, SensorLeftTwiceInTheGridIsShownOnce) {
         row.sensorId = id;
         row.sensor = QStringLiteral("Sensor %1").arg(id);
         row.status = "Normal";
+        row.value = 40.3f;
         grid.MoveToNextRow();
     }
     const Web::Snapshot s = Web::Take(false);
     ASSERT_EQ(s.sensors.size(), 2u);
-    EXPECT_EQ(QString::fromUtf8(Web::Metrics(s)).count("fernlog_sensor_alarm{"), 2);
+    const QString metrics = QString::fromUtf8(Web::Metrics(s));
+    EXPECT_EQ(metrics.count("fernlog_sensor_alarm{"), 2);
+    // The device's single-precision value as the device means it.
+    EXPECT_EQ(metrics.count("} 40.3\n"), 2) << metrics.toStdString();
 }
 
 // An unreadable database turns the health check to 503, but polling goes on
