@@ -10,6 +10,7 @@
 #include "core/Alarms.h"
 #include "core/Decoding.h"
 #include "core/DeviceLink.h"
+#include "core/DeviceVisits.h"
 #include "core/Polling.h"
 #include "core/SensorState.h"
 #include "core/Settings.h"
@@ -235,30 +236,22 @@ int Poll(int argc, char** argv) {
     for (const auto& device : devices) {
         if (device.enabled != 1) continue;  // as the polling cycle: only 1 is polled
         const QString ip = device.ip.trimmed();
-        enum class Result { Ok, Busy, Failed } result = Result::Failed;
-        QByteArray request, answer;
-        for (int attempt = 1; attempt <= attempts && result == Result::Failed; ++attempt) {
-            Protocol::BuildRequest(request, Protocol::CmdIdentify());
-            const bool identified = DeviceLink::ReadFromCV(ip, Protocol::kDevicePort, request,
-                                                           answer, Protocol::kRequestLength);
-            if (answer.left(4) == Protocol::ReplyBusy()) {
-                result = Result::Busy;
-                break;
-            }
-            if (!identified || !Decoding::ParseMessage(Protocol::CmdIdentify(), answer)) continue;
-            Protocol::BuildRequest(request, Protocol::CmdReadings());
-            const bool readings = DeviceLink::ReadFromCV(ip, Protocol::kDevicePort, request, answer,
-                                                         Protocol::kRequestLength);
-            if (answer.left(4) == Protocol::ReplyBusy()) {
-                result = Result::Busy;
-            } else if (readings && Decoding::ParseMessage(Protocol::CmdReadings(), answer)) {
-                result = Result::Ok;
-            }
-        }
-        const QString resultText = result == Result::Ok     ? QStringLiteral("OK")
-                                   : result == Result::Busy ? QStringLiteral("busy")
-                                                            : QStringLiteral("FAILED");
-        if (result == Result::Failed) ++failed;
+        // The cycle's own visit and decoding, so that what is printed is
+        // what a cycle would make of the same answers.
+        DeviceVisits::Visit visit;
+        DeviceVisits::VisitOne(
+            attempts,
+            [&](const QByteArray& request, QByteArray& answer) {
+                return DeviceLink::ReadFromCV(ip, Protocol::kDevicePort, request, answer,
+                                              Protocol::kRequestLength);
+            },
+            visit);
+        const bool decoded = DeviceVisits::Decode(visit);
+        using DeviceVisits::Outcome;
+        const QString resultText = visit.outcome == Outcome::Answered ? QStringLiteral("OK")
+                                   : visit.outcome == Outcome::Busy   ? QStringLiteral("busy")
+                                                                      : QStringLiteral("FAILED");
+        if (visit.outcome == Outcome::Failed) ++failed;
         QList<ServerDatabase::SensorListing> sensors;
         if (!ServerDatabase::ListSensors(device.id, sensors, &error)) {
             return Fail(QStringLiteral("the sensors cannot be read from the database: ") + error);
@@ -268,8 +261,7 @@ int Poll(int argc, char** argv) {
         }
         QJsonArray readings;
         for (const auto& sensor : sensors) {
-            if (result != Result::Ok || sensor.name.isEmpty() || sensor.port < 0 ||
-                sensor.port > 9) {
+            if (!decoded || sensor.name.isEmpty() || sensor.port < 0 || sensor.port > 9) {
                 continue;
             }
             const size_t slot = size_t(3 * sensor.port);

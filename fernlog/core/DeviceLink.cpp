@@ -7,7 +7,6 @@
 #include <QSet>
 #include <QTcpSocket>
 #include <QTimer>
-#include <array>
 
 #include "core/ServiceLog.h"
 #include "core/Settings.h"
@@ -34,9 +33,9 @@ const QString kErrorKey = QStringLiteral("Communication Error");
 // device that sends without end cannot fill the memory.
 constexpr qint64 kExtraAnswerBytes = 64 * 1024;
 
-// The socket, the two timers and the wait of the transaction in progress.
+// The one link's exchange, its two timers and its wait.
 struct Link {
-    QTcpSocket socket;
+    std::unique_ptr<Exchange> exchange;
     QTimer watchDog;
     QTimer tenth;
     QPointer<QEventLoop> waiting;
@@ -72,6 +71,191 @@ int WinsockErrorNumber(QAbstractSocket::SocketError error) {
     }
 }
 
+struct Exchange::Impl {
+    // Receives the socket's signals and the deferred end; gone with the
+    // exchange, and with it whatever was still queued for it.
+    QObject context;
+    std::unique_ptr<QTcpSocket> socket;
+    QTimer timer;
+    Step step = Step::Idle;
+    bool connected = false;
+    bool ending = false;
+    QString device;
+    QByteArray request;
+    QByteArray answer;
+    int expected = Protocol::kRequestLength;
+    int answerWaitMs = 0;
+    bool accepted = false;
+    std::function<void()> changed;
+
+    void Tell() {
+        if (changed) changed();
+    }
+
+    void Begin(const QHostAddress& address, quint16 port) {
+        Release();
+        answer.clear();
+        accepted = connected = ending = false;
+        answerWaitMs = AnswerWaitMs(expected);
+        step = Step::Connecting;
+        if (address.isNull()) {
+            End(QByteArray());
+            return;
+        }
+        socket = std::make_unique<QTcpSocket>();
+        socket->setReadBufferSize(std::max(expected, Protocol::kRequestLength) + kExtraAnswerBytes);
+        QTcpSocket* s = socket.get();
+        QObject::connect(s, &QTcpSocket::connected, &context, [this] { Connected(); });
+        QObject::connect(s, &QTcpSocket::readyRead, &context, [this] { Arrived(); });
+        QObject::connect(s, &QTcpSocket::errorOccurred, &context,
+                         [this](QAbstractSocket::SocketError error) { Failed(error); });
+        QObject::connect(s, &QTcpSocket::stateChanged, &context,
+                         [this](QAbstractSocket::SocketState state) {
+                             if (state == QAbstractSocket::UnconnectedState) Closed();
+                         });
+        timer.start(Waits::Current().connectMs);
+        s->connectToHost(address, port);
+    }
+
+    void Connected() {
+        if (step != Step::Connecting || ending) return;
+        connected = true;
+        StatusList::ShowStatus(kConnectionKey, QStringLiteral("opened"));
+        socket->write(request);
+        step = Step::Answer;
+        timer.start(answerWaitMs);
+        Tell();
+    }
+
+    void Arrived() {
+        if (step != Step::Answer || ending) return;
+        DataArrived = true;
+        BytesArrived = static_cast<qint32>(socket->bytesAvailable());
+        if (socket->bytesAvailable() >= expected) {
+            End(socket->readAll());
+        } else {
+            Tell();
+        }
+    }
+
+    void Failed(QAbstractSocket::SocketError error) {
+        // A device closing after its answer is the close event, not an
+        // error. Qt tells a refused connection's state before its error:
+        // the line is shown even after the end, which removes it.
+        if (error == QAbstractSocket::RemoteHostClosedError) return;
+        StatusList::ShowStatus(kErrorKey, QStringLiteral("Error Number: ") +
+                                              QString::number(WinsockErrorNumber(error)) +
+                                              QStringLiteral(".  Description ") +
+                                              socket->errorString());
+    }
+
+    void Closed() {
+        if (ending) return;
+        if (step == Step::Connecting) {
+            // Refused or unroutable: no answer can come, so no answer
+            // time-out is waited.
+            StatusList::ShowStatus(kConnectionKey, QStringLiteral("could not be established"));
+            End(QByteArray());
+        } else if (step == Step::Answer) {
+            // Closed: what came is all that will come.
+            const bool whole = socket->bytesAvailable() >= expected;
+            End(whole ? socket->readAll() : QByteArray());
+        }
+    }
+
+    void TimedOut() {
+        if (ending) return;
+        if (step == Step::Connecting) {
+            // A connection still being made may yet come, but the request is
+            // not sent on it: the answer wait runs out all the same.
+            StatusList::ShowStatus(kConnectionKey, QStringLiteral("could not be established"));
+            step = Step::Answer;
+            timer.start(answerWaitMs);
+            Tell();
+            return;
+        }
+        ServiceLog::NoAnswer(device, answerWaitMs / 1000);
+        End(QByteArray());
+    }
+
+    // The answer is in; the socket is closed and freed, and the end told,
+    // once the event loop has left the socket's own signal.
+    void End(const QByteArray& arrived) {
+        ending = true;
+        timer.stop();
+        answer = arrived;
+        QMetaObject::invokeMethod(
+            &context,
+            [this] {
+                Release();
+                StatusList::ShowStatus(kConnectionKey, QStringLiteral("closed"));
+                StatusList::ShowStatus(kErrorKey, QStringLiteral("delete"));
+                accepted = AnswerAccepted(request, answer, expected);
+                step = Step::Ended;
+                ending = false;
+                // Last: the listener may start this exchange again.
+                Tell();
+            },
+            Qt::QueuedConnection);
+    }
+
+    void Release() {
+        timer.stop();
+        if (!socket) return;
+        socket->disconnect(&context);
+        socket->abort();
+        socket.reset();
+    }
+};
+
+Exchange::Exchange() : d_(std::make_unique<Impl>()) {
+    // A coarse timer may fire up to 5% early; a time-out must not.
+    d_->timer.setTimerType(Qt::PreciseTimer);
+    d_->timer.setSingleShot(true);
+    Impl* d = d_.get();
+    QObject::connect(&d->timer, &QTimer::timeout, &d->context, [d] { d->TimedOut(); });
+}
+
+Exchange::~Exchange() {
+    d_->Release();
+}
+
+void Exchange::Start(const QHostAddress& address, const QString& device, quint16 port,
+                     const QByteArray& request, int expectedLength) {
+    d_->device = device;
+    d_->request = request;
+    d_->expected = expectedLength;
+    d_->Begin(address, port);
+}
+
+Exchange::Step Exchange::Progress() const {
+    return d_->step;
+}
+
+bool Exchange::Connected() const {
+    return d_->connected;
+}
+
+qint64 Exchange::Received() const {
+    return d_->socket ? d_->socket->bytesAvailable() : 0;
+}
+
+const QByteArray& Exchange::Request() const {
+    return d_->request;
+}
+
+const QByteArray& Exchange::Answer() const {
+    return d_->answer;
+}
+
+bool Exchange::Accepted() const {
+    return d_->accepted;
+}
+
+void Exchange::SetListener(std::function<void()> changed) {
+    d_->changed = std::move(changed);
+}
+
 namespace {
 
 Link& TheLink() {
@@ -79,24 +263,6 @@ Link& TheLink() {
         auto* l = new Link;  // lives for the whole run
         // A coarse timer may fire up to 5% early; a time-out must not.
         l->watchDog.setTimerType(Qt::PreciseTimer);
-        QObject::connect(&l->socket, &QTcpSocket::readyRead, [l] {
-            DataArrived = true;
-            BytesArrived = static_cast<qint32>(l->socket.bytesAvailable());
-            l->Wake();
-        });
-        QObject::connect(&l->socket, &QTcpSocket::connected, [l] { l->Wake(); });
-        QObject::connect(
-            &l->socket, &QTcpSocket::errorOccurred, [l](QAbstractSocket::SocketError error) {
-                // A device closing after its answer is the close
-                // event, not an error.
-                if (error != QAbstractSocket::RemoteHostClosedError) {
-                    StatusList::ShowStatus(
-                        kErrorKey, QStringLiteral("Error Number: ") +
-                                       QString::number(WinsockErrorNumber(error)) +
-                                       QStringLiteral(".  Description ") + l->socket.errorString());
-                }
-                l->Wake();
-            });
         QObject::connect(&l->watchDog, &QTimer::timeout, [l] {
             TimedOut = true;
             l->Wake();
@@ -124,7 +290,7 @@ LinkView* CurrentView() {
     return TheLink().views.value(CurrentWindow);
 }
 
-// Runs the event loop until `done` holds. Every wake-up source (socket,
+// Runs the event loop until `done` holds. Every wake-up source (exchange,
 // watchdog, tenth tick) quits the inner loop so the condition is checked.
 template <class Done>
 void WaitUntil(Done done) {
@@ -138,10 +304,6 @@ void WaitUntil(Done done) {
         // on would spin.
         if (code == -1) return;
     }
-}
-
-bool Connected() {
-    return TheLink().socket.state() == QAbstractSocket::ConnectedState;
 }
 }  // namespace
 
@@ -157,7 +319,7 @@ void Reset() {
     // A transaction abandoned at shutdown leaves its connection open and its
     // timers running; a fresh start has neither.
     Link& link = TheLink();
-    link.socket.abort();
+    link.exchange.reset();
     link.watchDog.stop();
     link.tenth.stop();
     DataArrived = false;
@@ -215,48 +377,17 @@ QHostAddress DeviceAddress(const QString& ipAddress) {
     return QHostAddress();
 }
 
-bool OpenWinSocket(const QString& ipAddress, quint16 port) {
+void ShowTalking(bool talking) {
     Link& link = TheLink();
-    const QHostAddress address = DeviceAddress(ipAddress);
-    if (address.isNull()) return false;
-    // A connection left open by an abandoned transaction is reused only for
-    // the same device.
-    if (Connected() && link.socket.peerAddress() == address && link.socket.peerPort() == port) {
-        return true;
+    if (LinkView* main = link.views.value(Window::frmMain)) {
+        main->SetConnectionColour(talking ? Colour::Green : Colour::LightGrey);
     }
-    link.socket.abort();
-    link.socket.setReadBufferSize(0);
-    link.socket.connectToHost(address, port);
-    StartWatchDog(Waits::Current().connectMs);
-    // A refused connection ends the wait at once; it would never connect.
-    WaitUntil([&] {
-        return Connected() || TimedOut || !ProgramRunning ||
-               link.socket.state() == QAbstractSocket::UnconnectedState;
-    });
-    if (!ProgramRunning) return false;
-    StopWatchDog();
-    if (!Connected()) {
-        StatusList::ShowStatus(kConnectionKey, QStringLiteral("could not be established"));
-        return false;
-    }
-    StatusList::ShowStatus(kConnectionKey, QStringLiteral("opened"));
-    return true;
+    if (LinkView* view = CurrentView()) view->SetBusyCursor(talking);
 }
 
 void CloseWinSocket() {
-    TheLink().socket.abort();
+    TheLink().exchange.reset();
     StatusList::ShowStatus(kConnectionKey, QStringLiteral("closed"));
-}
-
-bool WriteWinSocket(const QByteArray& data) {
-    QTcpSocket& socket = TheLink().socket;
-    if (socket.state() == QAbstractSocket::ConnectedState) socket.write(data);
-    return true;
-}
-
-bool ReadWinSocket(QByteArray& data) {
-    data = TheLink().socket.readAll();
-    return true;
 }
 
 bool ReadFromCV(const QString& ipAddress, quint16 port, const QByteArray& request,
@@ -276,60 +407,55 @@ bool ReadFromCV(const QString& ipAddress, quint16 port, const QByteArray& reques
 
     DataArrived = false;
     BytesArrived = 0;
-    const bool ok = OpenWinSocket(ipAddress, port);
-    if (!ProgramRunning) return false;
+    // What a transaction abandoned at shutdown left open goes now.
+    link.exchange = std::make_unique<Exchange>();
+    Exchange& exchange = *link.exchange;
+    exchange.SetListener([&link] { link.Wake(); });
+    const QHostAddress address = DeviceAddress(ipAddress);
+    exchange.Start(address, ipAddress, port, request, expectedLength);
+    const auto step = [&exchange] { return exchange.Progress(); };
+    if (!address.isNull()) {
+        StartWatchDog(Waits::Current().connectMs);
+        WaitUntil([&] { return step() != Exchange::Step::Connecting || !ProgramRunning; });
+        if (!ProgramRunning) return false;
+        StopWatchDog();
+    }
 
     // The connection indicator is the main window's, also while the
     // registry window is the one showing the hourglass.
     if (LinkView* main = link.views.value(Window::frmMain)) {
-        main->SetConnectionColour(ok ? Colour::Green : Colour::Red);
+        main->SetConnectionColour(exchange.Connected() ? Colour::Green : Colour::Red);
     }
     if (LinkView* view = CurrentView()) view->SetBusyCursor(true);
-    const int wait = AnswerWaitMs(expectedLength);
-    link.socket.setReadBufferSize(std::max(expectedLength, Protocol::kRequestLength) +
-                                  kExtraAnswerBytes);
-    WriteWinSocket(request);
 
     // A refused connection (or an address that cannot be used) can bring no
-    // answer: waiting the answer time-out would only delay every cycle. A
-    // connection still being made may yet answer, and gets the full wait.
-    const bool answerPossible = ok || link.socket.state() != QAbstractSocket::UnconnectedState;
-    if (answerPossible) StartWatchDog(wait);
-    bool complete = false;
+    // answer: no answer time-out is waited. A connection still being made
+    // gets the full wait.
+    if (step() == Exchange::Step::Answer) StartWatchDog(AnswerWaitMs(expectedLength));
     WaitUntil([&] {
-        if (!answerPossible || TimedOut || !ProgramRunning) return true;
-        if (!DataArrived) return false;
-        DataArrived = false;
-        const qint64 received = link.socket.bytesAvailable();
-        if (callerWindow == Window::frmTreeConfiguration) {
+        if (!ProgramRunning || step() == Exchange::Step::Ended) return true;
+        if (DataArrived && callerWindow == Window::frmTreeConfiguration) {
             if (LinkView* tree = link.views.value(Window::frmTreeConfiguration)) {
                 tree->ShowDownloadProgress(
                     QStringLiteral("Downloading log records from ") + tree->ChosenDeviceName() +
-                    QStringLiteral("  Total bytes Received: ") + QString::number(received) +
-                    QStringLiteral(" of ") + QString::number(expectedLength) +
-                    QStringLiteral(" bytes"));
+                    QStringLiteral("  Total bytes Received: ") +
+                    QString::number(exchange.Received()) + QStringLiteral(" of ") +
+                    QString::number(expectedLength) + QStringLiteral(" bytes"));
             }
         }
-        if (received >= expectedLength) {
-            QByteArray data;
-            ReadWinSocket(data);
-            answer.append(data);
-            complete = true;
-        }
-        return complete;
+        DataArrived = false;
+        return false;
     });
     if (!ProgramRunning) return false;
-    if (answerPossible && !complete && TimedOut) ServiceLog::NoAnswer(ipAddress, wait / 1000);
 
     StopWatchDog();
     if (LinkView* view = CurrentView()) view->SetBusyCursor(false);
     if (LinkView* main = link.views.value(Window::frmMain)) {
         main->SetConnectionColour(Colour::LightGrey);
     }
-    CloseWinSocket();
-
-    const bool result = AnswerAccepted(request, answer, expectedLength);
-    StatusList::ShowStatus(kErrorKey, QStringLiteral("delete"));
+    answer = exchange.Answer();
+    const bool result = exchange.Accepted();
+    link.exchange.reset();
     return result;
 }
 

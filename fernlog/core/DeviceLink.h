@@ -4,6 +4,8 @@
 #include <QByteArray>
 #include <QHostAddress>
 #include <QString>
+#include <functional>
+#include <memory>
 
 #include "core/Windows.h"
 
@@ -59,11 +61,12 @@ int WinsockErrorNumber(QAbstractSocket::SocketError error);
 // gives a null address.
 QHostAddress DeviceAddress(const QString& ipAddress);
 
-// The socket steps of a transaction.
-bool OpenWinSocket(const QString& ipAddress, quint16 port);
+// The connection indicator and the hourglass for exchanges run outside
+// ReadFromCV (a cycle's many visits at once): lit while any is open.
+void ShowTalking(bool talking);
+
+// Ends what an abandoned transaction left open (shutdown leaves it so).
 void CloseWinSocket();
-bool WriteWinSocket(const QByteArray& data);
-bool ReadWinSocket(QByteArray& data);
 
 // The time-out and progress timer.
 void StartWatchDog(int milliseconds);
@@ -73,5 +76,44 @@ void StopWatchDog();
 // 60 bytes (a TCPTimeOut below 2 or above 9 is set to 3 in memory), 60 s
 // for a log download; tests shorten the first (core/Timings.h).
 int AnswerWaitMs(int expectedLength);
+
+// One exchange with a device, on a connection of its own: connect, send the
+// request, collect the answer up to its expected length or a time-out,
+// close, and judge the answer by AnswerAccepted; its steps are told on the
+// status list. It runs in the event loop, and any number may run at once.
+// Its end is told from the event loop, never from inside Start or a
+// socket's own signal: the connection is closed and freed by then.
+class Exchange {
+  public:
+    enum class Step {
+        Idle,
+        Connecting,
+        Answer,  // also after a connect time-out: the answer wait runs out
+        Ended,
+    };
+    Exchange();
+    ~Exchange();  // abandons it: the connection is closed, nothing is told
+    Exchange(const Exchange&) = delete;
+    Exchange& operator=(const Exchange&) = delete;
+
+    // A null address ends it without an answer. `device` names it in the
+    // service log.
+    void Start(const QHostAddress& address, const QString& device, quint16 port,
+               const QByteArray& request, int expectedLength);
+    Step Progress() const;
+    bool Connected() const;   // the connection was made within the connect wait
+    qint64 Received() const;  // bytes waiting, not yet taken
+    const QByteArray& Request() const;
+    // Once ended: what arrived (empty when nothing complete did), and the
+    // result rule.
+    const QByteArray& Answer() const;
+    bool Accepted() const;
+    // Called after each step and each arrival of bytes.
+    void SetListener(std::function<void()> changed);
+
+  private:
+    struct Impl;
+    std::unique_ptr<Impl> d_;
+};
 
 }  // namespace DeviceLink

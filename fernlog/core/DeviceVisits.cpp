@@ -3,182 +3,116 @@
 #include <QEventLoop>
 #include <QHostAddress>
 #include <QPointer>
-#include <QTcpSocket>
 #include <QTimer>
 #include <deque>
 
+#include "core/Decoding.h"
 #include "core/DeviceLink.h"
-#include "core/ServiceLog.h"
-#include "core/Settings.h"
-#include "core/StatusList.h"
 #include "core/Timings.h"
-#include "db/ErrorLog.h"
 #include "protocol/Address.h"
 #include "protocol/Commands.h"
 
 namespace DeviceVisits {
+
+QByteArray NextCommand(Visit& visit, int attempts) {
+    using namespace Protocol;
+    if (visit.exchanges.empty()) return CmdIdentify();
+    const Exchanged& last = visit.exchanges.back();
+    // A device busy on its line says so to every request; that is not a
+    // failure, and asking again in this cycle would not help.
+    if (last.answer.left(4) == ReplyBusy()) {
+        visit.outcome = Outcome::Busy;
+        return QByteArray();
+    }
+    const bool identify = last.request.left(4) == CmdIdentify();
+    if (last.ok && identify) return CmdReadings();
+    if (last.ok) {
+        visit.outcome = Outcome::Answered;
+        return QByteArray();
+    }
+    int made = 0;
+    for (const Exchanged& e : visit.exchanges) made += e.request.left(4) == CmdIdentify();
+    if (made < attempts) return CmdIdentify();
+    visit.outcome = Outcome::Failed;
+    return QByteArray();
+}
+
+bool Decode(const Visit& visit) {
+    using namespace Protocol;
+    for (const Exchanged& e : visit.exchanges) {
+        if (!e.ok) continue;
+        // An identification that does not decode still lets the readings
+        // be asked for; only the readings decide what is processed.
+        if (e.request.left(4) == CmdIdentify()) {
+            Decoding::ParseMessage(CmdIdentify(), e.answer);
+        } else {
+            return Decoding::ParseMessage(CmdReadings(), e.answer);
+        }
+    }
+    return false;
+}
+
+bool VisitOne(int attempts, const Transaction& transact, Visit& visit) {
+    visit = Visit();
+    for (QByteArray command = NextCommand(visit, attempts); !command.isEmpty();
+         command = NextCommand(visit, attempts)) {
+        Exchanged e;
+        Protocol::BuildRequest(e.request, command);
+        e.ok = transact(e.request, e.answer);
+        if (!DeviceLink::ProgramRunning) return false;
+        visit.exchanges.push_back(std::move(e));
+    }
+    return true;
+}
+
 namespace {
-
-// The status lines of DeviceLink, so that a cycle leaves the same list
-// whichever way it reached its devices.
-const QString kConnectionKey = QStringLiteral("Connection ");
-const QString kErrorKey = QStringLiteral("Communication Error");
-constexpr qint64 kExtraAnswerBytes = 64 * 1024;
-
-enum class Phase { Idle, Connecting, Answer, LateAnswer };
-
-struct Visit {
+// One device's visit in progress.
+struct Contact {
     QString address;
-    std::vector<Exchange> exchanges;
+    QHostAddress host;  // null when the address rule refuses the address
+    Visit visit;
     bool done = false;
-    int attempt = 1;
-    // The transaction in progress.
-    Phase phase = Phase::Idle;
-    QByteArray request;
-    QTcpSocket* socket = nullptr;
-    QTimer* timer = nullptr;
+    DeviceLink::Exchange exchange;
 };
-
 }  // namespace
 
 struct Visits::State {
-    std::vector<Visit> visits;
-    std::deque<int> waiting;  // not yet started, in register order
+    std::vector<std::unique_ptr<Contact>> contacts;
+    std::deque<Contact*> waiting;  // not yet started, in register order
     int attempts = 1;
     int connections = 1;
     int inFlight = 0;
-    int answerWaitMs = 3000;
     QPointer<QEventLoop> loop;
 
     void StartNext() {
         while (inFlight < connections && !waiting.empty()) {
-            const int index = waiting.front();
+            Contact* c = waiting.front();
             waiting.pop_front();
-            ++inFlight;
-            Begin(visits[index], Protocol::CmdIdentify());
+            // The window shows a cycle in contact while any exchange is open.
+            if (inFlight++ == 0) DeviceLink::ShowTalking(true);
+            Send(*c, NextCommand(c->visit, attempts));
         }
     }
 
-    void Begin(Visit& v, const QByteArray& command) {
-        Protocol::BuildRequest(v.request, command);
-        // An address the rule refuses is told when the device is processed,
-        // in register order (DeviceLink::DeviceAddress), not here.
-        const auto parsed = Protocol::ParseIPv4(v.address.trimmed());
-        if (!parsed) {
-            Finish(v, QByteArray());
+    void Send(Contact& c, const QByteArray& command) {
+        QByteArray request;
+        Protocol::BuildRequest(request, command);
+        c.exchange.Start(c.host, c.address, Protocol::kDevicePort, request,
+                         Protocol::kRequestLength);
+    }
+
+    void Ended(Contact& c) {
+        const DeviceLink::Exchange& e = c.exchange;
+        c.visit.exchanges.push_back({e.Request(), e.Answer(), e.Accepted()});
+        const QByteArray next = NextCommand(c.visit, attempts);
+        if (!next.isEmpty()) {
+            Send(c, next);
             return;
         }
-        const QHostAddress host(parsed->Value());
-        v.socket = new QTcpSocket;
-        v.timer = new QTimer;
-        // A coarse timer may fire up to 5% early; a time-out must not.
-        v.timer->setTimerType(Qt::PreciseTimer);
-        v.timer->setSingleShot(true);
-        v.socket->setReadBufferSize(Protocol::kRequestLength + kExtraAnswerBytes);
-        Visit* p = &v;
-        QObject::connect(v.socket, &QTcpSocket::connected, [this, p] { Connected(*p); });
-        QObject::connect(v.socket, &QTcpSocket::readyRead, [this, p] { Arrived(*p); });
-        QObject::connect(v.socket, &QTcpSocket::errorOccurred,
-                         [this, p](QAbstractSocket::SocketError error) { Failed(*p, error); });
-        QObject::connect(v.socket, &QTcpSocket::stateChanged,
-                         [this, p](QAbstractSocket::SocketState state) {
-                             if (state == QAbstractSocket::UnconnectedState) Closed(*p);
-                         });
-        QObject::connect(v.timer, &QTimer::timeout, [this, p] { TimedOut(*p); });
-        v.phase = Phase::Connecting;
-        v.socket->connectToHost(host, Protocol::kDevicePort);
-        if (v.phase == Phase::Connecting) v.timer->start(Waits::Current().connectMs);
-    }
-
-    void Connected(Visit& v) {
-        if (v.phase != Phase::Connecting) return;
-        StatusList::ShowStatus(kConnectionKey, QStringLiteral("opened"));
-        v.socket->write(v.request);
-        v.phase = Phase::Answer;
-        v.timer->start(answerWaitMs);
-    }
-
-    void Arrived(Visit& v) {
-        if (v.phase != Phase::Answer) return;
-        if (v.socket->bytesAvailable() >= Protocol::kRequestLength) Finish(v, v.socket->readAll());
-    }
-
-    void Failed(Visit& v, QAbstractSocket::SocketError error) {
-        // A device closing after its answer is the close event, not an error.
-        if (error != QAbstractSocket::RemoteHostClosedError &&
-            error != QAbstractSocket::UnknownSocketError) {
-            StatusList::ShowStatus(kErrorKey, QStringLiteral("Error Number: ") +
-                                                  QString::number(DeviceLink::WinsockErrorNumber(error)) +
-                                                  QStringLiteral(".  Description ") +
-                                                  v.socket->errorString());
-        }
-    }
-
-    void Closed(Visit& v) {
-        if (v.phase == Phase::Connecting) {
-            // Qt tells a refused connection's state before its error, and
-            // Finish stops listening: the error line is shown from here.
-            Failed(v, v.socket->error());
-            // Refused: no answer can come, so no answer time-out is waited.
-            StatusList::ShowStatus(kConnectionKey, QStringLiteral("could not be established"));
-            Finish(v, QByteArray());
-        } else if (v.phase == Phase::Answer) {
-            // Closed: what came is all that will come.
-            const bool whole = v.socket->bytesAvailable() >= Protocol::kRequestLength;
-            Finish(v, whole ? v.socket->readAll() : QByteArray());
-        }
-    }
-
-    void TimedOut(Visit& v) {
-        if (v.phase == Phase::Connecting) {
-            // A connection still being made may yet come, but the request is
-            // not sent on it: the answer wait runs out as on the one link.
-            StatusList::ShowStatus(kConnectionKey, QStringLiteral("could not be established"));
-            v.phase = Phase::LateAnswer;
-            v.timer->start(answerWaitMs);
-            return;
-        }
-        if (v.phase == Phase::Answer) ServiceLog::NoAnswer(v.address, answerWaitMs / 1000);
-        Finish(v, QByteArray());
-    }
-
-    void Release(Visit& v) {
-        if (v.socket) {
-            v.socket->disconnect();
-            v.socket->abort();
-            v.socket->deleteLater();
-            v.socket = nullptr;
-        }
-        if (v.timer) {
-            v.timer->disconnect();
-            v.timer->stop();
-            v.timer->deleteLater();
-            v.timer = nullptr;
-        }
-        v.phase = Phase::Idle;
-    }
-
-    void Finish(Visit& v, const QByteArray& answer) {
-        Release(v);
-        StatusList::ShowStatus(kConnectionKey, QStringLiteral("closed"));
-        StatusList::ShowStatus(kErrorKey, QStringLiteral("delete"));
-        const bool ok = DeviceLink::AnswerAccepted(v.request, answer, Protocol::kRequestLength);
-        v.exchanges.push_back({v.request, answer, ok});
-        // The cycle's own decisions: a busy device or good readings end the
-        // visit; a failed request starts the next attempt.
-        const bool busy = answer.left(4) == Protocol::ReplyBusy();
-        const bool identify = v.request.left(4) == Protocol::CmdIdentify();
-        if (!busy && ok && identify) {
-            Begin(v, Protocol::CmdReadings());
-            return;
-        }
-        if (!busy && !ok && ++v.attempt <= attempts) {
-            Begin(v, Protocol::CmdIdentify());
-            return;
-        }
-        v.done = true;
+        c.done = true;
         --inFlight;
         StartNext();
+        if (inFlight == 0) DeviceLink::ShowTalking(false);
         if (loop) loop->quit();
     }
 };
@@ -188,29 +122,41 @@ Visits::Visits(const std::vector<QString>& addresses, int attempts, int connecti
     State& s = *state_;
     s.attempts = attempts;
     s.connections = std::max(1, connections);
-    s.answerWaitMs = DeviceLink::AnswerWaitMs(Protocol::kRequestLength);
-    s.visits.resize(addresses.size());
-    for (size_t i = 0; i < addresses.size(); ++i) {
-        s.visits[i].address = addresses[i];
-        s.waiting.push_back(static_cast<int>(i));
+    for (const QString& address : addresses) {
+        auto c = std::make_unique<Contact>();
+        c->address = address;
+        // A refused address is told when the device is processed, in
+        // register order (DeviceLink::DeviceAddress), not here.
+        if (const auto parsed = Protocol::ParseIPv4(address.trimmed())) {
+            c->host = QHostAddress(parsed->Value());
+        }
+        Contact* p = c.get();
+        c->exchange.SetListener([&s, p] {
+            if (p->exchange.Progress() == DeviceLink::Exchange::Step::Ended) s.Ended(*p);
+        });
+        s.waiting.push_back(p);
+        s.contacts.push_back(std::move(c));
     }
     s.StartNext();
 }
 
 Visits::~Visits() {
-    for (Visit& v : state_->visits) state_->Release(v);
+    if (state_->inFlight > 0) DeviceLink::ShowTalking(false);
 }
 
 bool Visits::WaitFor(int index) {
     State& s = *state_;
-    Visit& v = s.visits.at(index);
+    const Contact& c = *s.contacts.at(index);
     // The window's progress bar runs while the cycle waits, as on the one
     // link; a tenth-second tick sees a stop soon.
-    const bool waits = !v.done && DeviceLink::ProgramRunning;
-    if (waits) DeviceLink::StartWatchDog(Waits::Current().connectMs + s.answerWaitMs);
+    const bool waits = !c.done && DeviceLink::ProgramRunning;
+    if (waits) {
+        DeviceLink::StartWatchDog(Waits::Current().connectMs +
+                                  DeviceLink::AnswerWaitMs(Protocol::kRequestLength));
+    }
     QTimer tick;
     tick.setInterval(100);
-    while (!v.done && DeviceLink::ProgramRunning) {
+    while (!c.done && DeviceLink::ProgramRunning) {
         QEventLoop loop;
         s.loop = &loop;
         QObject::connect(&tick, &QTimer::timeout, &loop, &QEventLoop::quit);
@@ -220,11 +166,11 @@ bool Visits::WaitFor(int index) {
         if (code == -1) break;  // the application is quitting
     }
     if (waits && DeviceLink::ProgramRunning) DeviceLink::StopWatchDog();
-    return v.done && DeviceLink::ProgramRunning;
+    return c.done && DeviceLink::ProgramRunning;
 }
 
-const std::vector<Exchange>& Visits::Exchanges(int index) const {
-    return state_->visits.at(index).exchanges;
+const Visit& Visits::Result(int index) const {
+    return state_->contacts.at(index)->visit;
 }
 
 }  // namespace DeviceVisits

@@ -6,7 +6,6 @@
 #include <QTextStream>
 #include <QTimer>
 #include <cmath>
-#include <functional>
 #include <optional>
 #include <vector>
 
@@ -45,8 +44,9 @@ struct DeviceRow {
     QString name;
 };
 
-// The register the database gave last, read while it cannot be read.
 CycleFigures lastCycle;
+// Since when the database cannot be read.
+QDateTime outageStart;
 QHash<qint64, QDateTime>& Seen() {
     static QHash<qint64, QDateTime> seen;
     return seen;
@@ -57,6 +57,7 @@ QHash<qint64, DeviceState>& States() {
     return states;
 }
 
+// The register the database gave last, read while it cannot be read.
 std::vector<DeviceRow>& LastDevices() {
     static std::vector<DeviceRow> devices;
     return devices;
@@ -150,6 +151,7 @@ std::vector<DeviceState> Devices() {
 void Reset() {
     StopPollTimer();
     lastCycle = CycleFigures();
+    outageStart = QDateTime();
     Seen().clear();
     States().clear();
     LastDevices().clear();
@@ -245,66 +247,33 @@ void DailyReportCheck() {
 
 namespace {
 
-// One transaction of a device's visit: asked over the link now, or taken
-// from what the concurrent visits received.
-using Transaction = std::function<bool(const QByteArray& request, QByteArray& answer)>;
-
-// A device's part of the cycle. False when the program stops.
-bool VisitDevice(const DeviceRow& device, int attempts, const Transaction& transact,
-                 bool recoveryNotices, CycleFigures& figures) {
-    using namespace DeviceLink;
-    using namespace Protocol;
+// A device's part of the cycle once its visit has ended: its answers
+// decoded and processed, its outcome shown and recorded. `tellAddress`:
+// the exchanges were made elsewhere, and a refused address is told now, in
+// register order, where the one link tells it.
+void ProcessVisit(const DeviceRow& device, const DeviceVisits::Visit& visit, int attempts,
+                  bool tellAddress, bool recoveryNotices, CycleFigures& figures) {
+    using DeviceVisits::Outcome;
     const qint64 id = device.id;
-    const QString& address = device.address;
-    const QString& model = device.model;
-    const QString& name = device.name;
-
-    bool busy = false;
-    bool success = false;
-    QByteArray request;
-    QByteArray answer;
-    for (int attempt = 1; attempt <= attempts; ++attempt) {
-        BuildRequest(request, CmdIdentify());
-        const bool identified = transact(request, answer);
-        if (!ProgramRunning) return false;
-        // A device busy on its line says so to every request; that is
-        // not a failure.
-        if (answer.left(4) == ReplyBusy()) {
-            busy = true;
-            break;
-        }
-        if (identified) {
-            Decoding::ParseMessage(CmdIdentify(), answer);
-            BuildRequest(request, CmdReadings());
-            if (theView) theView->SetHourglass(true);
-            const bool readings = transact(request, answer);
-            if (theView) theView->SetHourglass(false);
-            if (!ProgramRunning) return false;
+    for (const DeviceVisits::Exchanged& e : visit.exchanges) {
+        if (tellAddress) DeviceLink::DeviceAddress(device.address);
+        if (e.request.left(4) == Protocol::CmdReadings()) {
             StatusList::ShowStatus(QStringLiteral("Last download data at: "),
                                    Clock::GeneralDateText());
-            if (answer.left(4) == ReplyBusy()) {
-                busy = true;
-                break;
-            }
-            if (readings) {
-                if (Decoding::ParseMessage(CmdReadings(), answer)) {
-                    QString error;
-                    // The outage stays open and is closed in a later
-                    // cycle; a database that cannot take it now must not
-                    // keep this and the following devices from being read.
-                    std::optional<ServerDatabase::ClosedFailure> closed;
-                    if (!ServerDatabase::RecordServerBackOnline(id, &error, &closed)) {
-                        ErrorLog::RecordError(QStringLiteral("PollAll"), error);
-                    }
-                    if (closed) BackOnline(name, address, *closed, recoveryNotices);
-                    ServerData::ProcessServerData(id, model);
-                    DailyReportCheck();
-                }
-                success = true;
-                break;
-            }
         }
-        if (!ProgramRunning) return false;
+    }
+    if (DeviceVisits::Decode(visit)) {
+        QString error;
+        // The outage stays open and is closed in a later cycle; a database
+        // that cannot take it now must not keep this and the following
+        // devices from being read.
+        std::optional<ServerDatabase::ClosedFailure> closed;
+        if (!ServerDatabase::RecordServerBackOnline(id, &error, &closed)) {
+            ErrorLog::RecordError(QStringLiteral("PollAll"), error);
+        }
+        if (closed) BackOnline(device.name, device.address, *closed, recoveryNotices);
+        ServerData::ProcessServerData(id, device.model);
+        DailyReportCheck();
     }
 
     DailySystemOkCheck();
@@ -312,42 +281,40 @@ bool VisitDevice(const DeviceRow& device, int attempts, const Transaction& trans
     ++figures.devices;
     DeviceState& state = States()[id];
     state.id = id;
-    state.name = name;
-    state.address = address;
-    if (busy) {
-        ++figures.busy;
-        state.outcome = DeviceState::Outcome::Busy;
-    } else if (success) {
-        ++figures.answered;
-        Seen().insert(id, Clock::Now());
-        state.outcome = DeviceState::Outcome::Answered;
-        state.lastSeen = Seen().value(id);
-        state.failingSince = QDateTime();
-    } else {
-        ++figures.failed;
-        if (state.outcome != DeviceState::Outcome::Failed || !state.failingSince.isValid()) {
-            state.failingSince = figures.start;
-        }
-        state.outcome = DeviceState::Outcome::Failed;
+    state.name = device.name;
+    state.address = device.address;
+    const QString key = DeviceStatusKey(device.name, device.address);
+    switch (visit.outcome) {
+        case Outcome::Busy:
+            ++figures.busy;
+            state.outcome = DeviceState::Outcome::Busy;
+            StatusList::ShowStatus(key, QStringLiteral(": Is busy"));
+            SkipGridRows(id);
+            break;
+        case Outcome::Answered:
+            ++figures.answered;
+            Seen().insert(id, Clock::Now());
+            state.outcome = DeviceState::Outcome::Answered;
+            state.lastSeen = Seen().value(id);
+            state.failingSince = QDateTime();
+            StatusList::ShowStatus(key, QStringLiteral(": OK"));
+            break;
+        case Outcome::Failed:
+            ++figures.failed;
+            if (state.outcome != DeviceState::Outcome::Failed || !state.failingSince.isValid()) {
+                state.failingSince = figures.start;
+            }
+            state.outcome = DeviceState::Outcome::Failed;
+            StatusList::ShowStatus(key, QStringLiteral(": FAILED"));
+            Decoding::SetNoData();
+            ServerData::ProcessServerData(id, device.model);
+            EmailNotification::RecordServerFailure(id, attempts);
+            break;
     }
-    const QString key = DeviceStatusKey(name, address);
-    if (busy) {
-        StatusList::ShowStatus(key, QStringLiteral(": Is busy"));
-        SkipGridRows(id);
-    } else if (success) {
-        StatusList::ShowStatus(key, QStringLiteral(": OK"));
-    } else {
-        StatusList::ShowStatus(key, QStringLiteral(": FAILED"));
-        Decoding::SetNoData();
-        ServerData::ProcessServerData(id, model);
-        EmailNotification::RecordServerFailure(id, attempts);
-    }
-    return true;
 }
 
 const QString kDatabaseKey = QStringLiteral("Database ");
 constexpr int kEventTurnMs = 5;
-QDateTime outageStart;
 
 // An outage of the database is told once, and its end once: the error
 // log's fallback (standard error, or the service log) takes the first.
@@ -418,11 +385,18 @@ void PollAll() {
 
     if (options.connections <= 1) {
         for (const DeviceRow& device : devices) {
-            const Transaction link = [&](const QByteArray& request, QByteArray& answer) {
-                return DeviceLink::ReadFromCV(device.address, Protocol::kDevicePort, request,
-                                              answer, Protocol::kRequestLength);
+            const DeviceVisits::Transaction link = [&](const QByteArray& request,
+                                                       QByteArray& answer) {
+                const bool readings = request.left(4) == Protocol::CmdReadings();
+                if (readings && theView) theView->SetHourglass(true);
+                const bool ok = DeviceLink::ReadFromCV(device.address, Protocol::kDevicePort,
+                                                       request, answer, Protocol::kRequestLength);
+                if (readings && theView) theView->SetHourglass(false);
+                return ok;
             };
-            if (!VisitDevice(device, attempts, link, options.recoveryNotices, figures)) return;
+            DeviceVisits::Visit visit;
+            if (!DeviceVisits::VisitOne(attempts, link, visit)) return;
+            ProcessVisit(device, visit, attempts, false, options.recoveryNotices, figures);
         }
     } else {
         // Every device is contacted at once (within the bound); each is
@@ -443,24 +417,14 @@ void PollAll() {
                 sinceEvents.restart();
             }
             if (!visits.WaitFor(static_cast<int>(i))) return;
-            const auto& exchanges = visits.Exchanges(static_cast<int>(i));
-            size_t next = 0;
-            const Transaction replay = [&](const QByteArray& request, QByteArray& answer) {
-                answer.clear();
-                // Told where the one-at-a-time link tells it: before the
-                // device's own processing.
-                DeviceLink::DeviceAddress(devices[i].address);
-                if (next >= exchanges.size() || exchanges[next].request != request) return false;
-                answer = exchanges[next].answer;
-                return exchanges[next++].ok;
-            };
-            if (!VisitDevice(devices[i], attempts, replay, options.recoveryNotices, figures))
-                return;
+            ProcessVisit(devices[i], visits.Result(static_cast<int>(i)), attempts, true,
+                         options.recoveryNotices, figures);
             if (!DeviceLink::ProgramRunning) return;
         }
     }
     figures.lastRegister = ServerData::DatabaseOut;
     figures.durationMs = took.elapsed();
+    figures.end = Clock::Now();
     figures.number = lastCycle.number + 1;
     lastCycle = figures;
     // Whole seconds: the second boundaries crossed.

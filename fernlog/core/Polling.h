@@ -59,6 +59,7 @@ void PollAll();
 struct CycleFigures {
     qint64 number = 0;      // cycles ended since the start
     QDateTime start;        // Clock::Now() at its start
+    QDateTime end;          // Clock::Now() at its end
     qint64 durationMs = 0;  // measured, not from the clock
     int devices = 0;        // enabled devices visited
     int answered = 0;

@@ -102,5 +102,7 @@ Snapshot Take(bool withAlarms);
 Health CurrentHealth();
 // The moment health counts from before the first cycle; set at start-up.
 void MarkStarted();
+// Back to a fresh start: the start moment is now.
+void Reset();
 
 }  // namespace Web

@@ -16,6 +16,7 @@
 #include "core/Timings.h"
 #include "db/ErrorLog.h"
 #include "pages/Calibration.h"
+#include "web/Snapshot.h"
 
 void ResetFernlogState() {
     Settings::Reset();
@@ -34,4 +35,5 @@ void ResetFernlogState() {
     Alarms::Reset();
     Pages::Reset();
     Waits::Reset();
+    Web::Reset();
 }

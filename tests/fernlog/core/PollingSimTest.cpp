@@ -1,6 +1,14 @@
 // Polling cycles against simulated devices on their own port 10001.
+#include <fcntl.h>
+#include <sched.h>
+#include <unistd.h>
+
 #include <QDir>
 #include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
 #include <QRegularExpression>
 #include <QTest>
 #include <QTimer>
@@ -18,6 +26,7 @@
 #include "core/Startup.h"
 #include "core/StatusGrid.h"
 #include "core/StatusList.h"
+#include "core/Timings.h"
 #include "db/ServerDatabase.h"
 #include "devsim/Device.h"
 #include "protocol/Commands.h"
@@ -51,11 +60,12 @@ class PollingTest : public MailingTest {
     }
 
     devsim::Device& AddDevice(const QString& address, const QString& name, int enabled,
-                              bool sensors = true, const QString& emailList = QString()) {
+                              bool sensors = true, const QString& emailList = QString(),
+                              quint16 build = 23) {
         devsim::DeviceConfig config;
         config.address = QHostAddress(address);
         config.model = devsim::Model::QX700_5;
-        config.build = 23;
+        config.build = build;
         devices.push_back(std::make_unique<devsim::Device>(config));
         QString error;
         EXPECT_TRUE(devices.back()->start(&error)) << error.toStdString();
@@ -305,6 +315,149 @@ TEST_F(PollingTest, ConcurrentCycleLeavesWhatTheSequentialCycleLeaves) {
     EXPECT_TRUE(oneByOne.join('\n').contains("Kitchen probe is back to normal"));
 }
 
+namespace {
+// A network namespace of the calling thread's own: loopback; no route
+// beyond it (a connect fails at once: ENETUNREACH); a blackhole range
+// (EINVAL); a range routed into loopback that no one answers (a switched-off
+// device: the connect times out). Nothing sent in it leaves it. The thread
+// returns to its own namespace at the end.
+class OwnNetwork {
+  public:
+    OwnNetwork() : original_(open("/proc/thread-self/ns/net", O_RDONLY | O_CLOEXEC)) {
+        if (original_ < 0 || unshare(CLONE_NEWNET) != 0) {
+            why_ = QStringLiteral("no network namespace can be made here: ") +
+                   QString::fromLocal8Bit(strerror(errno));
+            return;
+        }
+        made_ = true;
+        for (const QStringList& args : {QStringList{"link", "set", "lo", "up"},
+                                        QStringList{"route", "add", "blackhole", "198.51.100.0/24"},
+                                        QStringList{"route", "add", "192.0.2.0/24", "dev", "lo"}}) {
+            QProcess ip;
+            ip.start(QStringLiteral("ip"), args);
+            if (!ip.waitForFinished(10000) || ip.exitCode() != 0) {
+                why_ = QStringLiteral("ip ") + args.join(' ') + QStringLiteral(": ") +
+                       QString::fromLocal8Bit(ip.readAllStandardError()) + ip.errorString();
+                return;
+            }
+        }
+    }
+    ~OwnNetwork() {
+        if (made_) setns(original_, CLONE_NEWNET);
+        if (original_ >= 0) close(original_);
+    }
+    // Empty when the namespace is ready.
+    QString Why() const { return why_; }
+
+  private:
+    int original_;
+    bool made_ = false;
+    QString why_;
+};
+
+int OpenDescriptors() {
+    return QDir(QStringLiteral("/proc/self/fd"))
+        .entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot)
+        .size();
+}
+}  // namespace
+
+// Devices whose connect fails at once, beside one that keeps the cycle
+// waiting, leave no descriptor behind, cycle after cycle.
+TEST_F(PollingTest, UnroutableAndSwitchedOffDevicesLeakNoDescriptor) {
+    OwnNetwork network;
+    if (!network.Why().isEmpty()) GTEST_SKIP() << network.Why().toStdString();
+    Timings quick;
+    quick.connectMs = 100;
+    quick.answerMs = 100;
+    Waits::SetForTest(quick);
+    Options::Values options;
+    options.connections = 8;
+    ASSERT_TRUE(Options::Save(options));
+    ConfigParameters.CommunicationRetry = 2;
+    AddDevice("127.0.0.2", "Kitchen", 1);
+    AddDevice("127.0.0.3", "Attic", 1).setFault(devsim::Fault::Silent);
+    for (const char* address : {"198.51.100.7", "198.51.100.8", "203.0.113.5", "192.0.2.9"}) {
+        ASSERT_TRUE(ServerDatabase::AddServer(address, kModel, address, "", 1, "", "", -1));
+    }
+    Configure();
+    // The cycles come from the poll timer, in the running event loop, as in
+    // the program.
+    quick.tickMs = 20;
+    Waits::SetForTest(quick);
+    Polling::TicksPerUpdate = 1;
+    Polling::StartPollTimer();
+    const auto cycles = [](qint64 n) {
+        return QTest::qWaitFor([n] { return Polling::LastCycle().number >= n; }, 30000);
+    };
+    ASSERT_TRUE(cycles(2));
+    const int before = OpenDescriptors();
+    ASSERT_TRUE(cycles(22));
+    Polling::StopPollTimer();
+    EXPECT_LE(OpenDescriptors(), before + 2) << "before the cycles: " << before;
+    EXPECT_EQ(Line("Kitchen", "127.0.0.2"), ": OK");
+    EXPECT_EQ(Line("198.51.100.7", "198.51.100.7"), ": FAILED");
+    EXPECT_EQ(Line("203.0.113.5", "203.0.113.5"), ": FAILED");
+    EXPECT_EQ(Line("192.0.2.9", "192.0.2.9"), ": FAILED");
+    EXPECT_EQ(Polling::LastCycle().failed, 5);
+}
+
+// "fernlog poll" makes of the devices' answers what a cycle makes of them:
+// an identification that does not decode still leads to the readings,
+// readings that are not accepted are asked for again, a busy device is not,
+// and each device is asked as often by one as by the other.
+TEST_F(PollingTest, PollCommandVisitsEachDeviceAsTheCycleDoes) {
+    ConfigParameters.CommunicationRetry = 2;
+    ASSERT_TRUE(Settings::SaveConfigFile());
+    AddDevice("127.0.0.2", "Kitchen", 1);
+    AddDevice("127.0.0.3", "Odd", 1, true, QString(), 40000);  // overflows its decoding
+    devsim::FaultSettings garbled;
+    garbled.fault = devsim::Fault::Garbage;
+    garbled.onlyCommand = Protocol::CmdReadings();
+    AddDevice("127.0.0.4", "Garbled", 1).setFault(garbled);
+    devsim::FaultSettings busy;
+    busy.fault = devsim::Fault::Busy;
+    busy.onlyCommand = Protocol::CmdReadings();
+    AddDevice("127.0.0.5", "Loading", 1).setFault(busy);
+    AddDevice("127.0.0.6", "Cellar", 1).setFault(devsim::Fault::Refuse);
+    Configure();
+    const auto asked = [this] {
+        QStringList counts;
+        for (const auto& d : devices) {
+            counts << QStringLiteral("%1 identifications, %2 readings")
+                          .arg(d->requestCount(Protocol::CmdIdentify()))
+                          .arg(d->requestCount(Protocol::CmdReadings()));
+        }
+        return counts;
+    };
+
+    qputenv(Waits::kTestVariable, "connect=500,answer=500");
+    const ProgramRun run =
+        RunProgram(QStringLiteral(FERNLOG_PATH), {"poll", "--json", "--dir", Dir()});
+    qunsetenv(Waits::kTestVariable);
+    const QStringList byPoll = asked();
+    QStringList polled;
+    for (const auto& device : QJsonDocument::fromJson(run.out.toUtf8()).array()) {
+        const QJsonObject result = device.toObject();
+        polled << result["device"].toString() + ": " + result["result"].toString();
+    }
+
+    for (auto& d : devices) d->resetCounters();
+    Polling::PollAll();
+    QStringList cycled;
+    for (const Polling::DeviceState& device : Polling::Devices()) {
+        using Outcome = Polling::DeviceState::Outcome;
+        cycled << device.name.trimmed() + ": " +
+                      (device.outcome == Outcome::Answered ? "ok"
+                       : device.outcome == Outcome::Busy   ? "busy"
+                                                           : "failed");
+    }
+    EXPECT_EQ(polled, cycled) << run.err.toStdString();
+    EXPECT_EQ(byPoll, asked());
+    EXPECT_EQ(cycled, (QStringList{"Kitchen: ok", "Odd: ok", "Garbled: failed", "Loading: busy",
+                                   "Cellar: failed"}));
+}
+
 // A mail server that takes connections but never greets holds up no cycle:
 // the alarm and device-failure e-mails wait in the outbox (each once) while
 // every cycle reads and logs the devices; their rows are written when the
@@ -334,7 +487,7 @@ TEST_F(PollingTest, SilentMailServerDelaysNoReading) {
     EXPECT_EQ(figures.answered, 1);
     EXPECT_EQ(figures.failed, 1);
     EXPECT_EQ(StatusGrid::Model().Rows()[1].reading, "Open");  // the third cycle's door
-    EXPECT_EQ(Outbox::Counts().waiting, 2);  // the alarm, and the failure once
+    EXPECT_EQ(Outbox::Counts().waiting, 2);                    // the alarm, and the failure once
     EXPECT_FALSE(Outbox::Idle());
     EXPECT_EQ(Rows("SELECT EmailSent FROM tblServerFailures"), QStringList{"False"});
     EXPECT_TRUE(ReadAll(FilePath("FernlogOutbox.dat")).contains("has generated an alarm"));
@@ -352,8 +505,7 @@ TEST_F(PollingTest, SilentMailServerDelaysNoReading) {
     EXPECT_EQ(subjects, (QStringList{"Sensor: Kitchen probe has generated an alarm!",
                                      "Message from Corvane Vantor-E"}));
     EXPECT_EQ(Rows("SELECT EmailSent FROM tblAlarms"), QStringList{"2026-03-07 22:03:00"});
-    EXPECT_EQ(Rows("SELECT EmailSent FROM tblServerFailures"),
-              QStringList{"2026-03-07 22:03:00"});
+    EXPECT_EQ(Rows("SELECT EmailSent FROM tblServerFailures"), QStringList{"2026-03-07 22:03:00"});
     EXPECT_FALSE(ReadAll(FilePath("FernlogOutbox.dat")).contains("has generated an alarm"));
 }
 
@@ -558,8 +710,9 @@ TEST_F(EventsTest, DatabaseOutageKeepsPollingAndBooksTheAlarmAfterwards) {
     EXPECT_EQ(smtp->Messages().size(), 1u);
     EXPECT_EQ(events.filter("Alarm started").size(), 1) << events.join('\n').toStdString();
     EXPECT_EQ(events.filter("The database cannot be read").size(), 1);
-    EXPECT_EQ(events.filter("The database answers again (it could not be read since "
-                            "3/7/2026 10:01:00 PM)")
+    EXPECT_EQ(events
+                  .filter("The database answers again (it could not be read since "
+                          "3/7/2026 10:01:00 PM)")
                   .size(),
               1);
 }
