@@ -7,7 +7,8 @@
 // the thread ran and the time it waited for a core that other processes
 // held), the longest such stretch counting only the time it ran, and the
 // readings/s of poll_floor (plain POSIX and SQLite doing the irreducible
-// work) run against the same devices in the same run.
+// work) run against the same devices in the same run, and the open
+// descriptors and resident memory after the warm-up and at the end.
 //   poll_bench [STEADY_CYCLES]
 //   poll_bench --scrape [STEADY_CYCLES]
 //     the same cycles over the program directory, without and then with a
@@ -20,12 +21,14 @@
 // loopback interface and held by no one, so that packets to them vanish as
 // to a device that is switched off:
 //   poll_bench --failing [SECONDS] [--connections N]
-//     20 answering devices beside 3 silent, 3 refusing and 3 unreachable ones,
-//     update rate 10 s, time-out 2 s, one attempt, the poll timer running for
-//     SECONDS (default 60); first with a mail server that answers nothing
-//     (no server), then with one that takes connections but never greets.
-//     Prints the longest and the mean time between two readings of an
-//     answering device.
+//     20 answering devices beside 3 silent, 3 refusing, 3 unreachable and 2
+//     unroutable ones (198.51.100.0/24 is a blackhole there: the connect
+//     fails at once), update rate 10 s, time-out 2 s, one attempt, the poll
+//     timer running for SECONDS (default 60); first with a mail server that
+//     answers nothing (no server), then with one that takes connections but
+//     never greets. Prints the longest and the mean time between two
+//     readings of an answering device, and the open descriptors and resident
+//     memory at the start and the end.
 //   poll_bench --fleet [CYCLES] [--connections N]
 //     1,000 devices with 10 named sensors each, 50 of them unreachable;
 //     prints the time of each cycle after a warm-up cycle.
@@ -199,6 +202,31 @@ bool RouteUnreachable() {
     return ip.waitForFinished(10000) && ip.exitCode() == 0;
 }
 
+// The blackhole range: a connect there fails at once (EINVAL), while the
+// cycle still waits for the silent and switched-off devices.
+bool RouteBlackhole() {
+    QProcess ip;
+    ip.start(QStringLiteral("ip"),
+             {QStringLiteral("route"), QStringLiteral("add"), QStringLiteral("blackhole"),
+              QStringLiteral("198.51.100.0/24")});
+    return ip.waitForFinished(10000) && ip.exitCode() == 0;
+}
+
+// Open descriptors and resident memory, to see a run leave neither behind.
+QString Resources() {
+    const int descriptors = QDir(QStringLiteral("/proc/self/fd"))
+                                .entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot)
+                                .size();
+    QString rss = QStringLiteral("?");
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (status.open(QIODevice::ReadOnly)) {
+        for (const QByteArray& line : status.readAll().split('\n')) {
+            if (line.startsWith("VmRSS:")) rss = QString::fromLatin1(line.mid(6).simplified());
+        }
+    }
+    return QStringLiteral("%1 open descriptors, resident memory %2").arg(descriptors).arg(rss);
+}
+
 void Connections(int connections) {
     Options::Values options = Options::Load();
     options.connections = connections;
@@ -262,8 +290,9 @@ void RunFailing(const std::vector<devsim::Device*>& live, int seconds, QTextStre
 }
 
 int Failing(int seconds, QTextStream& out) {
-    if (!RouteUnreachable()) {
-        QTextStream(stderr) << "poll_bench: cannot route 192.0.2.0/24 to lo in the namespace\n";
+    if (!RouteUnreachable() || !RouteBlackhole()) {
+        QTextStream(stderr) << "poll_bench: cannot route 192.0.2.0/24 to lo or 198.51.100.0/24 "
+                               "to a blackhole in the namespace\n";
         return 1;
     }
     devsim::Simulator sim;
@@ -290,12 +319,16 @@ int Failing(int seconds, QTextStream& out) {
     for (int d = 0; d < 3; ++d) {
         Register(++number, QStringLiteral("192.0.2.%1").arg(d + 1), kSensors, nullptr);
     }
+    for (int d = 0; d < 2; ++d) {
+        Register(++number, QStringLiteral("198.51.100.%1").arg(d + 1), kSensors, nullptr);
+    }
     int named = 0;
     ServerDatabase::CountNamedSensors(named);
     StatusGrid::Model().ConfigureServerStatusGrid(named);
-    out << "20 answering devices, 3 silent, 3 refusing, 3 unreachable; update rate 10 s, "
-           "time-out 2 s, one attempt; "
+    out << "20 answering devices, 3 silent, 3 refusing, 3 unreachable, 2 unroutable; update "
+           "rate 10 s, time-out 2 s, one attempt; "
         << Options::Load().connections << " connection(s) at once\n";
+    out << "at the start: " << Resources() << "\n";
 
     Mail::GlobalInit();
     ConfigParameters.FromAddress = "monitor@corvane.test";
@@ -319,6 +352,7 @@ int Failing(int seconds, QTextStream& out) {
     ConfigParameters.SMTPPort = static_cast<qint16>(silent.serverPort());
     EmailNotification::SetupMailer();
     RunFailing(live, seconds, out, "silent mail server");
+    out << "at the end: " << Resources() << "\n";
     const Outbox::Figures mail = Outbox::Counts();
     out << "e-mails: " << mail.sent << " sent, " << mail.failed << " failed, " << mail.waiting
         << " waiting\n";
@@ -547,6 +581,7 @@ int main(int argc, char** argv) {
     out << kDevices << " devices answering, " << kRefusing << " refusing, " << named
         << " named sensors; " << cycles << " steady cycles after a warm-up cycle\n";
     MeasureCycles(1, kDevices * kSensors);
+    out << "after the warm-up: " << Resources() << "\n";
     if (scrape) {
         Mail::GlobalInit();
         return Scraped(cycles, out);
@@ -558,5 +593,6 @@ int main(int argc, char** argv) {
     MeasureCycles(1, kDevices * kSensors);
     const Figure copied = MeasureCycles(cycles, kDevices * kSensors);
     out << Line("with log directory", copied, MeasureFloor(dir.path(), logDir.path(), cycles));
+    out << "at the end: " << Resources() << "\n";
     return 0;
 }

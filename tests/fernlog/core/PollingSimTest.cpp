@@ -402,6 +402,49 @@ TEST_F(PollingTest, UnroutableAndSwitchedOffDevicesLeakNoDescriptor) {
     EXPECT_EQ(Polling::LastCycle().failed, 5);
 }
 
+namespace {
+// What the main window's indicator and pointer were told.
+struct IndicatorView : DeviceLink::LinkView {
+    QList<Colour> colours;
+    QList<bool> busy;
+    void SetConnectionColour(Colour c) override { colours << c; }
+    void SetBusyCursor(bool b) override { busy << b; }
+    void SetProgressMaximum(int) override {}
+    void SetProgressValue(int) override {}
+    void HideProgress() override {}
+    void ShowDownloadProgress(const QString&) override {}
+    QString ChosenDeviceName() const override { return QString(); }
+};
+}  // namespace
+
+// Many devices at once light the indicator and the hourglass while any of
+// them is in contact; the cycle's end is told on the program's clock.
+TEST_F(PollingTest, ConcurrentCycleShowsItIsTalkingToDevices) {
+    Options::Values options;
+    options.connections = 8;
+    ASSERT_TRUE(Options::Save(options));
+    AddDevice("127.0.0.2", "Kitchen", 1);
+    AddDevice("127.0.0.3", "Attic", 1).setFault(devsim::Fault::Silent);
+    Configure();
+    Timings quick;
+    quick.answerMs = 400;
+    Waits::SetForTest(quick);
+    IndicatorView view;
+    DeviceLink::SetView(Window::frmMain, &view);
+    bool litMidway = false;
+    QTimer::singleShot(200, [&] {
+        litMidway =
+            !view.colours.isEmpty() && view.colours.last() == Colour::Green && view.busy.last();
+    });
+    Polling::PollAll();
+    DeviceLink::SetView(Window::frmMain, nullptr);
+    EXPECT_TRUE(litMidway);
+    ASSERT_FALSE(view.colours.isEmpty());
+    EXPECT_EQ(view.colours.last(), Colour::LightGrey);
+    EXPECT_FALSE(view.busy.last());
+    EXPECT_EQ(Polling::LastCycle().end, Clock::Now());  // the test's clock stands still
+}
+
 // "fernlog poll" makes of the devices' answers what a cycle makes of them:
 // an identification that does not decode still leads to the readings,
 // readings that are not accepted are asked for again, a busy device is not,
