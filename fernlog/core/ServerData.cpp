@@ -17,6 +17,7 @@
 #include "core/SensorState.h"
 #include "core/StatusGrid.h"
 #include "core/StatusList.h"
+#include "db/ErrorLog.h"
 #include "db/ServerDatabase.h"
 
 namespace ServerData {
@@ -24,7 +25,20 @@ namespace ServerData {
 QString LogDirInUse;
 
 namespace {
-const QString kMailErrorKey = QStringLiteral("Error sending Alarm Email");
+// The outbox's name for the log directory notice, by tblLogFileBackup row.
+const QString kBackupReceipt = QStringLiteral("log-file-backup");
+
+// Registered as the program loads (see Outbox::SetReceiptHandler).
+[[maybe_unused]] const bool kReceiptKnown =
+    Outbox::SetReceiptHandler(kBackupReceipt, [](qint64 row, bool sent, const QString& reason) {
+        QString error;
+        if (!ServerDatabase::SetEmailSent(
+                ServerDatabase::MailedRow::LogFileBackup, row,
+                sent ? Clock::DbStamp() : EmailNotification::MailErrorText(reason), &error)) {
+            ErrorLog::RecordError(QStringLiteral("Outbox"), error);
+        }
+        EmailNotification::ShowMailError(sent, QString());
+    });
 
 // Each device's temperature unit, from its last decoded readings: a device
 // that stops answering keeps its own unit, not the last decoded device's.
@@ -206,13 +220,10 @@ void CheckLogDirectory(const QString& logDir, bool copiesWritten) {
     const bool posted = EmailNotification::PostTextEmail(
         QStringLiteral("There was an error writing data log files to the programmed directory ") +
             logDir + QStringLiteral(".  A backup copy is being kept in ") + ProgramDir::Path(),
-        errorText, Outbox::Receipt::LogFileBackup, open.Value(QStringLiteral("IDNum")).toLongLong());
+        errorText, kBackupReceipt, open.Value(QStringLiteral("IDNum")).toLongLong());
     if (!posted) {
-        open.SetValue(QStringLiteral("EmailSent"),
-                      QStringLiteral("There was an error sending an alarm email ") +
-                          Clock::GeneralDateText() + QStringLiteral("\rThe email error is:\r") +
-                          errorText);
-        StatusList::ShowStatus(kMailErrorKey, QString());
+        open.SetValue(QStringLiteral("EmailSent"), EmailNotification::MailErrorText(errorText));
+        EmailNotification::ShowMailError(false, QString());
         open.Update();
     }
 }
