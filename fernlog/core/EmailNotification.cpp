@@ -326,14 +326,11 @@ bool SendTestEmail(const QString& address, QString& errorText, const QString& fr
     return true;
 }
 
-bool RecordServerFailure(qint64 deviceId, int attempts) {
+bool RecordServerFailure(const ServerDatabase::ServerRow& server, int attempts) {
     using ServerDatabase::FailureRows;
-    QVariant name, ip;
-    ServerDatabase::GetFieldByID(deviceId, QStringLiteral("tblServers"),
-                                 QStringLiteral("ServerName"), name);
-    ServerDatabase::GetFieldByID(deviceId, QStringLiteral("tblServers"),
-                                 QStringLiteral("ServerIPAddress"), ip);
-    const QString deviceName = name.toString();
+    const qint64 deviceId = server.id;
+    const QString& deviceName = server.name;
+    const QString& ip = server.ip;
 
     ServerDatabase::Recordset unmailed;
     int count = 0;
@@ -359,9 +356,9 @@ bool RecordServerFailure(qint64 deviceId, int attempts) {
         // Told once the outage is booked: while the database refuses it, the
         // next cycle tries again, and the log would say it every cycle.
         if (!ServerDatabase::AddServerFailure(deviceId, deviceName)) return false;
-        EventLog::Warning(QStringLiteral("Device ") + deviceName + QStringLiteral(" at ") +
-                          ip.toString() + QStringLiteral(" did not answer ") +
-                          QString::number(attempts) + QStringLiteral(" request(s) for data"));
+        EventLog::Warning(QStringLiteral("Device ") + deviceName + QStringLiteral(" at ") + ip +
+                          QStringLiteral(" did not answer ") + QString::number(attempts) +
+                          QStringLiteral(" request(s) for data"));
         return true;
     }
 
@@ -371,7 +368,7 @@ bool RecordServerFailure(qint64 deviceId, int attempts) {
     const QString text = QStringLiteral("The device: ") + deviceName +
                          QStringLiteral(", did not respond to ") + QString::number(attempts) +
                          QStringLiteral(" request(s) for data.  The servers's IP address is: ") +
-                         ip.toString();
+                         ip;
     QString errorText;
     const bool posted = PostTextEmail(text, errorText, kFailureReceipt, rowId);
     unmailed.SetValue(QStringLiteral("ServerName"), deviceName);

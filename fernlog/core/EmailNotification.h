@@ -5,6 +5,7 @@
 
 #include "core/Mailer.h"
 #include "core/Outbox.h"
+#include "db/ServerDatabase.h"
 
 // Every e-mail fernlog sends, and the device-failure bookkeeping that sends
 // one of them. All go through the one program mailer, configured from the
@@ -91,7 +92,7 @@ bool SendTestEmail(const QString& address, QString& errorText, const QString& fr
 // Called after a device failed every attempt of a polling cycle: books the
 // outage in tblServerFailures and mails it once, in the second failed cycle
 // (EmailSent is written when that e-mail's delivery ends).
-bool RecordServerFailure(qint64 deviceId, int attempts);
+bool RecordServerFailure(const ServerDatabase::ServerRow& server, int attempts);
 
 // Back to the state of a fresh start: the program mailer unconfigured.
 void Reset();

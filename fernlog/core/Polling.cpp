@@ -42,6 +42,7 @@ struct DeviceRow {
     QString address;
     QString model;
     QString name;
+    ServerDatabase::ServerRow server;  // the register row, handed to the processing
 };
 
 // The register the database gave last, read while it cannot be read.
@@ -252,7 +253,6 @@ bool VisitDevice(const DeviceRow& device, int attempts, const Transaction& trans
     using namespace Protocol;
     const qint64 id = device.id;
     const QString& address = device.address;
-    const QString& model = device.model;
     const QString& name = device.name;
 
     bool busy = false;
@@ -293,7 +293,7 @@ bool VisitDevice(const DeviceRow& device, int attempts, const Transaction& trans
                         ErrorLog::RecordError(QStringLiteral("PollAll"), error);
                     }
                     if (closed) BackOnline(name, address, *closed, recoveryNotices);
-                    ServerData::ProcessServerData(id, model);
+                    ServerData::ProcessServerData(device.server);
                     DailyReportCheck();
                 }
                 success = true;
@@ -335,8 +335,8 @@ bool VisitDevice(const DeviceRow& device, int attempts, const Transaction& trans
     } else {
         StatusList::ShowStatus(key, QStringLiteral(": FAILED"));
         Decoding::SetNoData();
-        ServerData::ProcessServerData(id, model);
-        EmailNotification::RecordServerFailure(id, attempts);
+        ServerData::ProcessServerData(device.server);
+        EmailNotification::RecordServerFailure(device.server, attempts);
     }
     return true;
 }
@@ -383,33 +383,24 @@ void PollAll() {
     const int attempts = AttemptsFor(ConfigParameters.CommunicationRetry);
     const Options::Values options = Options::Load();
 
-    ServerDatabase::Recordset servers;
-    int count = 0;
+    QList<ServerDatabase::ServerRow> servers;
     std::vector<DeviceRow> devices;
-    if (!ServerDatabase::RecordServers(servers, count)) {
+    if (!ServerDatabase::ListServers(servers)) {
         // The devices are read with the register the database gave last; before
         // it ever gave one there is nothing to read.
         if (LastDevices().empty()) return;
         if (!ServerData::DatabaseOut) DatabaseLost();
         devices = LastDevices();
-        count = 0;
     } else if (ServerData::DatabaseOut) {
         DatabaseBack();
     }
     StatusGrid::Model().MoveToFirstRow();
 
-    for (int position = 0; position < count; ++position) {
-        servers.Move(position);
-        bool enabled = false;
-        if (servers.Text(QStringLiteral("Enabled")).trimmed().toInt(&enabled) != 1 || !enabled) {
-            continue;
-        }
-        devices.push_back({servers.Value(QStringLiteral("IDNum")).toLongLong(),
-                           servers.Text(QStringLiteral("ServerIPAddress")).trimmed(),
-                           servers.Text(QStringLiteral("ServerModel")),
-                           servers.Text(QStringLiteral("ServerName"))});
+    // In IDNum order, as every list of the register.
+    for (const ServerDatabase::ServerRow& server : servers) {
+        if (server.enabled != 1) continue;
+        devices.push_back({server.id, server.ip.trimmed(), server.model, server.name, server});
     }
-    servers.Release();
     if (!ServerData::DatabaseOut) LastDevices() = devices;
 
     if (options.connections <= 1) {

@@ -64,14 +64,8 @@ QString CopyDirectory(const QString& logDir) {
     return logDir;
 }
 
-QString ServerField(qint64 deviceId, const QString& column) {
-    QVariant value;
-    ServerDatabase::GetFieldByID(deviceId, QStringLiteral("tblServers"), column, value);
-    return value.toString();
-}
-
-// What the database said last of a device: its name, e-mail list and named
-// sensors, used while the database cannot be read.
+// What the database said last of a device's named sensors, used while it
+// cannot be read.
 struct SensorRow {
     qint64 id = 0;
     int port = 0;
@@ -80,8 +74,6 @@ struct SensorRow {
     QString type;
 };
 struct DeviceRegister {
-    QString name;
-    QString emailList;
     std::vector<SensorRow> sensors;
 };
 qint64 readingsTaken = 0;
@@ -94,13 +86,13 @@ QHash<qint64, DeviceRegister>& LastRegister() {
 
 bool DatabaseOut = false;
 
-bool ProcessServerData(qint64 deviceId, const QString& model) {
+bool ProcessServerData(const ServerDatabase::ServerRow& server) {
+    const qint64 deviceId = server.id;
+    const QString& model = server.model;
     ServerDatabase::Recordset sensors;
     int count = 0;
     DeviceRegister device;
     if (ServerDatabase::LoadSensors(deviceId, sensors, count)) {
-        device.name = ServerField(deviceId, QStringLiteral("ServerName"));
-        device.emailList = ServerField(deviceId, QStringLiteral("EmailAddress"));
         for (sensors.MoveFirst(); !sensors.EndOfFile(); sensors.MoveNext()) {
             device.sensors.push_back({sensors.Value(QStringLiteral("IDNum")).toLongLong(),
                                       sensors.Value(QStringLiteral("PortNum")).toInt(),
@@ -115,8 +107,8 @@ bool ProcessServerData(qint64 deviceId, const QString& model) {
     } else {
         return true;
     }
-    const QString& deviceName = device.name;
-    const QString& emailList = device.emailList;
+    const QString& deviceName = server.name;
+    const QString& emailList = server.emailList;
     const QString logDir = CopyDirectory(LogDirInUse.trimmed());
     const QString unit = UnitOf(deviceId);
     // One time for the whole device: every reading of it was taken at once.

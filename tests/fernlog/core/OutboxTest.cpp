@@ -103,14 +103,16 @@ class OutboxRetryTest : public MailingTest {
     // The device failure notice of the second failed cycle, handed to the
     // outbox at 4:06 PM; true when its first attempt has ended.
     static bool PostFailureNotice() {
+        ServerDatabase::ServerRow walkIn;
         if (!ServerDatabase::AddServer(QStringLiteral("Walk-in"), QString(),
                                        QStringLiteral("127.0.0.2"), QString(), 1, QString(),
                                        QString(), 0) ||
-            !EmailNotification::RecordServerFailure(1, 3)) {
+            !ServerDatabase::ReadServer(1, walkIn) ||
+            !EmailNotification::RecordServerFailure(walkIn, 3)) {
             return false;
         }
         Clock::AdvanceForTest(60);
-        return EmailNotification::RecordServerFailure(1, 3) && Outbox::Delivering() &&
+        return EmailNotification::RecordServerFailure(walkIn, 3) && Outbox::Delivering() &&
                QTest::qWaitFor([] { return !Outbox::Delivering(); }, 30000);
     }
 
