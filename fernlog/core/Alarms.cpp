@@ -1,21 +1,25 @@
 #include "core/Alarms.h"
 
+#include <QHash>
+
 #include "common/Clock.h"
 #include "common/EventLog.h"
 #include "core/Decoding.h"
 #include "core/EmailNotification.h"
 #include "core/Options.h"
+#include "core/Outbox.h"
 #include "core/ServiceLog.h"
 #include "core/StatusList.h"
 #include "db/ErrorLog.h"
 #include "db/ServerDatabase.h"
 
-#include <QHash>
-
 namespace Alarms {
 namespace {
 const QString kCR = QStringLiteral("\r");
-const QString kMailErrorKey = QStringLiteral("Error sending Alarm Email");
+// The outbox's names for this module's messages: an alarm whose record is
+// booked (by row), and one not booked yet (by sensor).
+const QString kAlarmReceipt = QStringLiteral("alarm");
+const QString kDeferredReceipt = QStringLiteral("deferred-alarm");
 
 // An alarm that started while the database could not be read: mailed at
 // once, booked with its real start when the database answers again.
@@ -82,12 +86,10 @@ void OpenAlarm(const SensorReading& r) {
         QString errorText;
         posted = EmailNotification::PostAlarmEmail(r.emailList, r.sensorName, r.deviceName, cause,
                                                    open.Value(QStringLiteral("IDNum")).toLongLong(),
-                                                   errorText);
+                                                   errorText, kAlarmReceipt);
         if (!posted) {
-            emailSent = QStringLiteral("There was an error sending an alarm email ") +
-                        Clock::GeneralDateText() + kCR + QStringLiteral("The email error is:") +
-                        kCR + errorText;
-            StatusList::ShowStatus(kMailErrorKey, QStringLiteral("See Alarm Tab for details"));
+            emailSent = EmailNotification::MailErrorText(errorText);
+            EmailNotification::ShowMailError(false, QStringLiteral("See Alarm Tab for details"));
         }
     }
     if (!posted) open.SetValue(QStringLiteral("EmailSent"), emailSent);
@@ -161,13 +163,11 @@ SensorState::RowStatus DeferAlarm(const SensorReading& r) {
                               "programmed for this device.");
         } else if (EmailNotification::PostAlarmEmail(r.emailList, r.sensorName, r.deviceName,
                                                      d.cause, r.sensorId, errorText,
-                                                     Outbox::Receipt::DeferredAlarm)) {
+                                                     kDeferredReceipt)) {
             d.mailPending = true;
         } else {
-            d.emailSent = QStringLiteral("There was an error sending an alarm email ") +
-                          Clock::GeneralDateText() + kCR + QStringLiteral("The email error is:") +
-                          kCR + errorText;
-            StatusList::ShowStatus(kMailErrorKey, QStringLiteral("See Alarm Tab for details"));
+            d.emailSent = EmailNotification::MailErrorText(errorText);
+            EmailNotification::ShowMailError(false, QStringLiteral("See Alarm Tab for details"));
         }
         DeferredAlarms().insert(r.sensorId, d);
         return SensorState::GridStatus(r.value, 1);
@@ -197,6 +197,46 @@ void BookDeferred(const Deferred& d) {
                               open.Error());
     }
 }
+// The e-mail of an alarm that started while the database could not be read
+// has been delivered (EmailSent: the send time or the error sentence).
+void DeferredAlarmMailed(qint64 sensorId, const QString& emailSent) {
+    if (DeferredAlarms().contains(sensorId)) {
+        Deferred& d = DeferredAlarms()[sensorId];
+        d.mailPending = false;
+        d.emailSent = emailSent;
+        return;
+    }
+    const qint64 row = AwaitingMail().take(sensorId);
+    QString error;
+    if (row > 0 &&
+        !ServerDatabase::SetEmailSent(ServerDatabase::MailedRow::Alarm, row, emailSent, &error)) {
+        ErrorLog::RecordError(QStringLiteral("Error updating alarm record in tblAlarms"), error);
+    }
+}
+
+QString EmailSentText(bool sent, const QString& reason) {
+    return sent ? Clock::DbStamp() : EmailNotification::MailErrorText(reason);
+}
+
+// Registered as the program loads: an alarm e-mail read back from the
+// outbox at the start is recorded like one posted in this run.
+[[maybe_unused]] const bool kReceiptsKnown =
+    Outbox::SetReceiptHandler(
+        kAlarmReceipt,
+        [](qint64 row, bool sent, const QString& reason) {
+            QString error;
+            if (!ServerDatabase::SetEmailSent(ServerDatabase::MailedRow::Alarm, row,
+                                              EmailSentText(sent, reason), &error)) {
+                ErrorLog::RecordError(QStringLiteral("Outbox"), error);
+            }
+            EmailNotification::ShowMailError(sent, QStringLiteral("See Alarm Tab for details"));
+        }) &&
+    Outbox::SetReceiptHandler(
+        kDeferredReceipt, [](qint64 sensor, bool sent, const QString& reason) {
+            DeferredAlarmMailed(sensor, EmailSentText(sent, reason));
+            EmailNotification::ShowMailError(sent, QStringLiteral("See Alarm Tab for details"));
+        });
+
 }  // namespace
 
 bool IsAlarmCondition(float value, int status) {
@@ -229,21 +269,6 @@ SensorState::RowStatus ProcessAlarm(const SensorReading& r) {
     }
     KnownOpen().insert(r.sensorId, open > 0);
     return SensorState::GridStatus(r.value, active);
-}
-
-void DeferredAlarmMailed(qint64 sensorId, const QString& emailSent) {
-    if (DeferredAlarms().contains(sensorId)) {
-        Deferred& d = DeferredAlarms()[sensorId];
-        d.mailPending = false;
-        d.emailSent = emailSent;
-        return;
-    }
-    const qint64 row = AwaitingMail().take(sensorId);
-    QString error;
-    if (row > 0 &&
-        !ServerDatabase::SetEmailSent(ServerDatabase::MailedRow::Alarm, row, emailSent, &error)) {
-        ErrorLog::RecordError(QStringLiteral("Error updating alarm record in tblAlarms"), error);
-    }
 }
 
 void Reset() {

@@ -34,10 +34,6 @@ bool IsAlarmCondition(float value, int status);
 // with the start it really had.
 SensorState::RowStatus ProcessAlarm(const SensorReading& reading);
 
-// The e-mail of an alarm that started while the database could not be read
-// has been delivered (EmailSent: the send time or the error sentence).
-void DeferredAlarmMailed(qint64 sensorId, const QString& emailSent);
-
 // Back to the state of a fresh start: no alarms waiting to be booked.
 void Reset();
 

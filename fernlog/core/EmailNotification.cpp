@@ -7,6 +7,7 @@
 #include "common/ProgramDir.h"
 #include "core/Outbox.h"
 #include "core/Settings.h"
+#include "core/StatusList.h"
 #include "db/ErrorLog.h"
 #include "db/ServerDatabase.h"
 
@@ -15,6 +16,19 @@ namespace {
 
 const QString kCR = QStringLiteral("\r");
 const QString kSenderName = QStringLiteral("Corvane Vantor-E");
+const QString kMailErrorKey = QStringLiteral("Error sending Alarm Email");
+// The outbox's name for a device failure notice, by tblServerFailures row.
+const QString kFailureReceipt = QStringLiteral("server-failure");
+
+// Registered as the program loads (see Outbox::SetReceiptHandler).
+[[maybe_unused]] const bool kReceiptKnown =
+    Outbox::SetReceiptHandler(kFailureReceipt, [](qint64 row, bool sent, const QString& reason) {
+        QString error;
+        if (!ServerDatabase::SetEmailSent(ServerDatabase::MailedRow::ServerFailure, row,
+                                          sent ? Clock::DbStamp() : reason, &error)) {
+            ErrorLog::RecordError(QStringLiteral("Outbox"), error);
+        }
+    });
 
 // "This email has been sent by:" with the organisation, heading the system
 // e-mails.
@@ -37,15 +51,10 @@ bool AddAdministrator(Mail::Message& message, const QString& displayName) {
 
 // Verify, send, save the report: the pattern every e-mail follows. The
 // report is saved after a failed check too, so that every failure leaves one.
-bool Deliver(const Mail::Message& message, const QString& reportFile, QString& errorText) {
-    Mail::Mailer& mailer = ProgramMailer();
+bool Deliver(const Mail::Message& message, const QString& reportFile, QString& errorText,
+             Mail::Mailer& mailer = ProgramMailer()) {
     mailer.SetLogFile(ProgramDir::File(MailLogFileName()));
-    bool sent = false;
-    if (!mailer.VerifyConnection()) {
-        mailer.LogAttempt(message, QStringLiteral("Not sent: ") + mailer.LastError());
-    } else {
-        sent = mailer.Send(message) == 1;
-    }
+    const bool sent = mailer.Deliver(message);
     mailer.SaveLastError(ProgramDir::File(reportFile));
     errorText = sent ? QString() : mailer.LastError();
     if (sent) {
@@ -76,7 +85,8 @@ bool SendSystemEmail(const QString& function, const QString& subject, const QStr
     message.SetFromAddress(ConfigParameters.FromAddress.Text());
     message.SetBody(Header() + QStringLiteral(" ") + text);
     if (!now) {
-        Outbox::Post(message, ErrorReportFileName(), Outbox::Receipt::None, 0, function);
+        Outbox::Post(message, ErrorReportFileName(), QString::fromLatin1(Outbox::kNoReceipt), 0,
+                     function);
         return true;
     }
     QString errorText;
@@ -104,7 +114,7 @@ Mail::Mailer& ProgramMailer() {
     return mailer;
 }
 
-void SetupMailer() {
+Mail::MailerSettings AppliedMailerSettings() {
     Mail::MailerSettings s;
     s.host = ConfigParameters.Host.Text();
     // The record holds the port as a signed 16-bit number; ports above 32767
@@ -120,7 +130,22 @@ void SetupMailer() {
     } else {
         s.authMethod = QStringLiteral("NONE");
     }
+    return s;
+}
+
+void SetupMailer() {
+    const Mail::MailerSettings s = AppliedMailerSettings();
     ProgramMailer().Configure(s);
+    Outbox::SetMailer(s, ProgramDir::File(MailLogFileName()));
+}
+
+QString MailErrorText(const QString& errorText) {
+    return QStringLiteral("There was an error sending an alarm email ") + Clock::GeneralDateText() +
+           kCR + QStringLiteral("The email error is:") + kCR + errorText;
+}
+
+void ShowMailError(bool sent, const QString& failure) {
+    StatusList::ShowStatus(kMailErrorKey, sent ? QStringLiteral("delete") : failure);
 }
 
 bool ParseEmailAddress(const QString& list, QString& result) {
@@ -153,13 +178,13 @@ bool SendAlarmEmail(const QString& emailList, const QString& sensorName, const Q
 }
 
 bool PostAlarmEmail(const QString& emailList, const QString& sensorName, const QString& deviceName,
-                    const QString& cause, qint64 alarmId, QString& errorText,
-                    Outbox::Receipt receipt) {
+                    const QString& cause, qint64 rowId, QString& errorText,
+                    const QString& receipt) {
     Mail::Message message;
     if (!ComposeAlarmEmail(emailList, sensorName, deviceName, cause, message, errorText)) {
         return false;
     }
-    Outbox::Post(message, AlarmReportFileName(), receipt, alarmId);
+    Outbox::Post(message, AlarmReportFileName(), receipt, rowId);
     return true;
 }
 
@@ -207,7 +232,7 @@ bool SendAlarmEndEmail(const QString& emailList, const QString& sensorName,
                     QStringLiteral("Alarm ended: ") + Clock::GeneralDateText(end) + kCR +
                     QStringLiteral("Reading: ") + reading);
     message.SetFromName(QStringLiteral("Corvane Vantor"));
-    Outbox::Post(message, AlarmReportFileName(), Outbox::Receipt::None, 0,
+    Outbox::Post(message, AlarmReportFileName(), QString::fromLatin1(Outbox::kNoReceipt), 0,
                  QStringLiteral("SendAlarmEndEmail"));
     return true;
 }
@@ -220,7 +245,7 @@ bool SendBackOnlineEmail(const QString& deviceName, const QString& address,
                              Clock::GeneralDateText(offLine) + QStringLiteral(" to ") +
                              Clock::GeneralDateText() +
                              QStringLiteral(".  The servers's IP address is: ") + address,
-                         errorText, Outbox::Receipt::None, 0);
+                         errorText, QString::fromLatin1(Outbox::kNoReceipt), 0);
 }
 
 bool SendSytemOKEmail() {
@@ -247,8 +272,7 @@ bool SendTextEmail(const QString& text, QString& errorText) {
     return true;
 }
 
-bool PostTextEmail(const QString& text, QString& errorText, Outbox::Receipt receipt,
-                   qint64 rowId) {
+bool PostTextEmail(const QString& text, QString& errorText, const QString& receipt, qint64 rowId) {
     Mail::Message message;
     if (!ComposeTextEmail(text, message, errorText)) return false;
     Outbox::Post(message, ErrorReportFileName(), receipt, rowId, QStringLiteral("SendTextEmail"));
@@ -274,6 +298,11 @@ bool ComposeTextEmail(const QString& text, Mail::Message& message, QString& erro
 }
 
 bool SendTestEmail(const QString& address, QString& errorText, const QString& fromAddress) {
+    return SendTestEmail(address, errorText, fromAddress, ProgramMailer().Settings());
+}
+
+bool SendTestEmail(const QString& address, QString& errorText, const QString& fromAddress,
+                   const Mail::MailerSettings& settings) {
     Mail::Message message;
     message.ClearRecipients();
     if (!message.AddRecipient(QStringLiteral("Corvane Vantor-E Test Message"), address)) {
@@ -288,21 +317,20 @@ bool SendTestEmail(const QString& address, QString& errorText, const QString& fr
     message.SetBody(QStringLiteral("This test email has been sent by ") +
                     ConfigParameters.OrgName.Text() + QStringLiteral(" located at ") +
                     ConfigParameters.OrgAddress.Text() + QStringLiteral(".  "));
-    if (!Deliver(message, ErrorReportFileName(), errorText)) {
+    Mail::Mailer mailer;
+    mailer.Configure(settings);
+    if (!Deliver(message, ErrorReportFileName(), errorText, mailer)) {
         ErrorLog::RecordToldError(QStringLiteral("SendTestEmail"), errorText);
         return false;
     }
     return true;
 }
 
-bool RecordServerFailure(qint64 deviceId, int attempts) {
+bool RecordServerFailure(const ServerDatabase::ServerRow& server, int attempts) {
     using ServerDatabase::FailureRows;
-    QVariant name, ip;
-    ServerDatabase::GetFieldByID(deviceId, QStringLiteral("tblServers"),
-                                 QStringLiteral("ServerName"), name);
-    ServerDatabase::GetFieldByID(deviceId, QStringLiteral("tblServers"),
-                                 QStringLiteral("ServerIPAddress"), ip);
-    const QString deviceName = name.toString();
+    const qint64 deviceId = server.id;
+    const QString& deviceName = server.name;
+    const QString& ip = server.ip;
 
     ServerDatabase::Recordset unmailed;
     int count = 0;
@@ -328,21 +356,21 @@ bool RecordServerFailure(qint64 deviceId, int attempts) {
         // Told once the outage is booked: while the database refuses it, the
         // next cycle tries again, and the log would say it every cycle.
         if (!ServerDatabase::AddServerFailure(deviceId, deviceName)) return false;
-        EventLog::Warning(QStringLiteral("Device ") + deviceName + QStringLiteral(" at ") +
-                          ip.toString() + QStringLiteral(" did not answer ") +
-                          QString::number(attempts) + QStringLiteral(" request(s) for data"));
+        EventLog::Warning(QStringLiteral("Device ") + deviceName + QStringLiteral(" at ") + ip +
+                          QStringLiteral(" did not answer ") + QString::number(attempts) +
+                          QStringLiteral(" request(s) for data"));
         return true;
     }
 
     // Its e-mail is on its way: the row is written when the delivery ends.
     const qint64 rowId = unmailed.Value(QStringLiteral("IDNum")).toLongLong();
-    if (Outbox::Pending(Outbox::Receipt::ServerFailure, rowId)) return true;
+    if (Outbox::Pending(kFailureReceipt, rowId)) return true;
     const QString text = QStringLiteral("The device: ") + deviceName +
                          QStringLiteral(", did not respond to ") + QString::number(attempts) +
                          QStringLiteral(" request(s) for data.  The servers's IP address is: ") +
-                         ip.toString();
+                         ip;
     QString errorText;
-    const bool posted = PostTextEmail(text, errorText, Outbox::Receipt::ServerFailure, rowId);
+    const bool posted = PostTextEmail(text, errorText, kFailureReceipt, rowId);
     unmailed.SetValue(QStringLiteral("ServerName"), deviceName);
     if (!posted) unmailed.SetValue(QStringLiteral("EmailSent"), errorText);
     if (!unmailed.Update()) {
@@ -350,6 +378,10 @@ bool RecordServerFailure(qint64 deviceId, int attempts) {
         return false;
     }
     return true;
+}
+
+void Reset() {
+    ProgramMailer() = Mail::Mailer();
 }
 
 }  // namespace EmailNotification

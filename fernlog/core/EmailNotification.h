@@ -5,6 +5,7 @@
 
 #include "core/Mailer.h"
 #include "core/Outbox.h"
+#include "db/ServerDatabase.h"
 
 // Every e-mail fernlog sends, and the device-failure bookkeeping that sends
 // one of them. All go through the one program mailer, configured from the
@@ -22,7 +23,16 @@ Mail::Mailer& ProgramMailer();
 // Host, port, time-out, SSL and login from ConfigParameters. Without
 // Authentication the method is NONE and no credentials are kept, whatever
 // the settings still hold.
+Mail::MailerSettings AppliedMailerSettings();
+// The program mailer and the outbox set up with AppliedMailerSettings().
 void SetupMailer();
+
+// "There was an error sending an alarm email <time>", CR, "The email error
+// is:", CR, the error: what EmailSent of an alarm or log record says.
+QString MailErrorText(const QString& errorText);
+// The status list's mail error line: removed after a delivery, `failure`
+// after a failed one.
+void ShowMailError(bool sent, const QString& failure);
 
 // The stored address list (lines separated by CR LF, or addresses each
 // followed by a comma) as one comma-separated text.
@@ -34,12 +44,11 @@ bool SendAlarmEmail(qint64 deviceId, const QString& sensorName, const QString& c
                     QString& errorText);
 bool SendAlarmEmail(const QString& emailList, const QString& sensorName, const QString& deviceName,
                     const QString& cause, QString& errorText);
-// The same message handed to the outbox; its delivery writes EmailSent of the
-// alarm record `alarmId`. False (with the reason) only when the message
-// cannot be made (no valid address).
+// The same message handed to the outbox with the poster's receipt kind and
+// row. False (with the reason) only when the message cannot be made (no
+// valid address).
 bool PostAlarmEmail(const QString& emailList, const QString& sensorName, const QString& deviceName,
-                    const QString& cause, qint64 alarmId, QString& errorText,
-                    Outbox::Receipt receipt = Outbox::Receipt::Alarm);
+                    const QString& cause, qint64 rowId, QString& errorText, const QString& receipt);
 bool ComposeAlarmEmail(const QString& emailList, const QString& sensorName,
                        const QString& deviceName, const QString& cause, Mail::Message& message,
                        QString& errorText);
@@ -66,18 +75,26 @@ void SendShutdownEmail();
 // sent at once, or handed to the outbox with what its delivery writes. The
 // posting form is false only when the message cannot be made.
 bool SendTextEmail(const QString& message, QString& errorText);
-bool PostTextEmail(const QString& message, QString& errorText, Outbox::Receipt receipt,
+bool PostTextEmail(const QString& message, QString& errorText, const QString& receipt,
                    qint64 rowId);
 bool ComposeTextEmail(const QString& text, Mail::Message& message, QString& errorText);
 
-// The settings dialog's test e-mail. The dialog passes the sender address it
-// shows; an empty one means FromAddress of the settings.
+// The test e-mail, through a mailer of its own with the program mailer's
+// settings, or with `settings` (the settings dialog's copy, with the host
+// typed there); the program's mailer and the outbox are not changed. The
+// dialog passes the sender address it shows; an empty one means
+// FromAddress of the settings.
 bool SendTestEmail(const QString& address, QString& errorText,
                    const QString& fromAddress = QString());
+bool SendTestEmail(const QString& address, QString& errorText, const QString& fromAddress,
+                   const Mail::MailerSettings& settings);
 
 // Called after a device failed every attempt of a polling cycle: books the
 // outage in tblServerFailures and mails it once, in the second failed cycle
 // (EmailSent is written when that e-mail's delivery ends).
-bool RecordServerFailure(qint64 deviceId, int attempts);
+bool RecordServerFailure(const ServerDatabase::ServerRow& server, int attempts);
+
+// Back to the state of a fresh start: the program mailer unconfigured.
+void Reset();
 
 }  // namespace EmailNotification

@@ -3,7 +3,7 @@
 #include <curl/curl.h>
 
 #include <QCoreApplication>
-#include <QEventLoop>
+#include <QPointer>
 #include <QRandomGenerator>
 #include <QRegularExpression>
 #include <QThread>
@@ -13,7 +13,9 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 
+#include "common/Async.h"
 #include "common/Clock.h"
 #include "common/SafeFile.h"
 
@@ -23,6 +25,38 @@
 #endif
 
 namespace Mail {
+
+struct CurlHandle;
+
+// What the worker thread needs; shared with the waiting thread so that a
+// worker outliving its wait still has valid data.
+struct Job {
+    MailerSettings settings;
+    bool verifyOnly = true;
+    QByteArray payload;
+    qsizetype sent = 0;
+    QByteArray from;
+    QList<QByteArray> recipients;
+    // The waiting side's watchdog; Mailer::Cancel, from any thread.
+    std::shared_ptr<std::atomic<bool>> abort = std::make_shared<std::atomic<bool>>(false);
+    std::shared_ptr<std::atomic<bool>> cancelled;
+
+    // Filled by the libcurl callbacks, on the worker thread.
+    QStringList transcript;
+    bool inAuth = false;
+    bool authOffered = false;
+    bool authMissing = false;
+    QStringList authMechanisms;
+    QString lastReply;
+
+    // The connection from Perform to Close; libcurl may write to the error
+    // buffer until the handle is cleaned up.
+    char errorBuffer[CURL_ERROR_SIZE] = {0};
+    std::unique_ptr<CurlHandle> handle;
+
+    ~Job();
+};
+
 namespace {
 
 const QByteArray kCrLf = QByteArrayLiteral("\r\n");
@@ -135,27 +169,6 @@ QString DomainOf(const QString& address) {
     return at >= 0 ? address.mid(at + 1) : QStringLiteral("localhost");
 }
 
-// What the worker thread needs; shared with the waiting thread so that a
-// worker outliving its wait still has valid data.
-struct Job {
-    MailerSettings settings;
-    bool verifyOnly = true;
-    QByteArray payload;
-    qsizetype sent = 0;
-    QByteArray from;
-    QList<QByteArray> recipients;
-    std::atomic<bool> abort{false};
-    std::shared_ptr<std::atomic<bool>> cancelled;  // Mailer::Cancel, from any thread
-
-    // Filled by the libcurl callbacks, on the worker thread.
-    QStringList transcript;
-    bool inAuth = false;
-    bool authOffered = false;
-    bool authMissing = false;
-    QStringList authMechanisms;
-    QString lastReply;
-};
-
 bool AuthConfigured(const MailerSettings& s) {
     const QString method = s.authMethod.trimmed().toUpper();
     return !method.isEmpty() && method != QLatin1String("NONE");
@@ -219,7 +232,7 @@ int OnPrereq(void* user, char*, char*, int, int) {
 
 int OnProgress(void* user, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
     const auto* job = static_cast<Job*>(user);
-    return job->abort.load() || (job->cancelled && job->cancelled->load()) ? 1 : 0;
+    return job->abort->load() || (job->cancelled && job->cancelled->load()) ? 1 : 0;
 }
 
 size_t OnRead(char* buffer, size_t size, size_t count, void* user) {
@@ -235,6 +248,8 @@ size_t OnWrite(char*, size_t size, size_t count, void*) {
     return size * count;
 }
 
+}  // namespace
+
 struct CurlHandle {
     CURL* curl = curl_easy_init();
     curl_slist* recipients = nullptr;
@@ -244,7 +259,7 @@ struct CurlHandle {
     }
 };
 
-}  // namespace
+Job::~Job() = default;
 
 struct Mailer::Outcome {
     bool ok = false;
@@ -285,20 +300,19 @@ QString NoAnswer(const MailerSettings& s) {
         .arg(seconds == 1 ? QStringLiteral("second") : QStringLiteral("seconds"));
 }
 
-// Runs one exchange and hands its outcome to `report` as soon as it is
-// known; the QUIT that libcurl says while cleaning up comes after, so the
-// caller need not wait for a server that has stopped answering.
-void Exchange(Job& job, const std::function<void(const Mailer::Outcome&)>& report) {
+// Runs one exchange up to the server's answer to the message (or to the
+// NOOP of a check), or its failure. The connection stays open in the job:
+// Close says QUIT, so that what the answer means can be acted on first and
+// no caller need wait for a server that has stopped answering.
+Mailer::Outcome Perform(Job& job) {
     Mailer::Outcome outcome;
     const MailerSettings& s = job.settings;
-    // Declared before the handle: libcurl may still write to it while the
-    // handle is cleaned up.
-    char errorBuffer[CURL_ERROR_SIZE] = {0};
-    CurlHandle h;
+    job.handle = std::make_unique<CurlHandle>();
+    CurlHandle& h = *job.handle;
+    char* errorBuffer = job.errorBuffer;
     if (!h.curl) {
         outcome.error = QStringLiteral("The mail component could not be started.");
-        report(outcome);
-        return;
+        return outcome;
     }
     QString host = s.host.trimmed();
     if (host.contains(u':') && !host.startsWith(u'[')) host = u'[' + host + u']';
@@ -373,7 +387,7 @@ void Exchange(Job& job, const std::function<void(const Mailer::Outcome&)>& repor
                                 "(it offers %3). Nothing was sent.")
                                 .arg(s.host.trimmed(), s.authMethod.trimmed().toUpper(),
                                      job.authMechanisms.join(u' '));
-        } else if (code == CURLE_OPERATION_TIMEDOUT || job.abort.load() ||
+        } else if (code == CURLE_OPERATION_TIMEDOUT || job.abort->load() ||
                    (job.cancelled && job.cancelled->load())) {
             outcome.error = NoAnswer(s);
         } else {
@@ -385,13 +399,18 @@ void Exchange(Job& job, const std::function<void(const Mailer::Outcome&)>& repor
             outcome.error += QStringLiteral(" The server replied: ") + job.lastReply;
         }
     }
-    if (outcome.ok) {
-        // A good exchange ends with its QUIT answered before it reports.
-        curl_easy_cleanup(h.curl);
-        h.curl = nullptr;
-    }
     outcome.transcript = job.transcript;
-    report(outcome);
+    return outcome;
+}
+
+// Says QUIT and closes the connection. A cancelled exchange (the program
+// stops) gives the server a second to answer, not the whole time-out.
+void Close(Job& job) {
+    if (!job.handle) return;
+    if (job.handle->curl && job.cancelled && job.cancelled->load()) {
+        curl_easy_setopt(job.handle->curl, CURLOPT_SERVER_RESPONSE_TIMEOUT, 1L);
+    }
+    job.handle.reset();
 }
 
 }  // namespace
@@ -475,8 +494,22 @@ void Mailer::LogAttempt(const Message& message, const QString& result) {
     SafeFile::WriteTail(logFile_, -1, line.toUtf8());
 }
 
-Mailer::Outcome Mailer::Run(const Message* message) {
+std::shared_ptr<Job> Mailer::Prepare(const Message* message, Outcome& refused) const {
     GlobalInit();
+    refused.error = ConfigurationError(settings_);
+    if (refused.error.isEmpty() && message) {
+        if (message->Recipients().empty()) {
+            refused.error = QStringLiteral("The message has no recipient.");
+        } else if (!IsPlainAddress(message->FromAddress())) {
+            refused.error = message->FromAddress().isEmpty()
+                                ? QStringLiteral("The sender address has not been programmed.")
+                                : QStringLiteral(
+                                      "The sender address \"%1\" is not a valid email "
+                                      "address.")
+                                      .arg(OneLine(message->FromAddress()));
+        }
+    }
+    if (!refused.error.isEmpty()) return nullptr;
     auto job = std::make_shared<Job>();
     job->settings = settings_;
     job->verifyOnly = message == nullptr;
@@ -488,69 +521,43 @@ Mailer::Outcome Mailer::Run(const Message* message) {
             job->recipients << "<" + r.address.toLatin1() + ">";
         }
     }
-    Outcome outcome;
-    outcome.error = ConfigurationError(settings_);
-    if (outcome.error.isEmpty() && message) {
-        if (message->Recipients().empty()) {
-            outcome.error = QStringLiteral("The message has no recipient.");
-        } else if (!IsPlainAddress(message->FromAddress())) {
-            outcome.error = message->FromAddress().isEmpty()
-                                ? QStringLiteral("The sender address has not been programmed.")
-                                : QStringLiteral(
-                                      "The sender address \"%1\" is not a valid email "
-                                      "address.")
-                                      .arg(OneLine(message->FromAddress()));
-        }
-    }
-    if (!outcome.error.isEmpty()) return outcome;
+    return job;
+}
 
-    // Off the UI thread (the outbox's worker) nothing waits in an event
-    // loop: the exchange runs right here, bounded by libcurl's time-outs and
-    // Cancel, with no thread of its own left to outlive the program.
+Mailer::Outcome Mailer::Run(const Message* message) {
+    Outcome outcome;
+    std::shared_ptr<Job> job = Prepare(message, outcome);
+    if (!job) return outcome;
+    // A good exchange ends with its QUIT answered before it reports; after a
+    // failure the caller goes on and the worker says QUIT as it lets go of
+    // the job.
+    auto exchange = [job] {
+        Outcome o = Perform(*job);
+        if (o.ok) Close(*job);
+        o.transcript = job->transcript;
+        return o;
+    };
     if (!QCoreApplication::instance() ||
         QThread::currentThread() != QCoreApplication::instance()->thread()) {
-        Exchange(*job, [&outcome](const Outcome& o) { outcome = o; });
-        return outcome;
+        return exchange();  // already off the main thread: nothing to wait in
     }
-
-    // The worker reports through `waiter`; the waiting side clears it before
-    // its event loop goes away, so a late worker never touches a dead loop.
-    struct Waiter {
-        std::mutex mutex;
-        QEventLoop* loop = nullptr;
-        bool done = false;
-        Outcome outcome;
-    };
-    auto waiter = std::make_shared<Waiter>();
-    QEventLoop loop;
-    waiter->loop = &loop;
-    QThread* worker = QThread::create([job, waiter] {
-        Exchange(*job, [&waiter](const Outcome& o) {
-            std::lock_guard lock(waiter->mutex);
-            waiter->outcome = o;
-            waiter->done = true;
-            if (waiter->loop) {
-                QMetaObject::invokeMethod(waiter->loop, &QEventLoop::quit, Qt::QueuedConnection);
-            }
-        });
-    });
-    QObject::connect(worker, &QThread::finished, worker, &QObject::deleteLater);
     // libcurl bounds the exchange by the time-out; the watchdog is a second
     // line should a callback or the resolver hang, and the hard limit lets
     // the caller go on even then (the worker finishes on its own).
     const int limitMs = (std::max(1, settings_.timeoutSeconds) + 2) * 1000;
-    QTimer::singleShot(limitMs, &loop, [job] { job->abort.store(true); });
-    QTimer::singleShot(limitMs + 3000, &loop, &QEventLoop::quit);
-    worker->start();
-    loop.exec();
-    std::lock_guard lock(waiter->mutex);
-    waiter->loop = nullptr;
-    if (!waiter->done) {
-        job->abort.store(true);
+    const std::shared_ptr<std::atomic<bool>> abort = job->abort;
+    job.reset();
+    QTimer watchdog;
+    watchdog.setSingleShot(true);
+    QObject::connect(&watchdog, &QTimer::timeout, [abort] { abort->store(true); });
+    watchdog.start(limitMs);
+    std::optional<Outcome> result = Async::RunAndWait(std::move(exchange), limitMs + 3000);
+    if (!result) {
+        abort->store(true);
         outcome.error = NoAnswer(settings_);
         return outcome;
     }
-    return waiter->outcome;
+    return *result;
 }
 
 void Mailer::Remember(const Outcome& outcome, const Message* message) {
@@ -571,10 +578,63 @@ bool Mailer::VerifyConnection() {
 
 int Mailer::Send(const Message& message) {
     const Outcome outcome = Run(&message);
-    Remember(outcome, &message);
-    LogAttempt(message,
-               outcome.ok ? QStringLiteral("Sent") : QStringLiteral("Not sent: ") + outcome.error);
+    Account(message, outcome, &outcome);
     return outcome.ok ? 1 : 0;
+}
+
+bool Mailer::Account(const Message& message, const Outcome& check, const Outcome* send) {
+    if (!send) {
+        Remember(check, nullptr);
+        LogAttempt(message, QStringLiteral("Not sent: ") + check.error);
+        return false;
+    }
+    Remember(*send, &message);
+    LogAttempt(message,
+               send->ok ? QStringLiteral("Sent") : QStringLiteral("Not sent: ") + send->error);
+    return send->ok;
+}
+
+bool Mailer::Deliver(const Message& message) {
+    if (!VerifyConnection()) {
+        LogAttempt(message, QStringLiteral("Not sent: ") + lastError_);
+        return false;
+    }
+    return Send(message) == 1;
+}
+
+void Mailer::DeliverBeside(const Message& message, QObject* context,
+                           std::function<void(bool sent)> accepted, std::function<void()> ended) {
+    Outcome refused, sendRefused;
+    std::shared_ptr<Job> check = Prepare(nullptr, refused);
+    std::shared_ptr<Job> send = Prepare(&message, sendRefused);
+    const QPointer<QObject> guard(context);
+    const int askMs = std::max(1, settings_.timeoutSeconds) * 1000;
+    Async::Start([this, guard, check, send, refused, sendRefused, message, askMs,
+                  accepted = std::move(accepted), ended = std::move(ended)] {
+        Outcome first = refused;
+        std::optional<Outcome> second;
+        if (check) {
+            first = Perform(*check);
+            Close(*check);
+            first.transcript = check->transcript;
+        }
+        if (first.ok && !send) second = sendRefused;
+        if (first.ok && send) {
+            second = Perform(*send);
+            second->transcript = send->transcript;
+        }
+        // The server's answer is acted on (the message marked delivered)
+        // before QUIT: a program killed while the server takes its time to
+        // answer QUIT does not send the message again at its next start.
+        Async::Ask(
+            guard,
+            [this, message, first, second, accepted] {
+                accepted(Account(message, first, second ? &*second : nullptr));
+            },
+            askMs);
+        if (send) Close(*send);
+        Async::Post(guard, ended);
+    });
 }
 
 bool Mailer::SaveLastError(const QString& path, QString* error) const {

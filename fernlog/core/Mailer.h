@@ -2,17 +2,20 @@
 
 #include <QByteArray>
 #include <QDateTime>
+#include <QObject>
 #include <QString>
 #include <QStringList>
 #include <atomic>
+#include <functional>
 #include <memory>
 #include <vector>
 
 // The mail component: SMTP over libcurl. One Mailer for the program, one
-// Message per e-mail. The exchange with the server runs in a worker thread
-// while the calling (UI) thread waits in a local event loop, bounded by the
-// configured time-out. Nothing here throws; failures leave a text in
-// LastError().
+// Message per e-mail. The exchange with the server runs on a worker thread
+// (common/Async) while the main thread waits in a local event loop, bounded
+// by the configured time-out, or goes on and is called back. The mail log
+// and the reports are written on the main thread only. Nothing here throws;
+// failures leave a text in LastError().
 namespace Mail {
 
 // libcurl's global set-up; call once from main() (and the tests) before any
@@ -77,12 +80,12 @@ struct MailerSettings {
     QString loginDomain;  // NTLM only: sent as DOMAIN\user
 };
 
+struct Job;  // one exchange with the server (Mailer.cpp)
+
 class Mailer {
   public:
     void Configure(const MailerSettings& settings) { settings_ = settings; }
     const MailerSettings& Settings() const { return settings_; }
-    // The settings dialog's test e-mail uses the host typed there.
-    MailerSettings& Settings() { return settings_; }
 
     // The mail log: one line per attempt (time, recipients, subject, result).
     void SetLogFile(const QString& path) { logFile_ = path; }
@@ -93,6 +96,15 @@ class Mailer {
     bool VerifyConnection();
     // 1 when the server accepted the message, 0 otherwise (see LastError()).
     int Send(const Message& message);
+    // What every e-mail does: the connection check, then the message; the
+    // attempt's line goes into the mail log either way. True when sent.
+    bool Deliver(const Message& message);
+    // The same beside the caller, who goes on: `accepted(sent)` runs on the
+    // main thread as soon as the server has answered the message (after the
+    // mail log line, before QUIT), `ended()` once the exchange is over.
+    // Neither runs once `context` is destroyed; the mailer must outlive it.
+    void DeliverBeside(const Message& message, QObject* context,
+                       std::function<void(bool sent)> accepted, std::function<void()> ended);
 
     QString LastError() const { return lastError_; }
     // Ends the exchange in progress, and every later one, as unanswered; safe
@@ -109,8 +121,14 @@ class Mailer {
     struct Outcome;
 
   private:
+    // The exchange for `message` (a connection check without one), or none
+    // with the reason in `refused` when the settings or the message cannot go.
+    std::shared_ptr<Job> Prepare(const Message* message, Outcome& refused) const;
     Outcome Run(const Message* message);
     void Remember(const Outcome& outcome, const Message* message);
+    // Remembers and logs an attempt: the check's outcome when the message
+    // was not sent for it (`send` null), else the send's; true when sent.
+    bool Account(const Message& message, const Outcome& check, const Outcome* send);
 
     MailerSettings settings_;
     std::shared_ptr<std::atomic<bool>> cancelled_ = std::make_shared<std::atomic<bool>>(false);

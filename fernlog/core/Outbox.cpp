@@ -4,63 +4,44 @@
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QPointer>
-#include <QThread>
+#include <QRegularExpression>
 #include <QTimer>
 #include <algorithm>
 #include <cmath>
 #include <deque>
+#include <map>
 #include <memory>
 
+#include "common/Async.h"
 #include "common/Clock.h"
 #include "common/EventLog.h"
 #include "common/ProgramDir.h"
 #include "common/SafeFile.h"
-#include "core/Alarms.h"
-#include "core/EmailNotification.h"
 #include "core/Options.h"
 #include "core/StatusList.h"
 #include "db/ErrorLog.h"
-#include "db/ServerDatabase.h"
 
 namespace Outbox {
 namespace {
 
-const QString kCR = QStringLiteral("\r");
-const QString kMailErrorKey = QStringLiteral("Error sending Alarm Email");
 // Pauses between attempts: the first, doubled after each failure up to the last.
 constexpr qint64 kFirstPauseSeconds = 60;
 constexpr qint64 kLongestPauseSeconds = 3600;
+const QString kLostKey = QStringLiteral("E-mail outbox: ");
 
-QString ReceiptName(Receipt r) {
-    switch (r) {
-        case Receipt::Alarm:
-            return QStringLiteral("alarm");
-        case Receipt::ServerFailure:
-            return QStringLiteral("server-failure");
-        case Receipt::LogFileBackup:
-            return QStringLiteral("log-file-backup");
-        case Receipt::DeferredAlarm:
-            return QStringLiteral("deferred-alarm");
-        case Receipt::None:
-            break;
-    }
-    return QStringLiteral("none");
+std::map<QString, ReceiptHandler>& Handlers() {
+    static std::map<QString, ReceiptHandler> handlers;
+    return handlers;
 }
 
-bool ReceiptOf(const QString& name, Receipt& r) {
-    for (Receipt k :
-         {Receipt::None, Receipt::Alarm, Receipt::ServerFailure, Receipt::LogFileBackup,
-          Receipt::DeferredAlarm}) {
-        if (ReceiptName(k) == name) {
-            r = k;
-            return true;
-        }
-    }
-    return false;
+bool IsKindName(const QString& name) {
+    static const QRegularExpression pattern(QStringLiteral("^[a-z][a-z0-9-]{0,39}$"));
+    return pattern.match(name).hasMatch();
 }
 
 struct State {
@@ -71,11 +52,14 @@ struct State {
     bool loaded = false;
     bool stopped = false;
     bool busy = false;
-    quint64 generation = 0;  // results of a delivery from before a Reset are ignored
+    Mail::MailerSettings settings;
+    QString logFile;
+    // The delivery in progress; its results come back through `context`,
+    // which Reset destroys, so that none from before it is acted on.
     std::shared_ptr<Mail::Mailer> mailer;
-    // The delivery's thread, until it has deleted itself.
-    QPointer<QThread> worker;
-    QPointer<QTimer> timer;  // wakes the outbox when a paused message is due
+    QPointer<QObject> context;
+    QEventLoop* waiting = nullptr;  // Stop's wait for the delivery to end
+    QPointer<QTimer> timer;         // wakes the outbox when a paused message is due
     Figures figures;
 };
 
@@ -98,6 +82,36 @@ void Save() {
     }
 }
 
+// A copy of a file that cannot be read whole, beside it, before anything
+// is written over it; an identical earlier copy is not made again.
+void KeepCopy(const QByteArray& content) {
+    QString copy = Path() + QStringLiteral(".bad");
+    for (int n = 2; QFileInfo::exists(copy); ++n) {
+        QFile existing(copy);
+        if (existing.open(QIODevice::ReadOnly) && existing.readAll() == content) return;
+        copy = Path() + QStringLiteral(".bad") + QString::number(n);
+    }
+    QString error;
+    if (!SafeFile::Replace(copy, content, &error, SafeFile::Mode::Private)) {
+        ErrorLog::RecordError(QStringLiteral("Outbox"), error);
+    }
+}
+
+// A damaged file: its copy is kept, the messages that can be read are
+// delivered, and the loss is told in the service log and the status list.
+std::vector<Entry> Recover(const QByteArray& content, const QString& reason) {
+    KeepCopy(content);
+    int lost = 0;
+    std::vector<Entry> entries = Salvage(content, lost);
+    const QString loss = lost < 0 ? QStringLiteral("at least 1") : QString::number(lost);
+    const QString text = QStringLiteral("%1 message(s) read, %2 lost; the file is kept as %3.bad")
+                             .arg(entries.size())
+                             .arg(loss, FileName());
+    ErrorLog::RecordError(QStringLiteral("Outbox"), reason + QStringLiteral(": ") + text);
+    StatusList::ShowStatus(kLostKey, FileName() + QStringLiteral(" was damaged: ") + text);
+    return entries;
+}
+
 void Load() {
     State& s = S();
     if (s.loaded) return;
@@ -105,19 +119,24 @@ void Load() {
     QFile file(Path());
     if (!file.exists()) return;
     if (!file.open(QIODevice::ReadOnly)) {
-        ErrorLog::RecordError(QStringLiteral("Outbox"), file.errorString() + QStringLiteral(": ") +
-                                                            Path());
+        ErrorLog::RecordError(QStringLiteral("Outbox"),
+                              file.errorString() + QStringLiteral(": ") + Path());
         return;
     }
+    const QByteArray content = file.readAll();
     std::vector<Entry> entries;
     QString error;
-    if (!Decode(file.readAll(), entries, &error) || !error.isEmpty()) {
+    if (!Decode(content, entries, &error)) {
+        entries = Recover(content, error);
+    } else if (!error.isEmpty()) {
         ErrorLog::RecordError(QStringLiteral("Outbox"), error);
     }
     for (Entry& e : entries) {
         e.number = s.nextNumber++;
         s.queue.push_back(std::move(e));
     }
+    // What was salvaged replaces the damaged file (whose copy is kept).
+    if (!error.isEmpty()) Save();
 }
 
 Mail::Message MessageOf(const Entry& e) {
@@ -145,40 +164,20 @@ QDateTime StampOf(const QString& text) {
     return QDateTime::fromString(StampText(whole), Qt::ISODate) == whole ? whole : QDateTime();
 }
 
-// What the caller would have written after a synchronous send.
-void Record(const Entry& e, bool sent, const QString& errorText) {
-    const QString sentence = QStringLiteral("There was an error sending an alarm email ") +
-                             Clock::GeneralDateText() + kCR + QStringLiteral("The email error is:") +
-                             kCR + errorText;
-    QString error;
-    bool stored = true;
-    switch (e.receipt) {
-        case Receipt::Alarm:
-            stored = ServerDatabase::SetEmailSent(ServerDatabase::MailedRow::Alarm, e.rowId,
-                                                  sent ? Clock::DbStamp() : sentence, &error);
-            StatusList::ShowStatus(kMailErrorKey, sent ? QStringLiteral("delete")
-                                                       : QStringLiteral("See Alarm Tab for details"));
-            break;
-        case Receipt::DeferredAlarm:
-            Alarms::DeferredAlarmMailed(e.rowId, sent ? Clock::DbStamp() : sentence);
-            StatusList::ShowStatus(kMailErrorKey, sent ? QStringLiteral("delete")
-                                                       : QStringLiteral("See Alarm Tab for details"));
-            break;
-        case Receipt::ServerFailure:
-            stored = ServerDatabase::SetEmailSent(ServerDatabase::MailedRow::ServerFailure, e.rowId,
-                                                  sent ? Clock::DbStamp() : errorText, &error);
-            break;
-        case Receipt::LogFileBackup:
-            stored = ServerDatabase::SetEmailSent(ServerDatabase::MailedRow::LogFileBackup, e.rowId,
-                                                  sent ? Clock::DbStamp() : sentence, &error);
-            StatusList::ShowStatus(kMailErrorKey, sent ? QStringLiteral("delete") : QString());
-            break;
-        case Receipt::None:
-            break;
+// What the poster would have written after a synchronous send.
+void Record(const Entry& e, bool sent, const QString& reason) {
+    if (e.receipt != QLatin1String(kNoReceipt)) {
+        const auto handler = Handlers().find(e.receipt);
+        if (handler != Handlers().end()) {
+            handler->second(e.rowId, sent, reason);
+        } else {
+            ErrorLog::RecordError(QStringLiteral("Outbox"),
+                                  QStringLiteral("No record is kept of a message of the kind \"") +
+                                      e.receipt + QStringLiteral("\" (") + e.subject + u')');
+        }
     }
-    if (!stored) ErrorLog::RecordError(QStringLiteral("Outbox"), error);
     // The failure's own line is in the service log already (Delivered).
-    if (!sent && !e.errorFunction.isEmpty()) ErrorLog::RecordToldError(e.errorFunction, errorText);
+    if (!sent && !e.errorFunction.isEmpty()) ErrorLog::RecordToldError(e.errorFunction, reason);
 }
 
 // A failed attempt of `e` is not final when retries are on and the next
@@ -199,14 +198,11 @@ bool RetryLater(Entry& e, const QString& errorText) {
     return true;
 }
 
-void Delivered(quint64 generation, bool sent, const QString& errorText) {
+// The server has answered the message (or the attempt has failed); its
+// QUIT is still to come. A message taken leaves the file at once.
+void Delivered(const Entry& attempted, bool sent, const QString& errorText) {
     State& s = S();
-    if (generation != s.generation || !s.busy) return;
-    s.busy = false;
-    s.mailer.reset();
-    // The worker has posted its last word: it ends here, not by a
-    // deleteLater that a stopping program may never get to.
-    if (s.worker && s.worker->wait(10000)) delete s.worker.data();
+    s.mailer->SaveLastError(ProgramDir::File(attempted.reportFile));
     // Cut short by Stop: the message stays for the next start.
     if (s.stopped && !sent) return;
     const auto it = std::find_if(s.queue.begin(), s.queue.end(),
@@ -216,12 +212,11 @@ void Delivered(quint64 generation, bool sent, const QString& errorText) {
     if (!it->firstAttempt.isValid()) it->firstAttempt = s.attemptStarted;
     if (!sent && RetryLater(*it, errorText)) {
         Save();
-        Pump();
         return;
     }
     const Entry e = *it;
     s.queue.erase(it);
-    // Off the disk first: a message the server took is never sent twice
+    // Off the disk first: a message the server took is not sent again
     // because the program stopped before its records were written.
     Save();
     QString reason = errorText;
@@ -241,6 +236,14 @@ void Delivered(quint64 generation, bool sent, const QString& errorText) {
                         QStringLiteral(" failed (") + e.subject + QStringLiteral("): ") + reason);
     }
     Record(e, sent, reason);
+}
+
+// The exchange is over (QUIT said): the next message may go.
+void Ended() {
+    State& s = S();
+    s.busy = false;
+    s.mailer.reset();
+    if (s.waiting) s.waiting->quit();
     Pump();
 }
 
@@ -288,32 +291,61 @@ void Pump() {
     s.busy = true;
     s.current = it->number;
     s.attemptStarted = now;
-    const Entry& e = *it;
+    const Entry e = *it;
+    if (!s.context) s.context = new QObject(QCoreApplication::instance());
     auto mailer = std::make_shared<Mail::Mailer>();
-    mailer->Configure(EmailNotification::ProgramMailer().Settings());
-    mailer->SetLogFile(ProgramDir::File(EmailNotification::MailLogFileName()));
+    mailer->Configure(s.settings);
+    mailer->SetLogFile(s.logFile);
     s.mailer = mailer;
-    const Mail::Message message = MessageOf(e);
-    const QString report = ProgramDir::File(e.reportFile);
-    const quint64 generation = s.generation;
-    // The exchange, its mail log line and its report are the worker's; the
-    // records are written back on this thread.
-    QThread* worker = QThread::create([mailer, message, report, generation] {
-        bool sent = false;
-        if (!mailer->VerifyConnection()) {
-            mailer->LogAttempt(message, QStringLiteral("Not sent: ") + mailer->LastError());
-        } else {
-            sent = mailer->Send(message) == 1;
-        }
-        mailer->SaveLastError(report);
-        const QString error = sent ? QString() : mailer->LastError();
-        QMetaObject::invokeMethod(
-            QCoreApplication::instance(),
-            [generation, sent, error] { Delivered(generation, sent, error); },
-            Qt::QueuedConnection);
-    });
-    s.worker = worker;
-    worker->start();
+    // The exchange runs beside the polling; the mail log line, the report
+    // and the records are written back here, on the main thread.
+    Mail::Mailer* m = mailer.get();
+    m->DeliverBeside(
+        MessageOf(e), s.context,
+        [e, m](bool sent) { Delivered(e, sent, sent ? QString() : m->LastError()); }, Ended);
+}
+
+// Cancels the delivery in progress and lets the event loop run until it
+// has ended, at most the mail time-out.
+void EndDelivery(State& s) {
+    if (!s.busy || !s.mailer) return;
+    s.mailer->Cancel();
+    QEventLoop loop;
+    s.waiting = &loop;
+    QTimer::singleShot(std::max(1, s.mailer->Settings().timeoutSeconds) * 1000, &loop,
+                       &QEventLoop::quit);
+    loop.exec();
+    s.waiting = nullptr;
+}
+
+// One message object of the file; false when it cannot be used.
+bool EntryOf(const QJsonValue& value, Entry& e) {
+    const QJsonObject o = value.toObject();
+    bool rowOk = false;
+    e.reportFile = o.value(QStringLiteral("report")).toString();
+    e.rowId = o.value(QStringLiteral("row")).toString().toLongLong(&rowOk);
+    e.receipt = o.value(QStringLiteral("receipt")).toString();
+    e.errorFunction = o.value(QStringLiteral("errorFunction")).toString();
+    e.subject = o.value(QStringLiteral("subject")).toString();
+    e.fromName = o.value(QStringLiteral("fromName")).toString();
+    e.fromAddress = o.value(QStringLiteral("fromAddress")).toString();
+    e.body = o.value(QStringLiteral("body")).toString();
+    const double attempts = o.value(QStringLiteral("attempts")).toDouble();
+    if (attempts >= 1 && attempts <= 1e6 && attempts == std::floor(attempts)) {
+        e.attempts = static_cast<int>(attempts);
+    }
+    e.firstAttempt = StampOf(o.value(QStringLiteral("firstAttempt")).toString());
+    e.nextAttempt = StampOf(o.value(QStringLiteral("nextAttempt")).toString());
+    for (const QJsonValue& r : o.value(QStringLiteral("to")).toArray()) {
+        e.recipients.push_back({r.toObject().value(QStringLiteral("name")).toString(),
+                                r.toObject().value(QStringLiteral("address")).toString()});
+    }
+    // The report goes into the program directory under a plain name.
+    const bool plainReport = !e.reportFile.isEmpty() && !e.reportFile.contains(u'/') &&
+                             !e.reportFile.contains(u'\\') && e.reportFile != QLatin1String("..") &&
+                             e.reportFile != QLatin1String(".");
+    return value.isObject() && rowOk && plainReport && !e.recipients.empty() &&
+           IsKindName(e.receipt);
 }
 
 }  // namespace
@@ -332,7 +364,7 @@ QByteArray Encode(const std::vector<Entry>& entries) {
         }
         QJsonObject message{
             {QStringLiteral("report"), e.reportFile},
-            {QStringLiteral("receipt"), ReceiptName(e.receipt)},
+            {QStringLiteral("receipt"), e.receipt},
             {QStringLiteral("row"), QString::number(e.rowId)},
             {QStringLiteral("errorFunction"), e.errorFunction},
             {QStringLiteral("to"), to},
@@ -351,7 +383,10 @@ QByteArray Encode(const std::vector<Entry>& entries) {
         }
         messages.append(message);
     }
-    return QJsonDocument(QJsonObject{{QStringLiteral("messages"), messages}}).toJson();
+    // Keys are written in order of their names: the count comes first.
+    return QJsonDocument(QJsonObject{{QStringLiteral("count"), messages.size()},
+                                     {QStringLiteral("messages"), messages}})
+        .toJson();
 }
 
 bool Decode(const QByteArray& bytes, std::vector<Entry>& entries, QString* error) {
@@ -367,47 +402,89 @@ bool Decode(const QByteArray& bytes, std::vector<Entry>& entries, QString* error
     }
     int skipped = 0;
     for (const QJsonValue& value : doc.object().value(QStringLiteral("messages")).toArray()) {
-        const QJsonObject o = value.toObject();
         Entry e;
-        bool rowOk = false;
-        e.reportFile = o.value(QStringLiteral("report")).toString();
-        e.rowId = o.value(QStringLiteral("row")).toString().toLongLong(&rowOk);
-        e.errorFunction = o.value(QStringLiteral("errorFunction")).toString();
-        e.subject = o.value(QStringLiteral("subject")).toString();
-        e.fromName = o.value(QStringLiteral("fromName")).toString();
-        e.fromAddress = o.value(QStringLiteral("fromAddress")).toString();
-        e.body = o.value(QStringLiteral("body")).toString();
-        const double attempts = o.value(QStringLiteral("attempts")).toDouble();
-        if (attempts >= 1 && attempts <= 1e6 && attempts == std::floor(attempts)) {
-            e.attempts = static_cast<int>(attempts);
-        }
-        e.firstAttempt = StampOf(o.value(QStringLiteral("firstAttempt")).toString());
-        e.nextAttempt = StampOf(o.value(QStringLiteral("nextAttempt")).toString());
-        for (const QJsonValue& r : o.value(QStringLiteral("to")).toArray()) {
-            e.recipients.push_back({r.toObject().value(QStringLiteral("name")).toString(),
-                                    r.toObject().value(QStringLiteral("address")).toString()});
-        }
-        // The report goes into the program directory under a plain name.
-        const bool plainReport = !e.reportFile.isEmpty() && !e.reportFile.contains(u'/') &&
-                                 !e.reportFile.contains(u'\\') && e.reportFile != QLatin1String("..") &&
-                                 e.reportFile != QLatin1String(".");
-        if (!value.isObject() || !rowOk || !plainReport || e.recipients.empty() ||
-            !ReceiptOf(o.value(QStringLiteral("receipt")).toString(), e.receipt)) {
+        if (!EntryOf(value, e)) {
             ++skipped;
             continue;
         }
         entries.push_back(std::move(e));
     }
     if (error) {
-        *error = skipped ? FileName() + QStringLiteral(": %1 message(s) not understood, left out")
-                                            .arg(skipped)
-                         : QString();
+        *error = skipped
+                     ? FileName() +
+                           QStringLiteral(": %1 message(s) not understood, left out").arg(skipped)
+                     : QString();
     }
     return true;
 }
 
-void Post(const Mail::Message& message, const QString& reportFile, Receipt receipt, qint64 rowId,
-          const QString& errorFunction) {
+std::vector<Entry> Salvage(const QByteArray& bytes, int& lost) {
+    std::vector<Entry> entries;
+    // The count, when the file got that far: it is written before the list.
+    static const QRegularExpression countPattern(
+        QStringLiteral(R"(^\s*\{\s*"count"\s*:\s*(\d{1,9})\s*,)"));
+    const QRegularExpressionMatch count = countPattern.match(QString::fromLatin1(bytes.left(64)));
+    const int listAt = bytes.indexOf("\"messages\"");
+    const int open = listAt < 0 ? -1 : bytes.indexOf('[', listAt);
+    int started = 0;
+    int whole = 0;
+    if (open >= 0) {
+        // Every object of the list that is closed before the end is tried on
+        // its own; strings are skipped, so braces inside texts do not count.
+        int depth = 0;
+        int start = -1;
+        bool inString = false;
+        for (int i = open + 1; i < bytes.size(); ++i) {
+            const char c = bytes[i];
+            if (inString) {
+                if (c == '\\') {
+                    ++i;
+                } else if (c == '"') {
+                    inString = false;
+                }
+                continue;
+            }
+            if (c == '"') {
+                inString = true;
+            } else if (c == '{') {
+                if (depth++ == 0) {
+                    start = i;
+                    ++started;
+                }
+            } else if (c == '}' && depth > 0) {
+                if (--depth == 0) {
+                    ++whole;
+                    const QJsonDocument doc =
+                        QJsonDocument::fromJson(bytes.mid(start, i - start + 1));
+                    Entry e;
+                    if (doc.isObject() && EntryOf(doc.object(), e)) entries.push_back(std::move(e));
+                }
+            } else if (c == ']' && depth == 0) {
+                break;
+            }
+        }
+    }
+    if (count.hasMatch()) {
+        lost = std::max(0, count.captured(1).toInt() - static_cast<int>(entries.size()));
+    } else {
+        lost = started > whole ? -1 : whole - static_cast<int>(entries.size());
+        if (lost == 0 && open < 0) lost = -1;
+    }
+    return entries;
+}
+
+bool SetReceiptHandler(const QString& kind, ReceiptHandler handler) {
+    Handlers()[kind] = std::move(handler);
+    return true;
+}
+
+void SetMailer(const Mail::MailerSettings& settings, const QString& logFile) {
+    S().settings = settings;
+    S().logFile = logFile;
+}
+
+void Post(const Mail::Message& message, const QString& reportFile, const QString& receipt,
+          qint64 rowId, const QString& errorFunction) {
     State& s = S();
     Load();
     Entry e;
@@ -426,7 +503,7 @@ void Post(const Mail::Message& message, const QString& reportFile, Receipt recei
     Pump();
 }
 
-bool Pending(Receipt receipt, qint64 rowId) {
+bool Pending(const QString& receipt, qint64 rowId) {
     for (const Entry& e : S().queue) {
         if (e.receipt == receipt && e.rowId == rowId) return true;
     }
@@ -439,17 +516,10 @@ void Resume() {
     Pump();
 }
 
-// A delivery still running is cancelled and its thread ended, so no thread
-// outlives the event loop that would have deleted it.
-static void EndWorker(State& s) {
-    if (s.mailer) s.mailer->Cancel();
-    if (s.worker && s.worker->wait(10000)) delete s.worker.data();
-}
-
 void Stop() {
     State& s = S();
     s.stopped = true;
-    EndWorker(s);
+    EndDelivery(s);
 }
 
 bool Idle() {
@@ -481,11 +551,11 @@ Figures Counts() {
 
 void Reset() {
     State& s = S();
-    EndWorker(s);
+    s.stopped = true;
+    EndDelivery(s);
     delete s.timer;
-    const quint64 generation = s.generation + 1;
+    delete s.context;
     s = State();
-    s.generation = generation;
 }
 
 }  // namespace Outbox

@@ -42,6 +42,7 @@ struct DeviceRow {
     QString address;
     QString model;
     QString name;
+    ServerDatabase::ServerRow server;  // the register row, handed to the processing
 };
 
 CycleFigures lastCycle;
@@ -272,7 +273,7 @@ void ProcessVisit(const DeviceRow& device, const DeviceVisits::Visit& visit, int
             ErrorLog::RecordError(QStringLiteral("PollAll"), error);
         }
         if (closed) BackOnline(device.name, device.address, *closed, recoveryNotices);
-        ServerData::ProcessServerData(id, device.model);
+        ServerData::ProcessServerData(device.server);
         DailyReportCheck();
     }
 
@@ -307,8 +308,8 @@ void ProcessVisit(const DeviceRow& device, const DeviceVisits::Visit& visit, int
             state.outcome = DeviceState::Outcome::Failed;
             StatusList::ShowStatus(key, QStringLiteral(": FAILED"));
             Decoding::SetNoData();
-            ServerData::ProcessServerData(id, device.model);
-            EmailNotification::RecordServerFailure(id, attempts);
+            ServerData::ProcessServerData(device.server);
+            EmailNotification::RecordServerFailure(device.server, attempts);
             break;
     }
 }
@@ -354,33 +355,24 @@ void PollAll() {
     const int attempts = AttemptsFor(ConfigParameters.CommunicationRetry);
     const Options::Values options = Options::Load();
 
-    ServerDatabase::Recordset servers;
-    int count = 0;
+    QList<ServerDatabase::ServerRow> servers;
     std::vector<DeviceRow> devices;
-    if (!ServerDatabase::RecordServers(servers, count)) {
+    if (!ServerDatabase::ListServers(servers)) {
         // The devices are read with the register the database gave last; before
         // it ever gave one there is nothing to read.
         if (LastDevices().empty()) return;
         if (!ServerData::DatabaseOut) DatabaseLost();
         devices = LastDevices();
-        count = 0;
     } else if (ServerData::DatabaseOut) {
         DatabaseBack();
     }
     StatusGrid::Model().MoveToFirstRow();
 
-    for (int position = 0; position < count; ++position) {
-        servers.Move(position);
-        bool enabled = false;
-        if (servers.Text(QStringLiteral("Enabled")).trimmed().toInt(&enabled) != 1 || !enabled) {
-            continue;
-        }
-        devices.push_back({servers.Value(QStringLiteral("IDNum")).toLongLong(),
-                           servers.Text(QStringLiteral("ServerIPAddress")).trimmed(),
-                           servers.Text(QStringLiteral("ServerModel")),
-                           servers.Text(QStringLiteral("ServerName"))});
+    // In IDNum order, as every list of the register.
+    for (const ServerDatabase::ServerRow& server : servers) {
+        if (server.enabled != 1) continue;
+        devices.push_back({server.id, server.ip.trimmed(), server.model, server.name, server});
     }
-    servers.Release();
     if (!ServerData::DatabaseOut) LastDevices() = devices;
 
     if (options.connections <= 1) {

@@ -17,6 +17,7 @@
 #include "core/SensorState.h"
 #include "core/StatusGrid.h"
 #include "core/StatusList.h"
+#include "db/ErrorLog.h"
 #include "db/ServerDatabase.h"
 
 namespace ServerData {
@@ -24,7 +25,20 @@ namespace ServerData {
 QString LogDirInUse;
 
 namespace {
-const QString kMailErrorKey = QStringLiteral("Error sending Alarm Email");
+// The outbox's name for the log directory notice, by tblLogFileBackup row.
+const QString kBackupReceipt = QStringLiteral("log-file-backup");
+
+// Registered as the program loads (see Outbox::SetReceiptHandler).
+[[maybe_unused]] const bool kReceiptKnown =
+    Outbox::SetReceiptHandler(kBackupReceipt, [](qint64 row, bool sent, const QString& reason) {
+        QString error;
+        if (!ServerDatabase::SetEmailSent(
+                ServerDatabase::MailedRow::LogFileBackup, row,
+                sent ? Clock::DbStamp() : EmailNotification::MailErrorText(reason), &error)) {
+            ErrorLog::RecordError(QStringLiteral("Outbox"), error);
+        }
+        EmailNotification::ShowMailError(sent, QString());
+    });
 
 // Each device's temperature unit, from its last decoded readings: a device
 // that stops answering keeps its own unit, not the last decoded device's.
@@ -50,14 +64,8 @@ QString CopyDirectory(const QString& logDir) {
     return logDir;
 }
 
-QString ServerField(qint64 deviceId, const QString& column) {
-    QVariant value;
-    ServerDatabase::GetFieldByID(deviceId, QStringLiteral("tblServers"), column, value);
-    return value.toString();
-}
-
-// What the database said last of a device: its name, e-mail list and named
-// sensors, used while the database cannot be read.
+// What the database said last of a device's named sensors, used while it
+// cannot be read.
 struct SensorRow {
     qint64 id = 0;
     int port = 0;
@@ -66,8 +74,6 @@ struct SensorRow {
     QString type;
 };
 struct DeviceRegister {
-    QString name;
-    QString emailList;
     std::vector<SensorRow> sensors;
 };
 qint64 readingsTaken = 0;
@@ -80,13 +86,13 @@ QHash<qint64, DeviceRegister>& LastRegister() {
 
 bool DatabaseOut = false;
 
-bool ProcessServerData(qint64 deviceId, const QString& model) {
+bool ProcessServerData(const ServerDatabase::ServerRow& server) {
+    const qint64 deviceId = server.id;
+    const QString& model = server.model;
     ServerDatabase::Recordset sensors;
     int count = 0;
     DeviceRegister device;
     if (ServerDatabase::LoadSensors(deviceId, sensors, count)) {
-        device.name = ServerField(deviceId, QStringLiteral("ServerName"));
-        device.emailList = ServerField(deviceId, QStringLiteral("EmailAddress"));
         for (sensors.MoveFirst(); !sensors.EndOfFile(); sensors.MoveNext()) {
             device.sensors.push_back({sensors.Value(QStringLiteral("IDNum")).toLongLong(),
                                       sensors.Value(QStringLiteral("PortNum")).toInt(),
@@ -101,8 +107,8 @@ bool ProcessServerData(qint64 deviceId, const QString& model) {
     } else {
         return true;
     }
-    const QString& deviceName = device.name;
-    const QString& emailList = device.emailList;
+    const QString& deviceName = server.name;
+    const QString& emailList = server.emailList;
     const QString logDir = CopyDirectory(LogDirInUse.trimmed());
     const QString unit = UnitOf(deviceId);
     // One time for the whole device: every reading of it was taken at once.
@@ -206,13 +212,10 @@ void CheckLogDirectory(const QString& logDir, bool copiesWritten) {
     const bool posted = EmailNotification::PostTextEmail(
         QStringLiteral("There was an error writing data log files to the programmed directory ") +
             logDir + QStringLiteral(".  A backup copy is being kept in ") + ProgramDir::Path(),
-        errorText, Outbox::Receipt::LogFileBackup, open.Value(QStringLiteral("IDNum")).toLongLong());
+        errorText, kBackupReceipt, open.Value(QStringLiteral("IDNum")).toLongLong());
     if (!posted) {
-        open.SetValue(QStringLiteral("EmailSent"),
-                      QStringLiteral("There was an error sending an alarm email ") +
-                          Clock::GeneralDateText() + QStringLiteral("\rThe email error is:\r") +
-                          errorText);
-        StatusList::ShowStatus(kMailErrorKey, QString());
+        open.SetValue(QStringLiteral("EmailSent"), EmailNotification::MailErrorText(errorText));
+        EmailNotification::ShowMailError(false, QString());
         open.Update();
     }
 }

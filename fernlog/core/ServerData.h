@@ -2,6 +2,8 @@
 
 #include <QString>
 
+#include "db/ServerDatabase.h"
+
 // The processing of one device's readings: for every named sensor, in port
 // order, its grid row, its three data log files (and their copies in the
 // log directory), and its alarm record.
@@ -14,8 +16,9 @@ extern QString LogDirInUse;
 // are those it gave last. Set by the polling cycle.
 extern bool DatabaseOut;
 
-// Processes every named sensor of the device with the current readings.
-bool ProcessServerData(qint64 deviceId, const QString& model);
+// Processes every named sensor of the device with the current readings;
+// the device's name, model and e-mail list are those of its register row.
+bool ProcessServerData(const ServerDatabase::ServerRow& server);
 
 // After the copies were written into the log directory: books an outage
 // (once, with one e-mail) when the directory holds no data files or the

@@ -244,7 +244,6 @@ ApplyResult Apply(const ConfigurationForm& f, FormView& view) {
 }
 
 bool TestEmail(const ConfigurationForm& f, FormView& view) {
-    EmailNotification::SetupMailer();
     const QString host = f.Host.trimmed();
     if (host.isEmpty()) {
         Tell(QStringLiteral("Please enter a valid SMTP host address"));
@@ -257,12 +256,15 @@ bool TestEmail(const ConfigurationForm& f, FormView& view) {
         view.FocusField(Field::txtFromAddress);
         return false;
     }
-    EmailNotification::ProgramMailer().Settings().host = host;
+    // The applied settings with the typed host, for this e-mail only: the
+    // program's mailer and the outbox keep what was applied.
+    Mail::MailerSettings settings = EmailNotification::AppliedMailerSettings();
+    settings.host = host;
     const QString address = f.ServerFailureEmailAddress.trimmed();
 
     view.SetBusy(true);
     QString error;
-    const bool sent = EmailNotification::SendTestEmail(address, error, from);
+    const bool sent = EmailNotification::SendTestEmail(address, error, from, settings);
     view.SetBusy(false);
     if (sent) {
         Tell(QStringLiteral("A test email has been successfully sent to ") + address +

@@ -5,6 +5,7 @@
 #include "core/DataLogs.h"
 #include "core/Decoding.h"
 #include "core/DeviceLink.h"
+#include "core/EmailNotification.h"
 #include "core/Outbox.h"
 #include "core/Polling.h"
 #include "core/ServerData.h"
@@ -32,6 +33,7 @@ void ResetFernlogState() {
     ServiceLog::Reset();
     DataLogs::Reset();
     Outbox::Reset();
+    EmailNotification::Reset();
     Alarms::Reset();
     Pages::Reset();
     Waits::Reset();

@@ -21,7 +21,7 @@ class SmtpServer {
         bool auth = false;  // offer AUTH LOGIN, PLAIN and CRAM-MD5 (no TLS)
         QString user = QStringLiteral("monitor");
         QString password = QStringLiteral("s3cret");
-        QString stall;        // a command the server never answers ("NOOP", "DATA", ...)
+        QString stall;        // a command the server never answers ("NOOP", "DATA", "QUIT", ...)
         bool silent = false;  // accept connections, never greet
         bool tls = false;     // offer STARTTLS with a self-signed certificate
     };

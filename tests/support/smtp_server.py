@@ -108,6 +108,7 @@ class Handler:
 
     async def handle_QUIT(self, server, session, envelope):
         self.recorder.event(session, "QUIT")
+        await self._maybe_stall("QUIT")
         return MISSING
 
     def authenticate(self, server, session, envelope, mechanism, auth_data):

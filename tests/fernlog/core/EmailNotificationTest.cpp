@@ -16,6 +16,12 @@ namespace {
 
 class EmailTest : public MailingTest {
   protected:
+    // Device 1's register row, as the polling cycle hands it over.
+    static ServerDatabase::ServerRow WalkIn() {
+        ServerDatabase::ServerRow row;
+        EXPECT_TRUE(ServerDatabase::ReadServer(1, row));
+        return row;
+    }
     void SetUp() override {
         MailingTest::SetUp();
         Clock::SetForTest(QDateTime(QDate(2026, 3, 7), QTime(16, 5, 0)));
@@ -253,15 +259,15 @@ TEST_F(EmailTest, DeviceFailingThreeCyclesGetsOneRowAndOneEmailInTheSecond) {
     ASSERT_TRUE(ServerDatabase::AddServer(QStringLiteral("Walk-in"), QString(),
                                           QStringLiteral("127.0.0.2"), QString(), 1, QString(),
                                           QString(), 0));
-    ASSERT_TRUE(RecordServerFailure(1, 3));
+    ASSERT_TRUE(RecordServerFailure(WalkIn(), 3));
     EXPECT_EQ(Rows("SELECT ServerIDNum, OffLine, BackOnLine, EmailSent FROM tblServerFailures"),
               QStringList{"1|2026-03-07 16:05:00|False|False"});
     EXPECT_TRUE(server->Messages().empty());
 
     Clock::AdvanceForTest(60);
-    ASSERT_TRUE(RecordServerFailure(1, 3));
+    ASSERT_TRUE(RecordServerFailure(WalkIn(), 3));
     // On its way: the next cycle does not mail the outage again.
-    ASSERT_TRUE(RecordServerFailure(1, 3));
+    ASSERT_TRUE(RecordServerFailure(WalkIn(), 3));
     ASSERT_TRUE(DeliverOutbox());
     ASSERT_EQ(server->Messages().size(), 1u);
     EXPECT_EQ(server->Messages()[0].body,
@@ -269,15 +275,15 @@ TEST_F(EmailTest, DeviceFailingThreeCyclesGetsOneRowAndOneEmailInTheSecond) {
                                        "data.  The servers's IP address is: 127.0.0.2."));
 
     Clock::AdvanceForTest(60);
-    ASSERT_TRUE(RecordServerFailure(1, 3));
+    ASSERT_TRUE(RecordServerFailure(WalkIn(), 3));
     EXPECT_EQ(server->Messages().size(), 1u);
     EXPECT_EQ(Rows("SELECT ServerName, EmailSent FROM tblServerFailures"),
               QStringList{"Walk-in|2026-03-07 16:06:00"});
 
     // Back on line, then down again: a new outage, mailed once more.
     ASSERT_TRUE(ServerDatabase::RecordServerBackOnline(1));
-    ASSERT_TRUE(RecordServerFailure(1, 3));
-    ASSERT_TRUE(RecordServerFailure(1, 3));
+    ASSERT_TRUE(RecordServerFailure(WalkIn(), 3));
+    ASSERT_TRUE(RecordServerFailure(WalkIn(), 3));
     ASSERT_TRUE(DeliverOutbox());
     EXPECT_EQ(Rows("SELECT * FROM tblServerFailures").size(), 2);
     EXPECT_EQ(server->Messages().size(), 2u);
@@ -288,7 +294,7 @@ TEST_F(EmailTest, FailureEmailThatCannotGoOutKeepsTheReasonAndIsNotRepeated) {
     ASSERT_TRUE(ServerDatabase::AddServer(QStringLiteral("Walk-in"), QString(),
                                           QStringLiteral("127.0.0.2"), QString(), 1, QString(),
                                           QString(), 0));
-    for (int cycle = 0; cycle < 3; ++cycle) ASSERT_TRUE(RecordServerFailure(1, 2));
+    for (int cycle = 0; cycle < 3; ++cycle) ASSERT_TRUE(RecordServerFailure(WalkIn(), 2));
     EXPECT_EQ(Rows("SELECT EmailSent FROM tblServerFailures"),
               QStringList{"Device failure email address has not been programmed."});
 }

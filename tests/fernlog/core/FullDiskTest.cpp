@@ -190,7 +190,9 @@ class LogDirectoryOutageTest : public MailingTest {
     }
     void Cycle() {
         StatusGrid::Model().MoveToFirstRow();
-        ASSERT_TRUE(ServerData::ProcessServerData(device, kModel));
+        ServerDatabase::ServerRow row;
+        ASSERT_TRUE(ServerDatabase::ReadServer(device, row));
+        ASSERT_TRUE(ServerData::ProcessServerData(row));
         // Its e-mails are delivered within the minute.
         ASSERT_TRUE(DeliverOutbox());
         Clock::AdvanceForTest(60);

@@ -3,9 +3,13 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
+#include <QTest>
 
 #include "RecordingView.h"
+#include "common/Clock.h"
+#include "core/EmailNotification.h"
 #include "core/Options.h"
+#include "core/Outbox.h"
 #include "core/ServerData.h"
 #include "core/Settings.h"
 #include "core/StatusList.h"
@@ -294,6 +298,59 @@ TEST_F(ConfigurationRulesTest, TestEmailUsesTheTypedHostAndSender) {
     EXPECT_EQ(view.busyTimes, 1);
     EXPECT_FALSE(view.busy);
     EXPECT_EQ(ConfigParameters.Host.Text(), "stored.invalid");  // nothing stored
+}
+
+// The test e-mail and an outbox delivery at once: each writes its line of
+// the mail log, neither over the other.
+TEST_F(ConfigurationRulesTest, TestEmailBesideADeliveryKeepsBothMailLogLines) {
+    SmtpServer server;
+    ASSERT_TRUE(server.IsRunning()) << server.Error().toStdString();
+    server.UseInSettings(5);
+    EmailNotification::SetupMailer();
+    DialogScript dialogs;
+    ASSERT_TRUE(EmailNotification::SendSytemOKEmail());
+    ConfigurationForm f = LoadForm();
+    f.Host = "127.0.0.1";
+    EXPECT_TRUE(TestEmail(f, view));
+    ASSERT_TRUE(DeliverOutbox());
+    ASSERT_EQ(server.Messages().size(), 2u);
+    const QStringList lines =
+        QString::fromUtf8(ReadAll(FilePath(EmailNotification::MailLogFileName())))
+            .split(u'\n', Qt::SkipEmptyParts);
+    ASSERT_EQ(lines.size(), 2) << lines.join(u'\n').toStdString();
+    EXPECT_EQ(lines.filter("\tCorvane Vantor-E is up and running!\tSent").size(), 1);
+    EXPECT_EQ(lines.filter("\tMessage from Corvane Vantor-E\tSent").size(), 1);
+}
+
+// A message waiting for its retry goes through the applied host, whatever
+// host was typed for a test e-mail meanwhile.
+TEST_F(ConfigurationRulesTest, RetryAfterATestEmailGoesThroughTheAppliedHost) {
+    SmtpServer server;
+    ASSERT_TRUE(server.IsRunning()) << server.Error().toStdString();
+    Clock::SetForTest(QDateTime(QDate(2026, 3, 7), QTime(16, 5, 0)));
+    Options::Values retries;
+    retries.retryMinutes = 60;
+    ASSERT_TRUE(Options::Save(retries));
+    server.UseInSettings(5);
+    ConfigParameters.SMTPPort = static_cast<qint16>(SmtpServer::ClosedPort());
+    EmailNotification::SetupMailer();
+    ASSERT_TRUE(EmailNotification::SendSytemOKEmail());
+    ASSERT_TRUE(QTest::qWaitFor([] { return !Outbox::Delivering(); }, 20000));
+    ASSERT_EQ(Outbox::Counts().waiting, 1);
+
+    server.UseInSettings(5);
+    EmailNotification::SetupMailer();  // applied: the server's port on 127.0.0.1
+    DialogScript dialogs;
+    ConfigurationForm f = LoadForm();
+    f.Host = "127.0.0.2";  // nothing listens there
+    EXPECT_FALSE(TestEmail(f, view));
+    EXPECT_EQ(EmailNotification::ProgramMailer().Settings().host, "127.0.0.1");
+
+    Clock::AdvanceForTest(60);
+    Outbox::Resume();
+    ASSERT_TRUE(DeliverOutbox());
+    ASSERT_EQ(server.Messages().size(), 1u);
+    EXPECT_EQ(server.Messages()[0].Header("Subject"), "Corvane Vantor-E is up and running!");
 }
 
 TEST_F(ConfigurationRulesTest, TestEmailNeedsHostAndSender) {
