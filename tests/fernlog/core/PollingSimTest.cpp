@@ -19,14 +19,13 @@
 #include "core/StatusGrid.h"
 #include "core/StatusList.h"
 #include "db/ServerDatabase.h"
-#include "devsim/Device.h"
 #include "protocol/Commands.h"
 #include "support/FernlogFixtures.h"
 #include "support/FixedPorts.h"
+#include "support/SimDevices.h"
 #include "support/SmtpServer.h"
 
 namespace {
-const QString kModel = QStringLiteral("Model QX700-5: Refrigerator/Freezer Keeper");
 
 class PollingTest : public MailingTest {
   protected:
@@ -52,22 +51,14 @@ class PollingTest : public MailingTest {
 
     devsim::Device& AddDevice(const QString& address, const QString& name, int enabled,
                               bool sensors = true, const QString& emailList = QString()) {
-        devsim::DeviceConfig config;
-        config.address = QHostAddress(address);
-        config.model = devsim::Model::QX700_5;
-        config.build = 23;
-        devices.push_back(std::make_unique<devsim::Device>(config));
-        QString error;
-        EXPECT_TRUE(devices.back()->start(&error)) << error.toStdString();
+        devsim::Device& device = devices.Start(address);
         DialogScript dialogs;
-        EXPECT_TRUE(
-            ServerDatabase::AddServer(name, kModel, address, "", enabled, "", emailList, -1));
-        const qint64 id = Rows("SELECT max(IDNum) FROM tblServers").value(0).toLongLong();
+        const qint64 id = devices.Register(name, address, emailList, enabled);
         if (sensors) {
-            ServerDatabase::AddSensor(id, name + " probe", 0, "", "Temperature");
-            ServerDatabase::AddSensor(id, name + " door", 5, "", "Door Sensor");
+            devices.AddSensor(id, name + " probe", 0);
+            devices.AddSensor(id, name + " door", 5, "Door Sensor");
         }
-        return *devices.back();
+        return device;
     }
     // A cycle, and its e-mails delivered within its minute.
     void Cycle() {
@@ -89,7 +80,7 @@ class PollingTest : public MailingTest {
     }
 
     std::unique_ptr<SmtpServer> smtp;
-    std::vector<std::unique_ptr<devsim::Device>> devices;
+    SimDevices devices;
 };
 }  // namespace
 
@@ -238,7 +229,8 @@ TEST_F(PollingTest, ConcurrentCycleLeavesWhatTheSequentialCycleLeaves) {
         cut.fault = devsim::Fault::CloseMidAnswer;
         cut.onlyCommand = Protocol::CmdReadings();
         AddDevice("127.0.0.8", "Porch", 1).setFault(cut);
-        EXPECT_TRUE(ServerDatabase::AddServer("Typo", kModel, "127.0.0.x", "", 1, "", "", -1));
+        EXPECT_TRUE(
+            ServerDatabase::AddServer("Typo", kKeeperModel, "127.0.0.x", "", 1, "", "", -1));
         AddDevice("127.0.0.9", "Lab", 1, true, "lab@corvane.test").setPort(5, {1, 3, 1});
         Configure();
 
@@ -334,7 +326,7 @@ TEST_F(PollingTest, SilentMailServerDelaysNoReading) {
     EXPECT_EQ(figures.answered, 1);
     EXPECT_EQ(figures.failed, 1);
     EXPECT_EQ(StatusGrid::Model().Rows()[1].reading, "Open");  // the third cycle's door
-    EXPECT_EQ(Outbox::Counts().waiting, 2);  // the alarm, and the failure once
+    EXPECT_EQ(Outbox::Counts().waiting, 2);                    // the alarm, and the failure once
     EXPECT_FALSE(Outbox::Idle());
     EXPECT_EQ(Rows("SELECT EmailSent FROM tblServerFailures"), QStringList{"False"});
     EXPECT_TRUE(ReadAll(FilePath("FernlogOutbox.dat")).contains("has generated an alarm"));
@@ -352,8 +344,7 @@ TEST_F(PollingTest, SilentMailServerDelaysNoReading) {
     EXPECT_EQ(subjects, (QStringList{"Sensor: Kitchen probe has generated an alarm!",
                                      "Message from Corvane Vantor-E"}));
     EXPECT_EQ(Rows("SELECT EmailSent FROM tblAlarms"), QStringList{"2026-03-07 22:03:00"});
-    EXPECT_EQ(Rows("SELECT EmailSent FROM tblServerFailures"),
-              QStringList{"2026-03-07 22:03:00"});
+    EXPECT_EQ(Rows("SELECT EmailSent FROM tblServerFailures"), QStringList{"2026-03-07 22:03:00"});
     EXPECT_FALSE(ReadAll(FilePath("FernlogOutbox.dat")).contains("has generated an alarm"));
 }
 
@@ -558,8 +549,9 @@ TEST_F(EventsTest, DatabaseOutageKeepsPollingAndBooksTheAlarmAfterwards) {
     EXPECT_EQ(smtp->Messages().size(), 1u);
     EXPECT_EQ(events.filter("Alarm started").size(), 1) << events.join('\n').toStdString();
     EXPECT_EQ(events.filter("The database cannot be read").size(), 1);
-    EXPECT_EQ(events.filter("The database answers again (it could not be read since "
-                            "3/7/2026 10:01:00 PM)")
+    EXPECT_EQ(events
+                  .filter("The database answers again (it could not be read since "
+                          "3/7/2026 10:01:00 PM)")
                   .size(),
               1);
 }
