@@ -11,6 +11,7 @@
 #include "core/Headless.h"
 #include "core/Mailer.h"
 #include "core/Startup.h"
+#include "core/Timings.h"
 #include "db/Provision.h"
 #include "web/Service.h"
 
@@ -40,6 +41,10 @@ void ConfigureProgramDir(const QString& directory) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    // Only tests set it, to shorten the waits of the program they start.
+    if (QString timings; !Waits::UseTestVariable(&timings)) {
+        return CommandLine::Fail(QStringLiteral("fernlog"), timings);
+    }
     if (ExportCommand::Wanted(argc, argv)) return ExportCommand::Run(argc, argv);
     if (AdminCommands::Wanted(argc, argv)) return AdminCommands::Run(argc, argv);
     const QString program = QStringLiteral("fernlog");

@@ -12,6 +12,7 @@
 #include "core/ServiceLog.h"
 #include "core/Settings.h"
 #include "core/StatusList.h"
+#include "core/Timings.h"
 #include "db/ErrorLog.h"
 #include "protocol/Address.h"
 #include "protocol/Commands.h"
@@ -226,7 +227,7 @@ bool OpenWinSocket(const QString& ipAddress, quint16 port) {
     link.socket.abort();
     link.socket.setReadBufferSize(0);
     link.socket.connectToHost(address, port);
-    StartWatchDog(kConnectWaitMs);
+    StartWatchDog(Waits::Current().connectMs);
     // A refused connection ends the wait at once; it would never connect.
     WaitUntil([&] {
         return Connected() || TimedOut || !ProgramRunning ||
@@ -284,9 +285,7 @@ bool ReadFromCV(const QString& ipAddress, quint16 port, const QByteArray& reques
         main->SetConnectionColour(ok ? Colour::Green : Colour::Red);
     }
     if (LinkView* view = CurrentView()) view->SetBusyCursor(true);
-    if (ConfigParameters.TCPTimeOut < 2 || ConfigParameters.TCPTimeOut > 9) {
-        ConfigParameters.TCPTimeOut = 3;
-    }
+    const int wait = AnswerWaitMs(expectedLength);
     link.socket.setReadBufferSize(std::max(expectedLength, Protocol::kRequestLength) +
                                   kExtraAnswerBytes);
     WriteWinSocket(request);
@@ -295,7 +294,6 @@ bool ReadFromCV(const QString& ipAddress, quint16 port, const QByteArray& reques
     // answer: waiting the answer time-out would only delay every cycle. A
     // connection still being made may yet answer, and gets the full wait.
     const bool answerPossible = ok || link.socket.state() != QAbstractSocket::UnconnectedState;
-    const int wait = expectedLength < 61 ? ConfigParameters.TCPTimeOut * 1000 : 60000;
     if (answerPossible) StartWatchDog(wait);
     bool complete = false;
     WaitUntil([&] {
@@ -333,6 +331,15 @@ bool ReadFromCV(const QString& ipAddress, quint16 port, const QByteArray& reques
     const bool result = AnswerAccepted(request, answer, expectedLength);
     StatusList::ShowStatus(kErrorKey, QStringLiteral("delete"));
     return result;
+}
+
+int AnswerWaitMs(int expectedLength) {
+    if (ConfigParameters.TCPTimeOut < 2 || ConfigParameters.TCPTimeOut > 9) {
+        ConfigParameters.TCPTimeOut = 3;
+    }
+    if (expectedLength > Protocol::kRequestLength) return 60000;
+    const int shortened = Waits::Current().answerMs;
+    return shortened > 0 ? shortened : ConfigParameters.TCPTimeOut * 1000;
 }
 
 bool AnswerAccepted(const QByteArray& request, const QByteArray& answer, int expectedLength) {

@@ -69,7 +69,9 @@ bool ReadWinSocket(QByteArray& data);
 void StartWatchDog(int milliseconds);
 void StopWatchDog();
 
-// The wait for a connection, in milliseconds.
-constexpr int kConnectWaitMs = 5000;
+// The wait for an answer of `expectedLength` bytes: TCPTimeOut seconds for
+// 60 bytes (a TCPTimeOut below 2 or above 9 is set to 3 in memory), 60 s
+// for a log download; tests shorten the first (core/Timings.h).
+int AnswerWaitMs(int expectedLength);
 
 }  // namespace DeviceLink

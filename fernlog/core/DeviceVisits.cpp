@@ -11,6 +11,7 @@
 #include "core/ServiceLog.h"
 #include "core/Settings.h"
 #include "core/StatusList.h"
+#include "core/Timings.h"
 #include "db/ErrorLog.h"
 #include "protocol/Address.h"
 #include "protocol/Commands.h"
@@ -86,7 +87,7 @@ struct Visits::State {
         QObject::connect(v.timer, &QTimer::timeout, [this, p] { TimedOut(*p); });
         v.phase = Phase::Connecting;
         v.socket->connectToHost(host, Protocol::kDevicePort);
-        if (v.phase == Phase::Connecting) v.timer->start(DeviceLink::kConnectWaitMs);
+        if (v.phase == Phase::Connecting) v.timer->start(Waits::Current().connectMs);
     }
 
     void Connected(Visit& v) {
@@ -187,10 +188,7 @@ Visits::Visits(const std::vector<QString>& addresses, int attempts, int connecti
     State& s = *state_;
     s.attempts = attempts;
     s.connections = std::max(1, connections);
-    if (ConfigParameters.TCPTimeOut < 2 || ConfigParameters.TCPTimeOut > 9) {
-        ConfigParameters.TCPTimeOut = 3;
-    }
-    s.answerWaitMs = ConfigParameters.TCPTimeOut * 1000;
+    s.answerWaitMs = DeviceLink::AnswerWaitMs(Protocol::kRequestLength);
     s.visits.resize(addresses.size());
     for (size_t i = 0; i < addresses.size(); ++i) {
         s.visits[i].address = addresses[i];
@@ -209,7 +207,7 @@ bool Visits::WaitFor(int index) {
     // The window's progress bar runs while the cycle waits, as on the one
     // link; a tenth-second tick sees a stop soon.
     const bool waits = !v.done && DeviceLink::ProgramRunning;
-    if (waits) DeviceLink::StartWatchDog(DeviceLink::kConnectWaitMs + s.answerWaitMs);
+    if (waits) DeviceLink::StartWatchDog(Waits::Current().connectMs + s.answerWaitMs);
     QTimer tick;
     tick.setInterval(100);
     while (!v.done && DeviceLink::ProgramRunning) {

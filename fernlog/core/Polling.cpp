@@ -22,6 +22,7 @@
 #include "core/Settings.h"
 #include "core/StatusGrid.h"
 #include "core/StatusList.h"
+#include "core/Timings.h"
 #include "db/ErrorLog.h"
 #include "db/ServerDatabase.h"
 #include "protocol/Commands.h"
@@ -113,8 +114,10 @@ QTimer& PollTimer() {
     return *timer;
 }
 
+static_assert(Timings().tickMs == kPollIntervalMs);
+
 void StartPollTimer() {
-    PollTimer().setInterval(kPollIntervalMs);
+    PollTimer().setInterval(Waits::Current().tickMs);
     PollTimer().start();
 }
 
@@ -160,8 +163,9 @@ void OnPollTick() {
     if (CycleRunning) return;
     // The first tick after a cycle comes early to keep the cycles' pace;
     // the next ones are the usual interval apart again.
-    if (PollTimer().isActive() && PollTimer().interval() != kPollIntervalMs) {
-        PollTimer().setInterval(kPollIntervalMs);
+    const int tickMs = Waits::Current().tickMs;
+    if (PollTimer().isActive() && PollTimer().interval() != tickMs) {
+        PollTimer().setInterval(tickMs);
     }
     CycleRunning = true;
     if (theView) theView->BlockGridInput(true);
@@ -182,9 +186,9 @@ void OnPollTick() {
         // a long cycle (a device that cannot be reached) delays only the
         // next one, by what it overran.
         const qint64 ms = took.elapsed();
-        PollTicks = static_cast<int>(ms / kPollIntervalMs);
+        PollTicks = static_cast<int>(ms / tickMs);
         StartPollTimer();
-        PollTimer().setInterval(kPollIntervalMs - static_cast<int>(ms % kPollIntervalMs));
+        PollTimer().setInterval(tickMs - static_cast<int>(ms % tickMs));
     }
     if (theView) theView->BlockGridInput(false);
     CycleRunning = false;

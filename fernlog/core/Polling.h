@@ -22,6 +22,7 @@ extern int TicksPerUpdate;
 extern int PollTicks;
 extern bool ReportPrinted;
 
+// The poll timer's tick; tests may shorten it (core/Timings.h).
 constexpr int kPollIntervalMs = 5000;
 
 // UpdateRate / 5, rounded (5 -> 1, 7 -> 1, 12 -> 2, 13 -> 3, 60 -> 12).

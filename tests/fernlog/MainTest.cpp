@@ -2,7 +2,9 @@
 #include <QDir>
 #include <QProcess>
 
+#include "core/Timings.h"
 #include "support/FernlogFixtures.h"
+#include "support/Fixtures.h"
 
 class MainTest : public FernlogTest {};
 
@@ -23,5 +25,16 @@ TEST_F(MainTest, WindowWithoutADisplayEndsWithOneLineAndStatusTwo) {
     EXPECT_EQ(process.readAllStandardError(),
               "fernlog: no display for the window; fernlog --headless runs without one\n");
     // Nothing was started: no settings file was written.
+    EXPECT_TRUE(QDir(Dir()).isEmpty());
+}
+
+// The tests' variable is refused, never half-read, when it does not parse.
+TEST_F(MainTest, MalformedTestTimingsEndWithOneLineAndStatusTwo) {
+    qputenv(Waits::kTestVariable, "tick=soon");
+    const ProgramRun run = RunProgram(QStringLiteral(FERNLOG_PATH), {"--headless", "--dir", Dir()});
+    qunsetenv(Waits::kTestVariable);
+    EXPECT_EQ(run.status, 2);
+    EXPECT_EQ(run.err,
+              "fernlog: FERNLOG_TEST_TIMINGS: tick must be 1-600000 milliseconds, not 'soon'\n");
     EXPECT_TRUE(QDir(Dir()).isEmpty());
 }

@@ -13,6 +13,7 @@
 #include "core/Startup.h"
 #include "core/StatusGrid.h"
 #include "core/StatusList.h"
+#include "core/Timings.h"
 #include "db/ErrorLog.h"
 #include "pages/Calibration.h"
 
@@ -32,4 +33,5 @@ void ResetFernlogState() {
     Outbox::Reset();
     Alarms::Reset();
     Pages::Reset();
+    Waits::Reset();
 }

@@ -8,6 +8,7 @@
 #include "core/DeviceLink.h"
 #include "core/Settings.h"
 #include "core/StatusList.h"
+#include "core/Timings.h"
 #include "protocol/Commands.h"
 #include "support/FernlogFixtures.h"
 #include "support/SimDevices.h"
@@ -175,6 +176,20 @@ TEST_F(DeviceLinkTest, OutOfRangeTimeOutIsUsedAsThreeSeconds) {
     EXPECT_EQ(view.colours.first(), Colour::Green);
     EXPECT_EQ(view.colours.last(), Colour::LightGrey);
     EXPECT_FALSE(view.busy);
+}
+
+// Tests shorten the answer wait; the settings' rule stays as it was.
+TEST_F(DeviceLinkTest, ShortenedAnswerWaitEndsASilentExchangeSoon) {
+    device->setFault(devsim::Fault::Silent);
+    Timings quick;
+    quick.answerMs = 300;
+    Waits::SetForTest(quick);
+    ConfigParameters.TCPTimeOut = 10;
+    QByteArray answer;
+    EXPECT_FALSE(Transact(CmdReadings(), answer));
+    EXPECT_GE(Elapsed(), 300);
+    EXPECT_LT(Elapsed(), 1500);
+    EXPECT_EQ(ConfigParameters.TCPTimeOut, 3);
 }
 
 TEST_F(DeviceLinkTest, LogDownloadIsAcceptedOnLengthAlone) {
