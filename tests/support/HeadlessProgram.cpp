@@ -4,6 +4,14 @@
 #include <csignal>
 
 #include "common/Clock.h"
+#include "core/Timings.h"
+
+QProcessEnvironment HeadlessProgram::Environment(const QString& timings) {
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.remove(QString::fromLatin1(Waits::kTestVariable));
+    if (!timings.isEmpty()) environment.insert(QString::fromLatin1(Waits::kTestVariable), timings);
+    return environment;
+}
 
 HeadlessProgram::HeadlessProgram(const QString& dir, const QStringList& moreArgs,
                                  QProcessEnvironment environment) {

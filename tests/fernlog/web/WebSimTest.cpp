@@ -126,7 +126,7 @@ class WebSimTest : public FernlogTest {
             devices_.AddSensor(2, "Wine", 0);
         }
         ASSERT_TRUE(notify_.Ok());
-        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        QProcessEnvironment environment = HeadlessProgram::Environment();
         environment.insert("NOTIFY_SOCKET", notify_.Path());
         environment.insert("WATCHDOG_USEC", "2000000");
         fernlog_ = std::make_unique<HeadlessProgram>(Dir(), QStringList{"--http", "127.0.0.1:0"},
