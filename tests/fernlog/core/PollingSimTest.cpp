@@ -18,6 +18,7 @@
 #include "core/Startup.h"
 #include "core/StatusGrid.h"
 #include "core/StatusList.h"
+#include "core/Timings.h"
 #include "db/ServerDatabase.h"
 #include "protocol/Commands.h"
 #include "support/FernlogFixtures.h"
@@ -204,6 +205,11 @@ TEST_F(PollingTest, ShutdownDuringACycleEndsItWithTheTimerStopped) {
 // outage cross three cycles.
 TEST_F(PollingTest, ConcurrentCycleLeavesWhatTheSequentialCycleLeaves) {
     const auto run = [this](int connections) {
+        // Each visit of the silent device costs an answer wait: a second is
+        // still well above the slow device's delay.
+        Timings waits;
+        waits.answerMs = 1000;
+        Waits::SetForTest(waits);
         const size_t firstMessage = smtp->Messages().size();
         Options::Values options;
         options.recoveryNotices = true;
