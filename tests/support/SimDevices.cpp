@@ -38,7 +38,7 @@ qint64 SimDevices::Register(const QString& name, const QString& address, const R
 qint64 SimDevices::Register(const QString& name, const QString& address, const QString& emails,
                             int enabled) {
     Registration row;
-    row.emails = emails;
+    if (!emails.isNull()) row.emails = emails;
     row.enabled = enabled;
     return Register(name, address, row);
 }

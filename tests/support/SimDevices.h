@@ -13,13 +13,15 @@ inline const QString kKeeperModel = QStringLiteral("Model QX700-5: Refrigerator/
 // A QX700-5 of build 23 on `address`, port 10001: the device most tests poll.
 devsim::DeviceConfig Keeper(const QString& address);
 
-// What a device's row in tblServers holds besides its name and address.
+// What a device's row in tblServers holds besides its name and address;
+// texts left empty are stored empty, as the registry window stores them,
+// not NULL.
 struct Registration {
     QString model = kKeeperModel;
-    QString notes;
+    QString notes = QStringLiteral("");
     int enabled = 1;
-    QString password;
-    QString emails;
+    QString password = QStringLiteral("");
+    QString emails = QStringLiteral("");
     int comm = -1;
 };
 
