@@ -4,9 +4,11 @@
 #include <QHostAddress>
 #include <QNetworkDatagram>
 #include <QPointer>
+#include <QStringList>
 #include <QTcpSocket>
 #include <QTimer>
 #include <QUdpSocket>
+#include <utility>
 
 #include "tarnset/Wire.h"
 
@@ -127,6 +129,41 @@ void StopTimers() {
 
 Timing& Timings() {
     return S().timing;
+}
+
+bool UseTestTimings(QString* error) {
+    if (qEnvironmentVariableIsEmpty(kTestTimingsVariable)) return true;
+    const QString text = qEnvironmentVariable(kTestTimingsVariable);
+    const auto fail = [&](const QString& why) {
+        if (error) *error = QLatin1String(kTestTimingsVariable) + QStringLiteral(": ") + why;
+        return false;
+    };
+    Timing parsed = S().timing;
+    const std::pair<const char*, int*> keys[] = {
+        {"discovery", &parsed.discoveryMs}, {"reboot", &parsed.rebootMs},
+        {"setup", &parsed.setupRecordMs},   {"connect", &parsed.connectMs},
+        {"exchange", &parsed.exchangeMs},   {"knock", &parsed.knockMs}};
+    QStringList seen;
+    for (const QString& item : text.split(QLatin1Char(','))) {
+        const QString key = item.section(QLatin1Char('='), 0, 0).trimmed();
+        int* field = nullptr;
+        for (const auto& [name, target] : keys) {
+            if (key == QLatin1String(name)) field = target;
+        }
+        if (!item.contains(QLatin1Char('=')) || !field) {
+            return fail(QStringLiteral("'%1' is not a wait such as reboot=700").arg(item));
+        }
+        if (seen.contains(key)) return fail(key + QStringLiteral(" is given twice"));
+        seen << key;
+        bool ok = false;
+        const int ms = item.section(QLatin1Char('='), 1).trimmed().toInt(&ok);
+        if (!ok || ms < 1 || ms > 600000) {
+            return fail(key + QStringLiteral(" must be 1-600000 milliseconds"));
+        }
+        *field = ms;
+    }
+    S().timing = parsed;
+    return true;
 }
 
 Protocol::IPv4 BroadcastAddress() {

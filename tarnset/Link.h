@@ -32,6 +32,13 @@ struct Timing {
     int knockMs = 1000;     // the TCP knock after an ARP entry
 };
 Timing& Timings();
+// For tests only: the waits of a tarnset they start, as
+// "discovery=600,reboot=700,setup=400,connect=1500,exchange=1000,knock=200"
+// in milliseconds, each key optional and at most once.
+inline constexpr char kTestTimingsVariable[] = "TARNSET_TEST_TIMINGS";
+// Takes kTestTimingsVariable when it is set and not empty; false with the
+// reason (nothing changed) when it does not parse.
+bool UseTestTimings(QString* error = nullptr);
 
 // Where discovery and the reset datagram go: 255.255.255.255 unless set.
 // False (nothing changed) for a text the address rule refuses.

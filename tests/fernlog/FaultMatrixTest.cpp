@@ -8,7 +8,6 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
-#include <QProcess>
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QTest>
@@ -24,13 +23,13 @@
 #include "core/StatusList.h"
 #include "db/Database.h"
 #include "db/ServerDatabase.h"
-#include "devsim/Device.h"
 #include "support/FernlogFixtures.h"
 #include "support/FixedPorts.h"
+#include "support/HeadlessProgram.h"
+#include "support/SimDevices.h"
 #include "support/SmtpServer.h"
 
 namespace {
-const QString kModel = QStringLiteral("Model QX700-5: Refrigerator/Freezer Keeper");
 const QString kFailureSubject = QStringLiteral("Message from Corvane Vantor-E");
 
 // Another program's connection to zolo.mdb holding a transaction open:
@@ -132,24 +131,17 @@ class FaultMatrixTest : public MailingTest {
     // of the n-th device (from 1) have the IDs 2n-1 and 2n.
     devsim::Device& AddDevice(const QString& address, const QString& name,
                               const QString& emailList = QString()) {
-        devsim::DeviceConfig config;
-        config.address = QHostAddress(address);
-        config.model = devsim::Model::QX700_5;
-        config.build = 23;
-        devices.push_back(std::make_unique<devsim::Device>(config));
-        QString error;
-        EXPECT_TRUE(devices.back()->start(&error)) << error.toStdString();
-        devices.back()->setPortValue(0, 38);
-        devices.back()->setPortValue(1, 40);
+        devsim::Device& device = devices.Start(address);
+        device.setPortValue(0, 38);
+        device.setPortValue(1, 40);
         DialogScript dialogs;
-        EXPECT_TRUE(ServerDatabase::AddServer(name, kModel, address, "", 1, "", emailList, -1));
-        const qint64 id = Rows("SELECT max(IDNum) FROM tblServers").value(0).toLongLong();
-        ServerDatabase::AddSensor(id, name + " freezer", 0, "", "Temperature");
-        ServerDatabase::AddSensor(id, name + " fridge", 1, "", "Temperature");
+        const qint64 id = devices.Register(name, address, emailList);
+        devices.AddSensor(id, name + " freezer", 0);
+        devices.AddSensor(id, name + " fridge", 1);
         int count = 0;
         ServerDatabase::CountNamedSensors(count);
         StatusGrid::Model().ConfigureServerStatusGrid(count);
-        return *devices.back();
+        return device;
     }
 
     // One polling cycle, a minute after the last; its length in ms.
@@ -191,7 +183,7 @@ class FaultMatrixTest : public MailingTest {
 
     static inline SmtpServer* smtp = nullptr;
     size_t mailsBefore = 0;
-    std::vector<std::unique_ptr<devsim::Device>> devices;
+    SimDevices devices;
 };
 
 // ---------------------------------------------------------------- devices
@@ -457,45 +449,6 @@ TEST_F(FaultMatrixTest, DatabaseDeletedOrReplacedWhileRunning) {
 
 // ---------------------------------------------------------------- the program
 
-// fernlog --headless on the test's directory, stopped with SIGTERM. It runs
-// on the real clock, and so does the test while it runs.
-class Program {
-  public:
-    explicit Program(const QString& dir) {
-        Clock::SetForTest(QDateTime());
-        // The service log (standard output) is where a headless run tells
-        // errors that the error log cannot take.
-        process_.setProcessChannelMode(QProcess::MergedChannels);
-        process_.start(QStringLiteral(FERNLOG_PATH), {"--headless", "--dir", dir});
-    }
-    ~Program() {
-        if (process_.state() != QProcess::NotRunning) {
-            process_.kill();
-            process_.waitForFinished(5000);
-        }
-    }
-    bool Started() { return process_.waitForStarted(10000); }
-    bool Running() const { return process_.state() == QProcess::Running; }
-    void Signal(int signal) { ::kill(static_cast<pid_t>(process_.processId()), signal); }
-    // Waits for the exit while the test's own devices keep answering.
-    bool Ended(int ms) {
-        return QTest::qWaitFor([this] { return process_.state() == QProcess::NotRunning; }, ms);
-    }
-    bool CleanExit() const {
-        return process_.exitStatus() == QProcess::NormalExit && process_.exitCode() == 0;
-    }
-    // Everything it wrote so far.
-    QString Errors() {
-        errors_ += QString::fromLocal8Bit(process_.readAll());
-        return errors_;
-    }
-    QString Output() { return Errors(); }
-
-  private:
-    QProcess process_;
-    QString errors_;
-};
-
 // SIGTERM while the cycle waits for a silent device (three attempts of 9 s
 // each): the program stops at once, sends one shutdown e-mail however often
 // it is told to stop, and keeps what the cycle wrote before.
@@ -508,7 +461,7 @@ TEST_F(FaultMatrixTest, SigtermWhileADeviceIsSilent) {
     kitchen.setPort(1, {80, 4, 1});
     cellar.setFault(devsim::Fault::Silent);
 
-    Program fernlog(Dir());
+    HeadlessProgram fernlog(Dir());
     ASSERT_TRUE(fernlog.Started());
     // The devices are contacted at once: the kitchen's readings are logged
     // and its alarm mailed while the cycle still waits for the cellar.
@@ -548,12 +501,10 @@ TEST_F(FaultMatrixTest, LongDatabaseLockOutlastedByTheProgram) {
     OtherConnection other(FilePath("zolo.mdb"), QStringLiteral("BEGIN IMMEDIATE"));
     ASSERT_TRUE(other.Held());
 
-    Program fernlog(Dir());
+    HeadlessProgram fernlog(Dir());
     ASSERT_TRUE(fernlog.Started());
     // The outage of the last device is the last write of the cycle.
-    ASSERT_TRUE(
-        QTest::qWaitFor([&] { return fernlog.Errors().contains("RecordServerFailure"); }, 20000))
-        << fernlog.Output().toStdString();
+    ASSERT_TRUE(fernlog.Told("RecordServerFailure")) << fernlog.Output().toStdString();
     EXPECT_TRUE(fernlog.Running());
     EXPECT_EQ(Readings(1), 1);
     EXPECT_TRUE(Sent().empty());
@@ -570,7 +521,7 @@ TEST_F(FaultMatrixTest, LongDatabaseLockOutlastedByTheProgram) {
     fernlog.Signal(SIGTERM);
     ASSERT_TRUE(fernlog.Ended(10000));
     EXPECT_TRUE(fernlog.CleanExit());
-    ExpectEachKindToldOnce(fernlog.Errors());
+    ExpectEachKindToldOnce(fernlog.Output());
     EXPECT_EQ(Mails("Sensor: Kitchen freezer has generated an alarm!"), 1);
     EXPECT_EQ(Mails("Corvane Vantor-E has been shutdown!"), 1);
 }

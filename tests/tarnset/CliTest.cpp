@@ -13,9 +13,18 @@ struct ProgramRun {
     QString out, err;
 };
 
+// The environment of a tarnset run here: the waits the in-process tests
+// use, which the simulated devices keep to.
+QProcessEnvironment ShortWaits() {
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QString::fromLatin1(Link::kTestTimingsVariable),
+               QStringLiteral("discovery=600,reboot=700,setup=400,connect=1500,exchange=1000,"
+                              "knock=200"));
+    return env;
+}
+
 // Runs tarnset while this process keeps serving its simulated devices.
-ProgramRun Tarnset(const QStringList& args,
-                   const QProcessEnvironment& env = QProcessEnvironment::systemEnvironment()) {
+ProgramRun Tarnset(const QStringList& args, const QProcessEnvironment& env = ShortWaits()) {
     QProcess p;
     p.setProcessEnvironment(env);
     p.start(QStringLiteral(TARNSET_PATH), args);
@@ -69,6 +78,15 @@ TEST_F(CliTest, HelpVersionAndBadArguments) {
     const ProgramRun window = Tarnset({}, bare);
     EXPECT_EQ(window.exitCode, 2);
     EXPECT_TRUE(window.err.contains(QLatin1String("no display"))) << window.err.toStdString();
+
+    // A test's wait that does not parse is refused like an option.
+    QProcessEnvironment badWait = ShortWaits();
+    badWait.insert(QString::fromLatin1(Link::kTestTimingsVariable), QStringLiteral("reboot=0"));
+    const ProgramRun refused =
+        Tarnset({QStringLiteral("test"), QStringLiteral("127.0.0.142")}, badWait);
+    EXPECT_EQ(refused.exitCode, 2);
+    EXPECT_EQ(refused.err, QStringLiteral("tarnset: TARNSET_TEST_TIMINGS: reboot must be 1-600000 "
+                                          "milliseconds (see tarnset --help)\n"));
 
     for (const QStringList& args : bad) {
         const ProgramRun r = Tarnset(args);

@@ -3,13 +3,12 @@
 // and what the commands refuse.
 #include <QDir>
 #include <QFile>
-#include <QProcess>
 #include <QTest>
-#include <csignal>
 
-#include "devsim/Device.h"
 #include "support/FernlogFixtures.h"
 #include "support/FixedPorts.h"
+#include "support/HeadlessProgram.h"
+#include "support/SimDevices.h"
 #include "support/SmtpServer.h"
 
 namespace {
@@ -18,17 +17,6 @@ using Ran = ProgramRun;
 // Runs "fernlog ARGS --dir DIR".
 Ran Fernlog(const QString& dir, const QStringList& args, const QByteArray& input = {}) {
     return RunProgram(QStringLiteral(FERNLOG_PATH), args + QStringList{"--dir", dir}, input);
-}
-
-std::unique_ptr<devsim::Device> StartDevice(const char* address) {
-    devsim::DeviceConfig config;
-    config.address = QHostAddress(QString::fromLatin1(address));
-    config.model = devsim::Model::QX700_5;
-    config.build = 23;
-    auto device = std::make_unique<devsim::Device>(config);
-    QString error;
-    EXPECT_TRUE(device->start(&error)) << error.toStdString();
-    return device;
 }
 
 QString Text(const Ran& ran) {
@@ -44,21 +32,22 @@ TEST_F(AdminCommandsTest, FleetSetUpFromTheShellIsPolledAndMailsAnAlarm) {
     ProvisionDatabase();
     SmtpServer smtp;
     ASSERT_TRUE(smtp.IsRunning()) << smtp.Error().toStdString();
-    auto kitchen = StartDevice("127.0.0.2");
-    kitchen->setPort(0, {80, 4, 1});  // in alarm
-    kitchen->setPortValue(1, 35);
+    SimDevices devices;
+    devsim::Device& kitchen = devices.Start("127.0.0.2");
+    kitchen.setPort(0, {80, 4, 1});  // in alarm
+    kitchen.setPortValue(1, 35);
 
     Ran ran = Fernlog(Dir(), {"device", "add", "Kitchen", "127.0.0.2", "--unit", "C", "--emails",
                               "chef@corvane.test"});
     ASSERT_EQ(ran.status, 0) << Text(ran).toStdString();
-    EXPECT_EQ(kitchen->page(2).mid(8, 20), QByteArray("Kitchen").leftJustified(20, ' '));
-    EXPECT_EQ(kitchen->unit(), 'C');
+    EXPECT_EQ(kitchen.page(2).mid(8, 20), QByteArray("Kitchen").leftJustified(20, ' '));
+    EXPECT_EQ(kitchen.unit(), 'C');
     for (const auto& [port, name] : {std::pair{"0", "Freezer"}, {"1", "Fridge"}}) {
         ran = Fernlog(Dir(), {"sensor", "set", "Kitchen", port, "--name", name});
         EXPECT_EQ(ran.status, 0) << Text(ran).toStdString();
     }
     QByteArray namePages;
-    for (int page = 3; page <= 7; ++page) namePages += kitchen->page(page);
+    for (int page = 3; page <= 7; ++page) namePages += kitchen.page(page);
     EXPECT_TRUE(namePages.contains("Freezer") && namePages.contains("Fridge"));
     // The other ports keep the names the device gave them, as after the
     // configuration window's upload.
@@ -79,19 +68,8 @@ TEST_F(AdminCommandsTest, FleetSetUpFromTheShellIsPolledAndMailsAnAlarm) {
     EXPECT_TRUE(QDir(Dir()).entryList({"Sensor-*"}).isEmpty());
     EXPECT_EQ(Rows("SELECT count(*) FROM tblAlarms"), QStringList{"0"});
 
-    QProcess fernlog;
-    fernlog.setProcessChannelMode(QProcess::MergedChannels);
-    fernlog.start(QStringLiteral(FERNLOG_PATH), {"--headless", "--dir", Dir()});
-    ASSERT_TRUE(fernlog.waitForStarted(10000));
-    QString output;
-    const auto told = [&](const QString& text) {
-        return QTest::qWaitFor(
-            [&] {
-                output += QString::fromLocal8Bit(fernlog.readAll());
-                return output.contains(text);
-            },
-            30000);
-    };
+    HeadlessProgram fernlog(Dir());
+    ASSERT_TRUE(fernlog.Started());
     const bool mailed = QTest::qWaitFor(
         [&] {
             for (const auto& m : smtp.Messages()) {
@@ -103,12 +81,11 @@ TEST_F(AdminCommandsTest, FleetSetUpFromTheShellIsPolledAndMailsAnAlarm) {
     // A change stored while it runs is taken up without a restart.
     ran = Fernlog(Dir(), {"settings", "set", "UpdateRate=10"});
     EXPECT_EQ(ran.status, 0) << Text(ran).toStdString();
-    EXPECT_TRUE(told("Polling 10 sensor(s) every 10 seconds")) << output.toStdString();
-    ::kill(static_cast<pid_t>(fernlog.processId()), SIGTERM);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return fernlog.state() == QProcess::NotRunning; }, 20000));
-    output += QString::fromLocal8Bit(fernlog.readAll());
-    ASSERT_TRUE(mailed) << output.toStdString();
-    EXPECT_TRUE(QFile::exists(FilePath("Sensor-2 Average.dat"))) << output.toStdString();
+    EXPECT_TRUE(fernlog.Told("Polling 10 sensor(s) every 10 seconds", 30000))
+        << fernlog.Output().toStdString();
+    ASSERT_TRUE(fernlog.Stop());
+    ASSERT_TRUE(mailed) << fernlog.Output().toStdString();
+    EXPECT_TRUE(QFile::exists(FilePath("Sensor-2 Average.dat"))) << fernlog.Output().toStdString();
     for (const auto& m : smtp.Messages()) {
         if (m.Header("Subject") == "Sensor: Freezer has generated an alarm!") {
             EXPECT_EQ(m.rcptTos, QStringList{"chef@corvane.test"});
@@ -120,7 +97,8 @@ TEST_F(AdminCommandsTest, FleetSetUpFromTheShellIsPolledAndMailsAnAlarm) {
 TEST_F(AdminCommandsTest, RefusedCommandsChangeNothing) {
     SKIP_IF_PORTS_HELD(LoopbackTcp10001());
     ProvisionDatabase();
-    auto kitchen = StartDevice("127.0.0.2");
+    SimDevices devices;
+    devices.Start("127.0.0.2");
     ASSERT_EQ(Fernlog(Dir(), {"device", "add", "Kitchen", "127.0.0.2"}).status, 0);
 
     // The same device again, under another name.

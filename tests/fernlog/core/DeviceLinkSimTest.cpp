@@ -9,9 +9,9 @@
 #include "core/Settings.h"
 #include "core/StatusList.h"
 #include "core/Timings.h"
-#include "devsim/Device.h"
 #include "protocol/Commands.h"
 #include "support/FernlogFixtures.h"
+#include "support/SimDevices.h"
 
 using namespace DeviceLink;
 using namespace Protocol;
@@ -41,17 +41,13 @@ class DeviceLinkTest : public FernlogTest {
         FernlogTest::SetUp();
         ProvisionDatabase();
         ConfigParameters.TCPTimeOut = 2;
-        devsim::DeviceConfig config;
-        config.address = QHostAddress(QStringLiteral("127.0.0.2"));
-        config.model = devsim::Model::QX700_5;
-        config.build = 23;
-        config.port = 0;
-        device = std::make_unique<devsim::Device>(config);
-        QString error;
-        ASSERT_TRUE(device->start(&error)) << error.toStdString();
+        devsim::DeviceConfig config = Keeper("127.0.0.2");
+        config.port = 0;  // an ephemeral port: no fixed port needed
+        device = &devices.Start(config);
+        ASSERT_TRUE(device->isListening());
     }
     void TearDown() override {
-        device.reset();
+        devices.clear();
         FernlogTest::TearDown();
     }
 
@@ -63,7 +59,8 @@ class DeviceLinkTest : public FernlogTest {
     }
     qint64 Elapsed() const { return timer.elapsed(); }
 
-    std::unique_ptr<devsim::Device> device;
+    SimDevices devices;
+    devsim::Device* device = nullptr;
     QElapsedTimer timer;
 };
 

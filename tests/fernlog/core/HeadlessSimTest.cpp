@@ -2,31 +2,18 @@
 // a temporary program directory; a few polling cycles, then SIGTERM.
 #include <QDir>
 #include <QFile>
-#include <QProcess>
 #include <QRegularExpression>
 #include <QTest>
 #include <csignal>
 
 #include "core/Settings.h"
 #include "db/ServerDatabase.h"
-#include "devsim/Device.h"
 #include "protocol/Commands.h"
 #include "support/FernlogFixtures.h"
 #include "support/FixedPorts.h"
+#include "support/HeadlessProgram.h"
+#include "support/SimDevices.h"
 #include "support/SmtpServer.h"
-
-namespace {
-devsim::Device* Start(std::vector<std::unique_ptr<devsim::Device>>& devices, const char* address) {
-    devsim::DeviceConfig config;
-    config.address = QHostAddress(QString::fromLatin1(address));
-    config.model = devsim::Model::QX700_5;
-    config.build = 23;
-    devices.push_back(std::make_unique<devsim::Device>(config));
-    QString error;
-    EXPECT_TRUE(devices.back()->start(&error)) << error.toStdString();
-    return devices.back().get();
-}
-}  // namespace
 
 using HeadlessTest = FernlogTest;
 
@@ -44,38 +31,32 @@ TEST_F(HeadlessTest, PollsLogsAlarmsMailsAndStopsOnSigterm) {
     ConfigParameters.ServerFailureEmailAddress = "admin@corvane.test";
     ASSERT_TRUE(Settings::SaveConfigFile());
 
-    std::vector<std::unique_ptr<devsim::Device>> devices;
-    devsim::Device* kitchen = Start(devices, "127.0.0.2");
-    devsim::Device* cellar = Start(devices, "127.0.0.3");
-    kitchen->setPort(0, {80, 4, 1});  // in alarm
-    kitchen->setPortValue(1, 35);
-    cellar->setFault(devsim::Fault::Refuse);
+    SimDevices devices;
+    devsim::Device& kitchen = devices.Start("127.0.0.2");
+    devices.Start("127.0.0.3").setFault(devsim::Fault::Refuse);
+    kitchen.setPort(0, {80, 4, 1});  // in alarm
+    kitchen.setPortValue(1, 35);
     {
         DialogScript dialogs;
-        ServerDatabase::AddServer("Kitchen", "Model QX700-5: Refrigerator/Freezer Keeper",
-                                  "127.0.0.2", "", 1, "", "chef@corvane.test,", -1);
-        ServerDatabase::AddServer("Cellar", "Model QX700-5: Refrigerator/Freezer Keeper",
-                                  "127.0.0.3", "", 1, "", "", -1);
-        ServerDatabase::AddSensor(1, "Freezer", 0, "", "Temperature");
-        ServerDatabase::AddSensor(1, "Fridge", 1, "", "Temperature");
-        ServerDatabase::AddSensor(2, "Wine", 0, "", "Temperature");
+        devices.Register("Kitchen", "127.0.0.2", "chef@corvane.test,");
+        devices.Register("Cellar", "127.0.0.3");
+        devices.AddSensor(1, "Freezer", 0);
+        devices.AddSensor(1, "Fridge", 1);
+        devices.AddSensor(2, "Wine", 0);
     }
 
-    QProcess fernlog;
-    fernlog.setProcessChannelMode(QProcess::MergedChannels);
-    fernlog.start(QStringLiteral(FERNLOG_PATH), {"--headless", "--dir", Dir()});
-    ASSERT_TRUE(fernlog.waitForStarted(10000));
+    HeadlessProgram fernlog(Dir());
+    ASSERT_TRUE(fernlog.Started());
     // The device-failure e-mail goes out in the second failed cycle.
     const bool twoCycles = QTest::qWaitFor(
         [&] {
             return Rows("SELECT EmailSent <> 'False' FROM tblServerFailures") == QStringList{"1"};
         },
         45000);
-    ::kill(static_cast<pid_t>(fernlog.processId()), SIGTERM);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return fernlog.state() == QProcess::NotRunning; }, 20000));
-    const QString output = QString::fromLocal8Bit(fernlog.readAll());
+    ASSERT_TRUE(fernlog.Stop());
+    const QString output = fernlog.Output();
     ASSERT_TRUE(twoCycles) << output.toStdString();
-    EXPECT_EQ(fernlog.exitCode(), 0);
+    EXPECT_EQ(fernlog.ExitCode(), 0);
     // The service log: events, each once, with time and level; the routine
     // status lines only with --verbose.
     const QRegularExpression stamp(
@@ -127,37 +108,24 @@ TEST_F(HeadlessTest, StartsPollingWhenTheDatabaseArrivesLater) {
     ConfigParameters.TCPTimeOut = 2;
     ConfigParameters.CommunicationRetry = 1;
     ASSERT_TRUE(Settings::SaveConfigFile());
-    std::vector<std::unique_ptr<devsim::Device>> devices;
-    Start(devices, "127.0.0.2");
+    SimDevices devices;
+    devices.Start("127.0.0.2");
 
-    QProcess fernlog;
-    fernlog.setProcessChannelMode(QProcess::MergedChannels);
-    fernlog.start(QStringLiteral(FERNLOG_PATH), {"--headless", "--dir", Dir()});
-    ASSERT_TRUE(fernlog.waitForStarted(10000));
-    QString output;
-    auto told = [&](const char* text) {
-        return QTest::qWaitFor(
-            [&] {
-                output += QString::fromLocal8Bit(fernlog.readAll());
-                return output.contains(text);
-            },
-            20000);
-    };
-    ASSERT_TRUE(told("zolo-provision")) << output.toStdString();
+    HeadlessProgram fernlog(Dir());
+    ASSERT_TRUE(fernlog.Started());
+    ASSERT_TRUE(fernlog.Told("zolo-provision")) << fernlog.Output().toStdString();
     ProvisionDatabase();
     {
         DialogScript dialogs;
-        ServerDatabase::AddServer("Kitchen", "Model QX700-5: Refrigerator/Freezer Keeper",
-                                  "127.0.0.2", "", 1, "", "", -1);
-        ServerDatabase::AddSensor(1, "Freezer", 0, "", "Temperature");
+        devices.AddSensor(devices.Register("Kitchen", "127.0.0.2"), "Freezer", 0);
     }
-    EXPECT_TRUE(told("The database now lists sensors: starting to poll")) << output.toStdString();
+    EXPECT_TRUE(fernlog.Told("The database now lists sensors: starting to poll"))
+        << fernlog.Output().toStdString();
     EXPECT_TRUE(
         QTest::qWaitFor([&] { return QFile::exists(FilePath("Sensor-1 Average.dat")); }, 20000))
-        << output.toStdString();
-    ::kill(static_cast<pid_t>(fernlog.processId()), SIGTERM);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return fernlog.state() == QProcess::NotRunning; }, 20000));
-    EXPECT_EQ(fernlog.exitCode(), 0);
+        << fernlog.Output().toStdString();
+    ASSERT_TRUE(fernlog.Stop());
+    EXPECT_EQ(fernlog.ExitCode(), 0);
 }
 
 // An alarm e-mail handed over while the mail server never greets, then the
@@ -177,33 +145,26 @@ TEST_F(HeadlessTest, MessageHandedOverBeforeSigkillIsSentOnceAfterTheRestart) {
     ConfigParameters.CommunicationRetry = 1;
     ConfigParameters.FromAddress = "monitor@corvane.test";
     ASSERT_TRUE(Settings::SaveConfigFile());
-    std::vector<std::unique_ptr<devsim::Device>> devices;
-    Start(devices, "127.0.0.2")->setPort(0, {80, 4, 1});
+    SimDevices devices;
+    devices.Start("127.0.0.2").setPort(0, {80, 4, 1});
     {
         DialogScript dialogs;
-        ServerDatabase::AddServer("Kitchen", "Model QX700-5: Refrigerator/Freezer Keeper",
-                                  "127.0.0.2", "", 1, "", "chef@corvane.test", -1);
-        ServerDatabase::AddSensor(1, "Freezer", 0, "", "Temperature");
+        devices.AddSensor(devices.Register("Kitchen", "127.0.0.2", "chef@corvane.test"), "Freezer",
+                          0);
     }
-    const auto run = [this](QProcess& fernlog) {
-        fernlog.setProcessChannelMode(QProcess::MergedChannels);
-        fernlog.start(QStringLiteral(FERNLOG_PATH), {"--headless", "--dir", Dir()});
-        return fernlog.waitForStarted(10000);
-    };
-    QProcess first;
-    ASSERT_TRUE(run(first));
+    HeadlessProgram first(Dir());
+    ASSERT_TRUE(first.Started());
     const bool handedOver = QTest::qWaitFor(
-        [&] { return ReadAllOrMissing(FilePath("FernlogOutbox.dat")).contains("Freezer"); },
-        30000);
-    ::kill(static_cast<pid_t>(first.processId()), SIGKILL);
-    ASSERT_TRUE(first.waitForFinished(10000));
-    ASSERT_TRUE(handedOver) << first.readAll().toStdString();
+        [&] { return ReadAllOrMissing(FilePath("FernlogOutbox.dat")).contains("Freezer"); }, 30000);
+    first.Signal(SIGKILL);
+    ASSERT_TRUE(first.Ended(10000));
+    ASSERT_TRUE(handedOver) << first.Output().toStdString();
     EXPECT_TRUE(smtp.Messages().empty());
 
     smtp.UseInSettings(5);
     ASSERT_TRUE(Settings::SaveConfigFile());
-    QProcess second;
-    ASSERT_TRUE(run(second));
+    HeadlessProgram second(Dir());
+    ASSERT_TRUE(second.Started());
     const bool booked = QTest::qWaitFor(
         [&] { return Rows("SELECT EmailSent LIKE '20%' FROM tblAlarms") == QStringList{"1"}; },
         30000);
@@ -211,9 +172,8 @@ TEST_F(HeadlessTest, MessageHandedOverBeforeSigkillIsSentOnceAfterTheRestart) {
     const int readings = devices[0]->requestCount(Protocol::CmdReadings());
     EXPECT_TRUE(QTest::qWaitFor(
         [&] { return devices[0]->requestCount(Protocol::CmdReadings()) >= readings + 2; }, 20000));
-    ::kill(static_cast<pid_t>(second.processId()), SIGTERM);
-    ASSERT_TRUE(second.waitForFinished(20000));
-    ASSERT_TRUE(booked) << second.readAll().toStdString();
+    ASSERT_TRUE(second.Stop());
+    ASSERT_TRUE(booked) << second.Output().toStdString();
     QStringList subjects;
     for (const auto& m : smtp.Messages()) subjects << m.Header("Subject");
     EXPECT_EQ(subjects.count("Sensor: Freezer has generated an alarm!"), 1);

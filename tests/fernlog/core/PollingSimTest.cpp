@@ -28,14 +28,13 @@
 #include "core/StatusList.h"
 #include "core/Timings.h"
 #include "db/ServerDatabase.h"
-#include "devsim/Device.h"
 #include "protocol/Commands.h"
 #include "support/FernlogFixtures.h"
 #include "support/FixedPorts.h"
+#include "support/SimDevices.h"
 #include "support/SmtpServer.h"
 
 namespace {
-const QString kModel = QStringLiteral("Model QX700-5: Refrigerator/Freezer Keeper");
 
 class PollingTest : public MailingTest {
   protected:
@@ -62,22 +61,16 @@ class PollingTest : public MailingTest {
     devsim::Device& AddDevice(const QString& address, const QString& name, int enabled,
                               bool sensors = true, const QString& emailList = QString(),
                               quint16 build = 23) {
-        devsim::DeviceConfig config;
-        config.address = QHostAddress(address);
-        config.model = devsim::Model::QX700_5;
+        devsim::DeviceConfig config = Keeper(address);
         config.build = build;
-        devices.push_back(std::make_unique<devsim::Device>(config));
-        QString error;
-        EXPECT_TRUE(devices.back()->start(&error)) << error.toStdString();
+        devsim::Device& device = devices.Start(config);
         DialogScript dialogs;
-        EXPECT_TRUE(
-            ServerDatabase::AddServer(name, kModel, address, "", enabled, "", emailList, -1));
-        const qint64 id = Rows("SELECT max(IDNum) FROM tblServers").value(0).toLongLong();
+        const qint64 id = devices.Register(name, address, emailList, enabled);
         if (sensors) {
-            ServerDatabase::AddSensor(id, name + " probe", 0, "", "Temperature");
-            ServerDatabase::AddSensor(id, name + " door", 5, "", "Door Sensor");
+            devices.AddSensor(id, name + " probe", 0);
+            devices.AddSensor(id, name + " door", 5, "Door Sensor");
         }
-        return *devices.back();
+        return device;
     }
     // A cycle, and its e-mails delivered within its minute.
     void Cycle() {
@@ -99,7 +92,7 @@ class PollingTest : public MailingTest {
     }
 
     std::unique_ptr<SmtpServer> smtp;
-    std::vector<std::unique_ptr<devsim::Device>> devices;
+    SimDevices devices;
 };
 }  // namespace
 
@@ -223,6 +216,11 @@ TEST_F(PollingTest, ShutdownDuringACycleEndsItWithTheTimerStopped) {
 // outage cross three cycles.
 TEST_F(PollingTest, ConcurrentCycleLeavesWhatTheSequentialCycleLeaves) {
     const auto run = [this](int connections) {
+        // Each visit of the silent device costs an answer wait: a second is
+        // still well above the slow device's delay.
+        Timings waits;
+        waits.answerMs = 1000;
+        Waits::SetForTest(waits);
         const size_t firstMessage = smtp->Messages().size();
         Options::Values options;
         options.recoveryNotices = true;
@@ -248,7 +246,8 @@ TEST_F(PollingTest, ConcurrentCycleLeavesWhatTheSequentialCycleLeaves) {
         cut.fault = devsim::Fault::CloseMidAnswer;
         cut.onlyCommand = Protocol::CmdReadings();
         AddDevice("127.0.0.8", "Porch", 1).setFault(cut);
-        EXPECT_TRUE(ServerDatabase::AddServer("Typo", kModel, "127.0.0.x", "", 1, "", "", -1));
+        EXPECT_TRUE(
+            ServerDatabase::AddServer("Typo", kKeeperModel, "127.0.0.x", "", 1, "", "", -1));
         AddDevice("127.0.0.9", "Lab", 1, true, "lab@corvane.test").setPort(5, {1, 3, 1});
         Configure();
 

@@ -8,10 +8,10 @@
 #include <memory>
 
 #include "core/Settings.h"
-#include "devsim/Device.h"
 #include "pages/Calibration.h"
 #include "pages/PageTransfer.h"
 #include "support/FernlogFixtures.h"
+#include "support/SimDevices.h"
 
 using namespace Pages;
 using devsim::putText;
@@ -40,7 +40,7 @@ class PageTransferSimTest : public FernlogTest {
         CalibrationWaitMs = 10;
     }
     void TearDown() override {
-        device.reset();
+        devices.clear();
         FernlogTest::TearDown();
     }
 
@@ -50,9 +50,7 @@ class PageTransferSimTest : public FernlogTest {
         config.model = model;
         config.build = build;
         config.port = 0;
-        device = std::make_unique<devsim::Device>(config);
-        QString error;
-        EXPECT_TRUE(device->start(&error)) << error.toStdString();
+        device = &devices.Start(config);
         PageSession s = NewSession(window, "127.0.0.2", 7);
         s.port = device->port();
         return s;
@@ -84,7 +82,8 @@ class PageTransferSimTest : public FernlogTest {
             " WHERE ServerIDNum = 7 ORDER BY PortNum");
     }
 
-    std::unique_ptr<devsim::Device> device;
+    SimDevices devices;
+    devsim::Device* device = nullptr;
 };
 
 TEST_F(PageTransferSimTest, QX705RoundTripChangesOnlyItsFields) {

@@ -3,12 +3,12 @@
 #include "common/Clock.h"
 #include "core/Decoding.h"
 #include "core/Settings.h"
-#include "devsim/Device.h"
 #include "protocol/Commands.h"
 #include "registry/Ds1337.h"
 #include "registry/Registry.h"
 #include "support/FernlogFixtures.h"
 #include "support/FixedPorts.h"
+#include "support/SimDevices.h"
 
 class RegistrySimTest : public FernlogTest {
   protected:
@@ -19,7 +19,7 @@ class RegistrySimTest : public FernlogTest {
         ConfigParameters.TCPTimeOut = 2;
     }
     void TearDown() override {
-        device.reset();
+        devices.clear();
         Clock::SetForTest(QDateTime());
         FernlogTest::TearDown();
     }
@@ -29,13 +29,11 @@ class RegistrySimTest : public FernlogTest {
         config.model = model;
         config.build = build;
         config.name = QStringLiteral("Walk-in");
-        device = std::make_unique<devsim::Device>(config);
-        QString error;
-        EXPECT_TRUE(device->start(&error)) << error.toStdString();
-        return device.get();
+        return device = &devices.Start(config);
     }
     const QString ip = QStringLiteral("127.0.0.2");
-    std::unique_ptr<devsim::Device> device;
+    SimDevices devices;
+    devsim::Device* device = nullptr;
 };
 
 TEST_F(RegistrySimTest, ClockStoredAndReadBack) {

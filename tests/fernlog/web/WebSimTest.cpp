@@ -24,10 +24,10 @@
 #include <memory>
 
 #include "core/Settings.h"
-#include "db/ServerDatabase.h"
-#include "devsim/Device.h"
 #include "support/FernlogFixtures.h"
 #include "support/FixedPorts.h"
+#include "support/HeadlessProgram.h"
+#include "support/SimDevices.h"
 
 namespace {
 QByteArray Get(const QUrl& url, int* status = nullptr) {
@@ -113,59 +113,46 @@ class WebSimTest : public FernlogTest {
         ConfigParameters.TCPTimeOut = 2;
         ConfigParameters.CommunicationRetry = 1;
         ASSERT_TRUE(Settings::SaveConfigFile());
-        for (const char* address : {"127.0.0.2", "127.0.0.3"}) {
-            devsim::DeviceConfig config;
-            config.address = QHostAddress(QString::fromLatin1(address));
-            config.model = devsim::Model::QX700_5;
-            devices_.push_back(std::make_unique<devsim::Device>(config));
-            QString error;
-            ASSERT_TRUE(devices_.back()->start(&error)) << error.toStdString();
-        }
-        devices_[0]->setPort(0, {80, 4, 1});  // in alarm
-        devices_[0]->setPortValue(1, 35);
-        devices_[1]->setFault(devsim::Fault::Refuse);
+        devsim::Device& kitchen = devices_.Start("127.0.0.2");
+        devices_.Start("127.0.0.3").setFault(devsim::Fault::Refuse);
+        kitchen.setPort(0, {80, 4, 1});  // in alarm
+        kitchen.setPortValue(1, 35);
         {
             DialogScript dialogs;
-            ServerDatabase::AddServer("Kitchen", "Model QX700-5: Refrigerator/Freezer Keeper",
-                                      "127.0.0.2", "", 1, "", "", -1);
-            ServerDatabase::AddServer("Cellar", "Model QX700-5: Refrigerator/Freezer Keeper",
-                                      "127.0.0.3", "", 1, "", "", -1);
-            ServerDatabase::AddSensor(1, "Freezer", 0, "", "Temperature");
-            ServerDatabase::AddSensor(1, "<script>alert(1)</script>", 1, "", "Temperature");
-            ServerDatabase::AddSensor(2, "Wine", 0, "", "Temperature");
+            devices_.Register("Kitchen", "127.0.0.2");
+            devices_.Register("Cellar", "127.0.0.3");
+            devices_.AddSensor(1, "Freezer", 0);
+            devices_.AddSensor(1, "<script>alert(1)</script>", 1);
+            devices_.AddSensor(2, "Wine", 0);
         }
         ASSERT_TRUE(notify_.Ok());
-        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        QProcessEnvironment environment = HeadlessProgram::Environment();
         environment.insert("NOTIFY_SOCKET", notify_.Path());
         environment.insert("WATCHDOG_USEC", "2000000");
-        fernlog_.setProcessEnvironment(environment);
-        fernlog_.setProcessChannelMode(QProcess::MergedChannels);
-        fernlog_.start(QStringLiteral(FERNLOG_PATH),
-                       {"--headless", "--dir", Dir(), "--http", "127.0.0.1:0"});
-        ASSERT_TRUE(fernlog_.waitForStarted(10000));
+        fernlog_ = std::make_unique<HeadlessProgram>(Dir(), QStringList{"--http", "127.0.0.1:0"},
+                                                     environment);
+        ASSERT_TRUE(fernlog_->Started());
         const QRegularExpression listening("Web status on (http://127\\.0\\.0\\.1:\\d+/)");
         // Ready once both devices have been visited.
         const bool polled = QTest::qWaitFor(
             [&] {
-                output_ += QString::fromLocal8Bit(fernlog_.readAll());
-                const auto match = listening.match(output_);
+                const auto match = listening.match(fernlog_->Output());
                 if (!match.hasMatch()) return false;
                 base_ = QUrl(match.captured(1));
                 return Get(base_.resolved(QUrl("metrics"))).contains("fernlog_cycles_total 1");
             },
             30000);
-        ASSERT_TRUE(polled) << output_.toStdString();
+        ASSERT_TRUE(polled) << fernlog_->Output().toStdString();
     }
     void TearDown() override {
-        Stop(fernlog_);
+        if (fernlog_) fernlog_->Stop();
         FernlogTest::TearDown();
     }
 
-    std::vector<std::unique_ptr<devsim::Device>> devices_;
+    SimDevices devices_;
     QTemporaryDir socketDir_;
     NotifySocket notify_{socketDir_.filePath("notify")};
-    QProcess fernlog_;
-    QString output_;
+    std::unique_ptr<HeadlessProgram> fernlog_;
     QUrl base_;
 };
 
@@ -298,5 +285,5 @@ TEST_F(WebSimTest, TellsTheServiceManagerReadyAfterTheFirstCycleAndFeedsTheWatch
     EXPECT_TRUE(QRegularExpression("^READY=1\nSTATUS=polling: first cycle took \\d+ ms$")
                     .match(ready.first())
                     .hasMatch())
-        << (output_ + QString::fromLocal8Bit(fernlog_.readAll())).toStdString();
+        << fernlog_->Output().toStdString();
 }

@@ -27,9 +27,9 @@
 #include "core/StatusGrid.h"
 #include "core/StatusList.h"
 #include "db/ServerDatabase.h"
-#include "devsim/Device.h"
 #include "support/FernlogFixtures.h"
 #include "support/FixedPorts.h"
+#include "support/SimDevices.h"
 
 class MainWindowSimTest : public FernlogTest {
   protected:
@@ -52,12 +52,11 @@ class MainWindowSimTest : public FernlogTest {
         config.address = QHostAddress(QString::fromLatin1(address));
         config.model = model;
         config.unit = unit;
-        devices.push_back(std::make_unique<devsim::Device>(config));
-        QString error;
-        EXPECT_TRUE(devices.back()->start(&error)) << error.toStdString();
-        EXPECT_TRUE(ServerDatabase::AddServer(name, modelText, QString::fromLatin1(address),
-                                              QString(), 1, QString(), QString(), -1));
-        return devices.back().get();
+        devsim::Device& device = devices.Start(config);
+        Registration row;
+        row.model = modelText;
+        devices.Register(name, QString::fromLatin1(address), row);
+        return &device;
     }
     qint64 LastServerId() const {
         return Rows("SELECT MAX(IDNum) FROM tblServers").value(0).toLongLong();
@@ -97,7 +96,7 @@ class MainWindowSimTest : public FernlogTest {
         return model->data(model->index(row, column), role);
     }
 
-    std::vector<std::unique_ptr<devsim::Device>> devices;
+    SimDevices devices;
     devsim::Device* kitchen = nullptr;
     devsim::Device* cellar = nullptr;
     std::unique_ptr<frmMain> window;

@@ -18,12 +18,12 @@
 
 #include "core/Settings.h"
 #include "db/ServerDatabase.h"
-#include "devsim/Device.h"
 #include "pages/Calibration.h"
 #include "pages/ui/PageWindow.h"
 #include "pages/ui/PageWindows.h"
 #include "support/FernlogFixtures.h"
 #include "support/FixedPorts.h"
+#include "support/SimDevices.h"
 #include "support/ui/FitsScreen.h"
 
 namespace {
@@ -69,10 +69,7 @@ class PageWindowSimTest : public FernlogTest {
         config.port = port;
         config.build = build;
         config.unit = unit;
-        devices.push_back(std::make_unique<devsim::Device>(config));
-        QString error;
-        EXPECT_TRUE(devices.back()->start(&error)) << error.toStdString();
-        return devices.back().get();
+        return &devices.Start(config);
     }
 
     // A window opened on its own, as a modeless one, downloaded once.
@@ -116,7 +113,7 @@ class PageWindowSimTest : public FernlogTest {
     }
     static QByteArray ReadCommand(int page) { return QByteArray::fromHex("AABBCC") + char(page); }
 
-    std::vector<std::unique_ptr<devsim::Device>> devices;
+    SimDevices devices;
     std::vector<std::unique_ptr<PageWindow>> windows;
 };
 

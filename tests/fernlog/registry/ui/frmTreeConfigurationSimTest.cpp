@@ -25,10 +25,10 @@
 #include "core/Polling.h"
 #include "core/Settings.h"
 #include "db/ServerDatabase.h"
-#include "devsim/Device.h"
 #include "registry/ui/frmTreeConfiguration.h"
 #include "support/FernlogFixtures.h"
 #include "support/FixedPorts.h"
+#include "support/SimDevices.h"
 
 namespace {
 const QString kDegreeC = QString(QChar(0xB0)) + "C";
@@ -57,14 +57,13 @@ class TreeConfigurationSimTest : public FernlogTest {
         config.model = model;
         config.build = build;
         config.name = name;
-        devices.push_back(std::make_unique<devsim::Device>(config));
-        QString error;
-        EXPECT_TRUE(devices.back()->start(&error)) << error.toStdString();
-        return devices.back().get();
+        return &devices.Start(config);
     }
     // A device registered in the database and the window open on it.
     void Register(const char* name, const char* address) {
-        ASSERT_TRUE(ServerDatabase::AddServer(name, "Stored model", address, "", 1, "", "", -1));
+        Registration row;
+        row.model = "Stored model";
+        ASSERT_NE(devices.Register(name, address, row), 0);
     }
     void Open() {
         window = std::make_unique<frmTreeConfiguration>();
@@ -95,7 +94,7 @@ class TreeConfigurationSimTest : public FernlogTest {
         return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
     }
 
-    std::vector<std::unique_ptr<devsim::Device>> devices;
+    SimDevices devices;
     std::unique_ptr<frmTreeConfiguration> window;
 };
 

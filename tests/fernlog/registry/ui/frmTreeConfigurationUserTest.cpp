@@ -26,11 +26,10 @@
 
 #include "core/DeviceLink.h"
 #include "core/Settings.h"
-#include "db/ServerDatabase.h"
-#include "devsim/Device.h"
 #include "registry/ui/frmTreeConfiguration.h"
 #include "support/FernlogFixtures.h"
 #include "support/FixedPorts.h"
+#include "support/SimDevices.h"
 #include "support/ui/FitsScreen.h"
 
 class RegistryUserTest : public FernlogTest {
@@ -54,15 +53,17 @@ class RegistryUserTest : public FernlogTest {
         config.model = model;
         config.build = build;
         config.name = name;
-        devices.push_back(std::make_unique<devsim::Device>(config));
-        QString error;
-        EXPECT_TRUE(devices.back()->start(&error)) << error.toStdString();
-        return devices.back().get();
+        return &devices.Start(config);
     }
     void Register(const QString& name, const QString& address, int enabled = 1,
                   const QString& emails = QLatin1String("")) {
-        ASSERT_TRUE(ServerDatabase::AddServer(name, "Stored model", address, "", enabled, "****",
-                                              emails, enabled ? -1 : 0));
+        Registration row;
+        row.model = "Stored model";
+        row.enabled = enabled;
+        row.password = "****";
+        row.emails = emails;
+        row.comm = enabled ? -1 : 0;
+        ASSERT_NE(devices.Register(name, address, row), 0);
     }
     void Open() {
         window = std::make_unique<frmTreeConfiguration>();
@@ -152,7 +153,7 @@ class RegistryUserTest : public FernlogTest {
         return texts;
     }
 
-    std::vector<std::unique_ptr<devsim::Device>> devices;
+    SimDevices devices;
     std::unique_ptr<frmTreeConfiguration> window;
 };
 
