@@ -253,6 +253,9 @@ int Device(int argc, char** argv) {
 
     QCoreApplication app(argc, argv);
     if (const auto status = OpenProgramDir(parser.value(dir))) return *status;
+    // From the check of the names to the change: one command at once.
+    const FolderLock::WriteLock lock;
+    if (const auto status = Locked(lock)) return *status;
     Answers answers;
     Registry::ServerEntry entry;
     if (verb == QLatin1String("add")) {

@@ -161,6 +161,10 @@ int Sensor(int argc, char** argv) {
 
     QCoreApplication app(argc, argv);
     if (const auto status = OpenProgramDir(parser.value(dir))) return *status;
+    // From the read of the device's pages to the register's change: two
+    // names set at once would otherwise each write back the other's old one.
+    const FolderLock::WriteLock lock;
+    if (const auto status = Locked(lock)) return *status;
     Answers answers;
     ServerDatabase::ServerRow row;
     if (const auto status = FindDevice(args.at(0), row)) return *status;

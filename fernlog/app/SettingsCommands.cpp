@@ -285,6 +285,10 @@ int Set(const QStringList& args, bool passwordStdin) {
         changes.append({key, line});
     }
 
+    // From the read of the files to the last write: commands at once are
+    // applied one after another.
+    const FolderLock::WriteLock lock;
+    if (const auto status = Locked(lock)) return *status;
     Answers answers;
     Snapshot before;
     before.Take();

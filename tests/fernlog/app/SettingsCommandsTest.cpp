@@ -5,6 +5,8 @@
 
 #include <QFile>
 #include <QProcess>
+#include <memory>
+#include <vector>
 
 #include "support/FernlogFixtures.h"
 #include "support/SmtpServer.h"
@@ -78,6 +80,28 @@ TEST_F(SettingsCommandsTest, VerbCommandsAnswerHelpAndRefuseUnknownVerbs) {
     ran = Fernlog(Dir(), {"device", "frob"});
     EXPECT_EQ(ran.status, 2);
     EXPECT_EQ(ran.err, "fernlog: device takes add, set or remove, not 'frob'\n");
+}
+
+// Each command reads the whole record, changes one field and writes it all
+// back: run at once, they take their turns and every change is kept.
+TEST_F(SettingsCommandsTest, CommandsRunAtOnceKeepEveryChange) {
+    ASSERT_EQ(Fernlog(Dir(), {"settings", "set", "OrgName=-"}).status, 0);
+    const QStringList changes{"OrgName=Cold Chain Ltd", "OrgAddress=1 Quay", "OrgPhone=555 0100",
+                              "DeviceRetries=3"};
+    std::vector<std::unique_ptr<QProcess>> commands;
+    for (const QString& change : changes) {
+        commands.push_back(std::make_unique<QProcess>());
+        commands.back()->start(QStringLiteral(FERNLOG_PATH),
+                               {"settings", "set", change, "--dir", Dir()});
+    }
+    for (const auto& command : commands) {
+        ASSERT_TRUE(command->waitForFinished(30000));
+        EXPECT_EQ(command->exitCode(), 0) << command->readAllStandardError().toStdString();
+    }
+    const Ran shown = Fernlog(Dir(), {"settings"});
+    for (const QString& change : changes) {
+        EXPECT_TRUE(shown.out.contains("\n" + change + "\n")) << change.toStdString();
+    }
 }
 
 TEST_F(SettingsCommandsTest, FilesStoredByTheSuperuserBelongToTheFoldersOwner) {
