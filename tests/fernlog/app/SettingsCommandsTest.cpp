@@ -5,6 +5,7 @@
 
 #include <QFile>
 #include <QProcess>
+#include <QTemporaryDir>
 #include <memory>
 #include <vector>
 
@@ -114,4 +115,29 @@ TEST_F(SettingsCommandsTest, FilesStoredByTheSuperuserBelongToTheFoldersOwner) {
     ASSERT_EQ(::stat(QFile::encodeName(FilePath("FernlogConfig.dat")).constData(), &file), 0);
     EXPECT_EQ(file.st_uid, kOwner);
     EXPECT_EQ(file.st_mode & 0777, 0600u);
+}
+
+// The service's user may plant a link in its folder; the superuser's
+// command must not overwrite the file it points at, whoever made the link.
+TEST_F(SettingsCommandsTest, SuperuserWritesNoLinkInAnotherUsersFolder) {
+    if (::geteuid() != 0) GTEST_SKIP() << "needs the superuser, to give the folder to nobody";
+    constexpr uid_t kOwner = 65534;
+    ASSERT_EQ(::chown(QFile::encodeName(Dir()).constData(), kOwner, kOwner), 0);
+    QTemporaryDir elsewhere;
+    const QString victim = elsewhere.filePath("precious");
+    QFile file(victim);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly) && file.write("precious") == 8);
+    file.close();
+    const QByteArray link = QFile::encodeName(FilePath("FernlogConfig.dat"));
+    ASSERT_EQ(::symlink(QFile::encodeName(victim).constData(), link.constData()), 0);
+    for (const char* why : {"it is a symbolic link in a folder that belongs to another user, "
+                            "which the superuser does not follow",
+                            "it is a symbolic link that belongs to another user"}) {
+        const Ran ran = Fernlog(Dir(), {"settings", "set", "OrgName=x"});
+        EXPECT_EQ(ran.status, 1);
+        EXPECT_EQ(ran.err,
+                  "fernlog: Cannot write " + FilePath("FernlogConfig.dat") + ": " + why + "\n");
+        EXPECT_EQ(ReadAll(victim), "precious");
+        ASSERT_EQ(::lchown(link.constData(), kOwner, kOwner), 0);
+    }
 }
