@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <QDeadlineTimer>
@@ -35,6 +36,10 @@ int OpenLockFile(const QByteArray& path, int access) {
     do {
         fd = ::open(path.constData(), access | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0644);
     } while (fd < 0 && errno == EINTR);
+    // Readable by all whatever the umask: one made by the superuser's
+    // command must still lock the service's writes, which open it read-only.
+    struct stat st {};
+    if (fd >= 0 && ::fstat(fd, &st) == 0 && st.st_uid == ::geteuid()) ::fchmod(fd, 0644);
     return fd;
 }
 }  // namespace
