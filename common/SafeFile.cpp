@@ -51,17 +51,80 @@ bool WriteAllAt(int fd, const char* data, qint64 size, qint64 offset) {
     return true;
 }
 
+// The folder part of a path, for the owner of the folder a link lies in.
+QByteArray FolderOf(const QByteArray& path) {
+    const qsizetype slash = path.lastIndexOf('/');
+    if (slash < 0) return ".";
+    return slash == 0 ? QByteArray("/") : path.left(slash);
+}
+
 // The file a chain of symbolic links ends at (the path itself when it is
-// no link), so that replacing it keeps the links. A dangling link names the
-// file it would create.
-QString FinalTarget(const QString& path) {
-    QString current = path;
-    for (int hops = 0; hops < 40; ++hops) {
-        const QFileInfo info(current);
-        if (!info.isSymLink()) break;
-        current = info.symLinkTarget();
+// no link), so that replacing it keeps the links; a dangling link names the
+// file it would create. A link is followed only when it and the file it
+// leads to belong to the user running the program, and the superuser
+// follows none in a folder that belongs to someone else: whoever may plant
+// a link in the program's folder must not make it overwrite their choice of
+// file. False with the reason otherwise.
+bool FollowLinks(const QString& path, QString& target, QString* error) {
+    const auto refuse = [&](const QString& why) {
+        if (error)
+            *error = QStringLiteral("Cannot write ") + QDir::toNativeSeparators(path) +
+                     QStringLiteral(": ") + why;
+        return false;
+    };
+    const uid_t user = ::geteuid();
+    QByteArray current = QFile::encodeName(path);
+    bool followed = false;
+    for (int hops = 0;; ++hops) {
+        struct stat link {};
+        if (::lstat(current.constData(), &link) != 0 || !S_ISLNK(link.st_mode)) break;
+        if (hops == 40) return refuse(Reason(ELOOP));
+        if (link.st_uid != user) {
+            return refuse(QStringLiteral("it is a symbolic link that belongs to another user"));
+        }
+        struct stat folder {};
+        if (user == 0 &&
+            (::stat(FolderOf(current).constData(), &folder) != 0 || folder.st_uid != 0)) {
+            return refuse(QStringLiteral(
+                "it is a symbolic link in a folder that belongs to another user, which the "
+                "superuser does not follow"));
+        }
+        QByteArray next(4096, Qt::Uninitialized);
+        const ssize_t n = ::readlink(current.constData(), next.data(), size_t(next.size()));
+        if (n < 0 || n >= next.size()) return refuse(Reason(n < 0 ? errno : ENAMETOOLONG));
+        next.truncate(n);
+        current = next.startsWith('/') ? next : FolderOf(current) + '/' + next;
+        followed = true;
     }
-    return current;
+    struct stat end {};
+    if (followed && ::lstat(current.constData(), &end) == 0 && end.st_uid != user) {
+        return refuse(QStringLiteral("it is a symbolic link to %1, which belongs to another user")
+                          .arg(QDir::toNativeSeparators(QFile::decodeName(current))));
+    }
+    target = QFile::decodeName(current);
+    return true;
+}
+
+// What Replace checks before it writes: the links followed as allowed, and a
+// write-protected file refused. `old` gets the target's status when it
+// `exists`.
+bool CheckTarget(const QString& path, QString& target, struct stat& old, bool& exists,
+                 QString* error) {
+    if (!FollowLinks(path, target, error)) return false;
+    const QByteArray name = QFile::encodeName(target);
+    // A file its owner made read-only stays as it is; a rename would replace
+    // it all the same. Mode bits count too: root may write any file.
+    exists = ::stat(name.constData(), &old) == 0;
+    if (!exists || !S_ISREG(old.st_mode)) return true;
+    int refused = 0;
+    if (::access(name.constData(), W_OK) != 0) {
+        refused = errno;  // EACCES, or EROFS on a read-only file system
+    } else if ((old.st_mode & 0222) == 0) {
+        refused = EACCES;
+    }
+    if (refused == 0) return true;
+    if (error) *error = Message(QStringLiteral("Cannot write"), path, refused);
+    return false;
 }
 }  // namespace
 
@@ -80,24 +143,11 @@ bool Writer::Open(QString* error) {
     Discard();
     error_.clear();
     written_ = 0;
-    target_ = FinalTarget(path_);
-    const QByteArray target = QFile::encodeName(target_);
-    // A file its owner made read-only stays as it is; a rename would replace
-    // it all the same. Mode bits count too: root may write any file.
     struct stat old {};
-    const bool exists = ::stat(target.constData(), &old) == 0;
-    if (exists && S_ISREG(old.st_mode)) {
-        int refused = 0;
-        if (::access(target.constData(), W_OK) != 0) {
-            refused = errno;  // EACCES, or EROFS on a read-only file system
-        } else if ((old.st_mode & 0222) == 0) {
-            refused = EACCES;
-        }
-        if (refused != 0) {
-            Fail(QStringLiteral("Cannot write"), refused);
-            if (error) *error = error_;
-            return false;
-        }
+    bool exists = false;
+    if (!CheckTarget(path_, target_, old, exists, &error_)) {
+        if (error) *error = error_;
+        return false;
     }
     // mkstemp picks a name nobody else uses, in the target's own folder so
     // that the final rename stays on one file system.
@@ -201,8 +251,18 @@ bool Replace(const QString& path, const QByteArray& contents, QString* error, Mo
     return writer.Commit(error);
 }
 
+bool Replaceable(const QString& path, QString* error) {
+    QString target;
+    struct stat old {};
+    bool exists = false;
+    return CheckTarget(path, target, old, exists, error);
+}
+
 bool WriteTail(const QString& path, qint64 offset, const QByteArray& bytes, QString* error) {
-    const QByteArray name = QFile::encodeName(path);
+    QString target;
+    if (!FollowLinks(path, target, error)) return false;
+    // Not followed any further: a link put there since is refused, not used.
+    const QByteArray name = QFile::encodeName(target);
     auto fail = [&](int errnum) {
         if (error) *error = Message(QStringLiteral("Cannot write"), path, errnum);
         return false;
@@ -210,12 +270,13 @@ bool WriteTail(const QString& path, qint64 offset, const QByteArray& bytes, QStr
     // Whether this call creates the file decides what a failure leaves:
     // nothing, rather than an empty file.
     bool created = false;
-    int fd = ::open(name.constData(), O_RDWR | O_CLOEXEC);
+    int fd = ::open(name.constData(), O_RDWR | O_NOFOLLOW | O_CLOEXEC);
     if (fd < 0 && errno == ENOENT) {
-        fd = ::open(name.constData(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        fd = ::open(name.constData(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
         created = fd >= 0;
         // Created by someone else in between: written like any existing file.
-        if (fd < 0 && errno == EEXIST) fd = ::open(name.constData(), O_RDWR | O_CLOEXEC);
+        if (fd < 0 && errno == EEXIST)
+            fd = ::open(name.constData(), O_RDWR | O_NOFOLLOW | O_CLOEXEC);
     }
     if (fd < 0) return fail(errno);
     struct stat st {};

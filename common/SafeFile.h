@@ -9,7 +9,10 @@
 // checked, the file is synced and its size compared, then it is renamed over
 // the old one and the folder is synced so that the rename itself survives.
 // A symbolic link is written through (its target is replaced, the link
-// stays); a write-protected file is refused, not renamed over.
+// stays) when the link and its target belong to the user running the
+// program; any other link is refused with the reason, and the superuser
+// follows none in a folder that belongs to someone else. A write-protected
+// file is refused, not renamed over.
 namespace SafeFile {
 
 // Who may read the file. Private: the owner only (0600 for a new file; an
@@ -20,6 +23,11 @@ enum class Mode { Usual, Private };
 // The whole new contents at once. False with the reason in *error.
 bool Replace(const QString& path, const QByteArray& contents, QString* error = nullptr,
              Mode mode = Mode::Usual);
+
+// Whether Replace would write `path` as far as links and write protection
+// go, without writing anything: for a command that checks before it
+// changes. False with the reason in *error.
+bool Replaceable(const QString& path, QString* error = nullptr);
 
 // For contents made piece by piece (exports). Nothing is visible under
 // `path` until Commit succeeds; a writer destroyed uncommitted removes its
@@ -58,6 +66,7 @@ class Writer {
 // old length and the bytes it overwrote, so that no torn record is left for
 // a reader to take as a record; a file that did not exist is removed. No
 // sync: writers called for every reading cannot afford one per record.
+// Symbolic links are followed as by Replace.
 // False with the reason in *error.
 bool WriteTail(const QString& path, qint64 offset, const QByteArray& bytes,
                QString* error = nullptr);

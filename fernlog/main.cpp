@@ -7,6 +7,7 @@
 #include "app/AdminCommands.h"
 #include "app/ExportCommand.h"
 #include "common/CommandLine.h"
+#include "common/FolderLock.h"
 #include "common/ProgramDir.h"
 #include "core/Headless.h"
 #include "core/Mailer.h"
@@ -106,6 +107,11 @@ int main(int argc, char** argv) {
         QApplication app(argc, argv);
         QCoreApplication::setApplicationName(program);
         ConfigureProgramDir(directory);
+        FolderLock::ProgramLock lock;
+        QString lockError;
+        if (!lock.Acquire(ProgramDir::Path(), &lockError)) {
+            return CommandLine::Fail(program, lockError);
+        }
         Web::Service web;
         QString webError;
         if (!web.Configure(httpOption(), &webError)) return CommandLine::Fail(program, webError);
@@ -117,6 +123,10 @@ int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(program);
     ConfigureProgramDir(directory);
+    // Held until the program ends: one fernlog per folder.
+    FolderLock::ProgramLock lock;
+    QString lockError;
+    if (!lock.Acquire(ProgramDir::Path(), &lockError)) return CommandLine::Fail(program, lockError);
     Web::Service web;
     QString webError;
     if (!web.Configure(httpOption(), &webError)) return CommandLine::Fail(program, webError);

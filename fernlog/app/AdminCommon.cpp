@@ -153,6 +153,11 @@ std::optional<int> FindDevice(const QString& name, ServerDatabase::ServerRow& ro
                     .arg(name, known.join(QStringLiteral(", "))));
 }
 
+std::optional<int> Locked(const FolderLock::WriteLock& lock) {
+    if (lock.Held()) return std::nullopt;
+    return Fail(lock.Error());
+}
+
 void HandOver(const QStringList& fileNames) {
 #ifdef Q_OS_UNIX
     if (::geteuid() != 0) return;

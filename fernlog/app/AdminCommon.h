@@ -9,6 +9,7 @@
 #include <optional>
 
 #include "common/Dialogs.h"
+#include "common/FolderLock.h"
 #include "db/ServerDatabase.h"
 
 // What the administration commands (fernlog devices, device, sensors,
@@ -65,6 +66,12 @@ QString OneLine(const QString& text);
 // The registered device of this name (trimmed, exact); otherwise the
 // status, having printed the known names or the database's refusal.
 std::optional<int> FindDevice(const QString& name, ServerDatabase::ServerRow& row);
+
+// Held by a command for its read, change and write of the program
+// directory's files, so that commands run at once are applied one after
+// another. nullopt when held, else the status, having said why (nothing was
+// changed).
+std::optional<int> Locked(const FolderLock::WriteLock& lock);
 
 // After a change by the superuser, files made in a program directory that
 // belongs to someone else (the service's user) are given to that owner,

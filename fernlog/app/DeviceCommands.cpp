@@ -95,6 +95,16 @@ int Save(qint64 serverId, const Registry::ServerEntry& entry, bool offline, bool
         return Fail(answers.problems.value(0, QStringLiteral("the database refused the change")));
     }
     const QString what = adding ? QStringLiteral("Added") : QStringLiteral("Stored");
+    // Told as the register now holds it, not as it was asked for.
+    Registry::ServerEntry told = entry;
+    QList<ServerDatabase::ServerRow> rows;
+    if (ServerDatabase::ListServers(rows)) {
+        for (const auto& row : rows) {
+            if (row.id != report.serverId) continue;
+            told.name = row.name;
+            told.ip = row.ip.trimmed();
+        }
+    }
     if (entry.enabled && !report.enabled) {
         // Stored disabled, as the window stores a device that did not take
         // its name page.
@@ -103,11 +113,11 @@ int Save(qint64 serverId, const Registry::ServerEntry& entry, bool offline, bool
     if (entry.enabled && !report.contacted) {
         Print(QStringLiteral("%1 %2 at %3 without asking the device (--offline): its name page "
                              "was not written")
-                  .arg(what, entry.name.trimmed(), entry.ip));
+                  .arg(what, told.name.trimmed(), told.ip));
         return kDone;
     }
     Print(QStringLiteral("%1 %2 at %3%4, %5")
-              .arg(what, entry.name.trimmed(), entry.ip,
+              .arg(what, told.name.trimmed(), told.ip,
                    report.model.isEmpty() ? QString() : QStringLiteral(" (") + report.model + ')',
                    report.enabled ? QStringLiteral("enabled; name page written")
                                   : QStringLiteral("disabled")));
@@ -253,6 +263,9 @@ int Device(int argc, char** argv) {
 
     QCoreApplication app(argc, argv);
     if (const auto status = OpenProgramDir(parser.value(dir))) return *status;
+    // From the check of the names to the change: one command at once.
+    const FolderLock::WriteLock lock;
+    if (const auto status = Locked(lock)) return *status;
     Answers answers;
     Registry::ServerEntry entry;
     if (verb == QLatin1String("add")) {

@@ -162,6 +162,10 @@ int Sensor(int argc, char** argv) {
 
     QCoreApplication app(argc, argv);
     if (const auto status = OpenProgramDir(parser.value(dir))) return *status;
+    // From the read of the device's pages to the register's change: two
+    // names set at once would otherwise each write back the other's old one.
+    const FolderLock::WriteLock lock;
+    if (const auto status = Locked(lock)) return *status;
     Answers answers;
     ServerDatabase::ServerRow row;
     if (const auto status = FindDevice(args.at(0), row)) return *status;
@@ -202,9 +206,18 @@ int Sensor(int argc, char** argv) {
         return Fail(QStringLiteral("the upload to %1 did not complete: %2")
                         .arg(row.name.trimmed(), session.form.status.join(QStringLiteral("; "))));
     }
+    // The name as the register now holds it: the device keeps only the
+    // first characters of a long one.
+    QString stored = boxes.name;
+    QList<ServerDatabase::SensorListing> sensors;
+    if (ServerDatabase::ListSensors(row.id, sensors)) {
+        for (const auto& sensor : sensors) {
+            if (sensor.port == port) stored = sensor.name;
+        }
+    }
     Print(QStringLiteral("Port %1 of %2 (%3) is named %4")
               .arg(port)
-              .arg(row.name.trimmed(), boxes.type, boxes.name));
+              .arg(row.name.trimmed(), boxes.type, stored));
     return kDone;
 }
 

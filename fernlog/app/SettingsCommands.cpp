@@ -6,6 +6,7 @@
 #include <QFileInfo>
 #include <QJsonObject>
 #include <QTextStream>
+#include <algorithm>
 #include <functional>
 #include <vector>
 
@@ -285,6 +286,18 @@ int Set(const QStringList& args, bool passwordStdin) {
         changes.append({key, line});
     }
 
+    // From the read of the files to the last write: commands at once are
+    // applied one after another.
+    const FolderLock::WriteLock lock;
+    if (const auto status = Locked(lock)) return *status;
+    // A link the file may not be written through is told as it is, before
+    // anything is read through it; the dialogs would only say "not saved".
+    QString unwritable;
+    if (std::any_of(changes.begin(), changes.end(),
+                    [](const auto& change) { return change.first->dialog != Dialog::Options; }) &&
+        !SafeFile::Replaceable(Settings::FilePath(), &unwritable)) {
+        return Fail(unwritable);
+    }
     Answers answers;
     Snapshot before;
     before.Take();

@@ -2,6 +2,7 @@
 
 #include <QFile>
 
+#include "common/FolderLock.h"
 #include "common/ProgramDir.h"
 #include "common/SafeFile.h"
 
@@ -77,6 +78,12 @@ Values Load(QString* warning) {
 
 bool Save(const Values& values, QString* error) {
     const QString path = ProgramDir::File(FileName());
+    // The file is read for its comments and written back: one writer at once.
+    const FolderLock::WriteLock lock;
+    if (!lock.Held()) {
+        if (error) *error = lock.Error();
+        return false;
+    }
     const Values defaults;
     struct Setting {
         QString section;

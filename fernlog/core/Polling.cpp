@@ -11,6 +11,7 @@
 
 #include "common/Clock.h"
 #include "common/EventLog.h"
+#include "common/FolderLock.h"
 #include "core/Decoding.h"
 #include "core/DeviceLink.h"
 #include "core/DeviceVisits.h"
@@ -214,6 +215,10 @@ QString DeviceStatusKey(const QString& name, const QString& address) {
 }
 
 void DailySystemOkCheck() {
+    // The stamp is written into the settings as read now: a command's change
+    // in between would be lost. Not had in time, the check waits for a cycle.
+    const FolderLock::WriteLock lock;
+    if (!lock.Held()) return;
     if (!Settings::ReadConfigFile() || ConfigParameters.SystemOKEmail != 1) return;
     const QDateTime now = Clock::Now();
     const QDateTime last = Clock::FromGeneralDateText(ConfigParameters.LastSystemOKEmail.Text());

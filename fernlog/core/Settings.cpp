@@ -4,6 +4,7 @@
 #include <QFileInfo>
 #include <QtEndian>
 
+#include "common/FolderLock.h"
 #include "common/ProgramDir.h"
 #include "common/SafeFile.h"
 #include "core/Crypt.h"
@@ -195,6 +196,12 @@ bool ReadConfigFile() {
 bool SaveConfigFile() {
     const QString path = FilePath();
     const QString function = QStringLiteral("Error saving configuration parameters to ") + path;
+    // Never in the middle of a command's change of the file.
+    const FolderLock::WriteLock lock;
+    if (!lock.Held()) {
+        ErrorLog::RecordError(function, lock.Error());
+        return false;
+    }
 
     ConfigRecord copy = ConfigParameters;
     QString cause;

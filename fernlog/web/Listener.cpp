@@ -1,10 +1,13 @@
 #include "web/Listener.h"
 
+#include <QCryptographicHash>
+#include <QHash>
 #include <QHttpServerRequest>
 #include <QHttpServerResponder>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTimer>
+#include <memory>
 
 #include "protocol/Address.h"
 #include "web/Render.h"
@@ -12,9 +15,14 @@
 
 namespace Web {
 namespace {
-// Accepts at most kMaxConnections at once and puts a byte and time bound on
-// each, so that a flood or a slow client costs a few sockets, never the
-// event loop's time.
+// The socket property that tells handleRequest the request asked for no
+// keep-alive (HTTP/1.0), which Qt's request object does not say.
+constexpr char kHttp10[] = "fernlogHttp10";
+
+// Accepts at most kMaxConnections at once, kMaxConnectionsPerAddress from
+// one address, and puts a byte and time bound on each, so that a flood or a
+// slow client costs a few sockets, never the event loop's time or another
+// client's slot.
 class GuardedServer : public QTcpServer {
   public:
     explicit GuardedServer(QObject* parent) : QTcpServer(parent) {}
@@ -26,33 +34,52 @@ class GuardedServer : public QTcpServer {
             delete socket;
             return;
         }
-        if (open_ >= kMaxConnections) {
+        const QHostAddress peer = socket->peerAddress();
+        if (open_ >= kMaxConnections || perAddress_.value(peer) >= kMaxConnectionsPerAddress) {
             socket->abort();
             socket->deleteLater();
             return;
         }
         ++open_;
-        connect(socket, &QObject::destroyed, this, [this] { --open_; });
+        ++perAddress_[peer];
+        connect(socket, &QObject::destroyed, this, [this, peer] {
+            --open_;
+            if (--perAddress_[peer] <= 0) perAddress_.remove(peer);
+        });
         // Aborted and deleted: the HTTP server deletes a socket only when it
         // sees it disconnect.
         const auto drop = [socket] {
             socket->abort();
             socket->deleteLater();
         };
+        // From the accept on: a client that sends nothing, or a byte now and
+        // then, holds its slot no longer than a whole request may take.
         auto* timer = new QTimer(socket);
         timer->setSingleShot(true);
         connect(timer, &QTimer::timeout, socket, drop);
-        timer->start(kIdleTimeoutMs);
-        auto received = std::make_shared<qint64>(0);
+        timer->start(kRequestTimeoutMs);
+        struct State {
+            qint64 received = 0;  // bytes of the request under way
+            bool idle = false;    // kept alive after an answer
+        };
+        auto state = std::make_shared<State>();
         // Connected before the HTTP server's own reader, so it sees each
         // chunk before that one takes it.
-        connect(socket, &QTcpSocket::readyRead, socket, [socket, timer, received, drop] {
-            if (*received == 0) timer->start(kRequestTimeoutMs);
-            *received += socket->bytesAvailable();
-            if (*received > kMaxRequestBytes) drop();
+        connect(socket, &QTcpSocket::readyRead, socket, [socket, timer, state, drop] {
+            if (state->received == 0) {
+                if (state->idle) timer->start(kRequestTimeoutMs);
+                state->idle = false;
+                const QByteArray line = socket->peek(1024);
+                const qsizetype end = line.indexOf('\n');
+                socket->setProperty(
+                    kHttp10, line.left(end < 0 ? line.size() : end).trimmed().endsWith("HTTP/1.0"));
+            }
+            state->received += socket->bytesAvailable();
+            if (state->received > kMaxRequestBytes) drop();
         });
-        connect(socket, &QTcpSocket::bytesWritten, socket, [timer, received] {
-            *received = 0;
+        connect(socket, &QTcpSocket::bytesWritten, socket, [timer, state] {
+            state->received = 0;
+            state->idle = true;
             timer->start(kIdleTimeoutMs);
         });
         addPendingConnection(socket);
@@ -60,14 +87,49 @@ class GuardedServer : public QTcpServer {
 
   private:
     int open_ = 0;
+    QHash<QHostAddress, int> perAddress_;
 };
 
-// Compared in a time that does not depend on where the texts differ.
+// Compared in a time that depends neither on where the texts differ nor on
+// their lengths: only their digests are compared, byte by byte.
 bool SameSecret(const QByteArray& a, const QByteArray& b) {
-    if (a.size() != b.size()) return false;
+    const QByteArray x = QCryptographicHash::hash(a, QCryptographicHash::Sha256);
+    const QByteArray y = QCryptographicHash::hash(b, QCryptographicHash::Sha256);
     unsigned char diff = 0;
-    for (qsizetype i = 0; i < a.size(); ++i) diff |= static_cast<unsigned char>(a[i] ^ b[i]);
+    for (qsizetype i = 0; i < x.size(); ++i) diff |= static_cast<unsigned char>(x[i] ^ y[i]);
     return diff == 0;
+}
+
+// The credentials of "Bearer TOKEN"; the scheme's name is case-insensitive.
+// Null when the header names another scheme.
+QByteArray BearerToken(const QByteArray& authorization) {
+    const QByteArray value = authorization.trimmed();
+    const qsizetype space = value.indexOf(' ');
+    if (space < 0 || value.left(space).compare("Bearer", Qt::CaseInsensitive) != 0) return {};
+    return value.mid(space + 1).trimmed();
+}
+
+// A Host header that names this machine's loopback: localhost (and its
+// subdomains, which browsers resolve to loopback themselves) or a loopback
+// address, with or without the port.
+bool LoopbackHost(const QByteArray& header) {
+    QString host = QString::fromLatin1(header.trimmed()).toLower();
+    if (host.startsWith(u'[')) {
+        const qsizetype close = host.indexOf(u']');
+        if (close < 0) return false;
+        const QString rest = host.mid(close + 1);
+        if (!rest.isEmpty() && !rest.startsWith(u':')) return false;
+        const QHostAddress address(host.mid(1, close - 1));
+        return address.protocol() == QAbstractSocket::IPv6Protocol && address.isLoopback();
+    }
+    const qsizetype colon = host.indexOf(u':');
+    if (colon >= 0) host.truncate(colon);
+    if (host.endsWith(u'.')) host.chop(1);
+    if (host == QLatin1String("localhost") || host.endsWith(QLatin1String(".localhost"))) {
+        return true;
+    }
+    const auto ipv4 = Protocol::ParseIPv4(host);
+    return ipv4 && QHostAddress(ipv4->Value()).isLoopback();
 }
 
 Response Text(int status, const QByteArray& body) {
@@ -120,9 +182,14 @@ bool ParseEndpoint(const QString& listen, const QString& token, Endpoint& endpoi
 }
 
 Response Respond(const Request& request, const QString& token) {
-    if (!token.isEmpty() &&
-        !SameSecret(request.authorization, QByteArray("Bearer ") + token.toUtf8())) {
-        return Text(401, "unauthorized\n");
+    if (!token.isEmpty()) {
+        // Compared even when no token came, so that its absence takes no less time.
+        const QByteArray given = BearerToken(request.authorization);
+        if (!SameSecret(given, token.toUtf8()) || given.isEmpty()) {
+            return Text(401, "unauthorized\n");
+        }
+    } else if (!request.host.isEmpty() && !LoopbackHost(request.host)) {
+        return Text(403, "only loopback names are answered without a token\n");
     }
     if (request.method != "GET" && request.method != "HEAD") {
         return Text(405, "only GET and HEAD\n");
@@ -184,20 +251,29 @@ bool Listener::handleRequest(const QHttpServerRequest& request, QTcpSocket* sock
     }
     r.path = request.url().path();
     r.authorization = request.value("Authorization");
+    r.host = request.value("Host");
     const Response response = Respond(r, token_);
     const auto status = static_cast<QHttpServerResponder::StatusCode>(response.status);
-    QHttpServerResponder responder = makeResponder(request, socket);
     const QByteArray body = r.method == "HEAD" ? QByteArray() : response.body;
-    if (response.status == 401) {
-        responder.write(body,
-                        {{"Content-Type", response.contentType},
-                         {"WWW-Authenticate", "Bearer realm=\"fernlog\""},
-                         {"Cache-Control", "no-store"}},
-                        status);
-    } else {
-        responder.write(
-            body, {{"Content-Type", response.contentType}, {"Cache-Control", "no-store"}}, status);
+    // Closed after the answer when the client asks for it: "Connection:
+    // close", or HTTP/1.0 without keep-alive. Such a client waits for the
+    // close, and would otherwise hold its slot until the idle time-out.
+    const QByteArray connection = request.value("Connection").toLower();
+    const bool close = connection.contains("close") ||
+                       (socket->property(kHttp10).toBool() && !connection.contains("keep-alive"));
+    {
+        QHttpServerResponder responder = makeResponder(request, socket);
+        responder.writeStatusLine(status);
+        responder.writeHeader("Content-Type", response.contentType);
+        responder.writeHeader("Content-Length", QByteArray::number(body.size()));
+        responder.writeHeader("Cache-Control", "no-store");
+        if (response.status == 401) {
+            responder.writeHeader("WWW-Authenticate", "Bearer realm=\"fernlog\"");
+        }
+        if (close) responder.writeHeader("Connection", "close");
+        responder.writeBody(body);
     }
+    if (close) socket->disconnectFromHost();
     return true;
 }
 

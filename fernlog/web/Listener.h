@@ -10,7 +10,9 @@ class QTcpServer;
 // fernlog's web listener: the status page (/), its JSON (/api/v1/status),
 // the metrics (/metrics) and the health check (/healthz). It runs in the
 // program's event loop, answers from a snapshot of the state and changes
-// nothing. Outside loopback every request needs the token.
+// nothing. Outside loopback every request needs the token; on loopback
+// without one, only a loopback name in `Host` is answered, so that a page in
+// the user's browser cannot reach it through a name it points at 127.0.0.1.
 namespace Web {
 
 struct Endpoint {
@@ -21,11 +23,14 @@ struct Endpoint {
 
 // The minimum length of a token.
 constexpr int kMinTokenLength = 16;
-// Connections open at once, and what one request may send.
+// Connections open at once, from one client address at once (so that one
+// peer cannot take every slot), and what one request may send.
 constexpr int kMaxConnections = 32;
+constexpr int kMaxConnectionsPerAddress = 8;
 constexpr qint64 kMaxRequestBytes = 64 * 1024;
-// A request must arrive whole within this time; an idle kept-alive
-// connection is closed after the second.
+// A request must arrive whole within this time of the accept (or of its
+// first byte on a kept-alive connection); an idle kept-alive connection is
+// closed after the second.
 constexpr int kRequestTimeoutMs = 10000;
 constexpr int kIdleTimeoutMs = 120000;
 
@@ -39,14 +44,16 @@ struct Request {
     QByteArray method;  // "GET"
     QString path;       // "/metrics"
     QByteArray authorization;
+    QByteArray host;  // the Host header as sent; empty when there was none
 };
 struct Response {
     int status = 200;
     QByteArray contentType;
     QByteArray body;
 };
-// The answer to one request; `token` empty asks for none. Without the right
-// token the answer is 401 and nothing else.
+// The answer to one request; `token` empty asks for none (a loopback
+// listener), and then a Host that is not a loopback name or address gets
+// 403. Without the right token the answer is 401 and nothing else.
 Response Respond(const Request& request, const QString& token);
 
 class Listener : public QAbstractHttpServer {

@@ -1,8 +1,10 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 
 #include "common/SafeFile.h"
@@ -159,4 +161,26 @@ TEST(SafeFileTest, ReadOnlyDiskKeepsFilesAndWorksOnceWritableAgain) {
     EXPECT_TRUE(SafeFile::WriteTail(log, -1, "line 2\n"));
     EXPECT_EQ(ReadAllOrMissing(whole), QByteArray("new"));
     EXPECT_EQ(ReadAllOrMissing(log), QByteArray("line 1\nline 2\n"));
+}
+
+// A link of this user's that leads to another user's file is not followed,
+// for a whole file or a record.
+TEST(SafeFileTest, LinkToAnotherUsersFileIsRefused) {
+    if (::geteuid() != 0) GTEST_SKIP() << "needs the superuser, to give a file to nobody";
+    QTemporaryDir dir;
+    const QString victim = dir.filePath(QStringLiteral("victim"));
+    ASSERT_TRUE(SafeFile::Replace(victim, "precious"));
+    ASSERT_EQ(::chown(QFile::encodeName(victim).constData(), 65534, 65534), 0);
+    const QString link = dir.filePath(QStringLiteral("log.dat"));
+    ASSERT_TRUE(QFile::link(victim, link));
+    const QString expected = QStringLiteral("Cannot write %1: it is a symbolic link to %2, which "
+                                            "belongs to another user")
+                                 .arg(link, victim);
+    QString error;
+    EXPECT_FALSE(SafeFile::Replace(link, "x", &error));
+    EXPECT_EQ(error, expected);
+    EXPECT_FALSE(SafeFile::WriteTail(link, -1, "x", &error));
+    EXPECT_EQ(error, expected);
+    EXPECT_EQ(ReadAllOrMissing(victim), QByteArray("precious"));
+    EXPECT_TRUE(QFileInfo(link).isSymLink());
 }

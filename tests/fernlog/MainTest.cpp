@@ -1,6 +1,7 @@
 // The fernlog program started as a user starts it.
 #include <QDir>
 #include <QProcess>
+#include <QTest>
 
 #include "core/Timings.h"
 #include "support/FernlogFixtures.h"
@@ -37,4 +38,26 @@ TEST_F(MainTest, MalformedTestTimingsEndWithOneLineAndStatusTwo) {
     EXPECT_EQ(run.err,
               "fernlog: FERNLOG_TEST_TIMINGS: tick must be 1-600000 milliseconds, not 'soon'\n");
     EXPECT_TRUE(QDir(Dir()).isEmpty());
+}
+
+// Two programs on one folder would both poll, both mail and share one
+// outbox: the second ends at once, naming the first.
+TEST_F(MainTest, SecondProgramOnOneFolderIsRefusedNamingTheFirst) {
+    ProvisionDatabase();
+    QProcess first;
+    first.start(QStringLiteral(FERNLOG_PATH), {"--headless", "--dir", Dir()});
+    ASSERT_TRUE(first.waitForStarted(10000));
+    const qint64 id = first.processId();
+    const QByteArray pid = QByteArray::number(id) + '\n';
+    EXPECT_TRUE(
+        QTest::qWaitFor([&] { return ReadAll(FilePath("FernlogProgram.lock")) == pid; }, 20000));
+    const ProgramRun second =
+        RunProgram(QStringLiteral(FERNLOG_PATH), {"--headless", "--dir", Dir()}, {}, 20000);
+    first.terminate();
+    EXPECT_TRUE(first.waitForFinished(20000));
+    EXPECT_EQ(second.status, 2);
+    EXPECT_EQ(second.err, QStringLiteral("fernlog: another fernlog (PID %1) is running on the "
+                                         "folder %2\n")
+                              .arg(id)
+                              .arg(Dir()));
 }

@@ -53,6 +53,11 @@ TEST_F(AdminCommandsTest, FleetSetUpFromTheShellIsPolledAndMailsAnAlarm) {
     // configuration window's upload.
     EXPECT_EQ(Rows("SELECT PortNum, SensorName FROM tblSensors WHERE PortNum < 3 ORDER BY PortNum"),
               (QStringList{"0|Freezer", "1|Fridge", "2|Temperature 3"}));
+    // A name longer than the device keeps is told as it was stored.
+    ran = Fernlog(Dir(), {"sensor", "set", "Kitchen", "2", "--name", QString(5000, u'N')});
+    EXPECT_EQ(ran.status, 0) << Text(ran).toStdString();
+    EXPECT_EQ(ran.out,
+              "Port 2 of Kitchen (Temperature Sensor Port 3) is named " + QString(20, u'N') + "\n");
     ran = Fernlog(Dir(), {"settings", "set", "SmtpHost=127.0.0.1",
                           QStringLiteral("SmtpPort=%1").arg(smtp.Port()), "SmtpTimeOut=5",
                           "SmtpSender=monitor@corvane.test", "AdminEmail=admin@corvane.test",

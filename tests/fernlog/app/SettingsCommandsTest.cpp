@@ -5,6 +5,9 @@
 
 #include <QFile>
 #include <QProcess>
+#include <QTemporaryDir>
+#include <memory>
+#include <vector>
 
 #include "support/FernlogFixtures.h"
 #include "support/SmtpServer.h"
@@ -80,6 +83,28 @@ TEST_F(SettingsCommandsTest, VerbCommandsAnswerHelpAndRefuseUnknownVerbs) {
     EXPECT_EQ(ran.err, "fernlog: device takes add, set or remove, not 'frob'\n");
 }
 
+// Each command reads the whole record, changes one field and writes it all
+// back: run at once, they take their turns and every change is kept.
+TEST_F(SettingsCommandsTest, CommandsRunAtOnceKeepEveryChange) {
+    ASSERT_EQ(Fernlog(Dir(), {"settings", "set", "OrgName=-"}).status, 0);
+    const QStringList changes{"OrgName=Cold Chain Ltd", "OrgAddress=1 Quay", "OrgPhone=555 0100",
+                              "DeviceRetries=3"};
+    std::vector<std::unique_ptr<QProcess>> commands;
+    for (const QString& change : changes) {
+        commands.push_back(std::make_unique<QProcess>());
+        commands.back()->start(QStringLiteral(FERNLOG_PATH),
+                               {"settings", "set", change, "--dir", Dir()});
+    }
+    for (const auto& command : commands) {
+        ASSERT_TRUE(command->waitForFinished(30000));
+        EXPECT_EQ(command->exitCode(), 0) << command->readAllStandardError().toStdString();
+    }
+    const Ran shown = Fernlog(Dir(), {"settings"});
+    for (const QString& change : changes) {
+        EXPECT_TRUE(shown.out.contains("\n" + change + "\n")) << change.toStdString();
+    }
+}
+
 TEST_F(SettingsCommandsTest, FilesStoredByTheSuperuserBelongToTheFoldersOwner) {
     if (::geteuid() != 0) GTEST_SKIP() << "needs the superuser";
     constexpr uid_t kOwner = 65534;
@@ -90,4 +115,29 @@ TEST_F(SettingsCommandsTest, FilesStoredByTheSuperuserBelongToTheFoldersOwner) {
     ASSERT_EQ(::stat(QFile::encodeName(FilePath("FernlogConfig.dat")).constData(), &file), 0);
     EXPECT_EQ(file.st_uid, kOwner);
     EXPECT_EQ(file.st_mode & 0777, 0600u);
+}
+
+// The service's user may plant a link in its folder; the superuser's
+// command must not overwrite the file it points at, whoever made the link.
+TEST_F(SettingsCommandsTest, SuperuserWritesNoLinkInAnotherUsersFolder) {
+    if (::geteuid() != 0) GTEST_SKIP() << "needs the superuser, to give the folder to nobody";
+    constexpr uid_t kOwner = 65534;
+    ASSERT_EQ(::chown(QFile::encodeName(Dir()).constData(), kOwner, kOwner), 0);
+    QTemporaryDir elsewhere;
+    const QString victim = elsewhere.filePath("precious");
+    QFile file(victim);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly) && file.write("precious") == 8);
+    file.close();
+    const QByteArray link = QFile::encodeName(FilePath("FernlogConfig.dat"));
+    ASSERT_EQ(::symlink(QFile::encodeName(victim).constData(), link.constData()), 0);
+    for (const char* why : {"it is a symbolic link in a folder that belongs to another user, "
+                            "which the superuser does not follow",
+                            "it is a symbolic link that belongs to another user"}) {
+        const Ran ran = Fernlog(Dir(), {"settings", "set", "OrgName=x"});
+        EXPECT_EQ(ran.status, 1);
+        EXPECT_EQ(ran.err,
+                  "fernlog: Cannot write " + FilePath("FernlogConfig.dat") + ": " + why + "\n");
+        EXPECT_EQ(ReadAll(victim), "precious");
+        ASSERT_EQ(::lchown(link.constData(), kOwner, kOwner), 0);
+    }
 }

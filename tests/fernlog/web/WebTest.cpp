@@ -38,6 +38,25 @@ Reply Get(quint16 port, const QString& path, const QByteArray& authorization = {
     return {reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt(), reply->readAll()};
 }
 
+// What a client bound to `from` gets for the raw `request`, read until the
+// listener closes the connection or `waitMs` pass; `closed` tells which.
+QByteArray RawExchange(quint16 port, const QByteArray& request, bool& closed,
+                       const QHostAddress& from = QHostAddress::LocalHost, int waitMs = 5000) {
+    QTcpSocket socket;
+    socket.bind(from, 0);
+    socket.connectToHost(QHostAddress::LocalHost, port);
+    if (!socket.waitForConnected(5000)) return {};
+    socket.write(request);
+    QByteArray answer;
+    closed = QTest::qWaitFor(
+        [&] {
+            if (socket.isOpen()) answer += socket.readAll();
+            return socket.state() == QAbstractSocket::UnconnectedState;
+        },
+        waitMs);
+    return socket.isOpen() ? answer + socket.readAll() : answer;
+}
+
 Web::Snapshot Hostile() {
     Web::Snapshot s;
     s.title = "Fernlog";
@@ -104,6 +123,9 @@ TEST_F(WebTest, WrongOrMissingTokenGets401AndNothingElse) {
     const Reply ok = Get(listener.Port(), "/metrics", "Bearer 0123456789abcdef");
     EXPECT_EQ(ok.status, 200);
     EXPECT_TRUE(ok.body.contains("fernlog_cycles_total 0\n"));
+    // The scheme's name is case-insensitive; the token is not.
+    EXPECT_EQ(Get(listener.Port(), "/metrics", "bearer 0123456789abcdef").status, 200);
+    EXPECT_EQ(Get(listener.Port(), "/metrics", "BEARER  0123456789abcdef").status, 200);
     EXPECT_EQ(Get(listener.Port(), "/nothing", "Bearer 0123456789abcdef").status, 404);
 }
 
@@ -170,19 +192,73 @@ TEST_F(WebTest, FloodAndOversizedRequestsCostOnlyTheirOwnConnections) {
     EXPECT_TRUE(
         QTest::qWaitFor([&] { return big.state() == QAbstractSocket::UnconnectedState; }, 10000));
 
+    // 40 connections from one address that send nothing: those past its
+    // share are closed, the others held, and a client at another address is
+    // still answered at once.
     std::vector<std::unique_ptr<QTcpSocket>> idle;
-    for (int i = 0; i < Web::kMaxConnections + 1; ++i) {
+    for (int i = 0; i < 40; ++i) {
         idle.push_back(std::make_unique<QTcpSocket>());
         idle.back()->connectToHost(QHostAddress::LocalHost, listener.Port());
         ASSERT_TRUE(idle.back()->waitForConnected(5000));
     }
-    // The one too many is closed; the others are held.
     EXPECT_TRUE(QTest::qWaitFor(
         [&] { return idle.back()->state() == QAbstractSocket::UnconnectedState; }, 10000));
+    EXPECT_EQ(idle.front()->state(), QAbstractSocket::ConnectedState);
+    bool closed = false;
+    const QByteArray probe =
+        RawExchange(listener.Port(), "GET /healthz HTTP/1.0\r\nHost: 127.0.0.1\r\n\r\n", closed,
+                    QHostAddress("127.0.0.9"), 1000);
+    EXPECT_TRUE(probe.startsWith("HTTP/1.1 ")) << probe.data();
+    EXPECT_TRUE(closed);
     EXPECT_EQ(idle.front()->state(), QAbstractSocket::ConnectedState);
     idle.clear();
     EXPECT_TRUE(
         QTest::qWaitFor([&] { return Get(listener.Port(), "/healthz").status != 0; }, 10000));
+}
+
+// A client that asks for the close gets it after the answer, instead of
+// waiting for the idle time-out; one that asks to keep the connection keeps it.
+TEST_F(WebTest, ConnectionIsClosedAfterTheAnswerWhenTheClientAsks) {
+    Web::Endpoint endpoint;
+    ASSERT_TRUE(Web::ParseEndpoint("127.0.0.1:0", "", endpoint));
+    Web::Listener listener;
+    ASSERT_TRUE(listener.Start(endpoint));
+    bool closed = false;
+    for (const QByteArray& request :
+         {QByteArray("GET /nothing HTTP/1.0\r\n\r\n"),
+          QByteArray("GET /nothing HTTP/1.1\r\nHost: localhost\r\nConnection: Close\r\n\r\n")}) {
+        const QByteArray answer = RawExchange(listener.Port(), request, closed);
+        EXPECT_TRUE(closed) << request.data();
+        EXPECT_TRUE(answer.contains("\r\nConnection: close\r\n")) << answer.data();
+        EXPECT_TRUE(answer.endsWith("not found\n")) << answer.data();
+    }
+    const QByteArray kept =
+        RawExchange(listener.Port(), "GET /nothing HTTP/1.0\r\nConnection: keep-alive\r\n\r\n",
+                    closed, QHostAddress::LocalHost, 1000);
+    EXPECT_FALSE(closed);
+    EXPECT_TRUE(kept.endsWith("not found\n")) << kept.data();
+}
+
+// Without a token, only loopback names are answered: a page that points a
+// name of its own at 127.0.0.1 (DNS rebinding) reads nothing. With a token
+// the name does not matter.
+TEST_F(WebTest, LoopbackWithoutTokenAnswersOnlyLoopbackHosts) {
+    Web::Request request{"GET", "/nothing", {}, {}};
+    for (const char* host : {"", "localhost", "LOCALHOST:9180", "app.localhost.", "127.0.0.1:9180",
+                             "127.3.4.5", "[::1]:9180", "[::1]"}) {
+        request.host = host;
+        EXPECT_EQ(Web::Respond(request, {}).status, 404) << host;
+    }
+    for (const char* host : {"evil.example:9180", "localhost.evil.example", "10.0.0.1",
+                             "127.0.0.010", "[::2]:9180", "[::1]x", "0x7f000001"}) {
+        request.host = host;
+        const Web::Response response = Web::Respond(request, {});
+        EXPECT_EQ(response.status, 403) << host;
+        EXPECT_EQ(response.body, "only loopback names are answered without a token\n");
+    }
+    request.host = "evil.example";
+    request.authorization = "Bearer 0123456789abcdef";
+    EXPECT_EQ(Web::Respond(request, "0123456789abcdef").status, 404);
 }
 
 // The page lists the open alarms from the database; while another program
