@@ -12,6 +12,8 @@
 #include "core/Startup.h"
 #include "db/Database.h"
 #include "db/Provision.h"
+#include "protocol/Identification.h"
+#include "registry/Registry.h"
 
 #ifdef Q_OS_UNIX
 #include <sys/stat.h>
@@ -151,6 +153,19 @@ std::optional<int> FindDevice(const QString& name, ServerDatabase::ServerRow& ro
     }
     return Fail(QStringLiteral("there is no device named '%1'; the devices are: %2")
                     .arg(name, known.join(QStringLiteral(", "))));
+}
+
+Window WindowForModel(const QString& model) {
+    const QString text = model.trimmed();
+    if (text == Protocol::UnknownModelText()) return Window::None;
+    for (int family : {0, 3, 5}) {
+        for (int number = 0; number <= 60; ++number) {
+            if (Protocol::ModelText(family, number) == text) {
+                return Registry::ConfigWindowFor(family, number);
+            }
+        }
+    }
+    return Window::None;
 }
 
 void HandOver(const QStringList& fileNames) {

@@ -9,6 +9,7 @@
 #include <optional>
 
 #include "common/Dialogs.h"
+#include "core/Windows.h"
 #include "db/ServerDatabase.h"
 
 // What the administration commands (fernlog devices, device, sensors,
@@ -65,6 +66,10 @@ QString OneLine(const QString& text);
 // The registered device of this name (trimmed, exact); otherwise the
 // status, having printed the known names or the database's refusal.
 std::optional<int> FindDevice(const QString& name, ServerDatabase::ServerRow& row);
+
+// The configuration window of a stored model text; None when the text
+// names no model that has one.
+Window WindowForModel(const QString& model);
 
 // After a change by the superuser, files made in a program directory that
 // belongs to someone else (the service's user) are given to that owner,
