@@ -59,7 +59,7 @@ TEST_F(AdminCommandsTest, FleetSetUpFromTheShellIsPolledAndMailsAnAlarm) {
     SmtpServer smtp;
     ASSERT_TRUE(smtp.IsRunning()) << smtp.Error().toStdString();
     auto kitchen = StartDevice("127.0.0.2");
-    kitchen->setPort(0, {80, 4, 1});  // in alarm
+    kitchen->setPort(0, {80, 4, 0});  // inside the factory limits
     kitchen->setPortValue(1, 35);
 
     Ran ran = Fernlog(Dir(), {"device", "add", "Kitchen", "127.0.0.2", "--unit", "C", "--emails",
@@ -71,6 +71,12 @@ TEST_F(AdminCommandsTest, FleetSetUpFromTheShellIsPolledAndMailsAnAlarm) {
         ran = Fernlog(Dir(), {"sensor", "set", "Kitchen", port, "--name", name});
         EXPECT_EQ(ran.status, 0) << Text(ran).toStdString();
     }
+    // New limits put the reading out of them; the device alarms at once.
+    ran = Fernlog(Dir(), {"sensor", "set", "Kitchen", "0", "--high", "-10", "--low", "-30",
+                          "--minutes", "0"});
+    EXPECT_EQ(ran.status, 0) << Text(ran).toStdString();
+    kitchen->applyLimits(0);
+    EXPECT_EQ(kitchen->portState(0).status, 1);
     QByteArray namePages;
     for (int page = 3; page <= 7; ++page) namePages += kitchen->page(page);
     EXPECT_TRUE(namePages.contains("Freezer") && namePages.contains("Fridge"));
