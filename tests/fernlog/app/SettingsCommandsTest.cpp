@@ -73,11 +73,12 @@ TEST_F(SettingsCommandsTest, VerbCommandsAnswerHelpAndRefuseUnknownVerbs) {
     EXPECT_TRUE(ran.out.contains("fernlog device remove NAME --yes")) << ran.out.toStdString();
     ran = Fernlog(Dir(), {"sensor", "-h"});
     EXPECT_EQ(ran.status, 0);
-    EXPECT_TRUE(ran.out.startsWith("Usage: fernlog sensor set DEVICE PORT"))
+    EXPECT_TRUE(ran.out.startsWith("Usage: fernlog sensor show DEVICE [PORT]"))
         << ran.out.toStdString();
     ran = Fernlog(Dir(), {"device", "frob"});
     EXPECT_EQ(ran.status, 2);
-    EXPECT_EQ(ran.err, "fernlog: device takes add, set or remove, not 'frob'\n");
+    EXPECT_EQ(ran.err,
+              "fernlog: device takes add, set, remove, options or set-options, not 'frob'\n");
 }
 
 TEST_F(SettingsCommandsTest, FilesStoredByTheSuperuserBelongToTheFoldersOwner) {
@@ -90,4 +91,30 @@ TEST_F(SettingsCommandsTest, FilesStoredByTheSuperuserBelongToTheFoldersOwner) {
     ASSERT_EQ(::stat(QFile::encodeName(FilePath("FernlogConfig.dat")).constData(), &file), 0);
     EXPECT_EQ(file.st_uid, kOwner);
     EXPECT_EQ(file.st_mode & 0777, 0600u);
+}
+
+// The web listener and the mail retry are settings like the others; a
+// listener outside loopback needs its token, which comes on standard input.
+TEST_F(SettingsCommandsTest, WebListenerAndRetryAreSetFromTheShell) {
+    ProvisionDatabase();
+    Ran ran = Fernlog(Dir(), {"settings", "set", "RetryMinutes=30", "WebListen=127.0.0.1:9180"});
+    ASSERT_EQ(ran.status, 0) << ran.err.toStdString();
+    const QByteArray ini = ReadAll(FilePath("FernlogOptions.ini"));
+    for (const char* line : {"[Polling]", "[Mail]", "RetryMinutes=30", "[Web]",
+                             "Listen=127.0.0.1:9180", "# The token a client outside loopback"}) {
+        EXPECT_TRUE(ini.contains(line)) << line << "\n" << ini.toStdString();
+    }
+    ran = Fernlog(Dir(), {"settings", "set", "WebListen=0.0.0.0:9180"});
+    EXPECT_EQ(ran.status, 2);
+    EXPECT_TRUE(ran.err.startsWith("fernlog: WebListen: ")) << ran.err.toStdString();
+    EXPECT_EQ(ReadAll(FilePath("FernlogOptions.ini")), ini);
+    ran = Fernlog(Dir(), {"settings", "set", "RetryMinutes=1441"});
+    EXPECT_EQ(ran.err, "fernlog: RetryMinutes takes a number from 0 to 1440, not '1441'\n");
+    ran = Fernlog(Dir(), {"settings", "set", "WebToken", "--password-stdin"}, "0123456789abcdef\n");
+    ASSERT_EQ(ran.status, 0) << ran.err.toStdString();
+    ran = Fernlog(Dir(), {"settings", "set", "WebListen=0.0.0.0:9180"});
+    EXPECT_EQ(ran.status, 0) << ran.err.toStdString();
+    ran = Fernlog(Dir(), {"settings"});
+    EXPECT_TRUE(ran.out.contains("WebToken=(set)")) << ran.out.toStdString();
+    EXPECT_FALSE(ran.out.contains("0123456789abcdef"));
 }
