@@ -9,6 +9,7 @@ struct Entry {
     int (*run)(int, char**);
 };
 constexpr Entry kCommands[] = {
+    {"init", Init},
     {"devices", Devices},
     {"device", Device},
     {"sensors", Sensors},
@@ -21,7 +22,8 @@ constexpr Entry kCommands[] = {
 
 QString Summary() {
     return QStringLiteral(
-        "devices   the registered devices (--json)\n"
+        "init      make the program folder ready (database, settings, options)\n"
+        "  devices   the registered devices (--json)\n"
         "  device    add NAME ADDRESS, set NAME, remove NAME: register and change devices;\n"
         "            options NAME, set-options NAME: the device-wide options\n"
         "  sensors   the ports and sensor names of the devices (--json)\n"

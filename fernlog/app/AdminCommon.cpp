@@ -77,9 +77,11 @@ std::optional<int> OpenProgramDir(const QString& dirOption) {
     ProgramDir::Origin origin;
     const QString path = ProgramDir::Configure(dirOption, &origin);
     if (!QFileInfo(path).isDir()) {
-        return Fail(
-            QStringLiteral("the folder %1 does not exist").arg(QDir::toNativeSeparators(path)),
-            kBadArgument);
+        const QString shown = QDir::toNativeSeparators(path);
+        return Fail(QStringLiteral("the program folder %1 does not exist; fernlog init --dir %1 "
+                                   "makes it ready")
+                        .arg(shown),
+                    kBadArgument);
     }
     if (QFileInfo(Database::Path()).isFile()) return std::nullopt;
     // As the program itself: an installed one makes its database, elsewhere

@@ -118,3 +118,27 @@ TEST_F(SettingsCommandsTest, WebListenerAndRetryAreSetFromTheShell) {
     EXPECT_TRUE(ran.out.contains("WebToken=(set)")) << ran.out.toStdString();
     EXPECT_FALSE(ran.out.contains("0123456789abcdef"));
 }
+
+// A folder made by init is one the commands and the service take as it is.
+TEST_F(SettingsCommandsTest, InitMakesAFolderReadyToUse) {
+    const QString dir = Dir() + "/site";
+    Ran ran = Fernlog(dir, {"devices"});
+    EXPECT_EQ(ran.status, 2);
+    EXPECT_EQ(ran.err, QStringLiteral("fernlog: the program folder %1 does not exist; fernlog "
+                                      "init --dir %1 makes it ready\n")
+                           .arg(dir));
+    ran = Fernlog(dir, {"init"});
+    ASSERT_EQ(ran.status, 0) << ran.err.toStdString();
+    EXPECT_TRUE(ran.out.contains("zolo.mdb made, FernlogConfig.dat made, FernlogOptions.ini made"))
+        << ran.out.toStdString();
+    ran = Fernlog(dir, {"settings"});
+    EXPECT_TRUE(ran.out.contains("UpdateRate=") && !ran.out.contains("UpdateRate=0\n"))
+        << ran.out.toStdString();
+    EXPECT_TRUE(ReadAll(dir + "/FernlogOptions.ini").contains("[Web]"));
+    ran = Fernlog(dir, {"device", "add", "Cellar", "127.0.0.9", "--offline"});
+    EXPECT_EQ(ran.status, 0) << ran.err.toStdString();
+    // Run again, it keeps what is there.
+    ran = Fernlog(dir, {"init"});
+    EXPECT_TRUE(ran.out.contains("zolo.mdb kept, FernlogConfig.dat kept")) << ran.out.toStdString();
+    EXPECT_EQ(Fernlog(dir, {"devices"}).out.count("Cellar"), 1);
+}
