@@ -177,11 +177,12 @@ int Poll(int argc, char** argv) {
             const QString units = Decoding::PortUnits(device.model, sensor.port);
             const bool alarm = Alarms::IsAlarmCondition(value, status);
             if (parser.isSet(json)) {
+                // The key names of /api/v1/status, so that one reader takes both.
                 readings.append(QJsonObject{{"port", sensor.port},
-                                            {"sensor", sensor.name},
+                                            {"name", sensor.name},
                                             {"value", double(value)},
                                             {"reading", reading},
-                                            {"units", units},
+                                            {"unit", units},
                                             {"alarm", alarm}});
             } else {
                 Print(QStringLiteral("  %1  %2: %3%4%5")
@@ -191,8 +192,10 @@ int Poll(int argc, char** argv) {
             }
         }
         if (parser.isSet(json)) {
-            results.append(QJsonObject{{"device", device.name.trimmed()},
+            results.append(QJsonObject{{"name", device.name.trimmed()},
                                        {"address", ip},
+                                       {"up", result == Result::Ok},
+                                       {"busy", result == Result::Busy},
                                        {"result", resultText.toLower()},
                                        {"sensors", readings}});
         }

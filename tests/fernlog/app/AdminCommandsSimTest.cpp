@@ -95,6 +95,14 @@ TEST_F(AdminCommandsTest, FleetSetUpFromTheShellIsPolledAndMailsAnAlarm) {
     EXPECT_TRUE(ran.out.contains("Kitchen (127.0.0.2): OK")) << Text(ran).toStdString();
     EXPECT_TRUE(ran.out.contains("Freezer: 80") && ran.out.contains("ALARM"))
         << Text(ran).toStdString();
+    // The JSON's keys are those of /api/v1/status.
+    ran = Fernlog(Dir(), {"poll", "--json"});
+    const QJsonObject polled = QJsonDocument::fromJson(ran.out.toUtf8()).array().at(0).toObject();
+    EXPECT_EQ(polled.value("name").toString(), "Kitchen") << Text(ran).toStdString();
+    EXPECT_TRUE(polled.value("up").toBool());
+    const QJsonObject freezer = polled.value("sensors").toArray().at(0).toObject();
+    EXPECT_EQ(freezer.value("name").toString(), "Freezer");
+    EXPECT_EQ(freezer.value("unit").toString(), QString(QChar(0xB0)) + "C");
     EXPECT_TRUE(QDir(Dir()).entryList({"Sensor-*"}).isEmpty());
     EXPECT_EQ(Rows("SELECT count(*) FROM tblAlarms"), QStringList{"0"});
 
