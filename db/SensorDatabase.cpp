@@ -100,4 +100,16 @@ bool ListSensors(qint64 serverId, QList<SensorListing>& sensors, QString* error)
     return true;
 }
 
+bool RemoveSensor(qint64 serverId, int port, QString* error) {
+    Database::Connection connection;
+    if (connection.Open() &&
+        connection.Exec(
+            QStringLiteral("DELETE FROM tblSensors WHERE ServerIDNum = ? AND PortNum = ?"),
+            {serverId, port})) {
+        return true;
+    }
+    if (error) *error = connection.Error();
+    return false;
+}
+
 }  // namespace ServerDatabase

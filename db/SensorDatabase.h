@@ -34,4 +34,8 @@ struct SensorListing {
 };
 bool ListSensors(qint64 serverId, QList<SensorListing>& sensors, QString* error = nullptr);
 
+// Deletes the server's rows of the port: it is no longer polled. Its alarm
+// rows and log files stay. False with the reason; nothing is shown.
+bool RemoveSensor(qint64 serverId, int port, QString* error = nullptr);
+
 }  // namespace ServerDatabase

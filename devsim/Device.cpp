@@ -193,6 +193,30 @@ double Device::correction(int port) const {
     return 0;
 }
 
+bool Device::hasLimits(int port) const {
+    const PortKind kind = portKind(port);
+    if (kind != PortKind::Temperature && kind != PortKind::Humidity) return false;
+    return family_ == 3 ? port < 2 : port < 8;
+}
+
+bool Device::outOfLimits(int port) const {
+    if (!hasLimits(port)) return false;
+    const double v = ports_[port].value;
+    if (v == 1000 || v == 9999 || v == 999 || v == -999) return false;
+    const int wire = wireValue(port);
+    return wire < wordAt(pages_[0], 9 + 6 * port) || wire > wordAt(pages_[0], 11 + 6 * port);
+}
+
+int Device::limitMinutes(int port) const {
+    return hasLimits(port) ? wordAt(pages_[0], 13 + 6 * port) : 0;
+}
+
+void Device::applyLimits(int port) {
+    if (!hasLimits(port)) return;
+    const bool alarm = outOfLimits(port) && ports_[port].minutes >= limitMinutes(port);
+    ports_[port].status = alarm ? 1 : 0;
+}
+
 QByteArray Device::page(int n) const {
     return n >= 0 && n < kPageCount ? pages_[n] : QByteArray();
 }

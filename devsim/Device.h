@@ -86,6 +86,18 @@ class Device : public QObject {
     // page 0 of Zolo devices).
     qint16 wireValue(int port) const;
     double correction(int port) const;
+    // Ports whose limits and time out of limits sit on page 0 (temperatures
+    // and humidity): port p's lower and upper limit and time at 9 + 6p,
+    // 11 + 6p and 13 + 6p, in the units the device sends.
+    bool hasLimits(int port) const;
+    // The value as sent lies outside the port's limits. Special values
+    // (not connected, open, shorted) are the desktop's to judge.
+    bool outOfLimits(int port) const;
+    int limitMinutes(int port) const;
+    // The device's verdict: the status byte is 1 once the port has been out
+    // of limits for its time out of limits (the port's minutes count), 0
+    // otherwise. Ports without limits keep the status they have.
+    void applyLimits(int port);
     bool mainsPower() const { return mainsPower_; }
     void setMainsPower(bool on) { mainsPower_ = on; }
 

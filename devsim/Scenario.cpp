@@ -35,10 +35,8 @@ void Scenario::drift(Device* d, int port, double phase) {
 
 void Scenario::keepMinutes(Device* d, int port, double condition) {
     Track& t = tracks_[d][port];
-    const quint8 status = d->portState(port).status;
-    if (condition != t.lastCondition || status != t.lastStatus) {
+    if (condition != t.lastCondition) {
         t.lastCondition = condition;
-        t.lastStatus = status;
         t.since = ticks_;
     }
     const qint64 ms = qint64(ticks_ - t.since) * tickMs_;
@@ -61,24 +59,32 @@ void Scenario::tick() {
         if (doorDevice) break;
     }
 
+    if (moving_ && phase == kAlarmStart && !excursion_) {
+        excursion_ = true;
+        alarmTicks_ = 0;
+    }
+    if (excursion_ && alarmDevice && alarmDevice->portState(0).status != 0 &&
+        ++alarmTicks_ > kAlarmHold) {
+        excursion_ = false;
+    }
     for (Device* d : devices) {
         for (int p = 0; p < kPortCount; ++p) {
             const PortKind kind = d->portKind(p);
             if (kind == PortKind::Temperature || kind == PortKind::Humidity) {
-                const bool inAlarm =
-                    d == alarmDevice && p == 0 && phase >= kAlarmStart && phase < kAlarmEnd;
-                if (inAlarm) {
-                    // Port 0's upper limit sits at page 0 bytes 11-12 on every model.
+                if (!moving_) {
+                    // the value stays where it was set
+                } else if (d == alarmDevice && p == 0 && excursion_) {
+                    // Port 0's upper limit sits at page 0 bytes 11-12 on every model;
+                    // the value goes 5 above it, before the device's correction.
                     double upper = wordAt(d->page(0), 11);
                     if (d->tenths()) upper /= 10;
-                    d->setPortValue(p, upper + 5);
-                    d->setPortStatus(p, 1);
+                    d->setPortValue(p, upper + 5 - d->correction(p));
                 } else {
                     drift(d, p, p * 0.7);
-                    d->setPortStatus(p, 0);
                 }
-                keepMinutes(d, p, inAlarm ? 1 : 0);
-            } else if (d == doorDevice && p == doorPort) {
+                keepMinutes(d, p, d->outOfLimits(p) ? 1 : 0);
+                d->applyLimits(p);
+            } else if (d == doorDevice && p == doorPort && moving_) {
                 const bool open = phase >= kDoorOpen && phase < kDoorClose;
                 d->setPortValue(p, open ? 0 : 1);
                 keepMinutes(d, p, open ? 0 : 1);

@@ -1,5 +1,7 @@
 // Makes simulated devices look alive for a demo: temperatures and humidity
-// drift, a door opens and closes, and one port goes into alarm and back.
+// drift, a door opens and closes, and one port leaves its limits and comes
+// back. The scenario moves values only; each device judges them against
+// the limits and time out of limits in its own pages (Device::applyLimits).
 #pragma once
 
 #include <QHash>
@@ -18,12 +20,16 @@ class Scenario : public QObject {
     static constexpr int kCycle = 90;       // ticks of one round
     static constexpr int kDoorOpen = 10;    // door opens at this tick ...
     static constexpr int kDoorClose = 40;   // ... and closes here
-    static constexpr int kAlarmStart = 45;  // the alarm port leaves its limits
-    static constexpr int kAlarmEnd = 85;
+    static constexpr int kAlarmStart = 45;  // the alarm port leaves its limits ...
+    // ... and comes back once its device has shown the alarm for this many
+    // ticks (a device waits its time out of limits before it alarms).
+    static constexpr int kAlarmHold = 40;
 
     explicit Scenario(Simulator* simulator, int tickMs = 2000, QObject* parent = nullptr);
     void start();
     void stop();
+    // false: values stay as they are; the devices still judge them.
+    void setMoving(bool moving) { moving_ = moving; }
     int ticks() const { return ticks_; }
     void tick();
 
@@ -32,7 +38,6 @@ class Scenario : public QObject {
         bool hasBase = false;
         double base = 0;
         double lastCondition = 0;
-        quint8 lastStatus = 0;
         int since = 0;  // tick of the last change of condition
     };
     void drift(Device* d, int port, double phase);
@@ -42,6 +47,11 @@ class Scenario : public QObject {
     QTimer timer_;
     int tickMs_;
     int ticks_ = 0;
+    bool moving_ = true;
+    // The alarm port's excursion: running, and ticks its device has shown
+    // the alarm.
+    bool excursion_ = false;
+    int alarmTicks_ = 0;
     QHash<const Device*, QHash<int, Track>> tracks_;
 };
 

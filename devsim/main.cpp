@@ -44,9 +44,14 @@ const char* kDescription =
     "Example:\n"
     "  corvane-sim --device 127.0.0.2,QX700-5,build=23 --device 127.0.0.3,Zolo605,unit=C\n"
     "\n"
-    "Scenarios: 'lively' (default) drifts temperatures and humidity, opens and\n"
-    "closes a door and takes one port into alarm and back, every few minutes;\n"
-    "'static' leaves the values alone.\n"
+    "Scenarios: 'lively' (default) moves values: every temperature and humidity\n"
+    "port drifts around its starting value; the first door port of the fleet\n"
+    "opens at step 10 and closes at step 40 of each 90-step round; port 0 of\n"
+    "the first --device goes 5 above its upper limit at step 45 and comes back\n"
+    "once its device has shown the alarm for 40 steps. 'static' leaves the\n"
+    "values alone. Each device judges its values as a device does: a port with\n"
+    "limits is in alarm (status 1) once it has been outside the limits on its\n"
+    "page 0 for its time out of limits (factory: 5 minutes).\n"
     "\n"
     "--config-port also serves each device's configuration port 30718: it answers\n"
     "the discovery broadcast (to 127.255.255.255 on this computer) with a MAC\n"
@@ -177,7 +182,8 @@ int main(int argc, char** argv) {
     sigaction(SIGTERM, &sa, nullptr);
 
     devsim::Scenario scenario(&simulator, tickMs);
-    if (scenarioName == QLatin1String("lively")) scenario.start();
+    scenario.setMoving(scenarioName == QLatin1String("lively"));
+    scenario.start();
 
     const int rc = app.exec();
     scenario.stop();

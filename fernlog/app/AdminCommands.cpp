@@ -9,6 +9,7 @@ struct Entry {
     int (*run)(int, char**);
 };
 constexpr Entry kCommands[] = {
+    {"init", Init},
     {"devices", Devices},
     {"device", Device},
     {"sensors", Sensors},
@@ -21,11 +22,13 @@ constexpr Entry kCommands[] = {
 
 QString Summary() {
     return QStringLiteral(
-        "devices   the registered devices (--json)\n"
-        "  device    add NAME ADDRESS, set NAME, remove NAME: register and change devices\n"
+        "init      make the program folder ready (database, settings, options)\n"
+        "  devices   the registered devices (--json)\n"
+        "  device    add NAME ADDRESS, set NAME, remove NAME: register and change devices;\n"
+        "            options NAME, set-options NAME: the device-wide options\n"
         "  sensors   the ports and sensor names of the devices (--json)\n"
-        "  sensor    set DEVICE PORT --name TEXT: name a sensor on the device and in the "
-        "register\n"
+        "  sensor    show DEVICE [PORT], set DEVICE PORT (name, limits, time, correction),\n"
+        "            calibrate DEVICE PORT --actual T, remove DEVICE PORT\n"
         "  settings  the settings; settings set KEY=VALUE... changes them\n"
         "  mail-test ADDRESS: send the test e-mail with the stored settings\n"
         "  poll      read every enabled device once and print the readings (--json)");

@@ -21,9 +21,12 @@ int Run(int argc, char** argv);
 int Devices(int argc, char** argv);          // devices
 int Device(int argc, char** argv);           // device add|set|remove
 int Sensors(int argc, char** argv);          // sensors
-int Sensor(int argc, char** argv);           // sensor set
+int Sensor(int argc, char** argv);           // sensor show|set|calibrate|remove
 int Poll(int argc, char** argv);             // poll
 int SettingsCommand(int argc, char** argv);  // settings [set]
 int MailTest(int argc, char** argv);         // mail-test
+int Init(int argc, char** argv);             // init
+int DeviceOptions(int argc, char** argv);     // device options
+int DeviceSetOptions(int argc, char** argv);  // device set-options
 
 }  // namespace AdminCommands

@@ -12,6 +12,8 @@
 #include "core/Startup.h"
 #include "db/Database.h"
 #include "db/Provision.h"
+#include "protocol/Identification.h"
+#include "registry/Registry.h"
 
 #ifdef Q_OS_UNIX
 #include <sys/stat.h>
@@ -75,9 +77,11 @@ std::optional<int> OpenProgramDir(const QString& dirOption) {
     ProgramDir::Origin origin;
     const QString path = ProgramDir::Configure(dirOption, &origin);
     if (!QFileInfo(path).isDir()) {
-        return Fail(
-            QStringLiteral("the folder %1 does not exist").arg(QDir::toNativeSeparators(path)),
-            kBadArgument);
+        const QString shown = QDir::toNativeSeparators(path);
+        return Fail(QStringLiteral("the program folder %1 does not exist; fernlog init --dir %1 "
+                                   "makes it ready")
+                        .arg(shown),
+                    kBadArgument);
     }
     if (QFileInfo(Database::Path()).isFile()) return std::nullopt;
     // As the program itself: an installed one makes its database, elsewhere
@@ -156,6 +160,19 @@ std::optional<int> FindDevice(const QString& name, ServerDatabase::ServerRow& ro
 std::optional<int> Locked(const FolderLock::WriteLock& lock) {
     if (lock.Held()) return std::nullopt;
     return Fail(lock.Error());
+}
+
+Window WindowForModel(const QString& model) {
+    const QString text = model.trimmed();
+    if (text == Protocol::UnknownModelText()) return Window::None;
+    for (int family : {0, 3, 5}) {
+        for (int number = 0; number <= 60; ++number) {
+            if (Protocol::ModelText(family, number) == text) {
+                return Registry::ConfigWindowFor(family, number);
+            }
+        }
+    }
+    return Window::None;
 }
 
 void HandOver(const QStringList& fileNames) {

@@ -10,6 +10,7 @@
 
 #include "common/Dialogs.h"
 #include "common/FolderLock.h"
+#include "core/Windows.h"
 #include "db/ServerDatabase.h"
 
 // What the administration commands (fernlog devices, device, sensors,
@@ -72,6 +73,10 @@ std::optional<int> FindDevice(const QString& name, ServerDatabase::ServerRow& ro
 // another. nullopt when held, else the status, having said why (nothing was
 // changed).
 std::optional<int> Locked(const FolderLock::WriteLock& lock);
+
+// The configuration window of a stored model text; None when the text
+// names no model that has one.
+Window WindowForModel(const QString& model);
 
 // After a change by the superuser, files made in a program directory that
 // belongs to someone else (the service's user) are given to that owner,

@@ -167,6 +167,8 @@ int Devices(int argc, char** argv) {
 
 int Device(int argc, char** argv) {
     const QString verb = argc > 2 ? QString::fromLocal8Bit(argv[2]) : QString();
+    if (verb == QLatin1String("options")) return DeviceOptions(argc, argv);
+    if (verb == QLatin1String("set-options")) return DeviceSetOptions(argc, argv);
     QCommandLineParser parser;
     const QCommandLineOption dir = DirOption();
     const QCommandLineOption name(QStringLiteral("name"), QStringLiteral("The new name."),
@@ -174,8 +176,8 @@ int Device(int argc, char** argv) {
     const QCommandLineOption address(QStringLiteral("address"), QStringLiteral("The new address."),
                                      QStringLiteral("ADDRESS"));
     const QCommandLineOption unit(QStringLiteral("unit"),
-                                  QStringLiteral("Temperature unit the device shows: F or C (new "
-                                                 "devices: F; otherwise kept)."),
+                                  QStringLiteral("Temperature unit the device shows: F or C "
+                                                 "(default: the unit the device has)."),
                                   QStringLiteral("F|C"));
     const QCommandLineOption notes(QStringLiteral("notes"), QStringLiteral("Notes."),
                                    QStringLiteral("TEXT"));
@@ -221,13 +223,19 @@ int Device(int argc, char** argv) {
     } else if (VerbHelp(verb, QStringLiteral("Usage: fernlog device add NAME ADDRESS [options]\n"
                                              "       fernlog device set NAME [options]\n"
                                              "       fernlog device remove NAME --yes\n"
+                                             "       fernlog device options NAME [--json]\n"
+                                             "       fernlog device set-options NAME [options]\n"
                                              "fernlog device VERB --help tells more."))) {
         return kDone;
     } else {
-        return Fail(verb.isEmpty()
-                        ? QStringLiteral("device takes add, set or remove (see fernlog --help)")
-                        : QStringLiteral("device takes add, set or remove, not '%1'").arg(verb),
-                    kBadArgument);
+        return Fail(
+            verb.isEmpty()
+                ? QStringLiteral("device takes add, set, remove, options or set-options (see "
+                                 "fernlog --help)")
+                : QStringLiteral("device takes add, set, remove, options or set-options, "
+                                 "not '%1'")
+                      .arg(verb),
+            kBadArgument);
     }
     if (const auto status = Parse(parser, argc, argv, 2, positional)) return *status;
     // Options of the other verbs are not defined here: asked by name, they
@@ -274,7 +282,9 @@ int Device(int argc, char** argv) {
         entry.ip = args.at(1);
         entry.notes = parser.value(notes);
         entry.emailList = emailList.value_or(QString());
-        entry.unit = unitLetter.value_or(QLatin1Char('F'));
+        // A null unit keeps the one the device's name page holds: a device
+        // counting in C must not be told F by a register command.
+        if (unitLetter) entry.unit = *unitLetter;
         entry.enabled = !given(disabled);
         entry.model = Protocol::UnknownModelText();
         return Save(-1, entry, given(offline), true, answers);

@@ -1,6 +1,5 @@
-// fernlog sensors, sensor set and poll: the register's sensors, a sensor
-// named through the device's pages as the configuration window names it,
-// and one reading of every enabled device that writes nothing.
+// fernlog sensors and poll: the register's sensors, and one reading of
+// every enabled device that writes nothing.
 #include <QCoreApplication>
 #include <QJsonArray>
 #include <QJsonObject>
@@ -24,21 +23,6 @@ using namespace AdminCommon;
 
 namespace AdminCommands {
 namespace {
-
-// The configuration window of a stored model text; None when the text
-// names no model that has one.
-Window WindowForModel(const QString& model) {
-    const QString text = model.trimmed();
-    for (int family : {0, 3, 5}) {
-        for (int number = 0; number <= 60; ++number) {
-            if (Protocol::ModelText(family, number) == text &&
-                text != Protocol::UnknownModelText()) {
-                return Registry::ConfigWindowFor(family, number);
-            }
-        }
-    }
-    return Window::None;
-}
 
 struct PortLine {
     int port = 0;
@@ -121,106 +105,6 @@ int Sensors(int argc, char** argv) {
     return kDone;
 }
 
-int Sensor(int argc, char** argv) {
-    const QString verb = argc > 2 ? QString::fromLocal8Bit(argv[2]) : QString();
-    if (VerbHelp(verb, QStringLiteral("Usage: fernlog sensor set DEVICE PORT --name TEXT "
-                                      "[--notes TEXT]\nfernlog sensor set --help tells more."))) {
-        return kDone;
-    }
-    if (verb != QLatin1String("set")) {
-        return Fail(QStringLiteral("sensor takes set (see fernlog --help)"), kBadArgument);
-    }
-    QCommandLineParser parser;
-    parser.setApplicationDescription(QStringLiteral(
-        "Names a port: the device's pages are read, the name written to the device as the "
-        "configuration window's upload writes it, and then stored in the register."));
-    parser.addPositionalArgument(QStringLiteral("DEVICE"), QStringLiteral("The device's name."));
-    parser.addPositionalArgument(QStringLiteral("PORT"),
-                                 QStringLiteral("The port, as fernlog sensors lists it."));
-    const QCommandLineOption dir = DirOption();
-    const QCommandLineOption name(QStringLiteral("name"), QStringLiteral("The sensor's name."),
-                                  QStringLiteral("TEXT"));
-    const QCommandLineOption notes(QStringLiteral("notes"), QStringLiteral("Its notes."),
-                                   QStringLiteral("TEXT"));
-    parser.addOptions({dir, name, notes});
-    if (const auto status = Parse(parser, argc, argv, 2, 2)) return *status;
-    const QStringList args = parser.positionalArguments();
-    if (args.size() < 2 || !parser.isSet(name)) {
-        return Fail(QStringLiteral("sensor set takes DEVICE PORT --name TEXT (see --help)"),
-                    kBadArgument);
-    }
-    bool isNumber = false;
-    const int port = args.at(1).toInt(&isNumber);
-    if (!isNumber || port < 0) {
-        return Fail(QStringLiteral("PORT is a number as fernlog sensors lists it, not '%1'")
-                        .arg(args.at(1)),
-                    kBadArgument);
-    }
-    if (parser.value(name).trimmed().isEmpty()) {
-        return Fail(QStringLiteral("--name takes the sensor's name"), kBadArgument);
-    }
-
-    QCoreApplication app(argc, argv);
-    if (const auto status = OpenProgramDir(parser.value(dir))) return *status;
-    // From the read of the device's pages to the register's change: two
-    // names set at once would otherwise each write back the other's old one.
-    const FolderLock::WriteLock lock;
-    if (const auto status = Locked(lock)) return *status;
-    Answers answers;
-    ServerDatabase::ServerRow row;
-    if (const auto status = FindDevice(args.at(0), row)) return *status;
-    Settings::InitCrypt();
-    Settings::ReadConfigFile();
-    Protocol::InitCommands();
-    const QString ip = row.ip.trimmed();
-    Protocol::Identification id;
-    if (!Registry::Identify(ip, id)) {
-        return Fail(QStringLiteral("%1 did not answer at %2").arg(row.name.trimmed(), ip));
-    }
-    const Window window = Registry::ConfigWindowFor(id.family, id.model);
-    if (window == Window::None) {
-        return Fail(QStringLiteral("%1 (%2) has no sensor pages")
-                        .arg(row.name.trimmed(), Protocol::ModelText(id.family, id.model)));
-    }
-    Pages::PageSession session = Pages::NewSession(window, ip, row.id);
-    const int ports = int(session.form.ports.size());
-    if (port >= ports) {
-        return Fail(QStringLiteral("%1 has ports 0 to %2 (fernlog sensors --device %1)")
-                        .arg(row.name.trimmed())
-                        .arg(ports - 1),
-                    kBadArgument);
-    }
-    const bool read = Pages::GetLimits(session);
-    if (!read || !session.namesRead.contains(port)) {
-        return Fail(QStringLiteral("the names of %1 could not be read; nothing was written: %2")
-                        .arg(row.name.trimmed(), session.form.status.join(QStringLiteral("; "))));
-    }
-    Pages::PortBoxes& boxes = session.form.ports[size_t(port)];
-    boxes.name = parser.value(name);
-    if (parser.isSet(notes)) boxes.notes = parser.value(notes);
-    QString error;
-    if (!Pages::CheckBoxes(session, false, &error)) return Fail(error, kBadArgument);
-    const bool written = Pages::SaveLimits(session);
-    HandOver({QStringLiteral("zolo.mdb")});
-    if (!written) {
-        return Fail(QStringLiteral("the upload to %1 did not complete: %2")
-                        .arg(row.name.trimmed(), session.form.status.join(QStringLiteral("; "))));
-    }
-    // The name as the register now holds it: the device keeps only the
-    // first characters of a long one.
-    QString stored = boxes.name;
-    QList<ServerDatabase::SensorListing> sensors;
-    if (ServerDatabase::ListSensors(row.id, sensors)) {
-        for (const auto& sensor : sensors) {
-            if (sensor.port == port) stored = sensor.name;
-        }
-    }
-    Print(QStringLiteral("Port %1 of %2 (%3) is named %4")
-              .arg(port)
-              .arg(row.name.trimmed(), boxes.type, stored));
-    return kDone;
-}
-
 int Poll(int argc, char** argv) {
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral(
@@ -285,11 +169,12 @@ int Poll(int argc, char** argv) {
             const QString units = Decoding::PortUnits(device.model, sensor.port);
             const bool alarm = Alarms::IsAlarmCondition(value, status);
             if (parser.isSet(json)) {
+                // The key names of /api/v1/status, so that one reader takes both.
                 readings.append(QJsonObject{{"port", sensor.port},
-                                            {"sensor", sensor.name},
+                                            {"name", sensor.name},
                                             {"value", double(value)},
                                             {"reading", reading},
-                                            {"units", units},
+                                            {"unit", units},
                                             {"alarm", alarm}});
             } else {
                 Print(QStringLiteral("  %1  %2: %3%4%5")
@@ -299,8 +184,10 @@ int Poll(int argc, char** argv) {
             }
         }
         if (parser.isSet(json)) {
-            results.append(QJsonObject{{"device", device.name.trimmed()},
+            results.append(QJsonObject{{"name", device.name.trimmed()},
                                        {"address", ip},
+                                       {"up", result == Result::Ok},
+                                       {"busy", result == Result::Busy},
                                        {"result", resultText.toLower()},
                                        {"sensors", readings}});
         }

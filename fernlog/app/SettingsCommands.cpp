@@ -23,6 +23,7 @@
 #include "settings/AdvancedEmailRules.h"
 #include "settings/ConfigurationRules.h"
 #include "settings/FolderRules.h"
+#include "web/Listener.h"
 
 using namespace AdminCommon;
 using AdvancedEmailRules::AdvancedEmailForm;
@@ -42,7 +43,7 @@ class NoView : public ConfigurationRules::FormView {
 
 // Where a key's value goes.
 enum class Dialog { Main, Advanced, LogDir, Options };
-enum class Kind { Text, Number, Flag, Secret, Method };
+enum class Kind { Text, Number, Flag, Secret, Method, Listen };
 
 struct Forms {
     ConfigurationForm main;
@@ -120,6 +121,18 @@ const std::vector<Key>& Keys() {
         {"Connections", Options, Kind::Number, "devices read at once in a cycle (1: one by one)",
          [](const Forms& f) { return QString::number(f.options.connections); },
          [](Forms& f, const QString& v) { f.options.connections = v.toInt(); }},
+        {"RetryMinutes", Options, Kind::Number,
+         "minutes a failed e-mail is tried again for (0: not retried)",
+         [](const Forms& f) { return QString::number(f.options.retryMinutes); },
+         [](Forms& f, const QString& v) { f.options.retryMinutes = v.toInt(); }},
+        {"WebListen", Options, Kind::Listen,
+         "status page, JSON and metrics at ADDRESS:PORT (empty: off)",
+         [](const Forms& f) { return f.options.webListen; },
+         [](Forms& f, const QString& v) { f.options.webListen = v; }},
+        {"WebToken", Options, Kind::Secret,
+         "token a web client outside loopback sends (standard input only)",
+         [](const Forms& f) { return f.options.webToken; },
+         [](Forms& f, const QString& v) { f.options.webToken = v.trimmed(); }},
     };
     return keys;
 }
@@ -163,18 +176,35 @@ std::optional<QString> Normalised(const Key& key, const QString& value, int& sta
             return std::nullopt;
         case Kind::Number:
             if (key.dialog == Dialog::Options) {
+                const bool retry = key.name == QLatin1String("RetryMinutes");
+                const int low = retry ? 0 : 1;
+                const int high = retry ? Options::kMaxRetryMinutes : Options::kMaxConnections;
                 bool ok = false;
                 const int n = v.toInt(&ok);
-                if (!ok || n < 1 || n > Options::kMaxConnections) {
-                    status = Fail(QStringLiteral("%1 takes a number from 1 to %2, not '%3'")
+                if (!ok || n < low || n > high) {
+                    status = Fail(QStringLiteral("%1 takes a number from %2 to %3, not '%4'")
                                       .arg(key.name)
-                                      .arg(Options::kMaxConnections)
+                                      .arg(low)
+                                      .arg(high)
                                       .arg(value),
                                   kBadArgument);
                     return std::nullopt;
                 }
             }
             return v;  // the dialogs' own checks judge it
+        case Kind::Listen: {
+            // The address alone is judged here; the token rule is judged
+            // with the token the options file holds, once both are known.
+            Web::Endpoint endpoint;
+            QString reason;
+            if (v.isEmpty() ||
+                Web::ParseEndpoint(v, QString(QChar(u'x')).repeated(Web::kMinTokenLength), endpoint,
+                                   &reason)) {
+                return v;
+            }
+            status = Fail(QStringLiteral("%1: %2").arg(key.name, reason), kBadArgument);
+            return std::nullopt;
+        }
         case Kind::Text:
         case Kind::Secret:
             return value;
@@ -268,8 +298,8 @@ int Set(const QStringList& args, bool passwordStdin) {
         changes.append({key, *value});
     }
     if (passwordStdin && secrets.isEmpty()) {
-        return Fail(QStringLiteral("--password-stdin needs the secret's name: SmtpPassword or "
-                                   "AdminPassword"),
+        return Fail(QStringLiteral("--password-stdin needs the secret's name: SmtpPassword, "
+                                   "AdminPassword or WebToken"),
                     kBadArgument);
     }
     if (changes.isEmpty() && secrets.isEmpty()) {
@@ -327,6 +357,15 @@ int Set(const QStringList& args, bool passwordStdin) {
                 before.Restore();
                 return Fail(answers.told.value(0), kBadArgument);
             }
+        }
+    }
+    if (options && !forms.options.webListen.isEmpty()) {
+        Web::Endpoint endpoint;
+        QString reason;
+        if (!Web::ParseEndpoint(forms.options.webListen, forms.options.webToken, endpoint,
+                                &reason)) {
+            before.Restore();
+            return Fail(QStringLiteral("WebListen: ") + reason, kBadArgument);
         }
     }
     NoView view;

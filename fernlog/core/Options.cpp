@@ -102,6 +102,12 @@ bool Save(const Values& values, QString* error) {
         {QStringLiteral("Mail"), kRetryMinutes, QByteArray::number(values.retryMinutes),
          values.retryMinutes == defaults.retryMinutes,
          "# Minutes a failed e-mail is tried again for (0 to 1440); 0: not retried."},
+        {QStringLiteral("Web"), kListen, values.webListen.toUtf8(),
+         values.webListen == defaults.webListen,
+         "# The status page, JSON and metrics: ADDRESS:PORT (127.0.0.1:9180); empty: off."},
+        {QStringLiteral("Web"), kToken, values.webToken.toUtf8(),
+         values.webToken == defaults.webToken,
+         "# The token a client outside loopback must send (16 characters or more)."},
     };
     QList<QByteArray> lines;
     QFile file(path);

@@ -60,6 +60,38 @@ bool NewCorrection(const QString& actual, const QString& reading, const QString&
     return true;
 }
 
+bool ComputeCalFactors(PageSession& s, QString* error) {
+    const bool zolo = s.window == Window::frmZolo;
+    const int ports = CalibrationPorts(s.window);
+    PageForm& form = s.form;
+    // The device's corrections are read only when a Zolo counts in tenths;
+    // a new one worked out from an empty box would replace the stored
+    // correction by a guess.
+    if (zolo && !s.Tenths) {
+        if (error)
+            *error = QStringLiteral(
+                "The stored calibration factors could not be read from this device (it does not "
+                "report tenths of a degree), so new ones cannot be worked out from them.");
+        return false;
+    }
+    // Every correction is worked out before any box changes, so that a
+    // refused entry leaves all of them as they were.
+    std::array<QString, 8> corrections = form.correction;
+    for (int i = 0; i < ports; ++i) {
+        const QString actual = form.actualTemp[size_t(i)].trimmed();
+        if (actual.isEmpty()) continue;
+        if (zolo && !ScaledNumber(actual, 1)) continue;  // frmZolo takes only numbers
+        QString reason;
+        if (!NewCorrection(actual, form.ports[size_t(i)].reading, form.correction[size_t(i)],
+                           corrections[size_t(i)], &reason)) {
+            if (error) *error = form.ports[size_t(i)].type + QStringLiteral(": ") + reason;
+            return false;
+        }
+    }
+    form.correction = corrections;
+    return true;
+}
+
 bool StoreCalFactors(PageSession& s) {
     const bool zolo = s.window == Window::frmZolo;
     const int ports = CalibrationPorts(s.window);
@@ -71,47 +103,28 @@ bool StoreCalFactors(PageSession& s) {
             Dialogs::Message(QStringLiteral("Please enter the actual temperature"));
             return false;
         }
-        // The device's corrections are read only when it counts in tenths;
-        // a new one worked out from an empty box would replace the stored
-        // correction by a guess.
-        if (!s.Tenths) {
-            Dialogs::Message(
-                QStringLiteral("The stored calibration factors could not be read from this "
-                               "device (it does not report tenths of a degree), so new ones "
-                               "cannot be worked out from them."),
-                Dialogs::Buttons::Ok, Dialogs::Icon::Warning);
-            return false;
-        }
     } else if (!Ask(QStringLiteral("Upload calibration factors?"),
                     QStringLiteral("Upload Calibration Factors"))) {
         return false;
     }
-
-    // Every correction is worked out before any box changes, so that a
-    // refused entry leaves all of them as they were.
-    std::array<QString, 8> corrections = form.correction;
-    for (int i = 0; i < ports; ++i) {
-        const QString actual = form.actualTemp[size_t(i)].trimmed();
-        if (actual.isEmpty()) continue;
-        if (zolo && !ScaledNumber(actual, 1)) continue;  // frmZolo takes only numbers
-        QString error;
-        if (!NewCorrection(actual, form.ports[size_t(i)].reading, form.correction[size_t(i)],
-                           corrections[size_t(i)], &error)) {
-            Dialogs::Message(form.ports[size_t(i)].type + QStringLiteral(": ") + error,
-                             Dialogs::Buttons::Ok, Dialogs::Icon::Warning);
-            return false;
-        }
+    QString error;
+    if (!ComputeCalFactors(s, &error)) {
+        Dialogs::Message(error, Dialogs::Buttons::Ok, Dialogs::Icon::Warning);
+        return false;
     }
-    form.correction = corrections;
 
     if (zolo && !Ask(QStringLiteral("Upload Calibration Factors?"),
                      QStringLiteral("Upload Calibration Factors"))) {
         return false;
     }
+    return UploadCalFactors(s);
+}
+
+bool UploadCalFactors(PageSession& s) {
     // The list starts over only when something is sent.
     s.form.status.clear();
     if (!SaveLimits(s, true)) return false;
-    if (zolo) return true;
+    if (s.window == Window::frmZolo) return true;
     WaitBeforeReading(s);
     GetLimits(s);
     return true;

@@ -21,6 +21,15 @@ bool NewCorrection(const QString& actual, const QString& reading, const QString&
 extern int CalibrationWaitMs;
 void Reset();
 
+// The corrections of the ports with an actual temperature, worked out into
+// the correction boxes (all or none). False, with the reason, when an entry
+// is not a number or a Zolo's stored corrections could not be read.
+bool ComputeCalFactors(PageSession& session, QString* error = nullptr);
+
+// The corrections uploaded with CalOnly; frmQX705 then waits and reads the
+// device again. False when the upload failed.
+bool UploadCalFactors(PageSession& session);
+
 // btnStoreCalFactors: asks, computes the corrections of the ports with an
 // actual temperature into the correction boxes, uploads with CalOnly, and
 // reads the device again after a good upload. frmZolo: the caller refreshes

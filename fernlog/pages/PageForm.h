@@ -6,6 +6,7 @@
 #include <QString>
 #include <QStringList>
 #include <array>
+#include <optional>
 #include <vector>
 
 #include "core/Windows.h"
@@ -76,6 +77,10 @@ struct PageSession {
     bool alarmOptionsRead = false;
     // Ports whose name arrived in the last download.
     QSet<int> namesRead;
+    // The ports whose register rows an upload stores. Unset (the windows):
+    // every port whose name page was written. The command line names the
+    // ports it edits, so that no other row is rewritten or added.
+    std::optional<QSet<int>> registerPorts;
 };
 
 PageSession NewSession(Window window, const QString& ipAddress, qint64 serverId);

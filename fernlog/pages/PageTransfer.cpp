@@ -223,6 +223,29 @@ bool BoxValue(const PageSession& s, const Field& f, const QString& text, int& va
     return true;
 }
 
+// A lower limit above the upper keeps the port in alarm whatever it reads.
+// Only a pair changed by this edit is judged, so that a page the device
+// holds that way can still be written back unchanged. Empty when none.
+QString LimitsReversed(const PageSession& s, const QByteArray& before, const QByteArray& after,
+                       int page) {
+    const std::vector<Field> map = PageMap(s.window);
+    for (const Field& low : map) {
+        if (low.page != page || low.box != Box::Lower) continue;
+        for (const Field& high : map) {
+            if (high.page != page || high.box != Box::Upper || high.index != low.index) continue;
+            const int lowWord = ReadWord(after, low.position);
+            const int highWord = ReadWord(after, high.position);
+            const bool changed = lowWord != ReadWord(before, low.position) ||
+                                 highWord != ReadWord(before, high.position);
+            if (!changed || lowWord <= highWord) continue;
+            return QStringLiteral("The ") + BoxName(s, low) + QStringLiteral(" (") +
+                   FieldText(s, low, after) + QStringLiteral(") is above its upper limit (") +
+                   FieldText(s, high, after) + QStringLiteral(").");
+        }
+    }
+    return QString();
+}
+
 QString PageList(const QList<int>& pages) {
     QStringList texts;
     for (int page : pages) texts << QString::number(page);
@@ -253,6 +276,7 @@ void StoreSensors(PageSession& s, const QSet<int>& writtenPorts) {
     QList<ServerDatabase::SensorRow> rows;
     for (int port = 0; port < int(s.form.ports.size()); ++port) {
         if (!writtenPorts.contains(port)) continue;
+        if (s.registerPorts && !s.registerPorts->contains(port)) continue;
         const PortBoxes& b = s.form.ports[size_t(port)];
         rows.append({port, b.name.left(kNameLength), b.notes, b.type});
     }
@@ -604,6 +628,7 @@ bool ParseLimits(PageSession& s, const QByteArray& strReceive, int page) {
 bool InsertLimits(const PageSession& s, QByteArray& strSend, int page, QString* error) {
     QByteArray image = strSend;
     if (image.size() < kPageLength) image.append(QByteArray(kPageLength - image.size(), ' '));
+    const QByteArray before = image;
     const PageForm& form = s.form;
     for (const Field& f : PageMap(s.window)) {
         if (f.page != page) continue;
@@ -674,6 +699,10 @@ bool InsertLimits(const PageSession& s, QByteArray& strSend, int page, QString* 
             if (error) *error = reason;
             return false;
         }
+    }
+    if (const QString reason = LimitsReversed(s, before, image, page); !reason.isEmpty()) {
+        if (error) *error = reason;
+        return false;
     }
     strSend = image;
     return true;

@@ -3,8 +3,15 @@
 // and what the commands refuse.
 #include <QDir>
 #include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
 #include <QTest>
 
+#include "devsim/Device.h"
+#include "pages/PageTransfer.h"
+#include "protocol/Commands.h"
 #include "support/FernlogFixtures.h"
 #include "support/FixedPorts.h"
 #include "support/HeadlessProgram.h"
@@ -19,8 +26,28 @@ Ran Fernlog(const QString& dir, const QStringList& args, const QByteArray& input
     return RunProgram(QStringLiteral(FERNLOG_PATH), args + QStringList{"--dir", dir}, input);
 }
 
+std::unique_ptr<devsim::Device> StartDevice(const char* address, char unit = 'F') {
+    devsim::DeviceConfig config;
+    config.address = QHostAddress(QString::fromLatin1(address));
+    config.unit = unit;
+    config.model = devsim::Model::QX700_5;
+    config.build = 23;
+    auto device = std::make_unique<devsim::Device>(config);
+    QString error;
+    EXPECT_TRUE(device->start(&error)) << error.toStdString();
+    return device;
+}
+
 QString Text(const Ran& ran) {
     return QStringLiteral("status %1\nout: %2\nerr: %3").arg(ran.status).arg(ran.out, ran.err);
+}
+
+// Page writes the device has taken.
+int Writes(const devsim::Device& device) {
+    int count = 0;
+    for (int n = 0; n < devsim::kPageCount; ++n)
+        count += device.requestCount(devsim::cmd::PageWrite + char(n));
+    return count;
 }
 }  // namespace
 
@@ -34,7 +61,7 @@ TEST_F(AdminCommandsTest, FleetSetUpFromTheShellIsPolledAndMailsAnAlarm) {
     ASSERT_TRUE(smtp.IsRunning()) << smtp.Error().toStdString();
     SimDevices devices;
     devsim::Device& kitchen = devices.Start("127.0.0.2");
-    kitchen.setPort(0, {80, 4, 1});  // in alarm
+    kitchen.setPort(0, {80, 4, 0});  // inside the factory limits
     kitchen.setPortValue(1, 35);
 
     Ran ran = Fernlog(Dir(), {"device", "add", "Kitchen", "127.0.0.2", "--unit", "C", "--emails",
@@ -46,18 +73,18 @@ TEST_F(AdminCommandsTest, FleetSetUpFromTheShellIsPolledAndMailsAnAlarm) {
         ran = Fernlog(Dir(), {"sensor", "set", "Kitchen", port, "--name", name});
         EXPECT_EQ(ran.status, 0) << Text(ran).toStdString();
     }
+    // New limits put the reading out of them; the device alarms at once.
+    ran = Fernlog(Dir(), {"sensor", "set", "Kitchen", "0", "--high", "-10", "--low", "-30",
+                          "--minutes", "0"});
+    EXPECT_EQ(ran.status, 0) << Text(ran).toStdString();
+    kitchen.applyLimits(0);
+    EXPECT_EQ(kitchen.portState(0).status, 1);
     QByteArray namePages;
     for (int page = 3; page <= 7; ++page) namePages += kitchen.page(page);
     EXPECT_TRUE(namePages.contains("Freezer") && namePages.contains("Fridge"));
-    // The other ports keep the names the device gave them, as after the
-    // configuration window's upload.
-    EXPECT_EQ(Rows("SELECT PortNum, SensorName FROM tblSensors WHERE PortNum < 3 ORDER BY PortNum"),
-              (QStringList{"0|Freezer", "1|Fridge", "2|Temperature 3"}));
-    // A name longer than the device keeps is told as it was stored.
-    ran = Fernlog(Dir(), {"sensor", "set", "Kitchen", "2", "--name", QString(5000, u'N')});
-    EXPECT_EQ(ran.status, 0) << Text(ran).toStdString();
-    EXPECT_EQ(ran.out,
-              "Port 2 of Kitchen (Temperature Sensor Port 3) is named " + QString(20, u'N') + "\n");
+    // Only the ports named are enrolled.
+    EXPECT_EQ(Rows("SELECT PortNum, SensorName FROM tblSensors ORDER BY PortNum"),
+              (QStringList{"0|Freezer", "1|Fridge"}));
     ran = Fernlog(Dir(), {"settings", "set", "SmtpHost=127.0.0.1",
                           QStringLiteral("SmtpPort=%1").arg(smtp.Port()), "SmtpTimeOut=5",
                           "SmtpSender=monitor@corvane.test", "AdminEmail=admin@corvane.test",
@@ -70,6 +97,14 @@ TEST_F(AdminCommandsTest, FleetSetUpFromTheShellIsPolledAndMailsAnAlarm) {
     EXPECT_TRUE(ran.out.contains("Kitchen (127.0.0.2): OK")) << Text(ran).toStdString();
     EXPECT_TRUE(ran.out.contains("Freezer: 80") && ran.out.contains("ALARM"))
         << Text(ran).toStdString();
+    // The JSON's keys are those of /api/v1/status.
+    ran = Fernlog(Dir(), {"poll", "--json"});
+    const QJsonObject polled = QJsonDocument::fromJson(ran.out.toUtf8()).array().at(0).toObject();
+    EXPECT_EQ(polled.value("name").toString(), "Kitchen") << Text(ran).toStdString();
+    EXPECT_TRUE(polled.value("up").toBool());
+    const QJsonObject freezer = polled.value("sensors").toArray().at(0).toObject();
+    EXPECT_EQ(freezer.value("name").toString(), "Freezer");
+    EXPECT_EQ(freezer.value("unit").toString(), QString(QChar(0xB0)) + "C");
     EXPECT_TRUE(QDir(Dir()).entryList({"Sensor-*"}).isEmpty());
     EXPECT_EQ(Rows("SELECT count(*) FROM tblAlarms"), QStringList{"0"});
 
@@ -86,7 +121,7 @@ TEST_F(AdminCommandsTest, FleetSetUpFromTheShellIsPolledAndMailsAnAlarm) {
     // A change stored while it runs is taken up without a restart.
     ran = Fernlog(Dir(), {"settings", "set", "UpdateRate=10"});
     EXPECT_EQ(ran.status, 0) << Text(ran).toStdString();
-    EXPECT_TRUE(fernlog.Told("Polling 10 sensor(s) every 10 seconds", 30000))
+    EXPECT_TRUE(fernlog.Told("Polling 2 sensor(s) every 10 seconds", 30000))
         << fernlog.Output().toStdString();
     ASSERT_TRUE(fernlog.Stop());
     ASSERT_TRUE(mailed) << fernlog.Output().toStdString();
@@ -145,4 +180,113 @@ TEST_F(AdminCommandsTest, RefusedCommandsChangeNothing) {
     ran = Fernlog(Dir(), {"settings"});
     EXPECT_TRUE(ran.out.contains("SmtpPassword=(set)")) << Text(ran).toStdString();
     EXPECT_FALSE(ran.out.contains("hunter2"));
+}
+
+// Limits, time and correction set from the shell are the bytes the
+// configuration window writes for the same edit; the register gets only the
+// row of the port named; the device's own unit stays.
+TEST_F(AdminCommandsTest, PortEditsFromTheShellWriteTheWindowsBytes) {
+    SKIP_IF_PORTS_HELD(LoopbackTcp10001());
+    ProvisionDatabase();
+    auto kitchen = StartDevice("127.0.0.2", 'C');
+    auto pantry = StartDevice("127.0.0.3", 'C');
+    kitchen->setPortValue(0, -20);
+    Ran ran = Fernlog(Dir(), {"device", "add", "Kitchen", "127.0.0.2"});
+    ASSERT_EQ(ran.status, 0) << Text(ran).toStdString();
+    EXPECT_EQ(kitchen->unit(), 'C');
+    ran = Fernlog(Dir(), {"sensor", "set", "Kitchen", "2", "--name", "Walk-in Freezer"});
+    ASSERT_EQ(ran.status, 0) << Text(ran).toStdString();
+    ran = Fernlog(Dir(), {"sensor", "set", "Kitchen", "0", "--name", "Freezer", "--low", "-25.5",
+                          "--high", "-10", "--minutes", "3", "--correction", "1.5"});
+    ASSERT_EQ(ran.status, 0) << Text(ran).toStdString();
+    EXPECT_TRUE(ran.out.contains("Register: port 0 added as 'Freezer'")) << Text(ran).toStdString();
+    EXPECT_EQ(Rows("SELECT PortNum, SensorName FROM tblSensors ORDER BY PortNum"),
+              (QStringList{"0|Freezer", "2|Walk-in Freezer"}));
+
+    // The window's own procedures, the same two edits on a twin device.
+    Protocol::InitCommands();
+    Pages::PageSession s = Pages::NewSession(Window::frmQX705, "127.0.0.3", 99);
+    ASSERT_TRUE(Pages::GetLimits(s));
+    s.form.ports[2].name = "Walk-in Freezer";
+    ASSERT_TRUE(Pages::SaveLimits(s));
+    ASSERT_TRUE(Pages::GetLimits(s));
+    s.form.ports[0].name = "Freezer";
+    s.form.ports[0].lower = "-25.5";
+    s.form.ports[0].upper = "-10";
+    s.form.ports[0].time = "3";
+    s.form.correction[0] = "1.5";
+    ASSERT_TRUE(Pages::SaveLimits(s));
+    for (int page : {0, 1, 3, 4, 5, 6, 7, 12}) {
+        EXPECT_EQ(kitchen->page(page).toHex(' '), pantry->page(page).toHex(' ')) << page;
+    }
+
+    ran = Fernlog(Dir(), {"sensor", "show", "Kitchen", "0", "--json"});
+    ASSERT_EQ(ran.status, 0) << Text(ran).toStdString();
+    const QJsonObject port = QJsonDocument::fromJson(ran.out.toUtf8()).array().at(0).toObject();
+    EXPECT_EQ(port.value("name").toString(), "Freezer");
+    EXPECT_EQ(port.value("low").toDouble(), -25.5);
+    EXPECT_EQ(port.value("high").toDouble(), -10);
+    EXPECT_EQ(port.value("minutes").toDouble(), 3);
+    EXPECT_EQ(port.value("correction").toDouble(), 1.5);
+    EXPECT_EQ(port.value("reading").toDouble(), -18.5);  // -20 with the correction
+    EXPECT_EQ(port.value("unit").toString(), QString(QChar(0xB0)) + "C");
+    EXPECT_TRUE(port.value("tenths").toBool());
+
+    // -17.0 actual against -18.5 read: the correction grows by 1.5.
+    ran = Fernlog(Dir(), {"sensor", "calibrate", "Kitchen", "0", "--actual", "-17"});
+    ASSERT_EQ(ran.status, 0) << Text(ran).toStdString();
+    EXPECT_EQ(kitchen->correction(0), 3.0);
+
+    ran = Fernlog(Dir(), {"sensor", "remove", "Kitchen", "2"});
+    ASSERT_EQ(ran.status, 0) << Text(ran).toStdString();
+    EXPECT_EQ(Rows("SELECT PortNum FROM tblSensors WHERE ServerIDNum <> 99"), QStringList{"0"});
+}
+
+// What cannot be written is refused with one line before anything is sent.
+TEST_F(AdminCommandsTest, PageEditsThatCannotBeWrittenSendNothing) {
+    SKIP_IF_PORTS_HELD(LoopbackTcp10001());
+    ProvisionDatabase();
+    auto kitchen = StartDevice("127.0.0.2");
+    ASSERT_EQ(Fernlog(Dir(), {"device", "add", "Kitchen", "127.0.0.2"}).status, 0);
+    const int writes = Writes(*kitchen);
+    const struct {
+        QStringList args;
+        const char* told;
+    } cases[] = {
+        {{"sensor", "set", "Kitchen", "0", "--low", "50", "--high", "40"},
+         "(50.0) is above its upper limit (40.0)"},
+        {{"sensor", "set", "Kitchen", "0", "--low", "4000"}, "must be from -3276.8 to 3276.7"},
+        {{"sensor", "set", "Kitchen", "0", "--minutes", "x"}, "--minutes takes a number"},
+        {{"sensor", "set", "Kitchen", "12", "--name", "Ice"}, "has ports 0 to 9, not 12"},
+        {{"sensor", "set", "Kitchen", "0", "--normal-state", "on"}, "has no --normal-state"},
+        {{"device", "set-options", "Kitchen", "--buzzer", "on"}, "has no --buzzer"},
+        {{"sensor", "calibrate", "Kitchen", "8", "--actual", "40"}, "is not a temperature port"},
+    };
+    for (const auto& c : cases) {
+        const Ran ran = Fernlog(Dir(), c.args);
+        EXPECT_EQ(ran.status, 2) << Text(ran).toStdString();
+        EXPECT_TRUE(ran.err.startsWith("fernlog: ") && ran.err.count('\n') == 1 &&
+                    ran.err.contains(c.told))
+            << Text(ran).toStdString();
+    }
+    EXPECT_EQ(Writes(*kitchen), writes);
+    EXPECT_EQ(Rows("SELECT count(*) FROM tblSensors"), QStringList{"0"});
+}
+
+// A name page the device does not take is named, and its port gets no row.
+TEST_F(AdminCommandsTest, AnUploadCutShortNamesThePagesNotWritten) {
+    SKIP_IF_PORTS_HELD(LoopbackTcp10001());
+    ProvisionDatabase();
+    auto kitchen = StartDevice("127.0.0.2");
+    ASSERT_EQ(Fernlog(Dir(), {"device", "add", "Kitchen", "127.0.0.2"}).status, 0);
+    ASSERT_EQ(Fernlog(Dir(), {"settings", "set", "DeviceTimeOut=1"}).status, 0);
+    devsim::FaultSettings silent;
+    silent.fault = devsim::Fault::Silent;
+    silent.onlyCommand = devsim::cmd::PageWrite + char(3);
+    kitchen->setFault(silent);
+    const Ran ran = Fernlog(Dir(), {"sensor", "set", "Kitchen", "0", "--name", "Freezer"});
+    EXPECT_EQ(ran.status, 1) << Text(ran).toStdString();
+    EXPECT_TRUE(ran.err.contains("Upload incomplete: page 3 was not written."))
+        << Text(ran).toStdString();
+    EXPECT_EQ(Rows("SELECT count(*) FROM tblSensors"), QStringList{"0"});
 }

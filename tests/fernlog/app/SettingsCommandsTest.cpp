@@ -76,11 +76,12 @@ TEST_F(SettingsCommandsTest, VerbCommandsAnswerHelpAndRefuseUnknownVerbs) {
     EXPECT_TRUE(ran.out.contains("fernlog device remove NAME --yes")) << ran.out.toStdString();
     ran = Fernlog(Dir(), {"sensor", "-h"});
     EXPECT_EQ(ran.status, 0);
-    EXPECT_TRUE(ran.out.startsWith("Usage: fernlog sensor set DEVICE PORT"))
+    EXPECT_TRUE(ran.out.startsWith("Usage: fernlog sensor show DEVICE [PORT]"))
         << ran.out.toStdString();
     ran = Fernlog(Dir(), {"device", "frob"});
     EXPECT_EQ(ran.status, 2);
-    EXPECT_EQ(ran.err, "fernlog: device takes add, set or remove, not 'frob'\n");
+    EXPECT_EQ(ran.err,
+              "fernlog: device takes add, set, remove, options or set-options, not 'frob'\n");
 }
 
 // Each command reads the whole record, changes one field and writes it all
@@ -140,4 +141,54 @@ TEST_F(SettingsCommandsTest, SuperuserWritesNoLinkInAnotherUsersFolder) {
         EXPECT_EQ(ReadAll(victim), "precious");
         ASSERT_EQ(::lchown(link.constData(), kOwner, kOwner), 0);
     }
+}
+
+// The web listener and the mail retry are settings like the others; a
+// listener outside loopback needs its token, which comes on standard input.
+TEST_F(SettingsCommandsTest, WebListenerAndRetryAreSetFromTheShell) {
+    ProvisionDatabase();
+    Ran ran = Fernlog(Dir(), {"settings", "set", "RetryMinutes=30", "WebListen=127.0.0.1:9180"});
+    ASSERT_EQ(ran.status, 0) << ran.err.toStdString();
+    const QByteArray ini = ReadAll(FilePath("FernlogOptions.ini"));
+    for (const char* line : {"[Polling]", "[Mail]", "RetryMinutes=30", "[Web]",
+                             "Listen=127.0.0.1:9180", "# The token a client outside loopback"}) {
+        EXPECT_TRUE(ini.contains(line)) << line << "\n" << ini.toStdString();
+    }
+    ran = Fernlog(Dir(), {"settings", "set", "WebListen=0.0.0.0:9180"});
+    EXPECT_EQ(ran.status, 2);
+    EXPECT_TRUE(ran.err.startsWith("fernlog: WebListen: ")) << ran.err.toStdString();
+    EXPECT_EQ(ReadAll(FilePath("FernlogOptions.ini")), ini);
+    ran = Fernlog(Dir(), {"settings", "set", "RetryMinutes=1441"});
+    EXPECT_EQ(ran.err, "fernlog: RetryMinutes takes a number from 0 to 1440, not '1441'\n");
+    ran = Fernlog(Dir(), {"settings", "set", "WebToken", "--password-stdin"}, "0123456789abcdef\n");
+    ASSERT_EQ(ran.status, 0) << ran.err.toStdString();
+    ran = Fernlog(Dir(), {"settings", "set", "WebListen=0.0.0.0:9180"});
+    EXPECT_EQ(ran.status, 0) << ran.err.toStdString();
+    ran = Fernlog(Dir(), {"settings"});
+    EXPECT_TRUE(ran.out.contains("WebToken=(set)")) << ran.out.toStdString();
+    EXPECT_FALSE(ran.out.contains("0123456789abcdef"));
+}
+
+// A folder made by init is one the commands and the service take as it is.
+TEST_F(SettingsCommandsTest, InitMakesAFolderReadyToUse) {
+    const QString dir = Dir() + "/site";
+    Ran ran = Fernlog(dir, {"devices"});
+    EXPECT_EQ(ran.status, 2);
+    EXPECT_EQ(ran.err, QStringLiteral("fernlog: the program folder %1 does not exist; fernlog "
+                                      "init --dir %1 makes it ready\n")
+                           .arg(dir));
+    ran = Fernlog(dir, {"init"});
+    ASSERT_EQ(ran.status, 0) << ran.err.toStdString();
+    EXPECT_TRUE(ran.out.contains("zolo.mdb made, FernlogConfig.dat made, FernlogOptions.ini made"))
+        << ran.out.toStdString();
+    ran = Fernlog(dir, {"settings"});
+    EXPECT_TRUE(ran.out.contains("UpdateRate=") && !ran.out.contains("UpdateRate=0\n"))
+        << ran.out.toStdString();
+    EXPECT_TRUE(ReadAll(dir + "/FernlogOptions.ini").contains("[Web]"));
+    ran = Fernlog(dir, {"device", "add", "Cellar", "127.0.0.9", "--offline"});
+    EXPECT_EQ(ran.status, 0) << ran.err.toStdString();
+    // Run again, it keeps what is there.
+    ran = Fernlog(dir, {"init"});
+    EXPECT_TRUE(ran.out.contains("zolo.mdb kept, FernlogConfig.dat kept")) << ran.out.toStdString();
+    EXPECT_EQ(Fernlog(dir, {"devices"}).out.count("Cellar"), 1);
 }

@@ -46,9 +46,9 @@ TEST_F(PageTransferTest, LimitsFollowTheDevicesTenthsFlag) {
     QByteArray out = p0;
     ASSERT_TRUE(InsertLimits(s, out, 0));
     EXPECT_EQ(out, p0);
-    s.form.ports[0].lower = "-3.25";  // -32.5 in tenths: half to even
+    s.form.ports[0].lower = "-13.25";  // -132.5 in tenths: half to even
     ASSERT_TRUE(InsertLimits(s, out, 0));
-    EXPECT_EQ(out.mid(8, 2).toHex(' '), "ff e0");
+    EXPECT_EQ(out.mid(8, 2).toHex(' '), "ff 7c");
 
     ParseLimits(s, Readings(0), kReadingsPage);
     ASSERT_FALSE(s.Tenths);
@@ -124,6 +124,23 @@ TEST_F(PageTransferTest, RefusedBoxesNameTheBoxAndLeaveTheImageAlone) {
         EXPECT_FALSE(InsertLimits(s, out, 0, &error)) << c.lower.toStdString();
         EXPECT_EQ(error, c.expected);
         EXPECT_EQ(out, p0);
+    }
+    // A lower limit typed above the upper would keep the port in alarm; a
+    // pair the device already holds that way goes back as it is.
+    QByteArray reversed = p0;
+    WriteWord(reversed, QX7xxPage0::LowerLimit(0), 50);
+    WriteWord(reversed, QX7xxPage0::UpperLimit(0), 40);
+    s.form.ports[0].lower = "4.5";
+    s.form.ports[0].time = "";
+    {
+        QString error;
+        QByteArray out = reversed;
+        EXPECT_FALSE(InsertLimits(s, out, 0, &error));
+        EXPECT_EQ(error, "The Lower Limit of Temperature Sensor Port 1 (4.5) is above its upper "
+                         "limit (4.0).");
+        EXPECT_EQ(out, reversed);
+        s.form.ports[0].lower = "5.0";
+        EXPECT_TRUE(InsertLimits(s, out, 0));
     }
     s.form.ports[0] = {};
     s.form.ports[0].type = "Temperature Sensor Port 1";
