@@ -125,7 +125,7 @@ TEST_F(AdminCommandsTest, ANameContainingErrorIsRefusedAndAnOldOneRenamed) {
     auto freezer = StartDevice("127.0.0.2");
     const QByteArray factory = freezer->page(2);
     Ran ran = Fernlog(Dir(), {"device", "add", "Terror Freezer", "127.0.0.2"});
-    EXPECT_EQ(ran.status, 1) << Text(ran).toStdString();
+    EXPECT_EQ(ran.status, 2) << Text(ran).toStdString();
     EXPECT_TRUE(ran.err.contains("The Server Name (\"Terror Freezer\") contains \"error\""))
         << Text(ran).toStdString();
     EXPECT_EQ(freezer->page(2), factory);
