@@ -122,7 +122,7 @@ QWidget* frmConfiguration::BuildNetworkTab() {
          QStringLiteral("(sec. Minimum update rate is 5 seconds)")},
     };
     for (int r = 0; r < 3; ++r) {
-        rows[r].box->setMaximumWidth(60);
+        rows[r].box->setFixedWidth(60);
         grid->addWidget(new QLabel(rows[r].before, page), r, 0);
         grid->addWidget(rows[r].box, r, 1);
         grid->addWidget(new QLabel(rows[r].after, page), r, 2);
