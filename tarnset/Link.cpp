@@ -1,5 +1,6 @@
 #include "tarnset/Link.h"
 
+#include <QElapsedTimer>
 #include <QEventLoop>
 #include <QHostAddress>
 #include <QNetworkDatagram>
@@ -41,6 +42,8 @@ struct State {
     QTimer tenth;
     bool expired = false;
     int ticks = 0;
+    QElapsedTimer waitClock;
+    qint64 lastRecordDataMs = -1;
     QPointer<QEventLoop> waiting;
 
     void Wake() {
@@ -96,7 +99,7 @@ void OnTcpData() {
     State& s = S();
     if (!s.tcp) return;
     if (s.expectedLength > 0) {
-        // A longer reply is complete too: the exchange takes it whole.
+        // A longer reply ends the wait too; the exchange then refuses it.
         if (s.tcp->bytesAvailable() >= s.expectedLength) s.replyComplete = true;
     } else {
         // TCP may split the record anywhere: keep one record per connection.
@@ -104,6 +107,7 @@ void OnTcpData() {
         // seen to be too long; the rest is counted only.
         const QByteArray data = s.tcp->readAll();
         s.recordBytes += data.size();
+        if (!data.isEmpty() && s.waitClock.isValid()) s.lastRecordDataMs = s.waitClock.elapsed();
         constexpr qsizetype keep = Wire::SetupRecord::kMaxLength + 1;
         if (s.recordEntry >= 0 && s.recordEntry < s.answers.size()) {
             QByteArray& record = s.answers[s.recordEntry].data;
@@ -300,6 +304,10 @@ qint64 RecordBytes() {
     return S().recordBytes;
 }
 
+qint64 LastRecordDataMs() {
+    return S().lastRecordDataMs;
+}
+
 bool Connected() {
     return S().tcp && S().tcp->state() == QAbstractSocket::ConnectedState;
 }
@@ -361,6 +369,8 @@ void WaitWithProgress(int milliseconds, bool (*done)()) {
     }
     s.ticks = 0;
     s.expired = false;
+    s.lastRecordDataMs = -1;
+    s.waitClock.start();
     s.watchDog.start(milliseconds);
     s.tenth.start();
     while (!s.expired && s.running && !(done && done())) {

@@ -83,6 +83,9 @@ void SetExpectedLength(int length);
 bool ReplyComplete();
 bool ConnectTcp(const Protocol::IPv4& address, quint16 port, QString* error = nullptr);
 qint64 RecordBytes();  // received on this connection while collecting a record
+// When, in milliseconds into the last wait, record bytes last arrived; -1
+// when none did during it.
+qint64 LastRecordDataMs();
 bool Connected();
 bool SendBytes(const QByteArray& data, QString* error = nullptr);
 QByteArray ReadReply();

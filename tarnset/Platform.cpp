@@ -123,6 +123,12 @@ QString ArpTargetProblem(const Protocol::IPv4& address) {
     if ((a >> 28) == 0xE) return QStringLiteral("%1 is a multicast address").arg(text);
     if ((a >> 24) == 0 || (a >> 28) == 0xF)
         return QStringLiteral("%1 is a reserved address").arg(text);
+    return LocalAddressProblem(address);
+}
+
+QString LocalAddressProblem(const Protocol::IPv4& address) {
+    const quint32 a = address.Value();
+    const QString text = address.Text();
     for (const Route& r : Routes()) {
         if (r.gateway != 0 && r.gateway == a)
             return QStringLiteral("%1 is the gateway of %2").arg(text, r.iface);

@@ -28,6 +28,10 @@ QString InterfaceFor(const Protocol::IPv4& address);
 // a gateway, the network or broadcast address of a local network, a
 // multicast, loopback or reserved address. Empty when it can.
 QString ArpTargetProblem(const Protocol::IPv4& address);
+// The part of that rule that holds for any address a device is given: not
+// this computer's own address, a gateway, or a local network's network or
+// broadcast address. Empty when none applies.
+QString LocalAddressProblem(const Protocol::IPv4& address);
 
 // The `ip` command by its absolute path (/usr/sbin/ip, /sbin/ip, ...), never
 // looked up in PATH; empty when it is not installed.

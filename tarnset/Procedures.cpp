@@ -56,12 +56,19 @@ void WindowStatus(const QString& text) {
     Show([&](ToolView& v) { v.SetWindowStatus(text); });
 }
 
-// The discovery answers in the table (not a setup record).
+// The answers of the last discovery. Kept apart from the link's table,
+// which every attempt to set an address clears, so that the checks of the
+// next attempt still know who answers where.
+QList<Link::Answer> lastDiscovery;
+
 QList<Link::Answer> DiscoveryAnswers() {
-    QList<Link::Answer> found;
+    return lastDiscovery;
+}
+
+void KeepDiscovery() {
+    lastDiscovery.clear();
     for (const Link::Answer& a : Link::Answers())
-        if (a.discovery) found << a;
-    return found;
+        if (a.discovery) lastDiscovery << a;
 }
 
 // The MAC text of another device that answered discovery at `address`;
@@ -90,6 +97,7 @@ Outcome DiscoverBody(bool reportNone = true) {
         v.SetRowItemsEnabled(false);
     });
     Link::ClearAnswers();
+    lastDiscovery.clear();
     Show([](ToolView& v) {
         v.ResetList();
         v.ClearDebug();
@@ -109,6 +117,7 @@ Outcome DiscoverBody(bool reportNone = true) {
         outcome = Outcome::Failed;
     } else {
         Link::WaitWithProgress(Link::Timings().discoveryMs);
+        KeepDiscovery();
         const QList<Link::Answer>& answers = Link::Answers();
         if (!Link::Running()) {
             outcome = Outcome::Failed;  // the window closed: nothing more to show
@@ -236,11 +245,20 @@ Outcome SetStaticBody(const QString& current, const QStringList& typed, QString 
         for (const Link::Answer& a : seen)
             if (a.sender == from->Text()) mac = Wire::FormatMac(a.data);
     }
+    // Any answer at another address than the device's own comes from
+    // another box, whatever MAC text it carries.
     if (wanted != from->Text()) {
-        if (const auto other = Occupant(seen, wanted, mac)) {
+        if (const auto other = Occupant(seen, wanted, QString())) {
             Message(OccupiedMessage(wanted, *other));
             return finish(Outcome::Failed);
         }
+    }
+    const QString problem = Platform::LocalAddressProblem(*Protocol::ParseIPv4(wanted));
+    if (!problem.isEmpty()) {
+        Message(QStringLiteral("The IP address ") + wanted +
+                QStringLiteral(" can not be given to a Corvane server: ") + problem +
+                QStringLiteral(".  Please enter another value."));
+        return finish(Outcome::Invalid);
     }
 
     const QString local = Link::LocalAddressTowards(*from);
@@ -292,6 +310,15 @@ Outcome SetStaticBody(const QString& current, const QStringList& typed, QString 
         return finish(Outcome::Failed);
     }
 
+    // A record still coming in when the wait ended is not whole: patched
+    // and written back it would cut the device's setup short.
+    if (Link::LastRecordDataMs() > Link::Timings().setupRecordMs / 2) {
+        Message(QStringLiteral("The setup record from ") + current +
+                QStringLiteral(" was still arriving when the wait for it ended (%1 bytes "
+                               "received).  Nothing was written back.")
+                    .arg(Link::RecordBytes()));
+        return finish(Outcome::Failed);
+    }
     if (Link::RecordBytes() > Wire::SetupRecord::kMaxLength) {
         Message(QStringLiteral("The setup record from ") + current +
                 QStringLiteral(" is %1 bytes long; a setup record is at most %2 bytes.  Nothing "
@@ -618,7 +645,8 @@ bool ExchangeRecord(const Protocol::IPv4& address, quint16 port, const QByteArra
     Link::SetExpectedLength(0);
     if (reply.isEmpty() && !(errorText + error).isEmpty())
         Message(QStringLiteral("Reading Error: ") + errorText + error);
-    return !reply.isEmpty() && reply.left(4) == request.left(4) && reply.size() >= expectedLength;
+    // The reply is exactly its length: more is not a reply of this device.
+    return reply.left(4) == request.left(4) && reply.size() == expectedLength;
 }
 
 void ShowNetworkDetails() {
@@ -660,6 +688,7 @@ void OpenWebPage(const QString& address) {
 
 void Reset() {
     lastIdentification = {0, 0, 0};
+    lastDiscovery.clear();
 }
 
 }  // namespace Procedures

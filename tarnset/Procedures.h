@@ -69,7 +69,7 @@ void ShowNetworkDetails();
 // Opens the device's configuration page in the browser.
 void OpenWebPage(const QString& address);
 
-// Back to a fresh start: the last identification is forgotten.
+// Back to a fresh start: the last identification and discovery are forgotten.
 void Reset();
 
 }  // namespace Procedures

@@ -391,7 +391,7 @@ bool GetLimitsQX(PageSession& s) {
         s.form.rev23Visible = s.firmwareBuild != 24;
     }
     LoadNotes(s);
-    if (qx705 || w == Window::frmQX720) Status(s, QStringLiteral(" Download complete"));
+    if (qx705 || w == Window::frmQX720) Status(s, QStringLiteral("Download complete"));
     return true;
 }
 
@@ -749,6 +749,9 @@ bool GetLimits(PageSession& session) {
 }
 
 bool SaveLimits(PageSession& session, bool calOnly) {
+    // The status lines tell of this save alone: a refusal of an earlier one
+    // must not stand as the result of a save that went through.
+    session.form.status.clear();
     QString error;
     if (!CheckBoxes(session, calOnly, &error)) {
         // Nothing is sent while a box cannot be written as it stands.

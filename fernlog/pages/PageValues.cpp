@@ -51,8 +51,8 @@ std::optional<qint64> ScaledNumber(const QString& text, int decimals) {
 
 QString TenthsText(qint64 tenths) {
     const qint64 magnitude = tenths < 0 ? -tenths : tenths;
-    QString text = QStringLiteral(".") + QString::number(magnitude % 10);
-    if (magnitude >= 10) text.prepend(QString::number(magnitude / 10));
+    QString text =
+        QString::number(magnitude / 10) + QStringLiteral(".") + QString::number(magnitude % 10);
     if (tenths < 0) text.prepend(QLatin1Char('-'));
     return text;
 }

@@ -17,8 +17,8 @@ namespace Pages {
 // field come back as a number beyond every field's range.
 std::optional<qint64> ScaledNumber(const QString& text, int decimals);
 
-// A value in tenths as the windows show it, one decimal without a leading
-// zero: 35 -> "3.5", 5 -> ".5", -3 -> "-.3", 0 -> ".0", -100 -> "-10.0".
+// A value in tenths as the windows show it, one decimal, as the log grid
+// shows its readings: 35 -> "3.5", 5 -> "0.5", -3 -> "-0.3", 0 -> "0.0".
 QString TenthsText(qint64 tenths);
 
 // A word or byte of a page image.

@@ -17,6 +17,14 @@ bool BeginsBusy(const QByteArray& answer) {
     return answer.startsWith(Protocol::ReplyBusy());
 }
 
+// The name page holds the user's own text, so its answers are judged by
+// echo and full length, as the configuration windows judge pages: the
+// link's rule (no "error" anywhere) would refuse for good the page of a
+// device named "Terror Freezer".
+bool PageAnswerEchoes(const QByteArray& request, const QByteArray& answer) {
+    return answer.size() >= Protocol::kAnswerLength && answer.left(4) == request.left(4);
+}
+
 void PutText(QByteArray& page, int position, int width, const QString& text) {
     page.replace(position - 1, width, Ansi::Field(text, width));
 }
@@ -48,9 +56,9 @@ Protocol::Identification LastIdentification() {
 Outcome ReadNamePage(const QString& ipAddress, int deviceFamily, QByteArray& page) {
     QByteArray request;
     Protocol::BuildRequest(request, Protocol::CmdPage(NamePageNumber(deviceFamily)));
-    const bool ok = DeviceLink::ReadFromCV(ipAddress, Protocol::kDevicePort, request, page,
-                                           Protocol::kAnswerLength);
-    if (ok && page.left(4) == request.left(4)) return Outcome::Ok;
+    DeviceLink::ReadFromCV(ipAddress, Protocol::kDevicePort, request, page,
+                           Protocol::kAnswerLength);
+    if (PageAnswerEchoes(request, page)) return Outcome::Ok;
     return BeginsBusy(page) ? Outcome::Busy : Outcome::Failed;
 }
 
@@ -88,9 +96,10 @@ bool InsertStoreUserPageCommand(QByteArray& strSend) {
 
 Outcome StoreNamePage(const QString& ipAddress, const QByteArray& image) {
     QByteArray answer;
-    const bool ok = DeviceLink::ReadFromCV(ipAddress, Protocol::kDevicePort, image, answer,
-                                           Protocol::kAnswerLength);
-    if (ok && answer == image) return Outcome::Ok;
+    DeviceLink::ReadFromCV(ipAddress, Protocol::kDevicePort, image, answer,
+                           Protocol::kAnswerLength);
+    // The device echoes the stored page whole.
+    if (PageAnswerEchoes(image, answer) && answer.left(image.size()) == image) return Outcome::Ok;
     return BeginsBusy(answer) ? Outcome::Busy : Outcome::Failed;
 }
 
@@ -290,6 +299,20 @@ bool SaveServer(qint64 serverId, const ServerEntry& entry, SaveReport& report, b
         return Refuse(report, Field::Name,
                       QStringLiteral("The Server Name (\"") + name +
                           QStringLiteral("\") has characters the device cannot store."));
+    }
+    // The link takes any answer with "error" in it for a failure, so polling
+    // could not read a device given such a name. A name the server already
+    // has may stay.
+    if (name.contains(QLatin1String("error"), Qt::CaseInsensitive)) {
+        ServerDatabase::ServerRow stored;
+        const bool kept = serverId >= 0 && ServerDatabase::ReadServer(serverId, stored) &&
+                          stored.name.trimmed() == name.trimmed();
+        if (!kept) {
+            return Refuse(report, Field::Name,
+                          QStringLiteral("The Server Name (\"") + name +
+                              QStringLiteral("\") contains \"error\", which the device's answers "
+                                             "cannot carry.  Please choose another name."));
+        }
     }
     {
         // An edited server may keep its own address, not take another's.

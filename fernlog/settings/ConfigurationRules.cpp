@@ -1,9 +1,11 @@
 #include "settings/ConfigurationRules.h"
 
+#include <QDir>
 #include <tuple>
 
 #include "common/Ansi.h"
 #include "common/Dialogs.h"
+#include "common/ProgramDir.h"
 #include "core/Crypt.h"
 #include "core/EmailNotification.h"
 #include "core/Options.h"
@@ -65,7 +67,10 @@ QString NoPrinterText() {
 }
 
 QString LogDirCaption() {
-    return QStringLiteral("Current Log File Location: ") + ServerData::LogDirInUse;
+    // No folder of its own: the logs go to the program's folder, named so.
+    const QString dir = ServerData::LogDirInUse.trimmed();
+    return QStringLiteral("Current Log File Location: ") +
+           (dir.isEmpty() ? QDir::toNativeSeparators(ProgramDir::Path()) : ServerData::LogDirInUse);
 }
 
 ConfigurationForm LoadForm() {

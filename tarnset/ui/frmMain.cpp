@@ -14,6 +14,7 @@
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QLayout>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMenuBar>
@@ -247,10 +248,15 @@ frmMain::frmMain(QWidget* parent) : QMainWindow(parent) {
     SetRowItemsEnabled(false);
     Link::SetRunning(true);
     Link::SetView(this);
-    resize(760, 560);
+    // Centred by the size the layout gives it, which may be wider than the
+    // size asked for, so that it stays on a small screen.
+    if (QLayout* own = QMainWindow::layout()) own->activate();
+    resize(QSize(760, 560).expandedTo(minimumSizeHint()));
     if (QScreen* screen = QGuiApplication::primaryScreen()) {
         const QRect area = screen->availableGeometry();
-        move(area.x() + (area.width() - width()) / 2, area.y() + (area.height() - height()) / 2);
+        resize(size().boundedTo(area.size()));
+        move(area.x() + std::max(0, (area.width() - width()) / 2),
+             area.y() + std::max(0, (area.height() - height()) / 2));
     }
 }
 

@@ -229,6 +229,26 @@ TEST_F(Search, DropDownListUsesItsOwnersFrame) {
     EXPECT_EQ(menuCtx.FrameWindow(), frame);
 }
 
+// Each class of the owner-chain rule takes its owner's frame as the context,
+// in any letter case; another owned window keeps its own.
+TEST_F(Search, OwnedWindowsOfTheChainClassesUseTheirOwnersFrame) {
+    for (const char* cls :
+         {"AwtGenericWindowClass", "aJavaAppletWinClass", "OpusApp", "OpusMwd", "#32770",
+          "awtgenericwindowclass", "AJAVAAPPLETWINCLASS", "opusapp", "OPUSMWD"}) {
+        Hwnd owned = ws.Create(cls, {500, 100, 700, 400}, kVis);
+        ws.Window(owned).owner = frame;
+        ws.topLevel = {owned, frame};
+        EXPECT_EQ(CurWindowContext(ws, owned).ContextFrame(), frame) << cls;
+        ws.Destroy(owned);
+    }
+    Hwnd other = ws.Create("OpusAppX", {500, 100, 700, 400}, kVis);
+    ws.Window(other).owner = frame;
+    ws.topLevel = {other, frame};
+    EXPECT_EQ(CurWindowContext(ws, other).ContextFrame(), other);
+    EXPECT_TRUE(ClassIs("scrollbar", "ScrollBar"));
+    EXPECT_FALSE(ClassIs("ScrollBar2", "ScrollBar"));
+}
+
 // --- bar sizes ---------------------------------------------------------------------
 
 TEST_F(Search, OwnBarOnlyOnAWindowAtLeastABarWide) {

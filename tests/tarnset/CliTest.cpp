@@ -246,6 +246,23 @@ TEST_F(CliTest, AMoveOntoAnAddressAnotherDeviceHoldsIsRefused) {
     EXPECT_EQ(device->address(), QHostAddress(QStringLiteral("127.0.0.142")));
 }
 
+// This computer's own address is refused as a device's new address, as
+// manual refuses it.
+TEST_F(CliTest, SetIpRefusesThisComputersOwnAddress) {
+    devsim::Device* device = AddDevice(QStringLiteral("127.0.0.142"));
+    const ProgramRun r =
+        Tarnset(QStringList{QStringLiteral("set-ip"), QStringLiteral("127.0.0.142"),
+                            QStringLiteral("127.0.0.1"), QStringLiteral("--yes")} +
+                kLoopback);
+    EXPECT_NE(r.exitCode, 0);
+    EXPECT_TRUE(r.err.contains(QLatin1String(
+        "The IP address 127.0.0.1 can not be given to a Corvane server: 127.0.0.1 is this "
+        "computer's own address.  Please enter another value.")))
+        << r.err.toStdString();
+    EXPECT_TRUE(device->configPort()->writeBacks().isEmpty());
+    EXPECT_EQ(device->address(), QHostAddress(QStringLiteral("127.0.0.142")));
+}
+
 // A peer that sends megabytes as its setup record: refused by its size,
 // nothing written back, and the program's memory stays small.
 TEST_F(CliTest, AnOversizedSetupRecordIsRefused) {

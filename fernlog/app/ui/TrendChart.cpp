@@ -19,31 +19,16 @@
 #include <cmath>
 
 namespace {
-// A colour family per axis: its lines take its shades, its labels the first.
-struct Family {
-    QString title;
-    std::vector<QRgb> shades;
-};
-const Family& FamilyOf(const QString& title) {
-    static const std::vector<Family> families = {
-        {QStringLiteral("Degrees F"), {0xc62828, 0xef6c00, 0x8d3b2f, 0xd81b60, 0xf9a825, 0xa1887f}},
-        {QStringLiteral("Degrees C"), {0x1565c0, 0x00838f, 0x283593, 0x0288d1, 0x5c6bc0, 0x4fc3f7}},
-        {QStringLiteral("%RH"), {0x2e7d32, 0x827717, 0x00695c, 0x66bb6a, 0x9e9d24}},
-        {QStringLiteral("Value"), {0x6a1b9a, 0xab47bc, 0x4527a0, 0xce93d8}},
-        {QString(), {0x455a64, 0x795548, 0x607d8b, 0x8d6e63, 0x37474f}},  // states
-    };
-    for (const Family& f : families) {
-        if (f.title == title) return f;
-    }
-    return families.back();
-}
-QColor Shade(const Family& family, int index) {
-    const QColor base(family.shades[static_cast<size_t>(index) % family.shades.size()]);
-    // Past the listed shades, lighter and darker turns of them.
-    const int round = index / static_cast<int>(family.shades.size());
-    return round == 0
-               ? base
-               : (round % 2 ? base.lighter(100 + 25 * round) : base.darker(100 + 20 * round));
+// One colour per line, in the order of the rows, each far from the others
+// (a palette for charts of many series), so that two sensors of one unit
+// never come out in nearly the same red. Past the list, darker turns.
+QColor LineColour(int index) {
+    static const QRgb palette[] = {0x1f77b4, 0xd62728, 0x2ca02c, 0xff7f0e, 0x9467bd,
+                                   0x8c564b, 0xe377c2, 0x17becf, 0x7f7f7f, 0xbcbd22};
+    constexpr int n = static_cast<int>(std::size(palette));
+    const QColor base(palette[index % n]);
+    const int round = index / n;
+    return round == 0 ? base : base.darker(100 + 35 * round);
 }
 // The state band's share of the plot's height per state row, and at most.
 constexpr double kBandPerRow = 0.09;
@@ -121,16 +106,15 @@ void TrendChart::Setup(const std::vector<RowInfo>& rows) {
     // With a state band below, the number axes label only their own part.
     const bool band = std::any_of(rows.begin(), rows.end(),
                                   [](const RowInfo& info) { return info.states.size() == 2; });
-    std::vector<int> shadesUsed;
-    int stateShades = 0;
+    int colours = 0;
     for (const RowInfo& info : rows) {
         Row row;
         row.name = info.name;
         row.units = info.units;
+        row.colour = LineColour(colours++);
         if (info.states.size() == 2) {
             row.states = info.states;
             row.band = stateRows_++;
-            row.colour = Shade(FamilyOf(QString()), stateShades++);
             rows_.push_back(std::move(row));
             continue;
         }
@@ -149,17 +133,10 @@ void TrendChart::Setup(const std::vector<RowInfo>& rows) {
             }
             axis.axis->setTitleText(title);
             axis.units = info.units;
-            const QColor colour = Shade(FamilyOf(title), 0);
-            axis.axis->setTitleBrush(colour);
-            axis.axis->setLabelsColor(colour);
-            axis.axis->setLinePenColor(colour);
             // The first unit reads on the left, the others on the right.
             c->addAxis(axis.axis, axes_.empty() ? Qt::AlignLeft : Qt::AlignRight);
             axes_.push_back(axis);
-            shadesUsed.push_back(0);
         }
-        const size_t a = static_cast<size_t>(row.axis);
-        row.colour = Shade(FamilyOf(title), shadesUsed[a]++);
         rows_.push_back(std::move(row));
     }
     if (axes_.empty()) {
@@ -175,10 +152,10 @@ void TrendChart::Setup(const std::vector<RowInfo>& rows) {
         stateAxis_->setGridLineVisible(false);
         for (const Row& row : rows_) {
             if (row.band < 0) continue;
-            // Labels must differ; the sensor's own name tells them apart.
-            const QString who = row.name.section(QStringLiteral(": "), -1);
-            stateAxis_->append(who + QLatin1Char(' ') + row.states[0], StateY(row, 0));
-            stateAxis_->append(who + QLatin1Char(' ') + row.states[1], StateY(row, 1));
+            // Labels must differ; the device and sensor tell them apart, as
+            // in the legend.
+            stateAxis_->append(row.name + QLatin1Char(' ') + row.states[0], StateY(row, 0));
+            stateAxis_->append(row.name + QLatin1Char(' ') + row.states[1], StateY(row, 1));
         }
         c->addAxis(stateAxis_, Qt::AlignRight);
     }

@@ -43,6 +43,7 @@
 #include "core/StatusGrid.h"
 #include "core/StatusList.h"
 #include "core/ui/Colours.h"
+#include "core/ui/FrameStyle.h"
 #include "db/ServerDatabase.h"
 #include "registry/ui/frmTreeConfiguration.h"
 #include "settings/Login.h"
@@ -120,6 +121,7 @@ QTableView* NewGrid(QWidget* parent, QAbstractItemModel* model) {
 
 frmMain::frmMain(QWidget* parent) : QMainWindow(parent) {
     setObjectName(QStringLiteral("frmMain"));
+    UseFrameStyle(this);
     Startup::LoadProgram();
 
     tabMain = new QTabWidget(this);
@@ -306,15 +308,21 @@ void frmMain::BuildEventsTab() {
     frmResolution->hide();
 
     connect(btnResolution, &QPushButton::clicked, this, [this] {
-        // The entry belongs to the alarm on view now, even if newer alarms
-        // arrive while it is typed.
+        // The entry belongs to the alarm on view now: the view stays on it
+        // while the text is typed, even when newer alarms arrive, so Save
+        // writes to the alarm the user sees.
         resolutionAlarmId_ = shownAlarmId_;
+        AlarmNum->setEnabled(false);
+        btnResolution->setEnabled(false);
         txtResolution->clear();
         frmResolution->show();
         txtResolution->setFocus();
     });
     connect(btnSaveResolution, &QPushButton::clicked, this, &frmMain::SaveResolution);
-    connect(btnCancelResolution, &QPushButton::clicked, frmResolution, &QWidget::hide);
+    connect(btnCancelResolution, &QPushButton::clicked, this, [this] {
+        CloseResolutionEntry();
+        DisplayAlarms();
+    });
 
     auto* top = new QHBoxLayout;
     top->addWidget(lblAlarmRecordNum);
@@ -559,15 +567,27 @@ void frmMain::DisplayAlarms() {
         AlarmNum->setRange(1, 1);
         return;
     }
-    btnResolution->setEnabled(true);
+    const bool entryOpen = frmResolution->isVisible() && resolutionAlarmId_ != 0;
+    btnResolution->setEnabled(!entryOpen);
     {
         const QSignalBlocker blocker(AlarmNum);
         AlarmNum->setRange(1, count);
     }
-    const int number = AlarmNum->value();
     // The range may have just shrunk below the number asked for.
-    if (alarm.id == 0) ServerDatabase::ReadAlarm(number, alarm, count);
+    if (alarm.id == 0) ServerDatabase::ReadAlarm(AlarmNum->value(), alarm, count);
+    if (entryOpen && alarm.id != resolutionAlarmId_) {
+        // Newer alarms came in front of the one the entry is for.
+        const int number =
+            FindAlarmNumber(resolutionAlarmId_, AlarmNum->value() + count - shownCount_);
+        if (number > 0) {
+            const QSignalBlocker blocker(AlarmNum);
+            AlarmNum->setValue(number);
+            ServerDatabase::ReadAlarm(number, alarm, count);
+        }
+    }
+    const int number = AlarmNum->value();
     shownAlarmId_ = alarm.id;
+    shownCount_ = count;
     lblAlarmRecordNum->setText(QStringLiteral("Alarm ") + QString::number(number) +
                                QStringLiteral(" of ") + QString::number(count));
 
@@ -583,16 +603,42 @@ void frmMain::DisplayAlarms() {
         emailText + kCR + kCR + QStringLiteral("Resolution: ") + ForDisplay(alarm.resolution));
 }
 
+int frmMain::FindAlarmNumber(qint64 alarmId, int likely) {
+    ServerDatabase::AlarmText alarm;
+    int count = 0;
+    if (!ServerDatabase::ReadAlarm(likely, alarm, count)) return 0;
+    if (alarm.id == alarmId) return likely;
+    for (int number = 1; number <= count; ++number) {
+        if (!ServerDatabase::ReadAlarm(number, alarm, count)) return 0;
+        if (alarm.id == alarmId) return number;
+    }
+    return 0;
+}
+
+void frmMain::CloseResolutionEntry() {
+    frmResolution->hide();
+    AlarmNum->setEnabled(true);
+    resolutionAlarmId_ = 0;
+}
+
 void frmMain::SaveResolution() {
+    // An alarm that has gone from the table (the view shows another one)
+    // takes no resolution.
+    if (shownAlarmId_ == 0 || shownAlarmId_ != resolutionAlarmId_) {
+        Dialogs::Message(QStringLiteral("The alarm this resolution was entered for is no longer "
+                                        "in the alarm records."),
+                         Dialogs::Buttons::Ok, Dialogs::Icon::Warning);
+        return;
+    }
     QString error;
-    if (!ServerDatabase::SaveResolution(resolutionAlarmId_, txtResolution->toPlainText(), &error)) {
+    if (!ServerDatabase::SaveResolution(shownAlarmId_, txtResolution->toPlainText(), &error)) {
         // The entry stays open so that the text is not lost.
         Dialogs::Message(
             QStringLiteral("There was an error entering the resolution.  The error is ") + error,
             Dialogs::Buttons::Ok, Dialogs::Icon::Critical);
         return;
     }
-    frmResolution->hide();
+    CloseResolutionEntry();
     DisplayAlarms();
     RefreshEventsDatabase();
 }

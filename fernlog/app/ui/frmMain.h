@@ -164,6 +164,10 @@ class frmMain : public QMainWindow,
     void Unload();
     void SetupChart();
     void SaveResolution();
+    void CloseResolutionEntry();
+    // The number (1 is the newest) of the alarm with this IDNum, tried at
+    // likely first; 0 when it is not in the table.
+    static int FindAlarmNumber(qint64 alarmId, int likely);
     void OnTabChanged(int index);
     void OnStatusLineClicked(const QModelIndex& index);
     void CreateReports();
@@ -174,6 +178,7 @@ class frmMain : public QMainWindow,
     QStandardItemModel* failuresModel_ = nullptr;
     qint64 shownAlarmId_ = 0;       // IDNum of the alarm in the view
     qint64 resolutionAlarmId_ = 0;  // the alarm the open resolution entry is for
+    int shownCount_ = 0;            // how many alarms there were when it was shown
     bool gridBlocked_ = false;
     bool activating_ = false;
     bool stopped_ = false;

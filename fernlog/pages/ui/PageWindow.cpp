@@ -17,6 +17,8 @@
 #include <QVBoxLayout>
 
 #include "common/Dialogs.h"
+#include "core/ui/FrameStyle.h"
+#include "db/ServerDatabase.h"
 #include "pages/Calibration.h"
 #include "pages/PageMaps.h"
 #include "pages/PageValues.h"
@@ -49,12 +51,25 @@ PageWindow::PageWindow(Window window, QWidget* parent)
     setObjectName(WindowName(window));
     setWindowTitle(Pages::WindowCaption(window));
     setModal(true);
+    UseFrameStyle(this);
     Build();
     Pages::SetView(window_, this);
 }
 
 PageWindow::~PageWindow() {
     Pages::SetView(window_, nullptr);
+}
+
+void PageWindow::SetServerID(qint64 serverId) {
+    session_.serverId = serverId;
+    // The device being edited is named, so that a window opened for the
+    // wrong row is seen before anything is saved.
+    ServerDatabase::ServerRow server;
+    const bool named =
+        ServerDatabase::ReadServer(serverId, server) && !server.name.trimmed().isEmpty();
+    setWindowTitle(named ? server.name.trimmed() + QStringLiteral(" - ") +
+                               Pages::WindowCaption(window_)
+                         : Pages::WindowCaption(window_));
 }
 
 QLineEdit* PageWindow::Box(const QString& name, int maxLength) {
@@ -87,8 +102,15 @@ void PageWindow::Build() {
         label->setObjectName(Indexed("lblZolo", c));
         grid->addWidget(label, 0, 2 + c);
     }
+    const bool qx740 = window_ == Window::frmQX740;
     for (int port = 0; port < types.size(); ++port) {
-        const int row = port + 1;
+        // frmQX740's power rows have a header of their own over the state.
+        const int row = port + 1 + (qx740 && port >= 4 ? 1 : 0);
+        if (qx740 && port == 4) {
+            auto* state = new QLabel(QStringLiteral("Normal State"), this);
+            state->setObjectName(QStringLiteral("lblNormalState"));
+            grid->addWidget(state, row - 1, 3, 1, 2);
+        }
         auto* type = new QLabel(types[port], this);
         type->setObjectName(Indexed("lblSensorType", port));
         lblSensorType_ << type;
@@ -109,10 +131,10 @@ void PageWindow::Build() {
         txtReading_.last()->setMinimumWidth(130);
         for (QLineEdit* box : {txtLL_.last(), txtUL_.last()}) box->setFixedWidth(80);
         txtTOL_.last()->setFixedWidth(60);
-        // Reading boxes are for looking only; frmZolo's stay enabled so that
-        // their tool tips show long texts.
-        txtReading_.last()->setEnabled(zolo);
-        if (zolo) txtReading_.last()->setReadOnly(true);
+        // Reading boxes are for looking only: read-only, not greyed, so that
+        // the live values read as clearly as the limits beside them.
+        txtReading_.last()->setReadOnly(true);
+        txtReading_.last()->setFocusPolicy(Qt::ClickFocus);
         grid->addWidget(type, row, 0);
         grid->addWidget(txtName_.last(), row, 1);
         grid->addWidget(txtReading_.last(), row, 2);
@@ -175,6 +197,10 @@ void PageWindow::Build() {
         auto* label = new QLabel(types[port], frmNotes_);
         lblNotes_ << label;
         txtNotes_ << Box(Indexed("txtNotes", port));
+        // Room for a short sentence; the frame takes its width beside the rows.
+        txtNotes_.last()->setMinimumWidth(txtNotes_.last()->fontMetrics().horizontalAdvance(
+                                              QStringLiteral("Second feed from UPS B")) +
+                                          16);
         notes->addWidget(label, port, 0);
         notes->addWidget(txtNotes_.last(), port, 1);
     }
@@ -203,11 +229,15 @@ void PageWindow::Build() {
         buttons->addWidget(b);
         return b;
     };
-    btnSave_ = button("btnSave", QStringLiteral("Save"));
-    btnRefresh_ = button("btnRefresh", QStringLiteral("Refresh"));
+    // As in every window: the panels' buttons on the left, the window's
+    // own Refresh, Save and Close at the right.
     btnNotes_ = button("btnNotes", QStringLiteral("Notes"));
     if (Pages::CalibrationPorts(window_) > 0) btnCal_ = button("btnCal", QStringLiteral("Cal"));
+    buttons->addStretch();
+    btnRefresh_ = button("btnRefresh", QStringLiteral("Refresh"));
+    btnSave_ = button("btnSave", QStringLiteral("Save"));
     btnClose_ = button("btnClose", QStringLiteral("Close"));
+    btnSave_->setDefault(true);  // Enter saves; Escape closes, as Close does
     main->addLayout(buttons);
 
     connect(btnSave_, &QPushButton::clicked, this, &PageWindow::Save);
@@ -430,6 +460,7 @@ void PageWindow::Refresh() {
 
 void PageWindow::Save() {
     Buttons(false);
+    lstStatus_->clear();
     WidgetsToForm();
     Pages::SaveLimits(session_);
     FormToWidgets();
@@ -442,6 +473,8 @@ void PageWindow::ToggleNotes() {
     if (show && frmCal_ && !frmCal_->isHidden()) CloseCalibration();
     frmNotes_->setVisible(show);
     btnNotes_->setText(show ? QStringLiteral("Hide") : QStringLiteral("Notes"));
+    // The window widens for the frame rather than squeezing its boxes.
+    if (show && sizeHint().width() > width()) resize(sizeHint().width(), height());
 }
 
 void PageWindow::OpenCalibration() {

@@ -30,7 +30,8 @@ class PageWindow : public QDialog, public Pages::TransferView {
 
     // Set by the registry window before the window is shown.
     void SetIPAddress(const QString& ipAddress) { session_.ipAddress = ipAddress; }
-    void SetServerID(qint64 serverId) { session_.serverId = serverId; }
+    // Also names the server's device in the title.
+    void SetServerID(qint64 serverId);
     // The device's port; tests point it at a simulated device.
     void SetPort(quint16 port) { session_.port = port; }
 

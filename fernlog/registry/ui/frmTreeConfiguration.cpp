@@ -14,11 +14,13 @@
 #include <QPainter>
 #include <QProgressBar>
 #include <QScreen>
+#include <QTimer>
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
 #include "common/ProgramDir.h"
 #include "core/StatusList.h"
+#include "core/ui/FrameStyle.h"
 #include "db/ServerDatabase.h"
 #include "registry/ui/frmTreeConfigurationParts.h"
 
@@ -47,6 +49,7 @@ frmTreeConfiguration::frmTreeConfiguration(QWidget* parent) : QDialog(parent) {
     setObjectName(QStringLiteral("frmTreeConfiguration"));
     setWindowTitle(QStringLiteral("Fernlog Setup"));
     setModal(true);
+    UseFrameStyle(this);
 
     ServerTree = new QTreeWidget(this);
     ServerTree->setObjectName(QStringLiteral("ServerTree"));
@@ -56,12 +59,26 @@ frmTreeConfiguration::frmTreeConfiguration(QWidget* parent) : QDialog(parent) {
     ServerTree->setMaximumWidth(440);
     ServerTree->header()->setSectionResizeMode(QHeaderView::ResizeToContents);
     ServerTree->header()->setStretchLastSection(false);
-    QFont mono = ServerTree->font();
-    mono.setFamily(QStringLiteral("Monospace"));
-    mono.setStyleHint(QFont::TypeWriter);
-    ServerTree->setFont(mono);
     connect(ServerTree, &QTreeWidget::itemClicked, this,
             [this](QTreeWidgetItem* node) { ClickNode(node); });
+    // The arrow keys and Home/End select a node as a click does, so the menu
+    // commands act on the node the user sees highlighted. While a command
+    // runs the highlight goes back to the node it acts on.
+    connect(ServerTree, &QTreeWidget::currentItemChanged, this,
+            [this](QTreeWidgetItem* node, QTreeWidgetItem*) {
+                if (!node || reloading_) return;
+                if (Busy()) {
+                    QTreeWidgetItem* acting = NodeForServer(currentServerId_);
+                    if (acting && acting != node) {
+                        QTimer::singleShot(0, this, [this] {
+                            if (QTreeWidgetItem* back = NodeForServer(currentServerId_))
+                                SelectNode(back);
+                        });
+                    }
+                    return;
+                }
+                ClickNode(node);
+            });
     // The pop-up's commands act on the selected node, so the node under the
     // pointer is selected first, as a click selects it. While a command runs
     // the tree takes no clicks, and no pop-up either.
@@ -156,6 +173,9 @@ void frmTreeConfiguration::LoadServers() {
     QList<ServerDatabase::ServerRow> servers;
     QString error;
     const bool ok = ServerDatabase::ListServers(servers, &error);
+    // Rebuilding the tree moves the current item through nodes that are not
+    // the user's choice.
+    reloading_ = true;
     ServerTree->clear();
     static const QIcon reached = Dot(QColor(0, 170, 0));
     static const QIcon other = Dot(QColor(160, 160, 160));
@@ -173,6 +193,7 @@ void frmTreeConfiguration::LoadServers() {
     ServerTree->expandAll();
     // The node of the server being shown stays selected across a reload.
     if (QTreeWidgetItem* node = NodeForServer(currentServerId_)) SelectNode(node);
+    reloading_ = false;
 }
 
 QTreeWidgetItem* frmTreeConfiguration::NodeForServer(qint64 serverId) const {

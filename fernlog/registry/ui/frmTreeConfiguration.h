@@ -168,6 +168,7 @@ class frmTreeConfiguration : public QDialog, public DeviceLink::LinkView {
     int ownBusy_ = 0;
     bool closePending_ = false;
     bool loadedOnce_ = false;
+    bool reloading_ = false;
     QByteArray keptLog_;
     Protocol::Identification keptLogDevice_;  // the device the kept log came from
     qint64 keptLogServerId_ = -1;             // and its server

@@ -1,4 +1,5 @@
 #include <QFormLayout>
+#include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -36,17 +37,23 @@ void frmTreeConfiguration::BuildEmailFrame() {
 
     auto* form = new QFormLayout;
     form->addRow(QStringLiteral("Send an email to: "), txtEmailAddr);
+    // The commands two by two, Save and Close at the bottom right, as in
+    // the server frame.
+    auto* commands = new QGridLayout;
+    commands->addWidget(btnAddEmail, 0, 0);
+    commands->addWidget(btnDeleteEmailAddress, 0, 1);
+    commands->addWidget(btnTestEmailAddr, 1, 0);
     auto* buttons = new QHBoxLayout;
-    for (QPushButton* b :
-         {btnAddEmail, btnDeleteEmailAddress, btnSaveEmail, btnTestEmailAddr, btnCloseEmailFrame}) {
-        buttons->addWidget(b);
-    }
+    buttons->addStretch();
+    buttons->addWidget(btnSaveEmail);
+    buttons->addWidget(btnCloseEmailFrame);
     auto* layout = new QVBoxLayout(frmSetupEmail);
     layout->addLayout(form);
     layout->addWidget(new QLabel(QStringLiteral("Email List"), frmSetupEmail));
     layout->addWidget(lstEmailAddr);
-    layout->addLayout(buttons);
+    layout->addLayout(commands);
     layout->addWidget(lblStatus);
+    layout->addLayout(buttons);
 
     connect(btnAddEmail, &QPushButton::clicked, this, &frmTreeConfiguration::AddEmail);
     connect(btnDeleteEmailAddress, &QPushButton::clicked, this,

@@ -63,11 +63,12 @@ void frmTreeConfiguration::BuildDateTimeFrame() {
     form->addRow(QStringLiteral("Number of Log Records:"), txtNR);
     // Stacked: in one row the four buttons would widen the window past a
     // small screen.
+    // The commands two by two, as in the server frame.
     auto* buttons = new QGridLayout;
-    buttons->addWidget(btnStoreDateTime, 0, 0, 1, 2);
-    buttons->addWidget(btnGetLogFile, 1, 0);
+    buttons->addWidget(btnStoreDateTime, 0, 0);
+    buttons->addWidget(btnGetLogFile, 0, 1);
+    buttons->addWidget(Command2, 1, 0);
     buttons->addWidget(btnExportLog, 1, 1);
-    buttons->addWidget(Command2, 2, 0);
     auto* layout = new QVBoxLayout(frmDateTime);
     layout->addLayout(form);
     layout->addWidget(chkCLF);

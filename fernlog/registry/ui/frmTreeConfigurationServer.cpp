@@ -57,6 +57,10 @@ void frmTreeConfiguration::BuildServerFrame() {
     ProgressBar->setObjectName(QStringLiteral("ProgressBar"));
     ProgressBar->setTextVisible(false);
     ProgressBar->setMaximumHeight(10);
+    // Its room is kept while hidden, so the buttons do not jump when it shows.
+    QSizePolicy keep = ProgressBar->sizePolicy();
+    keep.setRetainSizeWhenHidden(true);
+    ProgressBar->setSizePolicy(keep);
     ProgressBar->hide();
 
     btnSaveServer = Button(QStringLiteral("btnSaveServer"), QStringLiteral("Save"), frmSetupServer);
@@ -78,16 +82,22 @@ void frmTreeConfiguration::BuildServerFrame() {
     form->addRow(QStringLiteral("Server Model:"), txtModel);
     form->addRow(QStringLiteral("Temperature Display Units:"), cmboUnits);
     form->addRow(QString(), chkEnable);
-    auto* buttons = new QGridLayout;
-    buttons->addWidget(btnSaveServer, 0, 0);
-    buttons->addWidget(btnCancel, 0, 1);
-    buttons->addWidget(btnRefresh, 0, 2);
-    buttons->addWidget(btnTestCommunication, 1, 0);
-    buttons->addWidget(btnSensors, 1, 1);
-    buttons->addWidget(btnServerEmailAddresses, 1, 2);
-    buttons->addWidget(btnRestoreFactoryDefaults, 2, 0, 1, 3);
+    // As in every frame: the commands on the device two by two, the frame's
+    // own Save and Close at the bottom right.
+    auto* commands = new QGridLayout;
+    commands->addWidget(btnTestCommunication, 0, 0);
+    commands->addWidget(btnSensors, 0, 1);
+    commands->addWidget(btnServerEmailAddresses, 1, 0);
+    commands->addWidget(btnRestoreFactoryDefaults, 1, 1);
+    auto* buttons = new QHBoxLayout;
+    buttons->addWidget(btnRefresh);
+    buttons->addStretch();
+    buttons->addWidget(btnSaveServer);
+    buttons->addWidget(btnCancel);
+    btnSaveServer->setDefault(true);
     auto* layout = new QVBoxLayout(frmSetupServer);
     layout->addLayout(form);
+    layout->addLayout(commands);
     layout->addWidget(lblServerError);
     layout->addWidget(ProgressBar);
     layout->addLayout(buttons);
@@ -158,6 +168,7 @@ void frmTreeConfiguration::AddAServer() {
     lblServerError->hide();
     chkEnable->setChecked(true);
     frmSetupServer->show();
+    txtServerName->setFocus();
 }
 
 void frmTreeConfiguration::DisplayModel() {

@@ -16,6 +16,7 @@
 #include <QVBoxLayout>
 
 #include "core/ServerData.h"
+#include "core/ui/FrameStyle.h"
 #include "settings/ui/FormHelpers.h"
 #include "settings/ui/frmAdvancedEmail.h"
 #include "settings/ui/frmBrowse.h"
@@ -35,23 +36,13 @@ QLabel* NewLabel(const QString& text, QWidget* parent) {
     return label;
 }
 
-// A short number box with its leading and trailing texts on one line.
-QHBoxLayout* NumberRow(const QString& before, QLineEdit* box, const QString& after,
-                       QWidget* parent) {
-    auto* row = new QHBoxLayout;
-    row->addWidget(new QLabel(before, parent));
-    box->setMaximumWidth(60);
-    row->addWidget(box);
-    row->addWidget(new QLabel(after, parent));
-    row->addStretch();
-    return row;
-}
 }  // namespace
 
 frmConfiguration::frmConfiguration(QWidget* parent) : QDialog(parent) {
     setObjectName(QStringLiteral("frmConfiguration"));
     setWindowTitle(QStringLiteral("Fernlog Configuration"));
     setModal(true);
+    UseFrameStyle(this);
 
     tabConfiguration = new QTabWidget(this);
     tabConfiguration->setObjectName(QStringLiteral("tabConfiguration"));
@@ -66,7 +57,8 @@ frmConfiguration::frmConfiguration(QWidget* parent) : QDialog(parent) {
     btnApply = new QPushButton(QStringLiteral("Apply"), this);
     btnApply->setObjectName(QStringLiteral("btnApply"));
     btnApply->setToolTip(QStringLiteral("Apply and save selections"));
-    btnApply->setAutoDefault(false);
+    // Enter applies, Escape closes, as in any settings dialog.
+    btnApply->setDefault(true);
     btnClose = new QPushButton(QStringLiteral("Close"), this);
     btnClose->setObjectName(QStringLiteral("btnClose"));
     btnClose->setToolTip(QStringLiteral("Close without saving changes"));
@@ -114,16 +106,29 @@ QWidget* frmConfiguration::BuildNetworkTab() {
     txtTCPTimeOut = NewBox(page, "txtTCPTimeOut");
     txtCommunicationRetry = NewBox(page, "txtCommunicationRetry");
     txtUpdateRate = NewBox(page, "txtUpdateRate");
+    // One grid, so that the three boxes start at one x position.
     auto* layout = new QVBoxLayout(page);
-    layout->addLayout(
-        NumberRow(QStringLiteral("Network communication time out. ") + QStringLiteral("(sec)   "),
-                  txtTCPTimeOut, QStringLiteral("(Enter a value from 1 to 9)"), page));
-    layout->addWidget(NewLabel(
-        QStringLiteral("Number of times to try to communicate with a Corvane device."), page));
-    layout->addLayout(NumberRow(QString(), txtCommunicationRetry,
-                                QStringLiteral("(Enter a value from 1 to 9)"), page));
-    layout->addLayout(NumberRow(QStringLiteral("Update data readings every"), txtUpdateRate,
-                                QStringLiteral("(sec. Minimum update rate is 5 seconds)"), page));
+    auto* grid = new QGridLayout;
+    const struct {
+        QString before;
+        QLineEdit* box;
+        QString after;
+    } rows[] = {
+        {QStringLiteral("Network communication time out. (sec)"), txtTCPTimeOut,
+         QStringLiteral("(Enter a value from 1 to 9)")},
+        {QStringLiteral("Number of times to try to communicate with a Corvane device."),
+         txtCommunicationRetry, QStringLiteral("(Enter a value from 1 to 9)")},
+        {QStringLiteral("Update data readings every"), txtUpdateRate,
+         QStringLiteral("(sec. Minimum update rate is 5 seconds)")},
+    };
+    for (int r = 0; r < 3; ++r) {
+        rows[r].box->setFixedWidth(60);
+        grid->addWidget(new QLabel(rows[r].before, page), r, 0);
+        grid->addWidget(rows[r].box, r, 1);
+        grid->addWidget(new QLabel(rows[r].after, page), r, 2);
+    }
+    grid->setColumnStretch(3, 1);
+    layout->addLayout(grid);
     layout->addStretch();
     return page;
 }

@@ -9,6 +9,7 @@
 #include <QProcess>
 #include <QTest>
 
+#include "db/ServerDatabase.h"
 #include "devsim/Device.h"
 #include "pages/PageTransfer.h"
 #include "protocol/Commands.h"
@@ -131,6 +132,34 @@ TEST_F(AdminCommandsTest, FleetSetUpFromTheShellIsPolledAndMailsAnAlarm) {
             EXPECT_EQ(m.rcptTos, QStringList{"chef@corvane.test"});
         }
     }
+}
+
+// No new name holding "error" reaches a device (its answers could not carry
+// it); a device that already holds one is read and can be renamed.
+TEST_F(AdminCommandsTest, ANameContainingErrorIsRefusedAndAnOldOneRenamed) {
+    SKIP_IF_PORTS_HELD(LoopbackTcp10001());
+    ProvisionDatabase();
+    auto freezer = StartDevice("127.0.0.2");
+    const QByteArray factory = freezer->page(2);
+    Ran ran = Fernlog(Dir(), {"device", "add", "Terror Freezer", "127.0.0.2"});
+    EXPECT_EQ(ran.status, 2) << Text(ran).toStdString();
+    EXPECT_TRUE(ran.err.contains("The Server Name (\"Terror Freezer\") contains \"error\""))
+        << Text(ran).toStdString();
+    EXPECT_EQ(freezer->page(2), factory);
+    EXPECT_EQ(Rows("SELECT COUNT(*) FROM tblServers"), QStringList{"0"});
+
+    QByteArray held = factory;
+    held.replace(8, 20, QByteArray("Terror Freezer").leftJustified(20, ' '));
+    freezer->setPage(2, held);
+    ASSERT_TRUE(ServerDatabase::AddServer("Terror Freezer", "Stored model", "127.0.0.2", "", 1,
+                                          "****", "", -1));
+    ran = Fernlog(Dir(), {"device", "set", "Terror Freezer", "--notes", "chest"});
+    EXPECT_EQ(ran.status, 0) << Text(ran).toStdString();
+    ran = Fernlog(Dir(), {"device", "set", "Terror Freezer", "--name", "Chest Freezer"});
+    EXPECT_EQ(ran.status, 0) << Text(ran).toStdString();
+    EXPECT_EQ(freezer->page(2).mid(8, 20), QByteArray("Chest Freezer").leftJustified(20, ' '));
+    EXPECT_EQ(Rows("SELECT ServerName, Enabled, Comm FROM tblServers"),
+              QStringList{"Chest Freezer|1|-1"});
 }
 
 // Each refusal leaves the register and the settings as they were.

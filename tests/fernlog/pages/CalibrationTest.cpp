@@ -11,7 +11,7 @@ TEST(Calibration, NewCorrectionIsActualMinusReadingPlusOld) {
     QString cf;
     // A probe reads 4.0 with 0.5 stored while the reference shows 3.2.
     ASSERT_TRUE(NewCorrection("3.2", "4.0", ".5", cf));
-    EXPECT_EQ(cf, "-.3");
+    EXPECT_EQ(cf, "-0.3");
     QByteArray word(2, '\0');
     WriteWord(word, 1, *ScaledNumber(cf, 1));
     EXPECT_EQ(word.toHex(' '), "ff fd");
@@ -21,7 +21,7 @@ TEST(Calibration, NewCorrectionIsActualMinusReadingPlusOld) {
     ASSERT_TRUE(NewCorrection("72", "70.4", "", cf));
     EXPECT_EQ(cf, "1.6");  // no stored correction counts as 0
     ASSERT_TRUE(NewCorrection("40.05", "40", "0", cf));
-    EXPECT_EQ(cf, ".0");  // tenths: 40.05 is 40.0, half to even
+    EXPECT_EQ(cf, "0.0");  // tenths: 40.05 is 40.0, half to even
 }
 
 TEST(Calibration, TextsThatAreNotNumbersAreRefused) {

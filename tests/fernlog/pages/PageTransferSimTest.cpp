@@ -98,13 +98,13 @@ TEST_F(PageTransferSimTest, QX705RoundTripChangesOnlyItsFields) {
     EXPECT_EQ(f.ports[0].reading, "39.5");
     EXPECT_EQ(f.ports[8].time, "5");
     EXPECT_EQ(f.ports[9].reading, "Closed");
-    EXPECT_EQ(f.correction[0], ".0");
+    EXPECT_EQ(f.correction[0], "0.0");
     EXPECT_EQ(f.erroneousBits, "8");
     EXPECT_EQ(f.erroneousCount, "3");
     EXPECT_EQ(f.relayLogic, 0);
     EXPECT_TRUE(f.relayOptionsEnabled);
     EXPECT_FALSE(f.rev23Visible);  // build 24
-    EXPECT_EQ(f.status, QStringList{" Download complete"});
+    EXPECT_EQ(f.status, QStringList{"Download complete"});
 
     Memory expected = Pages();
     s.form.ports[0].lower = "-10.5";
@@ -221,7 +221,7 @@ TEST_F(PageTransferSimTest, ZoloRoundTripReadsEachPageAfresh) {
     EXPECT_EQ(s.form.ports[0].lower, "32.0");
     EXPECT_EQ(s.form.ports[1].reading, "-4.5");
     EXPECT_EQ(s.form.ports[2].reading, "Closed");
-    EXPECT_EQ(s.form.correction[0], ".0");
+    EXPECT_EQ(s.form.correction[0], "0.0");
     EXPECT_EQ(s.form.reminderDelay, "30");
     EXPECT_EQ(s.form.buzzer, 0);
 
@@ -392,7 +392,7 @@ TEST_F(PageTransferSimTest, QX705CalibrationWritesPageTwelveAloneAndReadsTheDevi
     device->setPortValue(0, 3.5);  // the device shows 4.0
     ASSERT_TRUE(GetLimits(s));
     ASSERT_EQ(s.form.ports[0].reading, "4.0");
-    ASSERT_EQ(s.form.correction[0], ".5");
+    ASSERT_EQ(s.form.correction[0], "0.5");
     Memory expected = Pages();
 
     DialogScript dialogs;
@@ -409,7 +409,7 @@ TEST_F(PageTransferSimTest, QX705CalibrationWritesPageTwelveAloneAndReadsTheDevi
     EXPECT_EQ(dialogs.Shown()[0].icon, Dialogs::Icon::Question);
     // Read again: the corrected reading and the stored correction.
     EXPECT_EQ(s.form.ports[0].reading, "3.2");
-    EXPECT_EQ(s.form.correction[0], "-.3");
+    EXPECT_EQ(s.form.correction[0], "-0.3");
     EXPECT_EQ(s.form.ports[1].name, "Temperature 2");
 
     // Reset: eight zeros, the erroneous-reading values as in their boxes.
@@ -457,7 +457,7 @@ TEST_F(PageTransferSimTest, ZoloCalibration) {
     ASSERT_TRUE(ResetCalFactors(s));
     EXPECT_EQ(dialogs.Shown().back().text, "Reset both calibration factors to zero?");
     EXPECT_EQ(s.form.ports[0].reading, "40.0");
-    EXPECT_EQ(s.form.correction[0], ".0");
+    EXPECT_EQ(s.form.correction[0], "0.0");
 
     // A failed correction upload leaves the computed values in the boxes.
     s.form.actualTemp[0] = "39";

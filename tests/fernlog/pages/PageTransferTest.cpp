@@ -184,7 +184,7 @@ TEST_F(PageTransferTest, ZoloPagesAndReadings) {
     EXPECT_EQ(s.form.ports[3].reading, "Closed");
     ParseLimits(s, p0, 0);
     ParseLimits(s, p4, 4);
-    EXPECT_EQ(s.form.correction[1], "-.3");
+    EXPECT_EQ(s.form.correction[1], "-0.3");
     EXPECT_EQ(s.form.ports[3].time, "15");
     EXPECT_EQ(s.form.relayLogic, 1);
     EXPECT_EQ(s.form.reminderDelay, "30");

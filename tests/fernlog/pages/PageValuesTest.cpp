@@ -32,12 +32,12 @@ TEST(PageValues, ScaledNumberRefusesWhatIsNotANumber) {
     EXPECT_LT(*ScaledNumber("-99999999999999999999", 1), -32768);
 }
 
-TEST(PageValues, TenthsTextHasOneDecimalWithoutLeadingZero) {
+TEST(PageValues, TenthsTextHasOneDecimalAsTheLogGrid) {
     EXPECT_EQ(TenthsText(35), "3.5");
     EXPECT_EQ(TenthsText(-100), "-10.0");
-    EXPECT_EQ(TenthsText(5), ".5");
-    EXPECT_EQ(TenthsText(-3), "-.3");
-    EXPECT_EQ(TenthsText(0), ".0");
+    EXPECT_EQ(TenthsText(5), "0.5");
+    EXPECT_EQ(TenthsText(-3), "-0.3");
+    EXPECT_EQ(TenthsText(0), "0.0");
     EXPECT_EQ(TenthsText(-32768), "-3276.8");
     // What it shows reads back as the same value.
     for (int t : {-32768, -101, -3, 0, 7, 35, 32767}) EXPECT_EQ(ScaledNumber(TenthsText(t), 1), t);

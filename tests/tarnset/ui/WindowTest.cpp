@@ -152,6 +152,27 @@ TEST_F(WindowTest, AClickBesideTheAddressKeepsTheChosenDevice) {
     EXPECT_TRUE(b->configPort()->writeBacks().isEmpty());
 }
 
+// A refused attempt leaves the last discovery in force: the next attempt,
+// onto the address another device holds, is refused too.
+TEST_F(WindowTest, ARefusedAttemptKeepsTheOccupantCheck) {
+    devsim::Device* moving = AddDevice(QStringLiteral("127.0.0.142"));
+    AddDevice(QStringLiteral("127.0.0.143"));
+    QTest::mouseClick(Child<QPushButton>(QStringLiteral("btnFindZolos")), Qt::LeftButton);
+    ClickCell(1, 1);
+    ASSERT_EQ(Cell(1, 1), QStringLiteral("127.0.0.142"));
+    for (const char* fourth : {"255", "143"}) {
+        Octet(3)->setText(QString::fromLatin1(fourth));
+        QTest::mouseClick(Child<QPushButton>(QStringLiteral("btnSetIP")), Qt::LeftButton);
+    }
+    ASSERT_EQ(dialogs->Texts().size(), 2) << dialogs->Texts().join('\n').toStdString();
+    EXPECT_TRUE(dialogs->Texts()[0].startsWith(QStringLiteral("The Fourth Octet")));
+    EXPECT_EQ(dialogs->Texts()[1],
+              QStringLiteral("The IP address 127.0.0.143 is already used by the Corvane server "
+                             "with MAC address 00-20-4A-00-00-8F.  Please enter another value."));
+    EXPECT_TRUE(moving->configPort()->writeBacks().isEmpty());
+    EXPECT_EQ(moving->address(), QHostAddress(QStringLiteral("127.0.0.142")));
+}
+
 TEST_F(WindowTest, FindIsDisabledWhileAProcedureRuns) {
     devsim::Device* device = AddDevice(QStringLiteral("127.0.0.142"));
     device->setFault(devsim::Fault::Silent);

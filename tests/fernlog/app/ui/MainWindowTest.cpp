@@ -249,15 +249,22 @@ TEST_F(AlarmViewTest, SavedResolutionShowsInTheViewAndTheDatabase) {
               QStringList{"0"});
 }
 
+// The alarm on view while the text is typed is the one Save writes to: the
+// scroll bar and newer alarms do not move the view away from it.
 TEST_F(AlarmViewTest, ResolutionGoesToTheAlarmItWasOpenedFor) {
     window->VantorShow(3);
     QTest::mouseClick(window->btnResolution, Qt::LeftButton);  // alarm 1 = IDNum 2
     QTest::keyClicks(window->txtResolution, "Compressor restarted");
+    // The user clicks the scroll bar's right arrow, as if to look at alarm 2.
+    QTest::mouseClick(window->AlarmNum, Qt::LeftButton, {},
+                      QPoint(window->AlarmNum->width() - 4, window->AlarmNum->height() / 2));
+    EXPECT_TRUE(View().startsWith("Alarm Record Number: 2\n")) << View().toStdString();
     // A cycle opens a newer alarm while the text is typed; "alarm 1" is now
     // another record.
     AddAlarm(kBase.addSecs(3 * 3600), "99");
     window->DisplayAlarms();
-    EXPECT_EQ(window->lblAlarmRecordNum->text(), "Alarm 1 of 4");
+    EXPECT_EQ(window->lblAlarmRecordNum->text(), "Alarm 2 of 4");
+    EXPECT_TRUE(View().startsWith("Alarm Record Number: 2\n")) << View().toStdString();
     QTest::mouseClick(window->btnSaveResolution, Qt::LeftButton);
     EXPECT_EQ(Rows("SELECT IDNum FROM tblAlarms WHERE Resolution LIKE '%Compressor%'"),
               QStringList{"2"});

@@ -136,8 +136,8 @@ TEST(TrendChartTest, StateSensorsAreStepLinesInABandOfTheirOwn) {
     EXPECT_EQ(chart.AxisOf(2), nullptr);
     ASSERT_NE(chart.StateAxis(), nullptr);
     EXPECT_EQ(chart.StateAxis()->categoriesLabels(),
-              (QStringList{"Door Open", "Door Closed", "Leak Water Not Detected",
-                           "Leak Water Detected"}));
+              (QStringList{"Kitchen: Door Open", "Kitchen: Door Closed",
+                           "Lab: Leak Water Not Detected", "Lab: Leak Water Detected"}));
     EXPECT_GT(chart.AxisOf(0)->max(), -5.0);
     EXPECT_LT(chart.AxisOf(0)->max(), 0.0);
     // Two changes of the door: two steps added to its four readings.
@@ -151,7 +151,25 @@ TEST(TrendChartTest, StateSensorsAreStepLinesInABandOfTheirOwn) {
         chart.HoverText(1, QPointF(kBase.addSecs(120).toMSecsSinceEpoch(), 0)).endsWith("\nOpen"));
     EXPECT_TRUE(
         chart.HoverText(0, QPointF(kBase.toMSecsSinceEpoch(), 0)).endsWith("-5 " + degree + "F"));
-    // Each line in its axis's colour family: the axis labels take its first shade.
-    EXPECT_EQ(chart.AxisOf(0)->labelsColor(), chart.ColourOf(0));
     EXPECT_NE(chart.ColourOf(1), chart.ColourOf(2));
+}
+
+// Lines of one unit are told apart by colour: no two of six Fahrenheit
+// sensors come out in nearly the same shade.
+TEST(TrendChartTest, LinesOfOneUnitHaveClearlyDifferentColours) {
+    TrendChart chart;
+    const QString degree(QChar(0xB0));
+    std::vector<TrendChart::RowInfo> rows;
+    for (int i = 0; i < 6; ++i)
+        rows.push_back({QStringLiteral("Kitchen: %1").arg(i), degree + "F"});
+    chart.Setup(rows);
+    for (int a = 0; a < 6; ++a) {
+        for (int b = a + 1; b < 6; ++b) {
+            const QColor x = chart.ColourOf(a), y = chart.ColourOf(b);
+            const int distance = std::abs(x.red() - y.red()) + std::abs(x.green() - y.green()) +
+                                 std::abs(x.blue() - y.blue());
+            EXPECT_GT(distance, 120) << a << " and " << b << ": " << x.name().toStdString() << " "
+                                     << y.name().toStdString();
+        }
+    }
 }

@@ -298,7 +298,7 @@ TEST_F(PageWindowSimTest, EachWindowOpensModallyFromTheRegistrysSeam) {
         guard.start(20000);
         const qint64 serverId = (&c - cases) + 1;
         ShowPageWindow(c.which, QString::fromLatin1(c.address), serverId, nullptr);
-        EXPECT_EQ(caption, c.caption);
+        EXPECT_EQ(caption, QStringLiteral("Device - ") + c.caption);
         EXPECT_TRUE(modal);
         EXPECT_EQ(rows, c.ports);
         EXPECT_EQ(name, c.firstName);
@@ -350,7 +350,7 @@ TEST_F(PageWindowSimTest, OldQX705FirmwareKeepsCalibrationAndRelayOptionsDisable
     ASSERT_TRUE(WaitForTransfers(w, 2));
     EXPECT_FALSE(Button(w, "btnCal")->isEnabled());
     EXPECT_TRUE(Button(w, "btnSave")->isEnabled());
-    EXPECT_FALSE(Edit(w, "txtReading(0)")->isEnabled());
+    EXPECT_TRUE(Edit(w, "txtReading(0)")->isReadOnly());
 
     auto* current = Open<frmQX705>(AddDevice("127.0.0.3", devsim::Model::QX700_5, 0, 23));
     EXPECT_TRUE(Button(current, "btnCal")->isEnabled());
@@ -359,7 +359,7 @@ TEST_F(PageWindowSimTest, OldQX705FirmwareKeepsCalibrationAndRelayOptionsDisable
     auto* build24 = Open<frmQX705>(AddDevice("127.0.0.4", devsim::Model::QX700_5, 0, 24));
     EXPECT_TRUE(Child<QGroupBox>(build24, "frmQX705rev23")->isHidden());
     EXPECT_TRUE(Child<QRadioButton>(build24, "optRelayLogic(1)")->isEnabled());
-    EXPECT_EQ(Lines(build24), QStringList{" Download complete"});
+    EXPECT_EQ(Lines(build24), QStringList{"Download complete"});
 }
 
 TEST_F(PageWindowSimTest, RefreshClosesTheNotesFrame) {
@@ -401,7 +401,13 @@ TEST_F(PageWindowSimTest, SaveWritesTheBoxesToTheDeviceAndTheDatabase) {
     auto* w = Open<frmQX740>(device, 3);
     Edit(w, "txtName(5)")->setText("UPS B");
     Child<QComboBox>(w, "cmboNormalState(1)")->setCurrentIndex(1);
-    Button(w, "btnNotes")->click();
+    QTest::mouseClick(Button(w, "btnNotes"), Qt::LeftButton);
+    QTest::qWait(0);
+    // Each note box shows a short sentence whole.
+    for (auto* notes : w->findChildren<QLineEdit*>(QRegularExpression("^txtNotes"))) {
+        EXPECT_GT(notes->width(), notes->fontMetrics().horizontalAdvance("Second feed from UPS"))
+            << notes->objectName().toStdString();
+    }
     Edit(w, "txtNotes(5)")->setText("Second feed");
     Button(w, "btnSave")->click();
     ASSERT_TRUE(WaitForTransfers(w, 2));
@@ -421,6 +427,11 @@ TEST_F(PageWindowSimTest, SaveWritesTheBoxesToTheDeviceAndTheDatabase) {
     EXPECT_EQ(dialogs.Texts(),
               QStringList{"The Lower Limit of Temperature Sensor Port 1 (\".\") is not a number."});
     EXPECT_EQ(device->requestCount(), 0);
+    // Mended and saved again: the refusal is no longer the window's status.
+    Type(Edit(w, "txtLL(0)"), "20");
+    ASSERT_TRUE(ClickAndWait(w, "btnSave"));
+    EXPECT_TRUE(Lines(w).isEmpty()) << Lines(w).join('\n').toStdString();
+    EXPECT_GT(device->requestCount(), 0);
 }
 
 TEST_F(PageWindowSimTest, CalibrationPanel) {

@@ -222,6 +222,39 @@ TEST_F(RegistryUserTest, PopUpCommandsActOnTheRightClickedNode) {
                                             "Server has been deleted"}));
 }
 
+// The arrow keys select a node as a click does: Edit > Sensors opens the
+// configuration window of the highlighted device.
+TEST_F(RegistryUserTest, KeyboardSelectionIsWhatTheMenuActsOn) {
+    AddDevice("127.0.0.2", devsim::Model::QX740, "Kitchen");
+    AddDevice("127.0.0.3", devsim::Model::QX700_8, "Pantry");
+    AddDevice("127.0.0.4", devsim::Model::Zolo603, "Pharmacy");
+    Register("Kitchen", "127.0.0.2");
+    Register("Pantry", "127.0.0.3");
+    Register("Pharmacy", "127.0.0.4");
+    Open();
+    DialogScript dialogs;
+    ClickNode(1);
+    QTest::keyClick(window->ServerTree, Qt::Key_Down);
+    QTest::keyClick(window->ServerTree, Qt::Key_Down);
+    ASSERT_EQ(window->ServerTree->currentItem(), Node(3));
+    QStringList opened;
+    QTimer watch;
+    QObject::connect(&watch, &QTimer::timeout, [&] {
+        QWidget* modal = QApplication::activeModalWidget();
+        if (modal && modal != window.get() && modal->isVisible()) {
+            opened << modal->objectName() + QLatin1Char(' ') + modal->windowTitle();
+            modal->close();
+        }
+    });
+    watch.start(50);
+    MenuBar(window->mnuEdit->menuAction());
+    Choose(window->mnuEdit, window->mnuEditSensors);
+    watch.stop();
+    ASSERT_EQ(opened.size(), 1) << opened.join('\n').toStdString();
+    EXPECT_TRUE(opened[0].startsWith("frmZolo ")) << opened[0].toStdString();
+    EXPECT_TRUE(opened[0].contains("Pharmacy")) << opened[0].toStdString();
+}
+
 // A busy device's answer to the download is no log: the file and the kept
 // bytes of the last good download stay.
 TEST_F(RegistryUserTest, BusyLogDownloadKeepsTheLastLog) {
