@@ -25,5 +25,8 @@ int Sensor(int argc, char** argv);           // sensor set
 int Poll(int argc, char** argv);             // poll
 int SettingsCommand(int argc, char** argv);  // settings [set]
 int MailTest(int argc, char** argv);         // mail-test
+int Alarms(int argc, char** argv);           // alarms
+int Alarm(int argc, char** argv);            // alarm show|ack|unack|comment|resolve
+int Audit(int argc, char** argv);            // audit
 
 }  // namespace AdminCommands

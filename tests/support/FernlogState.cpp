@@ -1,6 +1,7 @@
 #include "support/FernlogState.h"
 
 #include "common/EventLog.h"
+#include "core/AlarmHandling.h"
 #include "core/Alarms.h"
 #include "core/DataLogs.h"
 #include "core/Decoding.h"
@@ -31,5 +32,6 @@ void ResetFernlogState() {
     DataLogs::Reset();
     Outbox::Reset();
     Alarms::Reset();
+    AlarmHandling::Reset();
     Pages::Reset();
 }
