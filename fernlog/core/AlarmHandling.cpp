@@ -310,7 +310,6 @@ bool LookUp(qint64 alarmId, AlarmRef& alarm, QString* error) {
 
 bool Resolve(const AlarmRef& alarm, const Actor& actor, const QString& text, QString* error) {
     if (!CheckActor(actor, error)) return false;
-    if (text.trimmed().isEmpty()) return Fail(error, QStringLiteral("the resolution is empty"));
     ServerDatabase::AlarmRecord before;
     if (!ServerDatabase::ReadAlarmRecord(alarm.id, before, error)) return false;
     QString reason;
