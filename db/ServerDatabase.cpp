@@ -388,6 +388,62 @@ bool ListAlarmPeriods(QList<AlarmPeriod>& periods, QString* error) {
     return true;
 }
 
+namespace {
+AlarmRecord AlarmFromRow(const Recordset& rows) {
+    const auto stamp = [](const QVariant& value) {
+        const QDateTime when = Clock::FromDbStamp(value.toString());
+        return when.isValid() || value.isNull() ? when : value.toDateTime();
+    };
+    AlarmRecord alarm;
+    alarm.id = rows.Value(QStringLiteral("IDNum")).toLongLong();
+    alarm.sensorId = rows.Value(QStringLiteral("SensorIDNum")).toLongLong();
+    alarm.start = stamp(rows.Value(QStringLiteral("AlarmStart")));
+    alarm.end = stamp(rows.Value(QStringLiteral("AlarmEnd")));
+    alarm.active = rows.Value(QStringLiteral("AlarmActive")).toInt() != 0;
+    alarm.emailSent = rows.Text(QStringLiteral("EmailSent")).trimmed();
+    alarm.cause = rows.Text(QStringLiteral("CauseOfAlarm")).trimmed();
+    alarm.server = rows.Text(QStringLiteral("Server")).trimmed();
+    alarm.sensor = rows.Text(QStringLiteral("Sensor")).trimmed();
+    alarm.currentData = rows.Text(QStringLiteral("CurrentData")).trimmed();
+    alarm.resolution = rows.Text(QStringLiteral("Resolution"));
+    return alarm;
+}
+}  // namespace
+
+bool ListAlarmRecords(QList<AlarmRecord>& alarms, bool openOnly, const QDateTime& since,
+                      QString* error) {
+    alarms.clear();
+    EnsureResolutionColumn();
+    QString sql = QStringLiteral("SELECT * FROM tblAlarms WHERE 1 = 1");
+    QVariantList values;
+    if (openOnly) sql += QStringLiteral(" AND AlarmEnd IS NULL");
+    if (since.isValid()) {
+        sql += QStringLiteral(" AND AlarmStart >= ?");
+        values << Clock::DbStamp(since);
+    }
+    sql += QStringLiteral(" ORDER BY AlarmStart DESC, IDNum DESC");
+    Recordset rows;
+    if (!OpenRecordset(QStringLiteral("tblAlarms"), sql, values, rows, error)) return false;
+    for (rows.MoveFirst(); !rows.EndOfFile(); rows.MoveNext()) alarms << AlarmFromRow(rows);
+    return true;
+}
+
+bool ReadAlarmRecord(qint64 alarmId, AlarmRecord& alarm, QString* error) {
+    EnsureResolutionColumn();
+    Recordset rows;
+    if (!OpenRecordset(QStringLiteral("tblAlarms"),
+                       QStringLiteral("SELECT * FROM tblAlarms WHERE IDNum = ?"), {alarmId}, rows,
+                       error)) {
+        return false;
+    }
+    if (rows.RecordCount() == 0) {
+        if (error) *error = QStringLiteral("there is no alarm %1").arg(alarmId);
+        return false;
+    }
+    alarm = AlarmFromRow(rows);
+    return true;
+}
+
 bool ListOpenAlarms(QList<OpenAlarm>& alarms, int limit, QString* error) {
     alarms.clear();
     // A connection of its own, read-only and without waiting for a lock:

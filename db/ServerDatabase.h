@@ -80,6 +80,21 @@ struct OpenAlarm {
     QDateTime start;
 };
 bool ListOpenAlarms(QList<OpenAlarm>& alarms, int limit, QString* error = nullptr);
+// An alarm record whole, as the alarm commands list and show it; `end` is
+// invalid while the alarm is open.
+struct AlarmRecord {
+    qint64 id = 0;
+    qint64 sensorId = 0;
+    QDateTime start, end;
+    bool active = false;
+    QString emailSent, cause, server, sensor, currentData, resolution;
+};
+// Alarm records, newest first: only open ones when `openOnly`, only those
+// started at or after `since` when it is valid.
+bool ListAlarmRecords(QList<AlarmRecord>& alarms, bool openOnly, const QDateTime& since,
+                      QString* error = nullptr);
+// One record by its IDNum; false with the reason when there is none.
+bool ReadAlarmRecord(qint64 alarmId, AlarmRecord& alarm, QString* error = nullptr);
 // Adds the Resolution column to tblAlarms of databases provisioned without it.
 bool EnsureResolutionColumn();
 // Stores "Resolution Entered " + now + CR + text as the alarm's resolution.

@@ -17,6 +17,9 @@ constexpr Entry kCommands[] = {
     {"settings", SettingsCommand},
     {"mail-test", MailTest},
     {"poll", Poll},
+    {"alarms", Alarms},
+    {"alarm", Alarm},
+    {"audit", Audit},
 };
 }  // namespace
 
@@ -31,7 +34,11 @@ QString Summary() {
         "            calibrate DEVICE PORT --actual T, remove DEVICE PORT\n"
         "  settings  the settings; settings set KEY=VALUE... changes them\n"
         "  mail-test ADDRESS: send the test e-mail with the stored settings\n"
-        "  poll      read every enabled device once and print the readings (--json)");
+        "  poll      read every enabled device once and print the readings (--json)\n"
+        "  alarms    the alarm records, newest first (--open, --since TIME, --json)\n"
+        "  alarm     show ID, ack ID, unack ID, comment ID, resolve ID: an alarm's timeline "
+        "and what people do about it\n"
+        "  audit     the audit trail of those actions (--since TIME, --json, --verify)");
 }
 
 bool Wanted(int argc, char** argv) {

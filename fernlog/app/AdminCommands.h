@@ -28,5 +28,8 @@ int MailTest(int argc, char** argv);         // mail-test
 int Init(int argc, char** argv);             // init
 int DeviceOptions(int argc, char** argv);     // device options
 int DeviceSetOptions(int argc, char** argv);  // device set-options
+int Alarms(int argc, char** argv);           // alarms
+int Alarm(int argc, char** argv);            // alarm show|ack|unack|comment|resolve
+int Audit(int argc, char** argv);            // audit
 
 }  // namespace AdminCommands

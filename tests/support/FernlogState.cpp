@@ -1,6 +1,7 @@
 #include "support/FernlogState.h"
 
 #include "common/EventLog.h"
+#include "core/AlarmHandling.h"
 #include "core/Alarms.h"
 #include "core/DataLogs.h"
 #include "core/Decoding.h"
@@ -35,6 +36,7 @@ void ResetFernlogState() {
     Outbox::Reset();
     EmailNotification::Reset();
     Alarms::Reset();
+    AlarmHandling::Reset();
     Pages::Reset();
     Waits::Reset();
     Web::Reset();

@@ -1,0 +1,449 @@
+// fernlog alarms, alarm show|ack|unack|comment|resolve, audit: the alarm
+// records and what people did about them, from a shell.
+#include <QCoreApplication>
+#include <QJsonArray>
+#include <QJsonObject>
+#include <algorithm>
+
+#include "app/AdminCommands.h"
+#include "app/AdminCommon.h"
+#include "common/Clock.h"
+#include "core/AlarmHandling.h"
+#include "registry/Registry.h"
+
+using namespace AdminCommon;
+
+namespace AdminCommands {
+namespace {
+
+const QStringList kChangedFiles{AlarmHandling::FileName(), QStringLiteral("zolo.mdb")};
+
+QJsonValue IsoOrNull(const QDateTime& when) {
+    return when.isValid() ? QJsonValue(AlarmHandling::IsoText(when)) : QJsonValue();
+}
+
+QJsonValue TextOrNull(const QString& text) {
+    return text.isEmpty() ? QJsonValue() : QJsonValue(text);
+}
+
+// The record with its handling state, as every listing shows it.
+struct AlarmView {
+    ServerDatabase::AlarmRecord record;
+    std::optional<AlarmHandling::Acknowledgement> ack;
+
+    QString State() const {
+        if (record.end.isValid()) return QStringLiteral("closed");
+        return ack ? QStringLiteral("acknowledged") : QStringLiteral("open");
+    }
+    QJsonObject Json() const {
+        return QJsonObject{{"id", record.id},
+                           {"device", record.server},
+                           {"sensor", record.sensor},
+                           {"sensorId", record.sensorId},
+                           {"start", IsoOrNull(record.start)},
+                           {"end", IsoOrNull(record.end)},
+                           {"state", State()},
+                           {"acknowledgedBy", ack ? QJsonValue(ack->by) : QJsonValue()},
+                           {"acknowledgedAt", ack ? IsoOrNull(ack->at) : QJsonValue()},
+                           {"silenced", false},
+                           {"resolution", TextOrNull(record.resolution)}};
+    }
+};
+
+std::optional<int> Attach(AlarmView& view) {
+    QString error;
+    if (!AlarmHandling::CurrentAcknowledgement(view.record.id, Clock::Now(), view.ack, &error)) {
+        return Fail(QStringLiteral("the alarm handling store cannot be read: ") + error);
+    }
+    return std::nullopt;
+}
+
+QString Local(const QDateTime& when) {
+    return when.isValid() ? Clock::GeneralDateText(when.toLocalTime()) : QStringLiteral("-");
+}
+
+std::optional<int> AlarmId(const QString& text, qint64& id) {
+    bool ok = false;
+    id = text.toLongLong(&ok);
+    if (!ok || id <= 0) {
+        return Fail(QStringLiteral("'%1' is not an alarm number").arg(text), kBadArgument);
+    }
+    return std::nullopt;
+}
+
+std::optional<int> FindAlarm(qint64 id, AlarmHandling::AlarmRef& alarm) {
+    QString error;
+    if (AlarmHandling::LookUp(id, alarm, &error)) return std::nullopt;
+    return Fail(error,
+                error.startsWith(QLatin1String("there is no alarm")) ? kBadArgument : kRefused);
+}
+
+std::optional<int> Since(const QString& text, QDateTime& since) {
+    if (text.isEmpty()) return std::nullopt;
+    const auto parsed = AlarmHandling::ParseTime(text);
+    if (!parsed) {
+        return Fail(
+            QStringLiteral("--since takes a time such as 2026-12-09T02:00, not '%1'").arg(text),
+            kBadArgument);
+    }
+    since = *parsed;
+    return std::nullopt;
+}
+
+// One line of a timeline, for the JSON and the text.
+struct Event {
+    QDateTime at;
+    QString kind, by = {}, text = {}, channel = {}, to = {}, result = {};
+};
+
+QString EventKind(const QString& action) {
+    if (action == QLatin1String("acknowledge")) return QStringLiteral("acknowledged");
+    if (action == QLatin1String("unacknowledge")) return QStringLiteral("unacknowledged");
+    if (action == QLatin1String("comment")) return QStringLiteral("commented");
+    if (action == QLatin1String("resolve")) return QStringLiteral("resolved");
+    return action;
+}
+
+// What the alarm's e-mail did, as EmailSent keeps it: a stamp when it went
+// out, otherwise the reason it did not.
+std::optional<Event> Notice(const ServerDatabase::AlarmRecord& record) {
+    const QString sent = record.emailSent;
+    if (sent.isEmpty() || sent == QLatin1String("False")) return std::nullopt;
+    Event event;
+    event.kind = QStringLiteral("notified");
+    event.channel = QStringLiteral("email");
+    const QDateTime at = Clock::FromDbStamp(sent);
+    event.at = at.isValid() ? at : record.start;
+    event.result = at.isValid() ? QStringLiteral("sent") : sent;
+    QList<ServerDatabase::ServerRow> servers;
+    if (ServerDatabase::ListServers(servers)) {
+        for (const auto& server : servers) {
+            if (server.name.trimmed() == record.server) {
+                event.to = Registry::SplitEmailList(server.emailList).join(QStringLiteral(", "));
+            }
+        }
+    }
+    return event;
+}
+
+QList<Event> Timeline(const ServerDatabase::AlarmRecord& record,
+                      const QList<AlarmHandling::AuditRow>& trail) {
+    QList<Event> events;
+    events << Event{record.start, QStringLiteral("opened"), QString(), record.cause};
+    if (const auto notice = Notice(record)) events << *notice;
+    for (const auto& row : trail) {
+        events << Event{row.at, EventKind(row.action), row.by, row.newValue};
+    }
+    if (record.end.isValid()) events << Event{record.end, QStringLiteral("closed")};
+    std::stable_sort(events.begin(), events.end(),
+                     [](const Event& a, const Event& b) { return a.at < b.at; });
+    return events;
+}
+
+int Show(const QCommandLineParser& parser, const QCommandLineOption& json) {
+    qint64 id = 0;
+    if (const auto status = AlarmId(parser.positionalArguments().value(0), id)) return *status;
+    AlarmView view;
+    QString error;
+    if (!ServerDatabase::ReadAlarmRecord(id, view.record, &error)) {
+        return Fail(error,
+                    error.startsWith(QLatin1String("there is no alarm")) ? kBadArgument : kRefused);
+    }
+    if (const auto status = Attach(view)) return *status;
+    QList<AlarmHandling::AuditRow> trail;
+    if (!AlarmHandling::ListAudit(trail, QDateTime(), id, &error)) {
+        return Fail(QStringLiteral("the alarm handling store cannot be read: ") + error);
+    }
+    const QList<Event> events = Timeline(view.record, trail);
+    if (parser.isSet(json)) {
+        QJsonObject object = view.Json();
+        object.insert("cause", view.record.cause);
+        object.insert("reading", view.record.currentData);
+        object.insert("emailSent", view.record.emailSent);
+        QJsonArray list;
+        for (const Event& e : events) {
+            QJsonObject item{{"at", IsoOrNull(e.at)},
+                             {"kind", e.kind},
+                             {"by", TextOrNull(e.by)},
+                             {"text", e.text}};
+            if (!e.channel.isEmpty()) {
+                item.insert("channel", e.channel);
+                item.insert("to", e.to);
+                item.insert("result", e.result);
+            }
+            list.append(item);
+        }
+        object.insert("events", list);
+        PrintJson(object);
+        return kDone;
+    }
+    const auto& r = view.record;
+    Print(QStringLiteral("Alarm %1: %2 on %3, %4").arg(r.id).arg(r.sensor, r.server, view.State()));
+    Print(QStringLiteral("Started: %1   Ended: %2").arg(Local(r.start), Local(r.end)));
+    Print(QStringLiteral("Cause: ") + r.cause);
+    if (view.ack) {
+        Print(QStringLiteral("Acknowledged by %1 at %2%3%4")
+                  .arg(view.ack->by, Local(view.ack->at),
+                       view.ack->expires.isValid()
+                           ? QStringLiteral(" until ") + Local(view.ack->expires)
+                           : QString(),
+                       view.ack->comment.isEmpty() ? QString()
+                                                   : QStringLiteral(": ") + view.ack->comment));
+    }
+    if (!r.resolution.isEmpty()) Print(QStringLiteral("Resolution: ") + OneLine(r.resolution));
+    Print(QStringLiteral("Timeline:"));
+    for (const Event& e : events) {
+        QString line = QStringLiteral("  %1  %2").arg(Local(e.at), e.kind);
+        if (!e.by.isEmpty()) line += QStringLiteral(" by ") + e.by;
+        if (!e.channel.isEmpty()) {
+            line += e.to.isEmpty()
+                        ? QStringLiteral(" (%1): %2").arg(e.channel, e.result)
+                        : QStringLiteral(" (%1 to %2): %3").arg(e.channel, e.to, e.result);
+        } else if (!e.text.isEmpty()) {
+            line += QStringLiteral(": ") + OneLine(e.text);
+        }
+        Print(line);
+    }
+    return kDone;
+}
+
+AlarmHandling::Actor CommandActor(const QString& by) {
+    return AlarmHandling::Actor{by.trimmed(), AlarmHandling::SystemUser(),
+                                AlarmHandling::Origin::Command};
+}
+
+// The action's refusal: one it made itself (a closed alarm, an empty name)
+// is a bad argument; the store's own is a refusal.
+int Refused(const QString& error) {
+    const bool store = error.contains(AlarmHandling::StoreRefusal()) ||
+                       error.startsWith(QLatin1String("zolo.mdb refused"));
+    return Fail(error, store ? kRefused : kBadArgument);
+}
+
+}  // namespace
+
+int Alarms(int argc, char** argv) {
+    QCommandLineParser parser;
+    parser.setApplicationDescription(
+        QStringLiteral("Lists the alarm records, newest first: number, start and end, state (open, "
+                       "acknowledged, closed), device and sensor."));
+    const QCommandLineOption dir = DirOption(), json = JsonOption();
+    const QCommandLineOption open(QStringLiteral("open"), QStringLiteral("Only open alarms."));
+    const QCommandLineOption since(QStringLiteral("since"),
+                                   QStringLiteral("Only alarms that started at or after TIME "
+                                                  "(ISO 8601, local time unless it has an "
+                                                  "offset)."),
+                                   QStringLiteral("TIME"));
+    parser.addOptions({dir, json, open, since});
+    if (const auto status = Parse(parser, argc, argv, 1)) return *status;
+    QCoreApplication app(argc, argv);
+    QDateTime from;
+    if (const auto status = Since(parser.value(since), from)) return *status;
+    if (const auto status = OpenProgramDir(parser.value(dir))) return *status;
+    Answers answers;
+    QList<ServerDatabase::AlarmRecord> records;
+    QString error;
+    if (!ServerDatabase::ListAlarmRecords(records, parser.isSet(open), from, &error)) {
+        return Fail(QStringLiteral("the alarms cannot be read from the database: ") + error);
+    }
+    QList<AlarmView> views;
+    for (const auto& record : records) {
+        AlarmView view{record, std::nullopt};
+        if (const auto status = Attach(view)) return *status;
+        views << view;
+    }
+    if (parser.isSet(json)) {
+        QJsonArray list;
+        for (const auto& view : views) list.append(view.Json());
+        PrintJson(list);
+        return kDone;
+    }
+    for (const auto& view : views) {
+        const auto& r = view.record;
+        Print(QStringLiteral("%1  %2 - %3  %4  %5 / %6%7")
+                  .arg(r.id)
+                  .arg(Local(r.start), r.end.isValid() ? Local(r.end) : QStringLiteral("open"),
+                       view.State(), r.server, r.sensor,
+                       view.ack ? QStringLiteral("  (by %1)").arg(view.ack->by) : QString()));
+    }
+    if (views.isEmpty()) Print(QStringLiteral("No alarm is recorded."));
+    return kDone;
+}
+
+int Alarm(int argc, char** argv) {
+    const QString verb = argc > 2 ? QString::fromLocal8Bit(argv[2]) : QString();
+    const QString usage = QStringLiteral(
+        "Usage: fernlog alarm show ID [--json]\n"
+        "       fernlog alarm ack ID --by NAME [--comment TEXT] [--for DURATION]\n"
+        "       fernlog alarm unack ID --by NAME\n"
+        "       fernlog alarm comment ID --by NAME --text TEXT\n"
+        "       fernlog alarm resolve ID --by NAME --text TEXT\n"
+        "ID is the alarm's number (fernlog alarms); DURATION as 90m, 4h or 2d. Each takes "
+        "--dir DIR and --help.");
+    if (argc <= 2)
+        return Fail(QStringLiteral("alarm takes show, ack, unack, comment or resolve"),
+                    kBadArgument);
+    if (VerbHelp(verb, usage)) return kDone;
+    const QStringList verbs{QStringLiteral("show"), QStringLiteral("ack"), QStringLiteral("unack"),
+                            QStringLiteral("comment"), QStringLiteral("resolve")};
+    if (!verbs.contains(verb)) {
+        return Fail(
+            QStringLiteral("alarm takes show, ack, unack, comment or resolve, not '%1'").arg(verb),
+            kBadArgument);
+    }
+    QCommandLineParser parser;
+    const QCommandLineOption dir = DirOption(), json = JsonOption();
+    const QCommandLineOption by(QStringLiteral("by"), QStringLiteral("Who acts."),
+                                QStringLiteral("NAME"));
+    const QCommandLineOption comment(QStringLiteral("comment"), QStringLiteral("A comment."),
+                                     QStringLiteral("TEXT"));
+    const QCommandLineOption forTime(
+        QStringLiteral("for"),
+        QStringLiteral("The acknowledgement expires after DURATION (90m, 4h, 2d); without it, it "
+                       "lasts until the alarm ends."),
+        QStringLiteral("DURATION"));
+    const QCommandLineOption text(QStringLiteral("text"), QStringLiteral("The text."),
+                                  QStringLiteral("TEXT"));
+    parser.addPositionalArgument(QStringLiteral("ID"), QStringLiteral("The alarm's number."));
+    if (verb == QLatin1String("show")) {
+        parser.setApplicationDescription(
+            QStringLiteral("Shows an alarm with its timeline: opened, notices, acknowledgements, "
+                           "comments, closed, resolution."));
+        parser.addOptions({dir, json});
+    } else if (verb == QLatin1String("ack")) {
+        parser.setApplicationDescription(QStringLiteral(
+            "Acknowledges an open alarm: someone is on it. It lasts until the alarm ends or the "
+            "acknowledgement expires."));
+        parser.addOptions({dir, by, comment, forTime});
+    } else if (verb == QLatin1String("unack")) {
+        parser.setApplicationDescription(QStringLiteral("Withdraws an acknowledgement."));
+        parser.addOptions({dir, by});
+    } else {
+        parser.setApplicationDescription(
+            verb == QLatin1String("comment")
+                ? QStringLiteral("Adds a comment to an alarm's timeline.")
+                : QStringLiteral("Enters the alarm's resolution, as the main window's Save does."));
+        parser.addOptions({dir, by, text});
+    }
+    if (const auto status = Parse(parser, argc, argv, 2, 1)) return *status;
+    QCoreApplication app(argc, argv);
+    if (parser.positionalArguments().size() != 1) {
+        return Fail(QStringLiteral("alarm %1 takes the alarm's number").arg(verb), kBadArgument);
+    }
+    qint64 id = 0;
+    if (const auto status = AlarmId(parser.positionalArguments().value(0), id)) return *status;
+    if (verb != QLatin1String("show") && parser.value(by).trimmed().isEmpty()) {
+        return Fail(QStringLiteral("alarm %1 needs --by NAME: who acts").arg(verb), kBadArgument);
+    }
+    QDateTime expires;
+    if (verb == QLatin1String("ack") && parser.isSet(forTime)) {
+        const auto seconds = AlarmHandling::ParseDuration(parser.value(forTime));
+        if (!seconds) {
+            return Fail(QStringLiteral("--for takes a duration such as 90m, 4h or 2d, not '%1'")
+                            .arg(parser.value(forTime)),
+                        kBadArgument);
+        }
+        expires = Clock::Now().addSecs(*seconds);
+    }
+    if ((verb == QLatin1String("comment") || verb == QLatin1String("resolve")) &&
+        parser.value(text).trimmed().isEmpty()) {
+        return Fail(QStringLiteral("alarm %1 needs --text TEXT").arg(verb), kBadArgument);
+    }
+    if (const auto status = OpenProgramDir(parser.value(dir))) return *status;
+    Answers answers;
+    if (verb == QLatin1String("show")) return Show(parser, json);
+
+    AlarmHandling::AlarmRef alarm;
+    if (const auto status = FindAlarm(id, alarm)) return *status;
+    const AlarmHandling::Actor actor = CommandActor(parser.value(by));
+    QString error;
+    bool done = false;
+    QString told;
+    if (verb == QLatin1String("ack")) {
+        done = AlarmHandling::Acknowledge(alarm, actor, parser.value(comment), expires, &error);
+        told = expires.isValid()
+                   ? QStringLiteral("Alarm %1 acknowledged by %2 until %3")
+                         .arg(id)
+                         .arg(actor.by, Local(expires))
+                   : QStringLiteral("Alarm %1 acknowledged by %2").arg(id).arg(actor.by);
+    } else if (verb == QLatin1String("unack")) {
+        done = AlarmHandling::Unacknowledge(alarm, actor, &error);
+        told = QStringLiteral("Alarm %1: acknowledgement withdrawn by %2").arg(id).arg(actor.by);
+    } else if (verb == QLatin1String("comment")) {
+        done = AlarmHandling::Comment(alarm, actor, parser.value(text), &error);
+        told = QStringLiteral("Alarm %1: comment by %2 recorded").arg(id).arg(actor.by);
+    } else {
+        done = AlarmHandling::Resolve(alarm, actor, parser.value(text), &error);
+        told = QStringLiteral("Alarm %1: resolution by %2 stored").arg(id).arg(actor.by);
+    }
+    if (!done) return Refused(error);
+    HandOver(kChangedFiles);
+    Print(told);
+    return kDone;
+}
+
+int Audit(int argc, char** argv) {
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral(
+        "Lists the audit trail: every acknowledgement, comment and resolution, when (UTC), who, "
+        "from where, and the old and new value. --verify checks the trail's hash chain and "
+        "exits 1 naming the first row that does not match it."));
+    const QCommandLineOption dir = DirOption(), json = JsonOption();
+    const QCommandLineOption since(QStringLiteral("since"),
+                                   QStringLiteral("Only rows written at or after TIME."),
+                                   QStringLiteral("TIME"));
+    const QCommandLineOption verify(QStringLiteral("verify"),
+                                    QStringLiteral("Check the hash chain of the whole trail."));
+    parser.addOptions({dir, json, since, verify});
+    if (const auto status = Parse(parser, argc, argv, 1)) return *status;
+    QCoreApplication app(argc, argv);
+    QDateTime from;
+    if (const auto status = Since(parser.value(since), from)) return *status;
+    if (const auto status = OpenProgramDir(parser.value(dir))) return *status;
+    QString error;
+    if (parser.isSet(verify)) {
+        qint64 firstBad = 0;
+        int rows = 0;
+        if (!AlarmHandling::VerifyAudit(firstBad, rows, &error)) {
+            return Fail(QStringLiteral("the audit trail cannot be read: ") + error);
+        }
+        if (firstBad != 0) {
+            return Fail(QStringLiteral("the audit trail does not match its chain from row %1 on: "
+                                       "a row was changed or removed")
+                            .arg(firstBad));
+        }
+        Print(QStringLiteral("The audit trail's %1 row(s) match their chain.").arg(rows));
+        return kDone;
+    }
+    QList<AlarmHandling::AuditRow> rows;
+    if (!AlarmHandling::ListAudit(rows, from, 0, &error)) {
+        return Fail(QStringLiteral("the audit trail cannot be read: ") + error);
+    }
+    if (parser.isSet(json)) {
+        QJsonArray list;
+        for (const auto& row : rows) {
+            list.append(QJsonObject{{"at", IsoOrNull(row.at)},
+                                    {"by", row.by},
+                                    {"user", row.user},
+                                    {"origin", row.origin},
+                                    {"action", row.action},
+                                    {"alarm", row.alarm ? QJsonValue(row.alarm) : QJsonValue()},
+                                    {"device", TextOrNull(row.device)},
+                                    {"old", row.oldValue},
+                                    {"new", row.newValue}});
+        }
+        PrintJson(list);
+        return kDone;
+    }
+    for (const auto& row : rows) {
+        Print(QStringLiteral("%1  %2 (%3, %4)  %5%6%7: %8")
+                  .arg(AlarmHandling::IsoText(row.at), row.by, row.user, row.origin, row.action,
+                       row.alarm ? QStringLiteral(" alarm %1").arg(row.alarm) : QString(),
+                       row.device.isEmpty() ? QString() : QStringLiteral(" on ") + row.device,
+                       OneLine(row.newValue)));
+    }
+    if (rows.isEmpty()) Print(QStringLiteral("The audit trail is empty."));
+    return kDone;
+}
+
+}  // namespace AdminCommands

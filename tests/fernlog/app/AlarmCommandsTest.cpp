@@ -1,0 +1,142 @@
+// fernlog alarms, alarm and audit, run as a user runs them, and the rules
+// of the alarm handling store they share with the windows.
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QSqlDatabase>
+#include <QSqlError>
+#include <QSqlQuery>
+
+#include "common/Clock.h"
+#include "core/AlarmHandling.h"
+#include "db/ServerDatabase.h"
+#include "support/FernlogFixtures.h"
+
+namespace {
+
+ProgramRun Fernlog(const QString& dir, const QStringList& args) {
+    return RunProgram(QStringLiteral(FERNLOG_PATH), args + QStringList{"--dir", dir});
+}
+
+QJsonArray JsonArray(const ProgramRun& ran) {
+    return QJsonDocument::fromJson(ran.out.toUtf8()).array();
+}
+
+// One statement on the handling store, as another program would run it;
+// the database's refusal, or empty.
+QString Exec(const QString& path, const QString& sql) {
+    QString error;
+    const QString name = QStringLiteral("test-handling");
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
+        db.setDatabaseName(path);
+        if (!db.open()) return db.lastError().text();
+        QSqlQuery query(db);
+        if (!query.exec(sql)) error = query.lastError().text();
+        db.close();
+    }
+    QSqlDatabase::removeDatabase(name);
+    return error;
+}
+
+// An open alarm (1) and one that has ended (2) in the test's zolo.mdb.
+class AlarmCommandsTest : public FernlogTest {
+  protected:
+    void SetUp() override {
+        FernlogTest::SetUp();
+        ProvisionDatabase();
+        const QDateTime start = QDateTime::currentDateTime().addSecs(-600);
+        ASSERT_TRUE(ServerDatabase::AddAlarmRecord(7, start, "Kitchen", "Freezer", "12.5", 0, -1));
+        ASSERT_TRUE(ServerDatabase::AddAlarmRecord(8, start.addSecs(-60), "Kitchen", "Door", "Open",
+                                                   0, -1));
+        Rows(QStringLiteral("UPDATE tblAlarms SET AlarmEnd = '%1', AlarmActive = 0, "
+                            "CauseOfAlarm = 'The door is open.' WHERE IDNum = 2")
+                 .arg(Clock::DbStamp(start)));
+    }
+};
+
+}  // namespace
+
+TEST_F(AlarmCommandsTest, AcknowledgementIsTheAlarmsStateUntilWithdrawnAndBadInputChangesNothing) {
+    EXPECT_EQ(Fernlog(Dir(), {"alarm", "ack", "2", "--by", "Ann"}).status, 2);  // closed
+    EXPECT_EQ(Fernlog(Dir(), {"alarm", "ack", "9", "--by", "Ann"}).status, 2);  // unknown
+    EXPECT_EQ(Fernlog(Dir(), {"alarm", "ack", "1", "--by", " "}).status, 2);
+    ProgramRun ran = Fernlog(Dir(), {"alarm", "ack", "1", "--by", "Ann", "--for", "4x"});
+    EXPECT_EQ(ran.status, 2);
+    EXPECT_EQ(ran.err, "fernlog: --for takes a duration such as 90m, 4h or 2d, not '4x'\n");
+    EXPECT_EQ(Fernlog(Dir(), {"audit", "--json"}).out.trimmed(), "[\n]");
+
+    ran = Fernlog(Dir(), {"alarm", "ack", "1", "--by", "Ann", "--comment", "on my way"});
+    ASSERT_EQ(ran.status, 0) << ran.err.toStdString();
+    EXPECT_EQ(ran.out, "Alarm 1 acknowledged by Ann\n");
+    QJsonArray alarms = JsonArray(Fernlog(Dir(), {"alarms", "--json"}));
+    ASSERT_EQ(alarms.size(), 2);
+    EXPECT_EQ(alarms[0].toObject()["id"].toInt(), 1);  // newest first
+    EXPECT_EQ(alarms[0].toObject()["state"].toString(), "acknowledged");
+    EXPECT_EQ(alarms[0].toObject()["acknowledgedBy"].toString(), "Ann");
+    EXPECT_TRUE(alarms[0].toObject()["end"].isNull());
+    EXPECT_EQ(alarms[1].toObject()["state"].toString(), "closed");
+    EXPECT_EQ(JsonArray(Fernlog(Dir(), {"alarms", "--open", "--json"})).size(), 1);
+
+    EXPECT_EQ(Fernlog(Dir(), {"alarm", "unack", "1", "--by", "Bob"}).status, 0);
+    EXPECT_EQ(Fernlog(Dir(), {"alarm", "unack", "1", "--by", "Bob"}).status, 2);
+    alarms = JsonArray(Fernlog(Dir(), {"alarms", "--json"}));
+    EXPECT_EQ(alarms[0].toObject()["state"].toString(), "open");
+    EXPECT_TRUE(alarms[0].toObject()["acknowledgedBy"].isNull());
+
+    // An acknowledgement with an expiry lapses by itself.
+    Clock::SetForTest(QDateTime::currentDateTime());
+    AlarmHandling::AlarmRef alarm;
+    ASSERT_TRUE(AlarmHandling::LookUp(1, alarm));
+    ASSERT_TRUE(AlarmHandling::Acknowledge(alarm, {"Cy", "cy", AlarmHandling::Origin::Window}, "",
+                                           Clock::Now().addSecs(90 * 60)));
+    std::optional<AlarmHandling::Acknowledgement> ack;
+    ASSERT_TRUE(AlarmHandling::CurrentAcknowledgement(1, Clock::Now().addSecs(89 * 60), ack));
+    EXPECT_TRUE(ack.has_value());
+    ASSERT_TRUE(AlarmHandling::CurrentAcknowledgement(1, Clock::Now().addSecs(91 * 60), ack));
+    EXPECT_FALSE(ack.has_value());
+}
+
+TEST_F(AlarmCommandsTest, TimelineAndAuditTrailKeepEveryActionAndVerifyFindsAChangedRow) {
+    ASSERT_EQ(Fernlog(Dir(), {"alarm", "ack", "1", "--by", "Ann"}).status, 0);
+    ASSERT_EQ(
+        Fernlog(Dir(), {"alarm", "comment", "1", "--by", "Ann", "--text", "door shut"}).status, 0);
+    ProgramRun ran =
+        Fernlog(Dir(), {"alarm", "resolve", "1", "--by", "Bob", "--text", "defrosted"});
+    ASSERT_EQ(ran.status, 0) << ran.err.toStdString();
+    // As the window's Save writes it.
+    const QStringList resolution = Rows("SELECT Resolution FROM tblAlarms WHERE IDNum = 1");
+    ASSERT_EQ(resolution.size(), 1);
+    EXPECT_TRUE(resolution[0].startsWith("Resolution Entered "));
+    EXPECT_TRUE(resolution[0].endsWith("\rdefrosted"));
+
+    const QJsonObject shown =
+        QJsonDocument::fromJson(Fernlog(Dir(), {"alarm", "show", "1", "--json"}).out.toUtf8())
+            .object();
+    QStringList kinds;
+    for (const auto& event : shown["events"].toArray())
+        kinds << event.toObject()["kind"].toString();
+    EXPECT_EQ(kinds, (QStringList{"opened", "acknowledged", "commented", "resolved"}));
+    EXPECT_EQ(shown["events"].toArray()[2].toObject()["text"].toString(), "door shut");
+
+    const QJsonArray trail = JsonArray(Fernlog(Dir(), {"audit", "--json"}));
+    ASSERT_EQ(trail.size(), 3);
+    EXPECT_EQ(trail[2].toObject()["action"].toString(), "resolve");
+    EXPECT_EQ(trail[2].toObject()["by"].toString(), "Bob");
+    EXPECT_EQ(trail[2].toObject()["origin"].toString(), "command");
+    EXPECT_EQ(trail[2].toObject()["alarm"].toInt(), 1);
+    EXPECT_EQ(trail[2].toObject()["device"].toString(), "Kitchen");
+    EXPECT_TRUE(trail[2].toObject()["new"].toString().endsWith("defrosted"));
+    EXPECT_FALSE(trail[2].toObject()["user"].toString().isEmpty());
+    EXPECT_EQ(Fernlog(Dir(), {"audit", "--verify"}).status, 0);
+
+    // The store refuses changes; a row changed behind its back is found.
+    const QString store = FilePath(AlarmHandling::FileName());
+    EXPECT_TRUE(Exec(store, "UPDATE audit SET by = 'Eve' WHERE id = 2").contains("append-only"));
+    EXPECT_TRUE(Exec(store, "DELETE FROM audit WHERE id = 2").contains("append-only"));
+    ASSERT_EQ(Exec(store, "DROP TRIGGER auditNoUpdate"), "");
+    ASSERT_EQ(Exec(store, "UPDATE audit SET new = 'nothing' WHERE id = 2"), "");
+    ran = Fernlog(Dir(), {"audit", "--verify"});
+    EXPECT_EQ(ran.status, 1);
+    EXPECT_TRUE(ran.err.contains("from row 2 on")) << ran.err.toStdString();
+}
