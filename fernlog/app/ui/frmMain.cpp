@@ -44,6 +44,7 @@
 #include "core/StatusList.h"
 #include "core/ui/Colours.h"
 #include "core/ui/FrameStyle.h"
+#include "core/AlarmHandling.h"
 #include "db/ServerDatabase.h"
 #include "registry/ui/frmTreeConfiguration.h"
 #include "settings/Login.h"
@@ -631,7 +632,12 @@ void frmMain::SaveResolution() {
         return;
     }
     QString error;
-    if (!ServerDatabase::SaveResolution(shownAlarmId_, txtResolution->toPlainText(), &error)) {
+    // Written as the shell's "alarm resolve" writes it, into the audit trail too.
+    AlarmHandling::AlarmRef alarm;
+    const QString user = AlarmHandling::SystemUser();
+    if (!AlarmHandling::LookUp(shownAlarmId_, alarm, &error) ||
+        !AlarmHandling::Resolve(alarm, {user, user, AlarmHandling::Origin::Window},
+                                txtResolution->toPlainText(), &error)) {
         // The entry stays open so that the text is not lost.
         Dialogs::Message(
             QStringLiteral("There was an error entering the resolution.  The error is ") + error,

@@ -24,6 +24,7 @@
 #include "app/ui/frmMain.h"
 #include "app/ui/frmSplash.h"
 #include "common/Clock.h"
+#include "core/AlarmHandling.h"
 #include "core/DataLogs.h"
 #include "core/DeviceLink.h"
 #include "core/Polling.h"
@@ -239,6 +240,13 @@ TEST_F(AlarmViewTest, SavedResolutionShowsInTheViewAndTheDatabase) {
     EXPECT_TRUE(View().endsWith(
         "Resolution: Resolution Entered 3/8/2026 2:30:00 PM\nDoor left open by the cleaners"))
         << View().toStdString();
+    // The audit trail names the window as where it came from.
+    QList<AlarmHandling::AuditRow> trail;
+    ASSERT_TRUE(AlarmHandling::ListAudit(trail, QDateTime()));
+    ASSERT_EQ(trail.size(), 1);
+    EXPECT_EQ(trail[0].action, "resolve");
+    EXPECT_EQ(trail[0].origin, "window");
+    EXPECT_EQ(trail[0].alarm, 3);
 
     // Cancel leaves the record as it was.
     QTest::mouseClick(window->btnResolution, Qt::LeftButton);
