@@ -5,6 +5,7 @@
 #include <QHostAddress>
 #include <QTcpServer>
 #include <QTcpSocket>
+#include <QTextStream>
 #include <QTimer>
 #include <QUdpSocket>
 #include <algorithm>
@@ -80,6 +81,16 @@ void PortCheck::Run(bool useLocalIP) {
         AddLine(ResultLine(tcpPassed_, udpPassed_));
     }
     running_ = false;
+}
+
+bool CheckFromConsole(bool useLocalIP) {
+    PortCheck check;
+    QObject::connect(&check, &PortCheck::LineAdded, &check,
+                     [](const QString& line) { QTextStream(stdout) << line << Qt::endl; });
+    check.Run(useLocalIP);
+    const bool passed = check.Passed();
+    check.Shutdown();
+    return passed;
 }
 
 QString ResultLine(bool tcpPassed, bool udpPassed) {

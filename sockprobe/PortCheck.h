@@ -23,6 +23,10 @@ enum class Protocol { None, Tcp, Udp };
 // The last line of every run: which ports got the text through.
 QString ResultLine(bool tcpPassed, bool udpPassed);
 
+// sockprobe --check: one run without a window, each line printed on
+// standard output as the window lists it. True when both ports passed.
+bool CheckFromConsole(bool useLocalIP);
+
 // The port check behind the window: the listener `socketServer` and the
 // client `socketClient` on this computer, the steps of a run and the
 // handlers of their socket events. Every line goes out through LineAdded.
@@ -40,6 +44,8 @@ class PortCheck : public QObject {
     // client sends to LocalIPAddress() with useLocalIP, else to 127.0.0.1.
     void Run(bool useLocalIP);
     bool Running() const { return running_; }
+    // The last run got the text through both ports.
+    bool Passed() const { return tcpPassed_ && udpPassed_; }
 
     // The window unloads: a wait in progress ends, the run stops after its
     // current step, both sockets close.
