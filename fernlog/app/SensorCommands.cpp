@@ -186,8 +186,8 @@ int Poll(int argc, char** argv) {
         if (parser.isSet(json)) {
             results.append(QJsonObject{{"name", device.name.trimmed()},
                                        {"address", ip},
-                                       {"up", result == Result::Ok},
-                                       {"busy", result == Result::Busy},
+                                       {"up", visit.outcome == Outcome::Answered},
+                                       {"busy", visit.outcome == Outcome::Busy},
                                        {"result", resultText.toLower()},
                                        {"sensors", readings}});
         }
