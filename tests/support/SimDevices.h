@@ -46,6 +46,8 @@ class SimDevices {
     devsim::Device* operator[](size_t index) const { return devices_.at(index).get(); }
     devsim::Device* back() const { return devices_.back().get(); }
     size_t size() const { return devices_.size(); }
+    auto begin() const { return devices_.begin(); }
+    auto end() const { return devices_.end(); }
     void clear() { devices_.clear(); }
 
   private:

@@ -377,7 +377,7 @@ TEST_F(PollingTest, UnroutableAndSwitchedOffDevicesLeakNoDescriptor) {
     AddDevice("127.0.0.2", "Kitchen", 1);
     AddDevice("127.0.0.3", "Attic", 1).setFault(devsim::Fault::Silent);
     for (const char* address : {"198.51.100.7", "198.51.100.8", "203.0.113.5", "192.0.2.9"}) {
-        ASSERT_TRUE(ServerDatabase::AddServer(address, kModel, address, "", 1, "", "", -1));
+        ASSERT_TRUE(ServerDatabase::AddServer(address, kKeeperModel, address, "", 1, "", "", -1));
     }
     Configure();
     // The cycles come from the poll timer, in the running event loop, as in
@@ -481,7 +481,7 @@ TEST_F(PollingTest, PollCommandVisitsEachDeviceAsTheCycleDoes) {
     QStringList polled;
     for (const auto& device : QJsonDocument::fromJson(run.out.toUtf8()).array()) {
         const QJsonObject result = device.toObject();
-        polled << result["device"].toString() + ": " + result["result"].toString();
+        polled << result["name"].toString() + ": " + result["result"].toString();
     }
 
     for (auto& d : devices) d->resetCounters();
