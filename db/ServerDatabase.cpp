@@ -542,7 +542,8 @@ bool SetEmailSent(MailedRow which, qint64 rowId, const QString& text, QString* e
                                                               : QStringLiteral("tblLogFileBackup");
     QString reason;
     Recordset row;
-    if (OpenRecordset(table, QStringLiteral("SELECT * FROM ") + table + QStringLiteral(" WHERE IDNum = ?"),
+    if (OpenRecordset(table,
+                      QStringLiteral("SELECT * FROM ") + table + QStringLiteral(" WHERE IDNum = ?"),
                       {rowId}, row, &reason)) {
         if (row.RecordCount() == 0) {
             reason = QStringLiteral("The record %1 of %2 no longer exists.").arg(rowId).arg(table);

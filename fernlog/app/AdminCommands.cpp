@@ -9,17 +9,10 @@ struct Entry {
     int (*run)(int, char**);
 };
 constexpr Entry kCommands[] = {
-    {"init", Init},
-    {"devices", Devices},
-    {"device", Device},
-    {"sensors", Sensors},
-    {"sensor", Sensor},
-    {"settings", SettingsCommand},
-    {"mail-test", MailTest},
-    {"poll", Poll},
-    {"alarms", Alarms},
-    {"alarm", Alarm},
-    {"audit", Audit},
+    {"init", Init},          {"devices", Devices}, {"device", Device},
+    {"sensors", Sensors},    {"sensor", Sensor},   {"settings", SettingsCommand},
+    {"mail-test", MailTest}, {"poll", Poll},       {"alarms", Alarms},
+    {"alarm", Alarm},        {"audit", Audit},
 };
 }  // namespace
 

@@ -18,18 +18,18 @@ bool Wanted(int argc, char** argv);
 int Run(int argc, char** argv);
 
 // Each command, argv[1] (and argv[2]) being its words.
-int Devices(int argc, char** argv);          // devices
-int Device(int argc, char** argv);           // device add|set|remove
-int Sensors(int argc, char** argv);          // sensors
-int Sensor(int argc, char** argv);           // sensor show|set|calibrate|remove
-int Poll(int argc, char** argv);             // poll
-int SettingsCommand(int argc, char** argv);  // settings [set]
-int MailTest(int argc, char** argv);         // mail-test
-int Init(int argc, char** argv);             // init
+int Devices(int argc, char** argv);           // devices
+int Device(int argc, char** argv);            // device add|set|remove
+int Sensors(int argc, char** argv);           // sensors
+int Sensor(int argc, char** argv);            // sensor show|set|calibrate|remove
+int Poll(int argc, char** argv);              // poll
+int SettingsCommand(int argc, char** argv);   // settings [set]
+int MailTest(int argc, char** argv);          // mail-test
+int Init(int argc, char** argv);              // init
 int DeviceOptions(int argc, char** argv);     // device options
 int DeviceSetOptions(int argc, char** argv);  // device set-options
-int Alarms(int argc, char** argv);           // alarms
-int Alarm(int argc, char** argv);            // alarm show|ack|unack|comment|resolve
-int Audit(int argc, char** argv);            // audit
+int Alarms(int argc, char** argv);            // alarms
+int Alarm(int argc, char** argv);             // alarm show|ack|unack|comment|resolve
+int Audit(int argc, char** argv);             // audit
 
 }  // namespace AdminCommands

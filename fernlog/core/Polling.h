@@ -13,8 +13,8 @@ class QTimer;
 // processed, and failed devices recorded. The devices are contacted many at
 // once (Options "Connections") and processed one by one in register order.
 // Flags, not locks, keep cycles from overlapping: the poll timer is stopped
-// while a cycle runs, and the time the cycle took counts toward the next. While the database cannot be read, the cycle
-// goes on with the register it read last.
+// while a cycle runs, and the time the cycle took counts toward the next. While the database cannot
+// be read, the cycle goes on with the register it read last.
 namespace Polling {
 
 extern bool CycleRunning;

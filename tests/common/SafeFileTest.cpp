@@ -173,8 +173,9 @@ TEST(SafeFileTest, LinkToAnotherUsersFileIsRefused) {
     ASSERT_EQ(::chown(QFile::encodeName(victim).constData(), 65534, 65534), 0);
     const QString link = dir.filePath(QStringLiteral("log.dat"));
     ASSERT_TRUE(QFile::link(victim, link));
-    const QString expected = QStringLiteral("Cannot write %1: it is a symbolic link to %2, which "
-                                            "belongs to another user")
+    const QString expected = QStringLiteral(
+                                 "Cannot write %1: it is a symbolic link to %2, which "
+                                 "belongs to another user")
                                  .arg(link, victim);
     QString error;
     EXPECT_FALSE(SafeFile::Replace(link, "x", &error));

@@ -1,9 +1,5 @@
 #include "support/SmtpServer.h"
 
-#include <QTest>
-
-#include "core/Outbox.h"
-
 #include <openssl/evp.h>
 #include <openssl/pem.h>
 #include <openssl/x509.h>
@@ -16,8 +12,10 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QTcpServer>
+#include <QTest>
 
 #include "core/Mailer.h"
+#include "core/Outbox.h"
 #include "core/Settings.h"
 
 namespace {

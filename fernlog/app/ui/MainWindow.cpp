@@ -8,12 +8,12 @@
 #include <exception>
 #include <memory>
 
+#include "app/ui/frmMain.h"
+#include "app/ui/frmSplash.h"
 #include "common/Dialogs.h"
 #include "common/StopSignals.h"
 #include "common/ui/MessageBoxDialogs.h"
 #include "core/Startup.h"
-#include "app/ui/frmMain.h"
-#include "app/ui/frmSplash.h"
 
 namespace MainWindow {
 

@@ -136,8 +136,9 @@ TEST_F(PageTransferTest, RefusedBoxesNameTheBoxAndLeaveTheImageAlone) {
         QString error;
         QByteArray out = reversed;
         EXPECT_FALSE(InsertLimits(s, out, 0, &error));
-        EXPECT_EQ(error, "The Lower Limit of Temperature Sensor Port 1 (4.5) is above its upper "
-                         "limit (4.0).");
+        EXPECT_EQ(error,
+                  "The Lower Limit of Temperature Sensor Port 1 (4.5) is above its upper "
+                  "limit (4.0).");
         EXPECT_EQ(out, reversed);
         s.form.ports[0].lower = "5.0";
         EXPECT_TRUE(InsertLimits(s, out, 0));

@@ -15,13 +15,13 @@
 #include <QTimer>
 #include <QTreeWidget>
 
+#include "app/ui/frmMain.h"
 #include "core/DeviceLink.h"
 #include "core/EmailNotification.h"
 #include "core/Polling.h"
 #include "core/Settings.h"
 #include "core/Startup.h"
 #include "core/StatusList.h"
-#include "app/ui/frmMain.h"
 #include "db/ServerDatabase.h"
 #include "registry/ui/frmTreeConfiguration.h"
 #include "support/SmtpServer.h"

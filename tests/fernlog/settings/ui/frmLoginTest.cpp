@@ -10,11 +10,11 @@
 #include <QTimer>
 
 #include "WhenShown.h"
+#include "app/ui/frmMain.h"
 #include "core/DeviceLink.h"
 #include "core/Polling.h"
 #include "core/Settings.h"
 #include "core/Startup.h"
-#include "app/ui/frmMain.h"
 #include "db/ServerDatabase.h"
 #include "registry/ui/frmTreeConfiguration.h"
 #include "settings/ui/frmAbout.h"
