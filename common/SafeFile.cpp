@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <algorithm>
 #include <cerrno>
@@ -249,6 +250,16 @@ bool Replace(const QString& path, const QByteArray& contents, QString* error, Mo
     if (!writer.Open(error)) return false;
     writer.Write(contents);
     return writer.Commit(error);
+}
+
+bool KeepCopy(const QString& path, const QByteArray& contents, QString* error) {
+    QString copy = path + QStringLiteral(".bad");
+    for (int n = 2; QFileInfo::exists(copy); ++n) {
+        QFile existing(copy);
+        if (existing.open(QIODevice::ReadOnly) && existing.readAll() == contents) return true;
+        copy = path + QStringLiteral(".bad") + QString::number(n);
+    }
+    return Replace(copy, contents, error, Mode::Private);
 }
 
 bool Replaceable(const QString& path, QString* error) {

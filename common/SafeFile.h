@@ -29,6 +29,11 @@ bool Replace(const QString& path, const QByteArray& contents, QString* error = n
 // changes. False with the reason in *error.
 bool Replaceable(const QString& path, QString* error = nullptr);
 
+// A copy of a file that cannot be read whole, kept beside it before anything
+// is written over it: `path`.bad, .bad2 ... (owner-only); an identical
+// earlier copy is not made again. False with the reason in *error.
+bool KeepCopy(const QString& path, const QByteArray& contents, QString* error = nullptr);
+
 // For contents made piece by piece (exports). Nothing is visible under
 // `path` until Commit succeeds; a writer destroyed uncommitted removes its
 // temporary file.

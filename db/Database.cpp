@@ -210,6 +210,8 @@ bool Connection::Exec(const QString& sql, const QVariantList& values) {
     }
     QSqlQuery* query = Run(sql, values, true, error_);
     if (!query) return false;
+    insertId_ = query->lastInsertId().toLongLong();
+    rowsAffected_ = query->numRowsAffected();
     query->finish();
     return true;
 }

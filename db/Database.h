@@ -36,6 +36,10 @@ class Connection {
 
     // Runs one action statement with bound values.
     bool Exec(const QString& sql, const QVariantList& values = {});
+    // The key of the row the last INSERT of Exec added, and how many rows
+    // the last Exec changed.
+    qint64 LastInsertId() const { return insertId_; }
+    int RowsAffected() const { return rowsAffected_; }
 
     // A transaction over several statements; failures carry the database's
     // own error text.
@@ -46,6 +50,8 @@ class Connection {
   private:
     QString error_;
     bool open_ = false;
+    qint64 insertId_ = 0;
+    int rowsAffected_ = 0;
 };
 
 // Closes the kept connection (the next Open reopens it) and forgets a lock

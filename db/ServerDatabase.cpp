@@ -536,10 +536,48 @@ bool SaveResolution(qint64 alarmId, const QString& text, QString* error) {
     return reason.isEmpty();
 }
 
+namespace {
+QString MailedTable(MailedRow which) {
+    return which == MailedRow::Alarm           ? QStringLiteral("tblAlarms")
+           : which == MailedRow::ServerFailure ? QStringLiteral("tblServerFailures")
+                                               : QStringLiteral("tblLogFileBackup");
+}
+
+Written Insert(const QString& sql, const QVariantList& values, qint64& rowId, QString* error) {
+    Connection connection;
+    if (!connection.Open() || !connection.Exec(sql, values)) {
+        if (error) *error = connection.Error();
+        return Written::Failed;
+    }
+    rowId = connection.LastInsertId();
+    return Written::Done;
+}
+
+bool FindOne(const QString& table, const QString& sql, const QVariantList& values,
+             qint64& rowId, QString* error) {
+    rowId = 0;
+    Recordset rows;
+    if (!OpenRecordset(table, sql, values, rows, error)) return false;
+    if (rows.RecordCount() > 0) rowId = rows.Value(QStringLiteral("IDNum")).toLongLong();
+    return true;
+}
+
+bool ReadOpen(const QString& table, const QString& sql, const QString& startColumn, qint64 id,
+              OpenRecord& open, QString* error) {
+    open = OpenRecord();
+    Recordset rows;
+    if (!OpenRecordset(table, sql, {id}, rows, error)) return false;
+    if (rows.RecordCount() > 0) {
+        open.id = rows.Value(QStringLiteral("IDNum")).toLongLong();
+        open.start = rows.Text(startColumn);
+        open.emailSent = rows.Text(QStringLiteral("EmailSent"));
+    }
+    return true;
+}
+}  // namespace
+
 bool SetEmailSent(MailedRow which, qint64 rowId, const QString& text, QString* error) {
-    const QString table = which == MailedRow::Alarm           ? QStringLiteral("tblAlarms")
-                          : which == MailedRow::ServerFailure ? QStringLiteral("tblServerFailures")
-                                                              : QStringLiteral("tblLogFileBackup");
+    const QString table = MailedTable(which);
     QString reason;
     Recordset row;
     if (OpenRecordset(table,
@@ -555,6 +593,75 @@ bool SetEmailSent(MailedRow which, qint64 rowId, const QString& text, QString* e
     }
     if (error) *error = reason;
     return reason.isEmpty();
+}
+
+Written InsertAlarm(const AlarmOpening& a, qint64& rowId, QString* error) {
+    return Insert(QStringLiteral("INSERT INTO tblAlarms (SensorIDNum, AlarmStart, AlarmActive,"
+                                 " Server, Sensor, CurrentData, TOL, CauseOfAlarm, EmailSent)"
+                                 " VALUES (?, ?, -1, ?, ?, ?, ?, ?, ?)"),
+                  {a.sensorId, a.start, a.server, a.sensor, a.currentData, a.tol, a.cause,
+                   a.emailSent ? QVariant(*a.emailSent) : QVariant()},
+                  rowId, error);
+}
+
+Written InsertFailure(const FailureOpening& f, qint64& rowId, QString* error) {
+    return Insert(QStringLiteral("INSERT INTO tblServerFailures (ServerName, ServerIDNum, OffLine,"
+                                 " BackOnLine, EmailSent) VALUES (?, ?, ?, 'False', 'False')"),
+                  {f.serverName, f.serverId, f.offLine}, rowId, error);
+}
+
+bool FindAlarm(const AlarmOpening& a, qint64& rowId, QString* error) {
+    return FindOne(QStringLiteral("tblAlarms"),
+                   QStringLiteral("SELECT IDNum FROM tblAlarms WHERE SensorIDNum = ? AND"
+                                  " AlarmStart = ? AND CurrentData = ? ORDER BY IDNum DESC"),
+                   {a.sensorId, a.start, a.currentData}, rowId, error);
+}
+
+bool FindFailure(const FailureOpening& f, qint64& rowId, QString* error) {
+    return FindOne(QStringLiteral("tblServerFailures"),
+                   QStringLiteral("SELECT IDNum FROM tblServerFailures WHERE ServerIDNum = ? AND"
+                                  " OffLine = ? ORDER BY IDNum DESC"),
+                   {f.serverId, f.offLine}, rowId, error);
+}
+
+Written UpdateRecord(MailedRow which, qint64 rowId, const QVariantMap& columns, QString* error) {
+    QStringList sets;
+    QVariantList values;
+    for (auto it = columns.constBegin(); it != columns.constEnd(); ++it) {
+        if (!Database::IsPlainName(it.key())) {
+            if (error) *error = QStringLiteral("Not a column name: ") + it.key();
+            return Written::Failed;
+        }
+        sets << it.key() + QStringLiteral(" = ?");
+        values << it.value();
+    }
+    values << rowId;
+    const QString table = MailedTable(which);
+    Connection connection;
+    if (!connection.Open() ||
+        !connection.Exec(QStringLiteral("UPDATE ") + table + QStringLiteral(" SET ") +
+                             sets.join(QStringLiteral(", ")) + QStringLiteral(" WHERE IDNum = ?"),
+                         values)) {
+        if (error) *error = connection.Error();
+        return Written::Failed;
+    }
+    if (connection.RowsAffected() > 0) return Written::Done;
+    if (error) *error = QStringLiteral("The record %1 of %2 no longer exists.").arg(rowId).arg(table);
+    return Written::Gone;
+}
+
+bool ReadOpenAlarm(qint64 sensorId, OpenRecord& open, QString* error) {
+    return ReadOpen(QStringLiteral("tblAlarms"),
+                    QStringLiteral("SELECT IDNum, AlarmStart, EmailSent FROM tblAlarms WHERE"
+                                   " SensorIDNum = ? AND AlarmEnd IS NULL ORDER BY IDNum DESC"),
+                    QStringLiteral("AlarmStart"), sensorId, open, error);
+}
+
+bool ReadOpenFailure(qint64 serverId, OpenRecord& open, QString* error) {
+    return ReadOpen(QStringLiteral("tblServerFailures"),
+                    QStringLiteral("SELECT IDNum, OffLine, EmailSent FROM tblServerFailures WHERE"
+                                   " ServerIDNum = ? AND BackOnLine = 'False' ORDER BY IDNum"),
+                    QStringLiteral("OffLine"), serverId, open, error);
 }
 
 bool RecordServerBackOnline(qint64 serverId, QString* error, std::optional<ClosedFailure>* closed) {

@@ -129,6 +129,43 @@ bool RecordOpenBackupFileErrors(Recordset& open, int& count);
 enum class MailedRow { Alarm, ServerFailure, LogFileBackup };
 bool SetEmailSent(MailedRow which, qint64 rowId, const QString& text, QString* error = nullptr);
 
+// The alarm and failure records as the record journal writes them, with
+// the times things happened. Nothing is told here: the caller keeps what
+// could not be written. `Gone`: the row no longer exists (its sensor or
+// device was removed), so the write can never be made.
+enum class Written { Done, Gone, Failed };
+struct AlarmOpening {
+    qint64 sensorId = 0;
+    QString start;  // database stamp
+    QString server, sensor, currentData;
+    qint64 tol = 0;
+    QString cause;
+    std::optional<QString> emailSent;
+};
+Written InsertAlarm(const AlarmOpening& alarm, qint64& rowId, QString* error = nullptr);
+struct FailureOpening {
+    qint64 serverId = 0;
+    QString serverName;
+    QString offLine;  // database stamp
+};
+Written InsertFailure(const FailureOpening& failure, qint64& rowId, QString* error = nullptr);
+// A row that an earlier run wrote for this opening (0 when none): a run
+// killed between writing a record and noting it must not write it twice.
+bool FindAlarm(const AlarmOpening& alarm, qint64& rowId, QString* error = nullptr);
+bool FindFailure(const FailureOpening& failure, qint64& rowId, QString* error = nullptr);
+// Sets columns of one alarm or failure row (fixed column names only).
+Written UpdateRecord(MailedRow which, qint64 rowId, const QVariantMap& columns,
+                     QString* error = nullptr);
+// A sensor's open alarm record (the last one) or a device's open failure
+// row (the first one, which coming back online closes); `id` 0 when none.
+struct OpenRecord {
+    qint64 id = 0;
+    QString start;  // AlarmStart or OffLine
+    QString emailSent;
+};
+bool ReadOpenAlarm(qint64 sensorId, OpenRecord& open, QString* error = nullptr);
+bool ReadOpenFailure(qint64 serverId, OpenRecord& open, QString* error = nullptr);
+
 // The main window's grids, newest first.
 enum class Listing { Alarms, Errors, FailuresById, FailuresByOffLine };
 bool OpenListing(Listing which, Recordset& rows, QString* error = nullptr);

@@ -5,6 +5,7 @@
 #include "common/Clock.h"
 #include "common/EventLog.h"
 #include "core/Decoding.h"
+#include "core/Journal.h"
 #include "core/EmailNotification.h"
 #include "core/Options.h"
 #include "core/Outbox.h"
@@ -17,33 +18,25 @@ namespace Alarms {
 namespace {
 const QString kCR = QStringLiteral("\r");
 // The outbox's names for this module's messages: an alarm whose record is
-// booked (by row), and one not booked yet (by sensor).
+// written (by row), one whose record waits in the journal (by its ref), and
+// one of an earlier version that booked such alarms only in memory.
 const QString kAlarmReceipt = QStringLiteral("alarm");
-const QString kDeferredReceipt = QStringLiteral("deferred-alarm");
+const QString kWaitingReceipt = QStringLiteral("alarm-ref");
+const QString kOldDeferredReceipt = QStringLiteral("deferred-alarm");
 
-// An alarm that started while the database could not be read: mailed at
-// once, booked with its real start when the database answers again.
-struct Deferred {
-    SensorReading r;
-    QDateTime start;
-    QDateTime end;  // valid when it ended before it could be booked
-    QString cause;
-    bool mailPending = false;
-    QString emailSent;
+// What the program knows of a sensor's open alarm, database or not.
+struct Known {
+    bool open = false;
+    qint64 row = 0;     // its record, once written
+    qint64 ref = 0;     // its name in the journal until then
+    QString start;      // database stamp
+    QString emailSent;  // as far as known: empty while its e-mail is on its way
 };
-QHash<qint64, Deferred>& DeferredAlarms() {  // by sensor
-    static QHash<qint64, Deferred> alarms;
-    return alarms;
-}
-// Booked alarm records whose e-mail is still on its way, by sensor.
-QHash<qint64, qint64>& AwaitingMail() {
-    static QHash<qint64, qint64> rows;
-    return rows;
-}
-// Sensors with an open alarm record when the database last answered.
-QHash<qint64, bool>& KnownOpen() {
-    static QHash<qint64, bool> open;
-    return open;
+// Per sensor: what the database said last, with what was written to it
+// since; it stands in while the database cannot be read.
+QHash<qint64, Known>& LastRead() {
+    static QHash<qint64, Known> known;
+    return known;
 }
 
 QString Who(const SensorReading& r) {
@@ -51,191 +44,182 @@ QString Who(const SensorReading& r) {
            QStringLiteral(", reading ") + ServiceLog::ReadingWithUnit(r.readingText, r.units);
 }
 
-// Adds the sensor's alarm record starting at `start` and opens it in `open`.
-bool AddAndOpen(const SensorReading& r, const QDateTime& start, ServerDatabase::Recordset& open) {
-    if (!ServerDatabase::AddAlarmRecord(r.sensorId, start, r.deviceName, r.sensorName,
-                                        r.readingText, r.minutes, -1)) {
-        return false;
+bool ChangesWaitFor(qint64 sensorId) {
+    for (const Journal::Change& c : Journal::Waiting()) {
+        if (Journal::IsAlarm(c.kind) && c.owner == sensorId) return true;
     }
-    int count = 0;
-    return ServerDatabase::RecordOpenAlarms(QStringLiteral("tblAlarms"),
-                                            QStringLiteral("SensorIDNum"), r.sensorId,
-                                            QStringLiteral("AlarmEnd"), open, count) &&
-           count > 0;
+    return false;
 }
 
-void OpenAlarm(const SensorReading& r) {
-    const QDateTime now = Clock::Now();
-    ServerDatabase::Recordset open;
-    if (!AddAndOpen(r, now, open)) return;
+// `base` with the journal's waiting changes of the sensor applied: the
+// state of its records as they will be once the database takes them. An
+// e-mail's outcome is noted by record, whoever noted it.
+Known WithWaiting(Known k, qint64 sensorId) {
+    for (const Journal::Change& c : Journal::Waiting()) {
+        if (!Journal::IsAlarm(c.kind)) continue;
+        if (c.kind == Journal::Kind::AlarmOpen && c.owner == sensorId) {
+            k = Known{true, 0, c.ref, c.time, c.emailSent.value_or(QString())};
+        } else if (Journal::Targets(c, k.row, k.ref)) {
+            if (c.kind == Journal::Kind::AlarmClose) {
+                k = Known();
+            } else if (c.emailSent) {
+                k.emailSent = *c.emailSent;
+            }
+        }
+    }
+    return k;
+}
+
+Known ReadKnown(qint64 sensorId, bool& read) {
+    ServerDatabase::OpenRecord open;
+    read = ServerDatabase::ReadOpenAlarm(sensorId, open);
+    if (!read || open.id == 0) return {};
+    return Known{true, open.id, 0, open.start, open.emailSent};
+}
+
+// The recipients heard of the alarm: its e-mail went out or is on its way.
+bool Told(const Known& k) {
+    return Clock::FromDbStamp(k.emailSent).isValid() ||
+           (k.row > 0 && Outbox::Pending(kAlarmReceipt, k.row)) ||
+           (k.ref > 0 && Outbox::Pending(kWaitingReceipt, k.ref));
+}
+
+// A change of the sensor's record, named by row when it has one.
+Journal::Change ChangeOf(Journal::Kind kind, qint64 sensorId, const Known& k) {
+    Journal::Change c;
+    c.kind = kind;
+    c.owner = sensorId;
+    c.row = k.row;
+    c.ref = k.row > 0 ? 0 : k.ref;
+    return c;
+}
+
+// The alarm's record (at once, or through the journal) and its e-mail.
+Known OpenAlarm(const SensorReading& r) {
+    Known k;
+    k.open = true;
+    k.start = Clock::DbStamp();
     QString cause;
     SensorState::ComposeCause(cause, r.minutes, r.deviceName, r.sensorName, r.sensorType,
                               r.readingText, r.units, r.notes);
     EventLog::Warning(QStringLiteral("Alarm started: ") + Who(r) + QStringLiteral(": ") +
                       QString(cause).replace(kCR, QStringLiteral(" ")).simplified());
-    // With an e-mail on its way, EmailSent is written when its delivery ends.
-    QString emailSent;
-    bool posted = false;
-    if (r.emailList.trimmed().isEmpty()) {
-        emailSent = QStringLiteral("An attempt to send an alarm email was made at: ") +
-                    Clock::GeneralDateText() + kCR +
-                    QStringLiteral(
-                        "The email could not be sent as no email addresses have been "
-                        "programmed for this device.");
-    } else {
+    const bool addressed = !r.emailList.trimmed().isEmpty();
+    Journal::Change open;
+    open.kind = Journal::Kind::AlarmOpen;
+    open.owner = r.sensorId;
+    open.ref = Journal::NewRef();
+    open.time = k.start;
+    open.server = r.deviceName;
+    open.sensor = r.sensorName;
+    open.currentData = r.readingText;
+    open.tol = r.minutes;
+    open.cause = cause;
+    if (!addressed) {
+        open.emailSent = QStringLiteral("An attempt to send an alarm email was made at: ") +
+                         Clock::GeneralDateText() + kCR +
+                         QStringLiteral(
+                             "The email could not be sent as no email addresses have been "
+                             "programmed for this device.");
+        k.emailSent = *open.emailSent;
+    }
+    k.row = Journal::Write(open);
+    if (k.row == 0) k.ref = open.ref;
+    if (addressed) {
+        // EmailSent is written when its delivery ends.
         QString errorText;
-        posted = EmailNotification::PostAlarmEmail(r.emailList, r.sensorName, r.deviceName, cause,
-                                                   open.Value(QStringLiteral("IDNum")).toLongLong(),
-                                                   errorText, kAlarmReceipt);
-        if (!posted) {
-            emailSent = EmailNotification::MailErrorText(errorText);
+        if (!EmailNotification::PostAlarmEmail(r.emailList, r.sensorName, r.deviceName, cause,
+                                               k.row > 0 ? k.row : k.ref, errorText,
+                                               k.row > 0 ? kAlarmReceipt : kWaitingReceipt)) {
+            Journal::Change mailed = ChangeOf(Journal::Kind::AlarmUpdate, r.sensorId, k);
+            mailed.emailSent = EmailNotification::MailErrorText(errorText);
+            k.emailSent = *mailed.emailSent;
+            Journal::Write(mailed);
             EmailNotification::ShowMailError(false, QStringLiteral("See Alarm Tab for details"));
         }
     }
-    if (!posted) open.SetValue(QStringLiteral("EmailSent"), emailSent);
-    open.SetValue(QStringLiteral("CauseOfAlarm"), cause);
-    if (!open.Update()) {
-        ErrorLog::RecordError(QStringLiteral("Error updating alarm record in tblAlarms"),
-                              open.Error());
-    }
+    return k;
 }
 
 // The owner who asked for recovery notices hears that the alarm is over, at
-// the addresses that heard of its start.
-void SendAlarmEnd(const SensorReading& r, const QString& start, const QString& end) {
+// the addresses that heard of its start; addresses that never heard of it
+// get nothing, and the record says why.
+void SendAlarmEnd(const SensorReading& r, const Known& k, const QString& end) {
     if (!Options::Load().recoveryNotices || r.emailList.trimmed().isEmpty()) return;
+    if (!Told(k)) {
+        Journal::Change why = ChangeOf(Journal::Kind::AlarmUpdate, r.sensorId, k);
+        why.emailSent = k.emailSent + kCR +
+                        QStringLiteral("No back to normal email was sent, as the alarm email was "
+                                       "not.");
+        Journal::Write(why);
+        return;
+    }
     QString errorText;
     if (!EmailNotification::SendAlarmEndEmail(r.emailList, r.sensorName, r.deviceName,
-                                              Clock::FromDbStamp(start), Clock::FromDbStamp(end),
+                                              Clock::FromDbStamp(k.start), Clock::FromDbStamp(end),
                                               r.readingText, errorText)) {
         ErrorLog::RecordError(QStringLiteral("SendAlarmEndEmail"), errorText);
     }
 }
 
-void CloseAlarm(const SensorReading& r) {
-    ServerDatabase::Recordset open;
-    int count = 0;
-    if (!ServerDatabase::RecordOpenAlarms(QStringLiteral("tblAlarms"),
-                                          QStringLiteral("SensorIDNum"), r.sensorId,
-                                          QStringLiteral("AlarmEnd"), open, count) ||
-        count == 0) {
-        return;
-    }
-    const QString start = open.Text(QStringLiteral("AlarmStart"));
-    const QString end = Clock::DbStamp();
-    open.SetValue(QStringLiteral("AlarmEnd"), end);
-    open.SetValue(QStringLiteral("AlarmActive"), 0);
-    if (!open.Update()) {
-        ErrorLog::RecordError(QStringLiteral("Error updating alarm record in tblAlarms"),
-                              open.Error());
-        return;
-    }
-    open.Release();
+void CloseAlarm(const SensorReading& r, const Known& k) {
+    // Its record could not be read: the next cycle closes it.
+    if (k.row == 0 && k.ref == 0) return;
+    Journal::Change close = ChangeOf(Journal::Kind::AlarmClose, r.sensorId, k);
+    close.time = Clock::DbStamp();
+    if (Journal::Write(close) > 0) LastRead().remove(r.sensorId);
     EventLog::Info(QStringLiteral("Alarm ended: ") + Who(r) + QStringLiteral(" (alarm since ") +
-                   start + QStringLiteral(")"));
-    SendAlarmEnd(r, start, end);
-}
-// The database cannot say whether the sensor's alarm is open: what it said
-// last, and the alarms started since, decide. A new alarm is told and
-// mailed now and booked later.
-SensorState::RowStatus DeferAlarm(const SensorReading& r) {
-    const bool known = KnownOpen().value(r.sensorId, false);
-    auto deferred = DeferredAlarms().find(r.sensorId);
-    const bool pending = deferred != DeferredAlarms().end() && !deferred->end.isValid();
-    if (r.value == Decoding::kNoData) {
-        return SensorState::GridStatus(r.value, known || pending ? 1 : 0);
-    }
-    const bool alarm = IsAlarmCondition(r.value, r.status);
-    if (alarm && !known && deferred == DeferredAlarms().end()) {
-        Deferred d;
-        d.r = r;
-        d.start = Clock::Now();
-        SensorState::ComposeCause(d.cause, r.minutes, r.deviceName, r.sensorName, r.sensorType,
-                                  r.readingText, r.units, r.notes);
-        EventLog::Warning(QStringLiteral("Alarm started: ") + Who(r) + QStringLiteral(": ") +
-                          QString(d.cause).replace(kCR, QStringLiteral(" ")).simplified());
-        QString errorText;
-        if (r.emailList.trimmed().isEmpty()) {
-            d.emailSent = QStringLiteral("An attempt to send an alarm email was made at: ") +
-                          Clock::GeneralDateText() + kCR +
-                          QStringLiteral(
-                              "The email could not be sent as no email addresses have been "
-                              "programmed for this device.");
-        } else if (EmailNotification::PostAlarmEmail(r.emailList, r.sensorName, r.deviceName,
-                                                     d.cause, r.sensorId, errorText,
-                                                     kDeferredReceipt)) {
-            d.mailPending = true;
-        } else {
-            d.emailSent = EmailNotification::MailErrorText(errorText);
-            EmailNotification::ShowMailError(false, QStringLiteral("See Alarm Tab for details"));
-        }
-        DeferredAlarms().insert(r.sensorId, d);
-        return SensorState::GridStatus(r.value, 1);
-    }
-    if (!alarm && pending) deferred->end = Clock::Now();
-    return SensorState::GridStatus(r.value, alarm && (known || pending) ? 1 : 0);
-}
-
-// The database answers again: the alarm record, with its real start (and
-// end, when it ended meanwhile) and what became of its e-mail.
-void BookDeferred(const Deferred& d) {
-    const SensorReading& r = d.r;
-    ServerDatabase::Recordset open;
-    if (!AddAndOpen(r, d.start, open)) return;
-    open.SetValue(QStringLiteral("CauseOfAlarm"), d.cause);
-    if (d.mailPending) {
-        AwaitingMail().insert(r.sensorId, open.Value(QStringLiteral("IDNum")).toLongLong());
-    } else {
-        open.SetValue(QStringLiteral("EmailSent"), d.emailSent);
-    }
-    if (d.end.isValid()) {
-        open.SetValue(QStringLiteral("AlarmEnd"), Clock::DbStamp(d.end));
-        open.SetValue(QStringLiteral("AlarmActive"), 0);
-    }
-    if (!open.Update()) {
-        ErrorLog::RecordError(QStringLiteral("Error updating alarm record in tblAlarms"),
-                              open.Error());
-    }
-}
-// The e-mail of an alarm that started while the database could not be read
-// has been delivered (EmailSent: the send time or the error sentence).
-void DeferredAlarmMailed(qint64 sensorId, const QString& emailSent) {
-    if (DeferredAlarms().contains(sensorId)) {
-        Deferred& d = DeferredAlarms()[sensorId];
-        d.mailPending = false;
-        d.emailSent = emailSent;
-        return;
-    }
-    const qint64 row = AwaitingMail().take(sensorId);
-    QString error;
-    if (row > 0 &&
-        !ServerDatabase::SetEmailSent(ServerDatabase::MailedRow::Alarm, row, emailSent, &error)) {
-        ErrorLog::RecordError(QStringLiteral("Error updating alarm record in tblAlarms"), error);
-    }
+                   k.start + QStringLiteral(")"));
+    SendAlarmEnd(r, k, close.time);
 }
 
 QString EmailSentText(bool sent, const QString& reason) {
     return sent ? Clock::DbStamp() : EmailNotification::MailErrorText(reason);
 }
 
+// What an alarm e-mail's delivery writes into its record.
+void Mailed(qint64 row, qint64 ref, bool sent, const QString& reason) {
+    Journal::Change c;
+    c.kind = Journal::Kind::AlarmUpdate;
+    c.row = row;
+    c.ref = ref;
+    c.emailSent = EmailSentText(sent, reason);
+    Journal::Write(c);
+    for (Known& k : LastRead()) {
+        if (row > 0 && k.row == row) k.emailSent = *c.emailSent;
+    }
+    EmailNotification::ShowMailError(sent, QStringLiteral("See Alarm Tab for details"));
+}
+
 // Registered as the program loads: an alarm e-mail read back from the
-// outbox at the start is recorded like one posted in this run.
+// outbox at the start is recorded like one posted in this run, and what the
+// journal writes later is known here.
 [[maybe_unused]] const bool kReceiptsKnown =
-    Outbox::SetReceiptHandler(
-        kAlarmReceipt,
-        [](qint64 row, bool sent, const QString& reason) {
-            QString error;
-            if (!ServerDatabase::SetEmailSent(ServerDatabase::MailedRow::Alarm, row,
-                                              EmailSentText(sent, reason), &error)) {
-                ErrorLog::RecordError(QStringLiteral("Outbox"), error);
-            }
-            EmailNotification::ShowMailError(sent, QStringLiteral("See Alarm Tab for details"));
-        }) &&
-    Outbox::SetReceiptHandler(
-        kDeferredReceipt, [](qint64 sensor, bool sent, const QString& reason) {
-            DeferredAlarmMailed(sensor, EmailSentText(sent, reason));
-            EmailNotification::ShowMailError(sent, QStringLiteral("See Alarm Tab for details"));
-        });
+    Outbox::SetReceiptHandler(kAlarmReceipt,
+                              [](qint64 row, bool sent, const QString& reason) {
+                                  Mailed(row, 0, sent, reason);
+                              }) &&
+    Outbox::SetReceiptHandler(kWaitingReceipt,
+                              [](qint64 ref, bool sent, const QString& reason) {
+                                  Mailed(0, ref, sent, reason);
+                              }) &&
+    Outbox::SetReceiptHandler(kOldDeferredReceipt,
+                              [](qint64, bool sent, const QString&) {
+                                  EmailNotification::ShowMailError(
+                                      sent, QStringLiteral("See Alarm Tab for details"));
+                              }) &&
+    Journal::SetWrittenHandler(Journal::Kind::AlarmOpen,
+                               [](const Journal::Change& c, qint64 row) {
+                                   Outbox::Rebind(kWaitingReceipt, c.ref, kAlarmReceipt, row);
+                                   LastRead()[c.owner] = Known{true, row, 0, c.time,
+                                                               c.emailSent.value_or(QString())};
+                               }) &&
+    Journal::SetWrittenHandler(Journal::Kind::AlarmClose,
+                               [](const Journal::Change& c, qint64 row) {
+                                   if (LastRead().value(c.owner).row == row) {
+                                       LastRead().remove(c.owner);
+                                   }
+                               });
 
 }  // namespace
 
@@ -249,32 +233,52 @@ SensorState::RowStatus ProcessAlarm(const SensorReading& r) {
     // alarm still going on); the counts are read again only after a change.
     int open = 0;
     int active = 0;
-    bool counted = ServerDatabase::SensorAlarmCounts(r.sensorId, open, active);
-    if (counted && DeferredAlarms().contains(r.sensorId)) {
-        BookDeferred(DeferredAlarms().take(r.sensorId));
-        counted = ServerDatabase::SensorAlarmCounts(r.sensorId, open, active);
+    const bool counted = ServerDatabase::SensorAlarmCounts(r.sensorId, open, active);
+    // The database decides while it can be read and nothing of the sensor
+    // waits in the journal; otherwise what the program knows does.
+    const bool byDatabase = counted && !ChangesWaitFor(r.sensorId);
+    Known k;
+    if (byDatabase) {
+        Known& last = LastRead()[r.sensorId];
+        if (open == 0) {
+            last = Known();
+        } else if (!last.open || last.row == 0) {
+            bool read = false;
+            last = ReadKnown(r.sensorId, read);
+            last.open = true;
+        }
+        k = last;
+    } else {
+        bool read = false;
+        Known base = counted ? ReadKnown(r.sensorId, read) : LastRead().value(r.sensorId);
+        if (counted && !read) base = LastRead().value(r.sensorId);
+        k = WithWaiting(base, r.sensorId);
+        active = k.open ? 1 : 0;
     }
-    if (!counted) return DeferAlarm(r);
     if (r.value != Decoding::kNoData) {
         const bool alarm = IsAlarmCondition(r.value, r.status);
-        if (!alarm && open > 0) {
-            CloseAlarm(r);
-            ServerDatabase::RecordActiveAlarms(r.sensorId, active);
-            open = 0;
-        } else if (alarm && open == 0) {
-            OpenAlarm(r);
-            ServerDatabase::RecordActiveAlarms(r.sensorId, active);
-            open = 1;
+        bool changed = false;
+        if (!alarm && k.open) {
+            CloseAlarm(r, k);
+            k = Known();
+            changed = true;
+        } else if (alarm && !k.open) {
+            k = OpenAlarm(r);
+            if (k.row > 0) LastRead()[r.sensorId] = k;
+            changed = true;
+        }
+        // The grid follows the device's verdict, whether or not the
+        // database has taken it yet.
+        if (changed && (ChangesWaitFor(r.sensorId) ||
+                        !ServerDatabase::RecordActiveAlarms(r.sensorId, active))) {
+            active = k.open ? 1 : 0;
         }
     }
-    KnownOpen().insert(r.sensorId, open > 0);
     return SensorState::GridStatus(r.value, active);
 }
 
 void Reset() {
-    DeferredAlarms().clear();
-    AwaitingMail().clear();
-    KnownOpen().clear();
+    LastRead().clear();
 }
 
 }  // namespace Alarms

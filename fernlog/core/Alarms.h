@@ -29,12 +29,13 @@ bool IsAlarmCondition(float value, int status);
 
 // Opens or closes the sensor's alarm record as the reading demands, and
 // returns the row status from the sensor's active records.
-// While the database cannot be read, an alarm that starts is told and
-// mailed at once and its record written when the database answers again,
-// with the start it really had.
+// While the database cannot be read or does not take writes, the rule works
+// on what the program knows: every alarm is told and mailed when it starts
+// and its end told when it ends, and the records wait in the journal
+// (core/Journal.h) to be written with their real times.
 SensorState::RowStatus ProcessAlarm(const SensorReading& reading);
 
-// Back to the state of a fresh start: no alarms waiting to be booked.
+// Back to the state of a fresh start: nothing known of the records.
 void Reset();
 
 }  // namespace Alarms

@@ -1,10 +1,12 @@
 #include "core/EmailNotification.h"
 
+#include <QHash>
 #include <QVariant>
 
 #include "common/Clock.h"
 #include "common/EventLog.h"
 #include "common/ProgramDir.h"
+#include "core/Journal.h"
 #include "core/Outbox.h"
 #include "core/Settings.h"
 #include "core/StatusList.h"
@@ -17,18 +19,116 @@ namespace {
 const QString kCR = QStringLiteral("\r");
 const QString kSenderName = QStringLiteral("Corvane Vantor-E");
 const QString kMailErrorKey = QStringLiteral("Error sending Alarm Email");
-// The outbox's name for a device failure notice, by tblServerFailures row.
+// The outbox's names for a device failure notice: by tblServerFailures row,
+// and by journal ref while the row waits to be written.
 const QString kFailureReceipt = QStringLiteral("server-failure");
+const QString kWaitingFailureReceipt = QStringLiteral("server-failure-ref");
 
-// Registered as the program loads (see Outbox::SetReceiptHandler).
-[[maybe_unused]] const bool kReceiptKnown =
-    Outbox::SetReceiptHandler(kFailureReceipt, [](qint64 row, bool sent, const QString& reason) {
-        QString error;
-        if (!ServerDatabase::SetEmailSent(ServerDatabase::MailedRow::ServerFailure, row,
-                                          sent ? Clock::DbStamp() : reason, &error)) {
-            ErrorLog::RecordError(QStringLiteral("Outbox"), error);
+// What the program knows of a device's open outage row, database or not.
+struct KnownFailure {
+    bool open = false;
+    qint64 row = 0;
+    qint64 ref = 0;
+    QString offLine;
+    QString emailSent;  // "False" until its e-mail was attempted
+};
+// Per device: what the database said last, with what was written since.
+QHash<qint64, KnownFailure>& LastFailures() {
+    static QHash<qint64, KnownFailure> known;
+    return known;
+}
+
+bool FailureChangesWaitFor(qint64 deviceId) {
+    for (const Journal::Change& c : Journal::Waiting()) {
+        if (!Journal::IsAlarm(c.kind) && c.owner == deviceId) return true;
+    }
+    return false;
+}
+
+// `base` with the journal's waiting changes of the device applied; an
+// e-mail's outcome is noted by row, whoever noted it.
+KnownFailure WithWaiting(KnownFailure k, qint64 deviceId) {
+    for (const Journal::Change& c : Journal::Waiting()) {
+        if (Journal::IsAlarm(c.kind)) continue;
+        if (c.kind == Journal::Kind::FailureOpen && c.owner == deviceId) {
+            k = KnownFailure{true, 0, c.ref, c.time, QStringLiteral("False")};
+        } else if (Journal::Targets(c, k.row, k.ref)) {
+            if (c.kind == Journal::Kind::FailureBack) {
+                k = KnownFailure();
+            } else if (c.emailSent) {
+                k.emailSent = *c.emailSent;
+            }
         }
-    });
+    }
+    return k;
+}
+
+// The database's open row of the device; `read` false when it cannot say.
+KnownFailure ReadFailure(qint64 deviceId, bool& read) {
+    ServerDatabase::OpenRecord open;
+    read = ServerDatabase::ReadOpenFailure(deviceId, open);
+    if (!read || open.id == 0) return {};
+    return KnownFailure{true, open.id, 0, open.start, open.emailSent};
+}
+
+KnownFailure CurrentFailure(qint64 deviceId) {
+    bool read = false;
+    const KnownFailure base = ReadFailure(deviceId, read);
+    return WithWaiting(read ? base : LastFailures().value(deviceId), deviceId);
+}
+
+// Its e-mail was attempted, or is on its way: one e-mail per outage.
+bool Mailed(const KnownFailure& k) {
+    return (!k.emailSent.isEmpty() && k.emailSent != QLatin1String("False")) ||
+           (k.row > 0 && Outbox::Pending(kFailureReceipt, k.row)) ||
+           (k.ref > 0 && Outbox::Pending(kWaitingFailureReceipt, k.ref));
+}
+
+Journal::Change FailureChange(Journal::Kind kind, qint64 deviceId, const KnownFailure& k) {
+    Journal::Change c;
+    c.kind = kind;
+    c.owner = deviceId;
+    c.row = k.row;
+    c.ref = k.row > 0 ? 0 : k.ref;
+    return c;
+}
+
+void FailureMailed(qint64 row, qint64 ref, bool sent, const QString& reason) {
+    Journal::Change c;
+    c.kind = Journal::Kind::FailureUpdate;
+    c.row = row;
+    c.ref = ref;
+    c.emailSent = sent ? Clock::DbStamp() : reason;
+    Journal::Write(c);
+    for (KnownFailure& k : LastFailures()) {
+        if (row > 0 && k.row == row) k.emailSent = *c.emailSent;
+    }
+}
+
+// Registered as the program loads (see Outbox::SetReceiptHandler and
+// Journal::SetWrittenHandler).
+[[maybe_unused]] const bool kReceiptKnown =
+    Outbox::SetReceiptHandler(kFailureReceipt,
+                              [](qint64 row, bool sent, const QString& reason) {
+                                  FailureMailed(row, 0, sent, reason);
+                              }) &&
+    Outbox::SetReceiptHandler(kWaitingFailureReceipt,
+                              [](qint64 ref, bool sent, const QString& reason) {
+                                  FailureMailed(0, ref, sent, reason);
+                              }) &&
+    Journal::SetWrittenHandler(Journal::Kind::FailureOpen,
+                               [](const Journal::Change& c, qint64 row) {
+                                   Outbox::Rebind(kWaitingFailureReceipt, c.ref, kFailureReceipt,
+                                                  row);
+                                   LastFailures()[c.owner] =
+                                       KnownFailure{true, row, 0, c.time, QStringLiteral("False")};
+                               }) &&
+    Journal::SetWrittenHandler(Journal::Kind::FailureBack,
+                               [](const Journal::Change& c, qint64 row) {
+                                   if (LastFailures().value(c.owner).row == row) {
+                                       LastFailures().remove(c.owner);
+                                   }
+                               });
 
 // "This email has been sent by:" with the organisation, heading the system
 // e-mails.
@@ -326,16 +426,66 @@ bool SendTestEmail(const QString& address, QString& errorText, const QString& fr
     return true;
 }
 
+namespace {
+// The outage's first failed cycle: booked, at once or through the journal.
+void OpenFailure(const ServerDatabase::ServerRow& server, int attempts) {
+    Journal::Change open;
+    open.kind = Journal::Kind::FailureOpen;
+    open.owner = server.id;
+    open.ref = Journal::NewRef();
+    open.time = Clock::DbStamp();
+    open.server = server.name;
+    const qint64 row = Journal::Write(open);
+    LastFailures()[server.id] =
+        KnownFailure{true, row, row > 0 ? 0 : open.ref, open.time, QStringLiteral("False")};
+    EventLog::Warning(QStringLiteral("Device ") + server.name + QStringLiteral(" at ") + server.ip +
+                      QStringLiteral(" did not answer ") + QString::number(attempts) +
+                      QStringLiteral(" request(s) for data"));
+}
+
+// The outage's second failed cycle: its one e-mail (EmailSent is written
+// when the delivery ends, or now when it cannot be made).
+void MailFailure(const ServerDatabase::ServerRow& server, int attempts, const KnownFailure& k) {
+    const QString text = QStringLiteral("The device: ") + server.name +
+                         QStringLiteral(", did not respond to ") + QString::number(attempts) +
+                         QStringLiteral(" request(s) for data.  The servers's IP address is: ") +
+                         server.ip;
+    QString errorText;
+    const bool posted =
+        PostTextEmail(text, errorText, k.row > 0 ? kFailureReceipt : kWaitingFailureReceipt,
+                      k.row > 0 ? k.row : k.ref);
+    Journal::Change mailed = FailureChange(Journal::Kind::FailureUpdate, server.id, k);
+    mailed.serverName = server.name;
+    if (!posted) mailed.emailSent = errorText;
+    Journal::Write(mailed);
+    if (!posted && LastFailures().value(server.id).row == k.row) {
+        LastFailures()[server.id].emailSent = errorText;
+    }
+}
+}  // namespace
+
 bool RecordServerFailure(const ServerDatabase::ServerRow& server, int attempts) {
     using ServerDatabase::FailureRows;
     const qint64 deviceId = server.id;
-    const QString& deviceName = server.name;
-    const QString& ip = server.ip;
+    // While the journal holds part of the outage, or the database cannot be
+    // read, what the program knows decides.
+    const auto byWhatIsKnown = [&](const KnownFailure& k) {
+        if (!k.open) {
+            OpenFailure(server, attempts);
+        } else if (!Mailed(k)) {
+            MailFailure(server, attempts, k);
+        }
+        return true;
+    };
+    const auto unreadable = [&] {
+        return byWhatIsKnown(WithWaiting(LastFailures().value(deviceId), deviceId));
+    };
+    if (FailureChangesWaitFor(deviceId)) return byWhatIsKnown(CurrentFailure(deviceId));
 
     ServerDatabase::Recordset unmailed;
     int count = 0;
     if (!ServerDatabase::ServerFailureRows(deviceId, FailureRows::OpenNotMailed, unmailed, count)) {
-        return false;
+        return unreadable();
     }
     if (count == 0) {
         // A new outage is booked in its first cycle and mailed in the next;
@@ -343,41 +493,56 @@ bool RecordServerFailure(const ServerDatabase::ServerRow& server, int attempts) 
         unmailed.Release();
         ServerDatabase::Recordset rows;
         if (!ServerDatabase::ServerFailureRows(deviceId, FailureRows::OpenMailed, rows, count)) {
-            return false;
+            return unreadable();
         }
-        if (count > 0) return true;
+        if (count > 0) {
+            LastFailures()[deviceId] =
+                KnownFailure{true, rows.Value(QStringLiteral("IDNum")).toLongLong(), 0,
+                             rows.Text(QStringLiteral("OffLine")),
+                             rows.Text(QStringLiteral("EmailSent"))};
+            return true;
+        }
         rows.Release();
         if (!ServerDatabase::ServerFailureRows(deviceId, FailureRows::NotOffLineNotMailed, rows,
                                                count)) {
-            return false;
+            return unreadable();
         }
         if (count > 0) return true;
         rows.Release();
-        // Told once the outage is booked: while the database refuses it, the
-        // next cycle tries again, and the log would say it every cycle.
-        if (!ServerDatabase::AddServerFailure(deviceId, deviceName)) return false;
-        EventLog::Warning(QStringLiteral("Device ") + deviceName + QStringLiteral(" at ") + ip +
-                          QStringLiteral(" did not answer ") + QString::number(attempts) +
-                          QStringLiteral(" request(s) for data"));
+        OpenFailure(server, attempts);
         return true;
     }
-
-    // Its e-mail is on its way: the row is written when the delivery ends.
-    const qint64 rowId = unmailed.Value(QStringLiteral("IDNum")).toLongLong();
-    if (Outbox::Pending(kFailureReceipt, rowId)) return true;
-    const QString text = QStringLiteral("The device: ") + deviceName +
-                         QStringLiteral(", did not respond to ") + QString::number(attempts) +
-                         QStringLiteral(" request(s) for data.  The servers's IP address is: ") +
-                         ip;
-    QString errorText;
-    const bool posted = PostTextEmail(text, errorText, kFailureReceipt, rowId);
-    unmailed.SetValue(QStringLiteral("ServerName"), deviceName);
-    if (!posted) unmailed.SetValue(QStringLiteral("EmailSent"), errorText);
-    if (!unmailed.Update()) {
-        ErrorLog::RecordError(QStringLiteral("RecordServerFailure"), unmailed.Error());
-        return false;
-    }
+    const KnownFailure k{true, unmailed.Value(QStringLiteral("IDNum")).toLongLong(), 0,
+                         unmailed.Text(QStringLiteral("OffLine")), QStringLiteral("False")};
+    unmailed.Release();
+    LastFailures()[deviceId] = k;
+    if (!Mailed(k)) MailFailure(server, attempts, k);
     return true;
+}
+
+std::optional<ServerDatabase::ClosedFailure> RecordServerBackOnline(
+    const ServerDatabase::ServerRow& server) {
+    const qint64 deviceId = server.id;
+    bool read = false;
+    KnownFailure k = ReadFailure(deviceId, read);
+    if (!read) k = LastFailures().value(deviceId);
+    if (!read || FailureChangesWaitFor(deviceId)) k = WithWaiting(k, deviceId);
+    if (!k.open) {
+        if (read) LastFailures().remove(deviceId);
+        return std::nullopt;
+    }
+    Journal::Change back = FailureChange(Journal::Kind::FailureBack, deviceId, k);
+    back.time = Clock::DbStamp();
+    // The row is closed at once when nothing waits before it.
+    std::optional<ServerDatabase::ClosedFailure> closed;
+    QString error;
+    if (!(read && Journal::Empty() && ServerDatabase::RecordServerBackOnline(deviceId, &error,
+                                                                             &closed))) {
+        Journal::Write(back);
+    }
+    LastFailures().remove(deviceId);
+    if (closed) return closed;
+    return ServerDatabase::ClosedFailure{k.offLine, back.time, k.emailSent};
 }
 
 void Reset() {

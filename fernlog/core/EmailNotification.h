@@ -2,6 +2,7 @@
 
 #include <QDateTime>
 #include <QString>
+#include <optional>
 
 #include "core/Mailer.h"
 #include "core/Outbox.h"
@@ -91,8 +92,14 @@ bool SendTestEmail(const QString& address, QString& errorText, const QString& fr
 
 // Called after a device failed every attempt of a polling cycle: books the
 // outage in tblServerFailures and mails it once, in the second failed cycle
-// (EmailSent is written when that e-mail's delivery ends).
+// (EmailSent is written when that e-mail's delivery ends). While the
+// database cannot be read or written, the rows wait in the journal and what
+// the program knows of them decides: one row and one e-mail per outage.
 bool RecordServerFailure(const ServerDatabase::ServerRow& server, int attempts);
+// Called when the device answers: closes its open outage row (at once or
+// through the journal) and returns what the row held, when one was open.
+std::optional<ServerDatabase::ClosedFailure> RecordServerBackOnline(
+    const ServerDatabase::ServerRow& server);
 
 // Back to the state of a fresh start: the program mailer unconfigured.
 void Reset();

@@ -82,17 +82,9 @@ void Save() {
     }
 }
 
-// A copy of a file that cannot be read whole, beside it, before anything
-// is written over it; an identical earlier copy is not made again.
 void KeepCopy(const QByteArray& content) {
-    QString copy = Path() + QStringLiteral(".bad");
-    for (int n = 2; QFileInfo::exists(copy); ++n) {
-        QFile existing(copy);
-        if (existing.open(QIODevice::ReadOnly) && existing.readAll() == content) return;
-        copy = Path() + QStringLiteral(".bad") + QString::number(n);
-    }
     QString error;
-    if (!SafeFile::Replace(copy, content, &error, SafeFile::Mode::Private)) {
+    if (!SafeFile::KeepCopy(Path(), content, &error)) {
         ErrorLog::RecordError(QStringLiteral("Outbox"), error);
     }
 }
@@ -504,10 +496,24 @@ void Post(const Mail::Message& message, const QString& reportFile, const QString
 }
 
 bool Pending(const QString& receipt, qint64 rowId) {
+    Load();
     for (const Entry& e : S().queue) {
         if (e.receipt == receipt && e.rowId == rowId) return true;
     }
     return false;
+}
+
+void Rebind(const QString& receipt, qint64 rowId, const QString& newReceipt, qint64 newRowId) {
+    Load();
+    bool changed = false;
+    for (Entry& e : S().queue) {
+        if (e.receipt == receipt && e.rowId == rowId) {
+            e.receipt = newReceipt;
+            e.rowId = newRowId;
+            changed = true;
+        }
+    }
+    if (changed) Save();
 }
 
 void Resume() {

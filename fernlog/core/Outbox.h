@@ -84,6 +84,9 @@ void Post(const Mail::Message& message, const QString& reportFile,
 
 // A message for this row is waiting or being delivered.
 bool Pending(const QString& receipt, qint64 rowId);
+// The messages posted for one row now belong to another (a record that was
+// named provisionally has been written): their receipts go there. Saved.
+void Rebind(const QString& receipt, qint64 rowId, const QString& newReceipt, qint64 newRowId);
 
 // Reads the messages left in the file by an earlier run and starts
 // delivering; the start-up calls it once the mailer is set up. Called

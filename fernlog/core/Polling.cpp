@@ -16,6 +16,7 @@
 #include "core/DeviceLink.h"
 #include "core/DeviceVisits.h"
 #include "core/EmailNotification.h"
+#include "core/Journal.h"
 #include "core/Options.h"
 #include "core/ServerData.h"
 #include "core/ServiceLog.h"
@@ -269,14 +270,11 @@ void ProcessVisit(const DeviceRow& device, const DeviceVisits::Visit& visit, int
         }
     }
     if (DeviceVisits::Decode(visit)) {
-        QString error;
-        // The outage stays open and is closed in a later cycle; a database
-        // that cannot take it now must not keep this and the following
-        // devices from being read.
-        std::optional<ServerDatabase::ClosedFailure> closed;
-        if (!ServerDatabase::RecordServerBackOnline(id, &error, &closed)) {
-            ErrorLog::RecordError(QStringLiteral("PollAll"), error);
-        }
+        // A database that cannot take the outage's end now keeps neither
+        // this nor the following devices from being read: it waits in the
+        // journal.
+        const std::optional<ServerDatabase::ClosedFailure> closed =
+            EmailNotification::RecordServerBackOnline(device.server);
         if (closed) BackOnline(device.name, device.address, *closed, recoveryNotices);
         ServerData::ProcessServerData(device.server);
         DailyReportCheck();
@@ -357,6 +355,8 @@ void PollAll() {
     CycleFigures figures;
     figures.start = start;
     StatusList::ShowStatus(QStringLiteral("First download "), QStringLiteral("delete"));
+    // The records that waited for the database go in first, in order.
+    Journal::Apply();
     const int attempts = AttemptsFor(ConfigParameters.CommunicationRetry);
     const Options::Values options = Options::Load();
 

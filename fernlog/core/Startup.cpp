@@ -7,6 +7,7 @@
 #include "common/ProgramDir.h"
 #include "core/DeviceLink.h"
 #include "core/EmailNotification.h"
+#include "core/Journal.h"
 #include "core/Outbox.h"
 #include "core/Polling.h"
 #include "core/ServerData.h"
@@ -126,8 +127,10 @@ void RunActivationBlock() {
     ApplyLoginState();
 
     EmailNotification::SetupMailer();
-    // Messages that an earlier run handed over but did not deliver.
+    // Messages that an earlier run handed over but did not deliver, and the
+    // records it could not write.
     Outbox::Resume();
+    Journal::Apply();
 
     const bool haveDatabase = QFileInfo(Database::Path()).isFile();
     if (!haveDatabase) {

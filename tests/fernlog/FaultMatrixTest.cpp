@@ -447,6 +447,75 @@ TEST_F(FaultMatrixTest, DatabaseDeletedOrReplacedWhileRunning) {
     EXPECT_EQ(Rows("SELECT * FROM tblAlarms"), alarms);
 }
 
+// ---------------------------------------------------------------- the records
+
+const QString kAlarmSubject = QStringLiteral("Sensor: Kitchen freezer has generated an alarm!");
+
+// Another program holds a write lock while an alarm starts and ends: it is
+// mailed when it starts, and written with its own start and end once the
+// lock is gone.
+TEST_F(FaultMatrixTest, AlarmThatStartsAndEndsUnderAWriteLockIsOneRecordAndOneEmail) {
+    devsim::Device& kitchen = AddDevice("127.0.0.2", "Kitchen", "chef@corvane.test,");
+    Cycle();
+    OtherConnection other(FilePath("zolo.mdb"), QStringLiteral("BEGIN IMMEDIATE"));
+    ASSERT_TRUE(other.Held());
+    kitchen.setPort(0, {81, 5, 1});
+    Cycle();
+    EXPECT_EQ(Mails(kAlarmSubject), 1);
+    kitchen.setPort(0, {38, 0, 0});
+    Cycle();
+    EXPECT_TRUE(StatusList::Lines().join('\n').contains("Database records cannot be written"));
+    other.Release();
+    Cycle();
+    EXPECT_EQ(Rows("SELECT AlarmStart, AlarmEnd, AlarmActive, EmailSent LIKE '2026-%',"
+                   " CauseOfAlarm LIKE 'Kitchen freezer is out of limits%' FROM tblAlarms"),
+              QStringList{"2026-03-07 22:01:00|2026-03-07 22:02:00|0|1|1"});
+    EXPECT_EQ(Mails(kAlarmSubject), 1);
+    EXPECT_FALSE(StatusList::Lines().join('\n').contains("Database records"));
+}
+
+// Alarm, normal, alarm inside one outage of reading: two records, two
+// e-mails, and the grid shows the second alarm.
+TEST_F(FaultMatrixTest, TwoAlarmsOfASensorInOneReadOutageAreTwoRecords) {
+    devsim::Device& kitchen = AddDevice("127.0.0.2", "Kitchen", "chef@corvane.test,");
+    Cycle();
+    OtherConnection other(FilePath("zolo.mdb"), QStringLiteral("BEGIN EXCLUSIVE"));
+    ASSERT_TRUE(other.Held());
+    for (const devsim::PortState& reading :
+         {devsim::PortState{81, 5, 1}, {38, 0, 0}, {82, 6, 1}}) {
+        kitchen.setPort(0, reading);
+        Cycle();
+    }
+    EXPECT_EQ(StatusGrid::Model().Rows()[0].status, "ALARM");
+    EXPECT_EQ(Mails(kAlarmSubject), 2);
+    other.Release();
+    Cycle();
+    EXPECT_EQ(Rows("SELECT AlarmStart, coalesce(AlarmEnd, 'open'), CurrentData FROM tblAlarms"
+                   " ORDER BY IDNum"),
+              (QStringList{"2026-03-07 22:01:00|2026-03-07 22:02:00|81",
+                           "2026-03-07 22:03:00|open|82"}));
+    EXPECT_EQ(Mails(kAlarmSubject), 2);
+}
+
+// A failure row that cannot be updated for six cycles: one e-mail, whose
+// sending is written once the database takes it.
+TEST_F(FaultMatrixTest, FailureRowThatCannotBeUpdatedIsMailedOnce) {
+    ConfigParameters.ServerFailureEmailAddress = "admin@corvane.test";
+    SaveSettings();
+    AddDevice("127.0.0.3", "Cellar").setFault(devsim::Fault::Refuse);
+    Cycle();
+    OtherConnection other(FilePath("zolo.mdb"), QStringLiteral("BEGIN IMMEDIATE"));
+    ASSERT_TRUE(other.Held());
+    for (int cycle = 0; cycle < 6; ++cycle) Cycle();
+    EXPECT_EQ(Mails(kFailureSubject), 1);
+    other.Release();
+    Cycle();
+    EXPECT_EQ(Rows("SELECT ServerName, BackOnLine, EmailSent LIKE '2026-03-07 22:01:%'"
+                   " FROM tblServerFailures"),
+              QStringList{"Cellar|False|1"});
+    EXPECT_EQ(Mails(kFailureSubject), 1);
+}
+
 // ---------------------------------------------------------------- the program
 
 // SIGTERM while the cycle waits for a silent device (three attempts of 9 s
@@ -524,6 +593,55 @@ TEST_F(FaultMatrixTest, LongDatabaseLockOutlastedByTheProgram) {
     ExpectEachKindToldOnce(fernlog.Output());
     EXPECT_EQ(Mails("Sensor: Kitchen freezer has generated an alarm!"), 1);
     EXPECT_EQ(Mails("Corvane Vantor-E has been shutdown!"), 1);
+}
+
+// An alarm that starts while the database cannot be read, a SIGTERM, a
+// restart under a write lock during which the alarm ends, a kill, and a
+// restart with the database free: one record with the real start and end,
+// one e-mail.
+TEST_F(FaultMatrixTest, AlarmUnderAnOutageOutlastsAStopAndAKill) {
+    devsim::Device& kitchen = AddDevice("127.0.0.2", "Kitchen", "chef@corvane.test,");
+    const QString alarmStarted = QStringLiteral("Alarm started: device Kitchen, sensor Kitchen freezer");
+    QDateTime started;
+    {
+        HeadlessProgram first(Dir());
+        ASSERT_TRUE(QTest::qWaitFor([&] { return Readings(1) >= 1; }, 15000))
+            << first.Output().toStdString();
+        OtherConnection other(FilePath("zolo.mdb"), QStringLiteral("BEGIN EXCLUSIVE"));
+        ASSERT_TRUE(other.Held());
+        started = QDateTime::currentDateTime().addSecs(-1);
+        kitchen.setPort(0, {81, 5, 1});
+        ASSERT_TRUE(first.Told(alarmStarted)) << first.Output().toStdString();
+        ASSERT_TRUE(QTest::qWaitFor([&] { return Mails(kAlarmSubject) == 1; }, 15000));
+        ASSERT_TRUE(first.Stop());
+    }
+    {
+        OtherConnection other(FilePath("zolo.mdb"), QStringLiteral("BEGIN IMMEDIATE"));
+        ASSERT_TRUE(other.Held());
+        HeadlessProgram second(Dir());
+        const int readings = Readings(1);
+        ASSERT_TRUE(QTest::qWaitFor([&] { return Readings(1) >= readings + 2; }, 15000))
+            << second.Output().toStdString();
+        kitchen.setPort(0, {38, 0, 0});
+        ASSERT_TRUE(second.Told("Alarm ended: device Kitchen")) << second.Output().toStdString();
+        EXPECT_FALSE(second.Output().contains(alarmStarted));
+        second.Signal(SIGKILL);
+        ASSERT_TRUE(second.Ended(10000));
+    }
+    HeadlessProgram third(Dir());
+    const bool written = QTest::qWaitFor(
+        [&] { return Rows("SELECT AlarmEnd IS NOT NULL FROM tblAlarms") == QStringList{"1"}; },
+        20000);
+    ASSERT_TRUE(third.Stop());
+    ASSERT_TRUE(written) << third.Output().toStdString();
+    const QStringList row = Rows("SELECT AlarmStart, EmailSent LIKE '20%' FROM tblAlarms");
+    ASSERT_EQ(row.size(), 1);
+    const QDateTime start = Clock::FromDbStamp(row[0].section('|', 0, 0));
+    EXPECT_GE(start, started.addSecs(-1)) << row[0].toStdString();
+    EXPECT_LE(start, started.addSecs(15)) << row[0].toStdString();
+    EXPECT_EQ(row[0].section('|', 1), "1");
+    EXPECT_EQ(Mails(kAlarmSubject), 1);
+    EXPECT_FALSE(third.Output().contains(alarmStarted));
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 #include "core/Decoding.h"
 #include "core/DeviceLink.h"
 #include "core/EmailNotification.h"
+#include "core/Journal.h"
 #include "core/Outbox.h"
 #include "core/Polling.h"
 #include "core/ServerData.h"
@@ -36,6 +37,7 @@ void ResetFernlogState() {
     Outbox::Reset();
     EmailNotification::Reset();
     Alarms::Reset();
+    Journal::Reset();
     AlarmHandling::Reset();
     Pages::Reset();
     Waits::Reset();
