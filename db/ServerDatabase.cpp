@@ -553,8 +553,8 @@ Written Insert(const QString& sql, const QVariantList& values, qint64& rowId, QS
     return Written::Done;
 }
 
-bool FindOne(const QString& table, const QString& sql, const QVariantList& values,
-             qint64& rowId, QString* error) {
+bool FindOne(const QString& table, const QString& sql, const QVariantList& values, qint64& rowId,
+             QString* error) {
     rowId = 0;
     Recordset rows;
     if (!OpenRecordset(table, sql, values, rows, error)) return false;
@@ -646,7 +646,8 @@ Written UpdateRecord(MailedRow which, qint64 rowId, const QVariantMap& columns, 
         return Written::Failed;
     }
     if (connection.RowsAffected() > 0) return Written::Done;
-    if (error) *error = QStringLiteral("The record %1 of %2 no longer exists.").arg(rowId).arg(table);
+    if (error)
+        *error = QStringLiteral("The record %1 of %2 no longer exists.").arg(rowId).arg(table);
     return Written::Gone;
 }
 

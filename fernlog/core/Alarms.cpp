@@ -5,8 +5,8 @@
 #include "common/Clock.h"
 #include "common/EventLog.h"
 #include "core/Decoding.h"
-#include "core/Journal.h"
 #include "core/EmailNotification.h"
+#include "core/Journal.h"
 #include "core/Options.h"
 #include "core/Outbox.h"
 #include "core/ServiceLog.h"
@@ -149,8 +149,9 @@ void SendAlarmEnd(const SensorReading& r, const Known& k, const QString& end) {
     if (!Told(k)) {
         Journal::Change why = ChangeOf(Journal::Kind::AlarmUpdate, r.sensorId, k);
         why.emailSent = k.emailSent + kCR +
-                        QStringLiteral("No back to normal email was sent, as the alarm email was "
-                                       "not.");
+                        QStringLiteral(
+                            "No back to normal email was sent, as the alarm email was "
+                            "not.");
         Journal::Write(why);
         return;
     }
@@ -195,31 +196,28 @@ void Mailed(qint64 row, qint64 ref, bool sent, const QString& reason) {
 // outbox at the start is recorded like one posted in this run, and what the
 // journal writes later is known here.
 [[maybe_unused]] const bool kReceiptsKnown =
-    Outbox::SetReceiptHandler(kAlarmReceipt,
-                              [](qint64 row, bool sent, const QString& reason) {
-                                  Mailed(row, 0, sent, reason);
-                              }) &&
-    Outbox::SetReceiptHandler(kWaitingReceipt,
-                              [](qint64 ref, bool sent, const QString& reason) {
-                                  Mailed(0, ref, sent, reason);
-                              }) &&
+    Outbox::SetReceiptHandler(
+        kAlarmReceipt,
+        [](qint64 row, bool sent, const QString& reason) { Mailed(row, 0, sent, reason); }) &&
+    Outbox::SetReceiptHandler(
+        kWaitingReceipt,
+        [](qint64 ref, bool sent, const QString& reason) { Mailed(0, ref, sent, reason); }) &&
     Outbox::SetReceiptHandler(kOldDeferredReceipt,
                               [](qint64, bool sent, const QString&) {
                                   EmailNotification::ShowMailError(
                                       sent, QStringLiteral("See Alarm Tab for details"));
                               }) &&
-    Journal::SetWrittenHandler(Journal::Kind::AlarmOpen,
-                               [](const Journal::Change& c, qint64 row) {
-                                   Outbox::Rebind(kWaitingReceipt, c.ref, kAlarmReceipt, row);
-                                   LastRead()[c.owner] = Known{true, row, 0, c.time,
-                                                               c.emailSent.value_or(QString())};
-                               }) &&
-    Journal::SetWrittenHandler(Journal::Kind::AlarmClose,
-                               [](const Journal::Change& c, qint64 row) {
-                                   if (LastRead().value(c.owner).row == row) {
-                                       LastRead().remove(c.owner);
-                                   }
-                               });
+    Journal::SetWrittenHandler(
+        Journal::Kind::AlarmOpen,
+        [](const Journal::Change& c, qint64 row) {
+            Outbox::Rebind(kWaitingReceipt, c.ref, kAlarmReceipt, row);
+            LastRead()[c.owner] = Known{true, row, 0, c.time, c.emailSent.value_or(QString())};
+        }) &&
+    Journal::SetWrittenHandler(Journal::Kind::AlarmClose, [](const Journal::Change& c, qint64 row) {
+        if (LastRead().value(c.owner).row == row) {
+            LastRead().remove(c.owner);
+        }
+    });
 
 }  // namespace
 

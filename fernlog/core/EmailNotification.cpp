@@ -116,13 +116,12 @@ void FailureMailed(qint64 row, qint64 ref, bool sent, const QString& reason) {
                               [](qint64 ref, bool sent, const QString& reason) {
                                   FailureMailed(0, ref, sent, reason);
                               }) &&
-    Journal::SetWrittenHandler(Journal::Kind::FailureOpen,
-                               [](const Journal::Change& c, qint64 row) {
-                                   Outbox::Rebind(kWaitingFailureReceipt, c.ref, kFailureReceipt,
-                                                  row);
-                                   LastFailures()[c.owner] =
-                                       KnownFailure{true, row, 0, c.time, QStringLiteral("False")};
-                               }) &&
+    Journal::SetWrittenHandler(
+        Journal::Kind::FailureOpen,
+        [](const Journal::Change& c, qint64 row) {
+            Outbox::Rebind(kWaitingFailureReceipt, c.ref, kFailureReceipt, row);
+            LastFailures()[c.owner] = KnownFailure{true, row, 0, c.time, QStringLiteral("False")};
+        }) &&
     Journal::SetWrittenHandler(Journal::Kind::FailureBack,
                                [](const Journal::Change& c, qint64 row) {
                                    if (LastFailures().value(c.owner).row == row) {
@@ -496,10 +495,9 @@ bool RecordServerFailure(const ServerDatabase::ServerRow& server, int attempts) 
             return unreadable();
         }
         if (count > 0) {
-            LastFailures()[deviceId] =
-                KnownFailure{true, rows.Value(QStringLiteral("IDNum")).toLongLong(), 0,
-                             rows.Text(QStringLiteral("OffLine")),
-                             rows.Text(QStringLiteral("EmailSent"))};
+            LastFailures()[deviceId] = KnownFailure{
+                true, rows.Value(QStringLiteral("IDNum")).toLongLong(), 0,
+                rows.Text(QStringLiteral("OffLine")), rows.Text(QStringLiteral("EmailSent"))};
             return true;
         }
         rows.Release();
@@ -536,8 +534,8 @@ std::optional<ServerDatabase::ClosedFailure> RecordServerBackOnline(
     // The row is closed at once when nothing waits before it.
     std::optional<ServerDatabase::ClosedFailure> closed;
     QString error;
-    if (!(read && Journal::Empty() && ServerDatabase::RecordServerBackOnline(deviceId, &error,
-                                                                             &closed))) {
+    if (!(read && Journal::Empty() &&
+          ServerDatabase::RecordServerBackOnline(deviceId, &error, &closed))) {
         Journal::Write(back);
     }
     LastFailures().remove(deviceId);

@@ -29,8 +29,8 @@ struct KindName {
     const char* name;
 };
 constexpr KindName kKinds[] = {
-    {Kind::AlarmOpen, "alarm-open"},     {Kind::AlarmUpdate, "alarm-update"},
-    {Kind::AlarmClose, "alarm-close"},   {Kind::FailureOpen, "failure-open"},
+    {Kind::AlarmOpen, "alarm-open"},         {Kind::AlarmUpdate, "alarm-update"},
+    {Kind::AlarmClose, "alarm-close"},       {Kind::FailureOpen, "failure-open"},
     {Kind::FailureUpdate, "failure-update"}, {Kind::FailureBack, "failure-back"},
 };
 
@@ -125,10 +125,10 @@ void TellWaiting(const QString& reason) {
 void TellWritten(int count) {
     State& s = S();
     StatusList::ShowStatus(kStatusKey, QStringLiteral("delete"));
-    const QString text =
-        QStringLiteral("The database takes the alarm and failure records again (they waited "
-                       "since ") +
-        s.since + QStringLiteral("); %1 change(s) written").arg(count);
+    const QString text = QStringLiteral(
+                             "The database takes the alarm and failure records again (they waited "
+                             "since ") +
+                         s.since + QStringLiteral("); %1 change(s) written").arg(count);
     if (EventLog::HasSink()) {
         EventLog::Info(text);
     } else {
@@ -147,8 +147,13 @@ ServerDatabase::MailedRow TableOf(Kind kind) {
 Written Make(const Change& c, bool mayExist, qint64& row, QString& error) {
     if (IsOpening(c.kind)) {
         if (c.kind == Kind::AlarmOpen) {
-            const ServerDatabase::AlarmOpening a{c.owner,       c.time, c.server, c.sensor,
-                                                 c.currentData, c.tol,  c.cause.value_or(QString()),
+            const ServerDatabase::AlarmOpening a{c.owner,
+                                                 c.time,
+                                                 c.server,
+                                                 c.sensor,
+                                                 c.currentData,
+                                                 c.tol,
+                                                 c.cause.value_or(QString()),
                                                  c.emailSent};
             if (mayExist && ServerDatabase::FindAlarm(a, row, &error) && row > 0) {
                 return Written::Done;
@@ -298,8 +303,8 @@ QByteArray Encode(const std::vector<Change>& changes, qint64 nextRef, const QStr
         .toJson();
 }
 
-bool Decode(const QByteArray& bytes, std::vector<Change>& changes, qint64& nextRef,
-            QString& since, QString* error) {
+bool Decode(const QByteArray& bytes, std::vector<Change>& changes, qint64& nextRef, QString& since,
+            QString* error) {
     changes.clear();
     nextRef = 0;
     since.clear();
@@ -325,9 +330,10 @@ bool Decode(const QByteArray& bytes, std::vector<Change>& changes, qint64& nextR
         }
     }
     if (error) {
-        *error = skipped ? FileName() +
-                               QStringLiteral(": %1 change(s) not understood, left out").arg(skipped)
-                         : QString();
+        *error = skipped
+                     ? FileName() +
+                           QStringLiteral(": %1 change(s) not understood, left out").arg(skipped)
+                     : QString();
     }
     return true;
 }

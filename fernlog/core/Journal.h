@@ -37,7 +37,7 @@ struct Change {
     qint64 owner = 0;  // the sensor (alarm changes) or the device (failure changes)
     qint64 row = 0;
     qint64 ref = 0;
-    QString time;  // database stamp: start, end, off line or back online
+    QString time;                         // database stamp: start, end, off line or back online
     QString server, sensor, currentData;  // an alarm's opening; server also a failure's
     qint64 tol = 0;
     std::optional<QString> cause, emailSent, serverName;
@@ -51,8 +51,8 @@ bool Targets(const Change& change, qint64 row, qint64 ref);
 // as in Change, ids as decimal text. Decode is false (with the reason) for a
 // file that is not a journal; a change it cannot use is left out and named.
 QByteArray Encode(const std::vector<Change>& changes, qint64 nextRef, const QString& since);
-bool Decode(const QByteArray& bytes, std::vector<Change>& changes, qint64& nextRef,
-            QString& since, QString* error = nullptr);
+bool Decode(const QByteArray& bytes, std::vector<Change>& changes, qint64& nextRef, QString& since,
+            QString* error = nullptr);
 
 // A name for a record about to be opened, unique across runs.
 qint64 NewRef();

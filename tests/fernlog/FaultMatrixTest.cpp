@@ -481,8 +481,7 @@ TEST_F(FaultMatrixTest, TwoAlarmsOfASensorInOneReadOutageAreTwoRecords) {
     Cycle();
     OtherConnection other(FilePath("zolo.mdb"), QStringLiteral("BEGIN EXCLUSIVE"));
     ASSERT_TRUE(other.Held());
-    for (const devsim::PortState& reading :
-         {devsim::PortState{81, 5, 1}, {38, 0, 0}, {82, 6, 1}}) {
+    for (const devsim::PortState& reading : {devsim::PortState{81, 5, 1}, {38, 0, 0}, {82, 6, 1}}) {
         kitchen.setPort(0, reading);
         Cycle();
     }
@@ -490,10 +489,10 @@ TEST_F(FaultMatrixTest, TwoAlarmsOfASensorInOneReadOutageAreTwoRecords) {
     EXPECT_EQ(Mails(kAlarmSubject), 2);
     other.Release();
     Cycle();
-    EXPECT_EQ(Rows("SELECT AlarmStart, coalesce(AlarmEnd, 'open'), CurrentData FROM tblAlarms"
-                   " ORDER BY IDNum"),
-              (QStringList{"2026-03-07 22:01:00|2026-03-07 22:02:00|81",
-                           "2026-03-07 22:03:00|open|82"}));
+    EXPECT_EQ(
+        Rows("SELECT AlarmStart, coalesce(AlarmEnd, 'open'), CurrentData FROM tblAlarms"
+             " ORDER BY IDNum"),
+        (QStringList{"2026-03-07 22:01:00|2026-03-07 22:02:00|81", "2026-03-07 22:03:00|open|82"}));
     EXPECT_EQ(Mails(kAlarmSubject), 2);
 }
 
@@ -601,7 +600,8 @@ TEST_F(FaultMatrixTest, LongDatabaseLockOutlastedByTheProgram) {
 // one e-mail.
 TEST_F(FaultMatrixTest, AlarmUnderAnOutageOutlastsAStopAndAKill) {
     devsim::Device& kitchen = AddDevice("127.0.0.2", "Kitchen", "chef@corvane.test,");
-    const QString alarmStarted = QStringLiteral("Alarm started: device Kitchen, sensor Kitchen freezer");
+    const QString alarmStarted =
+        QStringLiteral("Alarm started: device Kitchen, sensor Kitchen freezer");
     QDateTime started;
     {
         HeadlessProgram first(Dir());

@@ -65,7 +65,8 @@ TEST_F(JournalTest, ChangesWaitForTheDatabaseAndAreWrittenInOrder) {
     close.time = "2026-03-07 22:02:00";
     EXPECT_EQ(Journal::Write(open), 0);
     EXPECT_EQ(Journal::Write(close), 0);
-    EXPECT_TRUE(StatusList::Lines().join('\n').contains("Database records cannot be written since"));
+    EXPECT_TRUE(
+        StatusList::Lines().join('\n').contains("Database records cannot be written since"));
 
     Journal::Reset();
     EXPECT_EQ(Journal::Waiting().size(), 2u);
