@@ -7,6 +7,8 @@
 #include "core/DataLogs.h"
 #include "core/Decoding.h"
 #include "core/EmailNotification.h"
+#include "core/Options.h"
+#include "core/Outbox.h"
 #include "core/ServerData.h"
 #include "core/Settings.h"
 #include "core/StatusGrid.h"
@@ -161,7 +163,10 @@ TEST_F(ServerDataTest, DeviceWithoutAddressesExplainsInEmailSent) {
     EXPECT_TRUE(server->Messages().empty());
 }
 
+// With recovery notices on, the alarm's end is not mailed to addresses that
+// never got the alarm; the record says why.
 TEST_F(ServerDataTest, FailedAlarmMailIsExplainedAndPointsToTheAlarmTab) {
+    ASSERT_TRUE(Options::Save({true}));
     server.reset();  // nobody listens any more
     ConfigParameters.SMTPPort = static_cast<qint16>(SmtpServer::ClosedPort());
     ConfigParameters.ServerTimeOut = 2;
@@ -174,6 +179,12 @@ TEST_F(ServerDataTest, FailedAlarmMailIsExplainedAndPointsToTheAlarmTab) {
                         "The email error is:\r"))
         << sent.toStdString();
     EXPECT_TRUE(StatusList::Lines().contains("Error sending Alarm EmailSee Alarm Tab for details"));
+    SetPort(0, 70, 0, 0);
+    Cycle();
+    EXPECT_EQ(Outbox::Counts().sent + Outbox::Counts().failed, 1);
+    EXPECT_TRUE(Rows("SELECT EmailSent FROM tblAlarms")
+                    .value(0)
+                    .endsWith("\rNo back to normal email was sent, as the alarm email was not."));
 }
 
 TEST_F(ServerDataTest, FilesGoToProgramDirAndLogDirWithOneOutageMailPerOutage) {
