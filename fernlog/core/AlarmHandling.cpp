@@ -280,6 +280,8 @@ QString OriginText(Origin origin) {
             return QStringLiteral("window");
         case Origin::Web:
             return QStringLiteral("web");
+        case Origin::Program:
+            return QStringLiteral("program");
     }
     return {};
 }
@@ -382,7 +384,7 @@ bool Acknowledge(const AlarmRef& alarm, const Actor& actor, const QString& comme
     return true;
 }
 
-bool Unacknowledge(const AlarmRef& alarm, const Actor& actor, QString* error) {
+bool Unacknowledge(const AlarmRef& alarm, const Actor& actor, QString* error, const QString& why) {
     if (!CheckActor(actor, error)) return false;
     const QDateTime now = Clock::Now();
     QString reason;
@@ -402,7 +404,7 @@ bool Unacknowledge(const AlarmRef& alarm, const Actor& actor, QString* error) {
               {IsoText(now), actor.by.trimmed(), current}, reason) ||
         !Append(*db,
                 RowFor(actor, QStringLiteral("unacknowledge"), alarm.id, alarm.device,
-                       AckText(ack.comment, ack.expires), QString()),
+                       AckText(ack.comment, ack.expires), why),
                 reason) ||
         !transaction.Commit(reason)) {
         return StoreFail(error, reason);

@@ -21,8 +21,10 @@ QString FileName();  // "FernlogHandling.db"
 QString StoreRefusal();
 QString Path();  // in the program directory
 
-enum class Origin { Command, Window, Web };
-QString OriginText(Origin origin);  // "command", "window", "web"
+// Program: what fernlog itself did (an acknowledgement dropped because the
+// alarm worsened).
+enum class Origin { Command, Window, Web, Program };
+QString OriginText(Origin origin);  // "command", "window", "web", "program"
 
 // Who acts: the name given, the operating-system user running the program,
 // and from where.
@@ -62,7 +64,9 @@ bool CurrentAcknowledgement(qint64 alarmId, const QDateTime& now,
 // written then.
 bool Acknowledge(const AlarmRef& alarm, const Actor& actor, const QString& comment,
                  const QDateTime& expires, QString* error = nullptr);
-bool Unacknowledge(const AlarmRef& alarm, const Actor& actor, QString* error = nullptr);
+// `why`, when given, is kept in the trail as the new value.
+bool Unacknowledge(const AlarmRef& alarm, const Actor& actor, QString* error = nullptr,
+                   const QString& why = QString());
 bool Comment(const AlarmRef& alarm, const Actor& actor, const QString& text,
              QString* error = nullptr);
 

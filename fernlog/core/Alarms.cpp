@@ -4,6 +4,7 @@
 
 #include "common/Clock.h"
 #include "common/EventLog.h"
+#include "core/AlarmHandling.h"
 #include "core/Decoding.h"
 #include "core/EmailNotification.h"
 #include "core/Journal.h"
@@ -37,6 +38,44 @@ struct Known {
 QHash<qint64, Known>& LastRead() {
     static QHash<qint64, Known> known;
     return known;
+}
+
+QString Who(const SensorReading& r);
+
+// Per sensor: whether its last reading was a probe fault (open, short, not
+// connected); unknown after a start.
+QHash<qint64, bool>& LastFault() {
+    static QHash<qint64, bool> faults;
+    return faults;
+}
+
+bool IsProbeFault(float value) {
+    return value == Decoding::kSensorOpen || value == Decoding::kSensorShorted ||
+           value == Decoding::kNotConnected;
+}
+
+// An alarm acknowledged while out of limits whose probe then fails is a new
+// situation: the acknowledgement no longer holds, and the trail says why.
+void DropAcknowledgementOnWorsening(const SensorReading& r, const Known& k) {
+    if (r.value == Decoding::kNoData) return;
+    const bool fault = IsProbeFault(r.value);
+    const bool wasFault = LastFault().value(r.sensorId, true);
+    LastFault().insert(r.sensorId, fault);
+    if (!fault || wasFault || !k.open || k.row == 0) return;
+    std::optional<AlarmHandling::Acknowledgement> ack;
+    if (!AlarmHandling::CurrentAcknowledgement(k.row, Clock::Now(), ack) || !ack) return;
+    QString error;
+    const AlarmHandling::Actor fernlog{QStringLiteral("fernlog"), AlarmHandling::SystemUser(),
+                                       AlarmHandling::Origin::Program};
+    if (AlarmHandling::Unacknowledge(
+            {k.row, r.deviceName, true}, fernlog, &error,
+            QStringLiteral("the reading turned into a probe fault: ") + r.readingText)) {
+        EventLog::Warning(QStringLiteral("Acknowledgement by ") + ack->by +
+                          QStringLiteral(" dropped: ") + Who(r) +
+                          QStringLiteral(" turned into a probe fault"));
+    } else {
+        ErrorLog::RecordError(QStringLiteral("ProcessAlarm"), error);
+    }
 }
 
 QString Who(const SensorReading& r) {
@@ -253,6 +292,7 @@ SensorState::RowStatus ProcessAlarm(const SensorReading& r) {
         k = WithWaiting(base, r.sensorId);
         active = k.open ? 1 : 0;
     }
+    DropAcknowledgementOnWorsening(r, k);
     if (r.value != Decoding::kNoData) {
         const bool alarm = IsAlarmCondition(r.value, r.status);
         bool changed = false;
@@ -277,6 +317,7 @@ SensorState::RowStatus ProcessAlarm(const SensorReading& r) {
 
 void Reset() {
     LastRead().clear();
+    LastFault().clear();
 }
 
 }  // namespace Alarms

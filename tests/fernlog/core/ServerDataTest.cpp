@@ -4,6 +4,7 @@
 #include <QFile>
 
 #include "common/Clock.h"
+#include "core/AlarmHandling.h"
 #include "core/DataLogs.h"
 #include "core/Decoding.h"
 #include "core/EmailNotification.h"
@@ -249,4 +250,29 @@ TEST_F(ServerDataTest, SilentDeviceKeepsItsOwnUnit) {
     Cycle();
     EXPECT_EQ(Row(0).reading, "No Data");
     EXPECT_EQ(Row(0).units, fahrenheit);
+}
+
+// An acknowledged alarm whose probe then fails is no longer acknowledged;
+// the trail says fernlog dropped it, and why.
+TEST_F(ServerDataTest, AcknowledgementIsDroppedWhenTheAlarmTurnsIntoAProbeFault) {
+    SetPort(0, 80, 3, 1);
+    Cycle();
+    const qint64 alarm = Rows("SELECT IDNum FROM tblAlarms").value(0).toLongLong();
+    ASSERT_TRUE(AlarmHandling::Acknowledge({alarm, "Kitchen", true},
+                                           {"ann", "ann", AlarmHandling::Origin::Command}, "seen",
+                                           QDateTime()));
+    SetPort(0, 82, 4, 1);
+    Cycle();
+    std::optional<AlarmHandling::Acknowledgement> ack;
+    ASSERT_TRUE(AlarmHandling::CurrentAcknowledgement(alarm, Clock::Now(), ack));
+    EXPECT_TRUE(ack.has_value());
+    SetPort(0, 999, 5, 1);
+    Cycle();
+    ASSERT_TRUE(AlarmHandling::CurrentAcknowledgement(alarm, Clock::Now(), ack));
+    EXPECT_FALSE(ack.has_value());
+    QList<AlarmHandling::AuditRow> trail;
+    ASSERT_TRUE(AlarmHandling::ListAudit(trail, QDateTime(), alarm));
+    ASSERT_EQ(trail.size(), 2);
+    EXPECT_EQ(trail[1].by + "|" + trail[1].origin + "|" + trail[1].action + "|" + trail[1].newValue,
+              "fernlog|program|unacknowledge|the reading turned into a probe fault: Sensor Open");
 }
