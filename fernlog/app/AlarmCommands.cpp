@@ -134,6 +134,21 @@ QList<Event> Timeline(const ServerDatabase::AlarmRecord& record,
     for (const auto& row : trail) {
         events << Event{row.at, EventKind(row.action), row.by, row.newValue};
     }
+    // Reminders and escalations: handed to the outbox, or why not.
+    QList<AlarmHandling::SentNotice> sent;
+    AlarmHandling::ListSentNotices(record.id, sent);
+    for (const auto& notice : sent) {
+        const bool escalation = notice.kind.startsWith(QLatin1String("escalation"));
+        const qsizetype why = notice.kind.indexOf(QLatin1String(" not sent: "));
+        events << Event{
+            notice.at,
+            escalation ? QStringLiteral("escalated") : QStringLiteral("reminded"),
+            QString(),
+            QString(),
+            QStringLiteral("email"),
+            notice.recipients,
+            why < 0 ? QStringLiteral("handed to the outbox") : notice.kind.mid(why + 11)};
+    }
     if (record.end.isValid()) events << Event{record.end, QStringLiteral("closed")};
     std::stable_sort(events.begin(), events.end(),
                      [](const Event& a, const Event& b) { return a.at < b.at; });

@@ -7,6 +7,7 @@
 
 #include "app/AdminCommands.h"
 #include "app/AdminCommon.h"
+#include "core/AlarmHandling.h"
 #include "protocol/Address.h"
 #include "registry/Registry.h"
 
@@ -142,6 +143,8 @@ int Devices(int argc, char** argv) {
         return Fail(QStringLiteral("the devices cannot be read from the database: ") + error);
     }
     if (parser.isSet(json)) {
+        QHash<qint64, QString> escalation;
+        AlarmHandling::EscalationLists(escalation);
         QJsonArray devices;
         for (const auto& row : rows) {
             devices.append(QJsonObject{
@@ -150,6 +153,8 @@ int Devices(int argc, char** argv) {
                 {"model", row.model.trimmed()},
                 {"enabled", Polled(row.enabled)},
                 {"emails", QJsonArray::fromStringList(Registry::SplitEmailList(row.emailList))},
+                {"escalateTo", QJsonArray::fromStringList(
+                                   escalation.value(row.id).split(u',', Qt::SkipEmptyParts))},
                 {"notes", row.notes}});
         }
         PrintJson(devices);
@@ -185,6 +190,11 @@ int Device(int argc, char** argv) {
         QStringLiteral("emails"),
         QStringLiteral("The alarm e-mail addresses, separated by commas (empty: none)."),
         QStringLiteral("LIST"));
+    const QCommandLineOption escalateTo(
+        QStringLiteral("escalate-to"),
+        QStringLiteral("Who is told when an alarm stays unacknowledged (EscalateMinutes): "
+                       "addresses separated by commas (empty: nobody)."),
+        QStringLiteral("LIST"));
     const QCommandLineOption disabled(QStringLiteral("disabled"),
                                       QStringLiteral("Store it disabled: not polled, not asked."));
     const QCommandLineOption enable(QStringLiteral("enable"), QStringLiteral("Enable it."));
@@ -204,14 +214,15 @@ int Device(int argc, char** argv) {
         parser.addPositionalArgument(QStringLiteral("NAME"), QStringLiteral("The device's name."));
         parser.addPositionalArgument(QStringLiteral("ADDRESS"),
                                      QStringLiteral("Its IPv4 address."));
-        parser.addOptions({dir, unit, disabled, notes, emails, offline});
+        parser.addOptions({dir, unit, disabled, notes, emails, escalateTo, offline});
         positional = 2;
     } else if (verb == QLatin1String("set")) {
         parser.setApplicationDescription(QStringLiteral(
             "Changes a registered device as the registry window's Save does; an enabled device "
             "gets its name page written again."));
         parser.addPositionalArgument(QStringLiteral("NAME"), QStringLiteral("The device's name."));
-        parser.addOptions({dir, name, address, enable, disable, unit, notes, emails, offline});
+        parser.addOptions(
+            {dir, name, address, enable, disable, unit, notes, emails, escalateTo, offline});
         positional = 1;
     } else if (verb == QLatin1String("remove")) {
         parser.setApplicationDescription(QStringLiteral(
@@ -258,6 +269,28 @@ int Device(int argc, char** argv) {
     if (given(emails) && !(emailList = EmailList(parser.value(emails), status))) {
         return status;
     }
+    std::optional<QString> escalateList;
+    if (given(escalateTo) && !(escalateList = EmailList(parser.value(escalateTo), status))) {
+        return status;
+    }
+    // The escalation list is kept in the alarm-handling store, once the
+    // device is.
+    const auto storeEscalation = [&](int saved, const QString& deviceName) {
+        if (!escalateList || saved == kBadArgument) return saved;
+        ServerDatabase::ServerRow stored;
+        if (FindDevice(deviceName, stored)) return saved;
+        const QString list = Registry::SplitEmailList(*escalateList).join(u',');
+        const QString user = AlarmHandling::SystemUser();
+        QString error;
+        if (!AlarmHandling::SetEscalationList(stored.id, stored.name.trimmed(), list,
+                                              {user, user, AlarmHandling::Origin::Command},
+                                              &error)) {
+            return Fail(QStringLiteral("the escalation list was not stored: ") + error);
+        }
+        Print(QStringLiteral("Escalation list of %1: %2")
+                  .arg(stored.name.trimmed(), list.isEmpty() ? QStringLiteral("none") : list));
+        return saved;
+    };
     if (verb == QLatin1String("set") && given(enable) && given(disable)) {
         return Fail(QStringLiteral("--enable and --disable cannot be combined"), kBadArgument);
     }
@@ -287,7 +320,7 @@ int Device(int argc, char** argv) {
         if (unitLetter) entry.unit = *unitLetter;
         entry.enabled = !given(disabled);
         entry.model = Protocol::UnknownModelText();
-        return Save(-1, entry, given(offline), true, answers);
+        return storeEscalation(Save(-1, entry, given(offline), true, answers), entry.name);
     }
     ServerDatabase::ServerRow row;
     if (const auto status = FindDevice(args.at(0), row)) return *status;
@@ -308,7 +341,7 @@ int Device(int argc, char** argv) {
     entry.model = row.model;
     if (unitLetter) entry.unit = *unitLetter;
     entry.enabled = given(enable) || (Polled(row.enabled) && !given(disable));
-    return Save(row.id, entry, given(offline), false, answers);
+    return storeEscalation(Save(row.id, entry, given(offline), false, answers), entry.name);
 }
 
 }  // namespace AdminCommands

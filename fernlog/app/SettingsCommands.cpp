@@ -125,6 +125,14 @@ const std::vector<Key>& Keys() {
          "minutes a failed e-mail is tried again for (0: not retried)",
          [](const Forms& f) { return QString::number(f.options.retryMinutes); },
          [](Forms& f, const QString& v) { f.options.retryMinutes = v.toInt(); }},
+        {"RemindMinutes", Options, Kind::Number,
+         "minutes between reminders of an unacknowledged alarm (0: none)",
+         [](const Forms& f) { return QString::number(f.options.remindMinutes); },
+         [](Forms& f, const QString& v) { f.options.remindMinutes = v.toInt(); }},
+        {"EscalateMinutes", Options, Kind::Number,
+         "minutes after which an unacknowledged alarm goes to the escalation list (0: never)",
+         [](const Forms& f) { return QString::number(f.options.escalateMinutes); },
+         [](Forms& f, const QString& v) { f.options.escalateMinutes = v.toInt(); }},
         {"WebListen", Options, Kind::Listen,
          "status page, JSON and metrics at ADDRESS:PORT (empty: off)",
          [](const Forms& f) { return f.options.webListen; },
@@ -177,8 +185,11 @@ std::optional<QString> Normalised(const Key& key, const QString& value, int& sta
         case Kind::Number:
             if (key.dialog == Dialog::Options) {
                 const bool retry = key.name == QLatin1String("RetryMinutes");
-                const int low = retry ? 0 : 1;
-                const int high = retry ? Options::kMaxRetryMinutes : Options::kMaxConnections;
+                const bool notice = key.name.endsWith(QLatin1String("Minutes")) && !retry;
+                const int low = retry || notice ? 0 : 1;
+                const int high = retry    ? Options::kMaxRetryMinutes
+                                 : notice ? Options::kMaxNoticeMinutes
+                                          : Options::kMaxConnections;
                 bool ok = false;
                 const int n = v.toInt(&ok);
                 if (!ok || n < low || n > high) {

@@ -43,6 +43,14 @@ const char* const kSchema[] = {
     " BEGIN SELECT RAISE(ABORT, 'the audit trail is append-only'); END",
     "CREATE TRIGGER IF NOT EXISTS auditNoDelete BEFORE DELETE ON audit"
     " BEGIN SELECT RAISE(ABORT, 'the audit trail is append-only'); END",
+    "CREATE TABLE IF NOT EXISTS notices ("
+    " alarm INTEGER PRIMARY KEY, lastNotice TEXT NOT NULL, reminders INTEGER NOT NULL DEFAULT 0,"
+    " escalated TEXT)",
+    "CREATE TABLE IF NOT EXISTS escalationLists (device INTEGER PRIMARY KEY, list TEXT NOT NULL)",
+    "CREATE TABLE IF NOT EXISTS sentNotices ("
+    " id INTEGER PRIMARY KEY AUTOINCREMENT, alarm INTEGER NOT NULL, at TEXT NOT NULL,"
+    " kind TEXT NOT NULL, recipients TEXT NOT NULL)",
+    "CREATE INDEX IF NOT EXISTS idxSentNoticesAlarm ON sentNotices (alarm)",
 };
 
 struct Store {
@@ -555,6 +563,111 @@ QString IsoText(const QDateTime& when) {
 
 void Reset() {
     Close();
+}
+
+bool ReadNoticeSchedule(qint64 alarmId, std::optional<NoticeSchedule>& schedule, QString* error) {
+    schedule.reset();
+    QString reason;
+    const auto db = Open(reason);
+    if (!db) return StoreFail(error, reason);
+    QSqlQuery query(*db);
+    if (!Exec(
+            query,
+            QStringLiteral("SELECT lastNotice, reminders, escalated FROM notices WHERE alarm = ?"),
+            {alarmId}, reason)) {
+        return StoreFail(error, reason);
+    }
+    if (query.next()) {
+        schedule = NoticeSchedule{QDateTime::fromString(query.value(0).toString(), Qt::ISODate),
+                                  query.value(1).toInt(),
+                                  QDateTime::fromString(query.value(2).toString(), Qt::ISODate)};
+    }
+    return true;
+}
+
+bool SaveNoticeSchedule(qint64 alarmId, const NoticeSchedule& schedule, const QString& kind,
+                        const QString& recipients, QString* error) {
+    QString reason;
+    const auto db = Open(reason);
+    if (!db) return StoreFail(error, reason);
+    Transaction transaction(*db);
+    if (!transaction.Begin(reason)) return StoreFail(error, reason);
+    QSqlQuery query(*db);
+    if (!Exec(query,
+              QStringLiteral("INSERT OR REPLACE INTO notices (alarm, lastNotice, reminders,"
+                             " escalated) VALUES (?, ?, ?, ?)"),
+              {alarmId, IsoText(schedule.lastNotice), schedule.reminders,
+               schedule.escalated.isValid() ? QVariant(IsoText(schedule.escalated)) : QVariant()},
+              reason) ||
+        !Exec(query,
+              QStringLiteral(
+                  "INSERT INTO sentNotices (alarm, at, kind, recipients) VALUES (?, ?, ?, ?)"),
+              {alarmId, IsoText(Clock::Now()), kind, recipients}, reason) ||
+        !transaction.Commit(reason)) {
+        return StoreFail(error, reason);
+    }
+    return true;
+}
+
+bool ListSentNotices(qint64 alarmId, QList<SentNotice>& notices, QString* error) {
+    notices.clear();
+    QString reason;
+    const auto db = Open(reason);
+    if (!db) return StoreFail(error, reason);
+    QSqlQuery query(*db);
+    if (!Exec(query,
+              QStringLiteral(
+                  "SELECT at, kind, recipients FROM sentNotices WHERE alarm = ? ORDER BY id"),
+              {alarmId}, reason)) {
+        return StoreFail(error, reason);
+    }
+    while (query.next()) {
+        notices << SentNotice{QDateTime::fromString(query.value(0).toString(), Qt::ISODate),
+                              query.value(1).toString(), query.value(2).toString()};
+    }
+    return true;
+}
+
+bool EscalationLists(QHash<qint64, QString>& lists, QString* error) {
+    lists.clear();
+    QString reason;
+    const auto db = Open(reason);
+    if (!db) return StoreFail(error, reason);
+    QSqlQuery query(*db);
+    if (!Exec(query, QStringLiteral("SELECT device, list FROM escalationLists"), {}, reason)) {
+        return StoreFail(error, reason);
+    }
+    while (query.next()) lists.insert(query.value(0).toLongLong(), query.value(1).toString());
+    return true;
+}
+
+bool SetEscalationList(qint64 deviceId, const QString& device, const QString& list,
+                       const Actor& actor, QString* error) {
+    if (!CheckActor(actor, error)) return false;
+    QHash<qint64, QString> lists;
+    if (!EscalationLists(lists, error)) return false;
+    const QString old = lists.value(deviceId);
+    if (old == list) return true;
+    QString reason;
+    const auto db = Open(reason);
+    if (!db) return StoreFail(error, reason);
+    Transaction transaction(*db);
+    if (!transaction.Begin(reason)) return StoreFail(error, reason);
+    QSqlQuery query(*db);
+    const bool written =
+        list.isEmpty() ? Exec(query, QStringLiteral("DELETE FROM escalationLists WHERE device = ?"),
+                              {deviceId}, reason)
+                       : Exec(query,
+                              QStringLiteral("INSERT OR REPLACE INTO escalationLists (device, list)"
+                                             " VALUES (?, ?)"),
+                              {deviceId, list}, reason);
+    if (!written ||
+        !Append(*db, RowFor(actor, QStringLiteral("escalation list"), 0, device, old, list),
+                reason) ||
+        !transaction.Commit(reason)) {
+        return StoreFail(error, reason);
+    }
+    return true;
 }
 
 }  // namespace AlarmHandling

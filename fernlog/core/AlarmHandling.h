@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QDateTime>
+#include <QHash>
 #include <QList>
 #include <QString>
 #include <optional>
@@ -104,6 +105,34 @@ std::optional<qint64> ParseDuration(const QString& text);
 std::optional<QDateTime> ParseTime(const QString& text);
 // UTC ISO 8601 with seconds and "Z", as the trail and the JSON write times.
 QString IsoText(const QDateTime& when);
+
+// The reminders and escalation of an open alarm, kept so that a restart
+// keeps their schedule: when it was last notified (its start, then each
+// reminder), how many reminders went out, when it was escalated (invalid:
+// not yet). None is stored before its first reminder or escalation.
+struct NoticeSchedule {
+    QDateTime lastNotice;
+    int reminders = 0;
+    QDateTime escalated;
+};
+bool ReadNoticeSchedule(qint64 alarmId, std::optional<NoticeSchedule>& schedule,
+                        QString* error = nullptr);
+// Stores the schedule after a notice of `kind` ("reminder", "escalation")
+// was handed to the outbox for `recipients`, and notes that notice.
+bool SaveNoticeSchedule(qint64 alarmId, const NoticeSchedule& schedule, const QString& kind,
+                        const QString& recipients, QString* error = nullptr);
+struct SentNotice {
+    QDateTime at;
+    QString kind, recipients;
+};
+bool ListSentNotices(qint64 alarmId, QList<SentNotice>& notices, QString* error = nullptr);
+
+// The second address list of each device (by tblServers.IDNum): who is told
+// when an alarm stays unacknowledged. Setting one is a row of the trail
+// ("escalation list", old and new list); an empty list removes it.
+bool EscalationLists(QHash<qint64, QString>& lists, QString* error = nullptr);
+bool SetEscalationList(qint64 deviceId, const QString& device, const QString& list,
+                       const Actor& actor, QString* error = nullptr);
 
 // Closes the store's connection (the next use reopens it).
 void Reset();

@@ -10,6 +10,7 @@
 #include "core/Journal.h"
 #include "core/Options.h"
 #include "core/Outbox.h"
+#include "core/Reminders.h"
 #include "core/ServiceLog.h"
 #include "core/StatusList.h"
 #include "db/ErrorLog.h"
@@ -194,8 +195,15 @@ void SendAlarmEnd(const SensorReading& r, const Known& k, const QString& end) {
         Journal::Write(why);
         return;
     }
+    // Everyone told of the alarm: its escalation list too, once escalated.
+    QString addresses;
+    EmailNotification::ParseEmailAddress(r.emailList, addresses);
+    const QString escalated = Reminders::EscalatedTo(k.row, r.deviceId);
+    if (!escalated.isEmpty()) {
+        addresses += (addresses.endsWith(u',') ? QString() : QStringLiteral(",")) + escalated;
+    }
     QString errorText;
-    if (!EmailNotification::SendAlarmEndEmail(r.emailList, r.sensorName, r.deviceName,
+    if (!EmailNotification::SendAlarmEndEmail(addresses, r.sensorName, r.deviceName,
                                               Clock::FromDbStamp(k.start), Clock::FromDbStamp(end),
                                               r.readingText, errorText)) {
         ErrorLog::RecordError(QStringLiteral("SendAlarmEndEmail"), errorText);

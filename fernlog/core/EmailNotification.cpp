@@ -2,6 +2,7 @@
 
 #include <QHash>
 #include <QVariant>
+#include <algorithm>
 
 #include "common/Clock.h"
 #include "common/EventLog.h"
@@ -333,6 +334,52 @@ bool SendAlarmEndEmail(const QString& emailList, const QString& sensorName,
     message.SetFromName(QStringLiteral("Corvane Vantor"));
     Outbox::Post(message, AlarmReportFileName(), QString::fromLatin1(Outbox::kNoReceipt), 0,
                  QStringLiteral("SendAlarmEndEmail"));
+    return true;
+}
+
+QString DurationText(qint64 seconds) {
+    const qint64 minutes = std::max<qint64>(0, seconds) / 60;
+    const auto part = [](qint64 n, const char* unit) {
+        return QStringLiteral("%1 %2%3").arg(n).arg(QLatin1String(unit),
+                                                    n == 1 ? QString() : QStringLiteral("s"));
+    };
+    if (minutes < 60) return part(minutes, "minute");
+    if (minutes < 24 * 60) {
+        return part(minutes / 60, "hour") +
+               (minutes % 60 ? QStringLiteral(" ") + part(minutes % 60, "minute") : QString());
+    }
+    const qint64 hours = minutes / 60;
+    return part(hours / 24, "day") +
+           (hours % 24 ? QStringLiteral(" ") + part(hours % 24, "hour") : QString());
+}
+
+bool PostAlarmNotice(AlarmNotice kind, const QString& addresses, const QString& sensorName,
+                     const QString& deviceName, const QDateTime& start,
+                     const QString& latestReading, int number, QString& errorText) {
+    Mail::Message message;
+    if (!message.AddRecipients(addresses)) {
+        errorText = message.LastError();
+        return false;
+    }
+    const bool reminder = kind == AlarmNotice::Reminder;
+    message.SetSubject(
+        (reminder ? QStringLiteral("Reminder: Sensor: ") : QStringLiteral("Escalation: Sensor: ")) +
+        sensorName + QStringLiteral(" is still in alarm"));
+    message.SetFromAddress(ConfigParameters.FromAddress.Text());
+    message.SetBody(QStringLiteral("This email has been sent by: ") + kCR +
+                    ConfigParameters.OrgName.Text() + kCR + ConfigParameters.OrgAddress.Text() +
+                    kCR + kCR + sensorName + QStringLiteral(" connected to server ") + deviceName +
+                    QStringLiteral(" is still in alarm and nobody has acknowledged it.") + kCR +
+                    kCR +
+                    (reminder ? QStringLiteral("This is reminder %1.").arg(number)
+                              : QStringLiteral("This alarm has been escalated to you.")) +
+                    kCR + QStringLiteral("Alarm started: ") + Clock::GeneralDateText(start) + kCR +
+                    QStringLiteral("In alarm for: ") + DurationText(start.secsTo(Clock::Now())) +
+                    kCR + QStringLiteral("Latest reading: ") + latestReading);
+    message.SetFromName(QStringLiteral("Corvane Vantor"));
+    Outbox::Post(
+        message, AlarmReportFileName(), QString::fromLatin1(Outbox::kNoReceipt), 0,
+        reminder ? QStringLiteral("SendReminderEmail") : QStringLiteral("SendEscalationEmail"));
     return true;
 }
 

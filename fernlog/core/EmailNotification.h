@@ -60,6 +60,17 @@ bool ComposeAlarmEmail(const QString& emailList, const QString& sensorName,
 bool SendAlarmEndEmail(const QString& emailList, const QString& sensorName,
                        const QString& deviceName, const QDateTime& start, const QDateTime& end,
                        const QString& reading, QString& errorText);
+// A reminder of an alarm still open and unacknowledged (`number`: which
+// reminder), or its escalation, through the outbox to a comma-separated
+// address list: which it is, since when, how long it has lasted and the
+// latest reading.
+enum class AlarmNotice { Reminder, Escalation };
+bool PostAlarmNotice(AlarmNotice kind, const QString& addresses, const QString& sensorName,
+                     const QString& deviceName, const QDateTime& start,
+                     const QString& latestReading, int number, QString& errorText);
+// "1 hour 5 minutes", "2 days 3 hours", "12 minutes".
+QString DurationText(qint64 seconds);
+
 // A device that failed (and whose failure was mailed) answers again; to the
 // failure e-mail's address.
 bool SendBackOnlineEmail(const QString& deviceName, const QString& address,

@@ -13,6 +13,8 @@ const QString kConnections = QStringLiteral("Connections");
 const QString kRetryMinutes = QStringLiteral("RetryMinutes");
 const QString kListen = QStringLiteral("Listen");
 const QString kToken = QStringLiteral("Token");
+const QString kRemindMinutes = QStringLiteral("RemindMinutes");
+const QString kEscalateMinutes = QStringLiteral("EscalateMinutes");
 
 bool ParseSwitch(const QString& text, bool& value) {
     const QString t = text.trimmed().toLower();
@@ -61,6 +63,12 @@ Values Load(QString* warning) {
         } else if (eq > 0 && key.compare(kRetryMinutes, Qt::CaseInsensitive) == 0 && isNumber &&
                    number >= 0 && number <= kMaxRetryMinutes) {
             values.retryMinutes = number;
+        } else if (eq > 0 && key.compare(kRemindMinutes, Qt::CaseInsensitive) == 0 && isNumber &&
+                   number >= 0 && number <= kMaxNoticeMinutes) {
+            values.remindMinutes = number;
+        } else if (eq > 0 && key.compare(kEscalateMinutes, Qt::CaseInsensitive) == 0 && isNumber &&
+                   number >= 0 && number <= kMaxNoticeMinutes) {
+            values.escalateMinutes = number;
         } else if (eq > 0 && key.compare(kListen, Qt::CaseInsensitive) == 0) {
             values.webListen = line.mid(eq + 1).trimmed();
         } else if (eq > 0 && key.compare(kToken, Qt::CaseInsensitive) == 0) {
@@ -96,6 +104,13 @@ bool Save(const Values& values, QString* error) {
         {QStringLiteral("Notifications"), kRecoveryNotices, values.recoveryNotices ? "1" : "0",
          values.recoveryNotices == defaults.recoveryNotices,
          "# 1: an e-mail when an alarm ends and when a failed device answers again."},
+        {QStringLiteral("Notifications"), kRemindMinutes, QByteArray::number(values.remindMinutes),
+         values.remindMinutes == defaults.remindMinutes,
+         "# Minutes between reminders of an unacknowledged alarm (0 to 10080); 0: none."},
+        {QStringLiteral("Notifications"), kEscalateMinutes,
+         QByteArray::number(values.escalateMinutes),
+         values.escalateMinutes == defaults.escalateMinutes,
+         "# Minutes after which an unacknowledged alarm goes to the escalation list; 0: never."},
         {QStringLiteral("Polling"), kConnections, QByteArray::number(values.connections),
          values.connections == defaults.connections,
          "# Devices read at once in a polling cycle (1 to 1024); 1: one after the other."},

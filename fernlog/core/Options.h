@@ -26,9 +26,16 @@ struct Values {
     // must send.
     QString webListen = QString();
     QString webToken = QString();
+    // An open, unacknowledged alarm is mailed again every so many minutes
+    // ("RemindMinutes" in [Notifications]), and once to the device's
+    // escalation list when it is still unacknowledged so many minutes after
+    // it began ("EscalateMinutes"); 0, the default: never.
+    int remindMinutes = 0;
+    int escalateMinutes = 0;
 };
 constexpr int kMaxConnections = 1024;
 constexpr int kMaxRetryMinutes = 1440;
+constexpr int kMaxNoticeMinutes = 10080;  // a week
 
 // The stored choices; defaults for a missing file and for lines not
 // understood (which are named in *warning when given).

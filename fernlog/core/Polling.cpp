@@ -18,6 +18,7 @@
 #include "core/EmailNotification.h"
 #include "core/Journal.h"
 #include "core/Options.h"
+#include "core/Reminders.h"
 #include "core/ServerData.h"
 #include "core/ServiceLog.h"
 #include "core/Settings.h"
@@ -419,6 +420,7 @@ void PollAll() {
             if (!DeviceLink::ProgramRunning) return;
         }
     }
+    Reminders::AfterCycle();
     figures.lastRegister = ServerData::DatabaseOut;
     figures.durationMs = took.elapsed();
     figures.end = Clock::Now();

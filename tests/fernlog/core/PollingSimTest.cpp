@@ -15,6 +15,8 @@
 
 #include "common/Clock.h"
 #include "common/EventLog.h"
+#include "core/AlarmHandling.h"
+#include "core/Alarms.h"
 #include "core/Decoding.h"
 #include "core/DeviceLink.h"
 #include "core/EmailNotification.h"
@@ -757,4 +759,53 @@ TEST_F(EventsTest, DatabaseOutageKeepsPollingAndBooksTheAlarmAfterwards) {
                           "3/7/2026 10:01:00 PM)")
                   .size(),
               1);
+}
+
+// Reminders every 5 minutes to the alarm list, one escalation to the second
+// list at 12 minutes, reminders to both lists from then on, none after the
+// acknowledgement, and the recovery notice to both lists. A restart before
+// the escalation neither loses it nor sends the missed reminders at once.
+TEST_F(EventsTest, RemindersAndEscalationUntilAcknowledged) {
+    Options::Values options;
+    options.recoveryNotices = true;
+    options.remindMinutes = 5;
+    options.escalateMinutes = 12;
+    ASSERT_TRUE(Options::Save(options));
+    devsim::Device& dev = AddDevice("127.0.0.2", "Kitchen", 1, true, "chef@corvane.test,");
+    Configure();
+    ASSERT_TRUE(AlarmHandling::SetEscalationList(1, "Kitchen", "boss@corvane.test",
+                                                 {"ann", "ann", AlarmHandling::Origin::Command}));
+    dev.setPort(0, {80, 4, 1});
+    QStringList sent;  // "minute subject -> recipients"
+    const auto cycle = [&](int minute) {
+        const size_t before = smtp->Messages().size();
+        Cycle();
+        const auto messages = smtp->Messages();
+        for (size_t i = before; i < messages.size(); ++i) {
+            sent << QStringLiteral("%1 %2 -> %3")
+                        .arg(minute)
+                        .arg(messages[i].Header("Subject").section(':', 0, 0),
+                             messages[i].rcptTos.join(','));
+        }
+    };
+    for (int minute = 0; minute <= 22; ++minute) {
+        if (minute == 11) {
+            // A restart: only the stores and files remain.
+            Alarms::Reset();
+            AlarmHandling::Reset();
+        }
+        if (minute == 16) {
+            ASSERT_TRUE(AlarmHandling::Acknowledge({1, "Kitchen", true},
+                                                   {"ann", "ann", AlarmHandling::Origin::Command},
+                                                   "defrosting", QDateTime()));
+        }
+        if (minute == 22) dev.setPort(0, {35, 0, 0});
+        cycle(minute);
+        Clock::AdvanceForTest(60);
+    }
+    EXPECT_EQ(sent,
+              (QStringList{"0 Sensor -> chef@corvane.test", "5 Reminder -> chef@corvane.test",
+                           "10 Reminder -> chef@corvane.test", "12 Escalation -> boss@corvane.test",
+                           "15 Reminder -> chef@corvane.test,boss@corvane.test",
+                           "22 Sensor -> chef@corvane.test,boss@corvane.test"}));
 }
