@@ -14,6 +14,7 @@
 #include "app/AdminCommon.h"
 #include "common/ProgramDir.h"
 #include "common/SafeFile.h"
+#include "core/AlarmHandling.h"
 #include "core/EmailNotification.h"
 #include "core/Mailer.h"
 #include "core/Options.h"
@@ -348,6 +349,8 @@ int Set(const QStringList& args, bool passwordStdin) {
     Settings::ReadConfigFile();
     Settings::ValidateConfig();
     Forms forms = LoadForms();
+    QStringList was;  // each key's value before, for the audit trail
+    for (const auto& change : changes) was << change.first->get(forms);
     bool main = false, advanced = false, options = false;
     for (const auto& [key, value] : changes) {
         key->set(forms, value);
@@ -412,6 +415,25 @@ int Set(const QStringList& args, bool passwordStdin) {
     }
     HandOver({Settings::FileName(), Options::FileName()});
     Print(QStringLiteral("Stored; a running fernlog takes the settings up before its next cycle."));
+    // Every change is a row of the audit trail; a secret's value is not.
+    const Forms stored = LoadForms();
+    const QString user = AlarmHandling::SystemUser();
+    const AlarmHandling::Actor actor{user, user, AlarmHandling::Origin::Command};
+    for (qsizetype i = 0; i < changes.size(); ++i) {
+        const Key& key = *changes[i].first;
+        const bool secret = key.kind == Kind::Secret;
+        const QString now = key.get(stored);
+        if (now == was[i]) continue;
+        QString error;
+        if (!AlarmHandling::Record(
+                actor, QStringLiteral("settings"), 0, QString(),
+                key.name + u'=' + (secret ? QStringLiteral("(secret)") : was[i]),
+                key.name + u'=' + (secret ? QStringLiteral("(changed secret)") : now), &error)) {
+            return Fail(QStringLiteral("the settings were stored, but the audit trail refused "
+                                       "them: ") +
+                        error);
+        }
+    }
     return kDone;
 }
 

@@ -167,6 +167,13 @@ TEST_F(SettingsCommandsTest, WebListenerAndRetryAreSetFromTheShell) {
     ran = Fernlog(Dir(), {"settings"});
     EXPECT_TRUE(ran.out.contains("WebToken=(set)")) << ran.out.toStdString();
     EXPECT_FALSE(ran.out.contains("0123456789abcdef"));
+    // Each change is in the audit trail, a secret without its value.
+    ran = Fernlog(Dir(), {"audit", "--json"});
+    EXPECT_TRUE(ran.out.contains(R"("new": "RetryMinutes=30",)") &&
+                ran.out.contains(R"("old": "RetryMinutes=0",)"))
+        << ran.out.toStdString();
+    EXPECT_TRUE(ran.out.contains("WebToken=(changed secret)")) << ran.out.toStdString();
+    EXPECT_FALSE(ran.out.contains("0123456789abcdef"));
 }
 
 // A folder made by init is one the commands and the service take as it is.
