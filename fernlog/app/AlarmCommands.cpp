@@ -9,6 +9,7 @@
 #include "app/AdminCommon.h"
 #include "common/Clock.h"
 #include "core/AlarmHandling.h"
+#include "core/AlarmTimeline.h"
 #include "registry/Registry.h"
 
 using namespace AdminCommon;
@@ -58,9 +59,7 @@ std::optional<int> Attach(AlarmView& view) {
     return std::nullopt;
 }
 
-QString Local(const QDateTime& when) {
-    return when.isValid() ? Clock::GeneralDateText(when.toLocalTime()) : QStringLiteral("-");
-}
+using AlarmTimeline::Local;
 
 std::optional<int> AlarmId(const QString& text, qint64& id) {
     bool ok = false;
@@ -90,71 +89,6 @@ std::optional<int> Since(const QString& text, QDateTime& since) {
     return std::nullopt;
 }
 
-// One line of a timeline, for the JSON and the text.
-struct Event {
-    QDateTime at;
-    QString kind, by = {}, text = {}, channel = {}, to = {}, result = {};
-};
-
-QString EventKind(const QString& action) {
-    if (action == QLatin1String("acknowledge")) return QStringLiteral("acknowledged");
-    if (action == QLatin1String("unacknowledge")) return QStringLiteral("unacknowledged");
-    if (action == QLatin1String("comment")) return QStringLiteral("commented");
-    if (action == QLatin1String("resolve")) return QStringLiteral("resolved");
-    return action;
-}
-
-// What the alarm's e-mail did, as EmailSent keeps it: a stamp when it went
-// out, otherwise the reason it did not.
-std::optional<Event> Notice(const ServerDatabase::AlarmRecord& record) {
-    const QString sent = record.emailSent;
-    if (sent.isEmpty() || sent == QLatin1String("False")) return std::nullopt;
-    Event event;
-    event.kind = QStringLiteral("notified");
-    event.channel = QStringLiteral("email");
-    const QDateTime at = Clock::FromDbStamp(sent);
-    event.at = at.isValid() ? at : record.start;
-    event.result = at.isValid() ? QStringLiteral("sent") : sent;
-    QList<ServerDatabase::ServerRow> servers;
-    if (ServerDatabase::ListServers(servers)) {
-        for (const auto& server : servers) {
-            if (server.name.trimmed() == record.server) {
-                event.to = Registry::SplitEmailList(server.emailList).join(QStringLiteral(", "));
-            }
-        }
-    }
-    return event;
-}
-
-QList<Event> Timeline(const ServerDatabase::AlarmRecord& record,
-                      const QList<AlarmHandling::AuditRow>& trail) {
-    QList<Event> events;
-    events << Event{record.start, QStringLiteral("opened"), QString(), record.cause};
-    if (const auto notice = Notice(record)) events << *notice;
-    for (const auto& row : trail) {
-        events << Event{row.at, EventKind(row.action), row.by, row.newValue};
-    }
-    // Reminders and escalations: handed to the outbox, or why not.
-    QList<AlarmHandling::SentNotice> sent;
-    AlarmHandling::ListSentNotices(record.id, sent);
-    for (const auto& notice : sent) {
-        const bool escalation = notice.kind.startsWith(QLatin1String("escalation"));
-        const qsizetype why = notice.kind.indexOf(QLatin1String(" not sent: "));
-        events << Event{
-            notice.at,
-            escalation ? QStringLiteral("escalated") : QStringLiteral("reminded"),
-            QString(),
-            QString(),
-            QStringLiteral("email"),
-            notice.recipients,
-            why < 0 ? QStringLiteral("handed to the outbox") : notice.kind.mid(why + 11)};
-    }
-    if (record.end.isValid()) events << Event{record.end, QStringLiteral("closed")};
-    std::stable_sort(events.begin(), events.end(),
-                     [](const Event& a, const Event& b) { return a.at < b.at; });
-    return events;
-}
-
 int Show(const QCommandLineParser& parser, const QCommandLineOption& json) {
     qint64 id = 0;
     if (const auto status = AlarmId(parser.positionalArguments().value(0), id)) return *status;
@@ -169,14 +103,14 @@ int Show(const QCommandLineParser& parser, const QCommandLineOption& json) {
     if (!AlarmHandling::ListAudit(trail, QDateTime(), id, &error)) {
         return Fail(QStringLiteral("the alarm handling store cannot be read: ") + error);
     }
-    const QList<Event> events = Timeline(view.record, trail);
+    const QList<AlarmTimeline::Event> events = AlarmTimeline::Of(view.record, trail);
     if (parser.isSet(json)) {
         QJsonObject object = view.Json();
         object.insert("cause", view.record.cause);
         object.insert("reading", view.record.currentData);
         object.insert("emailSent", view.record.emailSent);
         QJsonArray list;
-        for (const Event& e : events) {
+        for (const AlarmTimeline::Event& e : events) {
             QJsonObject item{{"at", IsoOrNull(e.at)},
                              {"kind", e.kind},
                              {"by", TextOrNull(e.by)},
@@ -207,18 +141,8 @@ int Show(const QCommandLineParser& parser, const QCommandLineOption& json) {
     }
     if (!r.resolution.isEmpty()) Print(QStringLiteral("Resolution: ") + OneLine(r.resolution));
     Print(QStringLiteral("Timeline:"));
-    for (const Event& e : events) {
-        QString line = QStringLiteral("  %1  %2").arg(Local(e.at), e.kind);
-        if (!e.by.isEmpty()) line += QStringLiteral(" by ") + e.by;
-        if (!e.channel.isEmpty()) {
-            line += e.to.isEmpty()
-                        ? QStringLiteral(" (%1): %2").arg(e.channel, e.result)
-                        : QStringLiteral(" (%1 to %2): %3").arg(e.channel, e.to, e.result);
-        } else if (!e.text.isEmpty()) {
-            line += QStringLiteral(": ") + OneLine(e.text);
-        }
-        Print(line);
-    }
+    for (const AlarmTimeline::Event& e : events)
+        Print(QStringLiteral("  ") + AlarmTimeline::Line(e));
     return kDone;
 }
 

@@ -89,6 +89,7 @@ class frmMain : public QMainWindow,
     QScrollBar* AlarmNum = nullptr;
     QLabel* lblAlarmRecordNum = nullptr;
     QPushButton* btnResolution = nullptr;
+    QPushButton* btnAcknowledge = nullptr;
     QGroupBox* frmResolution = nullptr;
     QTextEdit* txtResolution = nullptr;
     QPushButton* btnSaveResolution = nullptr;
@@ -165,6 +166,12 @@ class frmMain : public QMainWindow,
     void SetupChart();
     void SaveResolution();
     void CloseResolutionEntry();
+    // Asks who acknowledges the alarm on view, and a comment, and stores it
+    // as the shell's "alarm ack" does.
+    void AcknowledgeShownAlarm();
+    // The alarm on view may be acknowledged: open, not acknowledged, and the
+    // administrator login (when one is set) given.
+    void UpdateAcknowledgeButton();
     // The number (1 is the newest) of the alarm with this IDNum, tried at
     // likely first; 0 when it is not in the table.
     static int FindAlarmNumber(qint64 alarmId, int likely);
@@ -176,9 +183,10 @@ class frmMain : public QMainWindow,
     QStandardItemModel* alarmsModel_ = nullptr;
     QStandardItemModel* errorsModel_ = nullptr;
     QStandardItemModel* failuresModel_ = nullptr;
-    qint64 shownAlarmId_ = 0;       // IDNum of the alarm in the view
-    qint64 resolutionAlarmId_ = 0;  // the alarm the open resolution entry is for
-    int shownCount_ = 0;            // how many alarms there were when it was shown
+    qint64 shownAlarmId_ = 0;            // IDNum of the alarm in the view
+    bool shownAcknowledgeable_ = false;  // open and not acknowledged
+    qint64 resolutionAlarmId_ = 0;       // the alarm the open resolution entry is for
+    int shownCount_ = 0;                 // how many alarms there were when it was shown
     bool gridBlocked_ = false;
     bool activating_ = false;
     bool stopped_ = false;

@@ -237,8 +237,8 @@ TEST_F(AlarmViewTest, SavedResolutionShowsInTheViewAndTheDatabase) {
         Rows("SELECT IDNum, Resolution FROM tblAlarms WHERE Resolution IS NOT NULL"),
         QStringList{"3|Resolution Entered 3/8/2026 2:30:00 PM\rDoor left open by the cleaners"});
     EXPECT_EQ(window->lblAlarmRecordNum->text(), "Alarm 2 of 3");
-    EXPECT_TRUE(View().endsWith(
-        "Resolution: Resolution Entered 3/8/2026 2:30:00 PM\nDoor left open by the cleaners"))
+    EXPECT_TRUE(View().contains(
+        "Resolution: Resolution Entered 3/8/2026 2:30:00 PM\nDoor left open by the cleaners\n"))
         << View().toStdString();
     // The audit trail names the window as where it came from.
     QList<AlarmHandling::AuditRow> trail;
@@ -255,6 +255,30 @@ TEST_F(AlarmViewTest, SavedResolutionShowsInTheViewAndTheDatabase) {
     EXPECT_FALSE(window->frmResolution->isVisible());
     EXPECT_EQ(Rows("SELECT COUNT(*) FROM tblAlarms WHERE Resolution LIKE '%dropped%'"),
               QStringList{"0"});
+}
+
+// Acknowledge, clicked on the alarm in view, asks who and why, and the view
+// then shows the state and the timeline; an acknowledged or closed alarm
+// takes no second one.
+TEST_F(AlarmViewTest, AcknowledgeFromTheWindowShowsInTheViewAndTheTrail) {
+    window->VantorShow(3);
+    window->AlarmNum->setValue(2);  // alarm 3
+    ASSERT_TRUE(window->btnAcknowledge->isEnabled());
+    EXPECT_TRUE(View().contains("State: open, not acknowledged")) << View().toStdString();
+    DialogScript dialogs;
+    dialogs.Answer(Dialogs::Answer::Ok, "Ann Lee");
+    dialogs.Answer(Dialogs::Answer::Ok, "defrosting");
+    QTest::mouseClick(window->btnAcknowledge, Qt::LeftButton);
+    EXPECT_TRUE(View().contains("State: acknowledged by Ann Lee at ")) << View().toStdString();
+    EXPECT_TRUE(View().contains("acknowledged by Ann Lee: defrosting")) << View().toStdString();
+    EXPECT_FALSE(window->btnAcknowledge->isEnabled());
+    QList<AlarmHandling::AuditRow> trail;
+    ASSERT_TRUE(AlarmHandling::ListAudit(trail, QDateTime()));
+    ASSERT_EQ(trail.size(), 1);
+    EXPECT_EQ(trail[0].action + "|" + trail[0].origin + "|" + QString::number(trail[0].alarm),
+              "acknowledge|window|3");
+    window->AlarmNum->setValue(1);  // alarm 2, still open: it may be
+    EXPECT_TRUE(window->btnAcknowledge->isEnabled());
 }
 
 // The alarm on view while the text is typed is the one Save writes to: the
