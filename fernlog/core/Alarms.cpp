@@ -320,7 +320,14 @@ SensorState::RowStatus ProcessAlarm(const SensorReading& r) {
             active = k.open ? 1 : 0;
         }
     }
-    return SensorState::GridStatus(r.value, active);
+    SensorState::RowStatus status = SensorState::GridStatus(r.value, active);
+    // The grid tells an alarm somebody is on from one nobody is.
+    std::optional<AlarmHandling::Acknowledgement> ack;
+    if (active > 0 && k.open && k.row > 0 &&
+        AlarmHandling::CurrentAcknowledgement(k.row, Clock::Now(), ack) && ack) {
+        status.handling = QStringLiteral("acknowledged");
+    }
+    return status;
 }
 
 void Reset() {

@@ -22,6 +22,7 @@ bool ComposeCause(QString& cause, int minutes, const QString& deviceName, const 
 struct RowStatus {
     QString word;  // "Normal", "NO DATA" or "ALARM"
     Colour colour;
+    QString handling = QString();  // GridRow::handling
 };
 
 // The status of a sensor's grid row after alarm processing.

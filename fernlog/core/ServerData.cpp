@@ -169,6 +169,7 @@ bool ProcessServerData(const ServerDatabase::ServerRow& server) {
         GridRow& done = grid.CurrentRow();
         done.status = rowStatus.word;
         done.colour = rowStatus.colour;
+        done.handling = rowStatus.handling;
         grid.CurrentRowChanged();
         grid.MoveToNextRow();
     }

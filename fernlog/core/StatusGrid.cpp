@@ -37,6 +37,7 @@ QVariant StatusGridModel::data(const QModelIndex& index, int role) const {
     if (role == ColourRole && index.column() == Status && !row.status.isEmpty()) {
         return static_cast<int>(row.colour);
     }
+    if (role == HandlingRole && index.column() == Status) return row.handling;
     if (role != Qt::DisplayRole) return {};
     switch (index.column()) {
         case Device:
@@ -48,7 +49,9 @@ QVariant StatusGridModel::data(const QModelIndex& index, int role) const {
         case Units:
             return row.units;
         case Status:
-            return row.status;
+            return row.handling.isEmpty() || row.status.isEmpty()
+                       ? row.status
+                       : row.status + QStringLiteral(" - ") + row.handling;
         case SensorId:
             return row.sensorId ? QVariant(row.sensorId) : QVariant();
     }

@@ -21,6 +21,9 @@ struct GridRow {
     float value = 0;  // the value behind the reading, for the trending chart
     qint64 deviceId = 0;
     QDateTime lastGood;  // when the device last gave a value for it
+    // Someone handles what the status says: "acknowledged" (an alarm a
+    // person is on), "silenced"; empty otherwise.
+    QString handling;
 };
 
 class StatusGridModel : public QAbstractTableModel {
@@ -30,6 +33,8 @@ class StatusGridModel : public QAbstractTableModel {
     // The status cell's Colour (as an int) under this role; windows turn it
     // into their background.
     static constexpr int ColourRole = Qt::UserRole + 1;
+    // The status cell's handling mark (GridRow::handling).
+    static constexpr int HandlingRole = Qt::UserRole + 2;
 
     // Clears the grid and makes one row per named sensor.
     void ConfigureServerStatusGrid(int count);

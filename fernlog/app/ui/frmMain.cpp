@@ -116,7 +116,9 @@ class StatusGridColours : public QIdentityProxyModel {
         if (role != Qt::BackgroundRole) return QIdentityProxyModel::data(index, role);
         const QVariant colour = QIdentityProxyModel::data(index, StatusGridModel::ColourRole);
         if (!colour.isValid()) return {};
-        return ToQColor(static_cast<Colour>(colour.toInt()));
+        const QColor handled = HandlingColour(
+            QIdentityProxyModel::data(index, StatusGridModel::HandlingRole).toString());
+        return handled.isValid() ? handled : ToQColor(static_cast<Colour>(colour.toInt()));
     }
 };
 
@@ -258,9 +260,27 @@ void frmMain::BuildStatusTab() {
     buttons->addWidget(ProgressBar, 1);
     buttons->addStretch();
 
+    // What the status cells' colours mean.
+    lblGridLegend = new QLabel(frmStatus);
+    lblGridLegend->setObjectName(QStringLiteral("lblGridLegend"));
+    const auto swatch = [](const QColor& colour, const QString& text) {
+        return QStringLiteral(
+                   "<span style=\"background-color:%1\">&nbsp;&nbsp;&nbsp;&nbsp;</span>"
+                   "&nbsp;%2&nbsp;&nbsp;&nbsp;")
+            .arg(colour.name(), text);
+    };
+    lblGridLegend->setText(
+        swatch(ToQColor(Colour::Red), QStringLiteral("ALARM: nobody has acknowledged it")) +
+        swatch(HandlingColour(QStringLiteral("acknowledged")),
+               QStringLiteral("ALARM - acknowledged: someone is on it")) +
+        swatch(HandlingColour(QStringLiteral("silenced")),
+               QStringLiteral("silenced: no notices are sent")) +
+        swatch(ToQColor(Colour::Green), QStringLiteral("Normal")));
+
     auto* inner = new QVBoxLayout(frmStatus);
     // The grid is what people look at; the status lines need a few lines.
     inner->addWidget(gridServerStatus, 4);
+    inner->addWidget(lblGridLegend);
     inner->addWidget(lstStatus, 1);
     inner->addLayout(buttons);
     auto* outer = new QVBoxLayout(page);

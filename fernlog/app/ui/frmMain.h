@@ -88,6 +88,7 @@ class frmMain : public QMainWindow,
     QTextEdit* rtbAlarms = nullptr;
     QScrollBar* AlarmNum = nullptr;
     QLabel* lblAlarmRecordNum = nullptr;
+    QLabel* lblGridLegend = nullptr;
     QPushButton* btnResolution = nullptr;
     QPushButton* btnAcknowledge = nullptr;
     QGroupBox* frmResolution = nullptr;

@@ -18,3 +18,11 @@ inline QColor ToQColor(Colour colour) {
     }
     return QColor();
 }
+
+// The status cell of an alarm someone handles: amber for an acknowledged
+// one, light blue for a silenced sensor; invalid for none.
+inline QColor HandlingColour(const QString& handling) {
+    if (handling == QLatin1String("acknowledged")) return QColor(255, 191, 0);
+    if (handling == QLatin1String("silenced")) return QColor(173, 216, 230);
+    return QColor();
+}

@@ -263,6 +263,7 @@ TEST_F(ServerDataTest, AcknowledgementIsDroppedWhenTheAlarmTurnsIntoAProbeFault)
                                            QDateTime()));
     SetPort(0, 82, 4, 1);
     Cycle();
+    EXPECT_EQ(Row(0).status + "|" + Row(0).handling, "ALARM|acknowledged");
     std::optional<AlarmHandling::Acknowledgement> ack;
     ASSERT_TRUE(AlarmHandling::CurrentAcknowledgement(alarm, Clock::Now(), ack));
     EXPECT_TRUE(ack.has_value());
@@ -270,6 +271,7 @@ TEST_F(ServerDataTest, AcknowledgementIsDroppedWhenTheAlarmTurnsIntoAProbeFault)
     Cycle();
     ASSERT_TRUE(AlarmHandling::CurrentAcknowledgement(alarm, Clock::Now(), ack));
     EXPECT_FALSE(ack.has_value());
+    EXPECT_EQ(Row(0).status + "|" + Row(0).handling, "ALARM|");
     QList<AlarmHandling::AuditRow> trail;
     ASSERT_TRUE(AlarmHandling::ListAudit(trail, QDateTime(), alarm));
     ASSERT_EQ(trail.size(), 2);

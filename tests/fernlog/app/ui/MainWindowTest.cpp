@@ -527,4 +527,14 @@ TEST_F(MainWindowTest, StatusGridColumnsFitTheirContentAndIndicatorsAreExplained
     EXPECT_LE(total, width);  // no sideways scrolling
     EXPECT_FALSE(window->shpGo->toolTip().isEmpty());
     EXPECT_FALSE(window->ProgressBar->toolTip().isEmpty());
+    // An acknowledged alarm reads and paints apart from one nobody is on,
+    // and the legend says so.
+    row.status = "ALARM";
+    row.colour = Colour::Red;
+    row.handling = "acknowledged";
+    grid.CurrentRowChanged();
+    const QModelIndex status = view->model()->index(0, StatusGridModel::Status);
+    EXPECT_EQ(status.data().toString(), "ALARM - acknowledged");
+    EXPECT_EQ(status.data(Qt::BackgroundRole).value<QColor>(), QColor(255, 191, 0));
+    EXPECT_TRUE(window->lblGridLegend->text().contains("ALARM - acknowledged"));
 }
