@@ -2,6 +2,7 @@
 
 #include <QDateTime>
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -102,6 +103,7 @@ void Load() {
     }
     if (!error.isEmpty()) ErrorLog::RecordError(QStringLiteral("Journal"), error);
     s.nextRef = std::max(s.nextRef, next);
+    for (const Change& c : s.changes) s.nextRef = std::max(s.nextRef, c.ref);
     s.fromDisk = !s.changes.empty();
 }
 
@@ -194,20 +196,48 @@ Written Make(const Change& c, bool mayExist, qint64& row, QString& error) {
     return ServerDatabase::UpdateRecord(TableOf(c.kind), row, columns, &error);
 }
 
+QString IdText(qint64 id) {
+    return QString::number(id);
+}
+
+QByteArray EncodeChange(const Change& c) {
+    QJsonObject o{{QStringLiteral("change"), NameOf(c.kind)},
+                  {QStringLiteral("owner"), IdText(c.owner)}};
+    if (c.row > 0) o.insert(QStringLiteral("row"), IdText(c.row));
+    if (c.ref > 0) o.insert(QStringLiteral("ref"), IdText(c.ref));
+    if (!c.time.isEmpty()) o.insert(QStringLiteral("time"), c.time);
+    if (c.kind == Kind::AlarmOpen) {
+        o.insert(QStringLiteral("server"), c.server);
+        o.insert(QStringLiteral("sensor"), c.sensor);
+        o.insert(QStringLiteral("currentData"), c.currentData);
+        o.insert(QStringLiteral("tol"), c.tol);
+    } else if (c.kind == Kind::FailureOpen) {
+        o.insert(QStringLiteral("server"), c.server);
+    }
+    if (c.cause) o.insert(QStringLiteral("cause"), *c.cause);
+    if (c.emailSent) o.insert(QStringLiteral("emailSent"), *c.emailSent);
+    if (c.serverName) o.insert(QStringLiteral("serverName"), *c.serverName);
+    return QJsonDocument(o).toJson(QJsonDocument::Compact) + '\n';
+}
+
+// A change kept is one line added to the file: a long outage costs a line
+// per change, not the whole file again.
 void Keep(const Change& change, const QString& reason) {
     State& s = S();
     s.changes.push_back(change);
     TellWaiting(reason);
-    Save();
+    const QFileInfo file(Path());
+    QString error;
+    const bool appended =
+        file.exists() && file.size() > 0
+            ? SafeFile::WriteTail(Path(), file.size(), EncodeChange(change), &error)
+            : SafeFile::Replace(Path(), Encode(s.changes, s.nextRef, s.since), &error);
+    if (!appended) ErrorLog::RecordError(QStringLiteral("Journal"), error);
 }
 
 void Notify(const Change& change, qint64 row) {
     const auto handler = S().handlers.find(change.kind);
     if (handler != S().handlers.end()) handler->second(change, row);
-}
-
-QString IdText(qint64 id) {
-    return QString::number(id);
 }
 
 qint64 IdOf(const QJsonObject& o, const char* key, bool& ok) {
@@ -275,32 +305,13 @@ bool Targets(const Change& c, qint64 row, qint64 ref) {
 }
 
 QByteArray Encode(const std::vector<Change>& changes, qint64 nextRef, const QString& since) {
-    QJsonArray list;
-    for (const Change& c : changes) {
-        QJsonObject o{{QStringLiteral("change"), NameOf(c.kind)},
-                      {QStringLiteral("owner"), IdText(c.owner)}};
-        if (c.row > 0) o.insert(QStringLiteral("row"), IdText(c.row));
-        if (c.ref > 0) o.insert(QStringLiteral("ref"), IdText(c.ref));
-        if (!c.time.isEmpty()) o.insert(QStringLiteral("time"), c.time);
-        if (c.kind == Kind::AlarmOpen) {
-            o.insert(QStringLiteral("server"), c.server);
-            o.insert(QStringLiteral("sensor"), c.sensor);
-            o.insert(QStringLiteral("currentData"), c.currentData);
-            o.insert(QStringLiteral("tol"), c.tol);
-        } else if (c.kind == Kind::FailureOpen) {
-            o.insert(QStringLiteral("server"), c.server);
-        }
-        if (c.cause) o.insert(QStringLiteral("cause"), *c.cause);
-        if (c.emailSent) o.insert(QStringLiteral("emailSent"), *c.emailSent);
-        if (c.serverName) o.insert(QStringLiteral("serverName"), *c.serverName);
-        list.append(o);
-    }
-    // Keys are written in order of their names: the count comes first.
-    return QJsonDocument(QJsonObject{{QStringLiteral("count"), list.size()},
-                                     {QStringLiteral("changes"), list},
-                                     {QStringLiteral("nextRef"), IdText(nextRef)},
-                                     {QStringLiteral("since"), since}})
-        .toJson();
+    QByteArray bytes = QJsonDocument(QJsonObject{{QStringLiteral("journal"), 1},
+                                                 {QStringLiteral("nextRef"), IdText(nextRef)},
+                                                 {QStringLiteral("since"), since}})
+                           .toJson(QJsonDocument::Compact) +
+                       '\n';
+    for (const Change& c : changes) bytes += EncodeChange(c);
+    return bytes;
 }
 
 bool Decode(const QByteArray& bytes, std::vector<Change>& changes, qint64& nextRef, QString& since,
@@ -308,22 +319,20 @@ bool Decode(const QByteArray& bytes, std::vector<Change>& changes, qint64& nextR
     changes.clear();
     nextRef = 0;
     since.clear();
-    QJsonParseError parse;
-    const QJsonDocument doc = QJsonDocument::fromJson(bytes, &parse);
-    const QJsonObject top = doc.object();
-    if (!doc.isObject() || !top.value(QStringLiteral("changes")).isArray()) {
-        if (error) {
-            *error = FileName() + QStringLiteral(" is not a record journal: ") +
-                     (doc.isNull() ? parse.errorString() : QStringLiteral("no change list"));
-        }
+    const QList<QByteArray> lines = bytes.split('\n');
+    const QJsonObject header = QJsonDocument::fromJson(lines.value(0)).object();
+    if (!header.contains(QStringLiteral("journal"))) {
+        if (error) *error = FileName() + QStringLiteral(" is not a record journal");
         return false;
     }
-    nextRef = std::max<qint64>(0, top.value(QStringLiteral("nextRef")).toString().toLongLong());
-    since = top.value(QStringLiteral("since")).toString();
+    nextRef = std::max<qint64>(0, header.value(QStringLiteral("nextRef")).toString().toLongLong());
+    since = header.value(QStringLiteral("since")).toString();
     int skipped = 0;
-    for (const QJsonValue& value : top.value(QStringLiteral("changes")).toArray()) {
+    for (qsizetype i = 1; i < lines.size(); ++i) {
+        if (lines[i].trimmed().isEmpty()) continue;
+        const QJsonDocument doc = QJsonDocument::fromJson(lines[i]);
         Change c;
-        if (ChangeOf(value, c)) {
+        if (doc.isObject() && ChangeOf(doc.object(), c)) {
             changes.push_back(std::move(c));
         } else {
             ++skipped;

@@ -46,10 +46,12 @@ struct Change {
 // The change is about the record with this row or ref (a zero matches nothing).
 bool Targets(const Change& change, qint64 row, qint64 ref);
 
-// The file: {"count": n, "changes": [...], "nextRef": "...", "since": "..."},
-// one object per change with its kind as "change" ("alarm-open", ...), keys
-// as in Change, ids as decimal text. Decode is false (with the reason) for a
-// file that is not a journal; a change it cannot use is left out and named.
+// The file: JSON lines. The first is {"journal": 1, "nextRef": "...",
+// "since": "..."}; each after it one change, its kind as "change"
+// ("alarm-open", ...), keys as in Change, ids as decimal text. A change kept
+// is a line added at the end. Decode is false (with the reason) for a file
+// that is not a journal; a line it cannot use (one cut short) is left out
+// and named.
 QByteArray Encode(const std::vector<Change>& changes, qint64 nextRef, const QString& since);
 bool Decode(const QByteArray& bytes, std::vector<Change>& changes, qint64& nextRef, QString& since,
             QString* error = nullptr);
