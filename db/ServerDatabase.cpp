@@ -114,6 +114,20 @@ bool LoadSensors(qint64 serverId, Recordset& sensors, int& count) {
     return count > 0;
 }
 
+bool ListSensors(qint64 serverId, QList<SensorEntry>& sensors) {
+    sensors.clear();
+    Recordset rows;
+    int count = 0;
+    if (!LoadSensors(serverId, rows, count)) return false;
+    for (rows.MoveFirst(); !rows.EndOfFile(); rows.MoveNext()) {
+        sensors << SensorEntry{
+            rows.Value(QStringLiteral("IDNum")).toLongLong(),
+            rows.Value(QStringLiteral("PortNum")).toInt(), rows.Text(QStringLiteral("SensorName")),
+            rows.Text(QStringLiteral("SensorNotes")), rows.Text(QStringLiteral("SensorType"))};
+    }
+    return true;
+}
+
 bool GetServerRecord(qint64 serverId, Recordset& server) {
     int count = 0;
     QString error;
@@ -710,6 +724,19 @@ bool ServerFailureRows(qint64 serverId, FailureRows which, Recordset& rows, int&
             {serverId}, rows, count, error)) {
         ErrorLog::RecordError(QStringLiteral("RecordServerFailure"), error);
         return false;
+    }
+    return true;
+}
+
+bool ReadFailureRow(qint64 serverId, FailureRows which, OpenRecord& row) {
+    row = OpenRecord();
+    Recordset rows;
+    int count = 0;
+    if (!ServerFailureRows(serverId, which, rows, count)) return false;
+    if (count > 0) {
+        row.id = rows.Value(QStringLiteral("IDNum")).toLongLong();
+        row.start = rows.Text(QStringLiteral("OffLine"));
+        row.emailSent = rows.Text(QStringLiteral("EmailSent"));
     }
     return true;
 }

@@ -25,6 +25,13 @@ bool AddSensor(qint64 serverId, const QString& name, int port, const QString& no
 bool SensorExists(qint64 serverId, int port);
 bool CountNamedSensors(int& count);                                 // false also when none is named
 bool LoadSensors(qint64 serverId, Recordset& sensors, int& count);  // false also when none
+// LoadSensors as rows: the named sensors of a server, by port.
+struct SensorEntry {
+    qint64 id = 0;
+    int port = 0;
+    QString name, notes, type;
+};
+bool ListSensors(qint64 serverId, QList<SensorEntry>& sensors);  // false also when none
 
 // Servers.
 bool GetServerRecord(qint64 serverId, Recordset& server);  // false when no row
@@ -118,6 +125,9 @@ enum class FailureRows {
     NotOffLineNotMailed,  // OffLine 'False' and EmailSent 'False'
 };
 bool ServerFailureRows(qint64 serverId, FailureRows which, Recordset& rows, int& count);
+struct OpenRecord;
+// The last row ServerFailureRows finds, typed (`id` 0 when none).
+bool ReadFailureRow(qint64 serverId, FailureRows which, OpenRecord& row);
 bool AddServerFailure(qint64 serverId, const QString& serverName);
 
 // Log directory outages.

@@ -528,38 +528,28 @@ bool RecordServerFailure(const ServerDatabase::ServerRow& server, int attempts) 
     };
     if (FailureChangesWaitFor(deviceId)) return byWhatIsKnown(CurrentFailure(deviceId));
 
-    ServerDatabase::Recordset unmailed;
-    int count = 0;
-    if (!ServerDatabase::ServerFailureRows(deviceId, FailureRows::OpenNotMailed, unmailed, count)) {
+    ServerDatabase::OpenRecord row;
+    if (!ServerDatabase::ReadFailureRow(deviceId, FailureRows::OpenNotMailed, row)) {
         return unreadable();
     }
-    if (count == 0) {
+    if (row.id == 0) {
         // A new outage is booked in its first cycle and mailed in the next;
         // an outage already mailed adds nothing.
-        unmailed.Release();
-        ServerDatabase::Recordset rows;
-        if (!ServerDatabase::ServerFailureRows(deviceId, FailureRows::OpenMailed, rows, count)) {
+        if (!ServerDatabase::ReadFailureRow(deviceId, FailureRows::OpenMailed, row)) {
             return unreadable();
         }
-        if (count > 0) {
-            LastFailures()[deviceId] = KnownFailure{
-                true, rows.Value(QStringLiteral("IDNum")).toLongLong(), 0,
-                rows.Text(QStringLiteral("OffLine")), rows.Text(QStringLiteral("EmailSent"))};
+        if (row.id > 0) {
+            LastFailures()[deviceId] = KnownFailure{true, row.id, 0, row.start, row.emailSent};
             return true;
         }
-        rows.Release();
-        if (!ServerDatabase::ServerFailureRows(deviceId, FailureRows::NotOffLineNotMailed, rows,
-                                               count)) {
+        if (!ServerDatabase::ReadFailureRow(deviceId, FailureRows::NotOffLineNotMailed, row)) {
             return unreadable();
         }
-        if (count > 0) return true;
-        rows.Release();
+        if (row.id > 0) return true;
         OpenFailure(server, attempts);
         return true;
     }
-    const KnownFailure k{true, unmailed.Value(QStringLiteral("IDNum")).toLongLong(), 0,
-                         unmailed.Text(QStringLiteral("OffLine")), QStringLiteral("False")};
-    unmailed.Release();
+    const KnownFailure k{true, row.id, 0, row.start, QStringLiteral("False")};
     LastFailures()[deviceId] = k;
     if (!Mailed(k)) MailFailure(server, attempts, k);
     return true;

@@ -66,15 +66,8 @@ QString CopyDirectory(const QString& logDir) {
 
 // What the database said last of a device's named sensors, used while it
 // cannot be read.
-struct SensorRow {
-    qint64 id = 0;
-    int port = 0;
-    QString name;
-    QString notes;
-    QString type;
-};
 struct DeviceRegister {
-    std::vector<SensorRow> sensors;
+    QList<ServerDatabase::SensorEntry> sensors;
 };
 qint64 readingsTaken = 0;
 
@@ -89,18 +82,8 @@ bool DatabaseOut = false;
 bool ProcessServerData(const ServerDatabase::ServerRow& server) {
     const qint64 deviceId = server.id;
     const QString& model = server.model;
-    ServerDatabase::Recordset sensors;
-    int count = 0;
     DeviceRegister device;
-    if (ServerDatabase::LoadSensors(deviceId, sensors, count)) {
-        for (sensors.MoveFirst(); !sensors.EndOfFile(); sensors.MoveNext()) {
-            device.sensors.push_back({sensors.Value(QStringLiteral("IDNum")).toLongLong(),
-                                      sensors.Value(QStringLiteral("PortNum")).toInt(),
-                                      sensors.Text(QStringLiteral("SensorName")),
-                                      sensors.Text(QStringLiteral("SensorNotes")),
-                                      sensors.Text(QStringLiteral("SensorType"))});
-        }
-        sensors.Release();
+    if (ServerDatabase::ListSensors(deviceId, device.sensors)) {
         LastRegister().insert(deviceId, device);
     } else if (DatabaseOut && LastRegister().contains(deviceId)) {
         device = LastRegister().value(deviceId);
@@ -122,7 +105,7 @@ bool ProcessServerData(const ServerDatabase::ServerRow& server) {
     float value = Decoding::kNoData;
     int minutes = 0;
     int status = 0;
-    for (const SensorRow& sensor : device.sensors) {
+    for (const ServerDatabase::SensorEntry& sensor : device.sensors) {
         const int port = sensor.port;
         Alarms::SensorReading r;
         r.sensorId = sensor.id;
