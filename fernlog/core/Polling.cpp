@@ -424,6 +424,7 @@ void PollAll() {
     figures.end = Clock::Now();
     figures.number = lastCycle.number + 1;
     lastCycle = figures;
+    StatusGrid::EndOfCycle();
     // Whole seconds: the second boundaries crossed.
     StatusList::ShowStatus(
         QStringLiteral("Communication Time: "),
