@@ -16,6 +16,7 @@
 #include "core/DeviceLink.h"
 #include "core/DeviceVisits.h"
 #include "core/EmailNotification.h"
+#include "core/MailWarnings.h"
 #include "core/Options.h"
 #include "core/ServerData.h"
 #include "core/ServiceLog.h"
@@ -185,6 +186,8 @@ void OnPollTick() {
         }
         if (theView) theView->AfterCycle();
         ServiceLog::AfterCycle();
+        // A command may have changed the register since the last cycle.
+        MailWarnings::Check();
         // The ticks the cycle took count toward the next one, which comes on
         // the tick it would have had: cycles start every update period, and
         // a long cycle (a device that cannot be reached) delays only the

@@ -7,6 +7,7 @@
 #include "common/ProgramDir.h"
 #include "core/DeviceLink.h"
 #include "core/EmailNotification.h"
+#include "core/MailWarnings.h"
 #include "core/Outbox.h"
 #include "core/Polling.h"
 #include "core/ServerData.h"
@@ -170,6 +171,8 @@ void RunActivationBlock() {
                            .arg(count)
                            .arg(ConfigParameters.UpdateRate));
     }
+    // With the settings and the register as they are now.
+    MailWarnings::Check();
     TrendReset = true;
     DeviceLink::ProgramRunning = true;
     ActivateBlockPending = false;

@@ -7,6 +7,7 @@
 #include "core/Decoding.h"
 #include "core/DeviceLink.h"
 #include "core/EmailNotification.h"
+#include "core/MailWarnings.h"
 #include "core/Outbox.h"
 #include "core/Polling.h"
 #include "core/ServerData.h"
@@ -32,6 +33,7 @@ void ResetFernlogState() {
     StatusGrid::Reset();
     ServerData::Reset();
     ServiceLog::Reset();
+    MailWarnings::Reset();
     DataLogs::Reset();
     Outbox::Reset();
     EmailNotification::Reset();
