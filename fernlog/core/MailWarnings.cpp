@@ -87,9 +87,12 @@ QStringList Compute(const QString& host, const QString& adminAddress,
 }
 
 namespace {
-void ShowLine() {
-    StatusList::ShowStatus(StatusKey(), current.isEmpty() ? QStringLiteral("delete")
-                                                          : current.join(QStringLiteral("; ")));
+// A line each, keyed by its own text.
+void ShowLines(const QStringList& mended) {
+    for (const QString& old : mended) {
+        StatusList::ShowStatus(StatusKey() + old, QStringLiteral("delete"));
+    }
+    for (const QString& warning : current) StatusList::ShowStatus(StatusKey() + warning, QString());
 }
 }  // namespace
 
@@ -99,7 +102,7 @@ bool Check() {
     // error for every check.
     if (ServerData::DatabaseOut || !QFileInfo(Database::Path()).isFile() ||
         !ServerDatabase::ListServers(servers)) {
-        ShowLine();
+        ShowLines({});
         return false;
     }
     std::vector<PolledDevice> devices;
@@ -116,12 +119,15 @@ bool Check() {
     for (const QString& warning : warnings) {
         if (!current.contains(warning)) EventLog::Warning(warning);
     }
+    QStringList mended;
     for (const QString& old : current) {
-        if (!warnings.contains(old)) EventLog::Info(QStringLiteral("Mended: ") + old);
+        if (warnings.contains(old)) continue;
+        EventLog::Info(QStringLiteral("Mended: ") + old);
+        mended << old;
     }
     current = warnings;
     // Shown again even when unchanged: the activation block clears the list.
-    ShowLine();
+    ShowLines(mended);
     return true;
 }
 

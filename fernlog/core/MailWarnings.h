@@ -9,8 +9,8 @@
 // administrator address for device failures. Otherwise the reason shows
 // only in an alarm record's EmailSent, after the alarm it was for. Told at
 // start and whenever the settings or the register change: the service log
-// tells each warning once and its end, the status list keeps one line, the
-// web views show Current().
+// tells each warning once and its end, the status list keeps a line for
+// each, the web views show Current().
 namespace MailWarnings {
 
 // What the warnings need of one polled (enabled) device.
@@ -29,14 +29,14 @@ QStringList Compute(const QString& host, const QString& adminAddress,
 
 // Computes the warnings from ConfigParameters and the register and shows
 // them: each new one is an EventLog warning, each mended one an EventLog
-// line, the status list line is set or removed. False, with the warnings
+// line, the status list's line of each is set or removed. False, with the warnings
 // left as they were, when the register cannot be read.
 bool Check();
 
 // The warnings as the last check found them.
 QStringList Current();
 
-// The status list line's key.
+// What the status list's lines begin with.
 QString StatusKey();  // "E-mail warning: "
 
 // Back to the state of a fresh start: no warnings.

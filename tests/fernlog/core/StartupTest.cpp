@@ -39,9 +39,10 @@ TEST_F(StartupTest, FirstStartWithoutSettingsOrSensorsAppliesDefaultsAndPollsNot
     ServerDatabase::AddSensor(1, "Probe", 0, "", "Temperature");
     Startup::RunActivationBlock();
     // And that alarm e-mail has nowhere to go yet (no SMTP host, no address).
-    ASSERT_EQ(StatusList::Lines().size(), 2);
-    EXPECT_EQ(StatusList::Lines()[0], "Update Rate 60 seconds");
-    EXPECT_TRUE(StatusList::Lines()[1].startsWith(MailWarnings::StatusKey()));
+    const QStringList lines = StatusList::Lines();
+    EXPECT_EQ(lines.value(0), "Update Rate 60 seconds");
+    EXPECT_EQ(lines.filter(MailWarnings::StatusKey()), lines.mid(1));
+    EXPECT_GT(lines.size(), 1);
     EXPECT_TRUE(Polling::PollTimer().isActive());
     EXPECT_EQ(Polling::TicksPerUpdate, 12);
     EXPECT_EQ(StatusGrid::Model().rowCount(), 1);
