@@ -17,6 +17,7 @@
 #include "core/DeviceVisits.h"
 #include "core/EmailNotification.h"
 #include "core/Journal.h"
+#include "core/MailWarnings.h"
 #include "core/Options.h"
 #include "core/Reminders.h"
 #include "core/ServerData.h"
@@ -187,6 +188,8 @@ void OnPollTick() {
         }
         if (theView) theView->AfterCycle();
         ServiceLog::AfterCycle();
+        // A command may have changed the register since the last cycle.
+        MailWarnings::Check();
         // The ticks the cycle took count toward the next one, which comes on
         // the tick it would have had: cycles start every update period, and
         // a long cycle (a device that cannot be reached) delays only the
@@ -426,6 +429,7 @@ void PollAll() {
     figures.end = Clock::Now();
     figures.number = lastCycle.number + 1;
     lastCycle = figures;
+    StatusGrid::EndOfCycle();
     // Whole seconds: the second boundaries crossed.
     StatusList::ShowStatus(
         QStringLiteral("Communication Time: "),

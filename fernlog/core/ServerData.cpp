@@ -117,7 +117,7 @@ bool ProcessServerData(const ServerDatabase::ServerRow& server) {
         r.emailList = emailList;
         r.units = Decoding::PortUnits(model, port, unit);
 
-        GridRow& row = grid.CurrentRow();
+        GridRow& row = grid.CurrentRowFor(r.sensorId);
         row.device = deviceName;
         row.sensor = r.sensorName;
         row.sensorId = r.sensorId;

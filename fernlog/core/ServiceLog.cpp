@@ -5,10 +5,31 @@
 
 #include "common/EventLog.h"
 #include "core/Decoding.h"
+#include "core/Polling.h"
 
 namespace ServiceLog {
 namespace {
 QString lastSummary;
+// What the cycle before polled; -1 before the first.
+int polledDevices = -1;
+int polledSensors = -1;
+
+// A device enabled, disabled, added or removed, or a sensor named or
+// unnamed, changes what is polled: the owner reads it in the log beside
+// the change that caused it.
+void TellPolled() {
+    const int devices = Polling::LastCycle().devices;
+    const int sensors = static_cast<int>(StatusGrid::Model().Rows().size());
+    if (polledDevices >= 0 && (devices != polledDevices || sensors != polledSensors)) {
+        EventLog::Info(QStringLiteral("Polling %1 device(s), %2 sensor(s) (was %3, %4)")
+                           .arg(devices)
+                           .arg(sensors)
+                           .arg(polledDevices)
+                           .arg(polledSensors));
+    }
+    polledDevices = devices;
+    polledSensors = sensors;
+}
 
 // The socket error numbers the status list shows, in the words of someone
 // looking after the devices.
@@ -78,6 +99,7 @@ QString CycleSummary(const std::vector<GridRow>& rows) {
 }
 
 void AfterCycle() {
+    TellPolled();
     const QString summary = CycleSummary(StatusGrid::Model().Rows());
     if (summary.isEmpty() || summary == lastSummary) return;
     lastSummary = summary;
@@ -93,6 +115,8 @@ QString ReadingWithUnit(const QString& reading, const QString& units) {
 
 void Reset() {
     lastSummary.clear();
+    polledDevices = -1;
+    polledSensors = -1;
 }
 
 }  // namespace ServiceLog

@@ -25,7 +25,9 @@ void NoAnswer(const QString& address, int seconds);
 // "2 of 3 devices answered; 11 sensors read", from the status grid; empty
 // without rows.
 QString CycleSummary(const std::vector<GridRow>& rows);
-// Called after every polling cycle: the summary, when it is new.
+// Called after every polling cycle: the number of devices and sensors
+// polled, when it differs from the cycle before, and the summary, when it
+// is new.
 void AfterCycle();
 
 // A reading as the log prints it: with its unit when it is a number.

@@ -8,6 +8,7 @@
 #include "core/DeviceLink.h"
 #include "core/EmailNotification.h"
 #include "core/Journal.h"
+#include "core/MailWarnings.h"
 #include "core/Outbox.h"
 #include "core/Polling.h"
 #include "core/ServerData.h"
@@ -173,6 +174,8 @@ void RunActivationBlock() {
                            .arg(count)
                            .arg(ConfigParameters.UpdateRate));
     }
+    // With the settings and the register as they are now.
+    MailWarnings::Check();
     TrendReset = true;
     DeviceLink::ProgramRunning = true;
     ActivateBlockPending = false;

@@ -2,10 +2,13 @@
 
 #include <QSize>
 
+#include "core/Startup.h"
+
 void StatusGridModel::ConfigureServerStatusGrid(int count) {
     beginResetModel();
     rows_.assign(static_cast<size_t>(std::max(count, 0)), GridRow());
     current_ = 0;
+    lastCycleIds_.clear();
     endResetModel();
 }
 
@@ -17,6 +20,27 @@ GridRow& StatusGridModel::CurrentRow() {
         endInsertRows();
     }
     return rows_[static_cast<size_t>(current_)];
+}
+
+GridRow& StatusGridModel::CurrentRowFor(qint64 sensorId) {
+    GridRow& row = CurrentRow();
+    if (row.sensorId != sensorId) row = GridRow();
+    return row;
+}
+
+bool StatusGridModel::EndCycle() {
+    const int filled = std::max(current_, 0);
+    if (filled < static_cast<int>(rows_.size())) {
+        beginRemoveRows({}, filled, static_cast<int>(rows_.size()) - 1);
+        rows_.resize(static_cast<size_t>(filled));
+        endRemoveRows();
+    }
+    std::vector<qint64> ids;
+    ids.reserve(rows_.size());
+    for (const GridRow& row : rows_) ids.push_back(row.sensorId);
+    const bool changed = ids != lastCycleIds_;
+    lastCycleIds_ = std::move(ids);
+    return changed;
 }
 
 void StatusGridModel::CurrentRowChanged() {
@@ -78,5 +102,9 @@ StatusGridModel& Model() {
 
 void Reset() {
     Model().ConfigureServerStatusGrid(0);
+}
+
+void EndOfCycle() {
+    if (Model().EndCycle()) Startup::TrendReset = true;
 }
 }  // namespace StatusGrid

@@ -44,6 +44,14 @@ class StatusGridModel : public QAbstractTableModel {
     void MoveToNextRow() { ++current_; }
     // The current row, grown when a device has more sensors than the grid.
     GridRow& CurrentRow();
+    // The current row for this sensor: emptied first when it stood for
+    // another one, so that no sensor shows another's time of good reading.
+    GridRow& CurrentRowFor(qint64 sensorId);
+    // After a cycle: the rows below the current one stood for sensors that
+    // are no longer polled (a device disabled or removed, a sensor unnamed)
+    // and go. True when the rows now stand for other sensors than after the
+    // cycle before.
+    bool EndCycle();
     void CurrentRowChanged();
 
     const std::vector<GridRow>& Rows() const { return rows_; }
@@ -56,10 +64,15 @@ class StatusGridModel : public QAbstractTableModel {
   private:
     std::vector<GridRow> rows_;
     int current_ = 0;
+    std::vector<qint64> lastCycleIds_;  // the rows' sensors after the last cycle
 };
 
 namespace StatusGrid {
 StatusGridModel& Model();  // the program's one grid
 // Back to the state of a fresh start: no rows.
 void Reset();
+// The end of a polling cycle: the grid keeps only the sensors polled, and
+// the trending chart starts over when they changed, so that no line goes
+// on with another sensor's readings.
+void EndOfCycle();
 }  // namespace StatusGrid

@@ -46,7 +46,7 @@ QString ColourName(Colour colour) {
 const char* const kStyle = R"(
 body{font-family:system-ui,sans-serif;margin:0;padding:0.5em;background:#f4f4f4;color:#111}
 h1{font-size:1.3em;margin:0.2em 0}h2{font-size:1.1em;margin:1em 0 0.3em}
-p{margin:0.2em 0}.bad{color:#a00;font-weight:bold}
+p{margin:0.2em 0}.bad{color:#a00;font-weight:bold}ul.bad{margin:0.3em 0;padding-left:1.2em}
 .scroll{overflow-x:auto}
 table{border-collapse:collapse;background:#fff;min-width:100%}
 th,td{border:1px solid #bbb;padding:0.3em 0.5em;text-align:left;white-space:nowrap}
@@ -110,6 +110,11 @@ QByteArray StatusPage(const Snapshot& s) {
         << "; every " << s.updateSeconds << " s.</p>\n";
     if (!s.health.ok)
         out << "<p class=\"bad\">Polling: " << HtmlEscape(s.health.reason) << "</p>\n";
+    if (!s.warnings.isEmpty()) {
+        out << "<ul id=\"warnings\" class=\"bad\">";
+        for (const QString& warning : s.warnings) out << "<li>" << HtmlEscape(warning) << "</li>";
+        out << "</ul>\n";
+    }
 
     out << "<h2>Sensors</h2>\n<div class=\"scroll\"><table id=\"sensors\"><tr><th>Device</th>"
         << "<th>Sensor</th><th>Reading</th><th>Status</th><th>Last good reading</th></tr>\n";
@@ -172,6 +177,7 @@ QByteArray StatusJson(const Snapshot& s) {
     cycle[QStringLiteral("start")] = JsonTime(s.lastCycleStart);
     cycle[QStringLiteral("durationSeconds")] = s.lastCycleMs / 1000.0;
     root[QStringLiteral("lastCycle")] = cycle;
+    root[QStringLiteral("warnings")] = QJsonArray::fromStringList(s.warnings);
 
     QJsonArray sensors;
     for (const SensorView& sensor : s.sensors) {

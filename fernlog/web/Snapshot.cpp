@@ -11,6 +11,7 @@
 #include "common/Clock.h"
 #include "common/ProgramDir.h"
 #include "core/Decoding.h"
+#include "core/MailWarnings.h"
 #include "core/Outbox.h"
 #include "core/Polling.h"
 #include "core/ServerData.h"
@@ -118,6 +119,7 @@ Snapshot Take(bool withAlarms) {
     s.generated = Clock::Now();
     s.updateSeconds = UpdateSeconds();
     s.health = JudgeHealth(Facts());
+    s.warnings = MailWarnings::Current();
 
     // A sensor shown twice (rows left over after the register shrank) would
     // make a scraper refuse the whole answer for a duplicate series.

@@ -2,6 +2,7 @@
 
 #include <QDateTime>
 #include <QString>
+#include <QStringList>
 #include <optional>
 #include <vector>
 
@@ -82,6 +83,8 @@ struct Snapshot {
     std::vector<DeviceView> devices;
     std::vector<AlarmView> alarms;
     bool alarmsRead = true;  // false: the database could not be asked
+    // Why e-mail the program would send can go nowhere (core/MailWarnings).
+    QStringList warnings;
 
     qint64 cycles = 0;
     QDateTime lastCycleStart;  // invalid before the first cycle

@@ -8,6 +8,7 @@
 #include "core/DeviceLink.h"
 #include "core/EmailNotification.h"
 #include "core/Journal.h"
+#include "core/MailWarnings.h"
 #include "core/Outbox.h"
 #include "core/Polling.h"
 #include "core/ServerData.h"
@@ -33,6 +34,7 @@ void ResetFernlogState() {
     StatusGrid::Reset();
     ServerData::Reset();
     ServiceLog::Reset();
+    MailWarnings::Reset();
     DataLogs::Reset();
     Outbox::Reset();
     EmailNotification::Reset();

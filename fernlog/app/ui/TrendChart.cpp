@@ -1,9 +1,13 @@
 #include "app/ui/TrendChart.h"
 
+#include <QBrush>
 #include <QCategoryAxis>
 #include <QChart>
 #include <QCursor>
 #include <QDateTimeAxis>
+#include <QFontMetrics>
+#include <QGraphicsRectItem>
+#include <QGraphicsSimpleTextItem>
 #include <QLegend>
 #include <QLegendMarker>
 #include <QLineSeries>
@@ -39,6 +43,13 @@ TrendChart::TrendChart(QWidget* parent) : QChartView(new QChart, parent) {
     setRenderHint(QPainter::Antialiasing);
     // Beside the plot, so that long device and sensor names stay readable.
     chart()->legend()->setAlignment(Qt::AlignRight);
+    connect(chart(), &QChart::plotAreaChanged, this, [this](const QRectF& plot) {
+        // A zoomed time axis keeps its range while examining. Only a new
+        // width asks for other ticks: the labels' own change of the plot
+        // must not plan them again and again.
+        if (!frozen_ && std::abs(plot.width() - plannedWidth_) > 8) ApplyTimeScale();
+        PlaceStateLabels();
+    });
     Setup({});
 }
 
@@ -50,11 +61,12 @@ QString TrendChart::AxisTitle(const QString& units) {
     return QStringLiteral("Value");
 }
 
-TrendChart::TimeScale TrendChart::PlanTimeAxis(const QDateTime& first, const QDateTime& last) {
+TrendChart::TimeScale TrendChart::PlanTimeAxis(const QDateTime& first, const QDateTime& last,
+                                               int maxTicks) {
     static const qint64 steps[] = {1,     2,     5,     10,    15,     30,    60,
                                    120,   300,   600,   900,   1800,   3600,  7200,
                                    10800, 21600, 43200, 86400, 172800, 604800};
-    constexpr qint64 kMaxTicks = 8;
+    const qint64 kMaxTicks = std::max(maxTicks, 2);
     const qint64 from = first.toSecsSinceEpoch();
     const qint64 to = std::max(last.toSecsSinceEpoch(), from + 60);
     // Whole units of local time: the zone's offset moves the grid.
@@ -92,6 +104,8 @@ void TrendChart::Setup(const std::vector<RowInfo>& rows) {
         c->removeAxis(axis);
         delete axis;
     }
+    for (QGraphicsSimpleTextItem* label : stateLabels_) delete label->parentItem();
+    stateLabels_.clear();
     rows_.clear();
     axes_.clear();
     times_.clear();
@@ -147,17 +161,30 @@ void TrendChart::Setup(const std::vector<RowInfo>& rows) {
         axes_.push_back(axis);
     }
     if (stateRows_ > 0) {
-        stateAxis_ = new QCategoryAxis;
-        stateAxis_->setLabelsPosition(QCategoryAxis::AxisLabelsPositionOnValue);
-        stateAxis_->setGridLineVisible(false);
+        // The lanes' scale only: their labels are drawn in the plot.
+        stateAxis_ = new QValueAxis;
+        c->addAxis(stateAxis_, Qt::AlignRight);
+        stateAxis_->setVisible(false);
+        connect(stateAxis_, &QValueAxis::rangeChanged, this, [this] { PlaceStateLabels(); });
         for (const Row& row : rows_) {
             if (row.band < 0) continue;
-            // Labels must differ; the device and sensor tell them apart, as
-            // in the legend.
-            stateAxis_->append(row.name + QLatin1Char(' ') + row.states[0], StateY(row, 0));
-            stateAxis_->append(row.name + QLatin1Char(' ') + row.states[1], StateY(row, 1));
+            // Named as in the legend, in the colour of the line, on a pale
+            // ground: the steps of a line pass under them.
+            for (int state = 0; state < 2; ++state) {
+                auto* ground = new QGraphicsRectItem(c);
+                ground->setPen(Qt::NoPen);
+                ground->setBrush(QColor(255, 255, 255, 210));
+                ground->setZValue(10);
+                auto* label = new QGraphicsSimpleTextItem(
+                    row.name + QLatin1Char(' ') + row.states[state], ground);
+                label->setFont(timeAxis_->labelsFont());
+                label->setBrush(row.colour.darker(115));
+                label->setPos(2, 0);
+                const QRectF box = label->boundingRect();
+                ground->setRect(0, 0, box.width() + 4, box.height());
+                stateLabels_.push_back(label);
+            }
         }
-        c->addAxis(stateAxis_, Qt::AlignRight);
     }
     // The legend lists the rows axis by axis, the states last.
     for (int a = 0; a < static_cast<int>(axes_.size()); ++a) {
@@ -174,6 +201,35 @@ void TrendChart::Setup(const std::vector<RowInfo>& rows) {
 double TrendChart::StateY(const Row& row, double value) const {
     // Each state row has a lane of 2: its two states at 0.4 and 1.4.
     return row.band * 2.0 + (value != 0 ? 1.4 : 0.4);
+}
+
+QStringList TrendChart::StateLabels() const {
+    QStringList texts;
+    for (const QGraphicsSimpleTextItem* label : stateLabels_) texts << label->text();
+    return texts;
+}
+
+void TrendChart::PlaceStateLabels() {
+    if (stateLabels_.empty()) return;
+    const QRectF plot = chart()->plotArea();
+    size_t next = 0;
+    for (const Row& row : rows_) {
+        if (row.band < 0) continue;
+        if (row.segments.empty()) {  // still being set up
+            next += 2;
+            continue;
+        }
+        for (int state = 0; state < 2; ++state) {
+            QGraphicsSimpleTextItem* label = stateLabels_[next++];
+            // Just above its line, at the left of the plot.
+            const qreal y =
+                chart()->mapToPosition(QPointF(0, StateY(row, state)), row.segments.front()).y();
+            QGraphicsItem* ground = label->parentItem();
+            const qreal top = y - 1 - label->boundingRect().height();
+            ground->setPos(plot.left() + 2, top);
+            ground->setVisible(plot.isValid() && top >= plot.top() && y <= plot.bottom());
+        }
+    }
 }
 
 void TrendChart::ResetTrackers() {
@@ -337,17 +393,40 @@ int TrendChart::AlarmMarks(int row) const {
     return marks ? marks->count() : 0;
 }
 
-void TrendChart::UpdateRanges() {
+void TrendChart::ApplyTimeScale() {
+    // Setting the range lays the chart out again at once, which tells of
+    // a new plot area before this has ended.
+    if (planning_) return;
+    planning_ = true;
     QDateTime first = QDateTime::currentDateTime().addSecs(-3600);
     QDateTime last = first.addSecs(3600);
     if (!times_.empty()) {
         first = times_.front();
         last = times_.back() > times_.front() ? times_.back() : times_.front().addSecs(60);
     }
-    const TimeScale scale = PlanTimeAxis(first, last);
-    timeAxis_->setRange(scale.min, scale.max);
-    timeAxis_->setTickCount(scale.ticks);
-    timeAxis_->setFormat(scale.format);
+    TimeScale scale = PlanTimeAxis(first, last);
+    // Room for each label and a gap as wide as two letters; before the
+    // first layout the plot has no width yet.
+    const qreal width = chart()->plotArea().width();
+    plannedWidth_ = width;
+    if (width > 0) {
+        const QFontMetrics metrics(timeAxis_->labelsFont());
+        const int label =
+            metrics.horizontalAdvance(QLocale::c().toString(scale.max, scale.format)) +
+            2 * metrics.averageCharWidth();
+        const int room = static_cast<int>(width / std::max(label, 1)) + 1;
+        if (room < scale.ticks) scale = PlanTimeAxis(first, last, room);
+    }
+    if (timeAxis_->min() != scale.min || timeAxis_->max() != scale.max) {
+        timeAxis_->setRange(scale.min, scale.max);
+    }
+    if (timeAxis_->tickCount() != scale.ticks) timeAxis_->setTickCount(scale.ticks);
+    if (timeAxis_->format() != scale.format) timeAxis_->setFormat(scale.format);
+    planning_ = false;
+}
+
+void TrendChart::UpdateRanges() {
+    ApplyTimeScale();
 
     // The state band takes the bottom of the plot; the numbers the rest.
     const double band = stateRows_ > 0 ? std::min(kBandMax, kBandPerRow * (stateRows_ + 1)) : 0;

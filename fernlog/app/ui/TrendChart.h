@@ -13,21 +13,25 @@
 
 class QCategoryAxis;
 class QDateTimeAxis;
+class QGraphicsSimpleTextItem;
 class QLineSeries;
 class QScatterSeries;
 class QValueAxis;
 
 // The trending chart: one line per status grid row, a time axis, and a
 // vertical axis of its own for each kind of unit (degrees F, degrees C,
-// %RH, anything else), each in a colour family that its lines share; the
-// legend lists the lines unit by unit. Door, water, power and contact
-// sensors are step lines in a band of their own below, labelled with their
-// state names. A reading that is not a number breaks its line: a line
-// series cannot hold the old control's "no value" marker, so each row is
-// drawn as a chain of segments with the gaps between them. While frozen
-// for examination the wheel zooms, a drag with the middle button (or with
-// Shift) pans, and a rectangle drawn with the left button zooms into it;
-// hovering a line tells its name, time and value.
+// %RH, anything else), titled with the unit; each line has a colour of its
+// own and the legend beside the plot lists the lines unit by unit. Door,
+// water, power and contact sensors are step lines in a band of their own
+// below, labelled inside the plot with their names and states: an axis of
+// long labels on the right would take the room of the unit axes, which the
+// chart's layout then squeezes to an ellipsis. A reading that is not a
+// number breaks its line: a line series cannot hold the old control's "no
+// value" marker, so each row is drawn as a chain of segments with the gaps
+// between them. While frozen for examination the wheel zooms, a drag with
+// the middle button (or with Shift) pans, and a rectangle drawn with the
+// left button zooms into it; hovering a line tells its name, time and
+// value.
 class TrendChart : public QChartView {
     Q_OBJECT
   public:
@@ -40,13 +44,14 @@ class TrendChart : public QChartView {
     };
 
     // Where the time axis ticks go: whole seconds, minutes or hours, so
-    // that no two ticks carry the same label.
+    // that no two ticks carry the same label, and at most `maxTicks` of
+    // them (fewer in a narrow plot, so that the labels stay whole).
     struct TimeScale {
         QDateTime min, max;
         int ticks = 2;
         QString format;
     };
-    static TimeScale PlanTimeAxis(const QDateTime& first, const QDateTime& last);
+    static TimeScale PlanTimeAxis(const QDateTime& first, const QDateTime& last, int maxTicks = 8);
 
     explicit TrendChart(QWidget* parent = nullptr);
 
@@ -72,7 +77,9 @@ class TrendChart : public QChartView {
     int AlarmMarks(int row) const;      // readings of the row marked as alarms
     QValueAxis* AxisOf(int row) const;  // nullptr for a state row
     QDateTimeAxis* TimeAxis() const { return timeAxis_; }
-    QCategoryAxis* StateAxis() const { return stateAxis_; }
+    QValueAxis* StateAxis() const { return stateAxis_; }  // not drawn; it holds the lanes
+    // The state band's labels, lane by lane (state 0, then 1).
+    QStringList StateLabels() const;
     QColor ColourOf(int row) const;
     // The text shown when hovering the row's line at `point` (chart values).
     QString HoverText(int row, const QPointF& point) const;
@@ -111,9 +118,17 @@ class TrendChart : public QChartView {
     void UpdateRanges();
 
     double StateY(const Row& row, double value) const;
+    // The time axis over the points held, with as many ticks as the plot's
+    // width has room for.
+    void ApplyTimeScale();
+    // The state labels beside their lines, after the plot moved or zoomed.
+    void PlaceStateLabels();
 
     QDateTimeAxis* timeAxis_ = nullptr;
-    QCategoryAxis* stateAxis_ = nullptr;
+    QValueAxis* stateAxis_ = nullptr;
+    std::vector<QGraphicsSimpleTextItem*> stateLabels_;
+    bool planning_ = false;    // ApplyTimeScale is running
+    qreal plannedWidth_ = -1;  // the plot's width the time ticks were planned for
     int stateRows_ = 0;
     std::optional<QPoint> panFrom_;
     std::vector<Axis> axes_;

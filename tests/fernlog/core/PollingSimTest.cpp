@@ -35,6 +35,8 @@
 #include "support/FixedPorts.h"
 #include "support/SimDevices.h"
 #include "support/SmtpServer.h"
+#include "web/Render.h"
+#include "web/Snapshot.h"
 
 namespace {
 
@@ -808,4 +810,30 @@ TEST_F(EventsTest, RemindersAndEscalationUntilAcknowledged) {
                            "10 Reminder -> chef@corvane.test", "12 Escalation -> boss@corvane.test",
                            "15 Reminder -> chef@corvane.test,boss@corvane.test",
                            "22 Sensor -> chef@corvane.test,boss@corvane.test"}));
+// A device disabled while the program runs (fernlog device set NAME
+// --disable): from the next cycle its sensors are in no view, not shown as
+// "Normal" with their last value frozen, and the log tells what is polled.
+TEST_F(EventsTest, DisabledDeviceLeavesTheGridTheWebViewsAndTheLogSaysSo) {
+    AddDevice("127.0.0.2", "Kitchen", 1);
+    AddDevice("127.0.0.3", "Cellar", 1);
+    Polling::PollAll();
+    ServiceLog::AfterCycle();
+    ASSERT_TRUE(Web::Metrics(Web::Take(false)).contains("Cellar probe"));
+
+    ServerDatabase::ServerRow cellar;
+    ASSERT_TRUE(ServerDatabase::ReadServer(2, cellar));
+    ASSERT_TRUE(ServerDatabase::UpdateServer(2, cellar.name, cellar.model, cellar.ip, cellar.notes,
+                                             0, cellar.password, cellar.emailList, cellar.comm));
+    Startup::TrendReset = false;
+    Clock::AdvanceForTest(60);
+    Polling::PollAll();
+    ServiceLog::AfterCycle();
+    EXPECT_EQ(StatusGrid::Model().rowCount(), 2);
+    EXPECT_TRUE(Startup::TrendReset);  // the chart's lines start over for the sensors left
+    const Web::Snapshot s = Web::Take(false);
+    for (const QByteArray& view : {Web::StatusPage(s), Web::StatusJson(s), Web::Metrics(s)}) {
+        EXPECT_FALSE(view.contains("Cellar")) << view.toStdString();
+        EXPECT_TRUE(view.contains("Kitchen probe"));
+    EXPECT_EQ(events.count("INFO    Polling 1 device(s), 2 sensor(s) (was 2, 4)"), 1)
+        << events.join('\n').toStdString();
 }

@@ -5,6 +5,7 @@
 #include "core/Decoding.h"
 #include "core/DeviceLink.h"
 #include "core/EmailNotification.h"
+#include "core/MailWarnings.h"
 #include "core/Polling.h"
 #include "core/Settings.h"
 #include "core/Startup.h"
@@ -37,7 +38,11 @@ TEST_F(StartupTest, FirstStartWithoutSettingsOrSensorsAppliesDefaultsAndPollsNot
     ServerDatabase::AddServer("Kitchen", kModel, "127.0.0.2", "", 1, "", "", -1);
     ServerDatabase::AddSensor(1, "Probe", 0, "", "Temperature");
     Startup::RunActivationBlock();
-    EXPECT_EQ(StatusList::Lines(), QStringList{"Update Rate 60 seconds"});
+    // And that alarm e-mail has nowhere to go yet (no SMTP host, no address).
+    const QStringList lines = StatusList::Lines();
+    EXPECT_EQ(lines.value(0), "Update Rate 60 seconds");
+    EXPECT_EQ(lines.filter(MailWarnings::StatusKey()), lines.mid(1));
+    EXPECT_GT(lines.size(), 1);
     EXPECT_TRUE(Polling::PollTimer().isActive());
     EXPECT_EQ(Polling::TicksPerUpdate, 12);
     EXPECT_EQ(StatusGrid::Model().rowCount(), 1);

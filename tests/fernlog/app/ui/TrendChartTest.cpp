@@ -2,6 +2,9 @@
 #include <QCategoryAxis>
 #include <QDateTimeAxis>
 #include <QFileInfo>
+#include <QGraphicsScene>
+#include <QGraphicsSimpleTextItem>
+#include <QGraphicsTextItem>
 #include <QGroupBox>
 #include <QLabel>
 #include <QListView>
@@ -17,6 +20,7 @@
 #include <QTextEdit>
 #include <QTimer>
 #include <QValueAxis>
+#include <cmath>
 
 #include "app/ui/TrendChart.h"
 #include "app/ui/frmMain.h"
@@ -135,7 +139,7 @@ TEST(TrendChartTest, StateSensorsAreStepLinesInABandOfTheirOwn) {
     EXPECT_EQ(chart.AxisOf(1), nullptr);
     EXPECT_EQ(chart.AxisOf(2), nullptr);
     ASSERT_NE(chart.StateAxis(), nullptr);
-    EXPECT_EQ(chart.StateAxis()->categoriesLabels(),
+    EXPECT_EQ(chart.StateLabels(),
               (QStringList{"Kitchen: Door Open", "Kitchen: Door Closed",
                            "Lab: Leak Water Not Detected", "Lab: Leak Water Detected"}));
     EXPECT_GT(chart.AxisOf(0)->max(), -5.0);
@@ -170,6 +174,48 @@ TEST(TrendChartTest, LinesOfOneUnitHaveClearlyDifferentColours) {
                                  std::abs(x.blue() - y.blue());
             EXPECT_GT(distance, 120) << a << " and " << b << ": " << x.name().toStdString() << " "
                                      << y.name().toStdString();
+        }
+    }
+}
+
+// Every axis title and label whole (not cut to "...") and clear of the
+// others, with the units and the state band of the screenshots, in a window
+// narrower than theirs: the unit axes were squeezed to an ellipsis there.
+TEST(TrendChartTest, AxisTitlesAndLabelsAreWholeAndApartInASmallWindow) {
+    const QString degree(QChar(0xB0));
+    TrendChart chart;
+    chart.Setup({{"Kitchen: Walk-in Freezer", degree + "F"},
+                 {"Kitchen: Walk-in Cooler", degree + "F"},
+                 {"Server Room: Rack Exhaust", degree + "F"},
+                 {"Lab: Incubator", degree + "C"},
+                 {"Lab: Incubator Humidity", "%RH"},
+                 {"Kitchen: Back Door", "", {"Open", "Closed"}}});
+    QDateTime t = kBase;
+    for (int i = 0; i < 32; ++i) {
+        chart.AddPoint(t, {-5 + std::sin(i / 4.0), 36.0 + i % 3, 84.0, 36.25 + i % 2 * 0.5,
+                           55 + 3 * std::cos(i / 6.0), i % 7 == 0 ? 0.0 : 1.0});
+        t = t.addSecs(120);
+    }
+    // The chart's part of a main window on a 1024x768 screen, or of one
+    // side of a wider one.
+    chart.resize(940, 560);
+    chart.show();
+    QTest::qWait(50);
+    // Titles, labels and legend entries are text items; the state labels
+    // simple ones.
+    std::vector<std::pair<QString, QRectF>> texts;
+    for (QGraphicsItem* item : chart.scene()->items()) {
+        QString text;
+        if (const auto* rich = dynamic_cast<QGraphicsTextItem*>(item)) text = rich->toPlainText();
+        if (const auto* plain = dynamic_cast<QGraphicsSimpleTextItem*>(item)) text = plain->text();
+        if (text.isEmpty() || !item->isVisible()) continue;
+        EXPECT_FALSE(text.contains("...")) << text.toStdString();
+        texts.emplace_back(text, item->sceneBoundingRect().adjusted(2, 2, -2, -2));
+    }
+    for (size_t a = 0; a < texts.size(); ++a) {
+        for (size_t b = a + 1; b < texts.size(); ++b) {
+            EXPECT_FALSE(texts[a].second.intersects(texts[b].second))
+                << texts[a].first.toStdString() << " and " << texts[b].first.toStdString();
         }
     }
 }
