@@ -95,6 +95,11 @@ QByteArray Encode(const std::vector<Entry>& entries) {
     return out;
 }
 
+bool LooksLikeArchive(const QByteArray& head) {
+    return head.size() >= kBlock && (head.mid(kMagic, 6) == QByteArray("ustar\0", 6) ||
+                                     head.mid(kMagic, 8) == QByteArray("ustar  \0", 8));
+}
+
 bool Decode(const QByteArray& archive, std::vector<Entry>& entries, QString* error) {
     entries.clear();
     qsizetype at = 0;
@@ -106,8 +111,7 @@ bool Decode(const QByteArray& archive, std::vector<Entry>& entries, QString* err
         const char* header = archive.constData() + at;
         if (std::all_of(header, header + kBlock, [](char c) { return c == '\0'; })) break;
         // POSIX ustar, or the older GNU form that tar still writes.
-        const bool ustar = std::memcmp(header + kMagic, "ustar\0", 6) == 0 ||
-                           std::memcmp(header + kMagic, "ustar  \0", 8) == 0;
+        const bool ustar = LooksLikeArchive(archive.mid(at, kBlock));
         const qint64 stored = Octal(header + kChecksum, kChecksumSize);
         if (!ustar) {
             return Fail(error, at == 0 ? QStringLiteral("it is no tar archive")

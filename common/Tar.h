@@ -25,6 +25,10 @@ struct Entry {
 QByteArray Encode(const std::vector<Entry>& entries);
 bool Fits(const Entry& entry);
 
+// Whether `head`, the first bytes of a file, begin a tar archive: to tell a
+// file that is none before reading all of it.
+bool LooksLikeArchive(const QByteArray& head);
+
 // The entries of an archive, each with its name as the header gives it (a
 // prefix joined with '/'). False with the reason when it is no tar archive,
 // a header's checksum is wrong, or it ends inside an entry or before its end

@@ -107,6 +107,13 @@ int RestoreCommand(int argc, char** argv) {
                         .arg(shownFile, QFileInfo(file).isDir() ? QStringLiteral("it is a folder")
                                                                 : input.errorString()));
     }
+    // A large file that is no archive at all is not read whole.
+    if (!Tar::LooksLikeArchive(input.peek(512))) {
+        return Fail(QStringLiteral("the archive %1 is not a fernlog backup: it is no tar "
+                                   "archive; nothing was restored")
+                        .arg(shownFile),
+                    kBadArgument);
+    }
     const QByteArray archive = input.readAll();
     if (input.error() != QFileDevice::NoError) {
         return Fail(QStringLiteral("the archive %1 cannot be read: %2")

@@ -7,6 +7,7 @@
 #include <QHash>
 #include <QSet>
 #include <memory>
+#include <optional>
 
 #include "common/ProgramDir.h"
 #include "common/SafeFile.h"
@@ -63,6 +64,40 @@ bool IsPath(const QString& name) {
            name == QLatin1String(".") || name == QLatin1String("..");
 }
 
+// One file of the folder with its bytes, mode and owner; nullopt when it
+// does not exist, false when it cannot be read.
+bool Take(const QString& name, std::optional<Tar::Entry>& entry, QString* error) {
+    entry.reset();
+    const QString path = ProgramDir::File(name);
+    if (!QFileInfo::exists(path) && name != Database::FileName()) return true;
+    Tar::Entry taken;
+    taken.name = name;
+    QString reason;
+    if (DatabaseNames().contains(name)) {
+        if (!Snapshot::Take(path, taken.data, &reason)) {
+            return Fail(error, QStringLiteral("%1 cannot be copied: %2").arg(name, reason));
+        }
+    } else {
+        QFile file(path);
+        if (!file.open(QIODevice::ReadOnly)) {
+            return Fail(error,
+                        QStringLiteral("%1 cannot be read: %2").arg(name, file.errorString()));
+        }
+        taken.data = file.readAll();
+        if (file.error() != QFileDevice::NoError) {
+            return Fail(error,
+                        QStringLiteral("%1 cannot be read: %2").arg(name, file.errorString()));
+        }
+    }
+    Describe(path, taken);
+    entry = std::move(taken);
+    return true;
+}
+
+bool Same(const std::optional<Tar::Entry>& a, const std::optional<Tar::Entry>& b) {
+    return a.has_value() == b.has_value() && (!a || a->data == b->data);
+}
+
 }  // namespace
 
 QString ManifestName() {
@@ -84,30 +119,30 @@ QStringList DatabaseNames() {
 
 bool Collect(std::vector<Tar::Entry>& files, QString* error) {
     files.clear();
-    for (const QString& name : FileNames()) {
-        const QString path = ProgramDir::File(name);
-        if (!QFileInfo::exists(path) && name != Database::FileName()) continue;
-        Tar::Entry entry;
-        entry.name = name;
-        QString reason;
-        if (DatabaseNames().contains(name)) {
-            if (!Snapshot::Take(path, entry.data, &reason)) {
-                return Fail(error, QStringLiteral("%1 cannot be copied: %2").arg(name, reason));
-            }
-        } else {
-            QFile file(path);
-            if (!file.open(QIODevice::ReadOnly)) {
-                return Fail(error,
-                            QStringLiteral("%1 cannot be read: %2").arg(name, file.errorString()));
-            }
-            entry.data = file.readAll();
-            if (file.error() != QFileDevice::NoError) {
-                return Fail(error,
-                            QStringLiteral("%1 cannot be read: %2").arg(name, file.errorString()));
-            }
+    const QString journal = QString::fromLatin1(kJournalName);
+    // The program moves a waiting write into the database and then takes it
+    // out of the journal (the file is replaced whole). A journal that is the
+    // same before and after the databases' copies matches them, as it would
+    // after a stop at any moment; one that changed meanwhile is read again.
+    constexpr int kAttempts = 5;
+    for (int attempt = 0; attempt < kAttempts && files.empty(); ++attempt) {
+        std::vector<Tar::Entry> taken;
+        std::optional<Tar::Entry> before, after;
+        if (!Take(journal, before, error)) return false;
+        if (before) taken.push_back(*before);
+        for (const QString& name : FileNames()) {
+            if (name == journal) continue;
+            std::optional<Tar::Entry> entry;
+            if (!Take(name, entry, error)) return false;
+            if (entry) taken.push_back(std::move(*entry));
+            if (name == AlarmHandling::FileName() && !Take(journal, after, error)) return false;
         }
-        Describe(path, entry);
-        files.push_back(std::move(entry));
+        if (Same(before, after)) files = std::move(taken);
+    }
+    if (files.empty()) {
+        return Fail(error, QStringLiteral("%1 changed each time the databases were copied; try "
+                                          "again")
+                               .arg(journal));
     }
     return true;
 }

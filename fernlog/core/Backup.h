@@ -18,9 +18,9 @@ namespace Backup {
 QString ManifestName();  // "FernlogBackup.txt"
 
 // The files a backup holds, in the order they are taken: the journal of
-// database writes before the database it waits for (a write that moves from
-// one to the other meanwhile is then in the copy at least once, never in
-// neither), the outbox after the database whose rows its receipts name.
+// database writes that wait for zolo.mdb, the databases, then the outbox
+// (after the database whose rows its receipts name), the settings and the
+// options.
 QStringList FileNames();
 // The database files among them, whose journals must not outlive them.
 QStringList DatabaseNames();
