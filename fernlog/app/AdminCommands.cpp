@@ -9,10 +9,19 @@ struct Entry {
     int (*run)(int, char**);
 };
 constexpr Entry kCommands[] = {
-    {"init", Init},          {"devices", Devices}, {"device", Device},
-    {"sensors", Sensors},    {"sensor", Sensor},   {"settings", SettingsCommand},
-    {"mail-test", MailTest}, {"poll", Poll},       {"alarms", Alarms},
-    {"alarm", Alarm},        {"audit", Audit},
+    {"init", Init},
+    {"devices", Devices},
+    {"device", Device},
+    {"sensors", Sensors},
+    {"sensor", Sensor},
+    {"settings", SettingsCommand},
+    {"mail-test", MailTest},
+    {"poll", Poll},
+    {"alarms", Alarms},
+    {"alarm", Alarm},
+    {"audit", Audit},
+    {"backup", BackupCommand},
+    {"restore", RestoreCommand},
 };
 }  // namespace
 
@@ -31,7 +40,11 @@ QString Summary() {
         "  alarms    the alarm records, newest first (--open, --since TIME, --json)\n"
         "  alarm     show ID, ack ID, unack ID, comment ID, resolve ID: an alarm's timeline "
         "and what people do about it\n"
-        "  audit     the audit trail of those actions (--since TIME, --json, --verify)");
+        "  audit     the audit trail of those actions (--since TIME, --json, --verify)\n"
+        "  backup    FILE: the folder's databases, settings, options and outbox in one tar "
+        "archive, while fernlog runs\n"
+        "  restore   FILE: put a backup back into a folder no fernlog runs on (--force to "
+        "replace)");
 }
 
 bool Wanted(int argc, char** argv) {

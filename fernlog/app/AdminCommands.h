@@ -31,5 +31,7 @@ int DeviceSetOptions(int argc, char** argv);  // device set-options
 int Alarms(int argc, char** argv);            // alarms
 int Alarm(int argc, char** argv);             // alarm show|ack|unack|comment|resolve
 int Audit(int argc, char** argv);             // audit
+int BackupCommand(int argc, char** argv);     // backup
+int RestoreCommand(int argc, char** argv);    // restore
 
 }  // namespace AdminCommands

@@ -4,6 +4,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QJsonArray>
 #include <QJsonObject>
 #include <QTextStream>
 #include <algorithm>
@@ -15,9 +16,11 @@
 #include "common/ProgramDir.h"
 #include "common/SafeFile.h"
 #include "core/AlarmHandling.h"
+#include "core/DeviceLink.h"
 #include "core/EmailNotification.h"
 #include "core/Mailer.h"
 #include "core/Options.h"
+#include "core/Polling.h"
 #include "core/ServerData.h"
 #include "core/Settings.h"
 #include "registry/Registry.h"
@@ -256,10 +259,21 @@ Forms LoadForms() {
 int Show(bool json) {
     Settings::InitCrypt();
     Settings::ReadConfigFile();
+    const Forms stored = LoadForms();
+    // The values in force: the defaults the program puts in place of values
+    // out of range at its start, and the limits its device link and polling
+    // cycle apply on top of them.
+    Settings::ApplyDefaults();
+    ConfigParameters.TCPTimeOut =
+        qint16(DeviceLink::AnswerTimeOutSeconds(ConfigParameters.TCPTimeOut));
+    ConfigParameters.CommunicationRetry =
+        qint16(Polling::AttemptsFor(ConfigParameters.CommunicationRetry));
     const Forms forms = LoadForms();
     QJsonObject object;
+    QStringList defaults;
     for (const Key& key : Keys()) {
         QString value = key.get(forms);
+        if (value != key.get(stored)) defaults << key.name;
         if (key.kind == Kind::Secret)
             value = value.isEmpty() ? QStringLiteral("(empty)") : QStringLiteral("(set)");
         if (json) {
@@ -268,7 +282,13 @@ int Show(bool json) {
             Print(key.name + QStringLiteral("=") + value);
         }
     }
-    if (json) PrintJson(object);
+    if (json) {
+        object.insert(QStringLiteral("defaults"), QJsonArray::fromStringList(defaults));
+        PrintJson(object);
+    } else if (!defaults.isEmpty()) {
+        Print(QStringLiteral("# in force though not stored (defaults): ") +
+              defaults.join(QStringLiteral(", ")));
+    }
     return kDone;
 }
 

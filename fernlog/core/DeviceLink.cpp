@@ -459,10 +459,12 @@ bool ReadFromCV(const QString& ipAddress, quint16 port, const QByteArray& reques
     return result;
 }
 
+int AnswerTimeOutSeconds(int tcpTimeOut) {
+    return tcpTimeOut < 2 || tcpTimeOut > 9 ? 3 : tcpTimeOut;
+}
+
 int AnswerWaitMs(int expectedLength) {
-    if (ConfigParameters.TCPTimeOut < 2 || ConfigParameters.TCPTimeOut > 9) {
-        ConfigParameters.TCPTimeOut = 3;
-    }
+    ConfigParameters.TCPTimeOut = qint16(AnswerTimeOutSeconds(ConfigParameters.TCPTimeOut));
     if (expectedLength > Protocol::kRequestLength) return 60000;
     const int shortened = Waits::Current().answerMs;
     return shortened > 0 ? shortened : ConfigParameters.TCPTimeOut * 1000;

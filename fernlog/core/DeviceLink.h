@@ -76,6 +76,8 @@ void StopWatchDog();
 // 60 bytes (a TCPTimeOut below 2 or above 9 is set to 3 in memory), 60 s
 // for a log download; tests shorten the first (core/Timings.h).
 int AnswerWaitMs(int expectedLength);
+// The seconds the link waits for a 60-byte answer with this TCPTimeOut.
+int AnswerTimeOutSeconds(int tcpTimeOut);
 
 // One exchange with a device, on a connection of its own: connect, send the
 // request, collect the answer up to its expected length or a time-out,

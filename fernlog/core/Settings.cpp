@@ -251,7 +251,7 @@ bool ChangedOnDisk() {
     return true;
 }
 
-bool ValidateConfig() {
+bool ApplyDefaults() {
     ConfigRecord& c = ConfigParameters;
     bool changed = false;
     auto apply = [&](qint16& value, bool outOfRange, qint16 fallback) {
@@ -271,7 +271,11 @@ bool ValidateConfig() {
         c.AuthenticationMethod = QStringLiteral("NONE");
         changed = true;
     }
-    if (!changed) return true;
+    return changed;
+}
+
+bool ValidateConfig() {
+    if (!ApplyDefaults()) return true;
     SaveConfigFile();
     return false;
 }

@@ -75,8 +75,11 @@ bool ReadConfigFile();
 // written.
 bool SaveConfigFile();
 
-// Applies the defaults to values out of range; when any changed, stores the
-// record and returns false.
+// Applies the defaults to values out of range in ConfigParameters, in
+// memory only; true when any changed.
+bool ApplyDefaults();
+// Applies the defaults; when any changed, stores the record and returns
+// false.
 bool ValidateConfig();
 
 // Whether the settings file holds other bytes than this program first read,

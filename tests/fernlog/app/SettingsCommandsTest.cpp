@@ -4,6 +4,9 @@
 #include <unistd.h>
 
 #include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <memory>
@@ -174,6 +177,29 @@ TEST_F(SettingsCommandsTest, WebListenerAndRetryAreSetFromTheShell) {
         << ran.out.toStdString();
     EXPECT_TRUE(ran.out.contains("WebToken=(changed secret)")) << ran.out.toStdString();
     EXPECT_FALSE(ran.out.contains("0123456789abcdef"));
+}
+
+// A folder without a settings file is polled with the defaults: those are
+// shown, and named as defaults; so is a stored value the device link does not
+// use as it stands. Showing writes nothing.
+TEST_F(SettingsCommandsTest, SettingsShowTheValuesInForce) {
+    Ran ran = Fernlog(Dir(), {"settings"});
+    ASSERT_EQ(ran.status, 0) << ran.err.toStdString();
+    for (const char* line : {"\nUpdateRate=60\n", "\nDeviceTimeOut=2\n", "\nDeviceRetries=1\n",
+                             "\nSmtpPort=25\n", "\nSmtpTimeOut=30\n"}) {
+        EXPECT_TRUE(ran.out.contains(line)) << line << ran.out.toStdString();
+    }
+    EXPECT_TRUE(
+        ran.out.endsWith("\n# in force though not stored (defaults): SmtpPort, "
+                         "SmtpTimeOut, SmtpAuthMethod, UpdateRate, DeviceTimeOut, "
+                         "DeviceRetries\n"))
+        << ran.out.toStdString();
+    EXPECT_FALSE(QFile::exists(FilePath("FernlogConfig.dat")));
+    ASSERT_EQ(Fernlog(Dir(), {"settings", "set", "DeviceTimeOut=1"}).status, 0);
+    const QJsonObject shown =
+        QJsonDocument::fromJson(Fernlog(Dir(), {"settings", "--json"}).out.toUtf8()).object();
+    EXPECT_EQ(shown.value("DeviceTimeOut").toString(), "3");
+    EXPECT_EQ(shown.value("defaults").toArray(), QJsonArray{"DeviceTimeOut"});
 }
 
 // A folder made by init is one the commands and the service take as it is.
