@@ -810,12 +810,15 @@ TEST_F(EventsTest, RemindersAndEscalationUntilAcknowledged) {
                            "10 Reminder -> chef@corvane.test", "12 Escalation -> boss@corvane.test",
                            "15 Reminder -> chef@corvane.test,boss@corvane.test",
                            "22 Sensor -> chef@corvane.test,boss@corvane.test"}));
+}
+
 // A device disabled while the program runs (fernlog device set NAME
 // --disable): from the next cycle its sensors are in no view, not shown as
 // "Normal" with their last value frozen, and the log tells what is polled.
 TEST_F(EventsTest, DisabledDeviceLeavesTheGridTheWebViewsAndTheLogSaysSo) {
     AddDevice("127.0.0.2", "Kitchen", 1);
     AddDevice("127.0.0.3", "Cellar", 1);
+    Configure();
     Polling::PollAll();
     ServiceLog::AfterCycle();
     ASSERT_TRUE(Web::Metrics(Web::Take(false)).contains("Cellar probe"));
@@ -834,6 +837,7 @@ TEST_F(EventsTest, DisabledDeviceLeavesTheGridTheWebViewsAndTheLogSaysSo) {
     for (const QByteArray& view : {Web::StatusPage(s), Web::StatusJson(s), Web::Metrics(s)}) {
         EXPECT_FALSE(view.contains("Cellar")) << view.toStdString();
         EXPECT_TRUE(view.contains("Kitchen probe"));
+    }
     EXPECT_EQ(events.count("INFO    Polling 1 device(s), 2 sensor(s) (was 2, 4)"), 1)
         << events.join('\n').toStdString();
 }
