@@ -103,12 +103,8 @@ QString ManifestName() {
 }
 
 QStringList FileNames() {
-    return {Journal::FileName(),
-            Database::FileName(),
-            AlarmHandling::FileName(),
-            Outbox::FileName(),
-            Settings::FileName(),
-            Options::FileName()};
+    return {Journal::FileName(), Database::FileName(), AlarmHandling::FileName(),
+            Outbox::FileName(),  Settings::FileName(), Options::FileName()};
 }
 
 QStringList DatabaseNames() {
