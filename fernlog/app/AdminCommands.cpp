@@ -12,7 +12,8 @@ constexpr Entry kCommands[] = {
     {"init", Init},          {"devices", Devices}, {"device", Device},
     {"sensors", Sensors},    {"sensor", Sensor},   {"settings", SettingsCommand},
     {"mail-test", MailTest}, {"poll", Poll},       {"alarms", Alarms},
-    {"alarm", Alarm},        {"audit", Audit},
+    {"alarm", Alarm},        {"audit", Audit},     {"silence", Silence},
+    {"silences", SilencesCommand}, {"unsilence", Unsilence}, {"maintenance", Maintenance},
 };
 }  // namespace
 
@@ -31,7 +32,10 @@ QString Summary() {
         "  alarms    the alarm records, newest first (--open, --since TIME, --json)\n"
         "  alarm     show ID, ack ID, unack ID, comment ID, resolve ID: an alarm's timeline "
         "and what people do about it\n"
-        "  audit     the audit trail of those actions (--since TIME, --json, --verify)");
+        "  audit     the audit trail of those actions (--since TIME, --json, --verify)\n"
+        "  silence   --device NAME [--port N] (--for DURATION | --until TIME) --by NAME: no\n"
+        "            notices about it for a while; silences lists them, unsilence ID ends one\n"
+        "  maintenance add, list, remove ID: a device's one-off or weekly maintenance windows");
 }
 
 bool Wanted(int argc, char** argv) {

@@ -31,5 +31,9 @@ int DeviceSetOptions(int argc, char** argv);  // device set-options
 int Alarms(int argc, char** argv);            // alarms
 int Alarm(int argc, char** argv);             // alarm show|ack|unack|comment|resolve
 int Audit(int argc, char** argv);             // audit
+int Silence(int argc, char** argv);           // silence
+int SilencesCommand(int argc, char** argv);   // silences
+int Unsilence(int argc, char** argv);         // unsilence
+int Maintenance(int argc, char** argv);       // maintenance add|list|remove
 
 }  // namespace AdminCommands
