@@ -35,6 +35,11 @@ QDateTime FromIso(const QVariant& value) {
     return QDateTime::fromString(value.toString(), Qt::ISODate);
 }
 
+// Bound as text, never as NULL: the columns take no NULL.
+QString NotNull(const QString& text) {
+    return text.isNull() ? QStringLiteral("") : text;
+}
+
 QVariant IsoOrNull(const QDateTime& when) {
     return when.isValid() ? QVariant(AlarmHandling::IsoText(when)) : QVariant();
 }
@@ -420,7 +425,7 @@ bool AddSilence(qint64 deviceId, const QString& device, int port, const QDateTim
                                                    "fromAt, untilAt, by, comment) VALUES (?, ?, "
                                                    "?, ?, ?, ?, ?)"),
                                     {deviceId, s.device, port, AlarmHandling::IsoText(now),
-                                     AlarmHandling::IsoText(until), s.by, comment.trimmed()},
+                                     AlarmHandling::IsoText(until), s.by, NotNull(comment.trimmed())},
                                     reason)) {
                 return false;
             }
@@ -477,7 +482,7 @@ bool AddWindow(const Window& window, const AlarmHandling::Actor& actor, qint64& 
                     QStringLiteral("INSERT INTO maintenance (device, name, fromAt, toAt, weekly, "
                                    "by, comment) VALUES (?, ?, ?, ?, ?, ?, ?)"),
                     {w.deviceId, w.device, AlarmHandling::IsoText(w.from), IsoOrNull(w.to),
-                     w.weekly ? QVariant(w.weekly->Text()) : QVariant(), w.by, w.comment},
+                     w.weekly ? QVariant(w.weekly->Text()) : QVariant(), w.by, NotNull(w.comment)},
                     reason)) {
                 return false;
             }

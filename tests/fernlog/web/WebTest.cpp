@@ -371,7 +371,8 @@ TEST_F(WebTest, AcknowledgedAndSilencedInTheJsonAndTheMetrics) {
     window.deviceId = 2;
     window.device = "Pantry";
     window.weekly = Silences::ParseWeekly("Sun 02:00-04:00");
-    ASSERT_TRUE(Silences::AddWindow(window, ann, id));
+    QString error;
+    ASSERT_TRUE(Silences::AddWindow(window, ann, id, &error)) << error.toStdString();
 
     const Web::Snapshot s = Web::Take(true);
     const QJsonObject json = QJsonDocument::fromJson(Web::StatusJson(s)).object();
