@@ -9,11 +9,21 @@ struct Entry {
     int (*run)(int, char**);
 };
 constexpr Entry kCommands[] = {
-    {"init", Init},          {"devices", Devices}, {"device", Device},
-    {"sensors", Sensors},    {"sensor", Sensor},   {"settings", SettingsCommand},
-    {"mail-test", MailTest}, {"poll", Poll},       {"alarms", Alarms},
-    {"alarm", Alarm},        {"audit", Audit},     {"silence", Silence},
-    {"silences", SilencesCommand}, {"unsilence", Unsilence}, {"maintenance", Maintenance},
+    {"init", Init},
+    {"devices", Devices},
+    {"device", Device},
+    {"sensors", Sensors},
+    {"sensor", Sensor},
+    {"settings", SettingsCommand},
+    {"mail-test", MailTest},
+    {"poll", Poll},
+    {"alarms", Alarms},
+    {"alarm", Alarm},
+    {"audit", Audit},
+    {"silence", Silence},
+    {"silences", SilencesCommand},
+    {"unsilence", Unsilence},
+    {"maintenance", Maintenance},
 };
 }  // namespace
 

@@ -61,8 +61,7 @@ std::optional<int> Id(const QString& command, const QStringList& words, qint64& 
 
 // A refusal of the rules is a bad argument; the store's own is a refusal.
 int Refused(const QString& error) {
-    return Fail(error,
-                error.contains(AlarmHandling::StoreRefusal()) ? kRefused : kBadArgument);
+    return Fail(error, error.contains(AlarmHandling::StoreRefusal()) ? kRefused : kBadArgument);
 }
 
 QString PortText(int port) {
@@ -141,8 +140,9 @@ int Silence(int argc, char** argv) {
         bool ok = false;
         portNumber = parser.value(port).toInt(&ok);
         if (!ok || portNumber < 0) {
-            return Fail(QStringLiteral("--port takes a port number, not '%1'").arg(parser.value(port)),
-                        kBadArgument);
+            return Fail(
+                QStringLiteral("--port takes a port number, not '%1'").arg(parser.value(port)),
+                kBadArgument);
         }
     }
     QDateTime end;
@@ -157,8 +157,7 @@ int Silence(int argc, char** argv) {
     } else if (const auto status = Time(QStringLiteral("until"), parser.value(until), end)) {
         return *status;
     } else if (end <= Clock::Now()) {
-        return Fail(QStringLiteral("--until %1 has passed").arg(parser.value(until)),
-                    kBadArgument);
+        return Fail(QStringLiteral("--until %1 has passed").arg(parser.value(until)), kBadArgument);
     }
     if (const auto status = OpenProgramDir(parser.value(dir))) return *status;
     Answers answers;
@@ -265,7 +264,8 @@ int Maintenance(int argc, char** argv) {
     const QCommandLineOption dir = DirOption(), json = JsonOption();
     const QCommandLineOption device(QStringLiteral("device"), QStringLiteral("The device."),
                                     QStringLiteral("NAME"));
-    const QCommandLineOption from(QStringLiteral("from"), QStringLiteral("A one-off window's start."),
+    const QCommandLineOption from(QStringLiteral("from"),
+                                  QStringLiteral("A one-off window's start."),
                                   QStringLiteral("TIME"));
     const QCommandLineOption to(QStringLiteral("to"), QStringLiteral("A one-off window's end."),
                                 QStringLiteral("TIME"));
@@ -303,14 +303,14 @@ int Maintenance(int argc, char** argv) {
         if (parser.isSet(json)) {
             QJsonArray list;
             for (const auto& w : windows) {
-                list.append(QJsonObject{
-                    {"id", w.id},
-                    {"device", w.device},
-                    {"from", w.weekly ? QJsonValue() : IsoOrNull(w.from)},
-                    {"to", w.weekly ? QJsonValue() : IsoOrNull(w.to)},
-                    {"weekly", w.weekly ? QJsonValue(w.weekly->Text()) : QJsonValue()},
-                    {"by", w.by},
-                    {"comment", w.comment}});
+                list.append(
+                    QJsonObject{{"id", w.id},
+                                {"device", w.device},
+                                {"from", w.weekly ? QJsonValue() : IsoOrNull(w.from)},
+                                {"to", w.weekly ? QJsonValue() : IsoOrNull(w.to)},
+                                {"weekly", w.weekly ? QJsonValue(w.weekly->Text()) : QJsonValue()},
+                                {"by", w.by},
+                                {"comment", w.comment}});
             }
             PrintJson(list);
             return kDone;
@@ -321,15 +321,16 @@ int Maintenance(int argc, char** argv) {
                       .arg(w.device,
                            w.weekly ? QStringLiteral("weekly ") + w.weekly->Text()
                                     : Local(w.from) + QStringLiteral(" - ") + Local(w.to),
-                           w.by, w.comment.isEmpty() ? QString() : QStringLiteral(": ") + w.comment));
+                           w.by,
+                           w.comment.isEmpty() ? QString() : QStringLiteral(": ") + w.comment));
         }
         if (windows.isEmpty()) Print(QStringLiteral("No maintenance window is planned."));
         return kDone;
     }
     if (verb == QLatin1String("remove")) {
         qint64 id = 0;
-        if (const auto status = Id(QStringLiteral("maintenance remove"),
-                                   parser.positionalArguments(), id)) {
+        if (const auto status =
+                Id(QStringLiteral("maintenance remove"), parser.positionalArguments(), id)) {
             return *status;
         }
         if (const auto status = NeedBy(QStringLiteral("maintenance remove"), parser.value(by))) {

@@ -65,7 +65,8 @@ void AfterCycle() {
             ErrorLog::RecordError(QStringLiteral("Reminders"), error);
             return;
         }
-        if (ack || Silences::Covers(server->id, Silences::PortOf(server->id, alarm.sensorId), now)) {
+        if (ack ||
+            Silences::Covers(server->id, Silences::PortOf(server->id, alarm.sensorId), now)) {
             continue;
         }
         AlarmHandling::NoticeSchedule schedule =

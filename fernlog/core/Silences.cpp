@@ -124,8 +124,8 @@ Window WindowFrom(const QSqlQuery& q) {
     w.comment = q.value(7).toString();
     return w;
 }
-const QString kWindowColumns = QStringLiteral(
-    "id, device, name, fromAt, toAt, weekly, by, comment, removed, ended, toldEnd");
+const QString kWindowColumns =
+    QStringLiteral("id, device, name, fromAt, toAt, weekly, by, comment, removed, ended, toldEnd");
 
 QString SilenceText(const Silence& s) {
     return QStringLiteral("silence %1 of %2 from %3 until %4 %5")
@@ -134,11 +134,13 @@ QString SilenceText(const Silence& s) {
              AlarmHandling::IsoText(s.until), Who(s.by, s.comment));
 }
 QString WindowText(const Window& w) {
-    const QString when = w.weekly ? QStringLiteral("weekly ") + w.weekly->Text()
-                                  : QStringLiteral("from %1 to %2")
-                                        .arg(AlarmHandling::IsoText(w.from),
-                                             AlarmHandling::IsoText(w.to));
-    return QStringLiteral("maintenance %1 of %2 %3 %4").arg(w.id).arg(w.device, when, Who(w.by, w.comment));
+    const QString when =
+        w.weekly ? QStringLiteral("weekly ") + w.weekly->Text()
+                 : QStringLiteral("from %1 to %2")
+                       .arg(AlarmHandling::IsoText(w.from), AlarmHandling::IsoText(w.to));
+    return QStringLiteral("maintenance %1 of %2 %3 %4")
+        .arg(w.id)
+        .arg(w.device, when, Who(w.by, w.comment));
 }
 
 // An end to tell: what covered the device's port, from when to when.
@@ -178,6 +180,11 @@ bool Removal(bool silence, qint64 id, const AlarmHandling::Actor& actor, QString
                 entry.device = w.device;
                 entry.oldValue = WindowText(w);
             }
+            entry.newValue =
+                QStringLiteral("%1 %2 ended %3")
+                    .arg(silence ? QStringLiteral("silence") : QStringLiteral("maintenance"))
+                    .arg(id)
+                    .arg(AlarmHandling::IsoText(now));
             QSqlQuery update(db);
             return AlarmHandling::Run(
                 update,
@@ -235,9 +242,10 @@ QList<Ending> CollectEndings(const QDateTime& now) {
         }
         if (s.from < end) endings.append({s.deviceId, s.port, s.from, end, SilenceName(s)});
     }
-    if (!Select(query,
-                QStringLiteral("SELECT %1 FROM maintenance WHERE ended IS NULL").arg(kWindowColumns),
-                {}, &error)) {
+    if (!Select(
+            query,
+            QStringLiteral("SELECT %1 FROM maintenance WHERE ended IS NULL").arg(kWindowColumns),
+            {}, &error)) {
         ErrorLog::RecordError(QStringLiteral("Silences"), error);
         return endings;
     }
@@ -267,7 +275,8 @@ QList<Ending> CollectEndings(const QDateTime& now) {
         const QDateTime toldUpTo = row.toldEnd.isValid() ? row.toldEnd : w.from;
         const auto last = LastEnded(*w.weekly, upTo);
         const bool lastDue = last && last->second > toldUpTo;
-        const auto cut = row.removed.isValid() ? OccurrenceAt(*w.weekly, row.removed) : std::nullopt;
+        const auto cut =
+            row.removed.isValid() ? OccurrenceAt(*w.weekly, row.removed) : std::nullopt;
         if (!lastDue && !row.removed.isValid()) continue;
         if (!Mark(QStringLiteral("UPDATE maintenance SET toldEnd = ?, ended = ? WHERE id = ?"),
                   {lastDue ? IsoOrNull(last->second) : IsoOrNull(row.toldEnd),
@@ -355,17 +364,17 @@ void TellFailure(const Ending& e, const ServerDatabase::ServerRow& server, const
     if (!offLine.isValid() || offLine >= e.end) return;
     const bool heldBack = !Clock::FromDbStamp(failure.emailSent).isValid();
     const QString text = QStringLiteral("The device: ") + server.name +
-                         QStringLiteral(", still does not respond to requests for data.  It "
-                                        "stopped answering ") +
+                         QStringLiteral(
+                             ", still does not respond to requests for data.  It "
+                             "stopped answering ") +
                          Clock::GeneralDateText(offLine) + QStringLiteral("; the failure ") +
                          During(offLine, e) + QStringLiteral(".  The servers's IP address is: ") +
                          server.ip;
     QString errorText;
-    if (!EmailNotification::PostTextEmail(
-            text, errorText,
-            heldBack ? EmailNotification::FailureMailReceipt()
-                     : QString::fromLatin1(Outbox::kNoReceipt),
-            heldBack ? failure.id : 0)) {
+    if (!EmailNotification::PostTextEmail(text, errorText,
+                                          heldBack ? EmailNotification::FailureMailReceipt()
+                                                   : QString::fromLatin1(Outbox::kNoReceipt),
+                                          heldBack ? failure.id : 0)) {
         ErrorLog::RecordError(QStringLiteral("Silences"), errorText);
         return;
     }
@@ -420,13 +429,14 @@ bool AddSilence(qint64 deviceId, const QString& device, int port, const QDateTim
         actor, QStringLiteral("silence"),
         [&](QSqlDatabase db, AlarmHandling::AuditEntry& entry, QString& reason, QString&) {
             QSqlQuery query(db);
-            if (!AlarmHandling::Run(query,
-                                    QStringLiteral("INSERT INTO silences (device, name, port, "
-                                                   "fromAt, untilAt, by, comment) VALUES (?, ?, "
-                                                   "?, ?, ?, ?, ?)"),
-                                    {deviceId, s.device, port, AlarmHandling::IsoText(now),
-                                     AlarmHandling::IsoText(until), s.by, NotNull(comment.trimmed())},
-                                    reason)) {
+            if (!AlarmHandling::Run(
+                    query,
+                    QStringLiteral("INSERT INTO silences (device, name, port, "
+                                   "fromAt, untilAt, by, comment) VALUES (?, ?, "
+                                   "?, ?, ?, ?, ?)"),
+                    {deviceId, s.device, port, AlarmHandling::IsoText(now),
+                     AlarmHandling::IsoText(until), s.by, NotNull(comment.trimmed())},
+                    reason)) {
                 return false;
             }
             id = s.id = query.lastInsertId().toLongLong();

@@ -41,8 +41,8 @@ struct Window {
     qint64 id = 0;
     qint64 deviceId = 0;
     QString device;
-    QDateTime from, to;             // a one-off window; invalid for a weekly one
-    std::optional<Weekly> weekly;   // a weekly window
+    QDateTime from, to;            // a one-off window; invalid for a weekly one
+    std::optional<Weekly> weekly;  // a weekly window
     QString by, comment;
 };
 

@@ -173,8 +173,8 @@ TEST_F(AlarmCommandsTest, SilencesAndMaintenanceWindowsAndTheirBadInput) {
     }
     EXPECT_EQ(Fernlog(Dir(), {"audit", "--json"}).out.trimmed(), "[\n]");
 
-    ProgramRun ran = Fernlog(Dir(), {"silence", "--device", "Kitchen", "--port", "0", "--for",
-                                     "2h", "--by", "ann", "--comment", "defrosting"});
+    ProgramRun ran = Fernlog(Dir(), {"silence", "--device", "Kitchen", "--port", "0", "--for", "2h",
+                                     "--by", "ann", "--comment", "defrosting"});
     ASSERT_EQ(ran.status, 0) << ran.err.toStdString();
     EXPECT_EQ(ran.out, "1\n");
     ran = Fernlog(Dir(), {"maintenance", "add", "--device", "Kitchen", "--weekly",

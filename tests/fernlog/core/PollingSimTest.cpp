@@ -841,9 +841,12 @@ TEST_F(EventsTest, SilencedAlarmIsMailedWhenTheSilenceEnds) {
     const auto messages = smtp->Messages();
     ASSERT_EQ(messages.size(), 1u);
     EXPECT_EQ(messages[0].rcptTos, QStringList{"chef@corvane.test"});
-    EXPECT_TRUE(QString(messages[0].body).simplified().contains(
-        "This alarm began during the silence of Kitchen port 0 (by ann: defrosting), which "
-        "ended 3/7/2026 10:10:00 PM; it is still open and nobody has acknowledged it."))
+    EXPECT_TRUE(
+        QString(messages[0].body)
+            .simplified()
+            .contains(
+                "This alarm began during the silence of Kitchen port 0 (by ann: defrosting), which "
+                "ended 3/7/2026 10:10:00 PM; it is still open and nobody has acknowledged it."))
         << messages[0].body.toStdString();
     ASSERT_TRUE(ServerDatabase::ReadAlarmRecord(1, record));
     EXPECT_TRUE(Clock::FromDbStamp(record.emailSent).isValid()) << record.emailSent.toStdString();
@@ -862,8 +865,7 @@ TEST_F(EventsTest, MaintenanceEndingWhileTheDeviceFailsMailsTheFailureThen) {
     window.from = Clock::Now();
     window.to = Clock::Now().addSecs(180);
     qint64 id = 0;
-    ASSERT_TRUE(
-        Silences::AddWindow(window, {"bob", "bob", AlarmHandling::Origin::Command}, id));
+    ASSERT_TRUE(Silences::AddWindow(window, {"bob", "bob", AlarmHandling::Origin::Command}, id));
     dev.setFault(devsim::Fault::Refuse);
     for (int minute = 0; minute < 3; ++minute) {
         Cycle();
@@ -882,10 +884,14 @@ TEST_F(EventsTest, MaintenanceEndingWhileTheDeviceFailsMailsTheFailureThen) {
     const auto messages = smtp->Messages();
     ASSERT_EQ(messages.size(), 2u);
     EXPECT_EQ(messages[0].rcptTos, QStringList{"admin@corvane.test"});
-    EXPECT_TRUE(QString(messages[0].body).simplified().contains(
-        "The device: Kitchen, still does not respond to requests for data. It stopped "
-        "answering 3/7/2026 10:00:00 PM; the failure began during the maintenance of Kitchen "
-        "(by bob), which ended 3/7/2026 10:03:00 PM."))
+    EXPECT_TRUE(
+        QString(messages[0].body)
+            .simplified()
+            .contains(
+                "The device: Kitchen, still does not respond to requests for data. It stopped "
+                "answering 3/7/2026 10:00:00 PM; the failure began during the maintenance of "
+                "Kitchen "
+                "(by bob), which ended 3/7/2026 10:03:00 PM."))
         << messages[0].body.toStdString();
     EXPECT_TRUE(messages[1].body.contains("is back online")) << messages[1].body.toStdString();
 }

@@ -6,20 +6,20 @@
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QNetworkRequest>
+#include <QRegularExpression>
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QTcpSocket>
 #include <QTest>
-#include <QRegularExpression>
 #include <QTimeZone>
-#include <tuple>
 #include <memory>
+#include <tuple>
 #include <vector>
 
 #include "common/Clock.h"
 #include "core/AlarmHandling.h"
-#include "core/Silences.h"
 #include "core/Polling.h"
+#include "core/Silences.h"
 #include "core/StatusGrid.h"
 #include "db/ServerDatabase.h"
 #include "support/FernlogFixtures.h"
@@ -386,8 +386,9 @@ TEST_F(WebTest, AcknowledgedAndSilencedInTheJsonAndTheMetrics) {
     EXPECT_EQ(sensors, (QStringList{"3 1 0", "4 0 1", "5 0 1"}));
     QStringList alarms;
     for (const auto& v : json["openAlarms"].toArray()) {
-        alarms << QStringLiteral("%1 %2").arg(v.toObject()["id"].toInt()).arg(
-                      v.toObject()["state"].toString());
+        alarms << QStringLiteral("%1 %2")
+                      .arg(v.toObject()["id"].toInt())
+                      .arg(v.toObject()["state"].toString());
     }
     EXPECT_EQ(alarms, (QStringList{"1 acknowledged", "2 open"}));
 
