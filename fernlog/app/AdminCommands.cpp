@@ -22,6 +22,10 @@ constexpr Entry kCommands[] = {
     {"audit", Audit},
     {"backup", BackupCommand},
     {"restore", RestoreCommand},
+    {"silence", Silence},
+    {"silences", SilencesCommand},
+    {"unsilence", Unsilence},
+    {"maintenance", Maintenance},
 };
 }  // namespace
 
@@ -44,7 +48,10 @@ QString Summary() {
         "  backup    FILE: the folder's databases, settings, options and outbox in one tar "
         "archive, while fernlog runs\n"
         "  restore   FILE: put a backup back into a folder no fernlog runs on (--force to "
-        "replace)");
+        "replace)\n"
+        "  silence   --device NAME [--port N] (--for DURATION | --until TIME) --by NAME: no\n"
+        "            notices about it for a while; silences lists them, unsilence ID ends one\n"
+        "  maintenance add, list, remove ID: a device's one-off or weekly maintenance windows");
 }
 
 bool Wanted(int argc, char** argv) {

@@ -33,5 +33,9 @@ int Alarm(int argc, char** argv);             // alarm show|ack|unack|comment|re
 int Audit(int argc, char** argv);             // audit
 int BackupCommand(int argc, char** argv);     // backup
 int RestoreCommand(int argc, char** argv);    // restore
+int Silence(int argc, char** argv);           // silence
+int SilencesCommand(int argc, char** argv);   // silences
+int Unsilence(int argc, char** argv);         // unsilence
+int Maintenance(int argc, char** argv);       // maintenance add|list|remove
 
 }  // namespace AdminCommands

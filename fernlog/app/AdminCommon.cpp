@@ -134,7 +134,7 @@ QString OneLine(const QString& text) {
     return line.simplified();
 }
 
-std::optional<int> FindDevice(const QString& name, ServerDatabase::ServerRow& row) {
+std::optional<int> FindDevice(const QString& name, ServerDatabase::ServerRow& row, int unknown) {
     QList<ServerDatabase::ServerRow> rows;
     QString error;
     if (!ServerDatabase::ListServers(rows, &error)) {
@@ -151,10 +151,12 @@ std::optional<int> FindDevice(const QString& name, ServerDatabase::ServerRow& ro
     if (known.isEmpty()) {
         return Fail(QStringLiteral("there is no device named '%1'; no device is registered yet "
                                    "(fernlog device add)")
-                        .arg(name));
+                        .arg(name),
+                    unknown);
     }
     return Fail(QStringLiteral("there is no device named '%1'; the devices are: %2")
-                    .arg(name, known.join(QStringLiteral(", "))));
+                    .arg(name, known.join(QStringLiteral(", "))),
+                unknown);
 }
 
 std::optional<int> Locked(const FolderLock::WriteLock& lock) {

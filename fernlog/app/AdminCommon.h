@@ -65,8 +65,10 @@ class Answers {
 QString OneLine(const QString& text);
 
 // The registered device of this name (trimmed, exact); otherwise the
-// status, having printed the known names or the database's refusal.
-std::optional<int> FindDevice(const QString& name, ServerDatabase::ServerRow& row);
+// status, having printed the known names (`unknown`) or the database's
+// refusal.
+std::optional<int> FindDevice(const QString& name, ServerDatabase::ServerRow& row,
+                              int unknown = kRefused);
 
 // Held by a command for its read, change and write of the program
 // directory's files, so that commands run at once are applied one after

@@ -10,6 +10,7 @@
 #include "common/Clock.h"
 #include "core/AlarmHandling.h"
 #include "core/AlarmTimeline.h"
+#include "core/Silences.h"
 #include "registry/Registry.h"
 
 using namespace AdminCommon;
@@ -31,6 +32,7 @@ QJsonValue TextOrNull(const QString& text) {
 struct AlarmView {
     ServerDatabase::AlarmRecord record;
     std::optional<AlarmHandling::Acknowledgement> ack;
+    bool silenced = false;  // open, and a silence or maintenance covers its sensor now
 
     QString State() const {
         if (record.end.isValid()) return QStringLiteral("closed");
@@ -46,7 +48,7 @@ struct AlarmView {
                            {"state", State()},
                            {"acknowledgedBy", ack ? QJsonValue(ack->by) : QJsonValue()},
                            {"acknowledgedAt", ack ? IsoOrNull(ack->at) : QJsonValue()},
-                           {"silenced", false},
+                           {"silenced", silenced},
                            {"resolution", TextOrNull(record.resolution)}};
     }
 };
@@ -55,6 +57,14 @@ std::optional<int> Attach(AlarmView& view) {
     QString error;
     if (!AlarmHandling::CurrentAcknowledgement(view.record.id, Clock::Now(), view.ack, &error)) {
         return Fail(QStringLiteral("the alarm handling store cannot be read: ") + error);
+    }
+    if (view.record.end.isValid()) return std::nullopt;
+    QList<ServerDatabase::ServerRow> servers;
+    ServerDatabase::ListServers(servers);
+    for (const auto& server : servers) {
+        if (server.name.trimmed() != view.record.server.trimmed()) continue;
+        view.silenced = Silences::Covers(
+            server.id, Silences::PortOf(server.id, view.record.sensorId), Clock::Now());
     }
     return std::nullopt;
 }
@@ -187,7 +197,7 @@ int Alarms(int argc, char** argv) {
     }
     QList<AlarmView> views;
     for (const auto& record : records) {
-        AlarmView view{record, std::nullopt};
+        AlarmView view{record, std::nullopt, false};
         if (const auto status = Attach(view)) return *status;
         views << view;
     }

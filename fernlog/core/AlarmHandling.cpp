@@ -11,6 +11,7 @@
 
 #include "common/Clock.h"
 #include "common/ProgramDir.h"
+#include "core/HandlingStore.h"
 #include "db/ServerDatabase.h"
 
 #ifdef Q_OS_UNIX
@@ -51,6 +52,17 @@ const char* const kSchema[] = {
     " id INTEGER PRIMARY KEY AUTOINCREMENT, alarm INTEGER NOT NULL, at TEXT NOT NULL,"
     " kind TEXT NOT NULL, recipients TEXT NOT NULL)",
     "CREATE INDEX IF NOT EXISTS idxSentNoticesAlarm ON sentNotices (alarm)",
+    // Silences and maintenance windows (core/Silences): `ended` is when the
+    // end was handled (its notices told), so a restart tells none twice.
+    "CREATE TABLE IF NOT EXISTS silences ("
+    " id INTEGER PRIMARY KEY AUTOINCREMENT, device INTEGER NOT NULL, name TEXT NOT NULL,"
+    " port INTEGER NOT NULL, fromAt TEXT NOT NULL, untilAt TEXT NOT NULL, by TEXT NOT NULL,"
+    " comment TEXT NOT NULL DEFAULT '', removed TEXT, removedBy TEXT, ended TEXT)",
+    "CREATE TABLE IF NOT EXISTS maintenance ("
+    " id INTEGER PRIMARY KEY AUTOINCREMENT, device INTEGER NOT NULL, name TEXT NOT NULL,"
+    " fromAt TEXT NOT NULL,"
+    " toAt TEXT, weekly TEXT, by TEXT NOT NULL, comment TEXT NOT NULL DEFAULT '',"
+    " removed TEXT, removedBy TEXT, ended TEXT, toldEnd TEXT)",
 };
 
 struct Store {
@@ -663,6 +675,43 @@ bool SetEscalationList(qint64 deviceId, const QString& device, const QString& li
                               {deviceId, list}, reason);
     if (!written ||
         !Append(*db, RowFor(actor, QStringLiteral("escalation list"), 0, device, old, list),
+                reason) ||
+        !transaction.Commit(reason)) {
+        return StoreFail(error, reason);
+    }
+    return true;
+}
+
+}  // namespace AlarmHandling
+
+// The store as core/HandlingStore.h offers it to the modules sharing it.
+namespace AlarmHandling {
+
+std::optional<QSqlDatabase> Connection(QString* error) {
+    QString reason;
+    auto db = Open(reason);
+    if (!db) StoreFail(error, reason);
+    return db;
+}
+
+bool Run(QSqlQuery& query, const QString& sql, const QVariantList& values, QString& error) {
+    return Exec(query, sql, values, error);
+}
+
+bool WriteAudited(const Actor& actor, const QString& action, const StoreChange& change,
+                  QString* error) {
+    if (!CheckActor(actor, error)) return false;
+    QString reason;
+    const auto db = Open(reason);
+    if (!db) return StoreFail(error, reason);
+    Transaction transaction(*db);
+    if (!transaction.Begin(reason)) return StoreFail(error, reason);
+    AuditEntry entry;
+    QString refusal;
+    if (!change(*db, entry, reason, refusal)) {
+        return refusal.isEmpty() ? StoreFail(error, reason) : Fail(error, refusal);
+    }
+    if (!Append(*db, RowFor(actor, action, 0, entry.device, entry.oldValue, entry.newValue),
                 reason) ||
         !transaction.Commit(reason)) {
         return StoreFail(error, reason);

@@ -63,7 +63,9 @@ QList<Event> Of(const ServerDatabase::AlarmRecord& record,
         const qsizetype why = notice.kind.indexOf(QLatin1String(" not sent: "));
         events << Event{
             notice.at,
-            escalation ? QStringLiteral("escalated") : QStringLiteral("reminded"),
+            notice.kind.startsWith(QLatin1String("after silence")) ? QStringLiteral("notified")
+            : escalation                                           ? QStringLiteral("escalated")
+                                                                   : QStringLiteral("reminded"),
             QString(),
             QString(),
             QStringLiteral("email"),

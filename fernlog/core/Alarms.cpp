@@ -12,6 +12,7 @@
 #include "core/Outbox.h"
 #include "core/Reminders.h"
 #include "core/ServiceLog.h"
+#include "core/Silences.h"
 #include "core/StatusList.h"
 #include "db/ErrorLog.h"
 #include "db/ServerDatabase.h"
@@ -145,6 +146,10 @@ Known OpenAlarm(const SensorReading& r) {
     EventLog::Warning(QStringLiteral("Alarm started: ") + Who(r) + QStringLiteral(": ") +
                       QString(cause).replace(kCR, QStringLiteral(" ")).simplified());
     const bool addressed = !r.emailList.trimmed().isEmpty();
+    // Nobody is told while a silence or maintenance covers the sensor; its
+    // end tells the alarm if it is still open then.
+    QString silence;
+    const bool silenced = addressed && Silences::Covers(r.deviceId, r.port, Clock::Now(), &silence);
     Journal::Change open;
     open.kind = Journal::Kind::AlarmOpen;
     open.owner = r.sensorId;
@@ -162,10 +167,14 @@ Known OpenAlarm(const SensorReading& r) {
                              "The email could not be sent as no email addresses have been "
                              "programmed for this device.");
         k.emailSent = *open.emailSent;
+    } else if (silenced) {
+        open.emailSent = QStringLiteral("No alarm email was sent: ") + silence;
+        k.emailSent = *open.emailSent;
+        EventLog::Info(QStringLiteral("Alarm e-mail held back: ") + silence);
     }
     k.row = Journal::Write(open);
     if (k.row == 0) k.ref = open.ref;
-    if (addressed) {
+    if (addressed && !silenced) {
         // EmailSent is written when its delivery ends.
         QString errorText;
         if (!EmailNotification::PostAlarmEmail(r.emailList, r.sensorName, r.deviceName, cause,
@@ -267,6 +276,10 @@ void Mailed(qint64 row, qint64 ref, bool sent, const QString& reason) {
     });
 
 }  // namespace
+
+QString MailReceipt() {
+    return kAlarmReceipt;
+}
 
 bool IsAlarmCondition(float value, int status) {
     return value == Decoding::kSensorOpen || value == Decoding::kSensorShorted ||

@@ -17,6 +17,7 @@ struct SensorReading {
     QString notes;
     QString units;
     QString emailList;  // the device's EmailAddress
+    int port = -1;      // the sensor's port on the device
     float value = 0;
     int minutes = 0;
     int status = 0;
@@ -34,6 +35,10 @@ bool IsAlarmCondition(float value, int status);
 // and its end told when it ends, and the records wait in the journal
 // (core/Journal.h) to be written with their real times.
 SensorState::RowStatus ProcessAlarm(const SensorReading& reading);
+
+// The outbox receipt kind of an alarm e-mail for a written record: its
+// delivery writes the record's EmailSent.
+QString MailReceipt();
 
 // Back to the state of a fresh start: nothing known of the records.
 void Reset();

@@ -10,6 +10,7 @@
 #include "core/Journal.h"
 #include "core/Outbox.h"
 #include "core/Settings.h"
+#include "core/Silences.h"
 #include "core/StatusList.h"
 #include "db/ErrorLog.h"
 #include "db/ServerDatabase.h"
@@ -497,7 +498,16 @@ void MailFailure(const ServerDatabase::ServerRow& server, int attempts, const Kn
                          QStringLiteral(" request(s) for data.  The servers's IP address is: ") +
                          server.ip;
     QString errorText;
+    // Held back while a silence or maintenance covers the device: the
+    // record says why, and the end tells the failure if it goes on.
+    QString silence;
+    const bool silenced = Silences::Covers(server.id, Silences::kDevice, Clock::Now(), &silence);
+    if (silenced) {
+        errorText = QStringLiteral("No device failure email was sent: ") + silence;
+        EventLog::Info(QStringLiteral("Device failure e-mail held back: ") + silence);
+    }
     const bool posted =
+        !silenced &&
         PostTextEmail(text, errorText, k.row > 0 ? kFailureReceipt : kWaitingFailureReceipt,
                       k.row > 0 ? k.row : k.ref);
     Journal::Change mailed = FailureChange(Journal::Kind::FailureUpdate, server.id, k);
@@ -509,6 +519,10 @@ void MailFailure(const ServerDatabase::ServerRow& server, int attempts, const Kn
     }
 }
 }  // namespace
+
+QString FailureMailReceipt() {
+    return kFailureReceipt;
+}
 
 bool RecordServerFailure(const ServerDatabase::ServerRow& server, int attempts) {
     using ServerDatabase::FailureRows;

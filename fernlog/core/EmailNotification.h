@@ -107,6 +107,10 @@ bool SendTestEmail(const QString& address, QString& errorText, const QString& fr
 // database cannot be read or written, the rows wait in the journal and what
 // the program knows of them decides: one row and one e-mail per outage.
 bool RecordServerFailure(const ServerDatabase::ServerRow& server, int attempts);
+// The outbox receipt kind of a device failure e-mail for a written outage
+// row: its delivery writes the row's EmailSent.
+QString FailureMailReceipt();
+
 // Called when the device answers: closes its open outage row (at once or
 // through the journal) and returns what the row held, when one was open.
 std::optional<ServerDatabase::ClosedFailure> RecordServerBackOnline(

@@ -23,6 +23,7 @@
 #include "core/ServerData.h"
 #include "core/ServiceLog.h"
 #include "core/Settings.h"
+#include "core/Silences.h"
 #include "core/StatusGrid.h"
 #include "core/StatusList.h"
 #include "core/Timings.h"
@@ -423,6 +424,8 @@ void PollAll() {
             if (!DeviceLink::ProgramRunning) return;
         }
     }
+    // Ends first: a notice told at an end restarts the reminders' count.
+    Silences::AfterCycle();
     Reminders::AfterCycle();
     figures.lastRegister = ServerData::DatabaseOut;
     figures.durationMs = took.elapsed();

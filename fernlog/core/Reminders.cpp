@@ -9,6 +9,7 @@
 #include "core/EmailNotification.h"
 #include "core/Options.h"
 #include "core/ServiceLog.h"
+#include "core/Silences.h"
 #include "core/StatusGrid.h"
 #include "db/ErrorLog.h"
 #include "db/ServerDatabase.h"
@@ -64,7 +65,10 @@ void AfterCycle() {
             ErrorLog::RecordError(QStringLiteral("Reminders"), error);
             return;
         }
-        if (ack) continue;
+        if (ack ||
+            Silences::Covers(server->id, Silences::PortOf(server->id, alarm.sensorId), now)) {
+            continue;
+        }
         AlarmHandling::NoticeSchedule schedule =
             stored.value_or(AlarmHandling::NoticeSchedule{alarm.start, 0, QDateTime()});
         const QString alarmList = Addresses(server->emailList);

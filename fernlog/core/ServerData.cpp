@@ -115,6 +115,7 @@ bool ProcessServerData(const ServerDatabase::ServerRow& server) {
         r.deviceId = deviceId;
         r.deviceName = deviceName;
         r.emailList = emailList;
+        r.port = port;
         r.units = Decoding::PortUnits(model, port, unit);
 
         GridRow& row = grid.CurrentRowFor(r.sensorId);
@@ -123,6 +124,7 @@ bool ProcessServerData(const ServerDatabase::ServerRow& server) {
         row.sensorId = r.sensorId;
         row.units = r.units;
         row.deviceId = deviceId;
+        row.port = port;
 
         if (port >= 0 && port <= 9) {
             value = Decoding::Readings[static_cast<size_t>(3 * port)];

@@ -20,6 +20,7 @@ struct GridRow {
     qint64 sensorId = 0;
     float value = 0;  // the value behind the reading, for the trending chart
     qint64 deviceId = 0;
+    int port = -1;
     QDateTime lastGood;  // when the device last gave a value for it
     // Someone handles what the status says: "acknowledged" (an alarm a
     // person is on), "silenced"; empty otherwise.

@@ -192,6 +192,8 @@ QByteArray StatusJson(const Snapshot& s) {
         o[QStringLiteral("status")] = sensor.status;
         o[QStringLiteral("colour")] = ColourName(sensor.colour);
         o[QStringLiteral("alarm")] = sensor.alarm;
+        o[QStringLiteral("acknowledged")] = sensor.acknowledged;
+        o[QStringLiteral("silenced")] = sensor.silenced;
         o[QStringLiteral("lastGoodReading")] = JsonTime(sensor.lastGood);
         sensors.append(o);
     }
@@ -215,11 +217,15 @@ QByteArray StatusJson(const Snapshot& s) {
         QJsonArray alarms;
         for (const AlarmView& alarm : s.alarms) {
             QJsonObject o;
+            o[QStringLiteral("id")] = alarm.id;
             o[QStringLiteral("sensorId")] = alarm.sensorId;
             o[QStringLiteral("device")] = alarm.device;
             o[QStringLiteral("sensor")] = alarm.sensor;
             o[QStringLiteral("reading")] = alarm.reading;
             o[QStringLiteral("start")] = JsonTime(alarm.start);
+            o[QStringLiteral("state")] =
+                alarm.acknowledged ? QStringLiteral("acknowledged") : QStringLiteral("open");
+            o[QStringLiteral("silenced")] = alarm.silenced;
             alarms.append(o);
         }
         root[QStringLiteral("openAlarms")] = alarms;
@@ -280,6 +286,22 @@ QByteArray Metrics(const Snapshot& s) {
     family("fernlog_sensor_alarm", "gauge", "1 while the sensor is in alarm, else 0.");
     for (size_t i = 0; i < s.sensors.size(); ++i) {
         sample("fernlog_sensor_alarm", sensorLabels[i], s.sensors[i].alarm ? one : zero);
+    }
+    family("fernlog_sensor_alarm_acknowledged", "gauge",
+           "1 while the sensor's open alarm is acknowledged, else 0.");
+    qint64 unacknowledged = 0;
+    for (size_t i = 0; i < s.sensors.size(); ++i) {
+        sample("fernlog_sensor_alarm_acknowledged", sensorLabels[i],
+               s.sensors[i].acknowledged ? one : zero);
+        if (s.sensors[i].alarm && !s.sensors[i].acknowledged) ++unacknowledged;
+    }
+    family("fernlog_alarms_unacknowledged", "gauge",
+           "Sensors in alarm whose alarm nobody has acknowledged.");
+    sample("fernlog_alarms_unacknowledged", {}, QByteArray::number(unacknowledged));
+    family("fernlog_silenced", "gauge",
+           "1 while a silence or maintenance window covers the sensor (no notices), else 0.");
+    for (size_t i = 0; i < s.sensors.size(); ++i) {
+        sample("fernlog_silenced", sensorLabels[i], s.sensors[i].silenced ? one : zero);
     }
     family("fernlog_device_up", "gauge",
            "1 when the device answered (or said it was busy) when last polled, else 0.");

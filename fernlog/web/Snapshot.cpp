@@ -1,6 +1,7 @@
 #include "web/Snapshot.h"
 
 #include <QFile>
+#include <QHash>
 #include <QSet>
 #include <QTimer>
 #include <charconv>
@@ -16,6 +17,7 @@
 #include "core/Polling.h"
 #include "core/ServerData.h"
 #include "core/Settings.h"
+#include "core/Silences.h"
 #include "core/Startup.h"
 #include "core/StatusGrid.h"
 #include "db/ServerDatabase.h"
@@ -153,12 +155,32 @@ Snapshot Take(bool withAlarms) {
         v.failingSince = d.failingSince;
         s.devices.push_back(v);
     }
-    if (withAlarms) {
+    Silences::State handled;
+    Silences::ReadState(s.generated, handled);
+    QHash<qint64, std::pair<qint64, int>> portOf;  // sensor: device and port
+    for (const GridRow& row : StatusGrid::Model().Rows()) {
+        if (row.sensorId != 0) portOf.insert(row.sensorId, {row.deviceId, row.port});
+    }
+    QHash<qint64, qint64> openAlarmOf;  // sensor: its open alarm
+    if (withAlarms || !handled.acknowledged.isEmpty()) {
         QList<ServerDatabase::OpenAlarm> open;
-        s.alarmsRead = !ServerData::DatabaseOut && ServerDatabase::ListOpenAlarms(open, kMaxAlarms);
+        const bool read =
+            !ServerData::DatabaseOut && ServerDatabase::ListOpenAlarms(open, kMaxAlarms);
+        if (withAlarms) s.alarmsRead = read;
         for (const auto& a : open) {
-            s.alarms.push_back({a.sensorId, a.server, a.sensor, a.currentData, a.start});
+            openAlarmOf.insert(a.sensorId, a.id);
+            if (!withAlarms) continue;
+            const auto where = portOf.value(a.sensorId, {0, Silences::kDevice});
+            s.alarms.push_back({a.sensorId, a.server, a.sensor, a.currentData, a.start, a.id,
+                                handled.acknowledged.contains(a.id),
+                                where.first != 0 && handled.Silenced(where.first, where.second)});
         }
+    }
+    for (SensorView& v : s.sensors) {
+        const auto where = portOf.value(v.id, {v.deviceId, Silences::kDevice});
+        v.silenced = handled.Silenced(where.first, where.second);
+        v.acknowledged =
+            openAlarmOf.contains(v.id) && handled.acknowledged.contains(openAlarmOf.value(v.id));
     }
 
     const Polling::CycleFigures cycle = Polling::LastCycle();

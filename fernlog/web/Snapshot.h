@@ -24,6 +24,8 @@ struct SensorView {
     Colour colour = Colour::White;
     std::optional<double> value;  // none without data or for a fault value
     bool alarm = false;
+    bool acknowledged = false;  // its open alarm is acknowledged
+    bool silenced = false;      // a silence or maintenance window covers it
     QDateTime lastGood;
 };
 
@@ -43,6 +45,9 @@ struct AlarmView {
     QString sensor;
     QString reading;
     QDateTime start;
+    qint64 id = 0;  // tblAlarms.IDNum
+    bool acknowledged = false;
+    bool silenced = false;
 };
 
 // Polling alive: a cycle ended within three update periods (or three of
@@ -99,7 +104,9 @@ struct Snapshot {
 constexpr int kMaxAlarms = 500;
 
 // The program's state now. The open alarms come from the database, read
-// only when asked for (the metrics take them from the grid).
+// only when asked for (the metrics take them from the grid) or when an
+// acknowledgement is in force; what people did about them is one read of
+// the alarm-handling store.
 Snapshot Take(bool withAlarms);
 // The health rule over the program's state now.
 Health CurrentHealth();

@@ -140,3 +140,64 @@ TEST_F(AlarmCommandsTest, TimelineAndAuditTrailKeepEveryActionAndVerifyFindsACha
     EXPECT_EQ(ran.status, 1);
     EXPECT_TRUE(ran.err.contains("from row 2 on")) << ran.err.toStdString();
 }
+
+// Silences and maintenance windows from a shell; bad input gets exit 2 and
+// one line naming it, and writes nothing.
+TEST_F(AlarmCommandsTest, SilencesAndMaintenanceWindowsAndTheirBadInput) {
+    ASSERT_TRUE(ServerDatabase::AddServer("Kitchen", "QX700-5", "127.0.0.2", "", -1, "",
+                                          "chef@corvane.test,", 0));
+    ASSERT_TRUE(ServerDatabase::AddSensor(1, "Freezer", 0, "", "Temperature"));
+    const QList<std::pair<QStringList, QString>> bad{
+        {{"silence", "--device", "Pantry", "--for", "2h", "--by", "ann"},
+         "there is no device named 'Pantry'; the devices are: Kitchen"},
+        {{"silence", "--device", "Kitchen", "--port", "7", "--for", "2h", "--by", "ann"},
+         "Kitchen has no sensor on port 7; its ports are: 0"},
+        {{"silence", "--device", "Kitchen", "--for", "2x", "--by", "ann"},
+         "--for takes a duration such as 90m, 4h or 2d, not '2x'"},
+        {{"silence", "--device", "Kitchen", "--until", "2020-01-01T00:00", "--by", "ann"},
+         "--until 2020-01-01T00:00 has passed"},
+        {{"silence", "--device", "Kitchen", "--for", "2h", "--by", " "},
+         "silence needs --by NAME: who acts"},
+        {{"maintenance", "add", "--device", "Kitchen", "--from", "2030-01-02T04:00", "--to",
+          "2030-01-02T02:00", "--by", "ann"},
+         "the window ends (2030-01-02T02:00) before it starts (2030-01-02T04:00)"},
+        {{"maintenance", "add", "--device", "Kitchen", "--weekly", "Sun 2am", "--by", "ann"},
+         "--weekly takes a day and a period such as \"Sun 02:00-04:00\", not 'Sun 2am'"},
+        {{"unsilence", "5", "--by", "ann"}, "there is no silence 5"},
+        {{"maintenance", "remove", "5", "--by", "ann"}, "there is no maintenance window 5"},
+    };
+    for (const auto& [args, line] : bad) {
+        const ProgramRun ran = Fernlog(Dir(), args);
+        EXPECT_EQ(ran.status, 2) << args.join(' ').toStdString();
+        EXPECT_EQ(ran.err, "fernlog: " + line + "\n") << args.join(' ').toStdString();
+    }
+    EXPECT_EQ(Fernlog(Dir(), {"audit", "--json"}).out.trimmed(), "[\n]");
+
+    ProgramRun ran = Fernlog(Dir(), {"silence", "--device", "Kitchen", "--port", "0", "--for", "2h",
+                                     "--by", "ann", "--comment", "defrosting"});
+    ASSERT_EQ(ran.status, 0) << ran.err.toStdString();
+    EXPECT_EQ(ran.out, "1\n");
+    ran = Fernlog(Dir(), {"maintenance", "add", "--device", "Kitchen", "--weekly",
+                          "sunday 2:00-04:00", "--by", "bob"});
+    ASSERT_EQ(ran.status, 0) << ran.err.toStdString();
+    const QJsonObject silence = JsonArray(Fernlog(Dir(), {"silences", "--json"}))[0].toObject();
+    EXPECT_EQ(silence["device"].toString(), "Kitchen");
+    EXPECT_EQ(silence["port"].toInt(), 0);
+    EXPECT_EQ(silence["by"].toString(), "ann");
+    EXPECT_EQ(silence["comment"].toString(), "defrosting");
+    EXPECT_EQ(QDateTime::fromString(silence["from"].toString(), Qt::ISODate)
+                  .secsTo(QDateTime::fromString(silence["until"].toString(), Qt::ISODate)),
+              7200);
+    EXPECT_EQ(JsonArray(Fernlog(Dir(), {"maintenance", "list", "--json"}))[0]
+                  .toObject()["weekly"]
+                  .toString(),
+              "Sun 02:00-04:00");
+    EXPECT_EQ(Fernlog(Dir(), {"unsilence", "1", "--by", "bob"}).status, 0);
+    EXPECT_EQ(JsonArray(Fernlog(Dir(), {"silences", "--json"})).size(), 0);
+    QStringList actions;
+    for (const auto& row : JsonArray(Fernlog(Dir(), {"audit", "--json"}))) {
+        actions << row.toObject()["action"].toString() + " " + row.toObject()["origin"].toString();
+    }
+    EXPECT_EQ(actions,
+              (QStringList{"silence command", "maintenance command", "remove silence command"}));
+}

@@ -25,6 +25,7 @@
 #include "core/Polling.h"
 #include "core/ServiceLog.h"
 #include "core/Settings.h"
+#include "core/Silences.h"
 #include "core/Startup.h"
 #include "core/StatusGrid.h"
 #include "core/StatusList.h"
@@ -840,4 +841,89 @@ TEST_F(EventsTest, DisabledDeviceLeavesTheGridTheWebViewsAndTheLogSaysSo) {
     }
     EXPECT_EQ(events.count("INFO    Polling 1 device(s), 2 sensor(s) (was 2, 4)"), 1)
         << events.join('\n').toStdString();
+}
+
+// While its sensor is silenced an alarm is recorded but mailed to nobody,
+// and its record says why; when the silence ends the alarm, still open and
+// unacknowledged, is mailed at once, and only once, a restart or not.
+TEST_F(EventsTest, SilencedAlarmIsMailedWhenTheSilenceEnds) {
+    devsim::Device& dev = AddDevice("127.0.0.2", "Kitchen", 1, true, "chef@corvane.test,");
+    Configure();
+    qint64 id = 0;
+    ASSERT_TRUE(Silences::AddSilence(1, "Kitchen", 0, Clock::Now().addSecs(600),
+                                     {"ann", "ann", AlarmHandling::Origin::Command}, "defrosting",
+                                     id));
+    dev.setPort(0, {80, 4, 1});
+    for (int minute = 0; minute < 10; minute += 5) {
+        Cycle();
+        Clock::AdvanceForTest(300);
+    }
+    EXPECT_TRUE(smtp->Messages().empty());
+    ServerDatabase::AlarmRecord record;
+    ASSERT_TRUE(ServerDatabase::ReadAlarmRecord(1, record));
+    EXPECT_EQ(record.emailSent,
+              "No alarm email was sent: Kitchen port 0 is silenced until 3/7/2026 10:10:00 PM "
+              "(by ann: defrosting)");
+
+    Cycle();  // 22:10, the silence's end
+    Alarms::Reset();
+    AlarmHandling::Reset();
+    Clock::AdvanceForTest(60);
+    Cycle();
+    const auto messages = smtp->Messages();
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_EQ(messages[0].rcptTos, QStringList{"chef@corvane.test"});
+    EXPECT_TRUE(
+        QString(messages[0].body)
+            .simplified()
+            .contains(
+                "This alarm began during the silence of Kitchen port 0 (by ann: defrosting), which "
+                "ended 3/7/2026 10:10:00 PM; it is still open and nobody has acknowledged it."))
+        << messages[0].body.toStdString();
+    ASSERT_TRUE(ServerDatabase::ReadAlarmRecord(1, record));
+    EXPECT_TRUE(Clock::FromDbStamp(record.emailSent).isValid()) << record.emailSent.toStdString();
+}
+
+// A device failing through its maintenance window is not mailed then; when
+// the window ends with the device still failing, the failure is mailed, and
+// its coming back is told as for any mailed failure.
+TEST_F(EventsTest, MaintenanceEndingWhileTheDeviceFailsMailsTheFailureThen) {
+    ASSERT_TRUE(Options::Save({true}));
+    devsim::Device& dev = AddDevice("127.0.0.2", "Kitchen", 1);
+    Configure();
+    Silences::Window window;
+    window.deviceId = 1;
+    window.device = "Kitchen";
+    window.from = Clock::Now();
+    window.to = Clock::Now().addSecs(180);
+    qint64 id = 0;
+    ASSERT_TRUE(Silences::AddWindow(window, {"bob", "bob", AlarmHandling::Origin::Command}, id));
+    dev.setFault(devsim::Fault::Refuse);
+    for (int minute = 0; minute < 3; ++minute) {
+        Cycle();
+        Clock::AdvanceForTest(60);
+    }
+    EXPECT_TRUE(smtp->Messages().empty());
+    ServerDatabase::OpenRecord failure;
+    ASSERT_TRUE(ServerDatabase::ReadOpenFailure(1, failure));
+    EXPECT_EQ(failure.emailSent,
+              "No device failure email was sent: Kitchen is in maintenance until 3/7/2026 "
+              "10:03:00 PM (by bob)");
+    Cycle();  // 22:03, the window's end
+    Clock::AdvanceForTest(60);
+    dev.clearFault();
+    Cycle();
+    const auto messages = smtp->Messages();
+    ASSERT_EQ(messages.size(), 2u);
+    EXPECT_EQ(messages[0].rcptTos, QStringList{"admin@corvane.test"});
+    EXPECT_TRUE(
+        QString(messages[0].body)
+            .simplified()
+            .contains(
+                "The device: Kitchen, still does not respond to requests for data. It stopped "
+                "answering 3/7/2026 10:00:00 PM; the failure began during the maintenance of "
+                "Kitchen "
+                "(by bob), which ended 3/7/2026 10:03:00 PM."))
+        << messages[0].body.toStdString();
+    EXPECT_TRUE(messages[1].body.contains("is back online")) << messages[1].body.toStdString();
 }

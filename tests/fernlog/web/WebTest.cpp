@@ -6,16 +6,20 @@
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QNetworkRequest>
+#include <QRegularExpression>
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QTcpSocket>
 #include <QTest>
 #include <QTimeZone>
 #include <memory>
+#include <tuple>
 #include <vector>
 
 #include "common/Clock.h"
+#include "core/AlarmHandling.h"
 #include "core/Polling.h"
+#include "core/Silences.h"
 #include "core/StatusGrid.h"
 #include "db/ServerDatabase.h"
 #include "support/FernlogFixtures.h"
@@ -335,4 +339,63 @@ TEST_F(WebTest, UnreadableDatabaseIsUnhealthyButAlive) {
     health = Web::JudgeHealth(facts);
     EXPECT_FALSE(health.ok || health.alive);
     EXPECT_EQ(health.reason, "no polling cycle has ended for 181 s (allowed 180 s)");
+}
+
+// What people did about the alarms shows beside them: an acknowledged
+// alarm, a silenced port, a device in its weekly maintenance.
+TEST_F(WebTest, AcknowledgedAndSilencedInTheJsonAndTheMetrics) {
+    ProvisionDatabase();
+    Clock::SetForTest(QDateTime(QDate(2026, 12, 6), QTime(3, 0)));  // a Sunday
+    ASSERT_TRUE(ServerDatabase::AddAlarmRecord(3, Clock::Now().addSecs(-120), "Kitchen", "Probe",
+                                               "41", 4, -1));
+    ASSERT_TRUE(ServerDatabase::AddAlarmRecord(4, Clock::Now().addSecs(-60), "Kitchen", "Door",
+                                               "Open", 4, -1));
+    StatusGridModel& grid = StatusGrid::Model();
+    grid.ConfigureServerStatusGrid(3);
+    for (const auto& [sensor, device, port, status] :
+         std::vector<std::tuple<qint64, qint64, int, QString>>{
+             {3, 1, 0, "ALARM"}, {4, 1, 5, "ALARM"}, {5, 2, 0, "Normal"}}) {
+        GridRow& row = grid.CurrentRow();
+        row.sensorId = sensor;
+        row.deviceId = device;
+        row.port = port;
+        row.sensor = QStringLiteral("Sensor %1").arg(sensor);
+        row.status = status;
+        grid.MoveToNextRow();
+    }
+    const AlarmHandling::Actor ann{"ann", "ann", AlarmHandling::Origin::Command};
+    ASSERT_TRUE(AlarmHandling::Acknowledge({1, "Kitchen", true}, ann, "", QDateTime()));
+    qint64 id = 0;
+    ASSERT_TRUE(Silences::AddSilence(1, "Kitchen", 5, Clock::Now().addSecs(3600), ann, "", id));
+    Silences::Window window;
+    window.deviceId = 2;
+    window.device = "Pantry";
+    window.weekly = Silences::ParseWeekly("Sun 02:00-04:00");
+    QString error;
+    ASSERT_TRUE(Silences::AddWindow(window, ann, id, &error)) << error.toStdString();
+
+    const Web::Snapshot s = Web::Take(true);
+    const QJsonObject json = QJsonDocument::fromJson(Web::StatusJson(s)).object();
+    QStringList sensors;
+    for (const auto& v : json["sensors"].toArray()) {
+        sensors << QStringLiteral("%1 %2 %3")
+                       .arg(v.toObject()["id"].toInt())
+                       .arg(v.toObject()["acknowledged"].toBool())
+                       .arg(v.toObject()["silenced"].toBool());
+    }
+    EXPECT_EQ(sensors, (QStringList{"3 1 0", "4 0 1", "5 0 1"}));
+    QStringList alarms;
+    for (const auto& v : json["openAlarms"].toArray()) {
+        alarms << QStringLiteral("%1 %2")
+                      .arg(v.toObject()["id"].toInt())
+                      .arg(v.toObject()["state"].toString());
+    }
+    EXPECT_EQ(alarms, (QStringList{"1 acknowledged", "2 open"}));
+
+    const QString metrics = QString::fromUtf8(Web::Metrics(Web::Take(false)));
+    EXPECT_TRUE(metrics.contains("\nfernlog_alarms_unacknowledged 1\n")) << metrics.toStdString();
+    EXPECT_TRUE(metrics.contains(
+        "fernlog_sensor_alarm_acknowledged{device=\"\",sensor=\"Sensor 3\",sensor_id=\"3\","
+        "unit=\"\"} 1\n"));
+    EXPECT_EQ(metrics.count(QRegularExpression("fernlog_silenced\\{[^}]*\\} 1\n")), 2);
 }
