@@ -339,6 +339,8 @@ SensorState::RowStatus ProcessAlarm(const SensorReading& r) {
     if (active > 0 && k.open && k.row > 0 &&
         AlarmHandling::CurrentAcknowledgement(k.row, Clock::Now(), ack) && ack) {
         status.handling = QStringLiteral("acknowledged");
+    } else if (r.port >= 0 && Silences::Covers(r.deviceId, r.port, Clock::Now())) {
+        status.handling = QStringLiteral("silenced");
     }
     return status;
 }

@@ -859,6 +859,7 @@ TEST_F(EventsTest, SilencedAlarmIsMailedWhenTheSilenceEnds) {
         Clock::AdvanceForTest(300);
     }
     EXPECT_TRUE(smtp->Messages().empty());
+    EXPECT_EQ(StatusGrid::Model().Rows()[0].handling, "silenced");
     ServerDatabase::AlarmRecord record;
     ASSERT_TRUE(ServerDatabase::ReadAlarmRecord(1, record));
     EXPECT_EQ(record.emailSent,
