@@ -505,6 +505,18 @@ bool ListAudit(QList<AuditRow>& rows, const QDateTime& since, qint64 alarmId, QS
     return true;
 }
 
+bool ListAuditAfter(qint64 afterId, QList<AuditRow>& rows, QString* error) {
+    rows.clear();
+    if (!QFile::exists(Path())) return true;
+    QString reason;
+    const auto db = Open(reason);
+    if (!db) return StoreFail(error, reason);
+    if (!ReadRows(*db, QStringLiteral(" WHERE id > ?"), {afterId}, rows, nullptr, reason)) {
+        return StoreFail(error, reason);
+    }
+    return true;
+}
+
 bool VerifyAudit(qint64& firstBad, int& count, QString* error) {
     firstBad = 0;
     count = 0;

@@ -93,6 +93,9 @@ bool Record(const Actor& actor, const QString& action, qint64 alarmId, const QSt
 // one alarm when `alarmId` is not 0.
 bool ListAudit(QList<AuditRow>& rows, const QDateTime& since, qint64 alarmId = 0,
                QString* error = nullptr);
+// Rows written after the row `afterId`, in order; none (and no store made)
+// when the store does not exist yet.
+bool ListAuditAfter(qint64 afterId, QList<AuditRow>& rows, QString* error = nullptr);
 // Recomputes the chain: `firstBad` is the id of the first row that does
 // not match it (a changed row, or the one after a removed row), 0 when
 // every row does. False when the store cannot be read.

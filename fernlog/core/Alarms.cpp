@@ -1,6 +1,7 @@
 #include "core/Alarms.h"
 
 #include <QHash>
+#include <algorithm>
 
 #include "common/Clock.h"
 #include "common/EventLog.h"
@@ -13,6 +14,7 @@
 #include "core/Reminders.h"
 #include "core/ServiceLog.h"
 #include "core/Silences.h"
+#include "core/StatusGrid.h"
 #include "core/StatusList.h"
 #include "db/ErrorLog.h"
 #include "db/ServerDatabase.h"
@@ -345,7 +347,54 @@ SensorState::RowStatus ProcessAlarm(const SensorReading& r) {
     return status;
 }
 
+namespace {
+qint64 lastAction = -1;  // the trail's last row told; -1 before the first look
+}  // namespace
+
+void TakeUpActions() {
+    QList<AlarmHandling::AuditRow> rows;
+    if (!AlarmHandling::ListAuditAfter(std::max<qint64>(lastAction, 0), rows)) return;
+    const bool first = lastAction < 0;
+    if (!rows.isEmpty()) lastAction = rows.constLast().id;
+    if (first) {
+        lastAction = std::max<qint64>(lastAction, 0);
+        return;
+    }
+    if (rows.isEmpty()) return;
+    for (const AlarmHandling::AuditRow& row : rows) {
+        // What fernlog did itself was told when it did it.
+        if (row.origin == QLatin1String("program")) continue;
+        QString line = row.action + QStringLiteral(" by ") + row.by + QStringLiteral(" (") +
+                       row.user + QStringLiteral(", ") + row.origin + u')';
+        if (row.alarm) line += QStringLiteral(" alarm %1").arg(row.alarm);
+        if (!row.device.isEmpty()) line += QStringLiteral(" on ") + row.device;
+        if (!row.newValue.isEmpty()) {
+            line += QStringLiteral(": ") + QString(row.newValue).replace(kCR, QStringLiteral(" "));
+        }
+        EventLog::Info(QStringLiteral("Action: ") + line);
+    }
+    // The marks as the next cycle would set them.
+    StatusGridModel& grid = StatusGrid::Model();
+    const QDateTime now = Clock::Now();
+    for (size_t i = 0; i < grid.Rows().size(); ++i) {
+        const GridRow& row = grid.Rows()[i];
+        if (row.sensorId == 0) continue;
+        QString handling;
+        ServerDatabase::OpenRecord open;
+        std::optional<AlarmHandling::Acknowledgement> ack;
+        if (row.status == QLatin1String("ALARM") &&
+            ServerDatabase::ReadOpenAlarm(row.sensorId, open) && open.id > 0 &&
+            AlarmHandling::CurrentAcknowledgement(open.id, now, ack) && ack) {
+            handling = QStringLiteral("acknowledged");
+        } else if (row.port >= 0 && Silences::Covers(row.deviceId, row.port, now)) {
+            handling = QStringLiteral("silenced");
+        }
+        grid.SetHandling(i, handling);
+    }
+}
+
 void Reset() {
+    lastAction = -1;
     LastRead().clear();
     LastFault().clear();
 }

@@ -40,6 +40,12 @@ SensorState::RowStatus ProcessAlarm(const SensorReading& reading);
 // delivery writes the record's EmailSent.
 QString MailReceipt();
 
+// What people did since the last call (from a command, a window, the web:
+// the audit trail's new rows) is told in the service log, one line each, and
+// the grid's marks follow it at once. The first call only notes where the
+// trail ends. The running program calls it every few seconds.
+void TakeUpActions();
+
 // Back to the state of a fresh start: nothing known of the records.
 void Reset();
 

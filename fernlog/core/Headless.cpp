@@ -8,6 +8,7 @@
 #include "common/EventLog.h"
 #include "common/ProgramDir.h"
 #include "common/StopSignals.h"
+#include "core/Alarms.h"
 #include "core/DeviceLink.h"
 #include "core/Options.h"
 #include "core/Polling.h"
@@ -15,6 +16,7 @@
 #include "core/Settings.h"
 #include "core/Startup.h"
 #include "core/StatusList.h"
+#include "core/Timings.h"
 #include "db/ServerDatabase.h"
 
 namespace Headless {
@@ -77,6 +79,15 @@ int Run(bool verbose, bool trace, const std::function<void()>& started) {
         if (!Polling::PollTimer().isActive()) retry.start();
     });
     settingsWatch.start();
+    // What commands did about alarms (acknowledged, silenced...) is told in
+    // the service log and marked on the grid within seconds, not a cycle.
+    QTimer actionsWatch;
+    actionsWatch.setInterval(Waits::Current().tickMs < 5000 ? Waits::Current().tickMs : 5000);
+    QObject::connect(&actionsWatch, &QTimer::timeout, [] {
+        if (!Polling::CycleRunning && DeviceLink::ProgramRunning) Alarms::TakeUpActions();
+    });
+    Alarms::TakeUpActions();
+    actionsWatch.start();
 
     StopSignals::Install([](int signal) {
         EventLog::Info(QStringLiteral("Stopping (") +

@@ -47,6 +47,13 @@ void StatusGridModel::CurrentRowChanged() {
     emit dataChanged(index(current_, 0), index(current_, ColumnCount - 1));
 }
 
+void StatusGridModel::SetHandling(size_t row, const QString& handling) {
+    if (row >= rows_.size() || rows_[row].handling == handling) return;
+    rows_[row].handling = handling;
+    const int r = static_cast<int>(row);
+    emit dataChanged(index(r, Status), index(r, Status));
+}
+
 int StatusGridModel::rowCount(const QModelIndex& parent) const {
     return parent.isValid() ? 0 : static_cast<int>(rows_.size());
 }

@@ -54,6 +54,8 @@ class StatusGridModel : public QAbstractTableModel {
     // cycle before.
     bool EndCycle();
     void CurrentRowChanged();
+    // A row's handling mark, changed between cycles (what a command did).
+    void SetHandling(size_t row, const QString& handling);
 
     const std::vector<GridRow>& Rows() const { return rows_; }
 

@@ -180,3 +180,29 @@ TEST_F(HeadlessTest, MessageHandedOverBeforeSigkillIsSentOnceAfterTheRestart) {
     EXPECT_EQ(Rows("SELECT count(*) FROM tblAlarms"), QStringList{"1"});
     EXPECT_FALSE(ReadAll(FilePath("FernlogOutbox.dat")).contains("Freezer"));
 }
+
+// An acknowledgement given from a shell while the service runs is in the
+// service's log within seconds, not a cycle later.
+TEST_F(HeadlessTest, ActionFromAShellIsInTheServiceLogAtOnce) {
+    SKIP_IF_PORTS_HELD(LoopbackTcp10001());
+    ProvisionDatabase();
+    ConfigParameters.UpdateRate = 60;
+    ConfigParameters.TCPTimeOut = 2;
+    ConfigParameters.CommunicationRetry = 1;
+    ASSERT_TRUE(Settings::SaveConfigFile());
+    SimDevices devices;
+    devices.Start("127.0.0.2").setPort(0, {80, 4, 1});
+    {
+        DialogScript dialogs;
+        devices.AddSensor(devices.Register("Kitchen", "127.0.0.2"), "Freezer", 0);
+    }
+    HeadlessProgram fernlog(Dir());
+    ASSERT_TRUE(fernlog.Told("Alarm started")) << fernlog.Output().toStdString();
+    const ProgramRun ack =
+        RunProgram(QStringLiteral(FERNLOG_PATH),
+                   {"alarm", "ack", "1", "--by", "Ann Lee", "--comment", "on it", "--dir", Dir()});
+    ASSERT_EQ(ack.status, 0) << ack.err.toStdString();
+    EXPECT_TRUE(fernlog.Told("Action: acknowledge by Ann Lee", 8000))
+        << fernlog.Output().toStdString();
+    ASSERT_TRUE(fernlog.Stop());
+}
