@@ -169,11 +169,9 @@ bool Deliver(const Mail::Message& message, const QString& reportFile, QString& e
     return sent;
 }
 
-// Up and running and shutdown: to the administrator, silent when no address
-// is programmed, failures into the error log. The shutdown e-mail goes out
-// at once (the program ends after it); the others through the outbox.
-bool SendSystemEmail(const QString& function, const QString& subject, const QString& text,
-                     bool now) {
+// Up and running and shutdown: to the administrator through the outbox,
+// silent when no address is programmed, failures into the error log.
+bool SendSystemEmail(const QString& function, const QString& subject, const QString& text) {
     if (Administrator().isEmpty()) return false;
     Mail::Message message;
     message.ClearRecipients();
@@ -185,16 +183,8 @@ bool SendSystemEmail(const QString& function, const QString& subject, const QStr
     message.SetFromName(kSenderName);
     message.SetFromAddress(ConfigParameters.FromAddress.Text());
     message.SetBody(Header() + QStringLiteral(" ") + text);
-    if (!now) {
-        Outbox::Post(message, ErrorReportFileName(), QString::fromLatin1(Outbox::kNoReceipt), 0,
-                     function);
-        return true;
-    }
-    QString errorText;
-    if (!Deliver(message, ErrorReportFileName(), errorText)) {
-        ErrorLog::RecordToldError(function, errorText);
-        return false;
-    }
+    Outbox::Post(message, ErrorReportFileName(), QString::fromLatin1(Outbox::kNoReceipt), 0,
+                 function);
     return true;
 }
 
@@ -398,15 +388,14 @@ bool SendBackOnlineEmail(const QString& deviceName, const QString& address,
 bool SendSytemOKEmail() {
     return SendSystemEmail(QStringLiteral("SendSytemOKEmail"),
                            QStringLiteral("Corvane Vantor-E is up and running!"),
-                           QStringLiteral("Fernlog is up and running.") + kCR + kCR, false);
+                           QStringLiteral("Fernlog is up and running.") + kCR + kCR);
 }
 
 void SendShutdownEmail() {
     SendSystemEmail(QStringLiteral("SendShutdownEmail"),
                     QStringLiteral("Corvane Vantor-E has been shutdown!"),
                     QStringLiteral("Fernlog has been shut down ") + Clock::GeneralDateText() +
-                        QStringLiteral(" and is no longer logging data.") + kCR + kCR,
-                    true);
+                        QStringLiteral(" and is no longer logging data.") + kCR + kCR);
 }
 
 bool SendTextEmail(const QString& text, QString& errorText) {

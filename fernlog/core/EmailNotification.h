@@ -80,7 +80,8 @@ bool SendBackOnlineEmail(const QString& deviceName, const QString& address,
 // the outbox; silent (false) when that is empty, failures go to the error log.
 bool SendSytemOKEmail();
 
-// The shutdown e-mail; like SendSytemOKEmail, but sent at once.
+// The shutdown e-mail, like SendSytemOKEmail; the stop gives the outbox
+// what is left of its time to send it (Startup::StopProgram).
 void SendShutdownEmail();
 
 // Device failure and log directory messages to ServerFailureEmailAddress:

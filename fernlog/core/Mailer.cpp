@@ -1,6 +1,8 @@
 #include "core/Mailer.h"
 
 #include <curl/curl.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <QCoreApplication>
 #include <QPointer>
@@ -14,6 +16,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <set>
 
 #include "common/Async.h"
 #include "common/Clock.h"
@@ -28,6 +31,18 @@ namespace Mail {
 
 struct CurlHandle;
 
+// The flag the callbacks look at, and the exchanges' open sockets, which
+// Cancel shuts down so that any wait on them (the greeting, an answer, the
+// answer to QUIT that libcurl waits for as it lets go of the connection,
+// where it looks at no flag) ends at once. libcurl opens and closes them
+// through OnOpenSocket and OnCloseSocket under the lock, so a socket is
+// never shut down after its number has gone to another file.
+struct Cancellation {
+    std::atomic<bool> on = false;
+    std::mutex mutex;
+    std::set<curl_socket_t> open;
+};
+
 // What the worker thread needs; shared with the waiting thread so that a
 // worker outliving its wait still has valid data.
 struct Job {
@@ -39,7 +54,7 @@ struct Job {
     QList<QByteArray> recipients;
     // The waiting side's watchdog; Mailer::Cancel, from any thread.
     std::shared_ptr<std::atomic<bool>> abort = std::make_shared<std::atomic<bool>>(false);
-    std::shared_ptr<std::atomic<bool>> cancelled;
+    std::shared_ptr<Cancellation> cancelled;
 
     // Filled by the libcurl callbacks, on the worker thread.
     QStringList transcript;
@@ -47,7 +62,10 @@ struct Job {
     bool authOffered = false;
     bool authMissing = false;
     QStringList authMechanisms;
+    // The server's last reply before QUIT (whose answer says nothing about
+    // the message), and whether QUIT has been said.
     QString lastReply;
+    bool quitting = false;
 
     // The connection from Perform to Close; libcurl may write to the error
     // buffer until the handle is cleaned up.
@@ -197,6 +215,7 @@ int OnDebug(CURL*, curl_infotype type, char* data, size_t size, void* user) {
         } else if (type == CURLINFO_HEADER_OUT) {
             const QString upper = line.toUpper();
             if (upper.startsWith(QLatin1String("EHLO"))) job->authOffered = false;
+            if (upper == QLatin1String("QUIT") && !job->inAuth) job->quitting = true;
             if (upper.startsWith(QLatin1String("AUTH "))) {
                 // Keep the mechanism; the initial response carries credentials.
                 job->inAuth = true;
@@ -211,7 +230,7 @@ int OnDebug(CURL*, curl_infotype type, char* data, size_t size, void* user) {
                 job->authMechanisms = line.mid(9).toUpper().split(u' ', Qt::SkipEmptyParts);
             }
             if (job->inAuth && !line.startsWith(QLatin1String("334"))) job->inAuth = false;
-            job->lastReply = line;
+            if (!job->quitting) job->lastReply = line;
             job->transcript << QStringLiteral("< ") + line;
         }
     }
@@ -232,7 +251,24 @@ int OnPrereq(void* user, char*, char*, int, int) {
 
 int OnProgress(void* user, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
     const auto* job = static_cast<Job*>(user);
-    return job->abort->load() || (job->cancelled && job->cancelled->load()) ? 1 : 0;
+    return job->abort->load() || (job->cancelled && job->cancelled->on.load()) ? 1 : 0;
+}
+
+curl_socket_t OnOpenSocket(void* user, curlsocktype, curl_sockaddr* address) {
+    auto* cancellation = static_cast<Cancellation*>(user);
+    std::lock_guard lock(cancellation->mutex);
+    if (cancellation->on) return CURL_SOCKET_BAD;
+    const curl_socket_t s =
+        ::socket(address->family, address->socktype | SOCK_CLOEXEC, address->protocol);
+    if (s != CURL_SOCKET_BAD) cancellation->open.insert(s);
+    return s;
+}
+
+int OnCloseSocket(void* user, curl_socket_t s) {
+    auto* cancellation = static_cast<Cancellation*>(user);
+    std::lock_guard lock(cancellation->mutex);
+    cancellation->open.erase(s);
+    return ::close(s);
 }
 
 size_t OnRead(char* buffer, size_t size, size_t count, void* user) {
@@ -338,6 +374,12 @@ Mailer::Outcome Perform(Job& job) {
     curl_easy_setopt(c, CURLOPT_XFERINFOFUNCTION, OnProgress);
     curl_easy_setopt(c, CURLOPT_XFERINFODATA, &job);
     curl_easy_setopt(c, CURLOPT_WRITEFUNCTION, OnWrite);
+    if (job.cancelled) {
+        curl_easy_setopt(c, CURLOPT_OPENSOCKETFUNCTION, OnOpenSocket);
+        curl_easy_setopt(c, CURLOPT_OPENSOCKETDATA, job.cancelled.get());
+        curl_easy_setopt(c, CURLOPT_CLOSESOCKETFUNCTION, OnCloseSocket);
+        curl_easy_setopt(c, CURLOPT_CLOSESOCKETDATA, job.cancelled.get());
+    }
     if (s.ssl && !implicitTls) {
         curl_easy_setopt(c, CURLOPT_USE_SSL, static_cast<long>(CURLUSESSL_ALL));
     }
@@ -387,29 +429,28 @@ Mailer::Outcome Perform(Job& job) {
                                 "(it offers %3). Nothing was sent.")
                                 .arg(s.host.trimmed(), s.authMethod.trimmed().toUpper(),
                                      job.authMechanisms.join(u' '));
-        } else if (code == CURLE_OPERATION_TIMEDOUT || job.abort->load() ||
-                   (job.cancelled && job.cancelled->load())) {
+        } else if (job.lastReply.startsWith(u'4') || job.lastReply.startsWith(u'5')) {
+            // The server said why, in its own words ("550 5.7.1 Rejected"):
+            // libcurl's text around it ("Weird server reply") tells no more.
+            outcome.error = job.lastReply;
+        } else if (job.cancelled && job.cancelled->on.load()) {
+            outcome.error =
+                QStringLiteral("The program stopped before the mail server %1 answered.")
+                    .arg(s.host.trimmed());
+        } else if (code == CURLE_OPERATION_TIMEDOUT || job.abort->load()) {
             outcome.error = NoAnswer(s);
         } else {
             outcome.error =
                 QString::fromUtf8(errorBuffer[0] ? errorBuffer : curl_easy_strerror(code));
-        }
-        if (!job.lastReply.isEmpty() &&
-            (job.lastReply.startsWith(u'4') || job.lastReply.startsWith(u'5'))) {
-            outcome.error += QStringLiteral(" The server replied: ") + job.lastReply;
         }
     }
     outcome.transcript = job.transcript;
     return outcome;
 }
 
-// Says QUIT and closes the connection. A cancelled exchange (the program
-// stops) gives the server a second to answer, not the whole time-out.
+// Says QUIT and closes the connection; a cancelled exchange (the program
+// stops) has had its socket shut down, so that no wait for the answer is left.
 void Close(Job& job) {
-    if (!job.handle) return;
-    if (job.handle->curl && job.cancelled && job.cancelled->load()) {
-        curl_easy_setopt(job.handle->curl, CURLOPT_SERVER_RESPONSE_TIMEOUT, 1L);
-    }
     job.handle.reset();
 }
 
@@ -484,6 +525,14 @@ QByteArray Message::Compose(const QDateTime& date) const {
 }
 
 // ---------------------------------------------------------------- Mailer
+
+Mailer::Mailer() : cancelled_(std::make_shared<Cancellation>()) {}
+
+void Mailer::Cancel() {
+    cancelled_->on.store(true);
+    std::lock_guard lock(cancelled_->mutex);
+    for (const curl_socket_t s : cancelled_->open) ::shutdown(s, SHUT_RDWR);
+}
 
 void Mailer::LogAttempt(const Message& message, const QString& result) {
     if (logFile_.isEmpty()) return;
@@ -610,7 +659,8 @@ void Mailer::DeliverBeside(const Message& message, QObject* context,
     const QPointer<QObject> guard(context);
     const int askMs = std::max(1, settings_.timeoutSeconds) * 1000;
     Async::Start([this, guard, check, send, refused, sendRefused, message, askMs,
-                  accepted = std::move(accepted), ended = std::move(ended)] {
+                  cancelled = cancelled_, accepted = std::move(accepted),
+                  ended = std::move(ended)] {
         Outcome first = refused;
         std::optional<Outcome> second;
         if (check) {
@@ -625,13 +675,15 @@ void Mailer::DeliverBeside(const Message& message, QObject* context,
         }
         // The server's answer is acted on (the message marked delivered)
         // before QUIT: a program killed while the server takes its time to
-        // answer QUIT does not send the message again at its next start.
+        // answer QUIT does not send the message again at its next start. A
+        // cancelled exchange waits only a second: the program is stopping,
+        // and its main thread may already have left its event loop.
         Async::Ask(
             guard,
             [this, message, first, second, accepted] {
                 accepted(Account(message, first, second ? &*second : nullptr));
             },
-            askMs);
+            cancelled->on.load() ? 1000 : askMs);
         if (send) Close(*send);
         Async::Post(guard, ended);
     });

@@ -80,10 +80,12 @@ struct MailerSettings {
     QString loginDomain;  // NTLM only: sent as DOMAIN\user
 };
 
-struct Job;  // one exchange with the server (Mailer.cpp)
+struct Job;           // one exchange with the server (Mailer.cpp)
+struct Cancellation;  // what Cancel reaches of the exchanges (Mailer.cpp)
 
 class Mailer {
   public:
+    Mailer();
     void Configure(const MailerSettings& settings) { settings_ = settings; }
     const MailerSettings& Settings() const { return settings_; }
 
@@ -107,9 +109,10 @@ class Mailer {
                        std::function<void(bool sent)> accepted, std::function<void()> ended);
 
     QString LastError() const { return lastError_; }
-    // Ends the exchange in progress, and every later one, as unanswered; safe
-    // from any thread (the program stops while a delivery runs beside it).
-    void Cancel() { cancelled_->store(true); }
+    // Ends the exchange in progress at once, whatever it waits for (the
+    // answer to QUIT too), and every later one, as unanswered; safe from any
+    // thread (the program stops while a delivery runs beside it).
+    void Cancel();
 
     // Writes the report of the last exchange (result, error text and the
     // server dialogue with credentials hidden) as a small XML file. False
@@ -131,7 +134,7 @@ class Mailer {
     bool Account(const Message& message, const Outcome& check, const Outcome* send);
 
     MailerSettings settings_;
-    std::shared_ptr<std::atomic<bool>> cancelled_ = std::make_shared<std::atomic<bool>>(false);
+    std::shared_ptr<Cancellation> cancelled_;
     QString logFile_;
     QString lastError_;
     // The last exchange, for SaveLastError().

@@ -33,6 +33,8 @@ namespace {
 constexpr qint64 kFirstPauseSeconds = 60;
 constexpr qint64 kLongestPauseSeconds = 3600;
 const QString kLostKey = QStringLiteral("E-mail outbox: ");
+// The longest a cancelled exchange takes to end (EndDelivery).
+constexpr int kCancelledEndMs = 5000;
 
 std::map<QString, ReceiptHandler>& Handlers() {
     static std::map<QString, ReceiptHandler> handlers;
@@ -298,14 +300,18 @@ void Pump() {
 }
 
 // Cancels the delivery in progress and lets the event loop run until it
-// has ended, at most the mail time-out.
+// has ended. Whatever the server does, that takes a second or two (the
+// mailer shuts its connection down, and looks at the cancel at least once
+// a second while it has none), so the wait is bounded by that, not by the
+// mail time-out.
 void EndDelivery(State& s) {
     if (!s.busy || !s.mailer) return;
     s.mailer->Cancel();
     QEventLoop loop;
     s.waiting = &loop;
-    QTimer::singleShot(std::max(1, s.mailer->Settings().timeoutSeconds) * 1000, &loop,
-                       &QEventLoop::quit);
+    QTimer::singleShot(
+        std::min(std::max(1, s.mailer->Settings().timeoutSeconds) * 1000, kCancelledEndMs), &loop,
+        &QEventLoop::quit);
     loop.exec();
     s.waiting = nullptr;
 }
@@ -526,6 +532,11 @@ void Stop() {
     State& s = S();
     s.stopped = true;
     EndDelivery(s);
+    if (!s.queue.empty()) {
+        EventLog::Warning(QStringLiteral("%1 e-mail(s) left in %2 for the next start")
+                              .arg(s.queue.size())
+                              .arg(FileName()));
+    }
 }
 
 bool Idle() {

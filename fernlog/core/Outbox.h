@@ -92,9 +92,10 @@ void Rebind(const QString& receipt, qint64 rowId, const QString& newReceipt, qin
 // delivering; the start-up calls it once the mailer is set up. Called
 // again, it delivers what has come due (a timer does that by itself).
 void Resume();
-// Stops delivering: the exchange in progress ends as unanswered, and what is
-// still waiting stays in the file for the next start. Waits (serving events)
-// at most the mail time-out for that exchange to end.
+// Stops delivering: the exchange in progress is cancelled and ends as
+// unanswered, and what is still waiting stays in the file for the next start
+// (the service log says how many). Waits (serving events) for that exchange
+// to end, a few seconds at most whatever the server does.
 void Stop();
 
 // Nothing waiting and nothing being delivered.

@@ -1,6 +1,8 @@
 #include "core/Startup.h"
 
+#include <QElapsedTimer>
 #include <QFileInfo>
+#include <algorithm>
 
 #include "common/Dialogs.h"
 #include "common/EventLog.h"
@@ -15,6 +17,7 @@
 #include "core/Settings.h"
 #include "core/StatusGrid.h"
 #include "core/StatusList.h"
+#include "core/Timings.h"
 #include "db/Database.h"
 #include "db/ServerDatabase.h"
 #include "protocol/Commands.h"
@@ -34,6 +37,14 @@ const QString kNoSensors = QStringLiteral("There are no sensors programmed yet")
 const QString kNoDatabase = QStringLiteral("Zolo.mdb is not present in the application directory.");
 const QString kLogDirKey = QStringLiteral("Backup copy of log files stored to: ");
 ActivationView* theView = nullptr;
+// The service unit's TimeoutStopSec (dist/fernlog.service.in, from the same
+// CMake value): the service manager kills a program still stopping then.
+constexpr int kServiceStopSeconds = FERNLOG_STOP_TIMEOUT_SECONDS;
+// The longest the stop waits for the mail server; the rest of the unit's
+// time is for the cancelled exchange (a few seconds) and the program's end.
+constexpr int kLongestStopWaitSeconds = kServiceStopSeconds - 20;
+static_assert(kLongestStopWaitSeconds >= 30,
+              "FERNLOG_STOP_TIMEOUT_SECONDS leaves the stop too little time for the mail server");
 }  // namespace
 
 void SetView(ActivationView* view) {
@@ -192,15 +203,25 @@ bool ConfirmClose() {
            Dialogs::Answer::Yes;
 }
 
+int StopWaitMs() {
+    if (Waits::Current().stopMs > 0) return Waits::Current().stopMs;
+    return std::clamp<int>(ConfigParameters.ServerTimeOut, 1, kLongestStopWaitSeconds) * 1000;
+}
+
 void StopProgram() {
     DeviceLink::ProgramRunning = false;
-    // An alarm mailed just before the stop should not wait for the next
-    // start: what is waiting gets one mail time-out to go out. What is left
-    // after it stays on disk for the next start; the shutdown e-mail does
-    // not wait longer behind it.
-    Outbox::Drain(ConfigParameters.ServerTimeOut * 1000);
-    Outbox::Stop();
+    // One wait for the whole stop, whatever the mail server does: an alarm
+    // mailed just before it and then the shutdown e-mail, behind it in the
+    // outbox, get one mail time-out between them; the exchange still going
+    // then is cancelled. What has not gone out stays in the outbox for the
+    // next start, the shutdown e-mail too: late, it still tells the
+    // administrator when the monitoring stopped, which a failure would not.
+    QElapsedTimer stopping;
+    stopping.start();
+    const int waitMs = StopWaitMs();
     EmailNotification::SendShutdownEmail();
+    Outbox::Drain(static_cast<int>(std::max<qint64>(0, waitMs - stopping.elapsed())));
+    Outbox::Stop();
     DeviceLink::StopWatchDog();
     Polling::StopPollTimer();
     DeviceLink::CloseWinSocket();

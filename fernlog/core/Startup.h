@@ -58,7 +58,14 @@ void ApplyLoginState();
 bool ConfirmClose();
 
 // The stop after a confirmed close: waits give up, the shutdown e-mail goes
-// out, timers stop and the socket closes.
+// out, timers stop and the socket closes. The e-mail waiting in the outbox
+// and the shutdown e-mail get StopWaitMs() together; what has not gone out
+// by then stays in the outbox for the next start.
 void StopProgram();
+
+// The stop's wait for the mail server: the mail time-out, at most what
+// keeps the whole stop below the service unit's TimeoutStopSec (or the test
+// timings' stop wait).
+int StopWaitMs();
 
 }  // namespace Startup

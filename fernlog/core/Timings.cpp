@@ -35,9 +35,11 @@ bool Parse(const QString& text, Timings& timings, QString* error) {
         int* field = key == QLatin1String("connect")  ? &parsed.connectMs
                      : key == QLatin1String("answer") ? &parsed.answerMs
                      : key == QLatin1String("tick")   ? &parsed.tickMs
+                     : key == QLatin1String("stop")   ? &parsed.stopMs
                                                       : nullptr;
         if (equals < 0 || !field) {
-            return fail(QStringLiteral("'%1' is not connect=MS, answer=MS or tick=MS").arg(item));
+            return fail(
+                QStringLiteral("'%1' is not connect=MS, answer=MS, tick=MS or stop=MS").arg(item));
         }
         if (seen.contains(key)) return fail(QStringLiteral("%1 is given twice").arg(key));
         seen.insert(key);

@@ -2,20 +2,22 @@
 
 #include <QString>
 
-// How long the program waits for a device and between two ticks of the poll
-// timer. The defaults are the program's own; only tests shorten them: in
-// their own process through Waits::SetForTest, in a fernlog they start
-// through the environment variable Waits::kTestVariable.
+// How long the program waits for a device, between two ticks of the poll
+// timer and for the mail server when it stops. The defaults are the
+// program's own; only tests shorten them: in their own process through
+// Waits::SetForTest, in a fernlog they start through the environment
+// variable Waits::kTestVariable.
 struct Timings {
     int connectMs = 5000;  // a connection to a device
     int answerMs = 0;      // a 60-byte answer; 0: the settings' TCPTimeOut seconds
     int tickMs = 5000;     // the poll timer (Polling::kPollIntervalMs)
+    int stopMs = 0;        // the stop's e-mail (Startup::StopProgram); 0: the mail time-out
 };
 
 namespace Waits {
 
-// For tests only: "connect=200,answer=200,tick=50", in milliseconds, each
-// key optional, at most once.
+// For tests only: "connect=200,answer=200,tick=50,stop=500", in
+// milliseconds, each key optional, at most once.
 inline constexpr char kTestVariable[] = "FERNLOG_TEST_TIMINGS";
 
 const Timings& Current();

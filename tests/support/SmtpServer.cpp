@@ -69,6 +69,7 @@ SmtpServer::SmtpServer(const Options& options) : options_(options) {
         options_.user, QStringLiteral("--password"), options_.password};
     if (options_.auth) args << QStringLiteral("--auth");
     if (!options_.stall.isEmpty()) args << QStringLiteral("--stall") << options_.stall;
+    if (!options_.reject.isEmpty()) args << QStringLiteral("--reject") << options_.reject;
     if (options_.silent) args << QStringLiteral("--silent");
     if (options_.tls) {
         const QString cert = spool_.filePath(QStringLiteral("cert.pem"));

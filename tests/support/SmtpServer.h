@@ -22,6 +22,7 @@ class SmtpServer {
         QString user = QStringLiteral("monitor");
         QString password = QStringLiteral("s3cret");
         QString stall;        // a command the server never answers ("NOOP", "DATA", "QUIT", ...)
+        QString reject;       // "RCPT" or "DATA": answered "550 5.7.1 Rejected"
         bool silent = false;  // accept connections, never greet
         bool tls = false;     // offer STARTTLS with a self-signed certificate
     };

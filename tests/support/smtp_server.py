@@ -24,6 +24,10 @@ import sys
 from aiosmtpd.smtp import SMTP, AuthResult, LoginPassword, MISSING
 
 
+# What a refusing server says to the command it refuses.
+REJECTED = "550 5.7.1 Rejected"
+
+
 def strip_final_line_end(body):
     # SMTP data always ends with a line end, which the client adds when the
     # text has none; the test compares the text without it.
@@ -66,11 +70,12 @@ class Recorder:
 
 
 class Handler:
-    def __init__(self, recorder, user, password, stall):
+    def __init__(self, recorder, user, password, stall, reject):
         self.recorder = recorder
         self.user = user.encode()
         self.password = password.encode()
         self.stall = stall
+        self.reject = reject
 
     async def _maybe_stall(self, command):
         if self.stall == command:
@@ -96,6 +101,8 @@ class Handler:
 
     async def handle_RCPT(self, server, session, envelope, address, options):
         self.recorder.event(session, "RCPT", address)
+        if self.reject == "RCPT":
+            return REJECTED
         envelope.rcpt_tos.append(address)
         envelope.rcpt_options.extend(options)
         return "250 OK"
@@ -103,6 +110,8 @@ class Handler:
     async def handle_DATA(self, server, session, envelope):
         self.recorder.event(session, "DATA")
         await self._maybe_stall("DATA")
+        if self.reject == "DATA":
+            return REJECTED
         self.recorder.message(session, envelope)
         return "250 Message accepted for delivery"
 
@@ -150,6 +159,7 @@ async def main():
     parser.add_argument("--user", default="monitor")
     parser.add_argument("--password", default="secret")
     parser.add_argument("--stall", default="", help="never answer this command")
+    parser.add_argument("--reject", default="", help="refuse this command (RCPT or DATA)")
     parser.add_argument("--silent", action="store_true", help="accept, never greet")
     parser.add_argument("--tls-cert", default="", help="offer STARTTLS with this certificate")
     parser.add_argument("--tls-key", default="")
@@ -157,7 +167,7 @@ async def main():
 
     loop = asyncio.get_running_loop()
     recorder = Recorder(args.spool)
-    handler = Handler(recorder, args.user, args.password, args.stall)
+    handler = Handler(recorder, args.user, args.password, args.stall, args.reject)
     tls = None
     if args.tls_cert:
         tls = ssl.create_default_context(ssl.Purpose.CLIENT_AUTH)

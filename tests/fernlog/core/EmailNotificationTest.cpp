@@ -4,6 +4,7 @@
 #include <QFile>
 
 #include "common/Clock.h"
+#include "common/EventLog.h"
 #include "core/EmailNotification.h"
 #include "core/Settings.h"
 #include "db/ServerDatabase.h"
@@ -134,6 +135,7 @@ TEST_F(EmailTest, SystemEmailsHaveTheirSubjectsAndBodies) {
     EXPECT_TRUE(SendSytemOKEmail());  // through the outbox
     ASSERT_TRUE(DeliverOutbox());
     SendShutdownEmail();
+    ASSERT_TRUE(DeliverOutbox());
     QString error;
     EXPECT_TRUE(SendTextEmail(QStringLiteral("The log directory cannot be written"), error))
         << error.toStdString();
@@ -287,6 +289,34 @@ TEST_F(EmailTest, DeviceFailingThreeCyclesGetsOneRowAndOneEmailInTheSecond) {
     ASSERT_TRUE(DeliverOutbox());
     EXPECT_EQ(Rows("SELECT * FROM tblServerFailures").size(), 2);
     EXPECT_EQ(server->Messages().size(), 2u);
+}
+
+// A refusal is recorded in the mail server's own words, without libcurl's
+// around them: the test e-mail's answer, then a failure row's EmailSent and
+// the service log line.
+TEST_F(EmailTest, RefusalIsRecordedInTheServersOwnWords) {
+    const QString refusal = QStringLiteral("550 5.7.1 Rejected");
+    SmtpServer::Options options;
+    options.reject = QStringLiteral("RCPT");
+    auto server = Start(options);
+    QString error;
+    EXPECT_FALSE(SendTestEmail(QStringLiteral("tester@corvane.test"), error));
+    EXPECT_EQ(error, refusal) << Read(ErrorReportFileName()).toStdString();
+
+    options.reject = QStringLiteral("DATA");
+    server = Start(options);
+    QStringList events;
+    EventLog::SetSink([&events](const QString& line) { events << line; });
+    ASSERT_TRUE(ServerDatabase::AddServer(QStringLiteral("Walk-in"), QString(),
+                                          QStringLiteral("127.0.0.2"), QString(), 1, QString(),
+                                          QString(), 0));
+    ASSERT_TRUE(RecordServerFailure(WalkIn(), 3));
+    Clock::AdvanceForTest(60);
+    ASSERT_TRUE(RecordServerFailure(WalkIn(), 3));
+    ASSERT_TRUE(DeliverOutbox());
+    EXPECT_EQ(Rows("SELECT EmailSent FROM tblServerFailures"), QStringList{refusal});
+    EXPECT_EQ(events.filter(" failed (").value(0).section(QStringLiteral("): "), 1), refusal)
+        << events.join('\n').toStdString();
 }
 
 TEST_F(EmailTest, FailureEmailThatCannotGoOutKeepsTheReasonAndIsNotRepeated) {

@@ -2,6 +2,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QRegularExpression>
+#include <QTimer>
 
 #include "common/Clock.h"
 #include "core/Mailer.h"
@@ -266,6 +267,28 @@ TEST_F(MailerTest, ServerDownOrSilentOrStalledReturnsWithinTheTimeOut) {
     EXPECT_EQ(mailer.Send(Simple()), 0);
     EXPECT_LT(clock.elapsed(), 4000) << mailer.LastError().toStdString();
     EXPECT_TRUE(slow.Messages().empty());
+}
+
+// The program stops while the server takes its time over QUIT: libcurl
+// waits for that answer looking at no flag, so the cancel must end the wait
+// itself, not leave it to the time-out.
+TEST_F(MailerTest, CancelEndsEvenTheWaitForQuit) {
+    SmtpServer::Options stalled;
+    stalled.stall = QStringLiteral("QUIT");
+    SmtpServer slow(stalled);
+    ASSERT_TRUE(slow.IsRunning()) << slow.Error().toStdString();
+    Mail::Mailer mailer;
+    mailer.Configure(For(slow, 30));
+    QTimer watch;
+    QObject::connect(&watch, &QTimer::timeout, [&] {
+        if (slow.Commands().contains(QStringLiteral("QUIT"))) mailer.Cancel();
+    });
+    watch.start(50);
+    QElapsedTimer clock;
+    clock.start();
+    EXPECT_EQ(mailer.Send(Simple()), 1);  // the server took it before QUIT
+    EXPECT_LT(clock.elapsed(), 10000);
+    EXPECT_EQ(slow.Messages().size(), 1u);
 }
 
 TEST_F(MailerTest, MailLogHasOneLinePerAttempt) {

@@ -1,7 +1,9 @@
+#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QTimer>
 
 #include "common/Clock.h"
+#include "common/EventLog.h"
 #include "core/Decoding.h"
 #include "core/DeviceLink.h"
 #include "core/EmailNotification.h"
@@ -11,8 +13,10 @@
 #include "core/Startup.h"
 #include "core/StatusGrid.h"
 #include "core/StatusList.h"
+#include "core/Timings.h"
 #include "db/ServerDatabase.h"
 #include "support/FernlogFixtures.h"
+#include "support/SmtpServer.h"
 
 namespace {
 const QString kModel = QStringLiteral("Model QX700-5: Refrigerator/Freezer Keeper");
@@ -61,4 +65,39 @@ TEST_F(StartupTest, MissingDatabaseIsToldAndTheProgramGoesOn) {
     EXPECT_TRUE(StatusList::Lines().contains(
         "Zolo.mdb is not present in the application directory.  Fernlog requires this file."));
     EXPECT_TRUE(DeviceLink::ProgramRunning);
+}
+
+// A mail server that takes the connection and never answers, and a mail
+// time-out of a minute: the stop ends within its one wait for the mail
+// server (shortened here; the program's own is at most the unit's
+// TimeoutStopSec less 20 s) and the few seconds the cancelled exchange
+// takes. The notice being delivered and the shutdown e-mail stay in the
+// outbox for the next start, unfailed, and the service log says so.
+using StopTest = MailingTest;
+TEST_F(StopTest, SilentMailServerHoldsTheStopNoLongerThanItsOneWait) {
+    SmtpServer::Options quiet;
+    quiet.silent = true;
+    SmtpServer silent(quiet);
+    ASSERT_TRUE(silent.IsRunning()) << silent.Error().toStdString();
+    silent.UseInSettings(60);
+    EmailNotification::SetupMailer();
+    QStringList events;
+    EventLog::SetSink([&events](const QString& line) { events << line; });
+    QString error;
+    ASSERT_TRUE(
+        EmailNotification::PostTextEmail("The device: Cellar, did not respond", error, "none", 0));
+    Timings timings;
+    timings.stopMs = 2000;
+    Waits::SetForTest(timings);
+
+    QElapsedTimer stopping;
+    stopping.start();
+    Startup::StopProgram();
+    EXPECT_LT(stopping.elapsed(), 2000 + 5000 + 1000);
+    const QByteArray outbox = ReadAll(FilePath("FernlogOutbox.dat"));
+    EXPECT_TRUE(outbox.contains("Cellar, did not respond")) << outbox.toStdString();
+    EXPECT_TRUE(outbox.contains("Corvane Vantor-E has been shutdown!")) << outbox.toStdString();
+    EXPECT_EQ(events.filter("2 e-mail(s) left in FernlogOutbox.dat for the next start").size(), 1)
+        << events.join('\n').toStdString();
+    EXPECT_TRUE(Rows("SELECT * FROM tblErrors").isEmpty());
 }

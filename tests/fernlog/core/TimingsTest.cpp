@@ -4,10 +4,11 @@
 
 TEST(TimingsTest, TestVariableIsTakenExactlyOrRefusedWhole) {
     Timings t;
-    ASSERT_TRUE(Waits::Parse(QStringLiteral("connect=200, answer=150,tick=50"), t));
+    ASSERT_TRUE(Waits::Parse(QStringLiteral("connect=200, answer=150,tick=50,stop=900"), t));
     EXPECT_EQ(t.connectMs, 200);
     EXPECT_EQ(t.answerMs, 150);
     EXPECT_EQ(t.tickMs, 50);
+    EXPECT_EQ(t.stopMs, 900);
     // What is not given keeps the program's own wait.
     ASSERT_TRUE(Waits::Parse(QStringLiteral("tick=40"), t));
     EXPECT_EQ(t.connectMs, Timings().connectMs);
