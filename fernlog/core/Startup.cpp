@@ -219,6 +219,9 @@ void StopProgram() {
     QElapsedTimer stopping;
     stopping.start();
     const int waitMs = StopWaitMs();
+    // The records that still wait for the database get one more try; what
+    // it does not take stays in the journal for the next start.
+    Journal::Apply();
     EmailNotification::SendShutdownEmail();
     Outbox::Drain(static_cast<int>(std::max<qint64>(0, waitMs - stopping.elapsed())));
     Outbox::Stop();
