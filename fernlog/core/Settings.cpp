@@ -18,48 +18,48 @@ namespace {
 // The one list of the record's fields in file order; both directions use it.
 template <class Record, class Visitor>
 void VisitFields(Record& r, Visitor&& v) {
-    v(r.Reserved1);
-    v(r.Reserved2);
-    v(r.Reserved3);
-    v(r.OrgName);
-    v(r.OrgAddress);
-    v(r.OrgPhoneNumber);
-    v(r.PrinterName);
-    v(r.PrinterIndex);
-    v(r.AutoPrintReport);
-    v(r.Reserved4);
-    v(r.TimeToPrint);
-    v(r.AMPM);
-    v(r.Host);
-    v(r.UserName);
-    v(r.Password);
-    v(r.LoginDomain);
-    v(r.AuthenticationMethod);
-    v(r.ServerFailureEmailAddress);
-    v(r.SMTPPort);
-    v(r.ServerTimeOut);
-    v(r.CommunicationRetry);
-    v(r.TCPTimeOut);
-    v(r.UpdateRate);
-    v(r.Authentication);
-    v(r.SSL);
-    v(r.FromAddress);
-    v(r.SystemOKEmail);
-    v(r.LastSystemOKEmail);
-    v(r.EnableTrending);
-    v(r.AdminUserName);
-    v(r.AdminPassword);
-    v(r.LogDir);
+    v("Reserved1", r.Reserved1);
+    v("Reserved2", r.Reserved2);
+    v("Reserved3", r.Reserved3);
+    v("OrgName", r.OrgName);
+    v("OrgAddress", r.OrgAddress);
+    v("OrgPhoneNumber", r.OrgPhoneNumber);
+    v("PrinterName", r.PrinterName);
+    v("PrinterIndex", r.PrinterIndex);
+    v("AutoPrintReport", r.AutoPrintReport);
+    v("Reserved4", r.Reserved4);
+    v("TimeToPrint", r.TimeToPrint);
+    v("AMPM", r.AMPM);
+    v("Host", r.Host);
+    v("UserName", r.UserName);
+    v("Password", r.Password);
+    v("LoginDomain", r.LoginDomain);
+    v("AuthenticationMethod", r.AuthenticationMethod);
+    v("ServerFailureEmailAddress", r.ServerFailureEmailAddress);
+    v("SMTPPort", r.SMTPPort);
+    v("ServerTimeOut", r.ServerTimeOut);
+    v("CommunicationRetry", r.CommunicationRetry);
+    v("TCPTimeOut", r.TCPTimeOut);
+    v("UpdateRate", r.UpdateRate);
+    v("Authentication", r.Authentication);
+    v("SSL", r.SSL);
+    v("FromAddress", r.FromAddress);
+    v("SystemOKEmail", r.SystemOKEmail);
+    v("LastSystemOKEmail", r.LastSystemOKEmail);
+    v("EnableTrending", r.EnableTrending);
+    v("AdminUserName", r.AdminUserName);
+    v("AdminPassword", r.AdminPassword);
+    v("LogDir", r.LogDir);
 }
 
 struct Writer {
     QByteArray& out;
     template <int N>
-    void operator()(const FixedText<N>& field) {
+    void operator()(const char*, const FixedText<N>& field) {
         out.append(field.Bytes());
     }
     template <class Int>
-    void operator()(Int value) {
+    void operator()(const char*, Int value) {
         char raw[sizeof(Int)];
         qToLittleEndian(value, raw);
         out.append(raw, sizeof(Int));
@@ -70,12 +70,12 @@ struct Reader {
     const QByteArray& in;
     qsizetype pos = 0;
     template <int N>
-    void operator()(FixedText<N>& field) {
+    void operator()(const char*, FixedText<N>& field) {
         field.SetBytes(in.mid(pos, N));
         pos += N;
     }
     template <class Int>
-    void operator()(Int& value) {
+    void operator()(const char*, Int& value) {
         value = qFromLittleEndian<Int>(in.constData() + pos);
         pos += sizeof(Int);
     }
@@ -191,6 +191,47 @@ bool ReadConfigFile() {
     }
     ConfigParameters = *record;
     return true;
+}
+
+namespace {
+// A field as the settings' listing shows it.
+struct FieldText {
+    QStringList& out;
+    template <int N>
+    void operator()(const char*, const FixedText<N>& field) {
+        out << field.Text().trimmed();
+    }
+    template <class Int>
+    void operator()(const char*, Int value) {
+        out << QString::number(value);
+    }
+};
+struct FieldName {
+    QStringList& out;
+    template <class Field>
+    void operator()(const char* name, const Field&) {
+        out << QString::fromLatin1(name);
+    }
+};
+}  // namespace
+
+QStringList Differences(const ConfigRecord& before, const ConfigRecord& after) {
+    QStringList names, old, now, changes;
+    VisitFields(before, FieldName{names});
+    VisitFields(before, FieldText{old});
+    VisitFields(after, FieldText{now});
+    static const QStringList secret{"UserName", "Password", "AdminUserName", "AdminPassword"};
+    for (qsizetype i = 0; i < names.size(); ++i) {
+        if (old[i] == now[i] || names[i] == QLatin1String("LastSystemOKEmail") ||
+            names[i].startsWith(QLatin1String("Reserved"))) {
+            continue;
+        }
+        changes << (secret.contains(names[i])
+                        ? names[i] + QStringLiteral(": (secret) -> (changed secret)")
+                        : names[i] + QStringLiteral(": ") + old[i] + QStringLiteral(" -> ") +
+                              now[i]);
+    }
+    return changes;
 }
 
 bool SaveConfigFile() {

@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <QStringList>
 #include <optional>
 
 #include "common/FixedText.h"
@@ -74,6 +75,10 @@ bool ReadConfigFile();
 // enciphered value is longer than Crypt::kMaxPlainLength; then nothing is
 // written.
 bool SaveConfigFile();
+
+// The fields that differ between two records, each "Name: old -> new";
+// the enciphered ones (user names, passwords) without their values.
+QStringList Differences(const ConfigRecord& before, const ConfigRecord& after);
 
 // Applies the defaults to values out of range in ConfigParameters, in
 // memory only; true when any changed.

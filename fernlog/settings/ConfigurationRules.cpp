@@ -6,12 +6,14 @@
 #include "common/Ansi.h"
 #include "common/Dialogs.h"
 #include "common/ProgramDir.h"
+#include "core/AlarmHandling.h"
 #include "core/Crypt.h"
 #include "core/EmailNotification.h"
 #include "core/Options.h"
 #include "core/ServerData.h"
 #include "core/Settings.h"
 #include "core/StatusList.h"
+#include "db/ErrorLog.h"
 
 namespace ConfigurationRules {
 namespace {
@@ -293,6 +295,23 @@ bool ConfirmDiscard() {
                                   "this window"),
                Dialogs::Buttons::YesNo, Dialogs::Icon::Critical,
                QStringLiteral("Settings have changed")) == Dialogs::Answer::Yes;
+}
+
+void RecordChanges(const ConfigRecord& before) {
+    const QString user = AlarmHandling::SystemUser();
+    for (const QString& change : Settings::Differences(before, ConfigParameters)) {
+        const qsizetype colon = change.indexOf(QLatin1String(": "));
+        const qsizetype arrow = change.indexOf(QLatin1String(" -> "), colon);
+        const QString name = change.left(colon);
+        QString error;
+        if (!AlarmHandling::Record({user, user, AlarmHandling::Origin::Window},
+                                   QStringLiteral("settings"), 0, QString(),
+                                   name + u'=' + change.mid(colon + 2, arrow - colon - 2),
+                                   name + u'=' + change.mid(arrow + 4), &error)) {
+            ErrorLog::RecordError(QStringLiteral("Settings"), error);
+            return;
+        }
+    }
 }
 
 }  // namespace ConfigurationRules

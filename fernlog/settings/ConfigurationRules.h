@@ -2,6 +2,8 @@
 
 #include <QString>
 
+#include "core/Settings.h"
+
 // The rules of the settings dialogs (frmConfiguration, frmAdvancedEmail)
 // without their widgets: what the controls show when a dialog opens, the
 // key filter of the numeric boxes, and the checks and steps that store the
@@ -86,6 +88,9 @@ enum class ApplyResult { Saved, Stopped, SaveFailed };
 // and stores the record, telling the user the outcome. Values copied before
 // a later check stops Apply stay in memory; only a save writes the file.
 ApplyResult Apply(const ConfigurationForm& form, FormView& view);
+// What a window's Save changed in the settings (from `before` to the
+// settings now), one row of the audit trail per field, from the window.
+void RecordChanges(const ConfigRecord& before);
 
 // The test e-mail to the administrator address typed in the dialog, through
 // the SMTP host and sender typed there and the stored advanced settings.

@@ -400,10 +400,14 @@ ConfigurationRules::ConfigurationForm frmConfiguration::Form() const {
 void frmConfiguration::Apply() {
     btnApply->setEnabled(false);
     busy_ = true;
+    const ConfigRecord before = ConfigParameters;
     const auto result = ConfigurationRules::Apply(Form(), *this);
     busy_ = false;
     btnApply->setEnabled(true);
-    if (result == ConfigurationRules::ApplyResult::Saved) changed_ = false;
+    if (result == ConfigurationRules::ApplyResult::Saved) {
+        changed_ = false;
+        ConfigurationRules::RecordChanges(before);
+    }
 }
 
 void frmConfiguration::SendTestEmail() {

@@ -20,6 +20,7 @@
 #include <QTreeView>
 
 #include "WhenShown.h"
+#include "core/AlarmHandling.h"
 #include "core/ServerData.h"
 #include "core/Settings.h"
 #include "settings/ui/frmAbout.h"
@@ -108,6 +109,21 @@ TEST_F(frmConfigurationTest, SettingsAndOptionsFilesAreForTheirOwnerOnly) {
     EXPECT_EQ(dialogs.Texts(), QStringList{"Configuration parameters have been saved"});
     EXPECT_EQ(Mode(config), 0600);
     EXPECT_EQ(Mode(options), 0600);
+}
+
+// What Apply changed is in the audit trail, from the window (also what the
+// dialog filled in itself, such as its printer and report defaults).
+TEST_F(frmConfigurationTest, AppliedChangeIsInTheAuditTrail) {
+    DialogScript dialogs;
+    Open();
+    Type(dialog->txtOrgName, "Cold Chain Ltd");
+    ClickApply();
+    QList<AlarmHandling::AuditRow> trail;
+    ASSERT_TRUE(AlarmHandling::ListAudit(trail, QDateTime()));
+    QStringList rows;
+    for (const auto& row : trail) rows << row.origin + "|" + row.oldValue + "|" + row.newValue;
+    EXPECT_TRUE(rows.contains("window|OrgName=|OrgName=Cold Chain Ltd"))
+        << rows.join('\n').toStdString();
 }
 
 TEST_F(frmConfigurationTest, ApplyKeepsHandWrittenOptionsAndHonoursProtectedAndLinkedFiles) {
