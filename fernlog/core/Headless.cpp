@@ -90,6 +90,9 @@ int Run(bool verbose, bool trace, const std::function<void()>& started) {
     actionsWatch.start();
 
     StopSignals::Install([](int signal) {
+        // A second signal while the first stop still waits for the mail
+        // server would otherwise end the event loops that stop relies on.
+        if (Startup::Stopping) return;
         EventLog::Info(QStringLiteral("Stopping (") +
                        (signal == SIGTERM ? QStringLiteral("SIGTERM") : QStringLiteral("SIGINT")) +
                        QStringLiteral(")"));

@@ -30,6 +30,7 @@ bool TrendingOn = false;
 bool LoginSucceeded = false;
 bool Activated = false;
 bool SecondaryWindowOpen = false;
+bool Stopping = false;
 
 namespace {
 const QString kDelete = QStringLiteral("delete");
@@ -58,6 +59,7 @@ void Reset() {
     LoginSucceeded = false;
     Activated = false;
     SecondaryWindowOpen = false;
+    Stopping = false;
 }
 
 bool MayOpenSecondaryWindow() {
@@ -209,6 +211,8 @@ int StopWaitMs() {
 }
 
 void StopProgram() {
+    if (Stopping) return;
+    Stopping = true;
     DeviceLink::ProgramRunning = false;
     // One wait for the whole stop, whatever the mail server does: an alarm
     // mailed just before it and then the shutdown e-mail, behind it in the

@@ -15,6 +15,9 @@ extern bool LoginSucceeded;
 extern bool Activated;
 // A secondary window (registry, settings, login, about, export) is open.
 extern bool SecondaryWindowOpen;
+// StopProgram has begun. Its waits serve events, so a second stop request
+// (another SIGTERM) can arrive inside it; that one is ignored.
+extern bool Stopping;
 
 QString ProgramTitle();  // "Fernlog"
 QString VersionText();   // "major.minor.revision"
