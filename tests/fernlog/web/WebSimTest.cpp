@@ -251,6 +251,13 @@ TEST_F(WebSimTest, ChromiumShowsTheStatusPage) {
     const qsizetype down = dom.indexOf("<table id=\"down\">");
     ASSERT_GE(down, 0);
     EXPECT_TRUE(dom.indexOf("<td>Cellar</td><td>127.0.0.3</td>", down) > down);
+    // No mail server is set: the page says alarm e-mail can go nowhere.
+    const qsizetype warnings = dom.indexOf("<ul id=\"warnings\" class=\"bad\">");
+    ASSERT_GE(warnings, 0) << dom.toStdString();
+    EXPECT_GT(dom.indexOf("<li>No alarm or device-failure e-mail can be sent: no SMTP host is set"
+                          "</li>",
+                          warnings),
+              warnings);
 
     // The README's picture is taken the same way (FERNLOG_WEB_SCREENSHOT).
     QString picture = qEnvironmentVariable("FERNLOG_WEB_SCREENSHOT");
