@@ -589,7 +589,21 @@ class EventsTest : public PollingTest {
         for (const auto& m : smtp->Messages()) subjects << m.Header("Subject");
         return subjects;
     }
+    // A cycle at `minute`, noting each message it sent as "minute subject
+    // -> recipients".
+    void NotedCycle(int minute) {
+        const size_t before = smtp->Messages().size();
+        Cycle();
+        const auto messages = smtp->Messages();
+        for (size_t i = before; i < messages.size(); ++i) {
+            sent << QStringLiteral("%1 %2 -> %3")
+                        .arg(minute)
+                        .arg(messages[i].Header("Subject").section(':', 0, 0),
+                             messages[i].rcptTos.join(','));
+        }
+    }
     QStringList events;
+    QStringList sent;
 };
 }  // namespace
 
@@ -779,18 +793,6 @@ TEST_F(EventsTest, RemindersAndEscalationUntilAcknowledged) {
     ASSERT_TRUE(AlarmHandling::SetEscalationList(1, "Kitchen", "boss@corvane.test",
                                                  {"ann", "ann", AlarmHandling::Origin::Command}));
     dev.setPort(0, {80, 4, 1});
-    QStringList sent;  // "minute subject -> recipients"
-    const auto cycle = [&](int minute) {
-        const size_t before = smtp->Messages().size();
-        Cycle();
-        const auto messages = smtp->Messages();
-        for (size_t i = before; i < messages.size(); ++i) {
-            sent << QStringLiteral("%1 %2 -> %3")
-                        .arg(minute)
-                        .arg(messages[i].Header("Subject").section(':', 0, 0),
-                             messages[i].rcptTos.join(','));
-        }
-    };
     for (int minute = 0; minute <= 22; ++minute) {
         if (minute == 11) {
             // A restart: only the stores and files remain.
@@ -803,7 +805,7 @@ TEST_F(EventsTest, RemindersAndEscalationUntilAcknowledged) {
                                                    "defrosting", QDateTime()));
         }
         if (minute == 22) dev.setPort(0, {35, 0, 0});
-        cycle(minute);
+        NotedCycle(minute);
         Clock::AdvanceForTest(60);
     }
     EXPECT_EQ(sent,
@@ -811,6 +813,30 @@ TEST_F(EventsTest, RemindersAndEscalationUntilAcknowledged) {
                            "10 Reminder -> chef@corvane.test", "12 Escalation -> boss@corvane.test",
                            "15 Reminder -> chef@corvane.test,boss@corvane.test",
                            "22 Sensor -> chef@corvane.test,boss@corvane.test"}));
+}
+
+// An acknowledgement given for a while holds the reminders only that long:
+// once it expires the alarm, still open, is reminded of again.
+TEST_F(EventsTest, ExpiredAcknowledgementResumesTheReminders) {
+    Options::Values options;
+    options.remindMinutes = 5;
+    ASSERT_TRUE(Options::Save(options));
+    devsim::Device& dev = AddDevice("127.0.0.2", "Kitchen", 1, true, "chef@corvane.test,");
+    Configure();
+    dev.setPort(0, {80, 4, 1});
+    for (int minute = 0; minute <= 13; ++minute) {
+        if (minute == 2) {
+            ASSERT_TRUE(AlarmHandling::Acknowledge({1, "Kitchen", true},
+                                                   {"ann", "ann", AlarmHandling::Origin::Command},
+                                                   "looking", Clock::Now().addSecs(6 * 60)));
+        }
+        NotedCycle(minute);
+        if (minute == 5) EXPECT_EQ(StatusGrid::Model().Rows()[0].handling, "acknowledged");
+        if (minute == 8) EXPECT_EQ(StatusGrid::Model().Rows()[0].handling, "");
+        Clock::AdvanceForTest(60);
+    }
+    EXPECT_EQ(sent, (QStringList{"0 Sensor -> chef@corvane.test", "8 Reminder -> chef@corvane.test",
+                                 "13 Reminder -> chef@corvane.test"}));
 }
 
 // A device disabled while the program runs (fernlog device set NAME
