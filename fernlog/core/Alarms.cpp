@@ -2,6 +2,7 @@
 
 #include <QHash>
 #include <algorithm>
+#include <optional>
 
 #include "common/Clock.h"
 #include "common/EventLog.h"
@@ -58,6 +59,31 @@ bool IsProbeFault(float value) {
            value == Decoding::kNotConnected;
 }
 
+// The cycle's acknowledgements and silences (CycleHandling); none outside one.
+std::optional<Silences::State>& CycleState() {
+    static std::optional<Silences::State> state;
+    return state;
+}
+
+// How a sensor's grid cell tells whether somebody is on it: "acknowledged"
+// (its open alarm `alarmRow`), "silenced", or empty.
+QString HandlingOf(qint64 alarmRow, qint64 deviceId, int port) {
+    if (const std::optional<Silences::State>& state = CycleState()) {
+        if (alarmRow > 0 && state->acknowledged.contains(alarmRow)) {
+            return QStringLiteral("acknowledged");
+        }
+        if (port >= 0 && state->Silenced(deviceId, port)) return QStringLiteral("silenced");
+        return {};
+    }
+    const QDateTime now = Clock::Now();
+    std::optional<AlarmHandling::Acknowledgement> ack;
+    if (alarmRow > 0 && AlarmHandling::CurrentAcknowledgement(alarmRow, now, ack) && ack) {
+        return QStringLiteral("acknowledged");
+    }
+    if (port >= 0 && Silences::Covers(deviceId, port, now)) return QStringLiteral("silenced");
+    return {};
+}
+
 // An alarm acknowledged while out of limits whose probe then fails is a new
 // situation: the acknowledgement no longer holds, and the trail says why.
 void DropAcknowledgementOnWorsening(const SensorReading& r, const Known& k) {
@@ -74,6 +100,7 @@ void DropAcknowledgementOnWorsening(const SensorReading& r, const Known& k) {
     if (AlarmHandling::Unacknowledge(
             {k.row, r.deviceName, true}, fernlog, &error,
             QStringLiteral("the reading turned into a probe fault: ") + r.readingText)) {
+        if (CycleState()) CycleState()->acknowledged.remove(k.row);
         EventLog::Warning(QStringLiteral("Acknowledgement by ") + ack->by +
                           QStringLiteral(" dropped: ") + Who(r) +
                           QStringLiteral(" turned into a probe fault"));
@@ -337,13 +364,7 @@ SensorState::RowStatus ProcessAlarm(const SensorReading& r) {
     }
     SensorState::RowStatus status = SensorState::GridStatus(r.value, active);
     // The grid tells an alarm somebody is on from one nobody is.
-    std::optional<AlarmHandling::Acknowledgement> ack;
-    if (active > 0 && k.open && k.row > 0 &&
-        AlarmHandling::CurrentAcknowledgement(k.row, Clock::Now(), ack) && ack) {
-        status.handling = QStringLiteral("acknowledged");
-    } else if (r.port >= 0 && Silences::Covers(r.deviceId, r.port, Clock::Now())) {
-        status.handling = QStringLiteral("silenced");
-    }
+    status.handling = HandlingOf(active > 0 && k.open ? k.row : 0, r.deviceId, r.port);
     return status;
 }
 
@@ -373,24 +394,32 @@ void TakeUpActions() {
         }
         EventLog::Info(QStringLiteral("Action: ") + line);
     }
-    // The marks as the next cycle would set them.
+    // The marks as the next cycle would set them, from one read of the store.
+    const CycleHandling once;
     StatusGridModel& grid = StatusGrid::Model();
-    const QDateTime now = Clock::Now();
     for (size_t i = 0; i < grid.Rows().size(); ++i) {
         const GridRow& row = grid.Rows()[i];
         if (row.sensorId == 0) continue;
-        QString handling;
         ServerDatabase::OpenRecord open;
-        std::optional<AlarmHandling::Acknowledgement> ack;
-        if (row.status == QLatin1String("ALARM") &&
-            ServerDatabase::ReadOpenAlarm(row.sensorId, open) && open.id > 0 &&
-            AlarmHandling::CurrentAcknowledgement(open.id, now, ack) && ack) {
-            handling = QStringLiteral("acknowledged");
-        } else if (row.port >= 0 && Silences::Covers(row.deviceId, row.port, now)) {
-            handling = QStringLiteral("silenced");
-        }
-        grid.SetHandling(i, handling);
+        const bool alarm = row.status == QLatin1String("ALARM") &&
+                           ServerDatabase::ReadOpenAlarm(row.sensorId, open) && open.id > 0;
+        grid.SetHandling(i, HandlingOf(alarm ? open.id : 0, row.deviceId, row.port));
     }
+}
+
+CycleHandling::CycleHandling() {
+    // An unreadable store leaves each sensor to ask for itself, as outside
+    // a cycle (and then a notice too many rather than one lost).
+    Silences::State state;
+    if (Silences::ReadState(Clock::Now(), state)) {
+        CycleState() = std::move(state);
+    } else {
+        CycleState().reset();
+    }
+}
+
+CycleHandling::~CycleHandling() {
+    CycleState().reset();
 }
 
 void Reset() {

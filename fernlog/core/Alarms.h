@@ -46,6 +46,18 @@ QString MailReceipt();
 // trail ends. The running program calls it every few seconds.
 void TakeUpActions();
 
+// Held for a polling cycle: the acknowledgements and silences that mark the
+// grid are read once, at its start, rather than once per sensor, and what
+// the cycle itself changes (an acknowledgement dropped) is kept in step.
+// Outside a cycle each sensor asks the store itself.
+class CycleHandling {
+  public:
+    CycleHandling();
+    ~CycleHandling();
+    CycleHandling(const CycleHandling&) = delete;
+    CycleHandling& operator=(const CycleHandling&) = delete;
+};
+
 // Back to the state of a fresh start: nothing known of the records.
 void Reset();
 

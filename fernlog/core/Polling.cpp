@@ -12,6 +12,7 @@
 #include "common/Clock.h"
 #include "common/EventLog.h"
 #include "common/FolderLock.h"
+#include "core/Alarms.h"
 #include "core/Decoding.h"
 #include "core/DeviceLink.h"
 #include "core/DeviceVisits.h"
@@ -362,6 +363,7 @@ void PollAll() {
     StatusList::ShowStatus(QStringLiteral("First download "), QStringLiteral("delete"));
     // The records that waited for the database go in first, in order.
     Journal::Apply();
+    const Alarms::CycleHandling handling;
     const int attempts = AttemptsFor(ConfigParameters.CommunicationRetry);
     const Options::Values options = Options::Load();
 
