@@ -18,6 +18,8 @@
 #include <fcntl.h>
 #include <pwd.h>
 #include <unistd.h>
+
+#include <functional>
 #endif
 
 namespace AlarmHandling {
@@ -146,6 +148,19 @@ bool Exec(QSqlQuery& query, const QString& sql, const QVariantList& values, QStr
         error = query.lastError().text();
         return false;
     }
+    return true;
+}
+
+// A read of the store: `sql` with `values`, each row handed to `row`; false
+// with the store's refusal.
+bool Select(const QString& sql, const QVariantList& values,
+            const std::function<void(const QSqlQuery&)>& row, QString* error) {
+    QString reason;
+    const auto db = Open(reason);
+    if (!db) return StoreFail(error, reason);
+    QSqlQuery query(*db);
+    if (!Exec(query, sql, values, reason)) return StoreFail(error, reason);
+    while (query.next()) row(query);
     return true;
 }
 
@@ -591,22 +606,15 @@ void Reset() {
 
 bool ReadNoticeSchedule(qint64 alarmId, std::optional<NoticeSchedule>& schedule, QString* error) {
     schedule.reset();
-    QString reason;
-    const auto db = Open(reason);
-    if (!db) return StoreFail(error, reason);
-    QSqlQuery query(*db);
-    if (!Exec(
-            query,
-            QStringLiteral("SELECT lastNotice, reminders, escalated FROM notices WHERE alarm = ?"),
-            {alarmId}, reason)) {
-        return StoreFail(error, reason);
-    }
-    if (query.next()) {
-        schedule = NoticeSchedule{QDateTime::fromString(query.value(0).toString(), Qt::ISODate),
-                                  query.value(1).toInt(),
-                                  QDateTime::fromString(query.value(2).toString(), Qt::ISODate)};
-    }
-    return true;
+    return Select(
+        QStringLiteral("SELECT lastNotice, reminders, escalated FROM notices WHERE alarm = ?"),
+        {alarmId},
+        [&](const QSqlQuery& q) {
+            schedule = NoticeSchedule{QDateTime::fromString(q.value(0).toString(), Qt::ISODate),
+                                      q.value(1).toInt(),
+                                      QDateTime::fromString(q.value(2).toString(), Qt::ISODate)};
+        },
+        error);
 }
 
 bool SaveNoticeSchedule(qint64 alarmId, const NoticeSchedule& schedule, const QString& kind,
@@ -635,34 +643,22 @@ bool SaveNoticeSchedule(qint64 alarmId, const NoticeSchedule& schedule, const QS
 
 bool ListSentNotices(qint64 alarmId, QList<SentNotice>& notices, QString* error) {
     notices.clear();
-    QString reason;
-    const auto db = Open(reason);
-    if (!db) return StoreFail(error, reason);
-    QSqlQuery query(*db);
-    if (!Exec(query,
-              QStringLiteral(
-                  "SELECT at, kind, recipients FROM sentNotices WHERE alarm = ? ORDER BY id"),
-              {alarmId}, reason)) {
-        return StoreFail(error, reason);
-    }
-    while (query.next()) {
-        notices << SentNotice{QDateTime::fromString(query.value(0).toString(), Qt::ISODate),
-                              query.value(1).toString(), query.value(2).toString()};
-    }
-    return true;
+    return Select(
+        QStringLiteral("SELECT at, kind, recipients FROM sentNotices WHERE alarm = ? ORDER BY id"),
+        {alarmId},
+        [&](const QSqlQuery& q) {
+            notices << SentNotice{QDateTime::fromString(q.value(0).toString(), Qt::ISODate),
+                                  q.value(1).toString(), q.value(2).toString()};
+        },
+        error);
 }
 
 bool EscalationLists(QHash<qint64, QString>& lists, QString* error) {
     lists.clear();
-    QString reason;
-    const auto db = Open(reason);
-    if (!db) return StoreFail(error, reason);
-    QSqlQuery query(*db);
-    if (!Exec(query, QStringLiteral("SELECT device, list FROM escalationLists"), {}, reason)) {
-        return StoreFail(error, reason);
-    }
-    while (query.next()) lists.insert(query.value(0).toLongLong(), query.value(1).toString());
-    return true;
+    return Select(
+        QStringLiteral("SELECT device, list FROM escalationLists"), {},
+        [&](const QSqlQuery& q) { lists.insert(q.value(0).toLongLong(), q.value(1).toString()); },
+        error);
 }
 
 bool SetEscalationList(qint64 deviceId, const QString& device, const QString& list,
