@@ -7,6 +7,7 @@
 #include <QJsonObject>
 #include <QTextStream>
 
+#include "common/Clock.h"
 #include "common/CommandLine.h"
 #include "common/ProgramDir.h"
 #include "core/Startup.h"
@@ -198,6 +199,42 @@ void HandOver(const QStringList& fileNames) {
 #else
     Q_UNUSED(fileNames);
 #endif
+}
+
+QJsonValue IsoOrNull(const QDateTime& when) {
+    return when.isValid() ? QJsonValue(AlarmHandling::IsoText(when)) : QJsonValue();
+}
+
+AlarmHandling::Actor CommandActor(const QString& by) {
+    return AlarmHandling::Actor{by.trimmed(), AlarmHandling::SystemUser(),
+                                AlarmHandling::Origin::Command};
+}
+
+std::optional<int> NeedBy(const QString& command, const QString& by) {
+    if (!by.trimmed().isEmpty()) return std::nullopt;
+    return Fail(QStringLiteral("%1 needs --by NAME: who acts").arg(command), kBadArgument);
+}
+
+std::optional<int> TimeOption(const QString& option, const QString& text, QDateTime& when) {
+    const auto parsed = AlarmHandling::ParseTime(text);
+    if (!parsed) {
+        return Fail(QStringLiteral("--%1 takes a time such as 2026-12-09T02:00, not '%2'")
+                        .arg(option, text),
+                    kBadArgument);
+    }
+    when = *parsed;
+    return std::nullopt;
+}
+
+std::optional<int> ForOption(const QString& text, QDateTime& end) {
+    const auto seconds = AlarmHandling::ParseDuration(text);
+    if (!seconds) {
+        return Fail(
+            QStringLiteral("--for takes a duration such as 90m, 4h or 2d, not '%1'").arg(text),
+            kBadArgument);
+    }
+    end = Clock::Now().addSecs(*seconds);
+    return std::nullopt;
 }
 
 }  // namespace AdminCommon

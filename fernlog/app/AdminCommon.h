@@ -2,6 +2,7 @@
 
 #include <QCommandLineOption>
 #include <QCommandLineParser>
+#include <QDateTime>
 #include <QJsonValue>
 #include <QList>
 #include <QString>
@@ -10,6 +11,7 @@
 
 #include "common/Dialogs.h"
 #include "common/FolderLock.h"
+#include "core/AlarmHandling.h"
 #include "core/Windows.h"
 #include "db/ServerDatabase.h"
 
@@ -84,5 +86,19 @@ Window WindowForModel(const QString& model);
 // belongs to someone else (the service's user) are given to that owner,
 // so that the service can still read and replace them.
 void HandOver(const QStringList& fileNames);
+
+// What the commands that act on alarms, silences and maintenance share.
+// A time as the JSON writes it, null when there is none.
+QJsonValue IsoOrNull(const QDateTime& when);
+// The person named by --by, acting from a command as this system user.
+AlarmHandling::Actor CommandActor(const QString& by);
+// nullopt when `by` names someone; else the status, having said that
+// `command` needs --by.
+std::optional<int> NeedBy(const QString& command, const QString& by);
+// --OPTION's time (ISO 8601, local unless it carries an offset) into `when`;
+// nullopt when it parses, else the status, having named the text.
+std::optional<int> TimeOption(const QString& option, const QString& text, QDateTime& when);
+// --for's duration ("90m", "4h", "2d") as the time it ends, from now.
+std::optional<int> ForOption(const QString& text, QDateTime& end);
 
 }  // namespace AdminCommon

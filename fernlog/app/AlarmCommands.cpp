@@ -20,10 +20,6 @@ namespace {
 
 const QStringList kChangedFiles{AlarmHandling::FileName(), QStringLiteral("zolo.mdb")};
 
-QJsonValue IsoOrNull(const QDateTime& when) {
-    return when.isValid() ? QJsonValue(AlarmHandling::IsoText(when)) : QJsonValue();
-}
-
 QJsonValue TextOrNull(const QString& text) {
     return text.isEmpty() ? QJsonValue() : QJsonValue(text);
 }
@@ -87,18 +83,6 @@ std::optional<int> FindAlarm(qint64 id, AlarmHandling::AlarmRef& alarm) {
                 error.startsWith(QLatin1String("there is no alarm")) ? kBadArgument : kRefused);
 }
 
-std::optional<int> Since(const QString& text, QDateTime& since) {
-    if (text.isEmpty()) return std::nullopt;
-    const auto parsed = AlarmHandling::ParseTime(text);
-    if (!parsed) {
-        return Fail(
-            QStringLiteral("--since takes a time such as 2026-12-09T02:00, not '%1'").arg(text),
-            kBadArgument);
-    }
-    since = *parsed;
-    return std::nullopt;
-}
-
 int Show(const QCommandLineParser& parser, const QCommandLineOption& json) {
     qint64 id = 0;
     if (const auto status = AlarmId(parser.positionalArguments().value(0), id)) return *status;
@@ -156,11 +140,6 @@ int Show(const QCommandLineParser& parser, const QCommandLineOption& json) {
     return kDone;
 }
 
-AlarmHandling::Actor CommandActor(const QString& by) {
-    return AlarmHandling::Actor{by.trimmed(), AlarmHandling::SystemUser(),
-                                AlarmHandling::Origin::Command};
-}
-
 // The action's refusal: one it made itself (a closed alarm, an empty name)
 // is a bad argument; the store's own is a refusal.
 int Refused(const QString& error) {
@@ -187,7 +166,9 @@ int Alarms(int argc, char** argv) {
     if (const auto status = Parse(parser, argc, argv, 1)) return *status;
     QCoreApplication app(argc, argv);
     QDateTime from;
-    if (const auto status = Since(parser.value(since), from)) return *status;
+    if (const QString text = parser.value(since); !text.isEmpty()) {
+        if (const auto status = TimeOption(QStringLiteral("since"), text, from)) return *status;
+    }
     if (const auto status = OpenProgramDir(parser.value(dir))) return *status;
     Answers answers;
     QList<ServerDatabase::AlarmRecord> records;
@@ -281,18 +262,14 @@ int Alarm(int argc, char** argv) {
     }
     qint64 id = 0;
     if (const auto status = AlarmId(parser.positionalArguments().value(0), id)) return *status;
-    if (verb != QLatin1String("show") && parser.value(by).trimmed().isEmpty()) {
-        return Fail(QStringLiteral("alarm %1 needs --by NAME: who acts").arg(verb), kBadArgument);
+    if (verb != QLatin1String("show")) {
+        if (const auto status = NeedBy(QStringLiteral("alarm ") + verb, parser.value(by))) {
+            return *status;
+        }
     }
     QDateTime expires;
     if (verb == QLatin1String("ack") && parser.isSet(forTime)) {
-        const auto seconds = AlarmHandling::ParseDuration(parser.value(forTime));
-        if (!seconds) {
-            return Fail(QStringLiteral("--for takes a duration such as 90m, 4h or 2d, not '%1'")
-                            .arg(parser.value(forTime)),
-                        kBadArgument);
-        }
-        expires = Clock::Now().addSecs(*seconds);
+        if (const auto status = ForOption(parser.value(forTime), expires)) return *status;
     }
     if ((verb == QLatin1String("comment") || verb == QLatin1String("resolve")) &&
         parser.value(text).trimmed().isEmpty()) {
@@ -347,7 +324,9 @@ int Audit(int argc, char** argv) {
     if (const auto status = Parse(parser, argc, argv, 1)) return *status;
     QCoreApplication app(argc, argv);
     QDateTime from;
-    if (const auto status = Since(parser.value(since), from)) return *status;
+    if (const QString text = parser.value(since); !text.isEmpty()) {
+        if (const auto status = TimeOption(QStringLiteral("since"), text, from)) return *status;
+    }
     if (const auto status = OpenProgramDir(parser.value(dir))) return *status;
     QString error;
     if (parser.isSet(verify)) {

@@ -22,31 +22,6 @@ QString Local(const QDateTime& when) {
     return when.isValid() ? Clock::GeneralDateText(when.toLocalTime()) : QStringLiteral("-");
 }
 
-QJsonValue IsoOrNull(const QDateTime& when) {
-    return when.isValid() ? QJsonValue(AlarmHandling::IsoText(when)) : QJsonValue();
-}
-
-AlarmHandling::Actor CommandActor(const QString& by) {
-    return AlarmHandling::Actor{by.trimmed(), AlarmHandling::SystemUser(),
-                                AlarmHandling::Origin::Command};
-}
-
-std::optional<int> NeedBy(const QString& command, const QString& by) {
-    if (!by.trimmed().isEmpty()) return std::nullopt;
-    return Fail(QStringLiteral("%1 needs --by NAME: who acts").arg(command), kBadArgument);
-}
-
-std::optional<int> Time(const QString& option, const QString& text, QDateTime& when) {
-    const auto parsed = AlarmHandling::ParseTime(text);
-    if (!parsed) {
-        return Fail(QStringLiteral("--%1 takes a time such as 2026-12-09T02:00, not '%2'")
-                        .arg(option, text),
-                    kBadArgument);
-    }
-    when = *parsed;
-    return std::nullopt;
-}
-
 std::optional<int> Id(const QString& command, const QStringList& words, qint64& id) {
     bool ok = false;
     id = words.size() == 1 ? words.first().toLongLong(&ok) : 0;
@@ -147,14 +122,8 @@ int Silence(int argc, char** argv) {
     }
     QDateTime end;
     if (parser.isSet(forTime)) {
-        const auto seconds = AlarmHandling::ParseDuration(parser.value(forTime));
-        if (!seconds) {
-            return Fail(QStringLiteral("--for takes a duration such as 90m, 4h or 2d, not '%1'")
-                            .arg(parser.value(forTime)),
-                        kBadArgument);
-        }
-        end = Clock::Now().addSecs(*seconds);
-    } else if (const auto status = Time(QStringLiteral("until"), parser.value(until), end)) {
+        if (const auto status = ForOption(parser.value(forTime), end)) return *status;
+    } else if (const auto status = TimeOption(QStringLiteral("until"), parser.value(until), end)) {
         return *status;
     } else if (end <= Clock::Now()) {
         return Fail(QStringLiteral("--until %1 has passed").arg(parser.value(until)), kBadArgument);
@@ -363,10 +332,11 @@ int Maintenance(int argc, char** argv) {
     Silences::Window window;
     window.comment = parser.value(comment);
     if (oneOff) {
-        if (const auto status = Time(QStringLiteral("from"), parser.value(from), window.from)) {
+        if (const auto status =
+                TimeOption(QStringLiteral("from"), parser.value(from), window.from)) {
             return *status;
         }
-        if (const auto status = Time(QStringLiteral("to"), parser.value(to), window.to)) {
+        if (const auto status = TimeOption(QStringLiteral("to"), parser.value(to), window.to)) {
             return *status;
         }
         if (window.to <= window.from) {
