@@ -11,6 +11,7 @@
 #include <QUdpSocket>
 #include <utility>
 
+#include "common/TestWaits.h"
 #include "tarnset/Wire.h"
 
 namespace Link {
@@ -143,28 +144,16 @@ bool UseTestTimings(QString* error) {
         return false;
     };
     Timing parsed = S().timing;
-    const std::pair<const char*, int*> keys[] = {
-        {"discovery", &parsed.discoveryMs}, {"reboot", &parsed.rebootMs},
-        {"setup", &parsed.setupRecordMs},   {"connect", &parsed.connectMs},
-        {"exchange", &parsed.exchangeMs},   {"knock", &parsed.knockMs}};
-    QStringList seen;
-    for (const QString& item : text.split(QLatin1Char(','))) {
-        const QString key = item.section(QLatin1Char('='), 0, 0).trimmed();
-        int* field = nullptr;
-        for (const auto& [name, target] : keys) {
-            if (key == QLatin1String(name)) field = target;
-        }
-        if (!item.contains(QLatin1Char('=')) || !field) {
-            return fail(QStringLiteral("'%1' is not a wait such as reboot=700").arg(item));
-        }
-        if (seen.contains(key)) return fail(key + QStringLiteral(" is given twice"));
-        seen << key;
-        bool ok = false;
-        const int ms = item.section(QLatin1Char('='), 1).trimmed().toInt(&ok);
-        if (!ok || ms < 1 || ms > 600000) {
-            return fail(key + QStringLiteral(" must be 1-600000 milliseconds"));
-        }
-        *field = ms;
+    QString why;
+    if (!TestWaits::Parse(text,
+                          {{"discovery", &parsed.discoveryMs},
+                           {"reboot", &parsed.rebootMs},
+                           {"setup", &parsed.setupRecordMs},
+                           {"connect", &parsed.connectMs},
+                           {"exchange", &parsed.exchangeMs},
+                           {"knock", &parsed.knockMs}},
+                          &why)) {
+        return fail(why);
     }
     S().timing = parsed;
     return true;

@@ -311,20 +311,24 @@ Outcome SetStaticBody(const QString& current, const QStringList& typed, QString 
     }
 
     // A record still coming in when the wait ended is not whole: patched
-    // and written back it would cut the device's setup short.
-    if (Link::LastRecordDataMs() > Link::Timings().setupRecordMs / 2) {
+    // and written back it would cut the device's setup short. Too long is
+    // refused by its size, however fast it came.
+    const bool arriving = Link::LastRecordDataMs() > Link::Timings().setupRecordMs / 2;
+    if (Link::RecordBytes() > Wire::SetupRecord::kMaxLength) {
+        const QString size = (arriving ? QStringLiteral("at least ") : QString()) +
+                             QString::number(Link::RecordBytes());
+        Message(QStringLiteral("The setup record from ") + current +
+                QStringLiteral(" is %1 bytes long; a setup record is at most %2 bytes.  Nothing "
+                               "was written back.")
+                    .arg(size)
+                    .arg(Wire::SetupRecord::kMaxLength));
+        return finish(Outcome::Failed);
+    }
+    if (arriving) {
         Message(QStringLiteral("The setup record from ") + current +
                 QStringLiteral(" was still arriving when the wait for it ended (%1 bytes "
                                "received).  Nothing was written back.")
                     .arg(Link::RecordBytes()));
-        return finish(Outcome::Failed);
-    }
-    if (Link::RecordBytes() > Wire::SetupRecord::kMaxLength) {
-        Message(QStringLiteral("The setup record from ") + current +
-                QStringLiteral(" is %1 bytes long; a setup record is at most %2 bytes.  Nothing "
-                               "was written back.")
-                    .arg(Link::RecordBytes())
-                    .arg(Wire::SetupRecord::kMaxLength));
         return finish(Outcome::Failed);
     }
     QByteArray record = Link::Answers().last().data;

@@ -1,13 +1,12 @@
 #include "core/Timings.h"
 
-#include <QSet>
-#include <QStringList>
 #include <QtGlobal>
+
+#include "common/TestWaits.h"
 
 namespace Waits {
 namespace {
 Timings current;
-constexpr int kLongestMs = 600000;
 }  // namespace
 
 const Timings& Current() {
@@ -23,35 +22,14 @@ void Reset() {
 }
 
 bool Parse(const QString& text, Timings& timings, QString* error) {
-    const auto fail = [&](const QString& why) {
-        if (error) *error = why;
-        return false;
-    };
     Timings parsed;
-    QSet<QString> seen;
-    for (const QString& item : text.split(QLatin1Char(','))) {
-        const qsizetype equals = item.indexOf(QLatin1Char('='));
-        const QString key = item.left(equals).trimmed();
-        int* field = key == QLatin1String("connect")  ? &parsed.connectMs
-                     : key == QLatin1String("answer") ? &parsed.answerMs
-                     : key == QLatin1String("tick")   ? &parsed.tickMs
-                     : key == QLatin1String("stop")   ? &parsed.stopMs
-                                                      : nullptr;
-        if (equals < 0 || !field) {
-            return fail(
-                QStringLiteral("'%1' is not connect=MS, answer=MS, tick=MS or stop=MS").arg(item));
-        }
-        if (seen.contains(key)) return fail(QStringLiteral("%1 is given twice").arg(key));
-        seen.insert(key);
-        bool ok = false;
-        const int value = item.mid(equals + 1).trimmed().toInt(&ok);
-        if (!ok || value < 1 || value > kLongestMs) {
-            return fail(QStringLiteral("%1 must be 1-%2 milliseconds, not '%3'")
-                            .arg(key)
-                            .arg(kLongestMs)
-                            .arg(item.mid(equals + 1)));
-        }
-        *field = value;
+    if (!TestWaits::Parse(text,
+                          {{"connect", &parsed.connectMs},
+                           {"answer", &parsed.answerMs},
+                           {"tick", &parsed.tickMs},
+                           {"stop", &parsed.stopMs}},
+                          error)) {
+        return false;
     }
     timings = parsed;
     return true;

@@ -86,7 +86,7 @@ TEST_F(CliTest, HelpVersionAndBadArguments) {
         Tarnset({QStringLiteral("test"), QStringLiteral("127.0.0.142")}, badWait);
     EXPECT_EQ(refused.exitCode, 2);
     EXPECT_EQ(refused.err, QStringLiteral("tarnset: TARNSET_TEST_TIMINGS: reboot must be 1-600000 "
-                                          "milliseconds (see tarnset --help)\n"));
+                                          "milliseconds, not '0' (see tarnset --help)\n"));
 
     for (const QStringList& args : bad) {
         const ProgramRun r = Tarnset(args);
@@ -274,9 +274,11 @@ TEST_F(CliTest, AnOversizedSetupRecordIsRefused) {
                             QStringLiteral("127.0.0.149"), QStringLiteral("--yes")} +
                 kLoopback);
     EXPECT_EQ(r.exitCode, 1);
-    EXPECT_TRUE(r.err.contains(QLatin1String(
-        "The setup record from 127.0.0.142 is 8388608 bytes long; a setup record is at most "
-        "4096 bytes.  Nothing was written back.")))
+    // "is at least N" when it was still coming in as the wait ended, on a
+    // busy machine.
+    EXPECT_TRUE(
+        r.err.contains(QLatin1String(" bytes long; a setup record is at most 4096 bytes.  "
+                                     "Nothing was written back.")))
         << r.err.left(2000).toStdString();
     EXPECT_LT(r.err.size(), 4000);
     EXPECT_TRUE(device->configPort()->writeBacks().isEmpty());
