@@ -230,7 +230,9 @@ TEST_F(WebSimTest, ChromiumShowsTheStatusPage) {
                                 "--user-data-dir=" + profile.path()};
     QProcess dump;
     dump.start(chromium, common + QStringList{"--dump-dom", base_.toString()});
-    ASSERT_TRUE(dump.waitForFinished(60000));
+    // Waited for with the event loop running: the simulated devices live in
+    // this process and must go on answering fernlog meanwhile.
+    ASSERT_TRUE(QTest::qWaitFor([&] { return dump.state() == QProcess::NotRunning; }, 60000));
     const QString dom = QString::fromUtf8(dump.readAllStandardOutput());
     ASSERT_TRUE(dom.contains("<h1>Fernlog status</h1>"))
         << dom.toStdString() << dump.readAllStandardError().toStdString();
@@ -265,7 +267,7 @@ TEST_F(WebSimTest, ChromiumShowsTheStatusPage) {
     QProcess shot;
     shot.start(chromium, common + QStringList{"--screenshot=" + picture, "--window-size=720,500",
                                               "--hide-scrollbars", base_.toString()});
-    ASSERT_TRUE(shot.waitForFinished(60000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return shot.state() == QProcess::NotRunning; }, 60000));
     QFile png(picture);
     ASSERT_TRUE(png.open(QIODevice::ReadOnly)) << shot.readAll().toStdString();
     EXPECT_TRUE(png.read(8).startsWith("\x89PNG"));
