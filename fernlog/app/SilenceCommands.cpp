@@ -22,10 +22,6 @@ QString Local(const QDateTime& when) {
     return when.isValid() ? Clock::GeneralDateText(when.toLocalTime()) : QStringLiteral("-");
 }
 
-QJsonValue IsoOrNull(const QDateTime& when) {
-    return when.isValid() ? QJsonValue(AlarmHandling::IsoText(when)) : QJsonValue();
-}
-
 AlarmHandling::Actor CommandActor(const QString& by) {
     return AlarmHandling::Actor{by.trimmed(), AlarmHandling::SystemUser(),
                                 AlarmHandling::Origin::Command};
@@ -77,14 +73,7 @@ int ListSilences(bool json) {
     if (json) {
         QJsonArray list;
         for (const auto& s : silences) {
-            list.append(QJsonObject{
-                {"id", s.id},
-                {"device", s.device},
-                {"port", s.port == Silences::kDevice ? QJsonValue() : QJsonValue(s.port)},
-                {"from", IsoOrNull(s.from)},
-                {"until", IsoOrNull(s.until)},
-                {"by", s.by},
-                {"comment", s.comment}});
+            list.append(Silences::Json(s));
         }
         PrintJson(list);
         return kDone;
@@ -303,14 +292,7 @@ int Maintenance(int argc, char** argv) {
         if (parser.isSet(json)) {
             QJsonArray list;
             for (const auto& w : windows) {
-                list.append(
-                    QJsonObject{{"id", w.id},
-                                {"device", w.device},
-                                {"from", w.weekly ? QJsonValue() : IsoOrNull(w.from)},
-                                {"to", w.weekly ? QJsonValue() : IsoOrNull(w.to)},
-                                {"weekly", w.weekly ? QJsonValue(w.weekly->Text()) : QJsonValue()},
-                                {"by", w.by},
-                                {"comment", w.comment}});
+                list.append(Silences::Json(w));
             }
             PrintJson(list);
             return kDone;

@@ -57,6 +57,8 @@ bool Read(const QStringList& directories, int updateSeconds, qint64 sensorId, co
     HistoryExport::SensorLog log;
     if (!HistoryExport::ReadSensor(directories, sensorId, from, to, log, error)) return false;
     out.unit = HistoryExport::UnitText(log.description.units);
+    out.device = log.description.deviceName;
+    out.name = log.description.sensorName;
     // The spacing just before a step is the update period in force then,
     // which the settings may have changed since: a step is a gap when it is
     // far longer than both.

@@ -22,6 +22,7 @@ namespace SensorHistory {
 
 struct History {
     QString unit;
+    QString device, name;  // as its description file holds them
     // nullopt marks a gap: a reading that is a fault or no data, or a
     // silence of more than kGapPeriods update periods between readings
     // (stamped one update period after the last reading before it).

@@ -160,12 +160,14 @@ Snapshot Take(bool withAlarms) {
             const auto where = portOf.value(a.sensorId, {0, Silences::kDevice});
             s.alarms.push_back({a.sensorId, a.server, a.sensor, a.currentData, a.start, a.id,
                                 handled.acknowledged.contains(a.id),
-                                where.first != 0 && handled.Silenced(where.first, where.second)});
+                                where.first != 0 && handled.Silenced(where.first, where.second),
+                                handled.maintenance.contains(where.first)});
         }
     }
     for (SensorView& v : s.sensors) {
         const auto where = portOf.value(v.id, {v.deviceId, Silences::kDevice});
         v.silenced = handled.Silenced(where.first, where.second);
+        v.maintenance = handled.maintenance.contains(where.first);
         v.acknowledged =
             openAlarmOf.contains(v.id) && handled.acknowledged.contains(openAlarmOf.value(v.id));
     }
