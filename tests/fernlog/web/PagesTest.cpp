@@ -10,6 +10,7 @@
 #include "core/DataLogs.h"
 #include "core/SensorHistory.h"
 #include "core/Silences.h"
+#include "db/ServerDatabase.h"
 #include "support/FernlogFixtures.h"
 #include "web/Listener.h"
 
@@ -36,6 +37,9 @@ class PagesTest : public FernlogTest {
 
 TEST_F(PagesTest, HistoryIsChartedWithItsGapAndServedAsJson) {
     ASSERT_TRUE(SensorHistory::SignOffDay(5, QDate(2026, 12, 7), ann));
+    ProvisionDatabase();
+    ASSERT_TRUE(ServerDatabase::AddAlarmRecord(5, QDateTime(QDate(2026, 12, 7), QTime(7, 40)),
+                                               "Walk-in", "Probe", "46", 4, -1));
     const Web::Response page = Get("/sensor/5", "range=24h");
     ASSERT_EQ(page.status, 200) << page.body.data();
     const QString html = QString::fromUtf8(page.body);
@@ -45,6 +49,12 @@ TEST_F(PagesTest, HistoryIsChartedWithItsGapAndServedAsJson) {
     const QRegularExpressionMatch line = QRegularExpression(" d=\"([^\"]*)\"").match(html);
     ASSERT_TRUE(line.hasMatch());
     EXPECT_EQ(line.captured(1).count('M'), 2) << line.captured(1).toStdString();
+    // The open alarm is shaded from its start to now: 20 minutes of 24 hours.
+    const QRegularExpressionMatch alarm =
+        QRegularExpression("<rect class=\"alarm\" x=\"(\\d+)\" y=\"\\d+\" width=\"(\\d+)\"")
+            .match(html);
+    ASSERT_TRUE(alarm.hasMatch());
+    EXPECT_NEAR(alarm.captured(2).toInt(), 736 * 20 / 1440, 1);
     EXPECT_TRUE(html.contains("<tr><td>2026-12-07</td><td>40</td><td>46</td>"));
     EXPECT_TRUE(html.contains("<td>90</td><td>ann &lt;x&gt;, 12/7/2026 8:00:00 AM</td>"));
     EXPECT_TRUE(html.contains("<a href=\"5?range=30d\">30d</a>"));
