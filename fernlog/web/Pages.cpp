@@ -8,7 +8,9 @@
 #include <QTextStream>
 #include <QUrlQuery>
 #include <algorithm>
+#include <charconv>
 #include <cmath>
+#include <cstdio>
 
 #include "common/Clock.h"
 #include "core/AlarmHandling.h"
@@ -92,26 +94,32 @@ bool ReadHistory(qint64 id, const QDateTime& from, const QDateTime& to,
     return true;
 }
 
-// ISO 8601 with the local offset of the moment the wall-clock time names.
-// Clocks change on the hour: the offset is looked up once per hour.
+// ISO 8601 with the local offset of the moment the wall-clock time names,
+// written by hand: a month of readings is tens of thousands of times. Clocks
+// change on the hour: the offset is looked up once per hour.
 class OffsetTimes {
   public:
-    QByteArray Text(const QDateTime& wall) {
-        const qint64 hour = WallSeconds(wall) / 3600;
-        if (hour != hour_) {
-            hour_ = hour;
+    void Append(const QDateTime& wall, QByteArray& out) {
+        const qint64 seconds = WallSeconds(wall);
+        if (seconds / 3600 != hour_) {
+            hour_ = seconds / 3600;
             const int offset = QDateTime(wall.date(), wall.time(), Qt::LocalTime).offsetFromUtc();
             const int minutes = std::abs(offset) / 60;
-            suffix_ = QByteArray(offset < 0 ? "-" : "+") +
-                      QByteArray::number(minutes / 60).rightJustified(2, '0') + ':' +
-                      QByteArray::number(minutes % 60).rightJustified(2, '0');
+            std::snprintf(suffix_, sizeof suffix_, "%c%02d:%02d", offset < 0 ? '-' : '+',
+                          minutes / 60, minutes % 60);
         }
-        return wall.toString(QStringLiteral("yyyy-MM-ddTHH:mm:ss")).toLatin1() + suffix_;
+        int year = 0, month = 0, day = 0;
+        wall.date().getDate(&year, &month, &day);
+        const int s = static_cast<int>(seconds % 86400);
+        char text[48];
+        const int n = std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d%s", year,
+                                    month, day, s / 3600, s / 60 % 60, s % 60, suffix_);
+        out.append(text, n);
     }
 
   private:
     qint64 hour_ = -1;
-    QByteArray suffix_;
+    char suffix_[16] = {};
 };
 
 QString ValueText(double value) {
@@ -401,10 +409,17 @@ Response HistoryJson(qint64 id, const QUrlQuery& query) {
     OffsetTimes times;
     bool first = true;
     for (const auto& [when, value] : h.points) {
-        if (!first) body += ',';
+        body += first ? "[\"" : ",[\"";
         first = false;
-        body += "[\"" + times.Text(when) + "\",";
-        body += value ? QByteArray::number(*value, 'g', 15) : QByteArray("null");
+        times.Append(when, body);
+        body += "\",";
+        if (value) {
+            char number[32];
+            const auto end = std::to_chars(number, number + sizeof number, *value).ptr;
+            body.append(number, end - number);
+        } else {
+            body += "null";
+        }
         body += ']';
     }
     body += "]}";
