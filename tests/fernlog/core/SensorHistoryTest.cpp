@@ -124,3 +124,25 @@ TEST_F(SensorHistoryTest, DayIsSignedOffOnceWithItsAuditRow) {
     EXPECT_EQ(rows[0].origin, "web");
     EXPECT_EQ(rows[0].device, "Kitchen");
 }
+
+// Files read before are decoded again from where they grew, or whole when
+// they were replaced.
+TEST_F(SensorHistoryTest, ReadingsAddedOrPutBackSinceTheLastReadAreSeen) {
+    const size_t before = Get().points.size();
+    DataLogs::SaveReading(Dir(), 5, "Freezer", "Kitchen", "%RH", 42,
+                          QDateTime(QDate(2026, 4, 1), QTime(0, 29)));
+    const History grown = Get();
+    ASSERT_EQ(grown.points.size(), before + 1);  // the reading, after the gap that was trailing
+    EXPECT_EQ(grown.points.back().second, 42);
+
+    const QString april = FilePath(DataLogs::InstantaneousFileName(5, At(1, 0, 0).addMonths(1)));
+    QFile file(april);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    file.write(DataLogs::EncodeInstant(QDateTime(QDate(2026, 4, 1), QTime(0, 1)), 7) +
+               DataLogs::EncodeInstant(QDateTime(QDate(2026, 4, 1), QTime(0, 2)), 8));
+    file.close();
+    const History replaced = Get(QDateTime(QDate(2026, 4, 1), QTime(0, 0)));
+    ASSERT_GE(replaced.points.size(), 2u);
+    EXPECT_EQ(replaced.points[0].second, 7);
+    EXPECT_EQ(replaced.points[1].second, 8);
+}
