@@ -15,6 +15,11 @@
 //     scraper asking the web listener for /metrics every second (as
 //     Prometheus would); then as many /metrics requests as one client gets
 //     answered in 5 s, with the 1,000 sensors shown.
+//   poll_bench --history [STEADY_CYCLES]
+//     one sensor with 30 days of one-minute readings (43,200): the time to
+//     answer /api/v1/sensors/ID/history for those 30 days and /sensor/ID for
+//     them, then the same cycles without and with a client asking the
+//     history once a second.
 //
 // Two more runs, in a network namespace that the bench makes for itself
 // (scripts/in-netns), where addresses of 192.0.2.0/24 are routed to the
@@ -46,6 +51,7 @@
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFile>
+#include <QMap>
 #include <QProcess>
 #include <QTcpServer>
 #include <QTemporaryDir>
@@ -53,11 +59,13 @@
 #include <QTimer>
 #include <atomic>
 #include <chrono>
+#include <cmath>
 #include <thread>
 
 #include "common/Clock.h"
 #include "common/Dialogs.h"
 #include "common/ProgramDir.h"
+#include "core/DataLogs.h"
 #include "core/DeviceLink.h"
 #include "core/EmailNotification.h"
 #include "core/Options.h"
@@ -447,14 +455,15 @@ int Fleet(int cycles, QTextStream& out) {
 QString Line(const char* what, const Figure& figure, double floor);
 
 // A client of the web listener in a thread of its own (the listener answers
-// in the program's event loop): GET /metrics every `intervalMs`, or as fast
+// in the program's event loop): GET `path` every `intervalMs`, or as fast
 // as answers come with 0, over one kept-alive connection.
 class Scraper {
   public:
-    Scraper(quint16 port, int intervalMs) {
-        thread_ = std::thread([this, port, intervalMs] {
+    Scraper(quint16 port, int intervalMs, const QString& path = QStringLiteral("/metrics")) {
+        thread_ = std::thread([this, port, intervalMs, path] {
             CURL* curl = curl_easy_init();
-            const QByteArray url = QStringLiteral("http://127.0.0.1:%1/metrics").arg(port).toUtf8();
+            const QByteArray url =
+                QStringLiteral("http://127.0.0.1:%1%2").arg(port).arg(path).toUtf8();
             curl_easy_setopt(curl, CURLOPT_URL, url.constData());
             curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
             curl_easy_setopt(curl, CURLOPT_TIMEOUT, 10L);
@@ -526,6 +535,68 @@ int Scraped(int cycles, QTextStream& out) {
     return 0;
 }
 
+// 30 days of one-minute readings of `sensorId` up to now, written as the
+// program writes them, in one go per monthly file.
+void WriteMonthOfReadings(const QString& dir, qint64 sensorId) {
+    const QDateTime now = QDateTime::currentDateTime();
+    const QDateTime first = now.addDays(-30);
+    QMap<QString, QByteArray> files;
+    for (int m = 0; m < 30 * 1440; ++m) {
+        const QDateTime when = first.addSecs(60 * m);
+        files[DataLogs::InstantaneousFileName(sensorId, when)] +=
+            DataLogs::EncodeInstant(when, 20 + 5 * std::sin(m / 300.0));
+    }
+    for (auto it = files.cbegin(); it != files.cend(); ++it) {
+        QFile file(QDir(dir).filePath(it.key()));
+        if (file.open(QIODevice::WriteOnly | QIODevice::Truncate)) file.write(it.value());
+    }
+}
+
+int History(const QString& dir, int cycles, QTextStream& out) {
+    constexpr qint64 kSensor = 1;
+    WriteMonthOfReadings(dir, kSensor);
+    const QString from = QDateTime::currentDateTime().addDays(-30).toString(Qt::ISODate);
+    const auto timed = [](const Web::Request& request, int times, qint64& bytes) {
+        std::vector<double> ms;
+        for (int i = 0; i < times; ++i) {
+            QElapsedTimer t;
+            t.start();
+            bytes = Web::Respond(request, QString()).body.size();
+            ms.push_back(t.nsecsElapsed() / 1e6);
+        }
+        std::sort(ms.begin(), ms.end());
+        return QStringLiteral("median %1 ms, longest %2 ms")
+            .arg(ms[ms.size() / 2], 0, 'f', 1)
+            .arg(ms.back(), 0, 'f', 1);
+    };
+    qint64 bytes = 0;
+    const Web::Request api{
+        "GET", QStringLiteral("/api/v1/sensors/1/history"), {}, {}, QStringLiteral("from=") + from};
+    const QString apiTimes = timed(api, 20, bytes);
+    out << "/api/v1/sensors/1/history for 30 days (43,200 readings): " << apiTimes << ", " << bytes
+        << " bytes\n";
+    const Web::Request page{
+        "GET", QStringLiteral("/sensor/1"), {}, {}, QStringLiteral("range=30d")};
+    const QString pageTimes = timed(page, 20, bytes);
+    out << "/sensor/1?range=30d: " << pageTimes << ", " << bytes << " bytes\n";
+
+    Web::Endpoint endpoint;
+    Web::ParseEndpoint(QStringLiteral("127.0.0.1:0"), QString(), endpoint);
+    Web::Listener listener;
+    QString error;
+    if (!listener.Start(endpoint, &error)) {
+        QTextStream(stderr) << "poll_bench: " << error << "\n";
+        return 1;
+    }
+    out << Line("no client", MeasureCycles(cycles, kDevices * kSensors), 0);
+    Scraper client(listener.Port(), 1000, QStringLiteral("/api/v1/sensors/1/history?from=") + from);
+    const Figure asked = MeasureCycles(cycles, kDevices * kSensors);
+    client.Stop();
+    out << Line("history asked every second", asked, 0) << "  (" << client.Answered()
+        << " answered during the cycles)\n";
+    return 0;
+}
+
 QString Line(const char* what, const Figure& figure, double floor) {
     if (floor <= 0) {
         return QStringLiteral("%1: %2 sensor readings/s, %3\n")
@@ -548,6 +619,7 @@ int main(int argc, char** argv) {
     const bool failing = args.contains(QStringLiteral("--failing"));
     const bool fleet = args.contains(QStringLiteral("--fleet"));
     const bool scrape = args.contains(QStringLiteral("--scrape"));
+    const bool history = args.contains(QStringLiteral("--history"));
     // The unreachable devices need a namespace of the bench's own.
     if ((failing || fleet) && qgetenv("POLL_BENCH_IN_NETNS").isEmpty()) {
         qputenv("POLL_BENCH_IN_NETNS", "1");
@@ -573,6 +645,7 @@ int main(int argc, char** argv) {
     args.removeAll(QStringLiteral("--failing"));
     args.removeAll(QStringLiteral("--fleet"));
     args.removeAll(QStringLiteral("--scrape"));
+    args.removeAll(QStringLiteral("--history"));
     QCoreApplication app(argc, argv);
     const int cycles = !args.isEmpty() ? std::max(1, args.first().toInt()) : 3;
     QTextStream out(stdout);
@@ -638,9 +711,9 @@ int main(int argc, char** argv) {
         << " steady cycles after a warm-up cycle\n";
     MeasureCycles(1, kDevices * kSensors);
     out << "after the warm-up: " << Resources() << "\n";
-    if (scrape) {
+    if (scrape || history) {
         Mail::GlobalInit();
-        return Scraped(cycles, out);
+        return scrape ? Scraped(cycles, out) : History(dir.path(), cycles, out);
     }
     const Figure plain = MeasureCycles(cycles, kDevices * kSensors);
     out << Line("program directory", plain, MeasureFloor(dir.path(), QString(), cycles));

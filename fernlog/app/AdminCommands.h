@@ -36,6 +36,7 @@ int RestoreCommand(int argc, char** argv);    // restore
 int Silence(int argc, char** argv);           // silence
 int SilencesCommand(int argc, char** argv);   // silences
 int Unsilence(int argc, char** argv);         // unsilence
+int SensorReview(int argc, char** argv);      // sensor review
 int Maintenance(int argc, char** argv);       // maintenance add|list|remove
 
 }  // namespace AdminCommands

@@ -350,15 +350,7 @@ int Audit(int argc, char** argv) {
     if (parser.isSet(json)) {
         QJsonArray list;
         for (const auto& row : rows) {
-            list.append(QJsonObject{{"at", IsoOrNull(row.at)},
-                                    {"by", row.by},
-                                    {"user", row.user},
-                                    {"origin", row.origin},
-                                    {"action", row.action},
-                                    {"alarm", row.alarm ? QJsonValue(row.alarm) : QJsonValue()},
-                                    {"device", TextOrNull(row.device)},
-                                    {"old", row.oldValue},
-                                    {"new", row.newValue}});
+            list.append(AlarmHandling::Json(row));
         }
         PrintJson(list);
         return kDone;

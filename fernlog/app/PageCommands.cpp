@@ -603,15 +603,18 @@ int Sensor(int argc, char** argv) {
     if (verb == QLatin1String("set")) return SensorSet(argc, argv);
     if (verb == QLatin1String("calibrate")) return SensorCalibrate(argc, argv);
     if (verb == QLatin1String("remove")) return SensorRemove(argc, argv);
+    if (verb == QLatin1String("review")) return SensorReview(argc, argv);
     if (VerbHelp(verb, QStringLiteral("Usage: fernlog sensor show DEVICE [PORT] [--json]\n"
                                       "       fernlog sensor set DEVICE PORT [options]\n"
                                       "       fernlog sensor calibrate DEVICE PORT --actual T\n"
                                       "       fernlog sensor remove DEVICE PORT\n"
+                                      "       fernlog sensor review ID DATE --by NAME\n"
                                       "fernlog sensor VERB --help tells more."))) {
         return kDone;
     }
-    return Fail(QStringLiteral("sensor takes show, set, calibrate or remove (see fernlog --help)"),
-                kBadArgument);
+    return Fail(
+        QStringLiteral("sensor takes show, set, calibrate, remove or review (see fernlog --help)"),
+        kBadArgument);
 }
 
 int DeviceOptions(int argc, char** argv) {

@@ -1,5 +1,5 @@
-// fernlog silence, silences, unsilence and maintenance add|list|remove:
-// quiet periods of a device or sensor, from a shell.
+// fernlog silence, silences, unsilence, maintenance add|list|remove and sensor review:
+// quiet periods of a device or sensor, and days signed off, from a shell.
 #include <QCoreApplication>
 #include <QJsonArray>
 #include <QJsonObject>
@@ -8,6 +8,7 @@
 #include "app/AdminCommon.h"
 #include "common/Clock.h"
 #include "core/AlarmHandling.h"
+#include "core/SensorHistory.h"
 #include "core/Silences.h"
 #include "db/SensorDatabase.h"
 
@@ -52,14 +53,7 @@ int ListSilences(bool json) {
     if (json) {
         QJsonArray list;
         for (const auto& s : silences) {
-            list.append(QJsonObject{
-                {"id", s.id},
-                {"device", s.device},
-                {"port", s.port == Silences::kDevice ? QJsonValue() : QJsonValue(s.port)},
-                {"from", IsoOrNull(s.from)},
-                {"until", IsoOrNull(s.until)},
-                {"by", s.by},
-                {"comment", s.comment}});
+            list.append(Silences::Json(s));
         }
         PrintJson(list);
         return kDone;
@@ -209,6 +203,51 @@ int Unsilence(int argc, char** argv) {
     return kDone;
 }
 
+int SensorReview(int argc, char** argv) {
+    QCommandLineParser parser;
+    parser.setApplicationDescription(
+        QStringLiteral("Signs off a day of a sensor's readings (its minimum, maximum and mean, "
+                       "shown on the sensor's web page) as reviewed; a day is signed off once."));
+    const QCommandLineOption dir = DirOption();
+    const QCommandLineOption by(QStringLiteral("by"), QStringLiteral("Who reviewed it."),
+                                QStringLiteral("NAME"));
+    parser.addPositionalArgument(QStringLiteral("ID"),
+                                 QStringLiteral("The sensor's number (fernlog sensors)."));
+    parser.addPositionalArgument(QStringLiteral("DATE"), QStringLiteral("The day, 2026-12-09."));
+    parser.addOptions({dir, by});
+    if (const auto status = Parse(parser, argc, argv, 2, 2)) return *status;
+    QCoreApplication app(argc, argv);
+    const QStringList args = parser.positionalArguments();
+    bool ok = false;
+    const qint64 id = args.value(0).toLongLong(&ok);
+    if (args.size() != 2 || !ok || id <= 0) {
+        return Fail(QStringLiteral("sensor review takes a sensor's number and a day, not '%1'")
+                        .arg(args.join(u' ')),
+                    kBadArgument);
+    }
+    const QDate date = QDate::fromString(args.at(1), Qt::ISODate);
+    if (!date.isValid() || args.at(1).size() != 10) {
+        return Fail(QStringLiteral("'%1' is not a day such as 2026-12-09").arg(args.at(1)),
+                    kBadArgument);
+    }
+    if (const auto status = NeedBy(QStringLiteral("sensor review"), parser.value(by))) {
+        return *status;
+    }
+    if (const auto status = OpenProgramDir(parser.value(dir))) return *status;
+    Answers answers;
+    const FolderLock::WriteLock lock;
+    if (const auto status = Locked(lock)) return *status;
+    QString error;
+    if (!SensorHistory::SignOffDay(id, date, CommandActor(parser.value(by)), &error)) {
+        return Refused(error);
+    }
+    Print(QStringLiteral("%1 of sensor %2 signed off by %3")
+              .arg(args.at(1))
+              .arg(id)
+              .arg(parser.value(by).trimmed()));
+    return kDone;
+}
+
 int Maintenance(int argc, char** argv) {
     const QString verb = argc > 2 ? QString::fromLocal8Bit(argv[2]) : QString();
     const QString usage = QStringLiteral(
@@ -272,14 +311,7 @@ int Maintenance(int argc, char** argv) {
         if (parser.isSet(json)) {
             QJsonArray list;
             for (const auto& w : windows) {
-                list.append(
-                    QJsonObject{{"id", w.id},
-                                {"device", w.device},
-                                {"from", w.weekly ? QJsonValue() : IsoOrNull(w.from)},
-                                {"to", w.weekly ? QJsonValue() : IsoOrNull(w.to)},
-                                {"weekly", w.weekly ? QJsonValue(w.weekly->Text()) : QJsonValue()},
-                                {"by", w.by},
-                                {"comment", w.comment}});
+                list.append(Silences::Json(w));
             }
             PrintJson(list);
             return kDone;

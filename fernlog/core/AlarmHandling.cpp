@@ -706,6 +706,21 @@ bool Run(QSqlQuery& query, const QString& sql, const QVariantList& values, QStri
     return Exec(query, sql, values, error);
 }
 
+QJsonObject Json(const AuditRow& row) {
+    const auto textOrNull = [](const QString& t) {
+        return t.isEmpty() ? QJsonValue() : QJsonValue(t);
+    };
+    return QJsonObject{{"at", row.at.isValid() ? QJsonValue(IsoText(row.at)) : QJsonValue()},
+                       {"by", row.by},
+                       {"user", row.user},
+                       {"origin", row.origin},
+                       {"action", row.action},
+                       {"alarm", row.alarm ? QJsonValue(row.alarm) : QJsonValue()},
+                       {"device", textOrNull(row.device)},
+                       {"old", row.oldValue},
+                       {"new", row.newValue}};
+}
+
 bool WriteAudited(const Actor& actor, const QString& action, const StoreChange& change,
                   QString* error) {
     if (!CheckActor(actor, error)) return false;

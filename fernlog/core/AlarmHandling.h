@@ -2,6 +2,7 @@
 
 #include <QDateTime>
 #include <QHash>
+#include <QJsonObject>
 #include <QList>
 #include <QString>
 #include <optional>
@@ -89,6 +90,8 @@ struct AuditRow {
 // zolo.mdb, a settings change).
 bool Record(const Actor& actor, const QString& action, qint64 alarmId, const QString& device,
             const QString& oldValue, const QString& newValue, QString* error = nullptr);
+// As `fernlog audit --json` and the web's JSON show a row.
+QJsonObject Json(const AuditRow& row);
 // Rows in the order they were written, from `since` (when valid), only of
 // one alarm when `alarmId` is not 0.
 bool ListAudit(QList<AuditRow>& rows, const QDateTime& since, qint64 alarmId = 0,

@@ -3,7 +3,9 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QHash>
 #include <QLocale>
+#include <QMutex>
 #include <algorithm>
 #include <limits>
 #include <map>
@@ -105,30 +107,57 @@ bool MonthInRange(int year, int month, const Filter& filter) {
     return true;
 }
 
-struct Reading {
-    qint64 key;
-    QDateTime when;
-    float value;
+// Every dated record of a monthly file, in file order, as last decoded. The
+// writer only appends (over a torn last record at most), so a chart asked
+// for again and again decodes only what came since; a file that shrank or
+// whose first record changed (put back from a backup) is decoded again.
+struct DecodedMonth {
+    qint64 wholeRecords = 0;
+    QByteArray firstRecord;
+    std::vector<Reading> readings;
+    int undated = 0;
 };
+constexpr int kDecodedMonths = 8;
+
+QMutex& DecodedMutex() {
+    static QMutex mutex;
+    return mutex;
+}
+
+QHash<QString, DecodedMonth>& Decoded() {
+    static QHash<QString, DecodedMonth> months;
+    return months;
+}
+
+void Decode(const QByteArray& bytes, DecodedMonth& month) {
+    const qsizetype records = bytes.size() / DataLogs::kInstantLength;
+    month.readings.reserve(month.readings.size() + records);
+    for (qsizetype i = 0; i < records; ++i) {
+        const auto r = DataLogs::DecodeInstant(
+            bytes.mid(i * DataLogs::kInstantLength, DataLogs::kInstantLength));
+        if (!r || !r->when.isValid()) {
+            ++month.undated;
+            continue;
+        }
+        month.readings.push_back({WallKey(r->when), r->when, r->value});
+    }
+    month.wholeRecords += records;
+}
 
 // The readings of one file that pass the filter; the damage seen goes to
 // `warnings`.
 bool ReadMonth(const MonthFile& month, const Filter& filter, std::vector<Reading>& out,
                QStringList& warnings, QString& error) {
     QFile file(month.path);
-    if (!file.open(QIODevice::ReadOnly)) {
+    const auto failed = [&] {
         error = QStringLiteral("cannot read %1: %2")
                     .arg(QDir::toNativeSeparators(month.path), file.errorString());
         return false;
-    }
-    const QByteArray bytes = file.readAll();
-    if (file.error() != QFileDevice::NoError) {
-        error = QStringLiteral("cannot read %1: %2")
-                    .arg(QDir::toNativeSeparators(month.path), file.errorString());
-        return false;
-    }
-    const qsizetype records = bytes.size() / DataLogs::kInstantLength;
-    if (const qsizetype torn = bytes.size() % DataLogs::kInstantLength) {
+    };
+    if (!file.open(QIODevice::ReadOnly)) return failed();
+    const qint64 size = file.size();
+    const qint64 records = size / DataLogs::kInstantLength;
+    if (const qint64 torn = size % DataLogs::kInstantLength) {
         // A write cut short; the program overwrites it with the next reading.
         warnings << QStringLiteral(
                         "%1 ends in a torn record of %2 bytes; its %3 whole records "
@@ -137,31 +166,33 @@ bool ReadMonth(const MonthFile& month, const Filter& filter, std::vector<Reading
                         .arg(torn)
                         .arg(records);
     }
+    const QMutexLocker lock(&DecodedMutex());
+    QHash<QString, DecodedMonth>& cache = Decoded();
+    DecodedMonth decoded = cache.take(month.path);
+    const QByteArray first = file.read(DataLogs::kInstantLength);
+    if (file.error() != QFileDevice::NoError) return failed();
+    if (decoded.wholeRecords > records || decoded.firstRecord != first) decoded = DecodedMonth{};
+    if (decoded.wholeRecords < records) {
+        if (!file.seek(decoded.wholeRecords * DataLogs::kInstantLength)) return failed();
+        const QByteArray bytes =
+            file.read((records - decoded.wholeRecords) * DataLogs::kInstantLength);
+        if (file.error() != QFileDevice::NoError) return failed();
+        Decode(bytes, decoded);
+        decoded.firstRecord = first;
+    }
     const qint64 from = filter.from.isValid() ? WallKey(filter.from) : 0;
     const qint64 to = filter.to.isValid() ? WallKey(filter.to) : std::numeric_limits<qint64>::max();
-    int undated = 0;
-    for (qsizetype i = 0; i < records; ++i) {
-        const auto r = DataLogs::DecodeInstant(
-            bytes.mid(i * DataLogs::kInstantLength, DataLogs::kInstantLength));
-        if (!r || !r->when.isValid()) {
-            ++undated;
-            continue;
-        }
-        const qint64 key = WallKey(r->when);
-        if (key < from || key > to) continue;
-        out.push_back({key, r->when, r->value});
+    for (const Reading& r : decoded.readings) {
+        if (r.key >= from && r.key <= to) out.push_back(r);
     }
-    if (undated > 0) {
+    if (decoded.undated > 0) {
         warnings << QStringLiteral("%1 records of %2 have no readable date and were left out")
-                        .arg(undated)
+                        .arg(decoded.undated)
                         .arg(QDir::toNativeSeparators(month.path));
     }
+    if (cache.size() >= kDecodedMonths) cache.clear();
+    cache.insert(month.path, std::move(decoded));
     return true;
-}
-
-// The description keeps "%RH" cut to its first two characters.
-QString UnitText(const QString& stored) {
-    return stored == QLatin1String("%R") ? QStringLiteral("%RH") : stored;
 }
 
 QString RangeText(const Filter& filter) {
@@ -247,6 +278,40 @@ QStringList LogDirectories(const QString& programDir, QStringList* warnings) {
 
 QStringList CurrentDirectories() {
     return WithLogDirectory(ProgramDir::Path(), ServerData::LogDirInUse, nullptr);
+}
+
+QString UnitText(const QString& stored) {
+    return stored == QLatin1String("%R") ? QStringLiteral("%RH") : stored;
+}
+
+bool ReadSensor(const QStringList& directories, qint64 sensorId, const QDateTime& from,
+                const QDateTime& to, SensorLog& out, QString* error) {
+    out = SensorLog{};
+    std::map<qint64, SensorFiles> sensors;
+    Collect(directories, sensors);
+    const auto it = sensors.find(sensorId);
+    if (it == sensors.end()) {
+        return Fail(error, QStringLiteral("there are no data logs of sensor %1 in %2")
+                               .arg(sensorId)
+                               .arg(FoldersText(directories)));
+    }
+    SensorFiles& s = it->second;
+    QString reason;
+    if (!s.descriptionPath.isEmpty()) {
+        if (!ReadDescription(s, reason)) return Fail(error, reason);
+        out.described = true;
+        out.description = s.description;
+    }
+    const Filter filter{sensorId, std::nullopt, from, to};
+    for (const auto& [yearMonth, month] : s.months) {
+        if (!MonthInRange(yearMonth.first, yearMonth.second, filter)) continue;
+        if (!ReadMonth(month, filter, out.readings, out.warnings, reason)) {
+            return Fail(error, reason);
+        }
+    }
+    std::stable_sort(out.readings.begin(), out.readings.end(),
+                     [](const Reading& a, const Reading& b) { return a.key < b.key; });
+    return true;
 }
 
 bool ExportSensorHistory(qint64 sensorId, const QString& path, QString& message) {

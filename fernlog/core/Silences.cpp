@@ -2,6 +2,7 @@
 
 #include <QFile>
 #include <QHash>
+#include <QJsonValue>
 #include <QLocale>
 #include <QRegularExpression>
 #include <QSqlQuery>
@@ -451,6 +452,32 @@ bool RemoveSilence(qint64 id, const AlarmHandling::Actor& actor, QString* error)
     return Removal(true, id, actor, error);
 }
 
+namespace {
+QJsonValue JsonTime(const QDateTime& when) {
+    return when.isValid() ? QJsonValue(AlarmHandling::IsoText(when)) : QJsonValue();
+}
+}  // namespace
+
+QJsonObject Json(const Silence& s) {
+    return QJsonObject{{"id", s.id},
+                       {"device", s.device},
+                       {"port", s.port == kDevice ? QJsonValue() : QJsonValue(s.port)},
+                       {"from", JsonTime(s.from)},
+                       {"until", JsonTime(s.until)},
+                       {"by", s.by},
+                       {"comment", s.comment}};
+}
+
+QJsonObject Json(const Window& w) {
+    return QJsonObject{{"id", w.id},
+                       {"device", w.device},
+                       {"from", w.weekly ? QJsonValue() : JsonTime(w.from)},
+                       {"to", w.weekly ? QJsonValue() : JsonTime(w.to)},
+                       {"weekly", w.weekly ? QJsonValue(w.weekly->Text()) : QJsonValue()},
+                       {"by", w.by},
+                       {"comment", w.comment}};
+}
+
 bool ListSilences(QList<Silence>& silences, QString* error) {
     silences.clear();
     if (NoStore()) return true;
@@ -613,9 +640,13 @@ bool ReadState(const QDateTime& now, State& state, QString* error) {
             state.covered.insert({id, query.value(2).toInt()});
         } else if (query.value(4).isNull()) {
             state.covered.insert({id, kDevice});
+            state.maintenance.insert(id);
         } else if (const auto weekly = ParseWeekly(query.value(4).toString())) {
             const auto o = OccurrenceAt(*weekly, now);
-            if (o && o->second > FromIso(query.value(3))) state.covered.insert({id, kDevice});
+            if (o && o->second > FromIso(query.value(3))) {
+                state.covered.insert({id, kDevice});
+                state.maintenance.insert(id);
+            }
         }
     }
     for (auto it = acknowledged.cbegin(); it != acknowledged.cend(); ++it) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QDateTime>
+#include <QJsonObject>
 #include <QList>
 #include <QSet>
 #include <QString>
@@ -62,6 +63,11 @@ bool RemoveWindow(qint64 id, const AlarmHandling::Actor& actor, QString* error =
 // Weekly windows and one-off windows not yet over, by id.
 bool ListWindows(QList<Window>& windows, QString* error = nullptr);
 
+// As `fernlog silences --json`, `fernlog maintenance list --json` and the
+// web's JSON show them.
+QJsonObject Json(const Silence& silence);
+QJsonObject Json(const Window& window);
+
 // Whether a silence or maintenance window covers the device's port at
 // `now` (port kDevice: the device itself, as its failure notices ask); a
 // silence of the device or its maintenance covers every port. `why` gets a
@@ -78,6 +84,7 @@ int PortOf(qint64 deviceId, qint64 sensorId);
 struct State {
     QSet<qint64> acknowledged;  // tblAlarms.IDNum
     QSet<QPair<qint64, int>> covered;
+    QSet<qint64> maintenance;  // devices in a maintenance window
     bool Silenced(qint64 deviceId, int port) const;
 };
 bool ReadState(const QDateTime& now, State& state, QString* error = nullptr);

@@ -10,6 +10,7 @@
 #include <memory>
 
 #include "protocol/Address.h"
+#include "web/Pages.h"
 #include "web/Render.h"
 #include "web/Snapshot.h"
 
@@ -204,6 +205,7 @@ Response Respond(const Request& request, const QString& token) {
     if (path == QLatin1String("/metrics")) {
         return {200, "text/plain; version=0.0.4; charset=utf-8", Metrics(Take(false))};
     }
+    if (Response page; AnswerPage(request, page)) return page;
     if (path == QLatin1String("/healthz")) {
         const Health health = CurrentHealth();
         return Text(health.ok ? 200 : 503, health.reason.toUtf8() + '\n');
@@ -250,6 +252,7 @@ bool Listener::handleRequest(const QHttpServerRequest& request, QTcpSocket* sock
             break;
     }
     r.path = request.url().path();
+    r.query = request.url().query(QUrl::FullyEncoded);
     r.authorization = request.value("Authorization");
     r.host = request.value("Host");
     const Response response = Respond(r, token_);

@@ -45,6 +45,7 @@ struct Request {
     QString path;       // "/metrics"
     QByteArray authorization;
     QByteArray host;  // the Host header as sent; empty when there was none
+    QString query;    // "range=7d": what follows the '?', as sent
 };
 struct Response {
     int status = 200;

@@ -9,16 +9,6 @@
 
 namespace Web {
 namespace {
-// Times in the page as the program writes them everywhere else; in JSON as
-// ISO 8601 with the offset, which every client reads.
-QString PageTime(const QDateTime& when) {
-    return when.isValid() ? Clock::GeneralDateText(when) : QStringLiteral("-");
-}
-
-QJsonValue JsonTime(const QDateTime& when) {
-    if (!when.isValid()) return QJsonValue::Null;
-    return when.toOffsetFromUtc(when.offsetFromUtc()).toString(Qt::ISODate);
-}
 
 QString Number(double value) {
     return QString::number(value, 'g', 15);
@@ -53,9 +43,59 @@ th,td{border:1px solid #bbb;padding:0.3em 0.5em;text-align:left;white-space:nowr
 th{background:#e0e0e0}
 td.ok{background:rgb(0,255,0)}td.alarm{background:rgb(255,0,0);color:#fff;font-weight:bold}
 td.nodata{background:rgb(255,255,255)}td.idle{background:rgb(224,224,224)}
+nav{margin:0 0 0.4em}nav a{margin-right:0.8em}.state{font-size:0.9em;color:#444}
+.scroll svg{display:block;max-width:100%;height:auto}
 @media (max-width:600px){body{font-size:15px}th,td{padding:0.25em 0.3em}}
+@media print{nav{display:none}}
 )";
+
+// What people did about a sensor or an alarm; an open alarm nobody has
+// acknowledged says so.
+QString StateText(bool acknowledged, bool silenced, bool maintenance, bool isAlarm = false) {
+    QStringList words;
+    if (acknowledged) {
+        words << QStringLiteral("acknowledged");
+    } else if (isAlarm) {
+        words << QStringLiteral("unacknowledged");
+    }
+    if (maintenance) {
+        words << QStringLiteral("in maintenance");
+    } else if (silenced) {
+        words << QStringLiteral("silenced");
+    }
+    return words.join(QStringLiteral(", "));
+}
 }  // namespace
+
+QString PageTime(const QDateTime& when) {
+    return when.isValid() ? Clock::GeneralDateText(when) : QStringLiteral("-");
+}
+
+QJsonValue JsonTime(const QDateTime& when) {
+    if (!when.isValid()) return QJsonValue::Null;
+    return when.toOffsetFromUtc(when.offsetFromUtc()).toString(Qt::ISODate);
+}
+
+QString PageStart(const QString& title, const QString& base, int refreshSeconds) {
+    QString html = QStringLiteral(
+        "<!DOCTYPE html>\n<html lang=\"en\"><head><meta charset=\"utf-8\">"
+        "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">");
+    if (refreshSeconds > 0) {
+        html += QStringLiteral("<meta http-equiv=\"refresh\" content=\"%1\">").arg(refreshSeconds);
+    }
+    const QString b = HtmlEscape(base);
+    html += QStringLiteral(
+                "<title>%1</title><style>%2</style></head><body>\n"
+                "<nav><a href=\"%3./\">Status</a><a href=\"%3alarms\">Alarms</a>"
+                "<a href=\"%3maintenance\">Maintenance</a>"
+                "<a href=\"%3audit\">Audit</a></nav>\n<h1>%1</h1>\n")
+                .arg(HtmlEscape(title), QString::fromLatin1(kStyle), b);
+    return html;
+}
+
+QString PageEnd(const QString&) {
+    return QStringLiteral("</body></html>\n");
+}
 
 QString HtmlEscape(const QString& text) {
     return text.toHtmlEscaped().replace(u'\'', QStringLiteral("&#39;"));
@@ -97,12 +137,8 @@ QByteArray StatusPage(const Snapshot& s) {
     QString html;
     QTextStream out(&html);
     const QString title = HtmlEscape(s.title) + QStringLiteral(" status");
-    out << "<!DOCTYPE html>\n<html lang=\"en\"><head><meta charset=\"utf-8\">"
-        << "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">"
-        << "<meta http-equiv=\"refresh\" content=\"" << qMax(5, s.updateSeconds) << "\">"
-        << "<title>" << title << "</title><style>" << kStyle << "</style></head><body>\n"
-        << "<h1>" << title << "</h1>\n"
-        << "<p>Shown at " << PageTime(s.generated) << "; last polling cycle "
+    out << PageStart(title, QString(), qMax(5, s.updateSeconds)) << "<p>Shown at "
+        << PageTime(s.generated) << "; last polling cycle "
         << (s.lastCycleStart.isValid()
                 ? PageTime(s.lastCycleStart) +
                       QStringLiteral(" (%1 s)").arg(Number(s.lastCycleMs / 1000.0))
@@ -117,14 +153,18 @@ QByteArray StatusPage(const Snapshot& s) {
     }
 
     out << "<h2>Sensors</h2>\n<div class=\"scroll\"><table id=\"sensors\"><tr><th>Device</th>"
-        << "<th>Sensor</th><th>Reading</th><th>Status</th><th>Last good reading</th></tr>\n";
+        << "<th>Sensor</th><th>Reading</th><th>Status</th><th>State</th>"
+        << "<th>Last good reading</th></tr>\n";
     for (const SensorView& sensor : s.sensors) {
-        out << "<tr><td>" << HtmlEscape(sensor.device) << "</td><td>" << HtmlEscape(sensor.name)
-            << "</td><td>" << HtmlEscape(ReadingWithUnit(sensor)) << "</td><td class=\""
-            << ColourClass(sensor.colour) << "\">" << HtmlEscape(sensor.status) << "</td><td>"
+        out << "<tr><td>" << HtmlEscape(sensor.device) << "</td><td><a href=\"sensor/" << sensor.id
+            << "\">" << HtmlEscape(sensor.name) << "</a></td><td>"
+            << HtmlEscape(ReadingWithUnit(sensor)) << "</td><td class=\""
+            << ColourClass(sensor.colour) << "\">" << HtmlEscape(sensor.status)
+            << "</td><td class=\"state\">"
+            << StateText(sensor.acknowledged, sensor.silenced, sensor.maintenance) << "</td><td>"
             << PageTime(sensor.lastGood) << "</td></tr>\n";
     }
-    if (s.sensors.empty()) out << "<tr><td colspan=\"5\">No sensor read yet.</td></tr>\n";
+    if (s.sensors.empty()) out << "<tr><td colspan=\"6\">No sensor read yet.</td></tr>\n";
     out << "</table></div>\n";
 
     out << "<h2>Open alarms</h2>\n";
@@ -134,10 +174,13 @@ QByteArray StatusPage(const Snapshot& s) {
         out << "<p id=\"alarms\">None.</p>\n";
     } else {
         out << "<div class=\"scroll\"><table id=\"alarms\"><tr><th>Device</th><th>Sensor</th>"
-            << "<th>Reading</th><th>Since</th></tr>\n";
+            << "<th>Reading</th><th>Since</th><th>State</th></tr>\n";
         for (const AlarmView& alarm : s.alarms) {
-            out << "<tr><td>" << HtmlEscape(alarm.device) << "</td><td>" << HtmlEscape(alarm.sensor)
-                << "</td><td>" << HtmlEscape(alarm.reading) << "</td><td>" << PageTime(alarm.start)
+            out << "<tr><td>" << HtmlEscape(alarm.device) << "</td><td><a href=\"sensor/"
+                << alarm.sensorId << "\">" << HtmlEscape(alarm.sensor) << "</a></td><td>"
+                << HtmlEscape(alarm.reading) << "</td><td><a href=\"alarm/" << alarm.id << "\">"
+                << PageTime(alarm.start) << "</a></td><td class=\"state\">"
+                << StateText(alarm.acknowledged, alarm.silenced, alarm.maintenance, true)
                 << "</td></tr>\n";
         }
         out << "</table></div>\n";
@@ -159,7 +202,8 @@ QByteArray StatusPage(const Snapshot& s) {
     out << (anyDown ? "</table></div>\n" : "<p id=\"down\">None.</p>\n");
     out << "<p><small>" << HtmlEscape(s.title) << ' ' << HtmlEscape(s.version)
         << " &middot; <a href=\"api/v1/status\">JSON</a> &middot; <a href=\"metrics\">metrics</a>"
-        << "</small></p>\n</body></html>\n";
+        << "</small></p>\n"
+        << PageEnd(QString());
     out.flush();
     return html.toUtf8();
 }
@@ -194,6 +238,7 @@ QByteArray StatusJson(const Snapshot& s) {
         o[QStringLiteral("alarm")] = sensor.alarm;
         o[QStringLiteral("acknowledged")] = sensor.acknowledged;
         o[QStringLiteral("silenced")] = sensor.silenced;
+        o[QStringLiteral("maintenance")] = sensor.maintenance;
         o[QStringLiteral("lastGoodReading")] = JsonTime(sensor.lastGood);
         sensors.append(o);
     }
@@ -226,6 +271,7 @@ QByteArray StatusJson(const Snapshot& s) {
             o[QStringLiteral("state")] =
                 alarm.acknowledged ? QStringLiteral("acknowledged") : QStringLiteral("open");
             o[QStringLiteral("silenced")] = alarm.silenced;
+            o[QStringLiteral("maintenance")] = alarm.maintenance;
             alarms.append(o);
         }
         root[QStringLiteral("openAlarms")] = alarms;

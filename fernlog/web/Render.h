@@ -1,6 +1,8 @@
 #pragma once
 
 #include <QByteArray>
+#include <QDateTime>
+#include <QJsonValue>
 #include <QString>
 
 #include "web/Snapshot.h"
@@ -17,6 +19,18 @@ QString HtmlEscape(const QString& text);
 QString LabelEscape(const QString& text);
 // The CSS class of a status colour ("ok", "alarm", "nodata", "idle").
 QString ColourClass(Colour colour);
+
+// Times in pages as the program writes them everywhere else ("-" for
+// none); in JSON as ISO 8601 with the offset (null for none).
+QString PageTime(const QDateTime& when);
+QJsonValue JsonTime(const QDateTime& when);
+
+// The start of every page up to its heading: the style, the viewport of a
+// phone and the links between the pages. `base` leads from the page's
+// folder to the top ("" or "../"), so that the pages work behind a proxy
+// that serves them under a path of its own; `refreshSeconds` 0: none.
+QString PageStart(const QString& title, const QString& base, int refreshSeconds = 0);
+QString PageEnd(const QString& base);
 
 QByteArray StatusPage(const Snapshot& snapshot);
 QByteArray StatusJson(const Snapshot& snapshot);

@@ -26,6 +26,7 @@ struct SensorView {
     bool alarm = false;
     bool acknowledged = false;  // its open alarm is acknowledged
     bool silenced = false;      // a silence or maintenance window covers it
+    bool maintenance = false;   // its device is in a maintenance window
     QDateTime lastGood;
 };
 
@@ -48,6 +49,7 @@ struct AlarmView {
     qint64 id = 0;  // tblAlarms.IDNum
     bool acknowledged = false;
     bool silenced = false;
+    bool maintenance = false;
 };
 
 // Polling alive: a cycle ended within three update periods (or three of

@@ -10,6 +10,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QMap>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QProcess>
@@ -20,9 +21,11 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QUrlQuery>
+#include <cmath>
 #include <csignal>
 #include <memory>
 
+#include "core/DataLogs.h"
 #include "core/Settings.h"
 #include "support/FernlogFixtures.h"
 #include "support/FixedPorts.h"
@@ -49,6 +52,20 @@ QString Needed(const char* program) {
     const QString path = QStandardPaths::findExecutable(QString::fromLatin1(program));
     EXPECT_FALSE(path.isEmpty()) << program << " is not installed (scripts/setup-deps)";
     return path;
+}
+
+// Headless Chromium with a profile of its own; anything not on loopback
+// goes to a closed local port.
+QStringList ChromiumOptions(const QTemporaryDir& profile) {
+    return {"--headless",
+            "--no-sandbox",
+            "--disable-gpu",
+            "--no-first-run",
+            "--disable-background-networking",
+            "--disable-component-update",
+            "--disable-sync",
+            "--proxy-server=http://127.0.0.1:9",
+            "--user-data-dir=" + profile.path()};
 }
 
 void Stop(QProcess& process) {
@@ -218,16 +235,7 @@ TEST_F(WebSimTest, ChromiumShowsTheStatusPage) {
     const QString chromium = Needed("chromium");
     ASSERT_FALSE(chromium.isEmpty());
     QTemporaryDir profile;
-    // Anything not on loopback goes to a closed local port.
-    const QStringList common = {"--headless",
-                                "--no-sandbox",
-                                "--disable-gpu",
-                                "--no-first-run",
-                                "--disable-background-networking",
-                                "--disable-component-update",
-                                "--disable-sync",
-                                "--proxy-server=http://127.0.0.1:9",
-                                "--user-data-dir=" + profile.path()};
+    const QStringList common = ChromiumOptions(profile);
     QProcess dump;
     dump.start(chromium, common + QStringList{"--dump-dom", base_.toString()});
     // Waited for with the event loop running: the simulated devices live in
@@ -237,19 +245,21 @@ TEST_F(WebSimTest, ChromiumShowsTheStatusPage) {
     ASSERT_TRUE(dom.contains("<h1>Fernlog status</h1>"))
         << dom.toStdString() << dump.readAllStandardError().toStdString();
     EXPECT_TRUE(
-        dom.contains(u"<tr><td>Kitchen</td><td>Freezer</td><td>80 \u00b0F</td>"
-                     "<td class=\"alarm\">ALARM</td>"))
+        dom.contains(u"<tr><td>Kitchen</td><td><a href=\"sensor/1\">Freezer</a></td>"
+                     "<td>80 \u00b0F</td><td class=\"alarm\">ALARM</td>"))
         << dom.toStdString();
     EXPECT_TRUE(
-        dom.contains("<td>Cellar</td><td>Wine</td><td>No Data</td>"
-                     "<td class=\"nodata\">NO DATA</td>"));
+        dom.contains("<td>Cellar</td><td><a href=\"sensor/3\">Wine</a></td><td>No Data</td>"
+                     "<td class=\"nodata\">NO DATA</td>"))
+        << dom.toStdString();
     // The hostile name is shown as text and runs nothing.
-    EXPECT_TRUE(dom.contains(u"<td>&lt;script&gt;alert(1)&lt;/script&gt;</td><td>35 \u00b0F</td>"));
+    EXPECT_TRUE(
+        dom.contains(u">&lt;script&gt;alert(1)&lt;/script&gt;</a></td><td>35 \u00b0F</td>"));
     EXPECT_FALSE(dom.contains("<script"));
     // The alarm and the device that does not answer are listed.
     const qsizetype alarms = dom.indexOf("<table id=\"alarms\">");
     ASSERT_GE(alarms, 0);
-    EXPECT_TRUE(dom.indexOf("<td>Freezer</td><td>80</td>", alarms) > alarms);
+    EXPECT_TRUE(dom.indexOf("\">Freezer</a></td><td>80</td>", alarms) > alarms);
     const qsizetype down = dom.indexOf("<table id=\"down\">");
     ASSERT_GE(down, 0);
     EXPECT_TRUE(dom.indexOf("<td>Cellar</td><td>127.0.0.3</td>", down) > down);
@@ -268,6 +278,60 @@ TEST_F(WebSimTest, ChromiumShowsTheStatusPage) {
     shot.start(chromium, common + QStringList{"--screenshot=" + picture, "--window-size=720,500",
                                               "--hide-scrollbars", base_.toString()});
     ASSERT_TRUE(QTest::qWaitFor([&] { return shot.state() == QProcess::NotRunning; }, 60000));
+    QFile png(picture);
+    ASSERT_TRUE(png.open(QIODevice::ReadOnly)) << shot.readAll().toStdString();
+    EXPECT_TRUE(png.read(8).startsWith("\x89PNG"));
+}
+
+// A sensor's page draws its month of one-minute readings as a chart whose
+// line breaks where the sensor was silent.
+TEST_F(WebSimTest, ChromiumDrawsASensorsHistoryWithItsOutage) {
+    SKIP_IF_PORTS_HELD(LoopbackTcp10001());
+    const QString chromium = Needed("chromium");
+    ASSERT_FALSE(chromium.isEmpty());
+    // Sensor 99 is not polled: only its data logs tell of it. Silent from
+    // ten to seven hours ago.
+    const QDateTime now = QDateTime::currentDateTime();
+    QMap<QString, QByteArray> files;
+    for (int m = 30 * 1440; m > 0; --m) {
+        if (m <= 600 && m > 420) continue;
+        const QDateTime when = now.addSecs(-60 * m);
+        files[DataLogs::InstantaneousFileName(99, when)] +=
+            DataLogs::EncodeInstant(when, 36 + 4 * std::sin(m / 90.0) + (m % 1440 < 30 ? 6 : 0));
+    }
+    for (auto it = files.cbegin(); it != files.cend(); ++it) {
+        QFile file(FilePath(it.key()));
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly) && file.write(it.value()) == it->size());
+    }
+    ASSERT_TRUE(DataLogs::SaveSensorDatToFile(Dir(), 99, "Cold room", "Kitchen", QString()));
+
+    QTemporaryDir profile;
+    const QStringList common = ChromiumOptions(profile);
+    for (const char* range : {"24h", "30d"}) {
+        const QString page =
+            base_.resolved(QUrl(QStringLiteral("sensor/99?range=") + range)).toString();
+        QProcess dump;
+        dump.start(chromium, common + QStringList{"--dump-dom", page});
+        ASSERT_TRUE(dump.waitForFinished(60000));
+        const QString dom = QString::fromUtf8(dump.readAllStandardOutput());
+        ASSERT_TRUE(dom.contains("<svg id=\"chart\"")) << dom.toStdString();
+        const auto line = QRegularExpression("class=\"line\"[^>]* d=\"([^\"]*)\"").match(dom);
+        ASSERT_TRUE(line.hasMatch()) << range;
+        // Drawn in two pieces, each a few points per pixel column at most.
+        EXPECT_EQ(line.captured(1).count('M'), 2) << range;
+        EXPECT_LT(line.captured(1).count('L'), 2000) << range;
+        EXPECT_TRUE(dom.contains("<h1>Kitchen - Cold room</h1>")) << range;
+    }
+
+    // The README's picture (FERNLOG_DOCS_SHOTS=folder).
+    const QString folder = qEnvironmentVariable("FERNLOG_DOCS_SHOTS");
+    const QString picture = QDir(folder.isEmpty() ? profile.path() : folder).filePath("sensor.png");
+    QProcess shot;
+    shot.start(chromium,
+               common + QStringList{"--screenshot=" + picture, "--window-size=820,640",
+                                    "--hide-scrollbars",
+                                    base_.resolved(QUrl("sensor/99?range=24h")).toString()});
+    ASSERT_TRUE(shot.waitForFinished(60000));
     QFile png(picture);
     ASSERT_TRUE(png.open(QIODevice::ReadOnly)) << shot.readAll().toStdString();
     EXPECT_TRUE(png.read(8).startsWith("\x89PNG"));

@@ -247,7 +247,7 @@ TEST_F(WebTest, ConnectionIsClosedAfterTheAnswerWhenTheClientAsks) {
 // name of its own at 127.0.0.1 (DNS rebinding) reads nothing. With a token
 // the name does not matter.
 TEST_F(WebTest, LoopbackWithoutTokenAnswersOnlyLoopbackHosts) {
-    Web::Request request{"GET", "/nothing", {}, {}};
+    Web::Request request{"GET", "/nothing", {}, {}, {}};
     for (const char* host : {"", "localhost", "LOCALHOST:9180", "app.localhost.", "127.0.0.1:9180",
                              "127.3.4.5", "[::1]:9180", "[::1]"}) {
         request.host = host;
@@ -275,9 +275,14 @@ TEST_F(WebTest, OpenAlarmsAreListedAndALockedDatabaseIsTold) {
     ASSERT_TRUE(Web::ParseEndpoint("127.0.0.1:0", "", endpoint));
     Web::Listener listener;
     ASSERT_TRUE(listener.Start(endpoint));
-    EXPECT_TRUE(Get(listener.Port(), "/")
-                    .body.contains("<tr><td>Kitchen</td><td>Fridge "
-                                   "&lt;1&gt;</td><td>41</td><td>12/7/2026 3:00:00 AM</td>"));
+    const QByteArray listed = Get(listener.Port(), "/").body;
+    EXPECT_TRUE(
+        listed.contains("<tr><td>Kitchen</td><td><a href=\"sensor/3\">Fridge "
+                        "&lt;1&gt;</a></td><td>41</td><td><a href=\"alarm/"))
+        << listed.data();
+    EXPECT_TRUE(
+        listed.contains("12/7/2026 3:00:00 AM</a></td><td class=\"state\">"
+                        "unacknowledged</td>"));
 
     {
         QSqlDatabase locker = QSqlDatabase::addDatabase("QSQLITE", "locker");
@@ -296,7 +301,7 @@ TEST_F(WebTest, OpenAlarmsAreListedAndALockedDatabaseIsTold) {
         locker.close();
     }
     QSqlDatabase::removeDatabase("locker");
-    EXPECT_TRUE(Get(listener.Port(), "/").body.contains("<td>Fridge &lt;1&gt;</td>"));
+    EXPECT_TRUE(Get(listener.Port(), "/").body.contains("\">Fridge &lt;1&gt;</a></td>"));
 }
 
 // A duplicate series makes Prometheus refuse the whole scrape: a sensor
@@ -391,6 +396,13 @@ TEST_F(WebTest, AcknowledgedAndSilencedInTheJsonAndTheMetrics) {
                       .arg(v.toObject()["state"].toString());
     }
     EXPECT_EQ(alarms, (QStringList{"1 acknowledged", "2 open"}));
+    const QString page = QString::fromUtf8(Web::StatusPage(s));
+    for (const char* state :
+         {"3\">Sensor 3</a>.*?\"state\">acknowledged<", "4\">Sensor 4</a>.*?\"state\">silenced<",
+          "5\">Sensor 5</a>.*?\"state\">in maintenance<",
+          "alarm/2\">.*?\"state\">unacknowledged, silenced<"}) {
+        EXPECT_TRUE(page.contains(QRegularExpression(state))) << state;
+    }
 
     const QString metrics = QString::fromUtf8(Web::Metrics(Web::Take(false)));
     EXPECT_TRUE(metrics.contains("\nfernlog_alarms_unacknowledged 1\n")) << metrics.toStdString();
