@@ -37,5 +37,7 @@ int Silence(int argc, char** argv);           // silence
 int SilencesCommand(int argc, char** argv);   // silences
 int Unsilence(int argc, char** argv);         // unsilence
 int Maintenance(int argc, char** argv);       // maintenance add|list|remove
+int ChannelsCommand(int argc, char** argv);   // channels
+int Channel(int argc, char** argv);           // channel add|remove|test
 
 }  // namespace AdminCommands

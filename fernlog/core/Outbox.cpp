@@ -36,6 +36,11 @@ const QString kLostKey = QStringLiteral("E-mail outbox: ");
 // The longest a cancelled exchange takes to end (EndDelivery).
 constexpr int kCancelledEndMs = 5000;
 
+FailureHandler& OnFailure() {
+    static FailureHandler handler;
+    return handler;
+}
+
 std::map<QString, ReceiptHandler>& Handlers() {
     static std::map<QString, ReceiptHandler> handlers;
     return handlers;
@@ -177,13 +182,8 @@ void Record(const Entry& e, bool sent, const QString& reason) {
 // A failed attempt of `e` is not final when retries are on and the next
 // one still starts within the retry period: the pause is set and told.
 bool RetryLater(Entry& e, const QString& errorText) {
-    const int minutes = Options::Load().retryMinutes;
-    if (minutes <= 0) return false;
-    const QDateTime now = Clock::Now();
-    const qint64 pause =
-        std::min(kFirstPauseSeconds << std::min(e.attempts - 1, 12), kLongestPauseSeconds);
-    const QDateTime next = now.addSecs(pause);
-    if (next > e.firstAttempt.addSecs(qint64{minutes} * 60)) return false;
+    const QDateTime next = NextAttempt(e.attempts, e.firstAttempt, Clock::Now());
+    if (!next.isValid()) return false;
     e.nextAttempt = next;
     EventLog::Warning(QStringLiteral("E-mail to ") + MessageOf(e).RecipientText() +
                       QStringLiteral(" failed (") + e.subject + QStringLiteral("): ") + errorText +
@@ -230,6 +230,7 @@ void Delivered(const Entry& attempted, bool sent, const QString& errorText) {
                         QStringLiteral(" failed (") + e.subject + QStringLiteral("): ") + reason);
     }
     Record(e, sent, reason);
+    if (!sent && OnFailure()) OnFailure()(e.receipt, e.subject, reason);
 }
 
 // The exchange is over (QUIT said): the next message may go.
@@ -469,6 +470,21 @@ std::vector<Entry> Salvage(const QByteArray& bytes, int& lost) {
         if (lost == 0 && open < 0) lost = -1;
     }
     return entries;
+}
+
+QDateTime NextAttempt(int attempts, const QDateTime& firstAttempt, const QDateTime& now) {
+    const int minutes = Options::Load().retryMinutes;
+    if (minutes <= 0 || attempts < 1) return {};
+    const qint64 pause =
+        std::min(kFirstPauseSeconds << std::min(attempts - 1, 12), kLongestPauseSeconds);
+    const QDateTime next = now.addSecs(pause);
+    if (next > firstAttempt.addSecs(qint64{minutes} * 60)) return {};
+    return next;
+}
+
+bool SetFailureHandler(FailureHandler handler) {
+    OnFailure() = std::move(handler);
+    return true;
 }
 
 bool SetReceiptHandler(const QString& kind, ReceiptHandler handler) {
