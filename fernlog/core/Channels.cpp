@@ -17,10 +17,15 @@ const QString kTable = QStringLiteral(
     " everyMinutes INTEGER NOT NULL DEFAULT 0, fallback INTEGER NOT NULL DEFAULT 0,"
     " secret TEXT NOT NULL DEFAULT '')");
 
+// SQLite takes a null text as NULL, which the columns refuse.
+QString NotNull(const QString& text) {
+    return text.isNull() ? QStringLiteral("") : text;
+}
+
 // The command's words are kept one per line: a word holds no line break
 // (Check refuses one).
 QString Words(const QStringList& words) {
-    return words.join(u'\n');
+    return NotNull(words.join(u'\n'));
 }
 QStringList FromWords(const QString& text) {
     return text.isEmpty() ? QStringList() : text.split(u'\n');
@@ -187,8 +192,8 @@ bool Add(const Channel& c, const QString& secret, const AlarmHandling::Actor& ac
                 QStringLiteral(
                     "INSERT INTO channels (name, kind, url, events, devices, command,"
                     " everyMinutes, fallback, secret) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?)"),
-                {c.name, c.kind, c.url, Words(c.events), Words(c.devices), Words(c.command),
-                 c.everyMinutes, c.fallback ? 1 : 0, secret},
+                {c.name, c.kind, NotNull(c.url), Words(c.events), Words(c.devices), Words(c.command),
+                 c.everyMinutes, c.fallback ? 1 : 0, NotNull(secret)},
                 why);
         },
         error);
