@@ -22,6 +22,7 @@
 #include "common/SafeFile.h"
 #include "core/Notices.h"
 #include "core/Outbox.h"
+#include "core/RetrySchedule.h"
 #include "core/WebRequest.h"
 #include "db/ErrorLog.h"
 
@@ -47,14 +48,6 @@ State& S() {
 
 QString Path() {
     return ProgramDir::File(FileName());
-}
-
-QString Stamp(const QDateTime& when) {
-    return when.isValid() ? when.toUTC().toString(Qt::ISODate) : QString();
-}
-
-QDateTime FromStamp(const QString& text) {
-    return text.isEmpty() ? QDateTime() : QDateTime::fromString(text, Qt::ISODate);
 }
 
 void Save() {
@@ -154,7 +147,14 @@ void Pump() {
     State& s = S();
     if (s.stopped || !QCoreApplication::instance()) return;
     QList<Channels::Channel> channels;
-    if (s.queue.empty() || !Channels::List(channels)) return;
+    if (s.queue.empty()) return;
+    QString error;
+    if (!Channels::List(channels, &error)) {
+        // The store is busy or gone for now: the lanes wait, they lose nothing.
+        ErrorLog::RecordError(QStringLiteral("ChannelOutbox"), error);
+        WakeAt(Clock::Now().addSecs(10));
+        return;
+    }
     const QDateTime now = Clock::Now();
     QMap<QString, bool> seen;
     QDateTime earliest;
@@ -274,10 +274,7 @@ QByteArray Encode(const std::vector<Entry>& entries) {
                       {QStringLiteral("event"), e.event},
                       {QStringLiteral("delivery"), e.delivery},
                       {QStringLiteral("body"), QString::fromUtf8(e.body)}};
-        if (e.attempts > 0) o.insert(QStringLiteral("attempts"), e.attempts);
-        if (e.firstAttempt.isValid())
-            o.insert(QStringLiteral("firstAttempt"), Stamp(e.firstAttempt));
-        if (e.nextAttempt.isValid()) o.insert(QStringLiteral("nextAttempt"), Stamp(e.nextAttempt));
+        RetrySchedule{e.attempts, e.firstAttempt, e.nextAttempt}.WriteTo(o);
         notices.append(o);
     }
     return QJsonDocument(QJsonObject{{QStringLiteral("count"), notices.size()},
@@ -302,9 +299,10 @@ bool Decode(const QByteArray& bytes, std::vector<Entry>& entries, QString* error
         e.event = o.value(QStringLiteral("event")).toString();
         e.delivery = o.value(QStringLiteral("delivery")).toString();
         e.body = o.value(QStringLiteral("body")).toString().toUtf8();
-        e.attempts = std::clamp(o.value(QStringLiteral("attempts")).toInt(), 0, 1000000);
-        e.firstAttempt = FromStamp(o.value(QStringLiteral("firstAttempt")).toString());
-        e.nextAttempt = FromStamp(o.value(QStringLiteral("nextAttempt")).toString());
+        const RetrySchedule schedule = RetrySchedule::ReadFrom(o);
+        e.attempts = schedule.attempts;
+        e.firstAttempt = schedule.firstAttempt;
+        e.nextAttempt = schedule.nextAttempt;
         if (e.channel.isEmpty() || e.delivery.isEmpty() || e.body.isEmpty()) continue;
         entries.push_back(std::move(e));
     }

@@ -192,8 +192,8 @@ bool Add(const Channel& c, const QString& secret, const AlarmHandling::Actor& ac
                 QStringLiteral(
                     "INSERT INTO channels (name, kind, url, events, devices, command,"
                     " everyMinutes, fallback, secret) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?)"),
-                {c.name, c.kind, NotNull(c.url), Words(c.events), Words(c.devices), Words(c.command),
-                 c.everyMinutes, c.fallback ? 1 : 0, NotNull(secret)},
+                {c.name, c.kind, NotNull(c.url), Words(c.events), Words(c.devices),
+                 Words(c.command), c.everyMinutes, c.fallback ? 1 : 0, NotNull(secret)},
                 why);
         },
         error);

@@ -497,13 +497,8 @@ void MailFailure(const ServerDatabase::ServerRow& server, int attempts, const Kn
         EventLog::Info(QStringLiteral("Device failure e-mail held back: ") + silence);
     }
     if (!silenced) {
-        Notices::Event told;
-        told.name = QStringLiteral("device.down");
-        told.deviceId = server.id;
-        told.deviceName = server.name.trimmed();
-        told.deviceAddress = server.ip.trimmed();
-        told.text = text;
-        Notices::Tell(told);
+        Notices::Tell(Notices::DeviceEvent(QStringLiteral("device.down"), server.id, server.name,
+                                           server.ip, text));
     }
     const bool posted =
         !silenced &&

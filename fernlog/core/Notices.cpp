@@ -79,6 +79,17 @@ void FillDevice(Event& e) {
 
 }  // namespace
 
+Event DeviceEvent(const QString& name, qint64 deviceId, const QString& deviceName,
+                  const QString& address, const QString& text) {
+    Event e;
+    e.name = name;
+    e.deviceId = deviceId;
+    e.deviceName = deviceName.trimmed();
+    e.deviceAddress = address.trimmed();
+    e.text = text;
+    return e;
+}
+
 std::optional<double> ValueOf(const QString& readingText) {
     bool ok = false;
     const double value = readingText.trimmed().toDouble(&ok);

@@ -40,6 +40,10 @@ QByteArray Document(const Event& event, const QDateTime& sentAt);
 // kept in step by its own sync, and a heartbeat takes no events.
 void Tell(Event event);
 
+// A notice about a device (device.down, device.up).
+Event DeviceEvent(const QString& name, qint64 deviceId, const QString& deviceName,
+                  const QString& address, const QString& text);
+
 // A reading's text as a number, when it is one.
 std::optional<double> ValueOf(const QString& readingText);
 

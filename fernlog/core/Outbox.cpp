@@ -23,6 +23,7 @@
 #include "common/ProgramDir.h"
 #include "common/SafeFile.h"
 #include "core/Options.h"
+#include "core/RetrySchedule.h"
 #include "core/StatusList.h"
 #include "db/ErrorLog.h"
 
@@ -329,12 +330,10 @@ bool EntryOf(const QJsonValue& value, Entry& e) {
     e.fromName = o.value(QStringLiteral("fromName")).toString();
     e.fromAddress = o.value(QStringLiteral("fromAddress")).toString();
     e.body = o.value(QStringLiteral("body")).toString();
-    const double attempts = o.value(QStringLiteral("attempts")).toDouble();
-    if (attempts >= 1 && attempts <= 1e6 && attempts == std::floor(attempts)) {
-        e.attempts = static_cast<int>(attempts);
-    }
-    e.firstAttempt = StampOf(o.value(QStringLiteral("firstAttempt")).toString());
-    e.nextAttempt = StampOf(o.value(QStringLiteral("nextAttempt")).toString());
+    const RetrySchedule schedule = RetrySchedule::ReadFrom(o);
+    e.attempts = schedule.attempts;
+    e.firstAttempt = schedule.firstAttempt;
+    e.nextAttempt = schedule.nextAttempt;
     for (const QJsonValue& r : o.value(QStringLiteral("to")).toArray()) {
         e.recipients.push_back({r.toObject().value(QStringLiteral("name")).toString(),
                                 r.toObject().value(QStringLiteral("address")).toString()});
@@ -373,13 +372,7 @@ QByteArray Encode(const std::vector<Entry>& entries) {
             {QStringLiteral("body"), e.body},
         };
         // A message not tried yet is written as before retries existed.
-        if (e.attempts > 0) message.insert(QStringLiteral("attempts"), e.attempts);
-        if (e.firstAttempt.isValid()) {
-            message.insert(QStringLiteral("firstAttempt"), StampText(e.firstAttempt));
-        }
-        if (e.nextAttempt.isValid()) {
-            message.insert(QStringLiteral("nextAttempt"), StampText(e.nextAttempt));
-        }
+        RetrySchedule{e.attempts, e.firstAttempt, e.nextAttempt}.WriteTo(message);
         messages.append(message);
     }
     // Keys are written in order of their names: the count comes first.
@@ -592,3 +585,22 @@ void Reset() {
 }
 
 }  // namespace Outbox
+
+void RetrySchedule::WriteTo(QJsonObject& o) const {
+    if (attempts > 0) o.insert(QStringLiteral("attempts"), attempts);
+    if (firstAttempt.isValid())
+        o.insert(QStringLiteral("firstAttempt"), Outbox::StampText(firstAttempt));
+    if (nextAttempt.isValid())
+        o.insert(QStringLiteral("nextAttempt"), Outbox::StampText(nextAttempt));
+}
+
+RetrySchedule RetrySchedule::ReadFrom(const QJsonObject& o) {
+    RetrySchedule r;
+    const double attempts = o.value(QStringLiteral("attempts")).toDouble();
+    if (attempts >= 1 && attempts <= 1e6 && attempts == std::floor(attempts)) {
+        r.attempts = static_cast<int>(attempts);
+    }
+    r.firstAttempt = Outbox::StampOf(o.value(QStringLiteral("firstAttempt")).toString());
+    r.nextAttempt = Outbox::StampOf(o.value(QStringLiteral("nextAttempt")).toString());
+    return r;
+}

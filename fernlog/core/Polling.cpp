@@ -97,13 +97,10 @@ void BackOnline(const QString& name, const QString& address,
                    QStringLiteral(" answers again (no answer since ") + closed.offLine +
                    QStringLiteral(")"));
     if (!Clock::FromDbStamp(closed.emailSent).isValid()) return;
-    Notices::Event told;
-    told.name = QStringLiteral("device.up");
-    told.deviceName = name.trimmed();
-    told.deviceAddress = address;
-    told.text = QStringLiteral("The device ") + name.trimmed() +
-                QStringLiteral(" answers again (no answer since ") + closed.offLine + u')';
-    Notices::Tell(told);
+    Notices::Tell(Notices::DeviceEvent(QStringLiteral("device.up"), 0, name, address,
+                                       QStringLiteral("The device ") + name.trimmed() +
+                                           QStringLiteral(" answers again (no answer since ") +
+                                           closed.offLine + u')'));
     if (!recoveryNotices) return;
     QString errorText;
     EmailNotification::SendBackOnlineEmail(name, address, Clock::FromDbStamp(closed.offLine),

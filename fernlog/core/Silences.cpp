@@ -394,13 +394,8 @@ void TellFailure(const Ending& e, const ServerDatabase::ServerRow& server, const
         ErrorLog::RecordError(QStringLiteral("Silences"), errorText);
         return;
     }
-    Notices::Event told;
-    told.name = QStringLiteral("device.down");
-    told.deviceId = server.id;
-    told.deviceName = server.name.trimmed();
-    told.deviceAddress = server.ip.trimmed();
-    told.text = text;
-    Notices::Tell(told);
+    Notices::Tell(Notices::DeviceEvent(QStringLiteral("device.down"), server.id, server.name,
+                                       server.ip, text));
     EventLog::Warning(QStringLiteral("Device failure told after its maintenance: ") + server.name +
                       QStringLiteral(" at ") + server.ip + QStringLiteral(": it ") +
                       During(offLine, e));

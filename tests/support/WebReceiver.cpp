@@ -47,9 +47,8 @@ void WebReceiver::Serve(QTcpSocket* socket) {
         statuses_.value(int(requests_.size()), statuses_.value(statuses_.size() - 1));
     requests_.push_back(r);
     if (status == 0) return;
-    socket->write(
-        QByteArray("HTTP/1.1 ") + QByteArray::number(status) +
-        (status / 100 == 2 ? " OK" : " Failed") +
-        "\r\nContent-Type: text/plain\r\nContent-Length: 2\r\nConnection: close\r\n\r\nok");
+    socket->write(QByteArray("HTTP/1.1 ") + QByteArray::number(status) +
+                  (status / 100 == 2 ? " OK" : " Failed") + "\r\n" + headers + "Content-Length: " +
+                  QByteArray::number(body.size()) + "\r\nConnection: close\r\n\r\n" + body);
     socket->disconnectFromHost();
 }

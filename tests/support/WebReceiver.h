@@ -25,6 +25,9 @@ class WebReceiver : public QObject {
     quint16 Port() const { return server_.serverPort(); }
     QString Url(const QString& path = QStringLiteral("/hook")) const;
     const std::vector<Request>& Requests() const { return requests_; }
+    // What every answer carries beside its status line.
+    QByteArray headers = "Content-Type: text/plain\r\n";
+    QByteArray body = "ok";
 
   private:
     void Serve(QTcpSocket* socket);

@@ -94,7 +94,8 @@ TEST_F(ChannelOutboxTest, WebhookRetriedUntilTakenWithOneDeliveryIdWhileAnotherH
     NextAttempt(60);
     ASSERT_TRUE(retried(2));
     NextAttempt(120);
-    ASSERT_TRUE(QTest::qWaitFor([] { return ChannelOutbox::Counts()["hook"].delivered == 1; }, 10000));
+    ASSERT_TRUE(
+        QTest::qWaitFor([] { return ChannelOutbox::Counts()["hook"].delivered == 1; }, 10000));
     ChannelOutbox::Drain(5000);
 
     const auto& got = hook.Requests();
