@@ -26,6 +26,8 @@ constexpr Entry kCommands[] = {
     {"silences", SilencesCommand},
     {"unsilence", Unsilence},
     {"maintenance", Maintenance},
+    {"channels", ChannelsCommand},
+    {"channel", Channel},
 };
 }  // namespace
 
@@ -52,7 +54,9 @@ QString Summary() {
         "replace)\n"
         "  silence   --device NAME [--port N] (--for DURATION | --until TIME) --by NAME: no\n"
         "            notices about it for a while; silences lists them, unsilence ID ends one\n"
-        "  maintenance add, list, remove ID: a device's one-off or weekly maintenance windows");
+        "  maintenance add, list, remove ID: a device's one-off or weekly maintenance windows\n"
+        "  channels  the notification channels (--json); channel add KIND NAME, remove NAME,\n"
+        "            test NAME: webhooks, an Alertmanager, a command, a heartbeat");
 }
 
 bool Wanted(int argc, char** argv) {

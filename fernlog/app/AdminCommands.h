@@ -38,5 +38,7 @@ int SilencesCommand(int argc, char** argv);   // silences
 int Unsilence(int argc, char** argv);         // unsilence
 int SensorReview(int argc, char** argv);      // sensor review
 int Maintenance(int argc, char** argv);       // maintenance add|list|remove
+int ChannelsCommand(int argc, char** argv);   // channels
+int Channel(int argc, char** argv);           // channel add|remove|test
 
 }  // namespace AdminCommands

@@ -10,6 +10,7 @@
 #include "core/Decoding.h"
 #include "core/EmailNotification.h"
 #include "core/Journal.h"
+#include "core/Notices.h"
 #include "core/Options.h"
 #include "core/Outbox.h"
 #include "core/Reminders.h"
@@ -164,6 +165,21 @@ Journal::Change ChangeOf(Journal::Kind kind, qint64 sensorId, const Known& k) {
     return c;
 }
 
+Notices::Event NoticeOf(const QString& name, const SensorReading& r, qint64 alarmId) {
+    Notices::Event e;
+    e.name = name;
+    e.alarmId = alarmId;
+    e.reading = r.readingText;
+    e.value = Notices::ValueOf(r.readingText);
+    e.unit = r.units;
+    e.deviceId = r.deviceId;
+    e.deviceName = r.deviceName;
+    e.sensorId = r.sensorId;
+    e.sensorName = r.sensorName;
+    e.port = r.port;
+    return e;
+}
+
 // The alarm's record (at once, or through the journal) and its e-mail.
 Known OpenAlarm(const SensorReading& r) {
     Known k;
@@ -178,7 +194,8 @@ Known OpenAlarm(const SensorReading& r) {
     // Nobody is told while a silence or maintenance covers the sensor; its
     // end tells the alarm if it is still open then.
     QString silence;
-    const bool silenced = addressed && Silences::Covers(r.deviceId, r.port, Clock::Now(), &silence);
+    const bool covered = Silences::Covers(r.deviceId, r.port, Clock::Now(), &silence);
+    const bool silenced = addressed && covered;
     Journal::Change open;
     open.kind = Journal::Kind::AlarmOpen;
     open.owner = r.sensorId;
@@ -203,6 +220,13 @@ Known OpenAlarm(const SensorReading& r) {
     }
     k.row = Journal::Write(open);
     if (k.row == 0) k.ref = open.ref;
+    if (!covered) {
+        Notices::Event told = NoticeOf(QStringLiteral("alarm.opened"), r, k.row);
+        told.start = Clock::FromDbStamp(k.start);
+        told.state = QStringLiteral("open");
+        told.cause = QString(cause).replace(kCR, QStringLiteral("\n"));
+        Notices::Tell(told);
+    }
     if (addressed && !silenced) {
         // EmailSent is written when its delivery ends.
         QString errorText;
@@ -257,6 +281,13 @@ void CloseAlarm(const SensorReading& r, const Known& k) {
     EventLog::Info(QStringLiteral("Alarm ended: ") + Who(r) + QStringLiteral(" (alarm since ") +
                    k.start + QStringLiteral(")"));
     SendAlarmEnd(r, k, close.time);
+    if (!Silences::Covers(r.deviceId, r.port, Clock::Now())) {
+        Notices::Event told = NoticeOf(QStringLiteral("alarm.closed"), r, k.row);
+        told.start = Clock::FromDbStamp(k.start);
+        told.end = Clock::FromDbStamp(close.time);
+        told.state = QStringLiteral("closed");
+        Notices::Tell(told);
+    }
 }
 
 QString EmailSentText(bool sent, const QString& reason) {
@@ -369,6 +400,31 @@ SensorState::RowStatus ProcessAlarm(const SensorReading& r) {
 }
 
 namespace {
+// An acknowledgement made by a command or the web, told to the channels by
+// the running program, which learns of it from the trail.
+void TellAcknowledged(const AlarmHandling::AuditRow& row) {
+    ServerDatabase::AlarmRecord record;
+    std::optional<AlarmHandling::Acknowledgement> ack;
+    if (!ServerDatabase::ReadAlarmRecord(row.alarm, record) ||
+        !AlarmHandling::CurrentAcknowledgement(row.alarm, Clock::Now(), ack) || !ack) {
+        return;
+    }
+    Notices::Event e;
+    e.name = QStringLiteral("alarm.acknowledged");
+    e.alarmId = record.id;
+    e.start = record.start;
+    e.state = QStringLiteral("acknowledged");
+    e.cause = QString(record.cause).replace(kCR, QStringLiteral("\n"));
+    e.reading = record.currentData;
+    e.value = Notices::ValueOf(record.currentData);
+    e.ackBy = ack->by;
+    e.ackAt = ack->at;
+    e.ackComment = ack->comment;
+    e.deviceName = record.server.trimmed();
+    e.sensorId = record.sensorId;
+    e.sensorName = record.sensor.trimmed();
+    Notices::Tell(e);
+}
 qint64 lastAction = -1;  // the trail's last row told; -1 before the first look
 }  // namespace
 
@@ -393,6 +449,7 @@ void TakeUpActions() {
             line += QStringLiteral(": ") + QString(row.newValue).replace(kCR, QStringLiteral(" "));
         }
         EventLog::Info(QStringLiteral("Action: ") + line);
+        if (row.action == QLatin1String("acknowledge") && row.alarm > 0) TellAcknowledged(row);
     }
     // The marks as the next cycle would set them, from one read of the store.
     const CycleHandling once;

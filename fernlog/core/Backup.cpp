@@ -12,6 +12,7 @@
 #include "common/ProgramDir.h"
 #include "common/SafeFile.h"
 #include "core/AlarmHandling.h"
+#include "core/ChannelOutbox.h"
 #include "core/Journal.h"
 #include "core/Options.h"
 #include "core/Outbox.h"
@@ -103,8 +104,9 @@ QString ManifestName() {
 }
 
 QStringList FileNames() {
-    return {Journal::FileName(), Database::FileName(), AlarmHandling::FileName(),
-            Outbox::FileName(),  Settings::FileName(), Options::FileName()};
+    return {Journal::FileName(), Database::FileName(),      AlarmHandling::FileName(),
+            Outbox::FileName(),  ChannelOutbox::FileName(), Settings::FileName(),
+            Options::FileName()};
 }
 
 QStringList DatabaseNames() {

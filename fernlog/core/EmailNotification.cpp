@@ -8,6 +8,7 @@
 #include "common/EventLog.h"
 #include "common/ProgramDir.h"
 #include "core/Journal.h"
+#include "core/Notices.h"
 #include "core/Outbox.h"
 #include "core/Settings.h"
 #include "core/Silences.h"
@@ -494,6 +495,10 @@ void MailFailure(const ServerDatabase::ServerRow& server, int attempts, const Kn
     if (silenced) {
         errorText = QStringLiteral("No device failure email was sent: ") + silence;
         EventLog::Info(QStringLiteral("Device failure e-mail held back: ") + silence);
+    }
+    if (!silenced) {
+        Notices::Tell(Notices::DeviceEvent(QStringLiteral("device.down"), server.id, server.name,
+                                           server.ip, text));
     }
     const bool posted =
         !silenced &&

@@ -23,6 +23,7 @@
 #include "common/ProgramDir.h"
 #include "common/SafeFile.h"
 #include "core/Options.h"
+#include "core/RetrySchedule.h"
 #include "core/StatusList.h"
 #include "db/ErrorLog.h"
 
@@ -35,6 +36,11 @@ constexpr qint64 kLongestPauseSeconds = 3600;
 const QString kLostKey = QStringLiteral("E-mail outbox: ");
 // The longest a cancelled exchange takes to end (EndDelivery).
 constexpr int kCancelledEndMs = 5000;
+
+FailureHandler& OnFailure() {
+    static FailureHandler handler;
+    return handler;
+}
 
 std::map<QString, ReceiptHandler>& Handlers() {
     static std::map<QString, ReceiptHandler> handlers;
@@ -177,13 +183,8 @@ void Record(const Entry& e, bool sent, const QString& reason) {
 // A failed attempt of `e` is not final when retries are on and the next
 // one still starts within the retry period: the pause is set and told.
 bool RetryLater(Entry& e, const QString& errorText) {
-    const int minutes = Options::Load().retryMinutes;
-    if (minutes <= 0) return false;
-    const QDateTime now = Clock::Now();
-    const qint64 pause =
-        std::min(kFirstPauseSeconds << std::min(e.attempts - 1, 12), kLongestPauseSeconds);
-    const QDateTime next = now.addSecs(pause);
-    if (next > e.firstAttempt.addSecs(qint64{minutes} * 60)) return false;
+    const QDateTime next = NextAttempt(e.attempts, e.firstAttempt, Clock::Now());
+    if (!next.isValid()) return false;
     e.nextAttempt = next;
     EventLog::Warning(QStringLiteral("E-mail to ") + MessageOf(e).RecipientText() +
                       QStringLiteral(" failed (") + e.subject + QStringLiteral("): ") + errorText +
@@ -230,6 +231,7 @@ void Delivered(const Entry& attempted, bool sent, const QString& errorText) {
                         QStringLiteral(" failed (") + e.subject + QStringLiteral("): ") + reason);
     }
     Record(e, sent, reason);
+    if (!sent && OnFailure()) OnFailure()(e.receipt, e.subject, reason);
 }
 
 // The exchange is over (QUIT said): the next message may go.
@@ -328,12 +330,10 @@ bool EntryOf(const QJsonValue& value, Entry& e) {
     e.fromName = o.value(QStringLiteral("fromName")).toString();
     e.fromAddress = o.value(QStringLiteral("fromAddress")).toString();
     e.body = o.value(QStringLiteral("body")).toString();
-    const double attempts = o.value(QStringLiteral("attempts")).toDouble();
-    if (attempts >= 1 && attempts <= 1e6 && attempts == std::floor(attempts)) {
-        e.attempts = static_cast<int>(attempts);
-    }
-    e.firstAttempt = StampOf(o.value(QStringLiteral("firstAttempt")).toString());
-    e.nextAttempt = StampOf(o.value(QStringLiteral("nextAttempt")).toString());
+    const RetrySchedule schedule = RetrySchedule::ReadFrom(o);
+    e.attempts = schedule.attempts;
+    e.firstAttempt = schedule.firstAttempt;
+    e.nextAttempt = schedule.nextAttempt;
     for (const QJsonValue& r : o.value(QStringLiteral("to")).toArray()) {
         e.recipients.push_back({r.toObject().value(QStringLiteral("name")).toString(),
                                 r.toObject().value(QStringLiteral("address")).toString()});
@@ -372,13 +372,7 @@ QByteArray Encode(const std::vector<Entry>& entries) {
             {QStringLiteral("body"), e.body},
         };
         // A message not tried yet is written as before retries existed.
-        if (e.attempts > 0) message.insert(QStringLiteral("attempts"), e.attempts);
-        if (e.firstAttempt.isValid()) {
-            message.insert(QStringLiteral("firstAttempt"), StampText(e.firstAttempt));
-        }
-        if (e.nextAttempt.isValid()) {
-            message.insert(QStringLiteral("nextAttempt"), StampText(e.nextAttempt));
-        }
+        RetrySchedule{e.attempts, e.firstAttempt, e.nextAttempt}.WriteTo(message);
         messages.append(message);
     }
     // Keys are written in order of their names: the count comes first.
@@ -469,6 +463,21 @@ std::vector<Entry> Salvage(const QByteArray& bytes, int& lost) {
         if (lost == 0 && open < 0) lost = -1;
     }
     return entries;
+}
+
+QDateTime NextAttempt(int attempts, const QDateTime& firstAttempt, const QDateTime& now) {
+    const int minutes = Options::Load().retryMinutes;
+    if (minutes <= 0 || attempts < 1) return {};
+    const qint64 pause =
+        std::min(kFirstPauseSeconds << std::min(attempts - 1, 12), kLongestPauseSeconds);
+    const QDateTime next = now.addSecs(pause);
+    if (next > firstAttempt.addSecs(qint64{minutes} * 60)) return {};
+    return next;
+}
+
+bool SetFailureHandler(FailureHandler handler) {
+    OnFailure() = std::move(handler);
+    return true;
 }
 
 bool SetReceiptHandler(const QString& kind, ReceiptHandler handler) {
@@ -576,3 +585,22 @@ void Reset() {
 }
 
 }  // namespace Outbox
+
+void RetrySchedule::WriteTo(QJsonObject& o) const {
+    if (attempts > 0) o.insert(QStringLiteral("attempts"), attempts);
+    if (firstAttempt.isValid())
+        o.insert(QStringLiteral("firstAttempt"), Outbox::StampText(firstAttempt));
+    if (nextAttempt.isValid())
+        o.insert(QStringLiteral("nextAttempt"), Outbox::StampText(nextAttempt));
+}
+
+RetrySchedule RetrySchedule::ReadFrom(const QJsonObject& o) {
+    RetrySchedule r;
+    const double attempts = o.value(QStringLiteral("attempts")).toDouble();
+    if (attempts >= 1 && attempts <= 1e6 && attempts == std::floor(attempts)) {
+        r.attempts = static_cast<int>(attempts);
+    }
+    r.firstAttempt = Outbox::StampOf(o.value(QStringLiteral("firstAttempt")).toString());
+    r.nextAttempt = Outbox::StampOf(o.value(QStringLiteral("nextAttempt")).toString());
+    return r;
+}

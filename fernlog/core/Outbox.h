@@ -39,6 +39,17 @@ inline constexpr char kNoReceipt[] = "none";
 // handlers are code, not state, and stay through Reset. Returns true.
 bool SetReceiptHandler(const QString& kind, ReceiptHandler handler);
 
+// The time of the next attempt after `attempts` failed ones, the first at
+// `firstAttempt`: growing pauses within RetryMinutes; invalid when the
+// failure is final. The channel outbox follows the same rule.
+QDateTime NextAttempt(int attempts, const QDateTime& firstAttempt, const QDateTime& now);
+
+// Told when a message has failed for good (after its receipt handler), with
+// its subject and the reason; one handler, set as the program loads.
+using FailureHandler =
+    std::function<void(const QString& receipt, const QString& subject, const QString& reason)>;
+bool SetFailureHandler(FailureHandler handler);
+
 // The mail server and the mail log every delivery uses; the settings are
 // handed in whenever they are applied.
 void SetMailer(const Mail::MailerSettings& settings, const QString& logFile);

@@ -13,12 +13,14 @@
 #include "common/EventLog.h"
 #include "common/FolderLock.h"
 #include "core/Alarms.h"
+#include "core/ChannelOutbox.h"
 #include "core/Decoding.h"
 #include "core/DeviceLink.h"
 #include "core/DeviceVisits.h"
 #include "core/EmailNotification.h"
 #include "core/Journal.h"
 #include "core/MailWarnings.h"
+#include "core/Notices.h"
 #include "core/Options.h"
 #include "core/Reminders.h"
 #include "core/ServerData.h"
@@ -95,9 +97,12 @@ void BackOnline(const QString& name, const QString& address,
     EventLog::Info(QStringLiteral("Device ") + name + QStringLiteral(" at ") + address +
                    QStringLiteral(" answers again (no answer since ") + closed.offLine +
                    QStringLiteral(")"));
-    if (!Clock::FromDbStamp(closed.emailSent).isValid() || !recoveryNotices) {
-        return;
-    }
+    if (!Clock::FromDbStamp(closed.emailSent).isValid()) return;
+    Notices::Tell(Notices::DeviceEvent(QStringLiteral("device.up"), 0, name, address,
+                                       QStringLiteral("The device ") + name.trimmed() +
+                                           QStringLiteral(" answers again (no answer since ") +
+                                           closed.offLine + u')'));
+    if (!recoveryNotices) return;
     QString errorText;
     EmailNotification::SendBackOnlineEmail(name, address, Clock::FromDbStamp(closed.offLine),
                                            errorText);
@@ -429,6 +434,8 @@ void PollAll() {
     // Ends first: a notice told at an end restarts the reminders' count.
     Silences::AfterCycle();
     Reminders::AfterCycle();
+    // A cycle that could read the register tells the heartbeats fernlog lives.
+    if (!ServerData::DatabaseOut) ChannelOutbox::AfterHealthyCycle();
     figures.lastRegister = ServerData::DatabaseOut;
     figures.durationMs = took.elapsed();
     figures.end = Clock::Now();

@@ -7,6 +7,7 @@
 #include "common/EventLog.h"
 #include "core/AlarmHandling.h"
 #include "core/EmailNotification.h"
+#include "core/Notices.h"
 #include "core/Options.h"
 #include "core/ServiceLog.h"
 #include "core/Silences.h"
@@ -94,6 +95,22 @@ void AfterCycle() {
                 return;
             }
             if (!posted) return;
+            Notices::Event told;
+            told.name = kind == EmailNotification::AlarmNotice::Escalation
+                            ? QStringLiteral("alarm.escalated")
+                            : QStringLiteral("alarm.reminder");
+            told.alarmId = alarm.id;
+            told.start = alarm.start;
+            told.state = QStringLiteral("open");
+            told.reading = reading;
+            told.value = Notices::ValueOf(reading);
+            told.deviceId = server->id;
+            told.deviceName = alarm.server.trimmed();
+            told.deviceAddress = server->ip.trimmed();
+            told.sensorId = alarm.sensorId;
+            told.sensorName = alarm.sensor.trimmed();
+            told.port = Silences::PortOf(server->id, alarm.sensorId);
+            Notices::Tell(told);
             EventLog::Warning(QStringLiteral("Alarm ") + what + QStringLiteral(" to ") + to +
                               QStringLiteral(": ") + who + QStringLiteral(" (alarm since ") +
                               Clock::GeneralDateText(alarm.start) + u')');

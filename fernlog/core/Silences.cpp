@@ -14,6 +14,7 @@
 #include "core/Alarms.h"
 #include "core/EmailNotification.h"
 #include "core/HandlingStore.h"
+#include "core/Notices.h"
 #include "core/Outbox.h"
 #include "db/ErrorLog.h"
 #include "db/SensorDatabase.h"
@@ -336,6 +337,21 @@ void TellAlarms(const Ending& e, const ServerDatabase::ServerRow& server,
             ErrorLog::RecordError(QStringLiteral("Silences"), errorText);
             continue;
         }
+        Notices::Event told;
+        told.name = heldBack ? QStringLiteral("alarm.opened") : QStringLiteral("alarm.reminder");
+        told.alarmId = alarm.id;
+        told.start = alarm.start;
+        told.state = QStringLiteral("open");
+        told.cause = QString(cause).replace(kCR, QStringLiteral("\n"));
+        told.reading = alarm.currentData;
+        told.value = Notices::ValueOf(alarm.currentData);
+        told.deviceId = server.id;
+        told.deviceName = server.name.trimmed();
+        told.deviceAddress = server.ip.trimmed();
+        told.sensorId = alarm.sensorId;
+        told.sensorName = alarm.sensor.trimmed();
+        told.port = sensor->port;
+        Notices::Tell(told);
         // The reminders count from this notice.
         std::optional<AlarmHandling::NoticeSchedule> schedule;
         AlarmHandling::ReadNoticeSchedule(alarm.id, schedule);
@@ -379,6 +395,8 @@ void TellFailure(const Ending& e, const ServerDatabase::ServerRow& server, const
         ErrorLog::RecordError(QStringLiteral("Silences"), errorText);
         return;
     }
+    Notices::Tell(Notices::DeviceEvent(QStringLiteral("device.down"), server.id, server.name,
+                                       server.ip, text));
     EventLog::Warning(QStringLiteral("Device failure told after its maintenance: ") + server.name +
                       QStringLiteral(" at ") + server.ip + QStringLiteral(": it ") +
                       During(offLine, e));

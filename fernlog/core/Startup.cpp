@@ -7,6 +7,7 @@
 #include "common/Dialogs.h"
 #include "common/EventLog.h"
 #include "common/ProgramDir.h"
+#include "core/ChannelOutbox.h"
 #include "core/DeviceLink.h"
 #include "core/EmailNotification.h"
 #include "core/Journal.h"
@@ -144,6 +145,7 @@ void RunActivationBlock() {
     // Messages that an earlier run handed over but did not deliver, and the
     // records it could not write.
     Outbox::Resume();
+    ChannelOutbox::Resume();
     Journal::Apply();
 
     const bool haveDatabase = QFileInfo(Database::Path()).isFile();
@@ -229,6 +231,7 @@ void StopProgram() {
     EmailNotification::SendShutdownEmail();
     Outbox::Drain(static_cast<int>(std::max<qint64>(0, waitMs - stopping.elapsed())));
     Outbox::Stop();
+    ChannelOutbox::Stop();
     DeviceLink::StopWatchDog();
     Polling::StopPollTimer();
     DeviceLink::CloseWinSocket();

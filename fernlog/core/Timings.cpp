@@ -27,7 +27,8 @@ bool Parse(const QString& text, Timings& timings, QString* error) {
                           {{"connect", &parsed.connectMs},
                            {"answer", &parsed.answerMs},
                            {"tick", &parsed.tickMs},
-                           {"stop", &parsed.stopMs}},
+                           {"stop", &parsed.stopMs},
+                           {"channel", &parsed.channelMs}},
                           error)) {
         return false;
     }

@@ -151,6 +151,14 @@ QByteArray StatusPage(const Snapshot& s) {
         for (const QString& warning : s.warnings) out << "<li>" << HtmlEscape(warning) << "</li>";
         out << "</ul>\n";
     }
+    if (!s.noticeFailures.isEmpty()) {
+        out << "<h2>Notices not delivered</h2>\n<ul id=\"notifications\" class=\"bad\">";
+        for (const Notices::Failure& f : s.noticeFailures) {
+            out << "<li>" << PageTime(f.at) << " " << HtmlEscape(f.event) << " to "
+                << HtmlEscape(f.channel) << ": " << HtmlEscape(f.reason) << "</li>";
+        }
+        out << "</ul>\n";
+    }
 
     out << "<h2>Sensors</h2>\n<div class=\"scroll\"><table id=\"sensors\"><tr><th>Device</th>"
         << "<th>Sensor</th><th>Reading</th><th>Status</th><th>State</th>"
@@ -286,6 +294,14 @@ QByteArray StatusJson(const Snapshot& s) {
     counters[QStringLiteral("emailsFailed")] = s.emailsFailed;
     counters[QStringLiteral("emailsWaiting")] = s.emailsWaiting;
     root[QStringLiteral("counters")] = counters;
+    QJsonArray failures;
+    for (const Notices::Failure& f : s.noticeFailures) {
+        failures.append(QJsonObject{{QStringLiteral("at"), JsonTime(f.at)},
+                                    {QStringLiteral("channel"), f.channel},
+                                    {QStringLiteral("event"), f.event},
+                                    {QStringLiteral("reason"), f.reason}});
+    }
+    root[QStringLiteral("notifications")] = failures;
     return QJsonDocument(root).toJson(QJsonDocument::Indented);
 }
 
@@ -383,6 +399,29 @@ QByteArray Metrics(const Snapshot& s) {
     sample("fernlog_emails_failed_total", {}, QByteArray::number(s.emailsFailed));
     family("fernlog_emails_waiting", "gauge", "E-mails waiting in the outbox.");
     sample("fernlog_emails_waiting", {}, QByteArray::number(s.emailsWaiting));
+    family("fernlog_notifications_total", "counter",
+           "Channel notices since the start by outcome: delivered, retried (an attempt failed "
+           "and is tried again), failed (for good).");
+    for (auto it = s.channels.cbegin(); it != s.channels.cend(); ++it) {
+        const QByteArray channel = "{channel=\"" + label(it.key()) + "\",result=\"";
+        sample("fernlog_notifications_total", channel + "delivered\"}",
+               QByteArray::number(it->delivered));
+        sample("fernlog_notifications_total", channel + "retried\"}",
+               QByteArray::number(it->retried));
+        sample("fernlog_notifications_total", channel + "failed\"}",
+               QByteArray::number(it->failed));
+    }
+    family("fernlog_notifications_failed_total", "counter",
+           "Channel notices that failed for good since the start.");
+    for (auto it = s.channels.cbegin(); it != s.channels.cend(); ++it) {
+        sample("fernlog_notifications_failed_total", "{channel=\"" + label(it.key()) + "\"}",
+               QByteArray::number(it->failed));
+    }
+    family("fernlog_notifications_waiting", "gauge", "Channel notices waiting in the outbox.");
+    for (auto it = s.channels.cbegin(); it != s.channels.cend(); ++it) {
+        sample("fernlog_notifications_waiting", "{channel=\"" + label(it.key()) + "\"}",
+               QByteArray::number(it->waiting));
+    }
     return out;
 }
 

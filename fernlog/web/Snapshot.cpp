@@ -181,6 +181,8 @@ Snapshot Take(bool withAlarms) {
     s.emailsSent = mail.sent;
     s.emailsFailed = mail.failed;
     s.emailsWaiting = mail.waiting;
+    s.channels = ChannelOutbox::Counts();
+    s.noticeFailures = Notices::Failures();
     return s;
 }
 

@@ -6,6 +6,8 @@
 #include <optional>
 #include <vector>
 
+#include "core/ChannelOutbox.h"
+#include "core/Notices.h"
 #include "core/Windows.h"
 
 // What the web side shows, copied out of the program's state in one go:
@@ -100,6 +102,9 @@ struct Snapshot {
     qint64 emailsSent = 0;
     qint64 emailsFailed = 0;
     int emailsWaiting = 0;
+    // The notification channels' deliveries, and notices that failed for good.
+    QMap<QString, ChannelOutbox::Figures> channels;
+    QList<Notices::Failure> noticeFailures;
 };
 
 // Open alarms shown at most.

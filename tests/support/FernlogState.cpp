@@ -3,12 +3,14 @@
 #include "common/EventLog.h"
 #include "core/AlarmHandling.h"
 #include "core/Alarms.h"
+#include "core/ChannelOutbox.h"
 #include "core/DataLogs.h"
 #include "core/Decoding.h"
 #include "core/DeviceLink.h"
 #include "core/EmailNotification.h"
 #include "core/Journal.h"
 #include "core/MailWarnings.h"
+#include "core/Notices.h"
 #include "core/Outbox.h"
 #include "core/Polling.h"
 #include "core/ServerData.h"
@@ -37,6 +39,8 @@ void ResetFernlogState() {
     MailWarnings::Reset();
     DataLogs::Reset();
     Outbox::Reset();
+    ChannelOutbox::Reset();
+    Notices::Reset();
     EmailNotification::Reset();
     Alarms::Reset();
     Journal::Reset();
