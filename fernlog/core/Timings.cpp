@@ -32,14 +32,16 @@ bool Parse(const QString& text, Timings& timings, QString* error) {
     for (const QString& item : text.split(QLatin1Char(','))) {
         const qsizetype equals = item.indexOf(QLatin1Char('='));
         const QString key = item.left(equals).trimmed();
-        int* field = key == QLatin1String("connect")  ? &parsed.connectMs
-                     : key == QLatin1String("answer") ? &parsed.answerMs
-                     : key == QLatin1String("tick")   ? &parsed.tickMs
-                     : key == QLatin1String("stop")   ? &parsed.stopMs
-                                                      : nullptr;
+        int* field = key == QLatin1String("connect")   ? &parsed.connectMs
+                     : key == QLatin1String("answer")  ? &parsed.answerMs
+                     : key == QLatin1String("tick")    ? &parsed.tickMs
+                     : key == QLatin1String("stop")    ? &parsed.stopMs
+                     : key == QLatin1String("channel") ? &parsed.channelMs
+                                                       : nullptr;
         if (equals < 0 || !field) {
             return fail(
-                QStringLiteral("'%1' is not connect=MS, answer=MS, tick=MS or stop=MS").arg(item));
+                QStringLiteral("'%1' is not connect=MS, answer=MS, tick=MS, stop=MS or channel=MS")
+                    .arg(item));
         }
         if (seen.contains(key)) return fail(QStringLiteral("%1 is given twice").arg(key));
         seen.insert(key);

@@ -12,11 +12,12 @@ struct Timings {
     int answerMs = 0;      // a 60-byte answer; 0: the settings' TCPTimeOut seconds
     int tickMs = 5000;     // the poll timer (Polling::kPollIntervalMs)
     int stopMs = 0;        // the stop's e-mail (Startup::StopProgram); 0: the mail time-out
+    int channelMs = 0;     // a notice channel's request or command; 0: 30 s
 };
 
 namespace Waits {
 
-// For tests only: "connect=200,answer=200,tick=50,stop=500", in
+// For tests only: "connect=200,answer=200,tick=50,stop=500,channel=500", in
 // milliseconds, each key optional, at most once.
 inline constexpr char kTestVariable[] = "FERNLOG_TEST_TIMINGS";
 
