@@ -3,6 +3,7 @@
 #include "common/EventLog.h"
 #include "core/AlarmHandling.h"
 #include "core/Alarms.h"
+#include "core/AlertmanagerSync.h"
 #include "core/DataLogs.h"
 #include "core/Decoding.h"
 #include "core/DeviceLink.h"
@@ -39,6 +40,7 @@ void ResetFernlogState() {
     Outbox::Reset();
     EmailNotification::Reset();
     Alarms::Reset();
+    AlertmanagerSync::Reset();
     Journal::Reset();
     AlarmHandling::Reset();
     Pages::Reset();
