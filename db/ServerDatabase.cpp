@@ -458,6 +458,41 @@ bool ReadAlarmRecord(qint64 alarmId, AlarmRecord& alarm, QString* error) {
     return true;
 }
 
+bool ListAlarmsEndedSince(const QDateTime& since, QList<AlarmRecord>& alarms, QString* error) {
+    alarms.clear();
+    Recordset rows;
+    if (!OpenRecordset(QStringLiteral("tblAlarms"),
+                       QStringLiteral("SELECT * FROM tblAlarms WHERE AlarmEnd >= ?"
+                                      " ORDER BY AlarmEnd, IDNum"),
+                       {Clock::DbStamp(since)}, rows, error)) {
+        return false;
+    }
+    for (rows.MoveFirst(); !rows.EndOfFile(); rows.MoveNext()) alarms << AlarmFromRow(rows);
+    return true;
+}
+
+bool ListFailuresEndedSince(const QDateTime& since, QList<FailurePeriod>& failures,
+                            QString* error) {
+    failures.clear();
+    Recordset rows;
+    // An open row's BackOnLine is the text 'False', which sorts after every stamp.
+    if (!OpenRecordset(QStringLiteral("tblServerFailures"),
+                       QStringLiteral("SELECT * FROM tblServerFailures WHERE BackOnLine >= ?"
+                                      " AND BackOnLine <> 'False' ORDER BY BackOnLine, IDNum"),
+                       {Clock::DbStamp(since)}, rows, error)) {
+        return false;
+    }
+    for (rows.MoveFirst(); !rows.EndOfFile(); rows.MoveNext()) {
+        FailurePeriod failure;
+        failure.serverId = rows.Value(QStringLiteral("ServerIDNum")).toLongLong();
+        failure.server = rows.Text(QStringLiteral("ServerName")).trimmed();
+        failure.offLine = Clock::FromDbStamp(rows.Text(QStringLiteral("OffLine")));
+        failure.backOnLine = Clock::FromDbStamp(rows.Text(QStringLiteral("BackOnLine")));
+        if (failure.backOnLine.isValid()) failures << failure;
+    }
+    return true;
+}
+
 bool ListOpenAlarms(QList<OpenAlarm>& alarms, int limit, QString* error) {
     alarms.clear();
     // A connection of its own, read-only and without waiting for a lock:

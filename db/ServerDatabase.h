@@ -102,6 +102,9 @@ bool ListAlarmRecords(QList<AlarmRecord>& alarms, bool openOnly, const QDateTime
                       QString* error = nullptr);
 // One record by its IDNum; false with the reason when there is none.
 bool ReadAlarmRecord(qint64 alarmId, AlarmRecord& alarm, QString* error = nullptr);
+// Alarm records that ended at or after `since`, oldest end first.
+bool ListAlarmsEndedSince(const QDateTime& since, QList<AlarmRecord>& alarms,
+                          QString* error = nullptr);
 // Adds the Resolution column to tblAlarms of databases provisioned without it.
 bool EnsureResolutionColumn();
 // Stores "Resolution Entered " + now + CR + text as the alarm's resolution.
@@ -119,6 +122,14 @@ struct ClosedFailure {
 // a row was closed, and left alone when none was open.
 bool RecordServerBackOnline(qint64 serverId, QString* error = nullptr,
                             std::optional<ClosedFailure>* closed = nullptr);
+// Outages that ended at or after `since`, oldest end first.
+struct FailurePeriod {
+    qint64 serverId = 0;
+    QString server;
+    QDateTime offLine, backOnLine;
+};
+bool ListFailuresEndedSince(const QDateTime& since, QList<FailurePeriod>& failures,
+                            QString* error = nullptr);
 enum class FailureRows {
     OpenNotMailed,        // BackOnLine 'False' and EmailSent 'False'
     OpenMailed,           // BackOnLine 'False' and EmailSent <> 'False'

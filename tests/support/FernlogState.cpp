@@ -3,6 +3,7 @@
 #include "common/EventLog.h"
 #include "core/AlarmHandling.h"
 #include "core/Alarms.h"
+#include "core/AlertmanagerSync.h"
 #include "core/ChannelOutbox.h"
 #include "core/DataLogs.h"
 #include "core/Decoding.h"
@@ -43,6 +44,7 @@ void ResetFernlogState() {
     Notices::Reset();
     EmailNotification::Reset();
     Alarms::Reset();
+    AlertmanagerSync::Reset();
     Journal::Reset();
     AlarmHandling::Reset();
     Pages::Reset();
