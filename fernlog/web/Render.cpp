@@ -9,12 +9,7 @@
 
 namespace Web {
 namespace {
-// Times in the page as the program writes them everywhere else; in JSON as
-// ISO 8601 with the offset, which every client reads.
-QString PageTime(const QDateTime& when) {
-    return when.isValid() ? Clock::GeneralDateText(when) : QStringLiteral("-");
-}
-
+// Times in JSON as ISO 8601 with the offset, which every client reads.
 QJsonValue JsonTime(const QDateTime& when) {
     if (!when.isValid()) return QJsonValue::Null;
     return when.toOffsetFromUtc(when.offsetFromUtc()).toString(Qt::ISODate);
@@ -54,8 +49,23 @@ th{background:#e0e0e0}
 td.ok{background:rgb(0,255,0)}td.alarm{background:rgb(255,0,0);color:#fff;font-weight:bold}
 td.nodata{background:rgb(255,255,255)}td.idle{background:rgb(224,224,224)}
 @media (max-width:600px){body{font-size:15px}th,td{padding:0.25em 0.3em}}
+nav{margin:0.3em 0}nav a{margin-right:0.8em}form.inline{display:inline}
+form.act{background:#fff;border:1px solid #bbb;padding:0.4em;margin:0.4em 0;max-width:40em}
+form.act label{display:block;margin:0.2em 0}input[type=text],input[type=password],textarea{width:100%;box-sizing:border-box}
+td.wrap{white-space:normal}.note{color:#555}
+@media print{nav,form,.noprint{display:none}body{background:#fff;font-size:9pt;padding:0}
+table{min-width:0}th,td{padding:0.1em 0.3em;white-space:normal}@page{size:A4;margin:12mm}}
 )";
 }  // namespace
+
+// As the program writes them everywhere else.
+QString PageTime(const QDateTime& when) {
+    return when.isValid() ? Clock::GeneralDateText(when) : QStringLiteral("-");
+}
+
+const char* PageStyle() {
+    return kStyle;
+}
 
 QString HtmlEscape(const QString& text) {
     return text.toHtmlEscaped().replace(u'\'', QStringLiteral("&#39;"));
@@ -93,7 +103,7 @@ QString ColourClass(Colour colour) {
     return QStringLiteral("nodata");
 }
 
-QByteArray StatusPage(const Snapshot& s) {
+QByteArray StatusPage(const Snapshot& s, const QString& navigation) {
     QString html;
     QTextStream out(&html);
     const QString title = HtmlEscape(s.title) + QStringLiteral(" status");
@@ -102,7 +112,7 @@ QByteArray StatusPage(const Snapshot& s) {
         << "<meta http-equiv=\"refresh\" content=\"" << qMax(5, s.updateSeconds) << "\">"
         << "<title>" << title << "</title><style>" << kStyle << "</style></head><body>\n"
         << "<h1>" << title << "</h1>\n"
-        << "<p>Shown at " << PageTime(s.generated) << "; last polling cycle "
+        << navigation << "<p>Shown at " << PageTime(s.generated) << "; last polling cycle "
         << (s.lastCycleStart.isValid()
                 ? PageTime(s.lastCycleStart) +
                       QStringLiteral(" (%1 s)").arg(Number(s.lastCycleMs / 1000.0))

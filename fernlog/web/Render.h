@@ -18,7 +18,12 @@ QString LabelEscape(const QString& text);
 // The CSS class of a status colour ("ok", "alarm", "nodata", "idle").
 QString ColourClass(Colour colour);
 
-QByteArray StatusPage(const Snapshot& snapshot);
+// `navigation`: the links and sign-in line shown under the title.
+QByteArray StatusPage(const Snapshot& snapshot, const QString& navigation = QString());
+// What every page shares: its CSS, and times as the program writes them
+// ("-" when invalid).
+const char* PageStyle();
+QString PageTime(const QDateTime& when);
 QByteArray StatusJson(const Snapshot& snapshot);
 QByteArray Metrics(const Snapshot& snapshot);
 

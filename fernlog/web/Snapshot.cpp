@@ -21,6 +21,7 @@
 #include "core/Startup.h"
 #include "core/StatusGrid.h"
 #include "db/ServerDatabase.h"
+#include "web/Sessions.h"
 
 namespace Web {
 namespace {
@@ -73,6 +74,7 @@ void MarkStarted() {
 
 void Reset() {
     MarkStarted();
+    Sessions::Reset();
 }
 
 Health JudgeHealth(const HealthFacts& f) {
