@@ -1,6 +1,9 @@
 #include "core/Decoding.h"
 
+#include <charconv>
 #include <cmath>
+#include <cstdlib>
+#include <string>
 
 #include "db/ErrorLog.h"
 #include "protocol/Answers.h"
@@ -103,6 +106,17 @@ QString PortUnits(const QString& model, int port, const QString& unit) {
         return port <= 3 ? degree : QString();
     }
     return QString();
+}
+
+std::optional<double> Measured(float v) {
+    if (v == kNoData || v == kNotConnected || v == kNotConnectedAlt || v == kSensorOpen ||
+        v == kSensorShorted || !std::isfinite(v)) {
+        return std::nullopt;
+    }
+    char text[32];
+    const auto end = std::to_chars(text, text + sizeof text, v).ptr;
+    *end = 0;
+    return std::strtod(text, nullptr);
 }
 
 QString NumberText(float value) {

@@ -3,6 +3,7 @@
 #include <QByteArray>
 #include <QString>
 #include <array>
+#include <optional>
 
 // Decoding of a device's identification and readings answers into the
 // program-wide results that the processing of the device's data reads.
@@ -47,6 +48,11 @@ QString DegreeText();
 // sign is followed by `unit` (by TempUnit in the two-argument form).
 QString PortUnits(const QString& model, int port);
 QString PortUnits(const QString& model, int port, const QString& unit);
+
+// The measured value of a reading; nullopt for a special value (a fault,
+// no data) or one that is no number. The double of the single's shortest
+// decimal, so that 40.3 reads 40.3 and not 40.2999992370605.
+std::optional<double> Measured(float value);
 
 // A reading as the status grid and log files show numbers (72, 72.5, -200).
 QString NumberText(float value);

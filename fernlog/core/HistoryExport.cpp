@@ -105,12 +105,6 @@ bool MonthInRange(int year, int month, const Filter& filter) {
     return true;
 }
 
-struct Reading {
-    qint64 key;
-    QDateTime when;
-    float value;
-};
-
 // The readings of one file that pass the filter; the damage seen goes to
 // `warnings`.
 bool ReadMonth(const MonthFile& month, const Filter& filter, std::vector<Reading>& out,
@@ -157,11 +151,6 @@ bool ReadMonth(const MonthFile& month, const Filter& filter, std::vector<Reading
                         .arg(QDir::toNativeSeparators(month.path));
     }
     return true;
-}
-
-// The description keeps "%RH" cut to its first two characters.
-QString UnitText(const QString& stored) {
-    return stored == QLatin1String("%R") ? QStringLiteral("%RH") : stored;
 }
 
 QString RangeText(const Filter& filter) {
@@ -247,6 +236,40 @@ QStringList LogDirectories(const QString& programDir, QStringList* warnings) {
 
 QStringList CurrentDirectories() {
     return WithLogDirectory(ProgramDir::Path(), ServerData::LogDirInUse, nullptr);
+}
+
+QString UnitText(const QString& stored) {
+    return stored == QLatin1String("%R") ? QStringLiteral("%RH") : stored;
+}
+
+bool ReadSensor(const QStringList& directories, qint64 sensorId, const QDateTime& from,
+                const QDateTime& to, SensorLog& out, QString* error) {
+    out = SensorLog{};
+    std::map<qint64, SensorFiles> sensors;
+    Collect(directories, sensors);
+    const auto it = sensors.find(sensorId);
+    if (it == sensors.end()) {
+        return Fail(error, QStringLiteral("there are no data logs of sensor %1 in %2")
+                               .arg(sensorId)
+                               .arg(FoldersText(directories)));
+    }
+    SensorFiles& s = it->second;
+    QString reason;
+    if (!s.descriptionPath.isEmpty()) {
+        if (!ReadDescription(s, reason)) return Fail(error, reason);
+        out.described = true;
+        out.description = s.description;
+    }
+    const Filter filter{sensorId, std::nullopt, from, to};
+    for (const auto& [yearMonth, month] : s.months) {
+        if (!MonthInRange(yearMonth.first, yearMonth.second, filter)) continue;
+        if (!ReadMonth(month, filter, out.readings, out.warnings, reason)) {
+            return Fail(error, reason);
+        }
+    }
+    std::stable_sort(out.readings.begin(), out.readings.end(),
+                     [](const Reading& a, const Reading& b) { return a.key < b.key; });
+    return true;
 }
 
 bool ExportSensorHistory(qint64 sensorId, const QString& path, QString& message) {

@@ -6,7 +6,9 @@
 #include <QStringList>
 #include <functional>
 #include <optional>
+#include <vector>
 
+#include "core/DataLogs.h"
 #include "db/ServerDatabase.h"
 
 // The readings of the per-sensor monthly data logs as CSV text: a header
@@ -80,6 +82,29 @@ QStringList CurrentDirectories();
 // The main window's export of one sensor: its history into `path`, and the
 // sentence telling the user how it went.
 bool ExportSensorHistory(qint64 sensorId, const QString& path, QString& message);
+
+// The readings of one sensor, as the export reads them: the same choice
+// of copies, the same times (wall-clock time held as UTC, compared as
+// written), in time order.
+struct Reading {
+    qint64 key;  // seconds of the wall-clock time, for ordering
+    QDateTime when;
+    float value;
+};
+struct SensorLog {
+    bool described = false;  // its description file was there
+    DataLogs::DescriptionRecord description;
+    std::vector<Reading> readings;
+    QStringList warnings;
+};
+// Between `from` and `to` (inclusive; an invalid one is open). False with
+// the reason when the folders hold no data log of the sensor, or a file
+// cannot be read or has the wrong size.
+bool ReadSensor(const QStringList& directories, qint64 sensorId, const QDateTime& from,
+                const QDateTime& to, SensorLog& out, QString* error = nullptr);
+
+// The unit as people write it: the description keeps "%RH" cut to "%R".
+QString UnitText(const QString& stored);
 
 // The parts of a line, for the tests and the window's own texts.
 QString CsvField(const QString& text);

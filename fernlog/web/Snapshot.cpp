@@ -4,10 +4,6 @@
 #include <QHash>
 #include <QSet>
 #include <QTimer>
-#include <charconv>
-#include <cmath>
-#include <cstdlib>
-#include <string>
 
 #include "common/Clock.h"
 #include "common/ProgramDir.h"
@@ -31,17 +27,8 @@ QDateTime& Started() {
 }
 
 std::optional<double> ValueOf(const GridRow& row) {
-    using namespace Decoding;
-    const float v = row.value;
-    if (row.status.isEmpty() || v == kNoData || v == kNotConnected || v == kNotConnectedAlt ||
-        v == kSensorOpen || v == kSensorShorted || !std::isfinite(v)) {
-        return std::nullopt;
-    }
-    // The device's value is single precision: the double of its shortest
-    // decimal, so that 40.3 reads 40.3 and not 40.2999992370605.
-    char text[32];
-    const auto end = std::to_chars(text, text + sizeof text, v).ptr;
-    return std::strtod(std::string(text, end).c_str(), nullptr);
+    if (row.status.isEmpty()) return std::nullopt;
+    return Decoding::Measured(row.value);
 }
 
 int UpdateSeconds() {
