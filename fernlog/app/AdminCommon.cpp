@@ -201,10 +201,6 @@ void HandOver(const QStringList& fileNames) {
 #endif
 }
 
-QJsonValue IsoOrNull(const QDateTime& when) {
-    return when.isValid() ? QJsonValue(AlarmHandling::IsoText(when)) : QJsonValue();
-}
-
 AlarmHandling::Actor CommandActor(const QString& by) {
     return AlarmHandling::Actor{by.trimmed(), AlarmHandling::SystemUser(),
                                 AlarmHandling::Origin::Command};

@@ -88,8 +88,6 @@ Window WindowForModel(const QString& model);
 void HandOver(const QStringList& fileNames);
 
 // What the commands that act on alarms, silences and maintenance share.
-// A time as the JSON writes it, null when there is none.
-QJsonValue IsoOrNull(const QDateTime& when);
 // The person named by --by, acting from a command as this system user.
 AlarmHandling::Actor CommandActor(const QString& by);
 // nullopt when `by` names someone; else the status, having said that

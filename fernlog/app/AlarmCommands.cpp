@@ -10,6 +10,7 @@
 #include "common/Clock.h"
 #include "core/AlarmHandling.h"
 #include "core/AlarmTimeline.h"
+#include "core/AlarmViews.h"
 #include "core/Silences.h"
 #include "registry/Registry.h"
 
@@ -20,50 +21,8 @@ namespace {
 
 const QStringList kChangedFiles{AlarmHandling::FileName(), QStringLiteral("zolo.mdb")};
 
-QJsonValue TextOrNull(const QString& text) {
-    return text.isEmpty() ? QJsonValue() : QJsonValue(text);
-}
-
-// The record with its handling state, as every listing shows it.
-struct AlarmView {
-    ServerDatabase::AlarmRecord record;
-    std::optional<AlarmHandling::Acknowledgement> ack;
-    bool silenced = false;  // open, and a silence or maintenance covers its sensor now
-
-    QString State() const {
-        if (record.end.isValid()) return QStringLiteral("closed");
-        return ack ? QStringLiteral("acknowledged") : QStringLiteral("open");
-    }
-    QJsonObject Json() const {
-        return QJsonObject{{"id", record.id},
-                           {"device", record.server},
-                           {"sensor", record.sensor},
-                           {"sensorId", record.sensorId},
-                           {"start", IsoOrNull(record.start)},
-                           {"end", IsoOrNull(record.end)},
-                           {"state", State()},
-                           {"acknowledgedBy", ack ? QJsonValue(ack->by) : QJsonValue()},
-                           {"acknowledgedAt", ack ? IsoOrNull(ack->at) : QJsonValue()},
-                           {"silenced", silenced},
-                           {"resolution", TextOrNull(record.resolution)}};
-    }
-};
-
-std::optional<int> Attach(AlarmView& view) {
-    QString error;
-    if (!AlarmHandling::CurrentAcknowledgement(view.record.id, Clock::Now(), view.ack, &error)) {
-        return Fail(QStringLiteral("the alarm handling store cannot be read: ") + error);
-    }
-    if (view.record.end.isValid()) return std::nullopt;
-    QList<ServerDatabase::ServerRow> servers;
-    ServerDatabase::ListServers(servers);
-    for (const auto& server : servers) {
-        if (server.name.trimmed() != view.record.server.trimmed()) continue;
-        view.silenced = Silences::Covers(
-            server.id, Silences::PortOf(server.id, view.record.sensorId), Clock::Now());
-    }
-    return std::nullopt;
-}
+using AlarmViews::TextOrNull;
+using AlarmViews::View;
 
 using AlarmTimeline::Local;
 
@@ -86,38 +45,15 @@ std::optional<int> FindAlarm(qint64 id, AlarmHandling::AlarmRef& alarm) {
 int Show(const QCommandLineParser& parser, const QCommandLineOption& json) {
     qint64 id = 0;
     if (const auto status = AlarmId(parser.positionalArguments().value(0), id)) return *status;
-    AlarmView view;
+    View view;
+    QList<AlarmTimeline::Event> events;
     QString error;
-    if (!ServerDatabase::ReadAlarmRecord(id, view.record, &error)) {
+    if (!AlarmViews::Read(id, view, events, &error)) {
         return Fail(error,
                     error.startsWith(QLatin1String("there is no alarm")) ? kBadArgument : kRefused);
     }
-    if (const auto status = Attach(view)) return *status;
-    QList<AlarmHandling::AuditRow> trail;
-    if (!AlarmHandling::ListAudit(trail, QDateTime(), id, &error)) {
-        return Fail(QStringLiteral("the alarm handling store cannot be read: ") + error);
-    }
-    const QList<AlarmTimeline::Event> events = AlarmTimeline::Of(view.record, trail);
     if (parser.isSet(json)) {
-        QJsonObject object = view.Json();
-        object.insert("cause", view.record.cause);
-        object.insert("reading", view.record.currentData);
-        object.insert("emailSent", view.record.emailSent);
-        QJsonArray list;
-        for (const AlarmTimeline::Event& e : events) {
-            QJsonObject item{{"at", IsoOrNull(e.at)},
-                             {"kind", e.kind},
-                             {"by", TextOrNull(e.by)},
-                             {"text", e.text}};
-            if (!e.channel.isEmpty()) {
-                item.insert("channel", e.channel);
-                item.insert("to", e.to);
-                item.insert("result", e.result);
-            }
-            list.append(item);
-        }
-        object.insert("events", list);
-        PrintJson(object);
+        PrintJson(AlarmViews::DetailJson(view, events));
         return kDone;
     }
     const auto& r = view.record;
@@ -171,20 +107,12 @@ int Alarms(int argc, char** argv) {
     }
     if (const auto status = OpenProgramDir(parser.value(dir))) return *status;
     Answers answers;
-    QList<ServerDatabase::AlarmRecord> records;
+    QList<View> views;
     QString error;
-    if (!ServerDatabase::ListAlarmRecords(records, parser.isSet(open), from, &error)) {
-        return Fail(QStringLiteral("the alarms cannot be read from the database: ") + error);
-    }
-    QList<AlarmView> views;
-    for (const auto& record : records) {
-        AlarmView view{record, std::nullopt, false};
-        if (const auto status = Attach(view)) return *status;
-        views << view;
-    }
+    if (!AlarmViews::List(views, parser.isSet(open), from, &error)) return Fail(error);
     if (parser.isSet(json)) {
         QJsonArray list;
-        for (const auto& view : views) list.append(view.Json());
+        for (const auto& view : views) list.append(AlarmViews::Json(view));
         PrintJson(list);
         return kDone;
     }

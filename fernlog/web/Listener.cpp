@@ -12,7 +12,9 @@
 #include "protocol/Address.h"
 #include "web/Pages.h"
 #include "web/Render.h"
+#include "web/Sessions.h"
 #include "web/Snapshot.h"
+#include "web/Workplace.h"
 
 namespace Web {
 namespace {
@@ -90,16 +92,6 @@ class GuardedServer : public QTcpServer {
     int open_ = 0;
     QHash<QHostAddress, int> perAddress_;
 };
-
-// Compared in a time that depends neither on where the texts differ nor on
-// their lengths: only their digests are compared, byte by byte.
-bool SameSecret(const QByteArray& a, const QByteArray& b) {
-    const QByteArray x = QCryptographicHash::hash(a, QCryptographicHash::Sha256);
-    const QByteArray y = QCryptographicHash::hash(b, QCryptographicHash::Sha256);
-    unsigned char diff = 0;
-    for (qsizetype i = 0; i < x.size(); ++i) diff |= static_cast<unsigned char>(x[i] ^ y[i]);
-    return diff == 0;
-}
 
 // The credentials of "Bearer TOKEN"; the scheme's name is case-insensitive.
 // Null when the header names another scheme.
@@ -183,21 +175,28 @@ bool ParseEndpoint(const QString& listen, const QString& token, Endpoint& endpoi
 }
 
 Response Respond(const Request& request, const QString& token) {
+    Access access;
+    access.writable = !token.isEmpty() || Sessions::LoginSet();
+    access.session = Sessions::Find(request.cookie);
     if (!token.isEmpty()) {
         // Compared even when no token came, so that its absence takes no less time.
         const QByteArray given = BearerToken(request.authorization);
-        if (!SameSecret(given, token.toUtf8()) || given.isEmpty()) {
-            return Text(401, "unauthorized\n");
+        access.token = Sessions::SameSecret(given, token.toUtf8()) && !given.isEmpty();
+        // A signed-in browser reads and acts as the token's holder does;
+        // the sign-in page is the one way in without either.
+        if (!access.token && !access.session && request.path != QLatin1String("/login")) {
+            return Unauthorized(request);
         }
     } else if (!request.host.isEmpty() && !LoopbackHost(request.host)) {
         return Text(403, "only loopback names are answered without a token\n");
     }
+    if (request.method == "POST") return Post(request, access);
     if (request.method != "GET" && request.method != "HEAD") {
-        return Text(405, "only GET and HEAD\n");
+        return Text(405, "only GET, HEAD and POST\n");
     }
     const QString& path = request.path;
     if (path == QLatin1String("/") || path == QLatin1String("/index.html")) {
-        return {200, "text/html; charset=utf-8", StatusPage(Take(true))};
+        return {200, "text/html; charset=utf-8", StatusPage(Take(true), Navigation(access))};
     }
     if (path == QLatin1String("/api/v1/status")) {
         return {200, "application/json", StatusJson(Take(true))};
@@ -210,6 +209,7 @@ Response Respond(const Request& request, const QString& token) {
         const Health health = CurrentHealth();
         return Text(health.ok ? 200 : 503, health.reason.toUtf8() + '\n');
     }
+    if (auto answer = Get(request, access)) return *answer;
     return Text(404, "not found\n");
 }
 
@@ -247,6 +247,9 @@ bool Listener::handleRequest(const QHttpServerRequest& request, QTcpSocket* sock
         case QHttpServerRequest::Method::Head:
             r.method = "HEAD";
             break;
+        case QHttpServerRequest::Method::Post:
+            r.method = "POST";
+            break;
         default:
             r.method = "OTHER";
             break;
@@ -255,6 +258,12 @@ bool Listener::handleRequest(const QHttpServerRequest& request, QTcpSocket* sock
     r.query = request.url().query(QUrl::FullyEncoded);
     r.authorization = request.value("Authorization");
     r.host = request.value("Host");
+    r.cookie = request.value("Cookie");
+    r.origin = request.value("Origin");
+    r.referer = request.value("Referer");
+    r.csrfHeader = request.value("X-CSRF-Token");
+    r.body = request.body();
+    r.peer = request.remoteAddress();
     const Response response = Respond(r, token_);
     const auto status = static_cast<QHttpServerResponder::StatusCode>(response.status);
     const QByteArray body = r.method == "HEAD" ? QByteArray() : response.body;
@@ -270,6 +279,7 @@ bool Listener::handleRequest(const QHttpServerRequest& request, QTcpSocket* sock
         responder.writeHeader("Content-Type", response.contentType);
         responder.writeHeader("Content-Length", QByteArray::number(body.size()));
         responder.writeHeader("Cache-Control", "no-store");
+        for (const auto& [name, value] : response.headers) responder.writeHeader(name, value);
         if (response.status == 401) {
             responder.writeHeader("WWW-Authenticate", "Bearer realm=\"fernlog\"");
         }

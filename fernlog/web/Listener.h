@@ -3,16 +3,20 @@
 #include <QAbstractHttpServer>
 #include <QByteArray>
 #include <QHostAddress>
+#include <QList>
 #include <QString>
+#include <utility>
 
 class QTcpServer;
 
 // fernlog's web listener: the status page (/), its JSON (/api/v1/status),
-// the metrics (/metrics) and the health check (/healthz). It runs in the
-// program's event loop, answers from a snapshot of the state and changes
-// nothing. Outside loopback every request needs the token; on loopback
-// without one, only a loopback name in `Host` is answered, so that a page in
-// the user's browser cannot reach it through a name it points at 127.0.0.1.
+// the metrics (/metrics), the health check (/healthz), the alarm pages and
+// their actions (web/Workplace.h). It runs in the program's event loop and
+// answers from a snapshot of the state; a GET changes nothing. Outside
+// loopback every request needs the token or a signed-in session; on
+// loopback without a token, only a loopback name in `Host` is answered, so
+// that a page in the user's browser cannot reach it through a name it
+// points at 127.0.0.1.
 namespace Web {
 
 struct Endpoint {
@@ -41,20 +45,28 @@ bool ParseEndpoint(const QString& listen, const QString& token, Endpoint& endpoi
                    QString* error = nullptr);
 
 struct Request {
-    QByteArray method;  // "GET"
+    QByteArray method;  // "GET", "HEAD", "POST"
     QString path;       // "/metrics"
     QByteArray authorization;
-    QByteArray host;  // the Host header as sent; empty when there was none
-    QString query;    // "range=7d": what follows the '?', as sent
+    QByteArray host;         // the Host header as sent; empty when there was none
+    QString query = {};      // what follows "?", still encoded
+    QByteArray cookie = {};  // the Cookie header
+    QByteArray origin = {};  // Origin and Referer, as sent
+    QByteArray referer = {};
+    QByteArray csrfHeader = {};  // X-CSRF-Token: a session's API write
+    QByteArray body = {};
+    QHostAddress peer = {};
 };
 struct Response {
     int status = 200;
     QByteArray contentType;
     QByteArray body;
+    QList<std::pair<QByteArray, QByteArray>> headers = {};  // Set-Cookie, Location, ...
 };
 // The answer to one request; `token` empty asks for none (a loopback
 // listener), and then a Host that is not a loopback name or address gets
-// 403. Without the right token the answer is 401 and nothing else.
+// 403. With a token, a request without it or a signed-in session gets 401
+// and nothing else (the sign-in page excepted).
 Response Respond(const Request& request, const QString& token);
 
 class Listener : public QAbstractHttpServer {

@@ -46,7 +46,12 @@ td.nodata{background:rgb(255,255,255)}td.idle{background:rgb(224,224,224)}
 nav{margin:0 0 0.4em}nav a{margin-right:0.8em}.state{font-size:0.9em;color:#444}
 .scroll svg{display:block;max-width:100%;height:auto}
 @media (max-width:600px){body{font-size:15px}th,td{padding:0.25em 0.3em}}
-@media print{nav{display:none}}
+form.inline{display:inline}
+form.act{background:#fff;border:1px solid #bbb;padding:0.4em;margin:0.4em 0;max-width:40em}
+form.act label{display:block;margin:0.2em 0}input[type=text],input[type=password],textarea{width:100%;box-sizing:border-box}
+td.wrap{white-space:normal}.note{color:#555}
+@media print{nav,form,.noprint{display:none}body{background:#fff;font-size:9pt;padding:0}
+table{min-width:0}th,td{padding:0.1em 0.3em;white-space:normal}@page{size:A4;margin:12mm}}
 )";
 
 // What people did about a sensor or an alarm; an open alarm nobody has
@@ -97,6 +102,10 @@ QString PageEnd(const QString&) {
     return QStringLiteral("</body></html>\n");
 }
 
+const char* PageStyle() {
+    return kStyle;
+}
+
 QString HtmlEscape(const QString& text) {
     return text.toHtmlEscaped().replace(u'\'', QStringLiteral("&#39;"));
 }
@@ -133,11 +142,11 @@ QString ColourClass(Colour colour) {
     return QStringLiteral("nodata");
 }
 
-QByteArray StatusPage(const Snapshot& s) {
+QByteArray StatusPage(const Snapshot& s, const QString& navigation) {
     QString html;
     QTextStream out(&html);
     const QString title = HtmlEscape(s.title) + QStringLiteral(" status");
-    out << PageStart(title, QString(), qMax(5, s.updateSeconds)) << "<p>Shown at "
+    out << PageStart(title, QString(), qMax(5, s.updateSeconds)) << navigation << "<p>Shown at "
         << PageTime(s.generated) << "; last polling cycle "
         << (s.lastCycleStart.isValid()
                 ? PageTime(s.lastCycleStart) +

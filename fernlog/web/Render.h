@@ -32,7 +32,10 @@ QJsonValue JsonTime(const QDateTime& when);
 QString PageStart(const QString& title, const QString& base, int refreshSeconds = 0);
 QString PageEnd(const QString& base);
 
-QByteArray StatusPage(const Snapshot& snapshot);
+// `navigation`: the sign-in line shown under the title.
+QByteArray StatusPage(const Snapshot& snapshot, const QString& navigation = QString());
+// The CSS every page shares.
+const char* PageStyle();
 QByteArray StatusJson(const Snapshot& snapshot);
 QByteArray Metrics(const Snapshot& snapshot);
 

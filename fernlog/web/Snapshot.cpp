@@ -17,6 +17,7 @@
 #include "core/Startup.h"
 #include "core/StatusGrid.h"
 #include "db/ServerDatabase.h"
+#include "web/Sessions.h"
 
 namespace Web {
 namespace {
@@ -60,6 +61,7 @@ void MarkStarted() {
 
 void Reset() {
     MarkStarted();
+    Sessions::Reset();
 }
 
 Health JudgeHealth(const HealthFacts& f) {
