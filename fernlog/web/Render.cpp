@@ -144,11 +144,18 @@ QByteArray StatusPage(const Snapshot& s, const QString& navigation) {
         out << "<p id=\"alarms\">None.</p>\n";
     } else {
         out << "<div class=\"scroll\"><table id=\"alarms\"><tr><th>Device</th><th>Sensor</th>"
-            << "<th>Reading</th><th>Since</th></tr>\n";
+            << "<th>Reading</th><th>Since</th><th>State</th></tr>\n";
         for (const AlarmView& alarm : s.alarms) {
+            const char* state = alarm.acknowledged ? "acknowledged" : "open";
             out << "<tr><td>" << HtmlEscape(alarm.device) << "</td><td>" << HtmlEscape(alarm.sensor)
                 << "</td><td>" << HtmlEscape(alarm.reading) << "</td><td>" << PageTime(alarm.start)
-                << "</td></tr>\n";
+                << "</td><td>";
+            if (alarm.id > 0) {
+                out << "<a href=\"/alarm/" << alarm.id << "\">" << state << "</a>";
+            } else {
+                out << state;
+            }
+            out << (alarm.silenced ? ", silenced" : "") << "</td></tr>\n";
         }
         out << "</table></div>\n";
     }
