@@ -9,6 +9,7 @@
 #include "app/AdminCommon.h"
 #include "common/Clock.h"
 #include "core/AlarmHandling.h"
+#include "core/AlertmanagerSync.h"
 #include "core/ChannelOutbox.h"
 #include "core/Channels.h"
 #include "core/Notices.h"
@@ -193,7 +194,12 @@ int Test(int argc, char** argv) {
     QString error;
     if (!Channels::Find(parser.positionalArguments().first(), c, &error)) return Refused(error);
     if (c.kind == QLatin1String("alertmanager")) {
-        return Fail(QStringLiteral("channel test does not reach alertmanager channels"), kRefused);
+        QString answer;
+        const bool sent = AlertmanagerSync::SendTest(QUrl(c.url), answer, &error);
+        if (!answer.trimmed().isEmpty()) Print(answer.trimmed());
+        if (!sent) return Fail(QStringLiteral("not delivered: ") + error);
+        Print(QStringLiteral("Delivered to %1").arg(c.name));
+        return kDone;
     }
     Settings::ReadConfigFile();
     Notices::Event event;

@@ -5,6 +5,7 @@
 #include <QHash>
 #include <QTextStream>
 #include <QTimer>
+#include <QUrl>
 #include <cmath>
 #include <optional>
 #include <vector>
@@ -13,7 +14,9 @@
 #include "common/EventLog.h"
 #include "common/FolderLock.h"
 #include "core/Alarms.h"
+#include "core/AlertmanagerSync.h"
 #include "core/ChannelOutbox.h"
+#include "core/Channels.h"
 #include "core/Decoding.h"
 #include "core/DeviceLink.h"
 #include "core/DeviceVisits.h"
@@ -359,6 +362,20 @@ void DatabaseBack() {
 
 }  // namespace
 
+namespace {
+// Each Alertmanager channel gets the state the cycle leaves.
+void SyncAlertmanagers() {
+    QList<Channels::Channel> channels;
+    if (!Channels::List(channels)) return;
+    QList<AlertmanagerSync::Target> targets;
+    for (const Channels::Channel& c : channels) {
+        if (c.kind == QLatin1String("alertmanager"))
+            targets.append({c.name, QUrl(c.url), c.devices});
+    }
+    if (!targets.isEmpty()) AlertmanagerSync::AfterCycle(targets);
+}
+}  // namespace
+
 void PollAll() {
     const QDateTime start = Clock::Now();
     QElapsedTimer took;
@@ -436,6 +453,7 @@ void PollAll() {
     Reminders::AfterCycle();
     // A cycle that could read the register tells the heartbeats fernlog lives.
     if (!ServerData::DatabaseOut) ChannelOutbox::AfterHealthyCycle();
+    SyncAlertmanagers();
     figures.lastRegister = ServerData::DatabaseOut;
     figures.durationMs = took.elapsed();
     figures.end = Clock::Now();

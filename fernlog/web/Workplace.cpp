@@ -12,6 +12,7 @@
 #include "common/ProgramDir.h"
 #include "core/AlarmHandling.h"
 #include "core/AlarmViews.h"
+#include "core/SensorHistory.h"
 #include "core/Silences.h"
 #include "db/SensorDatabase.h"
 #include "db/ServerDatabase.h"
@@ -300,6 +301,44 @@ QStringList Acknowledgers(const QList<Event>& events) {
     return by;
 }
 
+// The readings during the alarm, from its sensor's data logs.
+struct Excursion {
+    QString unavailable;  // why there are none
+    QString unit;
+    std::optional<double> minimum, maximum;
+    std::vector<std::pair<QDateTime, std::optional<double>>> readings;
+};
+// Readings a report lists at most: more are thinned evenly, so that it
+// still prints on one page.
+constexpr int kReportReadings = 48;
+
+Excursion ReadExcursion(const ServerDatabase::AlarmRecord& record) {
+    Excursion e;
+    SensorHistory::History history;
+    const QDateTime end = record.end.isValid() ? record.end : Clock::Now();
+    if (!SensorHistory::Read(record.sensorId, record.start, end, history, &e.unavailable)) {
+        return e;
+    }
+    e.unit = history.unit;
+    for (const auto& [at, value] : history.points) {
+        if (!value) continue;
+        e.minimum = e.minimum ? qMin(*e.minimum, *value) : *value;
+        e.maximum = e.maximum ? qMax(*e.maximum, *value) : *value;
+    }
+    const size_t n = history.points.size();
+    const size_t step =
+        n > size_t(kReportReadings) ? (n + kReportReadings - 1) / kReportReadings : 1;
+    for (size_t i = 0; i < n; i += step) e.readings.push_back(history.points[i]);
+    if (e.readings.empty()) e.unavailable = QStringLiteral("no reading was logged during it");
+    return e;
+}
+
+QString Value(const std::optional<double>& value, const QString& unit) {
+    if (!value) return QStringLiteral("-");
+    const QString number = QString::number(*value, 'g', 15);
+    return unit.isEmpty() ? number : number + u' ' + unit;
+}
+
 // The device row and sensor port of an alarm, for its silence form.
 std::optional<std::pair<qint64, int>> DevicePort(const ServerDatabase::AlarmRecord& record) {
     QList<ServerDatabase::ServerRow> servers;
@@ -382,6 +421,7 @@ Response AlarmPage(const Request& request, const Access& access, qint64 id) {
     if (IsApi(request)) return Json(200, AlarmViews::DetailJson(v, events));
     const auto& r = v.record;
     const QStringList told = Told(events), acks = Acknowledgers(events);
+    const Excursion x = ReadExcursion(r);
     QString html;
     QTextStream out(&html);
     out << "<p id=\"state\">State: <b>" << v.State() << "</b>"
@@ -398,6 +438,9 @@ Response AlarmPage(const Request& request, const Access& access, qint64 id) {
         << Duration(r.start, r.end.isValid() ? r.end : Clock::Now())
         << (r.end.isValid() ? "" : " so far") << "</td></tr>"
         << "<tr><th>Reading at start</th><td>" << Esc(r.currentData) << "</td></tr>"
+        << "<tr><th>Minimum</th><td id=\"minimum\">" << Esc(Value(x.minimum, x.unit))
+        << "</td></tr><tr><th>Maximum</th><td id=\"maximum\">" << Esc(Value(x.maximum, x.unit))
+        << "</td></tr>"
         << "<tr><th>Cause</th><td class=\"wrap\">" << Esc(r.cause) << "</td></tr>"
         << "<tr><th>Told</th><td class=\"wrap\">"
         << (told.isEmpty() ? QStringLiteral("nobody") : Esc(told.join(QStringLiteral(", "))))
@@ -406,6 +449,17 @@ Response AlarmPage(const Request& request, const Access& access, qint64 id) {
         << "</td></tr><tr><th>Resolution</th><td class=\"wrap\" id=\"resolution\">"
         << Esc(r.resolution).replace(u'\r', QString()).replace(u'\n', QStringLiteral("<br>"))
         << "</td></tr></table>\n";
+    out << "<h2>Readings</h2>\n";
+    if (!x.unavailable.isEmpty()) {
+        out << "<p class=\"note\">None: " << Esc(x.unavailable) << "</p>\n";
+    } else {
+        out << "<p id=\"readings\">";
+        for (const auto& [at, value] : x.readings) {
+            out << "<span>" << PageTime(QDateTime(at.date(), at.time())) << ": "
+                << (value ? Esc(Value(value, x.unit)) : QStringLiteral("no data")) << "</span>; ";
+        }
+        out << "</p>\n";
+    }
     out << "<h2>Timeline</h2>\n<div class=\"scroll\"><table id=\"timeline\"><tr><th>When</th>"
            "<th>What</th><th>By</th><th>Text</th><th>Notice</th></tr>\n";
     for (const Event& e : events) {
@@ -430,6 +484,7 @@ Response AlarmReport(const Request& request, const Access& access, qint64 id) {
     }
     const auto& r = v.record;
     const QStringList told = Told(events), acks = Acknowledgers(events);
+    const Excursion x = ReadExcursion(r);
     QList<Pdf::Line> lines{
         {QStringLiteral("Alarm %1: %2 on %3").arg(id).arg(r.sensor, r.server), 16, true},
         {QStringLiteral("Excursion report, made %1").arg(PageTime(Clock::Now())), 9},
@@ -439,6 +494,8 @@ Response AlarmReport(const Request& request, const Access& access, qint64 id) {
         {QStringLiteral("End: ") + (r.end.isValid() ? PageTime(r.end) : QStringLiteral("open"))},
         {QStringLiteral("Duration: ") + Duration(r.start, r.end.isValid() ? r.end : Clock::Now())},
         {QStringLiteral("Reading at start: ") + r.currentData},
+        {QStringLiteral("Minimum: %1   Maximum: %2")
+             .arg(Value(x.minimum, x.unit), Value(x.maximum, x.unit))},
         {QStringLiteral("Cause: ") + r.cause},
         {QStringLiteral("Told: ") + (told.isEmpty() ? QStringLiteral("nobody") : told.join(", "))},
         {QStringLiteral("Acknowledged by: ") +
@@ -448,6 +505,16 @@ Response AlarmReport(const Request& request, const Access& access, qint64 id) {
         {QString(), 6},
         {QStringLiteral("Timeline"), 12, true}};
     for (const Event& e : events) lines.append({AlarmTimeline::Line(e), 9});
+    lines.append({QString(), 6});
+    lines.append({QStringLiteral("Readings"), 12, true});
+    QStringList readings;
+    for (const auto& [at, value] : x.readings) {
+        readings << PageTime(QDateTime(at.date(), at.time())) + QStringLiteral(": ") +
+                        (value ? Value(value, x.unit) : QStringLiteral("no data"));
+    }
+    lines.append({x.unavailable.isEmpty() ? readings.join(QStringLiteral("; "))
+                                          : QStringLiteral("None: ") + x.unavailable,
+                  8});
     Response response{200, "application/pdf",
                       Pdf::Document(lines, QStringLiteral("Alarm %1").arg(id))};
     response.headers.append(

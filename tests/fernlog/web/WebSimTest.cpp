@@ -129,6 +129,8 @@ class WebSimTest : public FernlogTest {
         ConfigParameters.UpdateRate = 5;
         ConfigParameters.TCPTimeOut = 2;
         ConfigParameters.CommunicationRetry = 1;
+        ConfigParameters.AdminUserName = QStringLiteral("admin");
+        ConfigParameters.AdminPassword = QStringLiteral("cold room");
         ASSERT_TRUE(Settings::SaveConfigFile());
         devsim::Device& kitchen = devices_.Start("127.0.0.2");
         devices_.Start("127.0.0.3").setFault(devsim::Fault::Refuse);
@@ -335,6 +337,44 @@ TEST_F(WebSimTest, ChromiumDrawsASensorsHistoryWithItsOutage) {
     QFile png(picture);
     ASSERT_TRUE(png.open(QIODevice::ReadOnly)) << shot.readAll().toStdString();
     EXPECT_TRUE(png.read(8).startsWith("\x89PNG"));
+}
+
+// The browser test's node script (tests/browser, set up by scripts/setup-deps)
+// signs in, acknowledges the freezer's alarm by clicking, and has a page of
+// another origin post a comment, which is refused.
+TEST_F(WebSimTest, ChromiumSignsInAndAcknowledgesAnAlarmFromItsPage) {
+    SKIP_IF_PORTS_HELD(LoopbackTcp10001());
+    const QString node = Needed("node");
+    ASSERT_FALSE(node.isEmpty());
+    ASSERT_TRUE(QFile::exists(FERNLOG_BROWSER_DIR "/node_modules/playwright-core"))
+        << "playwright-core is not installed in tests/browser (scripts/setup-deps)";
+    QProcess script;
+    script.setProcessChannelMode(QProcess::SeparateChannels);
+    script.start(node, {FERNLOG_BROWSER_DIR "/alarm.mjs", base_.toString(), "admin", "cold room",
+                        "Freezer"});
+    ASSERT_TRUE(QTest::qWaitFor([&] { return script.state() == QProcess::NotRunning; }, 120000));
+    const QString id = QString::fromUtf8(script.readAllStandardOutput()).trimmed();
+    ASSERT_EQ(script.exitCode(), 0) << script.readAllStandardError().toStdString();
+
+    const auto command = [](const QStringList& args) {
+        QProcess fernlog;
+        fernlog.start(FERNLOG_PATH, args);
+        fernlog.waitForFinished(20000);
+        return QJsonDocument::fromJson(fernlog.readAllStandardOutput()).array();
+    };
+    const QJsonArray alarms = command({"alarms", "--json", "--dir", Dir()});
+    const auto alarm = std::find_if(alarms.begin(), alarms.end(), [&](const QJsonValue& a) {
+        return QString::number(a.toObject()["id"].toInteger()) == id;
+    });
+    ASSERT_NE(alarm, alarms.end()) << id.toStdString();
+    EXPECT_EQ(alarm->toObject()["state"], "acknowledged");
+    EXPECT_EQ(alarm->toObject()["acknowledgedBy"], "Ann Lee");
+    // The forged comment left no row.
+    QStringList web;
+    for (const auto& row : command({"audit", "--json", "--dir", Dir()})) {
+        if (row.toObject()["origin"] == "web") web << row.toObject()["action"].toString();
+    }
+    EXPECT_EQ(web.size(), 1) << web.join(", ").toStdString();
 }
 
 // Ready once the first cycle has ended (its figure in the status), then the
