@@ -10,6 +10,7 @@
 #include <QPointer>
 #include <QRegularExpression>
 #include <QSet>
+#include <QTimer>
 #include <memory>
 
 #include "common/Clock.h"
@@ -277,10 +278,12 @@ bool ForTarget(const Item& item, const Target& target) {
 }
 
 QJsonObject AlertJson(const Item& item, const QDateTime& endsAt) {
-    return {{"labels", item.labels},
-            {"annotations", item.annotations},
-            {"startsAt", Iso(item.start)},
-            {"endsAt", Iso(endsAt)}};
+    QJsonObject alert{
+        {"labels", item.labels}, {"annotations", item.annotations}, {"endsAt", Iso(endsAt)}};
+    // A start the record does not hold is left to Alertmanager (its arrival):
+    // an invalid time would have the whole push refused.
+    if (item.start.isValid()) alert["startsAt"] = Iso(item.start);
+    return alert;
 }
 
 QJsonArray Matchers(const QJsonObject& labels) {
@@ -394,6 +397,9 @@ void ReadList(const QUrl& url, QObject* context, std::function<void(QByteArray, 
                          QNetworkRequest::ManualRedirectPolicy);
     request.setTransferTimeout(WebRequest::DefaultTimeoutMs());
     QNetworkReply* reply = manager->get(request);
+    reply->setReadBufferSize(64 * 1024);
+    // The transfer time-out counts silence only; this bounds a trickle too.
+    QTimer::singleShot(WebRequest::DefaultTimeoutMs(), reply, [reply] { reply->abort(); });
     auto body = std::make_shared<QByteArray>();
     QObject::connect(reply, &QIODevice::readyRead, context, [reply, body] {
         *body += reply->readAll();
@@ -405,6 +411,9 @@ void ReadList(const QUrl& url, QObject* context, std::function<void(QByteArray, 
         const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
         if (body->size() > kMaxListBytes) {
             done({}, QStringLiteral("the silence list is larger than %1 bytes").arg(kMaxListBytes));
+        } else if (reply->error() == QNetworkReply::OperationCanceledError) {
+            done({}, QStringLiteral("the silence list did not come within %1 s")
+                         .arg(WebRequest::DefaultTimeoutMs() / 1000.0));
         } else if (reply->error() != QNetworkReply::NoError || status != 200) {
             done({}, status > 0 ? QStringLiteral("HTTP %1 for the silence list").arg(status)
                                 : reply->errorString());
@@ -412,7 +421,9 @@ void ReadList(const QUrl& url, QObject* context, std::function<void(QByteArray, 
             done(*body, QString());
         }
     });
+    // Its end is not told to a context being destroyed.
     QObject::connect(context, &QObject::destroyed, reply, [reply] {
+        reply->disconnect();
         reply->abort();
         reply->deleteLater();
     });

@@ -2,6 +2,7 @@
 // told failures with their labels, their ends, acknowledgements as silences.
 #include <gtest/gtest.h>
 
+#include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QTest>
@@ -9,6 +10,7 @@
 #include "common/Clock.h"
 #include "core/AlarmHandling.h"
 #include "core/AlertmanagerSync.h"
+#include "core/Journal.h"
 #include "core/Settings.h"
 #include "db/ServerDatabase.h"
 #include "support/AlertmanagerServer.h"
@@ -114,6 +116,33 @@ TEST_F(AlertmanagerSyncTest, AClosedAlarmIsResolved) {
     CloseAlarm(id);
     Sync();
     EXPECT_EQ(am_.Alerts().size(), 0) << QJsonDocument(am_.Alerts()).toJson().toStdString();
+}
+
+// While the database took no writes: the journal's close of the freezer's
+// alarm and its opening of the door's count, not the table alone.
+TEST_F(AlertmanagerSyncTest, RecordsWaitingInTheJournalCount) {
+    const qint64 id = OpenAlarm();
+    Journal::Change close;
+    close.kind = Journal::Kind::AlarmClose;
+    close.owner = 3;
+    close.row = id;
+    close.time = Clock::DbStamp();
+    Journal::Change open;
+    open.kind = Journal::Kind::AlarmOpen;
+    open.owner = 4;
+    open.ref = 7;
+    open.time = Clock::DbStamp(start_);
+    open.server = "Kitchen";
+    open.sensor = "Door";
+    open.currentData = "Open";
+    QFile file(FilePath(Journal::FileName()));
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(Journal::Encode({close, open}, 8, Clock::DbStamp()));
+    file.close();
+    Sync();
+    const QJsonArray alerts = am_.Alerts();
+    ASSERT_EQ(alerts.size(), 1) << QJsonDocument(alerts).toJson().toStdString();
+    EXPECT_EQ(alerts[0]["labels"]["sensor_id"].toString(), "4");
 }
 
 TEST_F(AlertmanagerSyncTest, AnAcknowledgementIsASilenceUntilTheAlarmCloses) {
