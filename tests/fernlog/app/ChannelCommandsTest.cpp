@@ -1,4 +1,5 @@
 // fernlog channel and channels, run as a user runs them.
+#include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -27,6 +28,12 @@ TEST_F(ChannelCommandsTest, BadInputEndsWithStatusTwoAndStoresNothing) {
                       "k3y\n")
                   .status,
               0);
+    // A plain file, readable but not executable, whoever runs the test.
+    const QString plain = FilePath("plain.txt");
+    QFile file(plain);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly) && file.write("text\n") == 5);
+    file.close();
+    ASSERT_TRUE(file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner));
     const QList<QPair<QStringList, QByteArray>> bad{
         {{"channel", "add", "webhook", "ftp", "--url", "ftp://127.0.0.1/"}, {}},
         {{"channel", "add", "webhook", "nosecret", "--url", "http://127.0.0.1/", "--secret-stdin"},
@@ -35,7 +42,7 @@ TEST_F(ChannelCommandsTest, BadInputEndsWithStatusTwoAndStoresNothing) {
         {{"channel", "add", "webhook", "odd", "--url", "http://127.0.0.1/", "--events",
           "alarm.opened,alarm.melted"},
          {}},
-        {{"channel", "add", "command", "notaprogram", "--", "/etc/hostname"}, {}},
+        {{"channel", "add", "command", "notaprogram", "--", plain}, {}},
         {{"channel", "add", "heartbeat", "beat", "--url", "http://127.0.0.1/"}, {}},
     };
     for (const auto& [args, input] : bad) {
