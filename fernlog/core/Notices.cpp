@@ -39,8 +39,8 @@ QJsonValue Text(const QString& text) {
     return text.isEmpty() ? QJsonValue() : QJsonValue(text);
 }
 
-// The status page, when the listener is on; a listener on every address
-// is named by the machine's name.
+// The alarm's page (the status page for a notice of no alarm), when the
+// listener is on; a listener on every address is named by the machine's name.
 QJsonValue PageUrl(qint64 alarmId) {
     const QString listen = Options::Load().webListen.trimmed();
     if (listen.isEmpty()) return {};
@@ -50,7 +50,7 @@ QJsonValue PageUrl(qint64 alarmId) {
         host = QHostInfo::localHostName();
     }
     QString url = QStringLiteral("http://") + host + listen.mid(colon) + u'/';
-    if (alarmId > 0) url += QStringLiteral("#alarm-%1").arg(alarmId);
+    if (alarmId > 0) url += QStringLiteral("alarm/%1").arg(alarmId);
     return url;
 }
 
