@@ -28,6 +28,12 @@ int Fail(const QString& reason, int status) {
     return status;
 }
 
+int Refused(const QString& error) {
+    const bool store = error.contains(AlarmHandling::StoreRefusal()) ||
+                       error.startsWith(QLatin1String("zolo.mdb refused"));
+    return Fail(error, store ? kRefused : kBadArgument);
+}
+
 void Print(const QString& line) {
     QTextStream(stdout) << line << Qt::endl;
 }

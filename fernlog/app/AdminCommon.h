@@ -28,6 +28,10 @@ constexpr int kBadArgument = 2;
 
 // Prints "fernlog: reason" (one line) on standard error; returns `status`.
 int Fail(const QString& reason, int status = kRefused);
+// A refused alarm-handling action: one the rules refused (a closed alarm,
+// an empty name) is a bad argument; the store's or the database's own
+// refusal is a refusal.
+int Refused(const QString& error);
 // A line on standard output.
 void Print(const QString& line);
 // `value` as indented JSON on standard output.

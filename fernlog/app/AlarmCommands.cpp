@@ -19,7 +19,7 @@ using namespace AdminCommon;
 namespace AdminCommands {
 namespace {
 
-const QStringList kChangedFiles{AlarmHandling::FileName(), QStringLiteral("zolo.mdb")};
+const QStringList kAlarmFiles{AlarmHandling::FileName(), QStringLiteral("zolo.mdb")};
 
 using AlarmViews::TextOrNull;
 using AlarmViews::View;
@@ -74,14 +74,6 @@ int Show(const QCommandLineParser& parser, const QCommandLineOption& json) {
     for (const AlarmTimeline::Event& e : events)
         Print(QStringLiteral("  ") + AlarmTimeline::Line(e));
     return kDone;
-}
-
-// The action's refusal: one it made itself (a closed alarm, an empty name)
-// is a bad argument; the store's own is a refusal.
-int Refused(const QString& error) {
-    const bool store = error.contains(AlarmHandling::StoreRefusal()) ||
-                       error.startsWith(QLatin1String("zolo.mdb refused"));
-    return Fail(error, store ? kRefused : kBadArgument);
 }
 
 }  // namespace
@@ -231,7 +223,7 @@ int Alarm(int argc, char** argv) {
         told = QStringLiteral("Alarm %1: resolution by %2 stored").arg(id).arg(actor.by);
     }
     if (!done) return Refused(error);
-    HandOver(kChangedFiles);
+    HandOver(kAlarmFiles);
     Print(told);
     return kDone;
 }

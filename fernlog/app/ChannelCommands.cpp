@@ -20,7 +20,7 @@ using namespace AdminCommon;
 namespace AdminCommands {
 namespace {
 
-const QStringList kChangedFiles{AlarmHandling::FileName()};
+const QStringList kChannelFiles{AlarmHandling::FileName()};
 constexpr qint64 kLongestSecret = 4096;
 
 AlarmHandling::Actor CommandActor(const QString& by) {
@@ -35,11 +35,6 @@ QStringList ListOf(const QString& text) {
         if (!item.trimmed().isEmpty()) items << item.trimmed();
     }
     return items;
-}
-
-// A refusal of the rules is a bad argument; the store's own is a refusal.
-int Refused(const QString& error) {
-    return Fail(error, error.contains(AlarmHandling::StoreRefusal()) ? kRefused : kBadArgument);
 }
 
 QString Target(const Channels::Channel& c) {
@@ -145,7 +140,7 @@ int Add(int argc, char** argv) {
     if (const auto status = Locked(lock)) return *status;
     if (!Channels::Add(c, secretText, CommandActor(parser.value(by)), &error))
         return Refused(error);
-    HandOver(kChangedFiles);
+    HandOver(kChannelFiles);
     Print(QStringLiteral("Channel %1 added: %2 %3").arg(c.name, c.kind, Target(c)));
     return kDone;
 }
@@ -171,7 +166,7 @@ int Remove(int argc, char** argv) {
     if (const auto status = Locked(lock)) return *status;
     QString error;
     if (!Channels::Remove(name, CommandActor(parser.value(by)), &error)) return Refused(error);
-    HandOver(kChangedFiles);
+    HandOver(kChannelFiles);
     Print(QStringLiteral("Channel %1 removed").arg(name));
     return kDone;
 }

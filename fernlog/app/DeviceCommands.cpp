@@ -16,7 +16,7 @@ using namespace AdminCommon;
 namespace AdminCommands {
 namespace {
 
-const QStringList kChangedFiles{QStringLiteral("zolo.mdb")};
+const QStringList kDeviceFiles{QStringLiteral("zolo.mdb")};
 
 // As the polling cycle reads the column: only 1 is polled.
 bool Polled(int enabled) {
@@ -80,7 +80,7 @@ int Save(qint64 serverId, const Registry::ServerEntry& entry, bool offline, bool
          const Answers& answers) {
     Registry::SaveReport report;
     const bool stored = Registry::SaveServer(serverId, entry, report, !offline);
-    if (stored) HandOver(kChangedFiles);
+    if (stored) HandOver(kDeviceFiles);
     if (!stored) {
         if (report.field != Registry::SaveReport::Field::None) {
             return Fail(report.message, kBadArgument);
@@ -328,7 +328,7 @@ int Device(int argc, char** argv) {
         if (!ServerDatabase::DeleteServer(row.id)) {
             return Fail(answers.problems.value(0, QStringLiteral("the database refused")));
         }
-        HandOver(kChangedFiles);
+        HandOver(kDeviceFiles);
         Print(QStringLiteral("Removed %1 at %2").arg(row.name.trimmed(), row.ip.trimmed()));
         return kDone;
     }

@@ -24,21 +24,21 @@ using namespace AdminCommon;
 namespace AdminCommands {
 namespace {
 
-struct PortLine {
+struct SensorLine {
     int port = 0;
     QString type, name, notes;
 };
 
 // The ports of the device's model with their names in the register, and
 // any registered port the model does not list.
-QList<PortLine> PortsOf(const ServerDatabase::ServerRow& device,
-                        const QList<ServerDatabase::SensorListing>& sensors) {
-    QList<PortLine> lines;
+QList<SensorLine> PortsOf(const ServerDatabase::ServerRow& device,
+                          const QList<ServerDatabase::SensorListing>& sensors) {
+    QList<SensorLine> lines;
     const QStringList types = Pages::PortTypes(WindowForModel(device.model));
     for (int port = 0; port < types.size(); ++port) lines.append({port, types.at(port), {}, {}});
     for (const auto& sensor : sensors) {
         auto it = std::find_if(lines.begin(), lines.end(),
-                               [&](const PortLine& l) { return l.port == sensor.port; });
+                               [&](const SensorLine& l) { return l.port == sensor.port; });
         if (it == lines.end()) {
             lines.append({sensor.port, sensor.type, sensor.name, sensor.notes});
         } else if (it->name.isEmpty()) {
@@ -47,7 +47,7 @@ QList<PortLine> PortsOf(const ServerDatabase::ServerRow& device,
         }
     }
     std::sort(lines.begin(), lines.end(),
-              [](const PortLine& a, const PortLine& b) { return a.port < b.port; });
+              [](const SensorLine& a, const SensorLine& b) { return a.port < b.port; });
     return lines;
 }
 
@@ -83,10 +83,10 @@ int Sensors(int argc, char** argv) {
         if (!ServerDatabase::ListSensors(row.id, sensors, &error)) {
             return Fail(QStringLiteral("the sensors cannot be read from the database: ") + error);
         }
-        const QList<PortLine> ports = PortsOf(row, sensors);
+        const QList<SensorLine> ports = PortsOf(row, sensors);
         if (parser.isSet(json)) {
             QJsonArray list;
-            for (const PortLine& p : ports) {
+            for (const SensorLine& p : ports) {
                 list.append(QJsonObject{
                     {"port", p.port}, {"type", p.type}, {"name", p.name}, {"notes", p.notes}});
             }
@@ -94,7 +94,7 @@ int Sensors(int argc, char** argv) {
             continue;
         }
         Print(row.name.trimmed() + QStringLiteral(" (") + row.ip.trimmed() + QStringLiteral(")"));
-        for (const PortLine& p : ports) {
+        for (const SensorLine& p : ports) {
             Print(QStringLiteral("  %1  %2  %3%4")
                       .arg(p.port)
                       .arg(p.type, p.name.isEmpty() ? QStringLiteral("(no name)") : p.name,

@@ -8,6 +8,7 @@
 #include "app/AdminCommon.h"
 #include "common/Clock.h"
 #include "core/AlarmHandling.h"
+#include "core/AlarmTimeline.h"
 #include "core/SensorHistory.h"
 #include "core/Silences.h"
 #include "db/SensorDatabase.h"
@@ -17,11 +18,9 @@ using namespace AdminCommon;
 namespace AdminCommands {
 namespace {
 
-const QStringList kChangedFiles{AlarmHandling::FileName()};
+const QStringList kSilenceFiles{AlarmHandling::FileName()};
 
-QString Local(const QDateTime& when) {
-    return when.isValid() ? Clock::GeneralDateText(when.toLocalTime()) : QStringLiteral("-");
-}
+using AlarmTimeline::Local;
 
 std::optional<int> Id(const QString& command, const QStringList& words, qint64& id) {
     bool ok = false;
@@ -33,11 +32,6 @@ std::optional<int> Id(const QString& command, const QStringList& words, qint64& 
                                                                : QStringLiteral("its list"),
                          words.join(u' ')),
                 kBadArgument);
-}
-
-// A refusal of the rules is a bad argument; the store's own is a refusal.
-int Refused(const QString& error) {
-    return Fail(error, error.contains(AlarmHandling::StoreRefusal()) ? kRefused : kBadArgument);
 }
 
 QString PortText(int port) {
@@ -154,7 +148,7 @@ int Silence(int argc, char** argv) {
                               CommandActor(parser.value(by)), parser.value(comment), id, &error)) {
         return Refused(error);
     }
-    HandOver(kChangedFiles);
+    HandOver(kSilenceFiles);
     Print(QString::number(id));
     return kDone;
 }
@@ -198,7 +192,7 @@ int Unsilence(int argc, char** argv) {
     if (!Silences::RemoveSilence(id, CommandActor(parser.value(by)), &error)) {
         return Refused(error);
     }
-    HandOver(kChangedFiles);
+    HandOver(kSilenceFiles);
     Print(QStringLiteral("Silence %1 removed").arg(id));
     return kDone;
 }
@@ -345,7 +339,7 @@ int Maintenance(int argc, char** argv) {
         if (!Silences::RemoveWindow(id, CommandActor(parser.value(by)), &error)) {
             return Refused(error);
         }
-        HandOver(kChangedFiles);
+        HandOver(kSilenceFiles);
         Print(QStringLiteral("Maintenance window %1 removed").arg(id));
         return kDone;
     }
@@ -398,7 +392,7 @@ int Maintenance(int argc, char** argv) {
     if (!Silences::AddWindow(window, CommandActor(parser.value(by)), id, &error)) {
         return Refused(error);
     }
-    HandOver(kChangedFiles);
+    HandOver(kSilenceFiles);
     Print(QString::number(id));
     return kDone;
 }

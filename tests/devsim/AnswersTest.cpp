@@ -12,21 +12,6 @@ using namespace devsim;
 
 namespace {
 
-const QByteArray kIdentify = hex("2A CD DC BA");
-const QByteArray kReadings = hex("3F CD DC 00");
-
-Device* add(Simulator& sim, Model model, std::optional<quint16> build = {}, char unit = 'F') {
-    DeviceConfig c;
-    c.address = QHostAddress(QStringLiteral("127.0.0.2"));
-    c.port = 0;
-    c.model = model;
-    c.build = build;
-    c.unit = unit;
-    Device* d = sim.addDevice(c);
-    EXPECT_NE(d, nullptr);
-    return d;
-}
-
 // Expected readings answer from (wire word, minutes, status) per port.
 QByteArray readingsBytes(const std::array<std::array<int, 3>, 10>& ports, int flag, char unit) {
     QByteArray a = kReadings;
@@ -55,7 +40,7 @@ TEST(DevsimAnswers, IdentificationOfEveryModel) {
     };
     Simulator sim;
     for (const auto& c : cases) {
-        Device* d = add(sim, c.model, quint16(c.build));
+        Device* d = addDevice(sim, c.model, quint16(c.build));
         const Reply r = transact(d, request(kIdentify));
         QByteArray expected = kIdentify + QByteArray::fromHex(QStringLiteral("%1%2%3")
                                                                   .arg(c.family, 4, 16, QChar('0'))
@@ -70,7 +55,7 @@ TEST(DevsimAnswers, IdentificationOfEveryModel) {
 
 TEST(DevsimAnswers, QX7005Build23SendsTenthsOnPorts0To7) {
     Simulator sim;
-    Device* d = add(sim, Model::QX700_5, 23);
+    Device* d = addDevice(sim, Model::QX700_5, 23);
     for (int p = 0; p < 10; ++p) d->setPort(p, {0, 0, 0});
     d->setPort(0, {72.5, 300, 0});
     d->setPort(3, {-20.0, 2, 1});
@@ -110,7 +95,7 @@ TEST(DevsimAnswers, OlderBuildsAndOtherModelsSendWholeUnits) {
         {Model::Zolo605, 5, 2},  {Model::Zolo604, 9, 2},
     };
     for (const auto& c : cases) {
-        Device* d = add(sim, c.model, c.build, 'C');
+        Device* d = addDevice(sim, c.model, c.build, 'C');
         for (int p = 0; p < 10; ++p) d->setPort(p, {-12.5, quint16(p), 0});
         const Reply r = transact(d, request(kReadings));
         ASSERT_EQ(r.data.size(), 60) << modelInfo(c.model).name;
@@ -175,7 +160,7 @@ TEST(DevsimAnswers, OnlyLoopbackAddressesAreServed) {
 
 TEST(DevsimAnswers, RequestsOnOneConnectionAreAnsweredInOrderOnceComplete) {
     Simulator sim;
-    Device* d = add(sim, Model::Zolo605);
+    Device* d = addDevice(sim, Model::Zolo605);
     // Two requests in one write, then a third split over two writes.
     const Reply r = transact(d, request(kIdentify) + request(kReadings), 120);
     ASSERT_EQ(r.data.size(), 120);
@@ -191,7 +176,7 @@ TEST(DevsimAnswers, RequestsOnOneConnectionAreAnsweredInOrderOnceComplete) {
 
 TEST(DevsimAnswers, UnknownCommandsAreIgnored) {
     Simulator sim;
-    Device* d = add(sim, Model::QX700_5, 22);
+    Device* d = addDevice(sim, Model::QX700_5, 22);
     for (const char* head : {"01020304", "AABBCC10", "DECADE02"}) {  // no log before build 23
         const Reply r = transact(d, request(QByteArray::fromHex(head)), 60, 250);
         EXPECT_TRUE(r.connected);
@@ -202,7 +187,7 @@ TEST(DevsimAnswers, UnknownCommandsAreIgnored) {
 
 TEST(DevsimAnswers, LivelyScenarioMovesValuesAndTheDeviceJudgesThem) {
     Simulator sim;
-    Device* d = add(sim, Model::QX700_5, 23);
+    Device* d = addDevice(sim, Model::QX700_5, 23);
     // One minute out of limits before port 0 alarms (factory: five).
     QByteArray p0 = d->page(0);
     putWord(p0, 13, 1);

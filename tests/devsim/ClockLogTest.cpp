@@ -18,15 +18,6 @@ QByteArray setClock(const char* registers, int rate) {
     return request(kLog00, hex(registers) + char(rate));
 }
 
-Device* add(Simulator& sim, Model model, std::optional<quint16> build = {}) {
-    DeviceConfig c;
-    c.address = QHostAddress(QStringLiteral("127.0.0.6"));
-    c.port = 0;
-    c.model = model;
-    c.build = build;
-    return sim.addDevice(c);
-}
-
 // The seconds register may have moved on by one while the test ran.
 void expectClock(const QByteArray& answer, const char* registers) {
     const QByteArray want = hex(registers);
@@ -39,7 +30,7 @@ void expectClock(const QByteArray& answer, const char* registers) {
 
 TEST(DevsimClock, SetAndReadBackInRegisterFormat) {
     Simulator sim;
-    Device* d = add(sim, Model::Zolo605);
+    Device* d = addDevice(sim, Model::Zolo605);
     ASSERT_NE(d, nullptr);
     // 16:05 on Saturday 7 March 2009, 12-hour mode with PM.
     const Reply set = transact(d, setClock("00 05 64 07 07 03 09", 10));
@@ -60,7 +51,7 @@ TEST(DevsimClock, SetAndReadBackInRegisterFormat) {
 
 TEST(DevsimClock, HoursAcrossTheDay) {
     Simulator sim;
-    Device* d = add(sim, Model::QX700_5, 23);
+    Device* d = addDevice(sim, Model::QX700_5, 23);
     ASSERT_NE(d, nullptr);
     struct Case {
         const char* written;
@@ -81,7 +72,7 @@ TEST(DevsimClock, HoursAcrossTheDay) {
 
 TEST(DevsimClock, InvalidRegistersAndRatesLeaveTheDeviceAsItWas) {
     Simulator sim;
-    Device* d = add(sim, Model::Zolo603);
+    Device* d = addDevice(sim, Model::Zolo603);
     ASSERT_NE(d, nullptr);
     transact(d, setClock("00 05 64 07 07 03 09", 7));
     for (const char* bad : {"00 5A 64 07 07 03 09", "00 05 73 07 07 03 09", "00 05 64 07 31 02 09",
@@ -99,7 +90,7 @@ TEST(DevsimClock, InvalidRegistersAndRatesLeaveTheDeviceAsItWas) {
 
 TEST(DevsimClock, DevicesWithoutALogIgnoreClockCommands) {
     Simulator sim;
-    Device* d = add(sim, Model::QX720);
+    Device* d = addDevice(sim, Model::QX720);
     ASSERT_NE(d, nullptr);
     EXPECT_FALSE(d->hasLog());
     EXPECT_TRUE(transact(d, request(kLog02), 60, 250).data.isEmpty());
@@ -108,7 +99,7 @@ TEST(DevsimClock, DevicesWithoutALogIgnoreClockCommands) {
 
 TEST(DevsimLog, TwoSensorRecordsOfAZolo) {
     Simulator sim;
-    Device* d = add(sim, Model::Zolo605);  // build 6: tenths
+    Device* d = addDevice(sim, Model::Zolo605);  // build 6: tenths
     ASSERT_NE(d, nullptr);
     d->setClock(QDateTime(QDate(2009, 3, 7), QTime(16, 5, 30)));
     d->setPortValue(0, -20.0);
@@ -138,7 +129,7 @@ TEST(DevsimLog, TwoSensorRecordsOfAZolo) {
 
 TEST(DevsimLog, OldZoloLogsWholeUnits) {
     Simulator sim;
-    Device* d = add(sim, Model::Zolo603, 4);
+    Device* d = addDevice(sim, Model::Zolo603, 4);
     ASSERT_NE(d, nullptr);
     d->setPortValue(0, 1000);
     d->setPortValue(1, 41);
@@ -150,7 +141,7 @@ TEST(DevsimLog, OldZoloLogsWholeUnits) {
 
 TEST(DevsimLog, EightSensorRecordsOfAQX7005) {
     Simulator sim;
-    Device* d = add(sim, Model::QX700_5, 23);
+    Device* d = addDevice(sim, Model::QX700_5, 23);
     ASSERT_NE(d, nullptr);
     d->setClock(QDateTime(QDate(2026, 12, 7), QTime(0, 30)));
     for (int p = 0; p < 8; ++p) d->setPortValue(p, p + 0.5);
@@ -168,7 +159,7 @@ TEST(DevsimLog, EightSensorRecordsOfAQX7005) {
 
 TEST(DevsimLog, FullLogDropsTheOldestAndStaysAWordLong) {
     Simulator sim;
-    Device* d = add(sim, Model::QX740, 23);
+    Device* d = addDevice(sim, Model::QX740, 23);
     ASSERT_NE(d, nullptr);
     d->setPortValue(0, 1);
     for (int i = 0; i < d->logCapacity(); ++i) d->appendLogRecord();

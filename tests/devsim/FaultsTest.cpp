@@ -12,9 +12,6 @@ using namespace devsim;
 
 namespace {
 
-const QByteArray kIdentify = hex("2A CD DC BA");
-const QByteArray kReadings = hex("3F CD DC 00");
-
 class DevsimFaults : public ::testing::Test {
   protected:
     void SetUp() override {

@@ -1,9 +1,13 @@
 #include "RawClient.h"
 
+#include <gtest/gtest.h>
+
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QTcpSocket>
 #include <QTimer>
+
+#include "devsim/Simulator.h"
 
 Reply transact(const QHostAddress& address, quint16 port, const QByteArray& req, int want,
                int timeoutMs, int settleMs) {
@@ -73,4 +77,17 @@ void spin(int ms) {
 
 QByteArray hex(const char* text) {
     return QByteArray::fromHex(QByteArray(text).replace(' ', ""));
+}
+
+devsim::Device* addDevice(devsim::Simulator& sim, devsim::Model model, std::optional<quint16> build,
+                          char unit, const char* address) {
+    devsim::DeviceConfig c;
+    c.address = QHostAddress(QString::fromLatin1(address));
+    c.port = 0;
+    c.model = model;
+    c.build = build;
+    c.unit = unit;
+    devsim::Device* d = sim.addDevice(c);
+    EXPECT_NE(d, nullptr);
+    return d;
 }

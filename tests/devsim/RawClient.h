@@ -7,8 +7,13 @@
 #include <QByteArray>
 #include <QHostAddress>
 #include <QList>
+#include <optional>
 
 #include "devsim/Device.h"
+
+namespace devsim {
+class Simulator;
+}
 
 struct Reply {
     bool connected = false;
@@ -33,3 +38,13 @@ QByteArray request(const QByteArray& head, const QByteArray& extra = {});
 void spin(int ms);
 
 QByteArray hex(const char* text);  // "3F CD DC 00" -> bytes
+
+// The heads of the identification and readings requests.
+inline const QByteArray kIdentify = QByteArray::fromHex("2ACDDCBA");
+inline const QByteArray kReadings = QByteArray::fromHex("3FCDDC00");
+
+// A device of `model` on an ephemeral port of `address`; fails the test when
+// the simulator refuses it.
+devsim::Device* addDevice(devsim::Simulator& sim, devsim::Model model,
+                          std::optional<quint16> build = {}, char unit = 'F',
+                          const char* address = "127.0.0.2");

@@ -15,7 +15,7 @@ struct Ran {
     QString out, err;
 };
 
-Ran Sockprobe(const QStringList& args, bool display) {
+Ran RunSockprobe(const QStringList& args, bool display) {
     QProcess p;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) {
@@ -40,7 +40,7 @@ TEST(SockprobeCheck, ChecksWithoutAWindowAndPointsToItWithoutADisplay) {
     const auto everywhere = QHostAddress::parseSubnet(QStringLiteral("0.0.0.0/0"));
     SKIP_IF_PORTS_HELD({FixedPorts::Protocol::Tcp, 10001, everywhere},
                        {FixedPorts::Protocol::Udp, 30718, everywhere});
-    Ran ran = Sockprobe({"--check", "--loopback"}, false);
+    Ran ran = RunSockprobe({"--check", "--loopback"}, false);
     EXPECT_EQ(ran.status, 0) << ran.out.toStdString() << ran.err.toStdString();
     EXPECT_TRUE(ran.out.contains("Listening on Port 10001 using the TCP protocol."))
         << ran.out.toStdString();
@@ -50,12 +50,12 @@ TEST(SockprobeCheck, ChecksWithoutAWindowAndPointsToItWithoutADisplay) {
     // Port 10001 taken by another listener: the TCP half fails.
     QTcpServer holder;
     ASSERT_TRUE(holder.listen(QHostAddress::Any, 10001));
-    ran = Sockprobe({"--check", "--loopback"}, false);
+    ran = RunSockprobe({"--check", "--loopback"}, false);
     EXPECT_EQ(ran.status, 1) << ran.out.toStdString();
     EXPECT_TRUE(ran.out.contains("Result: TCP port 10001 failed")) << ran.out.toStdString();
     holder.close();
 
-    ran = Sockprobe({}, false);
+    ran = RunSockprobe({}, false);
     EXPECT_EQ(ran.status, 2);
     EXPECT_EQ(ran.err,
               "sockprobe: no display to open the window on; sockprobe --check runs the check "

@@ -9,11 +9,25 @@
 #include <memory>
 #include <ostream>
 
+#include "common/Clock.h"
 #include "common/Dialogs.h"
 
 // Readable failure messages for text comparisons.
 inline void PrintTo(const QString& text, std::ostream* os) {
     *os << '"' << text.toStdString() << '"';
+}
+
+// The model text the register keeps for a QX700-5.
+inline const QString kKeeperModel = QStringLiteral("Model QX700-5: Refrigerator/Freezer Keeper");
+
+// `text` filled with blanks to `length` bytes, as fixed-length fields are.
+inline QByteArray Padded(const QByteArray& text, int length) {
+    return text + QByteArray(length - text.size(), ' ');
+}
+
+// The test's clock at that minute.
+inline void ClockAt(int y, int mo, int d, int h, int mi) {
+    Clock::SetForTest(QDateTime(QDate(y, mo, d), QTime(h, mi, 0)));
 }
 
 // A fresh program directory for one test: settings, database and files of

@@ -59,3 +59,7 @@ QString HeadlessProgram::Output() {
 bool HeadlessProgram::Told(const QString& text, int ms) {
     return QTest::qWaitFor([&] { return Output().contains(text); }, ms);
 }
+
+ProgramRun RunFernlog(const QString& dir, const QStringList& args, const QByteArray& input) {
+    return RunProgram(QStringLiteral(FERNLOG_PATH), args + QStringList{"--dir", dir}, input);
+}

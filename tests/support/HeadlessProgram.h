@@ -5,6 +5,12 @@
 #include <QString>
 #include <QStringList>
 
+#include "support/Fixtures.h"
+
+// Runs "fernlog ARGS --dir DIR" to its end (a command: export, settings,
+// channel, ...), `input` on its standard input.
+ProgramRun RunFernlog(const QString& dir, const QStringList& args, const QByteArray& input = {});
+
 // fernlog --headless --dir DIR run as a child process, its service log
 // (standard output and error together) collected as it comes. It runs on
 // the real clock, and so does the test while it runs. Killed if it still

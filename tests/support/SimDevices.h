@@ -6,9 +6,7 @@
 #include <vector>
 
 #include "devsim/Device.h"
-
-// The model text the register keeps for a QX700-5.
-inline const QString kKeeperModel = QStringLiteral("Model QX700-5: Refrigerator/Freezer Keeper");
+#include "support/Fixtures.h"
 
 // A QX700-5 of build 23 on `address`, port 10001: the device most tests poll.
 devsim::DeviceConfig Keeper(const QString& address);

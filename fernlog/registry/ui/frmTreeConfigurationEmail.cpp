@@ -20,7 +20,7 @@ void frmTreeConfiguration::BuildEmailFrame() {
     frmSetupEmail = new QGroupBox(QStringLiteral("Email List"), this);
     frmSetupEmail->setObjectName(QStringLiteral("frmSetup2"));
     frmSetupEmail->setMinimumWidth(440);
-    txtEmailAddr = Field(QStringLiteral("txtEmailAddr"), frmSetupEmail);
+    txtEmailAddr = FieldBox(QStringLiteral("txtEmailAddr"), frmSetupEmail);
     lstEmailAddr = new QListWidget(frmSetupEmail);
     lstEmailAddr->setObjectName(QStringLiteral("lstEmailAddr"));
     lstEmailAddr->setContextMenuPolicy(Qt::CustomContextMenu);

@@ -21,13 +21,13 @@ using namespace TreeConfigurationParts;
 void frmTreeConfiguration::BuildDateTimeFrame() {
     frmDateTime = new QGroupBox(QStringLiteral("On Board Data Log Parameters"), this);
     frmDateTime->setObjectName(QStringLiteral("frmDateTime"));
-    txtDT = Field(QStringLiteral("txtDT"), frmDateTime);
+    txtDT = FieldBox(QStringLiteral("txtDT"), frmDateTime);
     txtDT->setReadOnly(true);  // typing into it is ignored
-    txtUR = Field(QStringLiteral("txtUR"), frmDateTime);
+    txtUR = FieldBox(QStringLiteral("txtUR"), frmDateTime);
     txtUR->setToolTip(
         QStringLiteral("This value is how often data is stored in the on board data "
                        "log.  Valid range is 1 to 60 minutes."));
-    txtNR = Field(QStringLiteral("txtNR"), frmDateTime);
+    txtNR = FieldBox(QStringLiteral("txtNR"), frmDateTime);
     txtNR->setReadOnly(true);
     chkCLF = new QCheckBox(QStringLiteral("Reset log record pointer after download"), frmDateTime);
     chkCLF->setObjectName(QStringLiteral("chkCLF"));

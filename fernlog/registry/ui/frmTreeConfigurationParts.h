@@ -62,7 +62,7 @@ inline QPushButton* Button(const QString& name, const QString& caption, QWidget*
     return button;
 }
 
-inline QLineEdit* Field(const QString& name, QWidget* parent) {
+inline QLineEdit* FieldBox(const QString& name, QWidget* parent) {
     auto* field = new QLineEdit(parent);
     field->setObjectName(name);
     return field;

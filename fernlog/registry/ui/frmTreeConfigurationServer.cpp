@@ -25,12 +25,12 @@ using namespace TreeConfigurationParts;
 void frmTreeConfiguration::BuildServerFrame() {
     frmSetupServer = new QGroupBox(QStringLiteral("Server"), this);
     frmSetupServer->setObjectName(QStringLiteral("frmSetup0"));
-    txtServerName = Field(QStringLiteral("txtServerName"), frmSetupServer);
-    txtServerIPAddress = Field(QStringLiteral("txtServerIPAddress"), frmSetupServer);
-    txtServerNotes = Field(QStringLiteral("txtServerNotes"), frmSetupServer);
-    txtUserPassword = Field(QStringLiteral("txtUserPassword"), frmSetupServer);
+    txtServerName = FieldBox(QStringLiteral("txtServerName"), frmSetupServer);
+    txtServerIPAddress = FieldBox(QStringLiteral("txtServerIPAddress"), frmSetupServer);
+    txtServerNotes = FieldBox(QStringLiteral("txtServerNotes"), frmSetupServer);
+    txtUserPassword = FieldBox(QStringLiteral("txtUserPassword"), frmSetupServer);
     txtUserPassword->setText(QStringLiteral("****"));
-    txtModel = Field(QStringLiteral("txtModel"), frmSetupServer);
+    txtModel = FieldBox(QStringLiteral("txtModel"), frmSetupServer);
     txtModel->setReadOnly(true);
     txtModel->setText(QStringLiteral("Server model could not be determined"));
     // Wide enough for the longest model text, shown from its start.

@@ -22,11 +22,6 @@
 namespace {
 using Ran = ProgramRun;
 
-// Runs "fernlog ARGS --dir DIR".
-Ran Fernlog(const QString& dir, const QStringList& args, const QByteArray& input = {}) {
-    return RunProgram(QStringLiteral(FERNLOG_PATH), args + QStringList{"--dir", dir}, input);
-}
-
 std::unique_ptr<devsim::Device> StartDevice(const char* address, char unit = 'F') {
     devsim::DeviceConfig config;
     config.address = QHostAddress(QString::fromLatin1(address));
@@ -65,18 +60,18 @@ TEST_F(AdminCommandsTest, FleetSetUpFromTheShellIsPolledAndMailsAnAlarm) {
     kitchen.setPort(0, {80, 4, 0});  // inside the factory limits
     kitchen.setPortValue(1, 35);
 
-    Ran ran = Fernlog(Dir(), {"device", "add", "Kitchen", "127.0.0.2", "--unit", "C", "--emails",
-                              "chef@corvane.test"});
+    Ran ran = RunFernlog(Dir(), {"device", "add", "Kitchen", "127.0.0.2", "--unit", "C", "--emails",
+                                 "chef@corvane.test"});
     ASSERT_EQ(ran.status, 0) << Text(ran).toStdString();
     EXPECT_EQ(kitchen.page(2).mid(8, 20), QByteArray("Kitchen").leftJustified(20, ' '));
     EXPECT_EQ(kitchen.unit(), 'C');
     for (const auto& [port, name] : {std::pair{"0", "Freezer"}, {"1", "Fridge"}}) {
-        ran = Fernlog(Dir(), {"sensor", "set", "Kitchen", port, "--name", name});
+        ran = RunFernlog(Dir(), {"sensor", "set", "Kitchen", port, "--name", name});
         EXPECT_EQ(ran.status, 0) << Text(ran).toStdString();
     }
     // New limits put the reading out of them; the device alarms at once.
-    ran = Fernlog(Dir(), {"sensor", "set", "Kitchen", "0", "--high", "-10", "--low", "-30",
-                          "--minutes", "0"});
+    ran = RunFernlog(Dir(), {"sensor", "set", "Kitchen", "0", "--high", "-10", "--low", "-30",
+                             "--minutes", "0"});
     EXPECT_EQ(ran.status, 0) << Text(ran).toStdString();
     kitchen.applyLimits(0);
     EXPECT_EQ(kitchen.portState(0).status, 1);
@@ -86,20 +81,20 @@ TEST_F(AdminCommandsTest, FleetSetUpFromTheShellIsPolledAndMailsAnAlarm) {
     // Only the ports named are enrolled.
     EXPECT_EQ(Rows("SELECT PortNum, SensorName FROM tblSensors ORDER BY PortNum"),
               (QStringList{"0|Freezer", "1|Fridge"}));
-    ran = Fernlog(Dir(), {"settings", "set", "SmtpHost=127.0.0.1",
-                          QStringLiteral("SmtpPort=%1").arg(smtp.Port()), "SmtpTimeOut=5",
-                          "SmtpSender=monitor@corvane.test", "AdminEmail=admin@corvane.test",
-                          "UpdateRate=5", "DeviceTimeOut=2", "DeviceRetries=1"});
+    ran = RunFernlog(Dir(), {"settings", "set", "SmtpHost=127.0.0.1",
+                             QStringLiteral("SmtpPort=%1").arg(smtp.Port()), "SmtpTimeOut=5",
+                             "SmtpSender=monitor@corvane.test", "AdminEmail=admin@corvane.test",
+                             "UpdateRate=5", "DeviceTimeOut=2", "DeviceRetries=1"});
     ASSERT_EQ(ran.status, 0) << Text(ran).toStdString();
 
     // One look at the devices, nothing written.
-    ran = Fernlog(Dir(), {"poll"});
+    ran = RunFernlog(Dir(), {"poll"});
     EXPECT_EQ(ran.status, 0) << Text(ran).toStdString();
     EXPECT_TRUE(ran.out.contains("Kitchen (127.0.0.2): OK")) << Text(ran).toStdString();
     EXPECT_TRUE(ran.out.contains("Freezer: 80") && ran.out.contains("ALARM"))
         << Text(ran).toStdString();
     // The JSON's keys are those of /api/v1/status.
-    ran = Fernlog(Dir(), {"poll", "--json"});
+    ran = RunFernlog(Dir(), {"poll", "--json"});
     const QJsonObject polled = QJsonDocument::fromJson(ran.out.toUtf8()).array().at(0).toObject();
     EXPECT_EQ(polled.value("name").toString(), "Kitchen") << Text(ran).toStdString();
     EXPECT_TRUE(polled.value("up").toBool());
@@ -120,7 +115,7 @@ TEST_F(AdminCommandsTest, FleetSetUpFromTheShellIsPolledAndMailsAnAlarm) {
         },
         30000);
     // A change stored while it runs is taken up without a restart.
-    ran = Fernlog(Dir(), {"settings", "set", "UpdateRate=10"});
+    ran = RunFernlog(Dir(), {"settings", "set", "UpdateRate=10"});
     EXPECT_EQ(ran.status, 0) << Text(ran).toStdString();
     EXPECT_TRUE(fernlog.Told("Polling 2 sensor(s) every 10 seconds", 30000))
         << fernlog.Output().toStdString();
@@ -141,7 +136,7 @@ TEST_F(AdminCommandsTest, ANameContainingErrorIsRefusedAndAnOldOneRenamed) {
     ProvisionDatabase();
     auto freezer = StartDevice("127.0.0.2");
     const QByteArray factory = freezer->page(2);
-    Ran ran = Fernlog(Dir(), {"device", "add", "Terror Freezer", "127.0.0.2"});
+    Ran ran = RunFernlog(Dir(), {"device", "add", "Terror Freezer", "127.0.0.2"});
     EXPECT_EQ(ran.status, 2) << Text(ran).toStdString();
     EXPECT_TRUE(ran.err.contains("The Server Name (\"Terror Freezer\") contains \"error\""))
         << Text(ran).toStdString();
@@ -153,9 +148,9 @@ TEST_F(AdminCommandsTest, ANameContainingErrorIsRefusedAndAnOldOneRenamed) {
     freezer->setPage(2, held);
     ASSERT_TRUE(ServerDatabase::AddServer("Terror Freezer", "Stored model", "127.0.0.2", "", 1,
                                           "****", "", -1));
-    ran = Fernlog(Dir(), {"device", "set", "Terror Freezer", "--notes", "chest"});
+    ran = RunFernlog(Dir(), {"device", "set", "Terror Freezer", "--notes", "chest"});
     EXPECT_EQ(ran.status, 0) << Text(ran).toStdString();
-    ran = Fernlog(Dir(), {"device", "set", "Terror Freezer", "--name", "Chest Freezer"});
+    ran = RunFernlog(Dir(), {"device", "set", "Terror Freezer", "--name", "Chest Freezer"});
     EXPECT_EQ(ran.status, 0) << Text(ran).toStdString();
     EXPECT_EQ(freezer->page(2).mid(8, 20), QByteArray("Chest Freezer").leftJustified(20, ' '));
     EXPECT_EQ(Rows("SELECT ServerName, Enabled, Comm FROM tblServers"),
@@ -168,26 +163,26 @@ TEST_F(AdminCommandsTest, RefusedCommandsChangeNothing) {
     ProvisionDatabase();
     SimDevices devices;
     devices.Start("127.0.0.2");
-    ASSERT_EQ(Fernlog(Dir(), {"device", "add", "Kitchen", "127.0.0.2"}).status, 0);
+    ASSERT_EQ(RunFernlog(Dir(), {"device", "add", "Kitchen", "127.0.0.2"}).status, 0);
 
     // The same device again, under another name.
-    Ran ran = Fernlog(Dir(), {"device", "add", "Pantry", "127.0.0.2"});
+    Ran ran = RunFernlog(Dir(), {"device", "add", "Pantry", "127.0.0.2"});
     EXPECT_EQ(ran.status, 1);
     EXPECT_TRUE(
         ran.err.startsWith("fernlog: The IP address 127.0.0.2 is currently being used by "
                            "Kitchen."))
         << Text(ran).toStdString();
     // A name nobody registered: told the known ones.
-    ran = Fernlog(Dir(), {"sensor", "set", "Kitchn", "0", "--name", "Freezer"});
+    ran = RunFernlog(Dir(), {"sensor", "set", "Kitchn", "0", "--name", "Freezer"});
     EXPECT_EQ(ran.status, 1);
     EXPECT_EQ(ran.err, "fernlog: there is no device named 'Kitchn'; the devices are: Kitchen\n");
     // Nothing answers at 127.0.0.3: not stored, unless --offline.
-    ran = Fernlog(Dir(), {"device", "add", "Cellar", "127.0.0.3"});
+    ran = RunFernlog(Dir(), {"device", "add", "Cellar", "127.0.0.3"});
     EXPECT_EQ(ran.status, 1);
     EXPECT_TRUE(ran.err.contains("Cellar did not answer at 127.0.0.3; nothing was stored"))
         << Text(ran).toStdString();
     EXPECT_EQ(Rows("SELECT ServerName FROM tblServers"), QStringList{"Kitchen"});
-    ran = Fernlog(Dir(), {"device", "add", "Cellar", "127.0.0.3", "--offline"});
+    ran = RunFernlog(Dir(), {"device", "add", "Cellar", "127.0.0.3", "--offline"});
     EXPECT_EQ(ran.status, 0) << Text(ran).toStdString();
     EXPECT_TRUE(
         ran.out.contains("without asking the device (--offline): its name page was not "
@@ -195,18 +190,18 @@ TEST_F(AdminCommandsTest, RefusedCommandsChangeNothing) {
     EXPECT_EQ(Rows("SELECT ServerName, Enabled FROM tblServers ORDER BY IDNum"),
               (QStringList{"Kitchen|1", "Cellar|1"}))
         << Rows("SELECT ServerName, Enabled FROM tblServers").join(' ').toStdString();
-    ran = Fernlog(Dir(), {"poll"});
+    ran = RunFernlog(Dir(), {"poll"});
     EXPECT_EQ(ran.status, 1);
     EXPECT_TRUE(ran.out.contains("Cellar (127.0.0.3): FAILED")) << Text(ran).toStdString();
 
     // A secret is never taken from the command line.
-    ran = Fernlog(Dir(), {"settings", "set", "SmtpHost=127.0.0.1", "SmtpPassword=hunter2"});
+    ran = RunFernlog(Dir(), {"settings", "set", "SmtpHost=127.0.0.1", "SmtpPassword=hunter2"});
     EXPECT_EQ(ran.status, 2);
     EXPECT_TRUE(ran.err.startsWith("fernlog: SmtpPassword is a secret")) << Text(ran).toStdString();
     EXPECT_FALSE(QFile::exists(FilePath("FernlogConfig.dat")));
-    ran = Fernlog(Dir(), {"settings", "set", "SmtpPassword", "--password-stdin"}, "hunter2\n");
+    ran = RunFernlog(Dir(), {"settings", "set", "SmtpPassword", "--password-stdin"}, "hunter2\n");
     EXPECT_EQ(ran.status, 0) << Text(ran).toStdString();
-    ran = Fernlog(Dir(), {"settings"});
+    ran = RunFernlog(Dir(), {"settings"});
     EXPECT_TRUE(ran.out.contains("SmtpPassword=(set)")) << Text(ran).toStdString();
     EXPECT_FALSE(ran.out.contains("hunter2"));
 }
@@ -220,13 +215,13 @@ TEST_F(AdminCommandsTest, PortEditsFromTheShellWriteTheWindowsBytes) {
     auto kitchen = StartDevice("127.0.0.2", 'C');
     auto pantry = StartDevice("127.0.0.3", 'C');
     kitchen->setPortValue(0, -20);
-    Ran ran = Fernlog(Dir(), {"device", "add", "Kitchen", "127.0.0.2"});
+    Ran ran = RunFernlog(Dir(), {"device", "add", "Kitchen", "127.0.0.2"});
     ASSERT_EQ(ran.status, 0) << Text(ran).toStdString();
     EXPECT_EQ(kitchen->unit(), 'C');
-    ran = Fernlog(Dir(), {"sensor", "set", "Kitchen", "2", "--name", "Walk-in Freezer"});
+    ran = RunFernlog(Dir(), {"sensor", "set", "Kitchen", "2", "--name", "Walk-in Freezer"});
     ASSERT_EQ(ran.status, 0) << Text(ran).toStdString();
-    ran = Fernlog(Dir(), {"sensor", "set", "Kitchen", "0", "--name", "Freezer", "--low", "-25.5",
-                          "--high", "-10", "--minutes", "3", "--correction", "1.5"});
+    ran = RunFernlog(Dir(), {"sensor", "set", "Kitchen", "0", "--name", "Freezer", "--low", "-25.5",
+                             "--high", "-10", "--minutes", "3", "--correction", "1.5"});
     ASSERT_EQ(ran.status, 0) << Text(ran).toStdString();
     EXPECT_TRUE(ran.out.contains("Register: port 0 added as 'Freezer'")) << Text(ran).toStdString();
     EXPECT_EQ(Rows("SELECT PortNum, SensorName FROM tblSensors ORDER BY PortNum"),
@@ -249,7 +244,7 @@ TEST_F(AdminCommandsTest, PortEditsFromTheShellWriteTheWindowsBytes) {
         EXPECT_EQ(kitchen->page(page).toHex(' '), pantry->page(page).toHex(' ')) << page;
     }
 
-    ran = Fernlog(Dir(), {"sensor", "show", "Kitchen", "0", "--json"});
+    ran = RunFernlog(Dir(), {"sensor", "show", "Kitchen", "0", "--json"});
     ASSERT_EQ(ran.status, 0) << Text(ran).toStdString();
     const QJsonObject port = QJsonDocument::fromJson(ran.out.toUtf8()).array().at(0).toObject();
     EXPECT_EQ(port.value("name").toString(), "Freezer");
@@ -262,11 +257,11 @@ TEST_F(AdminCommandsTest, PortEditsFromTheShellWriteTheWindowsBytes) {
     EXPECT_TRUE(port.value("tenths").toBool());
 
     // -17.0 actual against -18.5 read: the correction grows by 1.5.
-    ran = Fernlog(Dir(), {"sensor", "calibrate", "Kitchen", "0", "--actual", "-17"});
+    ran = RunFernlog(Dir(), {"sensor", "calibrate", "Kitchen", "0", "--actual", "-17"});
     ASSERT_EQ(ran.status, 0) << Text(ran).toStdString();
     EXPECT_EQ(kitchen->correction(0), 3.0);
 
-    ran = Fernlog(Dir(), {"sensor", "remove", "Kitchen", "2"});
+    ran = RunFernlog(Dir(), {"sensor", "remove", "Kitchen", "2"});
     ASSERT_EQ(ran.status, 0) << Text(ran).toStdString();
     EXPECT_EQ(Rows("SELECT PortNum FROM tblSensors WHERE ServerIDNum <> 99"), QStringList{"0"});
 }
@@ -276,7 +271,7 @@ TEST_F(AdminCommandsTest, PageEditsThatCannotBeWrittenSendNothing) {
     SKIP_IF_PORTS_HELD(LoopbackTcp10001());
     ProvisionDatabase();
     auto kitchen = StartDevice("127.0.0.2");
-    ASSERT_EQ(Fernlog(Dir(), {"device", "add", "Kitchen", "127.0.0.2"}).status, 0);
+    ASSERT_EQ(RunFernlog(Dir(), {"device", "add", "Kitchen", "127.0.0.2"}).status, 0);
     const int writes = Writes(*kitchen);
     const struct {
         QStringList args;
@@ -292,7 +287,7 @@ TEST_F(AdminCommandsTest, PageEditsThatCannotBeWrittenSendNothing) {
         {{"sensor", "calibrate", "Kitchen", "8", "--actual", "40"}, "is not a temperature port"},
     };
     for (const auto& c : cases) {
-        const Ran ran = Fernlog(Dir(), c.args);
+        const Ran ran = RunFernlog(Dir(), c.args);
         EXPECT_EQ(ran.status, 2) << Text(ran).toStdString();
         EXPECT_TRUE(ran.err.startsWith("fernlog: ") && ran.err.count('\n') == 1 &&
                     ran.err.contains(c.told))
@@ -307,13 +302,13 @@ TEST_F(AdminCommandsTest, AnUploadCutShortNamesThePagesNotWritten) {
     SKIP_IF_PORTS_HELD(LoopbackTcp10001());
     ProvisionDatabase();
     auto kitchen = StartDevice("127.0.0.2");
-    ASSERT_EQ(Fernlog(Dir(), {"device", "add", "Kitchen", "127.0.0.2"}).status, 0);
-    ASSERT_EQ(Fernlog(Dir(), {"settings", "set", "DeviceTimeOut=1"}).status, 0);
+    ASSERT_EQ(RunFernlog(Dir(), {"device", "add", "Kitchen", "127.0.0.2"}).status, 0);
+    ASSERT_EQ(RunFernlog(Dir(), {"settings", "set", "DeviceTimeOut=1"}).status, 0);
     devsim::FaultSettings silent;
     silent.fault = devsim::Fault::Silent;
     silent.onlyCommand = devsim::cmd::PageWrite + char(3);
     kitchen->setFault(silent);
-    const Ran ran = Fernlog(Dir(), {"sensor", "set", "Kitchen", "0", "--name", "Freezer"});
+    const Ran ran = RunFernlog(Dir(), {"sensor", "set", "Kitchen", "0", "--name", "Freezer"});
     EXPECT_EQ(ran.status, 1) << Text(ran).toStdString();
     EXPECT_TRUE(ran.err.contains("Upload incomplete: page 3 was not written."))
         << Text(ran).toStdString();

@@ -11,12 +11,9 @@
 #include "core/AlarmHandling.h"
 #include "db/ServerDatabase.h"
 #include "support/FernlogFixtures.h"
+#include "support/HeadlessProgram.h"
 
 namespace {
-
-ProgramRun Fernlog(const QString& dir, const QStringList& args) {
-    return RunProgram(QStringLiteral(FERNLOG_PATH), args + QStringList{"--dir", dir});
-}
 
 QJsonArray JsonArray(const ProgramRun& ran) {
     return QJsonDocument::fromJson(ran.out.toUtf8()).array();
@@ -58,29 +55,29 @@ class AlarmCommandsTest : public FernlogTest {
 }  // namespace
 
 TEST_F(AlarmCommandsTest, AcknowledgementIsTheAlarmsStateUntilWithdrawnAndBadInputChangesNothing) {
-    EXPECT_EQ(Fernlog(Dir(), {"alarm", "ack", "2", "--by", "Ann"}).status, 2);  // closed
-    EXPECT_EQ(Fernlog(Dir(), {"alarm", "ack", "9", "--by", "Ann"}).status, 2);  // unknown
-    EXPECT_EQ(Fernlog(Dir(), {"alarm", "ack", "1", "--by", " "}).status, 2);
-    ProgramRun ran = Fernlog(Dir(), {"alarm", "ack", "1", "--by", "Ann", "--for", "4x"});
+    EXPECT_EQ(RunFernlog(Dir(), {"alarm", "ack", "2", "--by", "Ann"}).status, 2);  // closed
+    EXPECT_EQ(RunFernlog(Dir(), {"alarm", "ack", "9", "--by", "Ann"}).status, 2);  // unknown
+    EXPECT_EQ(RunFernlog(Dir(), {"alarm", "ack", "1", "--by", " "}).status, 2);
+    ProgramRun ran = RunFernlog(Dir(), {"alarm", "ack", "1", "--by", "Ann", "--for", "4x"});
     EXPECT_EQ(ran.status, 2);
     EXPECT_EQ(ran.err, "fernlog: --for takes a duration such as 90m, 4h or 2d, not '4x'\n");
-    EXPECT_EQ(Fernlog(Dir(), {"audit", "--json"}).out.trimmed(), "[\n]");
+    EXPECT_EQ(RunFernlog(Dir(), {"audit", "--json"}).out.trimmed(), "[\n]");
 
-    ran = Fernlog(Dir(), {"alarm", "ack", "1", "--by", "Ann", "--comment", "on my way"});
+    ran = RunFernlog(Dir(), {"alarm", "ack", "1", "--by", "Ann", "--comment", "on my way"});
     ASSERT_EQ(ran.status, 0) << ran.err.toStdString();
     EXPECT_EQ(ran.out, "Alarm 1 acknowledged by Ann\n");
-    QJsonArray alarms = JsonArray(Fernlog(Dir(), {"alarms", "--json"}));
+    QJsonArray alarms = JsonArray(RunFernlog(Dir(), {"alarms", "--json"}));
     ASSERT_EQ(alarms.size(), 2);
     EXPECT_EQ(alarms[0].toObject()["id"].toInt(), 1);  // newest first
     EXPECT_EQ(alarms[0].toObject()["state"].toString(), "acknowledged");
     EXPECT_EQ(alarms[0].toObject()["acknowledgedBy"].toString(), "Ann");
     EXPECT_TRUE(alarms[0].toObject()["end"].isNull());
     EXPECT_EQ(alarms[1].toObject()["state"].toString(), "closed");
-    EXPECT_EQ(JsonArray(Fernlog(Dir(), {"alarms", "--open", "--json"})).size(), 1);
+    EXPECT_EQ(JsonArray(RunFernlog(Dir(), {"alarms", "--open", "--json"})).size(), 1);
 
-    EXPECT_EQ(Fernlog(Dir(), {"alarm", "unack", "1", "--by", "Bob"}).status, 0);
-    EXPECT_EQ(Fernlog(Dir(), {"alarm", "unack", "1", "--by", "Bob"}).status, 2);
-    alarms = JsonArray(Fernlog(Dir(), {"alarms", "--json"}));
+    EXPECT_EQ(RunFernlog(Dir(), {"alarm", "unack", "1", "--by", "Bob"}).status, 0);
+    EXPECT_EQ(RunFernlog(Dir(), {"alarm", "unack", "1", "--by", "Bob"}).status, 2);
+    alarms = JsonArray(RunFernlog(Dir(), {"alarms", "--json"}));
     EXPECT_EQ(alarms[0].toObject()["state"].toString(), "open");
     EXPECT_TRUE(alarms[0].toObject()["acknowledgedBy"].isNull());
 
@@ -98,11 +95,12 @@ TEST_F(AlarmCommandsTest, AcknowledgementIsTheAlarmsStateUntilWithdrawnAndBadInp
 }
 
 TEST_F(AlarmCommandsTest, TimelineAndAuditTrailKeepEveryActionAndVerifyFindsAChangedRow) {
-    ASSERT_EQ(Fernlog(Dir(), {"alarm", "ack", "1", "--by", "Ann"}).status, 0);
+    ASSERT_EQ(RunFernlog(Dir(), {"alarm", "ack", "1", "--by", "Ann"}).status, 0);
     ASSERT_EQ(
-        Fernlog(Dir(), {"alarm", "comment", "1", "--by", "Ann", "--text", "door shut"}).status, 0);
+        RunFernlog(Dir(), {"alarm", "comment", "1", "--by", "Ann", "--text", "door shut"}).status,
+        0);
     ProgramRun ran =
-        Fernlog(Dir(), {"alarm", "resolve", "1", "--by", "Bob", "--text", "defrosted"});
+        RunFernlog(Dir(), {"alarm", "resolve", "1", "--by", "Bob", "--text", "defrosted"});
     ASSERT_EQ(ran.status, 0) << ran.err.toStdString();
     // As the window's Save writes it.
     const QStringList resolution = Rows("SELECT Resolution FROM tblAlarms WHERE IDNum = 1");
@@ -111,7 +109,7 @@ TEST_F(AlarmCommandsTest, TimelineAndAuditTrailKeepEveryActionAndVerifyFindsACha
     EXPECT_TRUE(resolution[0].endsWith("\rdefrosted"));
 
     const QJsonObject shown =
-        QJsonDocument::fromJson(Fernlog(Dir(), {"alarm", "show", "1", "--json"}).out.toUtf8())
+        QJsonDocument::fromJson(RunFernlog(Dir(), {"alarm", "show", "1", "--json"}).out.toUtf8())
             .object();
     QStringList kinds;
     for (const auto& event : shown["events"].toArray())
@@ -119,7 +117,7 @@ TEST_F(AlarmCommandsTest, TimelineAndAuditTrailKeepEveryActionAndVerifyFindsACha
     EXPECT_EQ(kinds, (QStringList{"opened", "acknowledged", "commented", "resolved"}));
     EXPECT_EQ(shown["events"].toArray()[2].toObject()["text"].toString(), "door shut");
 
-    const QJsonArray trail = JsonArray(Fernlog(Dir(), {"audit", "--json"}));
+    const QJsonArray trail = JsonArray(RunFernlog(Dir(), {"audit", "--json"}));
     ASSERT_EQ(trail.size(), 3);
     EXPECT_EQ(trail[2].toObject()["action"].toString(), "resolve");
     EXPECT_EQ(trail[2].toObject()["by"].toString(), "Bob");
@@ -128,7 +126,7 @@ TEST_F(AlarmCommandsTest, TimelineAndAuditTrailKeepEveryActionAndVerifyFindsACha
     EXPECT_EQ(trail[2].toObject()["device"].toString(), "Kitchen");
     EXPECT_TRUE(trail[2].toObject()["new"].toString().endsWith("defrosted"));
     EXPECT_FALSE(trail[2].toObject()["user"].toString().isEmpty());
-    EXPECT_EQ(Fernlog(Dir(), {"audit", "--verify"}).status, 0);
+    EXPECT_EQ(RunFernlog(Dir(), {"audit", "--verify"}).status, 0);
 
     // The store refuses changes; a row changed behind its back is found.
     const QString store = FilePath(AlarmHandling::FileName());
@@ -136,7 +134,7 @@ TEST_F(AlarmCommandsTest, TimelineAndAuditTrailKeepEveryActionAndVerifyFindsACha
     EXPECT_TRUE(Exec(store, "DELETE FROM audit WHERE id = 2").contains("append-only"));
     ASSERT_EQ(Exec(store, "DROP TRIGGER auditNoUpdate"), "");
     ASSERT_EQ(Exec(store, "UPDATE audit SET new = 'nothing' WHERE id = 2"), "");
-    ran = Fernlog(Dir(), {"audit", "--verify"});
+    ran = RunFernlog(Dir(), {"audit", "--verify"});
     EXPECT_EQ(ran.status, 1);
     EXPECT_TRUE(ran.err.contains("from row 2 on")) << ran.err.toStdString();
 }
@@ -167,20 +165,20 @@ TEST_F(AlarmCommandsTest, SilencesAndMaintenanceWindowsAndTheirBadInput) {
         {{"maintenance", "remove", "5", "--by", "ann"}, "there is no maintenance window 5"},
     };
     for (const auto& [args, line] : bad) {
-        const ProgramRun ran = Fernlog(Dir(), args);
+        const ProgramRun ran = RunFernlog(Dir(), args);
         EXPECT_EQ(ran.status, 2) << args.join(' ').toStdString();
         EXPECT_EQ(ran.err, "fernlog: " + line + "\n") << args.join(' ').toStdString();
     }
-    EXPECT_EQ(Fernlog(Dir(), {"audit", "--json"}).out.trimmed(), "[\n]");
+    EXPECT_EQ(RunFernlog(Dir(), {"audit", "--json"}).out.trimmed(), "[\n]");
 
-    ProgramRun ran = Fernlog(Dir(), {"silence", "--device", "Kitchen", "--port", "0", "--for", "2h",
-                                     "--by", "ann", "--comment", "defrosting"});
+    ProgramRun ran = RunFernlog(Dir(), {"silence", "--device", "Kitchen", "--port", "0", "--for",
+                                        "2h", "--by", "ann", "--comment", "defrosting"});
     ASSERT_EQ(ran.status, 0) << ran.err.toStdString();
     EXPECT_EQ(ran.out, "1\n");
-    ran = Fernlog(Dir(), {"maintenance", "add", "--device", "Kitchen", "--weekly",
-                          "sunday 2:00-04:00", "--by", "bob"});
+    ran = RunFernlog(Dir(), {"maintenance", "add", "--device", "Kitchen", "--weekly",
+                             "sunday 2:00-04:00", "--by", "bob"});
     ASSERT_EQ(ran.status, 0) << ran.err.toStdString();
-    const QJsonObject silence = JsonArray(Fernlog(Dir(), {"silences", "--json"}))[0].toObject();
+    const QJsonObject silence = JsonArray(RunFernlog(Dir(), {"silences", "--json"}))[0].toObject();
     EXPECT_EQ(silence["device"].toString(), "Kitchen");
     EXPECT_EQ(silence["port"].toInt(), 0);
     EXPECT_EQ(silence["by"].toString(), "ann");
@@ -188,14 +186,14 @@ TEST_F(AlarmCommandsTest, SilencesAndMaintenanceWindowsAndTheirBadInput) {
     EXPECT_EQ(QDateTime::fromString(silence["from"].toString(), Qt::ISODate)
                   .secsTo(QDateTime::fromString(silence["until"].toString(), Qt::ISODate)),
               7200);
-    EXPECT_EQ(JsonArray(Fernlog(Dir(), {"maintenance", "list", "--json"}))[0]
+    EXPECT_EQ(JsonArray(RunFernlog(Dir(), {"maintenance", "list", "--json"}))[0]
                   .toObject()["weekly"]
                   .toString(),
               "Sun 02:00-04:00");
-    EXPECT_EQ(Fernlog(Dir(), {"unsilence", "1", "--by", "bob"}).status, 0);
-    EXPECT_EQ(JsonArray(Fernlog(Dir(), {"silences", "--json"})).size(), 0);
+    EXPECT_EQ(RunFernlog(Dir(), {"unsilence", "1", "--by", "bob"}).status, 0);
+    EXPECT_EQ(JsonArray(RunFernlog(Dir(), {"silences", "--json"})).size(), 0);
     QStringList actions;
-    for (const auto& row : JsonArray(Fernlog(Dir(), {"audit", "--json"}))) {
+    for (const auto& row : JsonArray(RunFernlog(Dir(), {"audit", "--json"}))) {
         actions << row.toObject()["action"].toString() + " " + row.toObject()["origin"].toString();
     }
     EXPECT_EQ(actions,

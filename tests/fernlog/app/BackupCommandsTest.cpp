@@ -14,10 +14,6 @@
 
 namespace {
 
-ProgramRun Fernlog(const QString& dir, const QStringList& args, const QByteArray& input = {}) {
-    return RunProgram(QStringLiteral(FERNLOG_PATH), args + QStringList{"--dir", dir}, input);
-}
-
 int Mode(const QString& path) {
     struct stat st {};
     return ::stat(QFile::encodeName(path).constData(), &st) == 0 ? int(st.st_mode & 0777) : -1;
@@ -30,7 +26,7 @@ QString Shown(const QString& dir) {
                                        {"sensors", "--json"},
                                        {"settings"},
                                        {"alarms", "--json"}}) {
-        const ProgramRun ran = Fernlog(dir, command);
+        const ProgramRun ran = RunFernlog(dir, command);
         shown += QStringLiteral("%1: %2 %3\n").arg(command.join(' ')).arg(ran.status).arg(ran.out);
     }
     return shown;
@@ -53,20 +49,20 @@ class BackupCommandsTest : public FernlogTest {
     void SetUp() override {
         FernlogTest::SetUp();
         ProvisionDatabase();
-        ASSERT_EQ(Fernlog(Dir(), {"device", "add", "Kitchen", "127.0.0.2", "--offline",
-                                  "--disabled", "--emails", "chef@corvane.test"})
+        ASSERT_EQ(RunFernlog(Dir(), {"device", "add", "Kitchen", "127.0.0.2", "--offline",
+                                     "--disabled", "--emails", "chef@corvane.test"})
                       .status,
                   0);
         ASSERT_TRUE(ServerDatabase::AddSensor(1, "Freezer", 0, "by the door", "Temperature"));
         ASSERT_TRUE(ServerDatabase::AddAlarmRecord(1, QDateTime::currentDateTime().addSecs(-60),
                                                    "Kitchen", "Freezer", "12.5", 0, -1));
-        ASSERT_EQ(Fernlog(Dir(), {"alarm", "ack", "1", "--by", "Ann"}).status, 0);
-        ASSERT_EQ(Fernlog(Dir(), {"settings", "set", "OrgName=Cold Chain Ltd", "UpdateRate=5",
-                                  "RetryMinutes=30"})
+        ASSERT_EQ(RunFernlog(Dir(), {"alarm", "ack", "1", "--by", "Ann"}).status, 0);
+        ASSERT_EQ(RunFernlog(Dir(), {"settings", "set", "OrgName=Cold Chain Ltd", "UpdateRate=5",
+                                     "RetryMinutes=30"})
                       .status,
                   0);
         ASSERT_EQ(
-            Fernlog(Dir(), {"settings", "set", "SmtpPassword", "--password-stdin"}, "hunter2\n")
+            RunFernlog(Dir(), {"settings", "set", "SmtpPassword", "--password-stdin"}, "hunter2\n")
                 .status,
             0);
     }
@@ -83,7 +79,7 @@ TEST_F(BackupCommandsTest, BackupOfARunningProgramRestoresIntoANewFolder) {
     ASSERT_TRUE(fernlog.Started());
     ASSERT_TRUE(Settled(fernlog)) << fernlog.Output().toStdString();
 
-    ProgramRun ran = Fernlog(Dir(), {"backup", Archive()});
+    ProgramRun ran = RunFernlog(Dir(), {"backup", Archive()});
     ASSERT_EQ(ran.status, 0) << ran.err.toStdString();
     EXPECT_TRUE(ran.out.contains("zolo.mdb, FernlogHandling.db")) << ran.out.toStdString();
     EXPECT_EQ(Mode(Archive()), 0600);  // it holds the secrets
@@ -94,14 +90,14 @@ TEST_F(BackupCommandsTest, BackupOfARunningProgramRestoresIntoANewFolder) {
         << listed.err.toStdString();
     // Not over the files of the running program, even when told to.
     const QByteArray settings = ReadAll(FilePath("FernlogConfig.dat"));
-    ran = Fernlog(Dir(), {"restore", Archive(), "--force"});
+    ran = RunFernlog(Dir(), {"restore", Archive(), "--force"});
     EXPECT_EQ(ran.status, 1);
     EXPECT_TRUE(ran.err.contains("is running on the folder")) << ran.err.toStdString();
     EXPECT_EQ(ReadAll(FilePath("FernlogConfig.dat")), settings);
     ASSERT_TRUE(fernlog.Stop());
 
     const QString restored = Dir() + "/restored";
-    ran = Fernlog(restored, {"restore", Archive()});
+    ran = RunFernlog(restored, {"restore", Archive()});
     ASSERT_EQ(ran.status, 0) << ran.err.toStdString();
     EXPECT_EQ(Shown(restored), before);
     for (const char* secret : {"FernlogConfig.dat", "FernlogOptions.ini", "FernlogHandling.db"}) {
@@ -111,16 +107,16 @@ TEST_F(BackupCommandsTest, BackupOfARunningProgramRestoresIntoANewFolder) {
     EXPECT_TRUE(Settled(there)) << there.Output().toStdString();
     EXPECT_TRUE(there.Stop());
     // A folder that holds a program's files is replaced only when asked.
-    ran = Fernlog(restored, {"restore", Archive()});
+    ran = RunFernlog(restored, {"restore", Archive()});
     EXPECT_EQ(ran.status, 1);
     EXPECT_TRUE(ran.err.contains("already holds zolo.mdb")) << ran.err.toStdString();
-    EXPECT_EQ(Fernlog(restored, {"restore", Archive(), "--force"}).status, 0);
+    EXPECT_EQ(RunFernlog(restored, {"restore", Archive(), "--force"}).status, 0);
 }
 
 // Each is refused with one line, and nothing is written: not the folder, not
 // a file outside it.
 TEST_F(BackupCommandsTest, ArchivesThatAreNotSoundBackupsWriteNothing) {
-    ASSERT_EQ(Fernlog(Dir(), {"backup", Archive()}).status, 0);
+    ASSERT_EQ(RunFernlog(Dir(), {"backup", Archive()}).status, 0);
     std::vector<Tar::Entry> genuine;
     ASSERT_TRUE(Tar::Decode(ReadAll(Archive()), genuine));
     const QString outside = Dir() + "/x";
@@ -145,14 +141,14 @@ TEST_F(BackupCommandsTest, ArchivesThatAreNotSoundBackupsWriteNothing) {
         QFile file(path);
         ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(bytes));
         file.close();
-        const ProgramRun ran = Fernlog(target, {"restore", path, "--force"});
+        const ProgramRun ran = RunFernlog(target, {"restore", path, "--force"});
         EXPECT_EQ(ran.status, 2) << what.toStdString();
         EXPECT_EQ(ran.err.count('\n'), 1) << ran.err.toStdString();
         EXPECT_TRUE(ran.err.endsWith("nothing was restored\n")) << ran.err.toStdString();
         EXPECT_FALSE(QFile::exists(target)) << what.toStdString();
         EXPECT_FALSE(QFile::exists(outside)) << what.toStdString();
     }
-    const ProgramRun missing = Fernlog(target, {"restore", FilePath("none.tar")});
+    const ProgramRun missing = RunFernlog(target, {"restore", FilePath("none.tar")});
     EXPECT_EQ(missing.status, 2);
     EXPECT_EQ(missing.err, "fernlog: the archive " + FilePath("none.tar") + " does not exist\n");
 }

@@ -5,6 +5,7 @@
 #include <QJsonObject>
 
 #include "support/FernlogFixtures.h"
+#include "support/HeadlessProgram.h"
 #include "support/WebReceiver.h"
 
 namespace {
@@ -16,7 +17,7 @@ class ChannelCommandsTest : public FernlogTest {
         ProvisionDatabase();
     }
     ProgramRun Fernlog(const QStringList& args, const QByteArray& input = {}) {
-        return RunProgram(QStringLiteral(FERNLOG_PATH), args + QStringList{"--dir", Dir()}, input);
+        return RunFernlog(Dir(), args, input);
     }
 };
 

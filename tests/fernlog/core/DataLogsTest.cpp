@@ -20,9 +20,6 @@ float SingleAt(const QByteArray& b, int offset) {
 qint32 I32At(const QByteArray& b, int offset) {
     return qFromLittleEndian<qint32>(b.constData() + offset);
 }
-QByteArray Padded(const QByteArray& text, int length) {
-    return text + QByteArray(length - text.size(), ' ');
-}
 }  // namespace
 
 class DataLogsTest : public FernlogTest {
@@ -30,9 +27,6 @@ class DataLogsTest : public FernlogTest {
     void SetUp() override {
         FernlogTest::SetUp();
         ProvisionDatabase();
-    }
-    void At(int y, int mo, int d, int h, int mi) {
-        Clock::SetForTest(QDateTime(QDate(y, mo, d), QTime(h, mi, 0)));
     }
     bool Read(qint64 id, float value,
               const QString& units =
@@ -43,7 +37,7 @@ class DataLogsTest : public FernlogTest {
 };
 
 TEST_F(DataLogsTest, FirstReadingCreatesAllThreeFilesWithExactBytes) {
-    At(2026, 3, 7, 16, 5);
+    ClockAt(2026, 3, 7, 16, 5);
     SaveReading(Dir(), 12, "Walk-in Freezer Number Two", "Kitchen", QString(QChar(0xB0)) + "F",
                 72.5f);
 
@@ -69,13 +63,13 @@ TEST_F(DataLogsTest, FirstReadingCreatesAllThreeFilesWithExactBytes) {
 }
 
 TEST_F(DataLogsTest, ReadingsOfOneClockHourShareARecord) {
-    At(2026, 3, 7, 10, 0);
+    ClockAt(2026, 3, 7, 10, 0);
     Read(1, 70);
-    At(2026, 3, 7, 10, 30);
+    ClockAt(2026, 3, 7, 10, 30);
     Read(1, 72);
-    At(2026, 3, 7, 10, 59);
+    ClockAt(2026, 3, 7, 10, 59);
     Read(1, 71);
-    At(2026, 3, 7, 11, 0);  // a new clock hour: a new record
+    ClockAt(2026, 3, 7, 11, 0);  // a new clock hour: a new record
     Read(1, 60);
     const QByteArray avg = ReadAll(FilePath("Sensor-1 Average.dat"));
     ASSERT_EQ(avg.size(), 82);
@@ -89,9 +83,9 @@ TEST_F(DataLogsTest, ReadingsOfOneClockHourShareARecord) {
 }
 
 TEST_F(DataLogsTest, MonthFilesFollowTheClockAndSpecialValuesAreLogged) {
-    At(2026, 12, 31, 23, 59);
+    ClockAt(2026, 12, 31, 23, 59);
     Read(5, 999);  // sensor open is logged as it is
-    At(2027, 1, 1, 0, 4);
+    ClockAt(2027, 1, 1, 0, 4);
     Read(5, -999);
     const QByteArray dec = ReadAll(FilePath("Sensor-5 Instantaneous Data Created 12-2026.dat"));
     const QByteArray jan = ReadAll(FilePath("Sensor-5 Instantaneous Data Created 1-2027.dat"));
@@ -103,7 +97,7 @@ TEST_F(DataLogsTest, MonthFilesFollowTheClockAndSpecialValuesAreLogged) {
 }
 
 TEST_F(DataLogsTest, UnitsAreCutToTwoAndNamesTakeTheAnsiCodePage) {
-    At(2026, 3, 7, 16, 5);
+    ClockAt(2026, 3, 7, 16, 5);
     SaveSensorDatToFile(Dir(), 3, "Humidité \"A\", 湿度", "Dev", "%RH");
     EXPECT_EQ(ReadAll(FilePath("Sensor-3.dat")),
               Padded("Dev", 20) + Padded("Humidit\xE9 \"A\", ??", 20) + "%R");
@@ -114,7 +108,7 @@ TEST_F(DataLogsTest, UnitsAreCutToTwoAndNamesTakeTheAnsiCodePage) {
 // A statistics file cut short by a crash keeps its whole records; the torn
 // tail is overwritten rather than read as a record.
 TEST_F(DataLogsTest, TornRecordAtTheEndIsOverwritten) {
-    At(2026, 3, 7, 10, 0);
+    ClockAt(2026, 3, 7, 10, 0);
     Read(2, 50);
     QFile f(FilePath("Sensor-2 Average.dat"));
     ASSERT_TRUE(f.open(QIODevice::Append));
@@ -127,7 +121,7 @@ TEST_F(DataLogsTest, TornRecordAtTheEndIsOverwritten) {
 }
 
 TEST_F(DataLogsTest, UnwritableDirectoryIsRecordedPerFile) {
-    At(2026, 3, 7, 10, 0);
+    ClockAt(2026, 3, 7, 10, 0);
     const QString missing = Dir() + "/no/such/dir";
     EXPECT_FALSE(SaveSensorDatToFile(missing, 9, "s", "d", "F"));
     EXPECT_FALSE(SaveAverage(missing, 9, 1));
@@ -141,7 +135,7 @@ TEST_F(DataLogsTest, UnwritableDirectoryIsRecordedPerFile) {
 // An unplugged log drive: the first failure of each writer is recorded, the
 // rest are counted and the count recorded when writing works again.
 TEST_F(DataLogsTest, LastingOutageRecordsFirstFailuresThenACount) {
-    At(2026, 3, 7, 10, 0);
+    ClockAt(2026, 3, 7, 10, 0);
     const QString drive = Dir() + "/drive";
     for (int reading = 0; reading < 4; ++reading) {
         for (qint64 sensor : {9, 10}) EXPECT_FALSE(SaveReading(drive, sensor, "s", "d", "F", 1));
@@ -165,7 +159,7 @@ TEST_F(DataLogsTest, LastingOutageRecordsFirstFailuresThenACount) {
 }
 
 TEST_F(DataLogsTest, DescriptionIsRewrittenInPlaceWithTheSameBytes) {
-    At(2026, 3, 7, 10, 0);
+    ClockAt(2026, 3, 7, 10, 0);
     ASSERT_TRUE(SaveSensorDatToFile(Dir(), 9, "A much longer sensor name", "Device", "F"));
     ASSERT_TRUE(SaveSensorDatToFile(Dir(), 9, "Short", "Dev", "C"));
     QFile file(FilePath("Sensor-9.dat"));
@@ -176,9 +170,9 @@ TEST_F(DataLogsTest, DescriptionIsRewrittenInPlaceWithTheSameBytes) {
 // A clock set back an hour: the readings start a new record instead of being
 // merged into the record dated in the future.
 TEST_F(DataLogsTest, ClockSetBackStartsANewHourlyRecord) {
-    At(2026, 3, 7, 11, 10);
+    ClockAt(2026, 3, 7, 11, 10);
     Read(1, 70);
-    At(2026, 3, 7, 10, 20);
+    ClockAt(2026, 3, 7, 10, 20);
     Read(1, 50);
     const QByteArray avg = ReadAll(FilePath("Sensor-1 Average.dat"));
     ASSERT_EQ(avg.size(), 82);
@@ -190,7 +184,7 @@ TEST_F(DataLogsTest, ClockSetBackStartsANewHourlyRecord) {
 // A damaged last record whose count is at its largest is closed, not
 // overflowed.
 TEST_F(DataLogsTest, FullCountClosesTheRecord) {
-    At(2026, 3, 7, 10, 0);
+    ClockAt(2026, 3, 7, 10, 0);
     AverageRecord full;
     full.dateText = "3/7/2026 10:00:00 AM";
     full.total = full.minimum = full.maximum = 1;
@@ -199,7 +193,7 @@ TEST_F(DataLogsTest, FullCountClosesTheRecord) {
     ASSERT_TRUE(file.open(QIODevice::WriteOnly));
     file.write(EncodeAverage(full));
     file.close();
-    At(2026, 3, 7, 10, 5);
+    ClockAt(2026, 3, 7, 10, 5);
     Read(1, 70);
     const QByteArray avg = ReadAll(FilePath("Sensor-1 Average.dat"));
     ASSERT_EQ(avg.size(), 82);
@@ -266,9 +260,9 @@ void WithFileSizeLimit(rlim_t limit, Write&& write) {
 // of records, the next reading lands where it belongs, and a file that the
 // failed reading would have created is not left behind.
 TEST_F(DataLogsTest, WriteCutShortLeavesWholeRecordsOnly) {
-    At(2026, 3, 7, 10, 0);
+    ClockAt(2026, 3, 7, 10, 0);
     Read(2, 50);
-    At(2026, 3, 7, 11, 0);
+    ClockAt(2026, 3, 7, 11, 0);
     Read(2, 51);
     const QString average = FilePath("Sensor-2 Average.dat");
     const QString instant = FilePath("Sensor-2 Instantaneous Data Created 3-2026.dat");
@@ -280,17 +274,17 @@ TEST_F(DataLogsTest, WriteCutShortLeavesWholeRecordsOnly) {
     // The limit stops the database's journal as well: the failures go to
     // standard error (FullDiskTest checks how they are told).
     // At 70 bytes the reading's instant record (58..87) is cut after 12.
-    At(2026, 3, 7, 11, 30);
+    ClockAt(2026, 3, 7, 11, 30);
     WithFileSizeLimit(70, [&] { EXPECT_FALSE(SaveInstantaneous(Dir(), 2, 52)); });
     EXPECT_EQ(ReadAll(instant), instantBefore);
     // At 100 a new hour's record (82..123) is cut after 18.
-    At(2026, 3, 7, 12, 0);
+    ClockAt(2026, 3, 7, 12, 0);
     WithFileSizeLimit(100, [&] { EXPECT_FALSE(SaveAverage(Dir(), 2, 53)); });
     EXPECT_EQ(ReadAll(average), averageBefore);
     // A new sensor's description (42 bytes) cut after 10: no file at all.
     WithFileSizeLimit(10, [&] { EXPECT_FALSE(SaveSensorDatToFile(Dir(), 3, "s", "d", "F")); });
     EXPECT_FALSE(QFile::exists(FilePath("Sensor-3.dat")));
-    At(2026, 3, 7, 12, 5);
+    ClockAt(2026, 3, 7, 12, 5);
     ASSERT_TRUE(Read(2, 54));
     const QByteArray avg = ReadAll(average);
     ASSERT_EQ(avg.size(), 123);

@@ -22,7 +22,6 @@
 #include "support/SmtpServer.h"
 
 namespace {
-const QString kModel = QStringLiteral("Model QX700-5: Refrigerator/Freezer Keeper");
 
 // Every file of a folder by name, hidden ones too (a temporary left behind
 // shows), without the filler of a full disk.
@@ -47,9 +46,6 @@ void ExpectWholeRecords(const QString& folder) {
     }
 }
 
-void At(int y, int mo, int d, int h, int mi) {
-    Clock::SetForTest(QDateTime(QDate(y, mo, d), QTime(h, mi, 0)));
-}
 }  // namespace
 
 using FullDiskTest = MailingTest;
@@ -59,13 +55,13 @@ TEST_F(FullDiskTest, FullProgramDirectoryKeepsWhatWasWrittenAndResumes) {
     if (!disk.Available()) GTEST_SKIP() << disk.SkipReason().toStdString();
     MoveProgramDir(disk.Path());  // the database with it
     Settings::InitCrypt();
-    At(2026, 3, 31, 23, 50);
+    ClockAt(2026, 3, 31, 23, 50);
     WriteValidSettings(60);
     ConfigParameters.OrgName = QStringLiteral("Before");
     ASSERT_TRUE(Settings::SaveConfigFile());
     ASSERT_TRUE(ErrorLog::RecordError("Committed before the disk filled", "kept"));
     for (int minute = 50; minute < 53; ++minute) {
-        At(2026, 3, 31, 23, minute);
+        ClockAt(2026, 3, 31, 23, minute);
         ASSERT_TRUE(DataLogs::SaveReading(Dir(), 7, "Freezer", "Lab", "F", float(minute)));
     }
     Mail::Mailer mailer;
@@ -88,9 +84,9 @@ TEST_F(FullDiskTest, FullProgramDirectoryKeepsWhatWasWrittenAndResumes) {
     EXPECT_FALSE(mailer.SaveLastError(report, &error));
     EXPECT_TRUE(error.contains("No space left on device")) << error.toStdString();
     // The new month's file needs a block the disk no longer has.
-    At(2026, 4, 1, 0, 5);
+    ClockAt(2026, 4, 1, 0, 5);
     EXPECT_FALSE(DataLogs::SaveReading(Dir(), 7, "Freezer", "Lab", "F", 60));
-    At(2026, 4, 1, 0, 6);
+    ClockAt(2026, 4, 1, 0, 6);
     EXPECT_FALSE(DataLogs::SaveReading(Dir(), 7, "Freezer", "Lab", "F", 61));
     const QString told = QString::fromStdString(testing::internal::GetCapturedStderr());
 
@@ -122,7 +118,7 @@ TEST_F(FullDiskTest, FullProgramDirectoryKeepsWhatWasWrittenAndResumes) {
     ASSERT_TRUE(Settings::ReadConfigFile());
     EXPECT_EQ(ConfigParameters.OrgName.Text(), "After");
     EXPECT_TRUE(mailer.SaveLastError(report));
-    At(2026, 4, 1, 0, 7);
+    ClockAt(2026, 4, 1, 0, 7);
     EXPECT_TRUE(DataLogs::SaveReading(Dir(), 7, "Freezer", "Lab", "F", 62));
     EXPECT_EQ(ReadAllOrMissing(FilePath("Sensor-7 Instantaneous Data Created 4-2026.dat")).size(),
               DataLogs::kInstantLength);
@@ -139,7 +135,7 @@ TEST_F(FullDiskTest, FullProgramDirectoryKeepsWhatWasWrittenAndResumes) {
 TEST_F(FullDiskTest, WriteStoppedByAFullDiskLeavesNoTornRecord) {
     SmallDisk disk(256 * 1024);
     if (!disk.Available()) GTEST_SKIP() << disk.SkipReason().toStdString();
-    At(2026, 3, 7, 10, 0);
+    ClockAt(2026, 3, 7, 10, 0);
     ASSERT_TRUE(DataLogs::SaveInstantaneous(disk.Path(), 4, 40));
     ASSERT_TRUE(disk.Fill());
     const QString path = disk.Path() + "/" + DataLogs::InstantaneousFileName(4, Clock::Now());
@@ -171,7 +167,7 @@ class LogDirectoryOutageTest : public MailingTest {
         EmailNotification::SetupMailer();
         Decoding::TempUnit = "F";
         DialogScript dialogs;
-        ASSERT_TRUE(ServerDatabase::AddServer("Kitchen", kModel, "127.0.0.2", "", 1, "",
+        ASSERT_TRUE(ServerDatabase::AddServer("Kitchen", kKeeperModel, "127.0.0.2", "", 1, "",
                                               "chef@corvane.test,", -1));
         device = Rows("SELECT max(IDNum) FROM tblServers").value(0).toLongLong();
         ServerDatabase::AddSensor(device, "Freezer", 0, "", "Temperature");
@@ -216,7 +212,7 @@ TEST_F(LogDirectoryOutageTest, FullLogDirectoryKeepsItsFilesAndResumes) {
     SmallDisk disk(256 * 1024);
     if (!disk.Available()) GTEST_SKIP() << disk.SkipReason().toStdString();
     ServerData::LogDirInUse = disk.Path();
-    At(2026, 3, 31, 23, 58);
+    ClockAt(2026, 3, 31, 23, 58);
     Cycle();
     Cycle();
     const QMap<QString, QByteArray> before = Files(disk.Path());
@@ -263,7 +259,7 @@ TEST_F(LogDirectoryOutageTest, ReadOnlyLogDirectoryKeepsItsFilesAndResumes) {
     SmallDisk disk(256 * 1024);
     if (!disk.Available()) GTEST_SKIP() << disk.SkipReason().toStdString();
     ServerData::LogDirInUse = disk.Path();
-    At(2026, 3, 7, 16, 5);
+    ClockAt(2026, 3, 7, 16, 5);
     Cycle();
     const QMap<QString, QByteArray> before = Files(disk.Path());
     ASSERT_EQ(before.size(), 6);

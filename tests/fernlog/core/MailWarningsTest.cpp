@@ -16,7 +16,6 @@
 #include "web/Snapshot.h"
 
 namespace {
-const QString kModel = QStringLiteral("Model QX700-5: Refrigerator/Freezer Keeper");
 
 QStringList JsonWarnings() {
     QStringList warnings;
@@ -39,13 +38,14 @@ TEST_F(MailWarningsTest, ToldAtStartWhereverTheOwnerLooksAndGoneOnceMended) {
     EventLog::SetSink([&events](const QString& line) { events << line.section(u' ', 1); });
     {
         DialogScript dialogs;
-        ServerDatabase::AddServer("Kitchen", kModel, "127.0.0.2", "", 1, "", "chef@corvane.test,",
+        ServerDatabase::AddServer("Kitchen", kKeeperModel, "127.0.0.2", "", 1, "",
+                                  "chef@corvane.test,", -1);
+        ServerDatabase::AddServer("Cellar", kKeeperModel, "127.0.0.3", "", 1, "", "", -1);
+        ServerDatabase::AddServer("Lab", kKeeperModel, "127.0.0.4", "", 1, "", "lab at corvane,",
                                   -1);
-        ServerDatabase::AddServer("Cellar", kModel, "127.0.0.3", "", 1, "", "", -1);
-        ServerDatabase::AddServer("Lab", kModel, "127.0.0.4", "", 1, "", "lab at corvane,", -1);
         // Not polled, or nothing of it alarms: no warning of their own.
-        ServerDatabase::AddServer("Spare", kModel, "127.0.0.5", "", 0, "", "", -1);
-        ServerDatabase::AddServer("Hub", kModel, "127.0.0.6", "", 1, "", "", -1);
+        ServerDatabase::AddServer("Spare", kKeeperModel, "127.0.0.5", "", 0, "", "", -1);
+        ServerDatabase::AddServer("Hub", kKeeperModel, "127.0.0.6", "", 1, "", "", -1);
         for (const qint64 id : {1, 2, 3, 4}) {
             ServerDatabase::AddSensor(id, "Probe", 0, "", "Temperature");
         }

@@ -19,7 +19,6 @@
 #include "support/SmtpServer.h"
 
 namespace {
-const QString kModel = QStringLiteral("Model QX700-5: Refrigerator/Freezer Keeper");
 
 class ServerDataTest : public MailingTest {
   protected:
@@ -33,8 +32,8 @@ class ServerDataTest : public MailingTest {
         Decoding::TempUnit = "F";
 
         DialogScript dialogs;
-        ASSERT_TRUE(ServerDatabase::AddServer("Kitchen, \"North\"", kModel, "127.0.0.2", "", 1, "",
-                                              "chef@corvane.test,ops@corvane.test,", -1));
+        ASSERT_TRUE(ServerDatabase::AddServer("Kitchen, \"North\"", kKeeperModel, "127.0.0.2", "",
+                                              1, "", "chef@corvane.test,ops@corvane.test,", -1));
         device = Rows("SELECT max(IDNum) FROM tblServers").value(0).toLongLong();
         ServerDatabase::AddSensor(device, "Freezer", 0, "Check the seal", "Temperature");
         ServerDatabase::AddSensor(device, "Back Door", 1, "", "Door Sensor");

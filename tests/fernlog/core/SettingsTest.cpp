@@ -18,9 +18,6 @@ qint16 I16At(const QByteArray& b, int offset) {
 QByteArray TextAt(const QByteArray& b, int offset, int length) {
     return b.mid(offset, length);
 }
-QByteArray Padded(const QByteArray& text, int length) {
-    return text + QByteArray(length - text.size(), ' ');
-}
 }  // namespace
 
 class SettingsTest : public FernlogTest {

@@ -18,9 +18,7 @@
 #include "support/FernlogFixtures.h"
 #include "support/SmtpServer.h"
 
-namespace {
-const QString kModel = QStringLiteral("Model QX700-5: Refrigerator/Freezer Keeper");
-}  // namespace
+namespace {}  // namespace
 
 using StartupTest = FernlogTest;
 
@@ -39,7 +37,7 @@ TEST_F(StartupTest, FirstStartWithoutSettingsOrSensorsAppliesDefaultsAndPollsNot
 
     // With sensors and the settings now stored: polling starts at the rate.
     DialogScript dialogs;
-    ServerDatabase::AddServer("Kitchen", kModel, "127.0.0.2", "", 1, "", "", -1);
+    ServerDatabase::AddServer("Kitchen", kKeeperModel, "127.0.0.2", "", 1, "", "", -1);
     ServerDatabase::AddSensor(1, "Probe", 0, "", "Temperature");
     Startup::RunActivationBlock();
     // And that alarm e-mail has nowhere to go yet (no SMTP host, no address).

@@ -37,7 +37,7 @@
 #include "support/FernlogFixtures.h"
 
 namespace {
-const QDateTime kBase(QDate(2026, 3, 7), QTime(9, 0, 0));
+const QDateTime kChartStart(QDate(2026, 3, 7), QTime(9, 0, 0));
 }  // namespace
 
 TEST(TrendValueTest, NumbersChartGapTextsBreakTheLine) {
@@ -63,7 +63,7 @@ TEST(TrendChartTest, GapsSplitTheLineAndUnitsGetTheirOwnAxes) {
     EXPECT_EQ(chart.AxisOf(2)->titleText(), "%RH");
 
     const std::vector<std::optional<double>> column = {1, 2, std::nullopt, 4, 5};
-    QDateTime t = kBase;
+    QDateTime t = kChartStart;
     for (const auto& v : column) {
         chart.AddPoint(t, {v, 20.0, 45.0});  // row d gets nothing: a gap
         t = t.addSecs(60);
@@ -81,7 +81,7 @@ TEST(TrendChartTest, GapsSplitTheLineAndUnitsGetTheirOwnAxes) {
 TEST(TrendChartTest, HoldsAtMost1001Points) {
     TrendChart chart;
     chart.Setup({{"a", "%RH"}});
-    QDateTime t = kBase;
+    QDateTime t = kChartStart;
     for (int i = 0; i < 1005; ++i) {
         // A gap early on scrolls out with its points.
         chart.AddPoint(t, {i == 2 ? std::nullopt : std::optional<double>(i)});
@@ -91,7 +91,7 @@ TEST(TrendChartTest, HoldsAtMost1001Points) {
     EXPECT_EQ(chart.DrawnPoints(0), TrendChart::kMaxPoints);
     EXPECT_EQ(chart.SegmentCount(0), 1);
     // The axis starts at the whole unit before the oldest point held.
-    EXPECT_LE(chart.TimeAxis()->min(), kBase.addSecs(4 * 5));
+    EXPECT_LE(chart.TimeAxis()->min(), kChartStart.addSecs(4 * 5));
     EXPECT_EQ(chart.TimeAxis()->min().time().second(), 0);
 }
 
@@ -130,7 +130,7 @@ TEST(TrendChartTest, StateSensorsAreStepLinesInABandOfTheirOwn) {
     chart.Setup({{"Kitchen: Freezer", degree + "F", {}},
                  {"Kitchen: Door", "", {"Open", "Closed"}},
                  {"Lab: Leak", "", {"Water Not Detected", "Water Detected"}}});
-    QDateTime t = kBase;
+    QDateTime t = kChartStart;
     for (const double door : {1, 1, 0, 1}) {
         chart.AddPoint(t, {-5.0, door, 0.0}, {false, door == 0, false});
         t = t.addSecs(60);
@@ -151,10 +151,10 @@ TEST(TrendChartTest, StateSensorsAreStepLinesInABandOfTheirOwn) {
     EXPECT_EQ(chart.AlarmMarks(0), 0);
     // The door at 0 and the leak at 0 do not hide each other.
     EXPECT_NE(chart.HoverText(1, {0, 0}), chart.HoverText(2, {0, 0}));
-    EXPECT_TRUE(
-        chart.HoverText(1, QPointF(kBase.addSecs(120).toMSecsSinceEpoch(), 0)).endsWith("\nOpen"));
-    EXPECT_TRUE(
-        chart.HoverText(0, QPointF(kBase.toMSecsSinceEpoch(), 0)).endsWith("-5 " + degree + "F"));
+    EXPECT_TRUE(chart.HoverText(1, QPointF(kChartStart.addSecs(120).toMSecsSinceEpoch(), 0))
+                    .endsWith("\nOpen"));
+    EXPECT_TRUE(chart.HoverText(0, QPointF(kChartStart.toMSecsSinceEpoch(), 0))
+                    .endsWith("-5 " + degree + "F"));
     EXPECT_NE(chart.ColourOf(1), chart.ColourOf(2));
 }
 
@@ -190,7 +190,7 @@ TEST(TrendChartTest, AxisTitlesAndLabelsAreWholeAndApartInASmallWindow) {
                  {"Lab: Incubator", degree + "C"},
                  {"Lab: Incubator Humidity", "%RH"},
                  {"Kitchen: Back Door", "", {"Open", "Closed"}}});
-    QDateTime t = kBase;
+    QDateTime t = kChartStart;
     for (int i = 0; i < 32; ++i) {
         chart.AddPoint(t, {-5 + std::sin(i / 4.0), 36.0 + i % 3, 84.0, 36.25 + i % 2 * 0.5,
                            55 + 3 * std::cos(i / 6.0), i % 7 == 0 ? 0.0 : 1.0});
