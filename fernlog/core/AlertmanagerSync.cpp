@@ -1,21 +1,16 @@
 #include "core/AlertmanagerSync.h"
 
-#include <QCoreApplication>
 #include <QHash>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QNetworkAccessManager>
-#include <QNetworkReply>
-#include <QNetworkRequest>
 #include <QPointer>
 #include <QRegularExpression>
 #include <QSet>
-#include <QTimer>
 #include <memory>
 
 #include "common/Clock.h"
-#include "common/EventLog.h"
 #include "core/AlarmHandling.h"
+#include "core/ChannelOutbox.h"
 #include "core/EmailNotification.h"
 #include "core/Journal.h"
 #include "core/Outbox.h"
@@ -388,44 +383,22 @@ QList<Change> SilenceChanges(const QList<Item>& open, const QList<Existing>& exi
 }
 
 // The silence list, read whole up to kMaxListBytes within the channel
-// time-out; `done(body, error)` on the main thread.
+// time-out; `done(body, error)` on the main thread unless `context` is gone.
 void ReadList(const QUrl& url, QObject* context, std::function<void(QByteArray, QString)> done) {
-    static QPointer<QNetworkAccessManager> manager;
-    if (!manager) manager = new QNetworkAccessManager(QCoreApplication::instance());
-    QNetworkRequest request(url);
-    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
-                         QNetworkRequest::ManualRedirectPolicy);
-    request.setTransferTimeout(WebRequest::DefaultTimeoutMs());
-    QNetworkReply* reply = manager->get(request);
-    reply->setReadBufferSize(64 * 1024);
-    // The transfer time-out counts silence only; this bounds a trickle too.
-    QTimer::singleShot(WebRequest::DefaultTimeoutMs(), reply, [reply] { reply->abort(); });
-    auto body = std::make_shared<QByteArray>();
-    QObject::connect(reply, &QIODevice::readyRead, context, [reply, body] {
-        *body += reply->readAll();
-        if (body->size() > kMaxListBytes) reply->abort();
-    });
-    QObject::connect(reply, &QNetworkReply::finished, context, [reply, body, done] {
-        reply->deleteLater();
-        *body += reply->readAll();
-        const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
-        if (body->size() > kMaxListBytes) {
+    WebRequest::Request request;
+    request.method = "GET";
+    request.url = url;
+    request.keepBytes = kMaxListBytes;
+    WebRequest::Send(request, context, [done](const WebRequest::Answer& a) {
+        if (a.cut) {
             done({}, QStringLiteral("the silence list is larger than %1 bytes").arg(kMaxListBytes));
-        } else if (reply->error() == QNetworkReply::OperationCanceledError) {
-            done({}, QStringLiteral("the silence list did not come within %1 s")
-                         .arg(WebRequest::DefaultTimeoutMs() / 1000.0));
-        } else if (reply->error() != QNetworkReply::NoError || status != 200) {
-            done({}, status > 0 ? QStringLiteral("HTTP %1 for the silence list").arg(status)
-                                : reply->errorString());
+        } else if (!a.error.isEmpty()) {
+            done({}, a.error);
+        } else if (a.status != 200) {
+            done({}, QStringLiteral("HTTP %1 for the silence list").arg(a.status));
         } else {
-            done(*body, QString());
+            done(a.body, QString());
         }
-    });
-    // Its end is not told to a context being destroyed.
-    QObject::connect(context, &QObject::destroyed, reply, [reply] {
-        reply->disconnect();
-        reply->abort();
-        reply->deleteLater();
     });
 }
 
@@ -512,9 +485,8 @@ void Sync::Finish() {
     const bool delivered = reason_.isEmpty();
     if (Handler()) {
         Handler()(target_.channel, delivered, reason_);
-    } else if (!delivered) {
-        EventLog::Warning(QStringLiteral("Alertmanager ") + target_.channel +
-                          QStringLiteral(" not brought up to date: ") + reason_);
+    } else {
+        ChannelOutbox::CountSync(target_.channel, delivered, reason_);
     }
     deleteLater();
 }

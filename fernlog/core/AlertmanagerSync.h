@@ -31,7 +31,8 @@ void AfterCycle(const QList<Target>& targets);
 
 // Told once per target and cycle when its exchanges have ended: delivered
 // when Alertmanager took every push and silence change, otherwise the first
-// reason. Without a handler a failure goes to the service log.
+// reason. Without a handler it is counted with the channel's notices
+// (ChannelOutbox::CountSync).
 using OutcomeHandler =
     std::function<void(const QString& channel, bool delivered, const QString& reason)>;
 void SetOutcomeHandler(OutcomeHandler handler);

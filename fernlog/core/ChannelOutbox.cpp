@@ -39,6 +39,12 @@ struct State {
     QPointer<QTimer> timer;
     QMap<QString, Figures> figures;
     QMap<QString, QDateTime> lastBeat;
+    struct Failing {
+        QDateTime since;
+        int attempts = 0;
+        bool told = false;
+    };
+    QMap<QString, Failing> failingSyncs;
 };
 
 State& S() {
@@ -387,6 +393,31 @@ void AfterHealthyCycle() {
             }
         });
     }
+}
+
+void CountSync(const QString& channel, bool delivered, const QString& reason) {
+    State& s = S();
+    Figures& f = s.figures[channel];
+    if (delivered) {
+        ++f.delivered;
+        s.failingSyncs.remove(channel);
+        return;
+    }
+    State::Failing& failing = s.failingSyncs[channel];
+    const QDateTime now = Clock::Now();
+    if (!failing.since.isValid()) failing.since = now;
+    ++failing.attempts;
+    if (failing.told || Outbox::NextAttempt(failing.attempts, failing.since, now).isValid()) {
+        ++f.retried;
+        EventLog::Warning(
+            QStringLiteral("Channel %1 not brought up to date: %2").arg(channel, reason));
+        return;
+    }
+    failing.told = true;
+    ++f.failed;
+    Notices::FailedForGood(channel, QStringLiteral("sync"),
+                           QStringLiteral("since %1").arg(Clock::GeneralDateText(failing.since)),
+                           reason + QStringLiteral(" (%1 attempts)").arg(failing.attempts));
 }
 
 void Resume() {

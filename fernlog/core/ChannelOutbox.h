@@ -65,6 +65,13 @@ struct Figures {
 };
 QMap<QString, Figures> Counts();  // by channel
 
+// A channel that keeps its receiver up to date each cycle instead of
+// queueing notices (Alertmanager): one cycle's exchange with it, counted
+// with the notices. Failures in a row are retried by the next cycles while
+// the e-mail retry period lasts; past it, the first is a failure for good
+// (told as a failed notice is), and the next ones are retries again.
+void CountSync(const QString& channel, bool delivered, const QString& reason);
+
 void Reset();
 
 }  // namespace ChannelOutbox

@@ -141,21 +141,24 @@ QByteArray Document(const Event& e, const QDateTime& sentAt) {
     return QJsonDocument(root).toJson(QJsonDocument::Compact);
 }
 
-void Tell(Event e) {
+QStringList Tell(Event e) {
     QList<Channels::Channel> channels;
     QString error;
     if (!Channels::List(channels, &error)) {
         ErrorLog::RecordError(QStringLiteral("Notices"), error);
-        return;
+        return {};
     }
-    if (channels.isEmpty()) return;
+    if (channels.isEmpty()) return {};
     FillDevice(e);
     QByteArray body;
+    QStringList told;
     for (const Channels::Channel& c : channels) {
         if (!Matches(c, e)) continue;
         if (body.isEmpty()) body = Document(e, Clock::Now());
         ChannelOutbox::Post(c.name, e.name, body);
+        told << c.name;
     }
+    return told;
 }
 
 QList<Failure> Failures() {

@@ -4,6 +4,7 @@
 #include <QDateTime>
 #include <QList>
 #include <QString>
+#include <QStringList>
 #include <optional>
 
 // One notice about an alarm or a device, told to every notification channel
@@ -37,8 +38,9 @@ struct Event {
 QByteArray Document(const Event& event, const QDateTime& sentAt);
 
 // Hands `event` to every matching channel. A channel "alertmanager" is
-// kept in step by its own sync, and a heartbeat takes no events.
-void Tell(Event event);
+// kept in step by its own sync, and a heartbeat takes no events. Returns
+// the names of the channels it went to.
+QStringList Tell(Event event);
 
 // A notice about a device (device.down, device.up).
 Event DeviceEvent(const QString& name, qint64 deviceId, const QString& deviceName,

@@ -79,22 +79,16 @@ void AfterCycle() {
             QStringLiteral("device ") + alarm.server + QStringLiteral(", sensor ") + alarm.sensor;
         const auto post = [&](EmailNotification::AlarmNotice kind, const QString& to,
                               const QString& what) {
-            // The schedule moves on even when the notice cannot be made
-            // (no valid address): it is tried again a period later, not
-            // every cycle.
             QString errorText;
-            const bool posted = EmailNotification::PostAlarmNotice(
-                kind, to, alarm.sensor, alarm.server, alarm.start, reading, schedule.reminders,
-                errorText);
-            if (!posted) ErrorLog::RecordError(QStringLiteral("Reminders"), errorText);
-            if (!AlarmHandling::SaveNoticeSchedule(
-                    alarm.id, schedule,
-                    posted ? what : what + QStringLiteral(" not sent: ") + errorText, to,
-                    &errorText)) {
-                ErrorLog::RecordError(QStringLiteral("Reminders"), errorText);
-                return;
+            bool mailed = false;
+            if (!to.isEmpty()) {
+                mailed = EmailNotification::PostAlarmNotice(kind, to, alarm.sensor, alarm.server,
+                                                            alarm.start, reading,
+                                                            schedule.reminders, errorText);
+                if (!mailed) ErrorLog::RecordError(QStringLiteral("Reminders"), errorText);
             }
-            if (!posted) return;
+            // The channels choose by their own events, with or without
+            // e-mail addresses for the alarm.
             Notices::Event told;
             told.name = kind == EmailNotification::AlarmNotice::Escalation
                             ? QStringLiteral("alarm.escalated")
@@ -110,13 +104,31 @@ void AfterCycle() {
             told.sensorId = alarm.sensorId;
             told.sensorName = alarm.sensor.trimmed();
             told.port = Silences::PortOf(server->id, alarm.sensorId);
-            Notices::Tell(told);
-            EventLog::Warning(QStringLiteral("Alarm ") + what + QStringLiteral(" to ") + to +
-                              QStringLiteral(": ") + who + QStringLiteral(" (alarm since ") +
+            QStringList reached;
+            if (mailed) reached << to;
+            for (const QString& channel : Notices::Tell(told))
+                reached << QStringLiteral("channel ") + channel;
+            // Nobody to tell: nothing is booked, and a list or channel added
+            // later is told at once.
+            if (to.isEmpty() && reached.isEmpty()) return;
+            // The schedule moves on even when the notice cannot be made
+            // (no valid address): it is tried again a period later, not
+            // every cycle.
+            if (!AlarmHandling::SaveNoticeSchedule(
+                    alarm.id, schedule,
+                    to.isEmpty() || mailed ? what
+                                           : what + QStringLiteral(" not sent: ") + errorText,
+                    reached.isEmpty() ? to : reached.join(QStringLiteral(", ")), &errorText)) {
+                ErrorLog::RecordError(QStringLiteral("Reminders"), errorText);
+                return;
+            }
+            if (reached.isEmpty()) return;
+            EventLog::Warning(QStringLiteral("Alarm ") + what + QStringLiteral(" to ") +
+                              reached.join(QStringLiteral(", ")) + QStringLiteral(": ") + who +
+                              QStringLiteral(" (alarm since ") +
                               Clock::GeneralDateText(alarm.start) + u')');
         };
         if (options.escalateMinutes > 0 && !schedule.escalated.isValid() &&
-            !escalationList.isEmpty() &&
             alarm.start.addSecs(qint64{options.escalateMinutes} * 60) <= now) {
             schedule.escalated = now;
             post(EmailNotification::AlarmNotice::Escalation, escalationList,
@@ -124,7 +136,7 @@ void AfterCycle() {
         }
         const QString remindTo =
             schedule.escalated.isValid() ? Joined(alarmList, escalationList) : alarmList;
-        if (options.remindMinutes > 0 && !remindTo.isEmpty() &&
+        if (options.remindMinutes > 0 &&
             schedule.lastNotice.addSecs(qint64{options.remindMinutes} * 60) <= now) {
             schedule.lastNotice = now;
             ++schedule.reminders;

@@ -15,14 +15,21 @@
 namespace WebRequest {
 namespace {
 
-// One manager for the program, owned by the application so that it ends
-// before Qt's network layer does.
+QPointer<QNetworkAccessManager> manager;
+
+// One manager for the program. It ends as the application's event loop
+// does: ended later, with the application, Qt's HTTP exchange objects would
+// be left behind at exit.
 QNetworkAccessManager* Manager() {
-    static QPointer<QNetworkAccessManager> manager;
     if (!manager) {
         manager = new QNetworkAccessManager(QCoreApplication::instance());
-        // Nothing of ours needs cookies or a shared cache between receivers.
         manager->setAutoDeleteReplies(false);
+        static bool toldOfTheEnd = false;
+        if (!toldOfTheEnd) {
+            toldOfTheEnd = true;
+            QObject::connect(QCoreApplication::instance(), &QCoreApplication::aboutToQuit,
+                             QCoreApplication::instance(), [] { Reset(); });
+        }
     }
     return manager;
 }
@@ -32,8 +39,9 @@ struct Exchange {
     QPointer<QObject> context;
     bool hasContext = false;
     Done done;
+    QMetaObject::Connection contextGone;
     Answer answer;
-    QByteArray kept;
+    qsizetype keep = kKeptAnswerBytes;
     QTimer timer;
     bool ended = false;
 };
@@ -48,12 +56,13 @@ void Finish(quint64 ticket) {
     running.erase(found);
     exchange->ended = true;
     exchange->timer.stop();
+    QObject::disconnect(exchange->contextGone);
     if (exchange->reply) {
         exchange->reply->disconnect();
         if (exchange->reply->isRunning()) exchange->reply->abort();
         exchange->reply->deleteLater();
     }
-    exchange->answer.text = QString::fromUtf8(exchange->kept);
+    exchange->answer.text = QString::fromUtf8(exchange->answer.body);
     if (exchange->hasContext && !exchange->context) return;
     if (exchange->done) exchange->done(exchange->answer);
 }
@@ -105,7 +114,12 @@ quint64 Send(const Request& request, QObject* context, Done done) {
     exchange->context = context;
     exchange->hasContext = context != nullptr;
     exchange->done = std::move(done);
+    exchange->keep = request.keepBytes > 0 ? request.keepBytes : kKeptAnswerBytes;
     running.insert(ticket, exchange);
+    if (context) {
+        exchange->contextGone =
+            QObject::connect(context, &QObject::destroyed, [ticket] { Abort(ticket); });
+    }
 
     QNetworkRequest wire(request.url);
     wire.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
@@ -121,15 +135,15 @@ quint64 Send(const Request& request, QObject* context, Done done) {
     exchange->reply = reply;
     // Qt buffers no more than this before we read, so a huge answer stays
     // on the wire until we stop the exchange.
-    reply->setReadBufferSize(kKeptAnswerBytes);
+    reply->setReadBufferSize(qMin<qsizetype>(exchange->keep, 64 * 1024));
 
     QObject::connect(reply, &QNetworkReply::metaDataChanged, reply,
                      [raw = exchange.get()] { TakeStatus(*raw); });
     QObject::connect(reply, &QIODevice::readyRead, reply, [ticket, raw = exchange.get()] {
         TakeStatus(*raw);
         const QByteArray bytes = raw->reply->readAll();
-        const qsizetype room = kKeptAnswerBytes - raw->kept.size();
-        raw->kept += bytes.left(room);
+        const qsizetype room = raw->keep - raw->answer.body.size();
+        raw->answer.body += bytes.left(room);
         if (bytes.size() > room) {
             raw->answer.cut = true;
             Finish(ticket);
@@ -137,7 +151,10 @@ quint64 Send(const Request& request, QObject* context, Done done) {
     });
     QObject::connect(reply, &QNetworkReply::finished, reply, [ticket, raw = exchange.get()] {
         TakeStatus(*raw);
-        raw->kept += raw->reply->readAll().left(kKeptAnswerBytes - raw->kept.size());
+        const QByteArray rest = raw->reply->readAll();
+        const qsizetype room = raw->keep - raw->answer.body.size();
+        raw->answer.body += rest.left(room);
+        if (rest.size() > room) raw->answer.cut = true;
         const QNetworkReply::NetworkError code = raw->reply->error();
         // An HTTP error status is an answer, judged by its status; only a
         // failure that left no status (or a refused redirect) is an error.
@@ -169,6 +186,24 @@ void Abort(quint64 ticket) {
     if (found == running.end()) return;
     found.value()->answer.error = QStringLiteral("cancelled");
     Finish(ticket);
+}
+
+void Reset() {
+    const auto ended = running;
+    running.clear();
+    for (const std::shared_ptr<Exchange>& exchange : ended) {
+        exchange->ended = true;
+        exchange->timer.stop();
+        QObject::disconnect(exchange->contextGone);
+        if (exchange->reply) {
+            exchange->reply->disconnect();
+            exchange->reply->abort();
+            delete exchange->reply;
+        }
+    }
+    delete manager;
+    // The manager's own exchange objects go by deferred deletion.
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
 }
 
 int Running() {

@@ -21,11 +21,13 @@
 #include "core/StatusGrid.h"
 #include "core/StatusList.h"
 #include "core/Timings.h"
+#include "core/WebRequest.h"
 #include "db/ErrorLog.h"
 #include "pages/Calibration.h"
 #include "web/Snapshot.h"
 
 void ResetFernlogState() {
+    WebRequest::Reset();
     Settings::Reset();
     ErrorLog::Reset();
     EventLog::Reset();

@@ -168,3 +168,26 @@ TEST_F(ChannelOutboxTest, AChannelFailedForGoodIsToldToTheAdministratorByEmail) 
     EXPECT_TRUE(Web::Metrics(s).contains("fernlog_notifications_failed_total{channel=\"hook\"} 1"));
     EXPECT_TRUE(Web::StatusJson(s).contains("\"notifications\""));
 }
+
+// An Alertmanager channel's cycles: failures in a row are retries while the
+// retry period lasts, the first past it is told once, and a success starts
+// the count again.
+TEST_F(ChannelOutboxTest, SyncFailuresAreRetriesUntilThePeriodEndsThenToldOnce) {
+    RetryFor(10);
+    ChannelOutbox::CountSync("am", false, "HTTP 500");
+    Clock::AdvanceForTest(5 * 60);
+    ChannelOutbox::CountSync("am", false, "HTTP 500");
+    EXPECT_TRUE(Notices::Failures().isEmpty());
+    Clock::AdvanceForTest(6 * 60);
+    ChannelOutbox::CountSync("am", false, "HTTP 500");
+    ChannelOutbox::CountSync("am", false, "HTTP 500");
+    ASSERT_EQ(Notices::Failures().size(), 1);
+    EXPECT_EQ(Notices::Failures()[0].channel, "am");
+    ChannelOutbox::CountSync("am", true, {});
+    ChannelOutbox::CountSync("am", false, "HTTP 500");
+    const ChannelOutbox::Figures f = ChannelOutbox::Counts().value("am");
+    EXPECT_EQ(f.delivered, 1);
+    EXPECT_EQ(f.retried, 4);
+    EXPECT_EQ(f.failed, 1);
+    EXPECT_EQ(Notices::Failures().size(), 1);
+}

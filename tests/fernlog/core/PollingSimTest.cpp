@@ -17,6 +17,8 @@
 #include "common/EventLog.h"
 #include "core/AlarmHandling.h"
 #include "core/Alarms.h"
+#include "core/ChannelOutbox.h"
+#include "core/Channels.h"
 #include "core/Decoding.h"
 #include "core/DeviceLink.h"
 #include "core/EmailNotification.h"
@@ -36,6 +38,7 @@
 #include "support/FixedPorts.h"
 #include "support/SimDevices.h"
 #include "support/SmtpServer.h"
+#include "support/WebReceiver.h"
 #include "web/Render.h"
 #include "web/Snapshot.h"
 
@@ -831,12 +834,43 @@ TEST_F(EventsTest, ExpiredAcknowledgementResumesTheReminders) {
                                                    "looking", Clock::Now().addSecs(6 * 60)));
         }
         NotedCycle(minute);
-        if (minute == 5) EXPECT_EQ(StatusGrid::Model().Rows()[0].handling, "acknowledged");
-        if (minute == 8) EXPECT_EQ(StatusGrid::Model().Rows()[0].handling, "");
+        if (minute == 5) {
+            EXPECT_EQ(StatusGrid::Model().Rows()[0].handling, "acknowledged");
+        }
+        if (minute == 8) {
+            EXPECT_EQ(StatusGrid::Model().Rows()[0].handling, "");
+        }
         Clock::AdvanceForTest(60);
     }
     EXPECT_EQ(sent, (QStringList{"0 Sensor -> chef@corvane.test", "8 Reminder -> chef@corvane.test",
                                  "13 Reminder -> chef@corvane.test"}));
+}
+
+// A device with no e-mail list: its reminders still reach the channel that
+// takes them, and the alarm's record of notices names it.
+TEST_F(EventsTest, RemindersReachAChannelWithoutAnEmailList) {
+    Options::Values options;
+    options.remindMinutes = 5;
+    ASSERT_TRUE(Options::Save(options));
+    WebReceiver hook;
+    ASSERT_TRUE(Channels::Add({"hook", "webhook", hook.Url(), {}, {}, {}, 0, false}, {},
+                              {"ann", "ann", AlarmHandling::Origin::Command}));
+    devsim::Device& dev = AddDevice("127.0.0.2", "Kitchen", 1);
+    Configure();
+    dev.setPort(0, {80, 4, 1});
+    for (int minute = 0; minute <= 5; ++minute) {
+        Cycle();
+        Clock::AdvanceForTest(60);
+    }
+    ASSERT_TRUE(ChannelOutbox::Drain(10000));
+    QStringList told;
+    for (const WebReceiver::Request& r : hook.Requests()) told << r.Header("X-Fernlog-Event");
+    EXPECT_EQ(told, (QStringList{"alarm.opened", "alarm.reminder"}));
+    QList<AlarmHandling::SentNotice> notices;
+    ASSERT_TRUE(AlarmHandling::ListSentNotices(1, notices));
+    ASSERT_EQ(notices.size(), 1);
+    EXPECT_EQ(notices[0].recipients, "channel hook");
+    EXPECT_TRUE(smtp->Messages().empty());
 }
 
 // A device disabled while the program runs (fernlog device set NAME
