@@ -22,6 +22,8 @@ struct Access {
 // Alarms listed on a page.
 constexpr int kPageSize = 50;
 
+// A form's hidden anti-forgery field of the session; empty without one.
+QString CsrfField(const Access& access);
 // The links under each page's title, with who is signed in and the sign-out.
 QString Navigation(const Access& access);
 // The answer to a request without the token or a session.
