@@ -8,9 +8,8 @@
 // The pages people work from: the alarms (/alarms, /alarm/ID and its PDF
 // report) with their JSON, the sign-in, and the actions (on an alarm, a
 // silence, a maintenance window added or removed, a day signed off). Every
-// action is a
-// POST that runs the procedures the commands run, audited with origin
-// "web" and the name given. A form needs a signed-in session, its
+// action is a POST that runs the procedures the commands run, audited with
+// origin "web" and the name given. A form needs a signed-in session, its
 // anti-forgery token and a page of this listener as its Origin (or
 // Referer); the API takes the token instead.
 namespace Web {
