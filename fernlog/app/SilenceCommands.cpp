@@ -357,27 +357,11 @@ int Maintenance(int argc, char** argv) {
     }
     Silences::Window window;
     window.comment = parser.value(comment);
-    if (oneOff) {
-        if (const auto status =
-                TimeOption(QStringLiteral("from"), parser.value(from), window.from)) {
-            return *status;
-        }
-        if (const auto status = TimeOption(QStringLiteral("to"), parser.value(to), window.to)) {
-            return *status;
-        }
-        if (window.to <= window.from) {
-            return Fail(QStringLiteral("the window ends (%1) before it starts (%2)")
-                            .arg(parser.value(to), parser.value(from)),
-                        kBadArgument);
-        }
-    } else {
-        window.weekly = Silences::ParseWeekly(parser.value(weekly));
-        if (!window.weekly) {
-            return Fail(QStringLiteral("--weekly takes a day and a period such as \"Sun "
-                                       "02:00-04:00\", not '%1'")
-                            .arg(parser.value(weekly)),
-                        kBadArgument);
-        }
+    QString reason;
+    if (!Silences::ParseSchedule(
+            oneOff ? parser.value(from) : QString(), oneOff ? parser.value(to) : QString(),
+            oneOff ? QString() : parser.value(weekly), QStringLiteral("--"), window, &reason)) {
+        return Fail(reason, kBadArgument);
     }
     if (const auto status = OpenProgramDir(parser.value(dir))) return *status;
     Answers answers;

@@ -8,6 +8,7 @@
 #include <QSqlQuery>
 #include <QVariant>
 #include <algorithm>
+#include <tuple>
 
 #include "common/Clock.h"
 #include "common/EventLog.h"
@@ -508,6 +509,43 @@ bool ListSilences(QList<Silence>& silences, QString* error) {
         return false;
     }
     while (query.next()) silences.append(SilenceFrom(query));
+    return true;
+}
+
+bool ParseSchedule(const QString& from, const QString& to, const QString& weekly,
+                   const QString& prefix, Window& window, QString* error) {
+    const bool oneOff = !from.trimmed().isEmpty() || !to.trimmed().isEmpty();
+    if (oneOff == !weekly.trimmed().isEmpty() ||
+        (oneOff && (from.trimmed().isEmpty() || to.trimmed().isEmpty()))) {
+        return Fail(error, QStringLiteral("a maintenance window takes %1from TIME and %1to TIME, "
+                                          "or %1weekly \"DAY HH:MM-HH:MM\"")
+                               .arg(prefix));
+    }
+    if (!oneOff) {
+        window.weekly = ParseWeekly(weekly);
+        if (!window.weekly) {
+            return Fail(error, QStringLiteral("%1weekly takes a day and a period such as \"Sun "
+                                              "02:00-04:00\", not '%2'")
+                                   .arg(prefix, weekly));
+        }
+        window.from = window.to = QDateTime();
+        return true;
+    }
+    window.weekly.reset();
+    for (const auto& [name, text, when] :
+         {std::tuple{"from", from, &window.from}, std::tuple{"to", to, &window.to}}) {
+        const auto parsed = AlarmHandling::ParseTime(text.trimmed());
+        if (!parsed) {
+            return Fail(error, QStringLiteral("%1%2 takes a time such as 2026-12-09T02:00, not "
+                                              "'%3'")
+                                   .arg(prefix, QLatin1String(name), text));
+        }
+        *when = *parsed;
+    }
+    if (window.to <= window.from) {
+        return Fail(error,
+                    QStringLiteral("the window ends (%1) before it starts (%2)").arg(to, from));
+    }
     return true;
 }
 

@@ -57,6 +57,13 @@ bool RemoveSilence(qint64 id, const AlarmHandling::Actor& actor, QString* error 
 // Silences in force or planned (not removed, not over), by id.
 bool ListSilences(QList<Silence>& silences, QString* error = nullptr);
 
+// A window's schedule from the texts a person gives: a one-off's `from` and
+// `to` (as AlarmHandling::ParseTime reads them) or a `weekly` period, never
+// both; false with the reason, which names each field as `prefix` and its
+// name ("--from" for a command, "from" for a form).
+bool ParseSchedule(const QString& from, const QString& to, const QString& weekly,
+                   const QString& prefix, Window& window, QString* error = nullptr);
+
 bool AddWindow(const Window& window, const AlarmHandling::Actor& actor, qint64& id,
                QString* error = nullptr);
 bool RemoveWindow(qint64 id, const AlarmHandling::Actor& actor, QString* error = nullptr);

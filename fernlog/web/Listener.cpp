@@ -204,7 +204,7 @@ Response Respond(const Request& request, const QString& token) {
     if (path == QLatin1String("/metrics")) {
         return {200, "text/plain; version=0.0.4; charset=utf-8", Metrics(Take(false))};
     }
-    if (Response page; AnswerPage(request, page)) return page;
+    if (Response page; AnswerPage(request, access, page)) return page;
     if (path == QLatin1String("/healthz")) {
         const Health health = CurrentHealth();
         return Text(health.ok ? 200 : 503, health.reason.toUtf8() + '\n');

@@ -18,6 +18,7 @@
 #include "core/HistoryExport.h"
 #include "core/SensorHistory.h"
 #include "core/Silences.h"
+#include "db/ServerDatabase.h"
 #include "web/Render.h"
 
 namespace Web {
@@ -289,7 +290,20 @@ const Range kRanges[] = {{QStringLiteral("24h"), 86400},
                          {QStringLiteral("7d"), 7 * 86400},
                          {QStringLiteral("30d"), 30 * 86400}};
 
-Response SensorPage(qint64 id, const QUrlQuery& query) {
+// A day's sign-off, in its row: who reviewed it, the signed-in user unless
+// changed.
+QString SignOffForm(qint64 id, const QDate& day, const QString& range, const Access& access) {
+    return QStringLiteral(
+               "<form class=\"inline\" method=\"post\" action=\"/sensor/%1/review\">%2<input "
+               "type=\"hidden\" name=\"date\" value=\"%3\"><input type=\"hidden\" "
+               "name=\"return\" value=\"/sensor/%1?range=%4\"><input type=\"text\" name=\"by\" "
+               "size=\"10\" required aria-label=\"Reviewed by\" value=\"%5\"> <button>Sign "
+               "off</button></form>")
+        .arg(QString::number(id), CsrfField(access), day.toString(Qt::ISODate), range,
+             HtmlEscape(access.session->user));
+}
+
+Response SensorPage(qint64 id, const QUrlQuery& query, const Access& access) {
     const QString base = QStringLiteral("../");
     const QString rangeName = query.hasQueryItem(QStringLiteral("range"))
                                   ? query.queryItemValue(QStringLiteral("range"))
@@ -322,8 +336,8 @@ Response SensorPage(qint64 id, const QUrlQuery& query) {
     QTextStream out(&html);
     out << PageStart(name.isEmpty() ? QStringLiteral("Sensor %1").arg(id) : device + " - " + name,
                      base)
-        << "<p>Sensor " << id << (h.unit.isEmpty() ? QString() : ", " + HtmlEscape(h.unit))
-        << ". Last ";
+        << Navigation(access) << "<p>Sensor " << id
+        << (h.unit.isEmpty() ? QString() : ", " + HtmlEscape(h.unit)) << ". Last ";
     for (const Range& r : kRanges) {
         if (&r == range) {
             out << "<b>" << r.name << "</b> ";
@@ -355,9 +369,10 @@ Response SensorPage(qint64 id, const QUrlQuery& query) {
         out << "<tr><td>" << it->date.toString(Qt::ISODate) << "</td><td>" << ValueText(it->minimum)
             << "</td><td>" << ValueText(it->maximum) << "</td><td>"
             << QString::number(it->mean, 'f', 2) << "</td><td>" << it->readings << "</td><td>"
-            << (review == reviews.cend() ? QStringLiteral("-")
-                                         : HtmlEscape(review->by) + QStringLiteral(", ") +
-                                               PageTime(review->at.toLocalTime()))
+            << (review != reviews.cend() ? HtmlEscape(review->by) + QStringLiteral(", ") +
+                                               PageTime(review->at.toLocalTime())
+                : access.session && reviewsRead ? SignOffForm(id, it->date, range->name, access)
+                                                : QStringLiteral("-"))
             << "</td></tr>\n";
     }
     if (days.empty()) out << "<tr><td colspan=\"6\">No readings in this period.</td></tr>\n";
@@ -443,7 +458,27 @@ QString Local(const QDateTime& when) {
     return PageTime(when.isValid() ? when.toLocalTime() : when);
 }
 
-Response MaintenancePage() {
+// A new window: a device, and either a one-off period or a weekly one.
+QString WindowForm(const Access& access) {
+    QList<ServerDatabase::ServerRow> servers;
+    ServerDatabase::ListServers(servers);
+    QString devices;
+    for (const auto& s : servers) {
+        devices += QStringLiteral("<option>%1</option>").arg(HtmlEscape(s.name.trimmed()));
+    }
+    return QStringLiteral(
+               "<h3>Add a window</h3>\n<form class=\"act\" id=\"addwindow\" method=\"post\" "
+               "action=\"/maintenance\">%1<label>Device <select name=\"device\" required>%2"
+               "</select></label><label>From <input type=\"datetime-local\" name=\"from\">"
+               "</label><label>To <input type=\"datetime-local\" name=\"to\"></label><label>or "
+               "weekly <input type=\"text\" name=\"weekly\" size=\"16\" "
+               "placeholder=\"Sun 02:00-04:00\"></label><label>Name <input type=\"text\" "
+               "name=\"by\" required value=\"%3\"></label><label>Comment <input type=\"text\" "
+               "name=\"comment\"></label><button>Add window</button></form>\n")
+        .arg(CsrfField(access), devices, HtmlEscape(access.session->user));
+}
+
+Response MaintenancePage(const Access& access) {
     const QString base;
     Maintenance m;
     QString error;
@@ -454,7 +489,7 @@ Response MaintenancePage() {
     const QDateTime now = Clock::Now();
     QString html;
     QTextStream out(&html);
-    out << PageStart(QStringLiteral("Silences and maintenance"), base)
+    out << PageStart(QStringLiteral("Silences and maintenance"), base) << Navigation(access)
         << "<p>While one covers a device or sensor, readings and alarms are recorded as always; "
            "no notice about them is sent.</p>\n<h2>Silences</h2>\n";
     if (m.silences.isEmpty()) {
@@ -477,7 +512,8 @@ Response MaintenancePage() {
         out << "<p id=\"windows\">None.</p>\n";
     } else {
         out << "<div class=\"scroll\"><table id=\"windows\"><tr><th>#</th><th>Device</th>"
-            << "<th>When</th><th>Now</th><th>By</th><th>Comment</th></tr>\n";
+            << "<th>When</th><th>Now</th><th>By</th><th>Comment</th>"
+            << (access.session ? "<th></th>" : "") << "</tr>\n";
         for (const auto& w : m.windows) {
             const bool inForce =
                 w.weekly ? m.state.maintenance.contains(w.deviceId) : w.from <= now && now < w.to;
@@ -485,10 +521,18 @@ Response MaintenancePage() {
                 << (w.weekly ? QStringLiteral("every ") + HtmlEscape(w.weekly->Text())
                              : Local(w.from) + QStringLiteral(" - ") + Local(w.to))
                 << "</td><td>" << (inForce ? "in force" : "planned") << "</td><td>"
-                << HtmlEscape(w.by) << "</td><td>" << HtmlEscape(w.comment) << "</td></tr>\n";
+                << HtmlEscape(w.by) << "</td><td>" << HtmlEscape(w.comment) << "</td>";
+            if (access.session) {
+                out << "<td><form class=\"inline\" method=\"post\" action=\"/maintenance/" << w.id
+                    << "/remove\">" << CsrfField(access)
+                    << "<input type=\"hidden\" name=\"by\" value=\""
+                    << HtmlEscape(access.session->user) << "\"><button>Remove</button></form></td>";
+            }
+            out << "</tr>\n";
         }
         out << "</table></div>\n";
     }
+    if (access.session) out << WindowForm(access);
     out << "<p><small><a href=\"api/v1/maintenance\">JSON</a></small></p>\n" << PageEnd(base);
     out.flush();
     return {200, kHtml, html.toUtf8()};
@@ -603,11 +647,11 @@ Response AuditJson(const QUrlQuery& query) {
 
 }  // namespace
 
-bool AnswerPage(const Request& request, Response& response) {
+bool AnswerPage(const Request& request, const Access& access, Response& response) {
     const QString& path = request.path;
     const QUrlQuery query(request.query);
     if (const auto id = IdIn(path, QLatin1String("/sensor/"))) {
-        response = SensorPage(*id, query);
+        response = SensorPage(*id, query, access);
     } else if (const auto id =
                    IdIn(path, QLatin1String("/api/v1/sensors/"), QLatin1String("/history"))) {
         response = HistoryJson(*id, query);
@@ -615,7 +659,7 @@ bool AnswerPage(const Request& request, Response& response) {
         response = ErrorPage(404, QStringLiteral("Not found"),
                              QStringLiteral("There is no such sensor."), QStringLiteral("../"));
     } else if (path == QLatin1String("/maintenance")) {
-        response = MaintenancePage();
+        response = MaintenancePage(access);
     } else if (path == QLatin1String("/api/v1/maintenance")) {
         response = MaintenanceJson();
     } else if (path == QLatin1String("/audit")) {

@@ -632,6 +632,74 @@ Outcome AlarmAction(qint64 id, const QString& verb, const Input& in,
     return done ? Outcome{} : Refused(error);
 }
 
+Outcome FindServer(const QString& device, ServerDatabase::ServerRow& row) {
+    QList<ServerDatabase::ServerRow> servers;
+    QString error;
+    if (!ServerDatabase::ListServers(servers, &error)) return Fault(503, error);
+    const auto it = std::find_if(servers.cbegin(), servers.cend(),
+                                 [&](const auto& s) { return s.name.trimmed() == device; });
+    if (it == servers.cend()) {
+        return Fault(404, QStringLiteral("there is no device named '%1'").arg(device));
+    }
+    row = *it;
+    return {};
+}
+
+// An unknown number is not there; any other refusal is the rule's or the
+// store's.
+Outcome Missing(const QString& error) {
+    return error.startsWith(QLatin1String("there is no")) ||
+                   error.startsWith(QLatin1String("there are no"))
+               ? Fault(404, error)
+               : Refused(error);
+}
+
+Outcome WindowAddAction(const Input& in, const AlarmHandling::Actor& actor, qint64& id) {
+    const QString device = in.Text("device").trimmed();
+    if (device.isEmpty())
+        return Fault(400, QStringLiteral("a maintenance window needs the device"));
+    if (actor.by.isEmpty()) return Fault(400, QStringLiteral("a name is needed: who acts (by)"));
+    Silences::Window window;
+    window.comment = in.Text("comment");
+    QString error;
+    if (!Silences::ParseSchedule(in.Text("from"), in.Text("to"), in.Text("weekly"), QString(),
+                                 window, &error)) {
+        return Fault(400, error);
+    }
+    const FolderLock::WriteLock lock(ProgramDir::Path(), 0);
+    if (!lock.Held()) return Fault(503, lock.Error());
+    ServerDatabase::ServerRow row;
+    if (const Outcome bad = FindServer(device, row); !bad.ok()) return bad;
+    window.deviceId = row.id;
+    window.device = row.name.trimmed();
+    if (!Silences::AddWindow(window, actor, id, &error)) return Refused(error);
+    return {};
+}
+
+Outcome WindowRemoveAction(qint64 id, const AlarmHandling::Actor& actor) {
+    if (actor.by.isEmpty()) return Fault(400, QStringLiteral("a name is needed: who acts (by)"));
+    const FolderLock::WriteLock lock(ProgramDir::Path(), 0);
+    if (!lock.Held()) return Fault(503, lock.Error());
+    QString error;
+    return Silences::RemoveWindow(id, actor, &error) ? Outcome{} : Missing(error);
+}
+
+Outcome ReviewAction(qint64 sensorId, const Input& in, const AlarmHandling::Actor& actor,
+                     QDate& date) {
+    const QString text = in.Text("date").trimmed();
+    date = QDate::fromString(text, Qt::ISODate);
+    if (!date.isValid() || text.size() != 10) {
+        return Fault(400,
+                     QStringLiteral("date takes a day such as 2026-12-09, not '%1'").arg(text));
+    }
+    if (actor.by.isEmpty())
+        return Fault(400, QStringLiteral("a name is needed: who reviewed (by)"));
+    const FolderLock::WriteLock lock(ProgramDir::Path(), 0);
+    if (!lock.Held()) return Fault(503, lock.Error());
+    QString error;
+    return SensorHistory::SignOffDay(sensorId, date, actor, &error) ? Outcome{} : Missing(error);
+}
+
 Outcome SilenceAction(const Input& in, const AlarmHandling::Actor& actor, qint64& id) {
     const QString device = in.Text("device").trimmed();
     if (device.isEmpty()) return Fault(400, QStringLiteral("a silence needs the device"));
@@ -672,23 +740,18 @@ Outcome SilenceAction(const Input& in, const AlarmHandling::Actor& actor, qint64
     // Taken without waiting: the event loop does not stop for a command.
     const FolderLock::WriteLock lock(ProgramDir::Path(), 0);
     if (!lock.Held()) return Fault(503, lock.Error());
-    QList<ServerDatabase::ServerRow> servers;
+    ServerDatabase::ServerRow found;
+    if (const Outcome bad = FindServer(device, found); !bad.ok()) return bad;
     QString error;
-    if (!ServerDatabase::ListServers(servers, &error)) return Fault(503, error);
-    const auto row = std::find_if(servers.cbegin(), servers.cend(),
-                                  [&](const auto& s) { return s.name.trimmed() == device; });
-    if (row == servers.cend()) {
-        return Fault(404, QStringLiteral("there is no device named '%1'").arg(device));
-    }
     if (port != Silences::kDevice) {
         QList<ServerDatabase::SensorListing> sensors;
-        if (!ServerDatabase::ListSensors(row->id, sensors, &error)) return Fault(503, error);
+        if (!ServerDatabase::ListSensors(found.id, sensors, &error)) return Fault(503, error);
         if (std::none_of(sensors.cbegin(), sensors.cend(),
                          [port](const auto& s) { return s.port == port; })) {
             return Fault(404, QStringLiteral("%1 has no sensor on port %2").arg(device).arg(port));
         }
     }
-    if (!Silences::AddSilence(row->id, device, port, end, actor, in.Text("comment"), id, &error)) {
+    if (!Silences::AddSilence(found.id, device, port, end, actor, in.Text("comment"), id, &error)) {
         return Refused(error);
     }
     return {};
@@ -701,6 +764,10 @@ Response SignOut(const Request& request, const Access& access) {
 }
 
 }  // namespace
+
+QString CsrfField(const Access& access) {
+    return Csrf(access);
+}
 
 QString Navigation(const Access& access) {
     // The links between the pages come with every page's start; this is who
@@ -837,6 +904,41 @@ Response Post(const Request& request, const Access& access) {
         if (!outcome.ok()) return Refusal(request, access, outcome);
         if (!api) return SeeOther(LocalPath(in.Text("return"), QStringLiteral("/")));
         return Json(201, QJsonObject{{"id", id}});
+    }
+    if (request.path == QLatin1String("/maintenance") ||
+        request.path == QLatin1String("/api/v1/maintenance")) {
+        qint64 id = 0;
+        const Outcome outcome = WindowAddAction(in, actor, id);
+        if (!outcome.ok()) return Refusal(request, access, outcome);
+        if (!api) return SeeOther(QStringLiteral("/maintenance"));
+        return Json(201, QJsonObject{{"id", id}});
+    }
+    static const QRegularExpression windowRemove(
+        QStringLiteral("^/(?:api/v1/)?maintenance/([^/]+)/remove$"));
+    if (const auto match = windowRemove.match(request.path); match.hasMatch()) {
+        const auto id = AlarmNumber(match.captured(1));
+        const Outcome outcome =
+            id ? WindowRemoveAction(*id, actor)
+               : Fault(404, QStringLiteral("'%1' is not a window number").arg(match.captured(1)));
+        if (!outcome.ok()) return Refusal(request, access, outcome);
+        if (!api) return SeeOther(QStringLiteral("/maintenance"));
+        return Json(200, QJsonObject{{"id", *id}, {"removed", true}});
+    }
+    static const QRegularExpression review(
+        QStringLiteral("^/(?:sensor|api/v1/sensors)/([^/]+)/review$"));
+    if (const auto match = review.match(request.path); match.hasMatch()) {
+        const auto id = AlarmNumber(match.captured(1));
+        QDate date;
+        const Outcome outcome =
+            id ? ReviewAction(*id, in, actor, date)
+               : Fault(404, QStringLiteral("'%1' is not a sensor number").arg(match.captured(1)));
+        if (!outcome.ok()) return Refusal(request, access, outcome);
+        if (!api) {
+            return SeeOther(LocalPath(in.Text("return"), QStringLiteral("/sensor/%1").arg(*id)));
+        }
+        return Json(
+            201,
+            QJsonObject{{"sensorId", *id}, {"date", date.toString(Qt::ISODate)}, {"by", actor.by}});
     }
     return Refusal(request, access, Fault(404, QStringLiteral("nothing to post to here")));
 }

@@ -1,21 +1,22 @@
 // Works an alarm from Debian's Chromium as a person would: signs in, opens
 // the alarm from /alarms, acknowledges it with a comment, sees the state on
-// the status page; then a page of another origin posts a form to the
-// listener, which must refuse it. Loopback only: anything else goes to a
+// the status page; signs off the newest day of SENSOR_ID's readings on its
+// page; then a page of another origin posts a form to the listener, which
+// must refuse it. Loopback only: anything else goes to a
 // closed local port.
 //
-//   node alarm.mjs BASE_URL USER PASSWORD SENSOR
+//   node alarm.mjs BASE_URL USER PASSWORD SENSOR SENSOR_ID
 // prints the alarm's number; FERNLOG_DOCS_SHOTS=DIR also saves DIR/alarm.png.
 import http from 'node:http';
 import path from 'node:path';
 import { chromium } from 'playwright-core';
 
-const [base, user, password, sensor] = process.argv.slice(2);
+const [base, user, password, sensor, sensorId] = process.argv.slice(2);
 const fail = (why) => {
   console.error(`alarm.mjs: ${why}`);
   process.exit(1);
 };
-if (!sensor) fail('usage: node alarm.mjs BASE_URL USER PASSWORD SENSOR');
+if (!sensorId) fail('usage: node alarm.mjs BASE_URL USER PASSWORD SENSOR SENSOR_ID');
 
 const browser = await chromium.launch({
   executablePath: process.env.CHROMIUM || '/usr/bin/chromium',
@@ -55,6 +56,13 @@ try {
   await page.goto(base);
   const row = await page.textContent(`#alarms tr:has(a[href="alarm/${id}"]) td.state`);
   if (!row.startsWith('acknowledged')) fail(`the status page shows the alarm as ${row}`);
+
+  await page.goto(new URL(`sensor/${sensorId}`, base).href);
+  const day = page.locator('#days form').first();
+  await day.locator('input[name=by]').fill('Ann Lee');
+  await Promise.all([page.waitForNavigation(), day.locator('button').click()]);
+  const reviewed = await page.textContent('#days tr:nth-child(2) td:last-child');
+  if (!reviewed.startsWith('Ann Lee, ')) fail(`the day after signing off shows ${reviewed}`);
 
   // Another origin: a second loopback port whose page posts a comment.
   const target = new URL(`/alarm/${id}/comment`, base).href;

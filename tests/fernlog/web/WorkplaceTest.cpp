@@ -9,6 +9,7 @@
 
 #include "common/Clock.h"
 #include "core/AlarmHandling.h"
+#include "core/DataLogs.h"
 #include "core/Settings.h"
 #include "core/Silences.h"
 #include "db/ServerDatabase.h"
@@ -224,6 +225,103 @@ TEST_F(WorkplaceTest, ApiWritesWithTheTokenAndRefusesBadInput) {
                   .status,
               403);
     EXPECT_EQ(WebRows(), 3);
+}
+
+// A window is added and removed from /maintenance as the command does it,
+// audited as the web's; a refused form stores nothing. The API does the same
+// with the token.
+TEST_F(WorkplaceTest, MaintenanceWindowsAreAddedAndRemovedFromThePageAndTheApi) {
+    SetLogin();
+    Listen("0123456789abcdef");
+    ASSERT_TRUE(ServerDatabase::AddServer("Kitchen", "QX700-5", "127.0.0.2", "", 1, "", "", 0));
+    QByteArray cookie, csrf;
+    ASSERT_TRUE(SignIn(cookie, csrf));
+    const QByteArray origin = "Origin: http://" + Self(), session = "Cookie: " + cookie;
+    const QByteArray weekly = "device=Kitchen&weekly=Sun+02%3A00-04%3A00&by=Ann&csrf=" + csrf;
+    EXPECT_TRUE(Send("GET", "/maintenance", {}, {session}).body.contains("<button>Add window"));
+    EXPECT_EQ(Send("POST", "/maintenance", weekly, {origin}).status, 401);
+    EXPECT_EQ(Send("POST", "/maintenance", weekly.chopped(1) + "0", {origin, session}).status, 403);
+    const Answer bad = Send("POST", "/maintenance",
+                            "device=Kitchen&from=2026-12-09T04%3A00&to=2026-12-09T02%3A00&by=Ann"
+                            "&csrf=" +
+                                csrf,
+                            {origin, session});
+    EXPECT_EQ(bad.status, 400);
+    EXPECT_TRUE(bad.body.contains("the window ends (2026-12-09T02:00) before it starts"))
+        << bad.body.data();
+    QList<Silences::Window> windows;
+    ASSERT_TRUE(Silences::ListWindows(windows));
+    EXPECT_TRUE(windows.isEmpty());
+
+    const Answer added = Send("POST", "/maintenance", weekly, {origin, session});
+    EXPECT_EQ(added.status, 303) << added.body.data();
+    ASSERT_TRUE(Silences::ListWindows(windows));
+    ASSERT_EQ(windows.size(), 1);
+    EXPECT_EQ(windows[0].weekly->Text(), "Sun 02:00-04:00");
+    const QByteArray remove = "/maintenance/" + QByteArray::number(windows[0].id) + "/remove";
+    EXPECT_TRUE(Send("GET", "/maintenance", {}, {session}).body.contains(remove));
+    EXPECT_EQ(Send("POST", remove, "by=admin&csrf=" + csrf, {origin, session}).status, 303);
+    ASSERT_TRUE(Silences::ListWindows(windows));
+    EXPECT_TRUE(windows.isEmpty());
+    QList<AlarmHandling::AuditRow> rows;
+    ASSERT_TRUE(AlarmHandling::ListAudit(rows, QDateTime()));
+    ASSERT_EQ(rows.size(), 2);
+    EXPECT_EQ(rows[0].by, "Ann");
+    EXPECT_EQ(rows[0].user, "admin");
+    EXPECT_EQ(rows[0].origin, "web");
+
+    const QByteArray bearer = "Authorization: Bearer 0123456789abcdef";
+    const Answer api = Send("POST", "/api/v1/maintenance",
+                            R"({"device":"Kitchen","from":"2026-12-09T02:00",)"
+                            R"("to":"2026-12-09T04:00","by":"bob"})",
+                            {bearer});
+    ASSERT_EQ(api.status, 201) << api.body.data();
+    const QByteArray id = QByteArray::number(QJsonDocument::fromJson(api.body)["id"].toInteger());
+    EXPECT_EQ(Send("POST", "/api/v1/maintenance/99/remove", R"({"by":"bob"})", {bearer}).status,
+              404);
+    EXPECT_EQ(
+        Send("POST", "/api/v1/maintenance/" + id + "/remove", R"({"by":"bob"})", {bearer}).status,
+        200);
+    EXPECT_EQ(WebRows(), 4);
+}
+
+// Each day not yet reviewed has its sign-off on the sensor's page; once
+// signed off, the day shows who, and a second sign-off is refused.
+TEST_F(WorkplaceTest, ASensorsDayIsSignedOffFromItsPageAndTheApi) {
+    for (int h = 0; h < 6; ++h) {
+        DataLogs::SaveReading(Dir(), 5, "Probe", "Walk-in", "F", 38,
+                              QDateTime(QDate(2026, 12, 7), QTime(22, 0)).addSecs(1800 * h));
+    }
+    SetLogin();
+    Listen("0123456789abcdef");
+    QByteArray cookie, csrf;
+    ASSERT_TRUE(SignIn(cookie, csrf));
+    const QByteArray origin = "Origin: http://" + Self(), session = "Cookie: " + cookie;
+    EXPECT_EQ(Send("GET", "/sensor/5", {}, {session}).body.count("<button>Sign off</button>"), 2);
+    const QByteArray form = "date=2026-12-07&by=Ann&return=%2Fsensor%2F5%3Frange%3D7d&csrf=" + csrf;
+    const Answer signedOff = Send("POST", "/sensor/5/review", form, {origin, session});
+    EXPECT_EQ(signedOff.status, 303) << signedOff.body.data();
+    EXPECT_EQ(signedOff.Header("Location"), "/sensor/5?range=7d");
+    const Answer page = Send("GET", "/sensor/5", {}, {session});
+    EXPECT_TRUE(page.body.contains("<td>Ann, 12/8/2026 3:00:00 AM</td>")) << page.body.data();
+    EXPECT_EQ(page.body.count("<button>Sign off</button>"), 1);
+    const Answer again = Send("POST", "/sensor/5/review", form, {origin, session});
+    EXPECT_EQ(again.status, 400);
+    EXPECT_TRUE(again.body.contains("already reviewed by Ann")) << again.body.data();
+
+    const QByteArray bearer = "Authorization: Bearer 0123456789abcdef";
+    EXPECT_EQ(
+        Send("POST", "/api/v1/sensors/5/review", R"({"date":"8.12.","by":"bob"})", {bearer}).status,
+        400);
+    EXPECT_EQ(
+        Send("POST", "/api/v1/sensors/6/review", R"({"date":"2026-12-08","by":"bob"})", {bearer})
+            .status,
+        404);
+    const Answer api =
+        Send("POST", "/api/v1/sensors/5/review", R"({"date":"2026-12-08","by":"bob"})", {bearer});
+    EXPECT_EQ(api.status, 201) << api.body.data();
+    EXPECT_EQ(QJsonDocument::fromJson(api.body)["by"].toString(), "bob");
+    EXPECT_EQ(WebRows(), 2);
 }
 
 TEST_F(WorkplaceTest, AlarmListFiltersPagesAndNamesABadFilter) {
