@@ -32,13 +32,7 @@ const QString kWaitingReceipt = QStringLiteral("alarm-ref");
 const QString kOldDeferredReceipt = QStringLiteral("deferred-alarm");
 
 // What the program knows of a sensor's open alarm, database or not.
-struct Known {
-    bool open = false;
-    qint64 row = 0;     // its record, once written
-    qint64 ref = 0;     // its name in the journal until then
-    QString start;      // database stamp
-    QString emailSent;  // as far as known: empty while its e-mail is on its way
-};
+using Journal::Known;
 // Per sensor: what the database said last, with what was written to it
 // since; it stands in while the database cannot be read.
 QHash<qint64, Known>& LastRead() {
@@ -116,29 +110,11 @@ QString Who(const SensorReading& r) {
 }
 
 bool ChangesWaitFor(qint64 sensorId) {
-    for (const Journal::Change& c : Journal::Waiting()) {
-        if (Journal::IsAlarm(c.kind) && c.owner == sensorId) return true;
-    }
-    return false;
+    return Journal::ChangesWaitFor(sensorId, true);
 }
 
-// `base` with the journal's waiting changes of the sensor applied: the
-// state of its records as they will be once the database takes them. An
-// e-mail's outcome is noted by record, whoever noted it.
-Known WithWaiting(Known k, qint64 sensorId) {
-    for (const Journal::Change& c : Journal::Waiting()) {
-        if (!Journal::IsAlarm(c.kind)) continue;
-        if (c.kind == Journal::Kind::AlarmOpen && c.owner == sensorId) {
-            k = Known{true, 0, c.ref, c.time, c.emailSent.value_or(QString())};
-        } else if (Journal::Targets(c, k.row, k.ref)) {
-            if (c.kind == Journal::Kind::AlarmClose) {
-                k = Known();
-            } else if (c.emailSent) {
-                k.emailSent = *c.emailSent;
-            }
-        }
-    }
-    return k;
+Known WithWaiting(const Known& k, qint64 sensorId) {
+    return Journal::WithWaiting(k, sensorId, true);
 }
 
 Known ReadKnown(qint64 sensorId, bool& read) {

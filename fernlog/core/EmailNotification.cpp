@@ -28,13 +28,7 @@ const QString kFailureReceipt = QStringLiteral("server-failure");
 const QString kWaitingFailureReceipt = QStringLiteral("server-failure-ref");
 
 // What the program knows of a device's open outage row, database or not.
-struct KnownFailure {
-    bool open = false;
-    qint64 row = 0;
-    qint64 ref = 0;
-    QString offLine;
-    QString emailSent;  // "False" until its e-mail was attempted
-};
+using KnownFailure = Journal::Known;
 // Per device: what the database said last, with what was written since.
 QHash<qint64, KnownFailure>& LastFailures() {
     static QHash<qint64, KnownFailure> known;
@@ -42,28 +36,11 @@ QHash<qint64, KnownFailure>& LastFailures() {
 }
 
 bool FailureChangesWaitFor(qint64 deviceId) {
-    for (const Journal::Change& c : Journal::Waiting()) {
-        if (!Journal::IsAlarm(c.kind) && c.owner == deviceId) return true;
-    }
-    return false;
+    return Journal::ChangesWaitFor(deviceId, false);
 }
 
-// `base` with the journal's waiting changes of the device applied; an
-// e-mail's outcome is noted by row, whoever noted it.
-KnownFailure WithWaiting(KnownFailure k, qint64 deviceId) {
-    for (const Journal::Change& c : Journal::Waiting()) {
-        if (Journal::IsAlarm(c.kind)) continue;
-        if (c.kind == Journal::Kind::FailureOpen && c.owner == deviceId) {
-            k = KnownFailure{true, 0, c.ref, c.time, QStringLiteral("False")};
-        } else if (Journal::Targets(c, k.row, k.ref)) {
-            if (c.kind == Journal::Kind::FailureBack) {
-                k = KnownFailure();
-            } else if (c.emailSent) {
-                k.emailSent = *c.emailSent;
-            }
-        }
-    }
-    return k;
+KnownFailure WithWaiting(const KnownFailure& k, qint64 deviceId) {
+    return Journal::WithWaiting(k, deviceId, false);
 }
 
 // The database's open row of the device; `read` false when it cannot say.
@@ -585,7 +562,7 @@ std::optional<ServerDatabase::ClosedFailure> RecordServerBackOnline(
     }
     LastFailures().remove(deviceId);
     if (closed) return closed;
-    return ServerDatabase::ClosedFailure{k.offLine, back.time, k.emailSent};
+    return ServerDatabase::ClosedFailure{k.start, back.time, k.emailSent};
 }
 
 void Reset() {

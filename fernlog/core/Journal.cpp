@@ -296,6 +296,32 @@ bool IsAlarm(Kind kind) {
     return kind == Kind::AlarmOpen || kind == Kind::AlarmUpdate || kind == Kind::AlarmClose;
 }
 
+bool ChangesWaitFor(qint64 owner, bool alarm) {
+    for (const Change& c : Waiting()) {
+        if (IsAlarm(c.kind) == alarm && c.owner == owner) return true;
+    }
+    return false;
+}
+
+Known WithWaiting(Known k, qint64 owner, bool alarm) {
+    const Kind opening = alarm ? Kind::AlarmOpen : Kind::FailureOpen;
+    const Kind closing = alarm ? Kind::AlarmClose : Kind::FailureBack;
+    for (const Change& c : Waiting()) {
+        if (IsAlarm(c.kind) != alarm) continue;
+        if (c.kind == opening && c.owner == owner) {
+            k = Known{true, 0, c.ref, c.time,
+                      alarm ? c.emailSent.value_or(QString()) : QStringLiteral("False")};
+        } else if (Targets(c, k.row, k.ref)) {
+            if (c.kind == closing) {
+                k = Known();
+            } else if (c.emailSent) {
+                k.emailSent = *c.emailSent;
+            }
+        }
+    }
+    return k;
+}
+
 bool IsOpening(Kind kind) {
     return kind == Kind::AlarmOpen || kind == Kind::FailureOpen;
 }

@@ -46,6 +46,23 @@ struct Change {
 // The change is about the record with this row or ref (a zero matches nothing).
 bool Targets(const Change& change, qint64 row, qint64 ref);
 
+// One owner's open record (a sensor's alarm, a device's outage) as far as
+// the program knows it.
+struct Known {
+    bool open = false;
+    qint64 row = 0;     // its record, once written
+    qint64 ref = 0;     // its name in the journal until then
+    QString start;      // database stamp: the alarm's start, the outage's off line
+    QString emailSent;  // an alarm's: empty while its e-mail is on its way; an
+                        // outage's: "False" until its e-mail was attempted
+};
+// Whether changes of `owner`'s alarms (`alarm`) or outages wait.
+bool ChangesWaitFor(qint64 owner, bool alarm);
+// `base` with the waiting changes of `owner`'s alarms or outages applied:
+// the record as it will be once the database takes them. An e-mail's
+// outcome is noted by record, whoever noted it.
+Known WithWaiting(Known base, qint64 owner, bool alarm);
+
 // The file: JSON lines. The first is {"journal": 1, "nextRef": "...",
 // "since": "..."}; each after it one change, its kind as "change"
 // ("alarm-open", ...), keys as in Change, ids as decimal text. A change kept
