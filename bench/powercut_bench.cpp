@@ -199,9 +199,9 @@ int main(int argc, char** argv) {
         << " s (update rate " << kUpdateSeconds << " s)\n";
     const Outbox::Figures mail = Outbox::Counts();
     const ChannelOutbox::Figures webhook = ChannelOutbox::Counts().value("hook");
-    out << "e-mail outbox: " << mail.sent << " sent, " << mail.failed << " failed, "
-        << mail.waiting << " waiting; webhook: " << webhook.delivered << " delivered, "
-        << webhook.retried << " retried, " << webhook.waiting << " waiting\n";
+    out << "e-mail outbox: " << mail.sent << " sent, " << mail.failed << " failed, " << mail.waiting
+        << " waiting; webhook: " << webhook.delivered << " delivered, " << webhook.retried
+        << " retried, " << webhook.waiting << " waiting\n";
     Outbox::Stop();
     ChannelOutbox::Stop();
     return all && alerting >= kAlarms && longestGapMs <= (kUpdateSeconds + 1) * 1000 ? 0 : 1;
