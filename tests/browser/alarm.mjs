@@ -1,7 +1,8 @@
 // Works an alarm from Debian's Chromium as a person would: signs in, opens
 // the alarm from /alarms, acknowledges it with a comment, sees the state on
 // the status page; signs off the newest day of SENSOR_ID's readings on its
-// page; then a page of another origin posts a form to the listener, which
+// page; adds a weekly maintenance window on /maintenance and removes it;
+// then a page of another origin posts a form to the listener, which
 // must refuse it. Loopback only: anything else goes to a
 // closed local port.
 //
@@ -63,6 +64,19 @@ try {
   await Promise.all([page.waitForNavigation(), day.locator('button').click()]);
   const reviewed = await page.textContent('#days tr:nth-child(2) td:last-child');
   if (!reviewed.startsWith('Ann Lee, ')) fail(`the day after signing off shows ${reviewed}`);
+
+  // A weekly maintenance window added by the form, then removed by its button.
+  await page.goto(new URL('maintenance', base).href);
+  const add = page.locator('#addwindow');
+  await add.locator('input[name=weekly]').fill('Sun 02:00-04:00');
+  await add.locator('input[name=comment]').fill('defrost');
+  await Promise.all([page.waitForNavigation(), add.locator('button').click()]);
+  const added = await page.textContent('#windows');
+  if (!added.includes('every Sun 02:00-04:00')) fail(`after adding, the windows read ${added}`);
+  await Promise.all([page.waitForNavigation(),
+    page.click('#windows tr:has-text("defrost") button:text-is("Remove")')]);
+  const left = await page.textContent('#windows');
+  if (left.trim() !== 'None.') fail(`after removing, the windows read ${left}`);
 
   // Another origin: a second loopback port whose page posts a comment.
   const target = new URL(`/alarm/${id}/comment`, base).href;

@@ -340,9 +340,9 @@ TEST_F(WebSimTest, ChromiumDrawsASensorsHistoryWithItsOutage) {
 }
 
 // The browser test's node script (tests/browser, set up by scripts/setup-deps)
-// signs in, acknowledges the freezer's alarm and signs off a day of a sensor
-// by clicking, and has a page of another origin post a comment, which is
-// refused.
+// signs in, acknowledges the freezer's alarm, signs off a day of a sensor
+// and adds and removes a maintenance window by clicking, and has a page of another origin post a
+// comment, which is refused.
 TEST_F(WebSimTest, ChromiumSignsInAndAcknowledgesAnAlarmFromItsPage) {
     SKIP_IF_PORTS_HELD(LoopbackTcp10001());
     const QString node = Needed("node");
@@ -378,7 +378,9 @@ TEST_F(WebSimTest, ChromiumSignsInAndAcknowledgesAnAlarmFromItsPage) {
         if (row.toObject()["origin"] == "web") web << row.toObject()["action"].toString();
     }
     web.sort();
-    EXPECT_EQ(web, (QStringList{"acknowledge", "day review"})) << web.join(", ").toStdString();
+    EXPECT_EQ(
+        web, (QStringList{"acknowledge", "day review", "maintenance", "remove maintenance window"}))
+        << web.join(", ").toStdString();
 }
 
 // Ready once the first cycle has ended (its figure in the status), then the
