@@ -62,6 +62,7 @@
 #include <cmath>
 #include <thread>
 
+#include "BenchDevices.h"
 #include "common/Clock.h"
 #include "common/Dialogs.h"
 #include "common/ProgramDir.h"
@@ -176,35 +177,6 @@ double MeasureFloor(const QString& dir, const QString& logDir, int cycles) {
     return QString::fromUtf8(floor.readAllStandardOutput())
         .section(QLatin1Char(' '), 0, 0)
         .toDouble();
-}
-
-// Registers a device with `sensors` named temperature sensors; a non-null
-// simulated device gets readings on them.
-void Register(int number, const QString& address, int sensors, devsim::Device* device,
-              const QString& emailList = QString()) {
-    if (device) {
-        for (int p = 0; p < sensors; ++p) device->setPortValue(p, 20 + p);
-    }
-    ServerDatabase::AddServer(QStringLiteral("Device %1").arg(number),
-                              QStringLiteral("Model QX700-10"), address, QString(), 1, QString(),
-                              emailList, -1);
-    for (int p = 0; p < sensors; ++p) {
-        ServerDatabase::AddSensor(number, QStringLiteral("Sensor %1.%2").arg(number).arg(p), p,
-                                  QString(), QStringLiteral("Temperature"));
-    }
-}
-
-devsim::Device* Simulate(devsim::Simulator& sim, const QString& address) {
-    devsim::DeviceConfig config;
-    config.address = QHostAddress(address);
-    config.model = devsim::Model::QX700_10;
-    QString error;
-    devsim::Device* device = sim.addDevice(config, &error);
-    if (!device) {
-        QTextStream(stderr) << "poll_bench: " << error << "\n";
-        std::exit(1);
-    }
-    return device;
 }
 
 // Packets to 192.0.2.0/24 go to the loopback interface, where no one holds
@@ -669,23 +641,9 @@ int main(int argc, char** argv) {
     devsim::Simulator sim;
     for (int d = 0; d < kDevices + kRefusing; ++d) {
         const QString address = QStringLiteral("127.0.1.%1").arg(d + 1);
-        devsim::DeviceConfig config;
-        config.address = QHostAddress(address);
-        config.model = devsim::Model::QX700_10;
-        devsim::Device* device = sim.addDevice(config, &error);
-        if (!device) {
-            QTextStream(stderr) << "poll_bench: " << error << "\n";
-            return 1;
-        }
-        for (int p = 0; p < kSensors; ++p) device->setPortValue(p, 20 + p);
+        devsim::Device* device = Simulate(sim, address);
+        Register(d + 1, address, kSensors, device);
         if (d >= kDevices) device->setFault(devsim::Fault::Refuse);
-        ServerDatabase::AddServer(QStringLiteral("Device %1").arg(d + 1),
-                                  QStringLiteral("Model QX700-10"), address, QString(), 1,
-                                  QString(), QString(), -1);
-        for (int p = 0; p < kSensors; ++p) {
-            ServerDatabase::AddSensor(d + 1, QStringLiteral("Sensor %1.%2").arg(d + 1).arg(p), p,
-                                      QString(), QStringLiteral("Temperature"));
-        }
     }
     int named = 0;
     ServerDatabase::CountNamedSensors(named);

@@ -16,6 +16,7 @@
 #include <QTextStream>
 #include <QTimer>
 
+#include "BenchDevices.h"
 #include "common/Dialogs.h"
 #include "common/ProgramDir.h"
 #include "core/AlarmHandling.h"
@@ -102,20 +103,9 @@ int main(int argc, char** argv) {
     devsim::Simulator sim;
     std::vector<devsim::Device*> devices;
     for (int d = 0; d < kDevices; ++d) {
-        devsim::DeviceConfig config;
-        config.address = QHostAddress(QStringLiteral("127.0.4.%1").arg(d + 1));
-        config.model = devsim::Model::QX700_10;
-        devsim::Device* device = sim.addDevice(config, &error);
-        if (!device) return Fail(error);
-        for (int p = 0; p < kSensors; ++p) device->setPortValue(p, 20 + p);
-        devices.push_back(device);
-        ServerDatabase::AddServer(QStringLiteral("Device %1").arg(d + 1),
-                                  QStringLiteral("Model QX700-10"), config.address.toString(),
-                                  QString(), 1, QString(), QStringLiteral("chef@corvane.test"), -1);
-        for (int p = 0; p < kSensors; ++p) {
-            ServerDatabase::AddSensor(d + 1, QStringLiteral("Sensor %1.%2").arg(d + 1).arg(p), p,
-                                      QString(), QStringLiteral("Temperature"));
-        }
+        const QString address = QStringLiteral("127.0.4.%1").arg(d + 1);
+        devices.push_back(Simulate(sim, address));
+        Register(d + 1, address, kSensors, devices.back(), QStringLiteral("chef@corvane.test"));
     }
     int named = 0;
     ServerDatabase::CountNamedSensors(named);
