@@ -45,10 +45,16 @@ std::optional<DataLogs::DescriptionRecord> Description(qint64 sensorId) {
 
 }  // namespace
 
+int UpdateSeconds() {
+    return qMax(1, Polling::TicksPerUpdate) * Polling::kPollIntervalMs / 1000;
+}
+
 bool Read(qint64 sensorId, const QDateTime& from, const QDateTime& to, History& out,
           QString* error) {
-    const int updateSeconds = qMax(1, Polling::TicksPerUpdate) * Polling::kPollIntervalMs / 1000;
-    return Read(HistoryExport::CurrentDirectories(), updateSeconds, sensorId, from, to, out, error);
+    const QDateTime now = AsWritten(Clock::Now());
+    const QDateTime end = to.isValid() && AsWritten(to) < now ? to : now;
+    return Read(HistoryExport::CurrentDirectories(), UpdateSeconds(), sensorId, from, end, out,
+                error);
 }
 
 bool Read(const QStringList& directories, int updateSeconds, qint64 sensorId, const QDateTime& from,
@@ -89,8 +95,7 @@ bool Read(const QStringList& directories, int updateSeconds, qint64 sensorId, co
     const HistoryExport::Reading* last = readings.empty() ? nullptr : &readings.back();
     // A sensor that stopped logging before the period ended ends in a gap.
     if (last) {
-        QDateTime end = AsWritten(Clock::Now());
-        if (to.isValid() && AsWritten(to) < end) end = AsWritten(to);
+        const QDateTime end = to.isValid() ? AsWritten(to) : AsWritten(Clock::Now());
         if (last->when.secsTo(end) > limit) {
             out.points.emplace_back(last->when.addSecs(period), std::nullopt);
         }

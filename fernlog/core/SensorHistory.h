@@ -40,9 +40,13 @@ bool Read(qint64 sensorId, const QDateTime& from, const QDateTime& to, History& 
 // The same from `directories`, a gap being more than kGapPeriods times
 // `updateSeconds` without a reading, and more than kGapPeriods times the
 // spacing of the readings just before (an update period that was longer
-// then). Safe on a worker thread: it reads only.
+// then). A valid `to` is taken as not later than now: the clock is read
+// only without one. Safe on a worker thread then: it reads files only.
 bool Read(const QStringList& directories, int updateSeconds, qint64 sensorId, const QDateTime& from,
           const QDateTime& to, History& out, QString* error = nullptr);
+
+// The running program's update period in seconds, as Read uses it.
+int UpdateSeconds();
 
 // The minimum, maximum and mean of one day's measured values.
 struct Day {

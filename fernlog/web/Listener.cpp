@@ -7,8 +7,10 @@
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTimer>
+#include <deque>
 #include <memory>
 
+#include "common/Async.h"
 #include "protocol/Address.h"
 #include "web/Pages.h"
 #include "web/Render.h"
@@ -128,6 +130,115 @@ bool LoopbackHost(const QByteArray& header) {
 Response Text(int status, const QByteArray& body) {
     return {status, "text/plain; charset=utf-8", body};
 }
+
+QByteArray ReasonPhrase(int status) {
+    switch (status) {
+        case 200:
+            return "OK";
+        case 201:
+            return "Created";
+        case 204:
+            return "No Content";
+        case 302:
+            return "Found";
+        case 303:
+            return "See Other";
+        case 304:
+            return "Not Modified";
+        case 400:
+            return "Bad Request";
+        case 401:
+            return "Unauthorized";
+        case 403:
+            return "Forbidden";
+        case 404:
+            return "Not Found";
+        case 405:
+            return "Method Not Allowed";
+        case 409:
+            return "Conflict";
+        case 413:
+            return "Payload Too Large";
+        case 415:
+            return "Unsupported Media Type";
+        case 429:
+            return "Too Many Requests";
+        case 500:
+            return "Internal Server Error";
+        case 503:
+            return "Service Unavailable";
+        default:
+            return status < 400 ? "OK" : "Error";
+    }
+}
+
+// The bytes of an answer: status line, headers, body.
+QByteArray Serialized(const Response& response, bool head, bool close) {
+    const QByteArray body = head ? QByteArray() : response.body;
+    QByteArray out;
+    out.reserve(body.size() + 256);
+    const auto header = [&out](const QByteArray& name, const QByteArray& value) {
+        out += name + ": " + value + "\r\n";
+    };
+    out += "HTTP/1.1 " + QByteArray::number(response.status) + ' ' + ReasonPhrase(response.status) +
+           "\r\n";
+    header("Content-Type", response.contentType);
+    header("Content-Length", QByteArray::number(body.size()));
+    header("Cache-Control", "no-store");
+    for (const auto& [name, value] : response.headers) header(name, value);
+    if (response.status == 401) header("WWW-Authenticate", "Bearer realm=\"fernlog\"");
+    if (close) header("Connection", "close");
+    out += "\r\n";
+    out += body;
+    return out;
+}
+
+// The answers of one connection, written in the order of its requests: one
+// made on a worker thread may be ready after a later request's.
+class Answers : public QObject {
+  public:
+    static Answers* Of(QTcpSocket* socket) {
+        // No meta-object of its own, so findChild would take any child.
+        for (QObject* child : socket->children()) {
+            if (auto* answers = dynamic_cast<Answers*>(child)) return answers;
+        }
+        return new Answers(socket);
+    }
+    qint64 Reserve() {
+        waiting_.emplace_back();
+        return first_ + static_cast<qint64>(waiting_.size()) - 1;
+    }
+    void Fill(qint64 slot, QByteArray bytes, bool close) {
+        if (closed_ || slot < first_ || slot - first_ >= static_cast<qint64>(waiting_.size())) {
+            return;
+        }
+        waiting_[slot - first_] = {std::move(bytes), close, true};
+        while (!waiting_.empty() && waiting_.front().ready) {
+            const Slot next = std::move(waiting_.front());
+            waiting_.pop_front();
+            ++first_;
+            socket_->write(next.bytes);
+            if (next.close) {
+                closed_ = true;
+                waiting_.clear();
+                socket_->disconnectFromHost();
+                return;
+            }
+        }
+    }
+
+  private:
+    explicit Answers(QTcpSocket* socket) : QObject(socket), socket_(socket) {}
+    struct Slot {
+        QByteArray bytes;
+        bool close = false;
+        bool ready = false;
+    };
+    QTcpSocket* socket_;
+    std::deque<Slot> waiting_;
+    qint64 first_ = 0;
+    bool closed_ = false;
+};
 }  // namespace
 
 bool ParseEndpoint(const QString& listen, const QString& token, Endpoint& endpoint,
@@ -175,6 +286,11 @@ bool ParseEndpoint(const QString& listen, const QString& token, Endpoint& endpoi
 }
 
 Response Respond(const Request& request, const QString& token) {
+    Response response = Begin(request, token);
+    return response.rest ? response.rest() : response;
+}
+
+Response Begin(const Request& request, const QString& token) {
     Access access;
     access.writable = !token.isEmpty() || Sessions::LoginSet();
     access.session = Sessions::Find(request.cookie);
@@ -264,29 +380,25 @@ bool Listener::handleRequest(const QHttpServerRequest& request, QTcpSocket* sock
     r.csrfHeader = request.value("X-CSRF-Token");
     r.body = request.body();
     r.peer = request.remoteAddress();
-    const Response response = Respond(r, token_);
-    const auto status = static_cast<QHttpServerResponder::StatusCode>(response.status);
-    const QByteArray body = r.method == "HEAD" ? QByteArray() : response.body;
+    Response response = Begin(r, token_);
+    const bool head = r.method == "HEAD";
     // Closed after the answer when the client asks for it: "Connection:
     // close", or HTTP/1.0 without keep-alive. Such a client waits for the
     // close, and would otherwise hold its slot until the idle time-out.
     const QByteArray connection = request.value("Connection").toLower();
     const bool close = connection.contains("close") ||
                        (socket->property(kHttp10).toBool() && !connection.contains("keep-alive"));
-    {
-        QHttpServerResponder responder = makeResponder(request, socket);
-        responder.writeStatusLine(status);
-        responder.writeHeader("Content-Type", response.contentType);
-        responder.writeHeader("Content-Length", QByteArray::number(body.size()));
-        responder.writeHeader("Cache-Control", "no-store");
-        for (const auto& [name, value] : response.headers) responder.writeHeader(name, value);
-        if (response.status == 401) {
-            responder.writeHeader("WWW-Authenticate", "Bearer realm=\"fernlog\"");
-        }
-        if (close) responder.writeHeader("Connection", "close");
-        responder.writeBody(body);
+    Answers* answers = Answers::Of(socket);
+    const qint64 slot = answers->Reserve();
+    if (response.rest) {
+        // Gone with the connection: an answer nobody waits for is dropped.
+        Async::Run(answers, std::move(response.rest),
+                   [answers, slot, head, close](const Response& done) {
+                       answers->Fill(slot, Serialized(done, head, close), close);
+                   });
+    } else {
+        answers->Fill(slot, Serialized(response, head, close), close);
     }
-    if (close) socket->disconnectFromHost();
     return true;
 }
 

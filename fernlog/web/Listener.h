@@ -5,6 +5,7 @@
 #include <QHostAddress>
 #include <QList>
 #include <QString>
+#include <functional>
 #include <utility>
 
 class QTcpServer;
@@ -62,12 +63,18 @@ struct Response {
     QByteArray contentType;
     QByteArray body;
     QList<std::pair<QByteArray, QByteArray>> headers = {};  // Set-Cookie, Location, ...
+    // When set, the answer is what this returns instead: the slow part of
+    // it (a month of readings read and written out), which reads files and
+    // nothing of the main thread's, so that it can run beside the event loop.
+    std::function<Response()> rest = {};
 };
 // The answer to one request; `token` empty asks for none (a loopback
 // listener), and then a Host that is not a loopback name or address gets
 // 403. With a token, a request without it or a signed-in session gets 401
 // and nothing else (the sign-in page excepted).
 Response Respond(const Request& request, const QString& token);
+// The same, with its `rest` left to run (on a worker thread) where there is one.
+Response Begin(const Request& request, const QString& token);
 
 class Listener : public QAbstractHttpServer {
   public:

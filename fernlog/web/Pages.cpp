@@ -80,11 +80,22 @@ std::optional<SensorName> KnownSensor(qint64 id) {
     return std::nullopt;
 }
 
-// The history of a known sensor; a sensor with no data log yet has none.
-bool ReadHistory(qint64 id, const QDateTime& from, const QDateTime& to,
+// Where the running program logs, taken on the main thread for a worker
+// that reads its history.
+struct LogSource {
+    QStringList directories = HistoryExport::CurrentDirectories();
+    int updateSeconds = SensorHistory::UpdateSeconds();
+};
+
+// The history of a known sensor up to `to`, which is not later than now; a
+// sensor with no data log yet has none. Safe on a worker thread.
+bool ReadHistory(const LogSource& source, qint64 id, const QDateTime& from, const QDateTime& to,
                  SensorHistory::History& history, QString& error) {
-    if (SensorHistory::Read(id, from, to, history, &error)) return true;
-    for (const QString& directory : HistoryExport::CurrentDirectories()) {
+    if (SensorHistory::Read(source.directories, source.updateSeconds, id, from, to, history,
+                            &error)) {
+        return true;
+    }
+    for (const QString& directory : source.directories) {
         if (!QDir(directory)
                  .entryList({QStringLiteral("Sensor-%1*.dat").arg(id)}, QDir::Files)
                  .isEmpty()) {
@@ -324,61 +335,69 @@ Response SensorPage(qint64 id, const QUrlQuery& query, const Access& access) {
     }
     const QDateTime to = Wall(Clock::Now());
     const QDateTime from = to.addSecs(-range->seconds);
-    SensorHistory::History h;
-    QString error;
-    if (!ReadHistory(id, from, to, h, error)) {
-        return ErrorPage(500, QStringLiteral("Sensor %1").arg(id),
-                         QStringLiteral("The history cannot be read: ") + error, base);
-    }
-    const QString device = known->device.isEmpty() ? h.device : known->device;
-    const QString name = known->name.isEmpty() ? h.name : known->name;
-    QString html;
-    QTextStream out(&html);
-    out << PageStart(name.isEmpty() ? QStringLiteral("Sensor %1").arg(id) : device + " - " + name,
-                     base)
-        << Navigation(access) << "<p>Sensor " << id
-        << (h.unit.isEmpty() ? QString() : ", " + HtmlEscape(h.unit)) << ". Last ";
-    for (const Range& r : kRanges) {
-        if (&r == range) {
-            out << "<b>" << r.name << "</b> ";
-        } else {
-            out << "<a href=\"" << id << "?range=" << r.name << "\">" << r.name << "</a> ";
-        }
-    }
-    out << "&middot; <a href=\"../api/v1/sensors/" << id
-        << "/history?from=" << from.toString(Qt::ISODate).chopped(1) << "\">JSON</a></p>\n"
-        << "<div class=\"scroll\">" << Chart(h, from, to, AlarmPeriods(id, from, to))
-        << "</div>\n<p class=\"state\">Shaded: during an alarm. A break in the line: no "
-           "reading, or a probe fault.</p>\n";
-
-    const std::vector<SensorHistory::Day> days = SensorHistory::Days(h);
+    // What the databases and settings say is read here; the logs, a month
+    // of readings, beside the event loop.
+    const std::vector<Period> alarms = AlarmPeriods(id, from, to);
     QList<SensorHistory::DayReview> reviews;
     QString reviewError;
-    const bool reviewsRead = SensorHistory::ListDayReviews(
-        id, reviews, days.empty() ? QDate() : days.front().date, &reviewError);
-    out << "<h2>Each day</h2>\n";
-    if (!reviewsRead) {
-        out << "<p class=\"bad\">The day reviews cannot be read: " << HtmlEscape(reviewError)
-            << "</p>\n";
-    }
-    out << "<div class=\"scroll\"><table id=\"days\"><tr><th>Day</th><th>Minimum</th>"
-        << "<th>Maximum</th><th>Mean</th><th>Readings</th><th>Reviewed</th></tr>\n";
-    for (auto it = days.rbegin(); it != days.rend(); ++it) {
-        const auto review = std::find_if(reviews.cbegin(), reviews.cend(),
-                                         [&](const auto& r) { return r.date == it->date; });
-        out << "<tr><td>" << it->date.toString(Qt::ISODate) << "</td><td>" << ValueText(it->minimum)
-            << "</td><td>" << ValueText(it->maximum) << "</td><td>"
-            << QString::number(it->mean, 'f', 2) << "</td><td>" << it->readings << "</td><td>"
-            << (review != reviews.cend() ? HtmlEscape(review->by) + QStringLiteral(", ") +
-                                               PageTime(review->at.toLocalTime())
-                : access.session && reviewsRead ? SignOffForm(id, it->date, range->name, access)
-                                                : QStringLiteral("-"))
-            << "</td></tr>\n";
-    }
-    if (days.empty()) out << "<tr><td colspan=\"6\">No readings in this period.</td></tr>\n";
-    out << "</table></div>\n" << PageEnd(base);
-    out.flush();
-    return {200, kHtml, html.toUtf8()};
+    const bool reviewsRead = SensorHistory::ListDayReviews(id, reviews, from.date(), &reviewError);
+    const QString navigation = Navigation(access);
+    Response response;
+    response.rest = [=, source = LogSource(), known = *known, rangeName = range->name] {
+        SensorHistory::History h;
+        QString error;
+        if (!ReadHistory(source, id, from, to, h, error)) {
+            return ErrorPage(500, QStringLiteral("Sensor %1").arg(id),
+                             QStringLiteral("The history cannot be read: ") + error, base);
+        }
+        const QString device = known.device.isEmpty() ? h.device : known.device;
+        const QString name = known.name.isEmpty() ? h.name : known.name;
+        QString html;
+        QTextStream out(&html);
+        out << PageStart(
+                   name.isEmpty() ? QStringLiteral("Sensor %1").arg(id) : device + " - " + name,
+                   base)
+            << navigation << "<p>Sensor " << id
+            << (h.unit.isEmpty() ? QString() : ", " + HtmlEscape(h.unit)) << ". Last ";
+        for (const Range& r : kRanges) {
+            if (r.name == rangeName) {
+                out << "<b>" << r.name << "</b> ";
+            } else {
+                out << "<a href=\"" << id << "?range=" << r.name << "\">" << r.name << "</a> ";
+            }
+        }
+        out << "&middot; <a href=\"../api/v1/sensors/" << id
+            << "/history?from=" << from.toString(Qt::ISODate).chopped(1) << "\">JSON</a></p>\n"
+            << "<div class=\"scroll\">" << Chart(h, from, to, alarms)
+            << "</div>\n<p class=\"state\">Shaded: during an alarm. A break in the line: no "
+               "reading, or a probe fault.</p>\n";
+
+        const std::vector<SensorHistory::Day> days = SensorHistory::Days(h);
+        out << "<h2>Each day</h2>\n";
+        if (!reviewsRead) {
+            out << "<p class=\"bad\">The day reviews cannot be read: " << HtmlEscape(reviewError)
+                << "</p>\n";
+        }
+        out << "<div class=\"scroll\"><table id=\"days\"><tr><th>Day</th><th>Minimum</th>"
+            << "<th>Maximum</th><th>Mean</th><th>Readings</th><th>Reviewed</th></tr>\n";
+        for (auto it = days.rbegin(); it != days.rend(); ++it) {
+            const auto review = std::find_if(reviews.cbegin(), reviews.cend(),
+                                             [&](const auto& r) { return r.date == it->date; });
+            out << "<tr><td>" << it->date.toString(Qt::ISODate) << "</td><td>"
+                << ValueText(it->minimum) << "</td><td>" << ValueText(it->maximum) << "</td><td>"
+                << QString::number(it->mean, 'f', 2) << "</td><td>" << it->readings << "</td><td>"
+                << (review != reviews.cend() ? HtmlEscape(review->by) + QStringLiteral(", ") +
+                                                   PageTime(review->at.toLocalTime())
+                    : access.session && reviewsRead ? SignOffForm(id, it->date, rangeName, access)
+                                                    : QStringLiteral("-"))
+                << "</td></tr>\n";
+        }
+        if (days.empty()) out << "<tr><td colspan=\"6\">No readings in this period.</td></tr>\n";
+        out << "</table></div>\n" << PageEnd(base);
+        out.flush();
+        return Response{200, kHtml, html.toUtf8()};
+    };
+    return response;
 }
 
 // "from" or "to" of a history request, as the wall-clock time of the logs.
@@ -411,34 +430,41 @@ Response HistoryJson(qint64 id, const QUrlQuery& query) {
     if (from->secsTo(*to) > kMaxHistoryDays * 86400LL) {
         return PlainText(400, QStringLiteral("at most %1 days at once").arg(kMaxHistoryDays));
     }
-    SensorHistory::History h;
-    if (!ReadHistory(id, *from, *to, h, error)) {
-        return PlainText(500, QStringLiteral("the history cannot be read: ") + error);
-    }
-    // Written by hand: a month of readings is tens of thousands of points.
-    QByteArray body;
-    body.reserve(static_cast<qsizetype>(h.points.size()) * 36 + 128);
-    body += "{\"sensorId\":" + QByteArray::number(id) + ",\"unit\":";
-    body += QJsonDocument(QJsonArray{h.unit}).toJson(QJsonDocument::Compact).mid(1).chopped(1);
-    body += ",\"points\":[";
-    OffsetTimes times;
-    bool first = true;
-    for (const auto& [when, value] : h.points) {
-        body += first ? "[\"" : ",[\"";
-        first = false;
-        times.Append(when, body);
-        body += "\",";
-        if (value) {
-            char number[32];
-            const auto end = std::to_chars(number, number + sizeof number, *value).ptr;
-            body.append(number, end - number);
-        } else {
-            body += "null";
+    // Not later than now: the logs end there, and the worker reads no clock.
+    const QDateTime end = std::min(*to, Wall(Clock::Now()));
+    Response response;
+    response.rest = [id, source = LogSource(), from = *from, end] {
+        SensorHistory::History h;
+        QString error;
+        if (!ReadHistory(source, id, from, end, h, error)) {
+            return PlainText(500, QStringLiteral("the history cannot be read: ") + error);
         }
-        body += ']';
-    }
-    body += "]}";
-    return {200, kJson, body};
+        // Written by hand: a month of readings is tens of thousands of points.
+        QByteArray body;
+        body.reserve(static_cast<qsizetype>(h.points.size()) * 36 + 128);
+        body += "{\"sensorId\":" + QByteArray::number(id) + ",\"unit\":";
+        body += QJsonDocument(QJsonArray{h.unit}).toJson(QJsonDocument::Compact).mid(1).chopped(1);
+        body += ",\"points\":[";
+        OffsetTimes times;
+        bool first = true;
+        for (const auto& [when, value] : h.points) {
+            body += first ? "[\"" : ",[\"";
+            first = false;
+            times.Append(when, body);
+            body += "\",";
+            if (value) {
+                char number[32];
+                const auto last = std::to_chars(number, number + sizeof number, *value).ptr;
+                body.append(number, last - number);
+            } else {
+                body += "null";
+            }
+            body += ']';
+        }
+        body += "]}";
+        return Response{200, kJson, body};
+    };
+    return response;
 }
 
 // ---------------------------------------------------------------------------

@@ -18,6 +18,7 @@
 
 #include "common/Clock.h"
 #include "core/AlarmHandling.h"
+#include "core/DataLogs.h"
 #include "core/Polling.h"
 #include "core/Silences.h"
 #include "core/StatusGrid.h"
@@ -410,4 +411,29 @@ TEST_F(WebTest, AcknowledgedAndSilencedInTheJsonAndTheMetrics) {
         "fernlog_sensor_alarm_acknowledged{device=\"\",sensor=\"Sensor 3\",sensor_id=\"3\","
         "unit=\"\"} 1\n"));
     EXPECT_EQ(metrics.count(QRegularExpression("fernlog_silenced\\{[^}]*\\} 1\n")), 2);
+}
+
+// A month of readings is read and written out on a worker thread: its
+// answer still comes before that of the request sent after it.
+TEST_F(WebTest, AnswerMadeBesideTheEventLoopKeepsItsPlaceOnTheConnection) {
+    Clock::SetForTest(QDateTime(QDate(2026, 12, 7), QTime(8, 0)));
+    for (int m = 1; m <= 3; ++m) {
+        DataLogs::SaveReading(Dir(), 5, "Probe", "Walk-in", "F", m,
+                              QDateTime(QDate(2026, 12, 7), QTime(7, 56 + m)));
+    }
+    Web::Endpoint endpoint;
+    ASSERT_TRUE(Web::ParseEndpoint("127.0.0.1:0", "", endpoint));
+    Web::Listener listener;
+    ASSERT_TRUE(listener.Start(endpoint));
+    bool closed = false;
+    const QByteArray answer =
+        RawExchange(listener.Port(),
+                    "GET /api/v1/sensors/5/history HTTP/1.1\r\nHost: localhost\r\n\r\n"
+                    "GET /nothing HTTP/1.1\r\nHost: localhost\r\nConnection: close\r\n\r\n",
+                    closed);
+    EXPECT_TRUE(closed);
+    const qsizetype history = answer.indexOf("{\"sensorId\":5,");
+    EXPECT_TRUE(answer.startsWith("HTTP/1.1 200 OK\r\n")) << answer.data();
+    EXPECT_GT(history, 0) << answer.data();
+    EXPECT_GT(answer.indexOf("HTTP/1.1 404 Not Found\r\n"), history) << answer.data();
 }
