@@ -811,6 +811,18 @@ bool RecordOpenBackupFileErrors(Recordset& open, int& count) {
     return true;
 }
 
+bool ReadOpenBackupError(OpenRecord& last, int& count) {
+    last = OpenRecord();
+    Recordset open;
+    if (!RecordOpenBackupFileErrors(open, count)) return false;
+    if (count > 0) {
+        last.id = open.Value(QStringLiteral("IDNum")).toLongLong();
+        last.start = open.Text(QStringLiteral("FirstError"));
+        last.emailSent = open.Text(QStringLiteral("EmailSent"));
+    }
+    return true;
+}
+
 QString ListingSql(Listing which) {
     switch (which) {
         case Listing::Alarms:

@@ -144,6 +144,10 @@ bool AddServerFailure(qint64 serverId, const QString& serverName);
 // Log directory outages.
 bool AddLogFileBackupError(const QString& error);
 bool RecordOpenBackupFileErrors(Recordset& open, int& count);
+struct OpenRecord;
+// How many log directory outages are open, and the last of them typed
+// (`id` 0 when none; `start` is its FirstError).
+bool ReadOpenBackupError(OpenRecord& last, int& count);
 
 // The EmailSent column of one alarm, device failure or log directory row,
 // written when its e-mail's delivery ended.

@@ -228,15 +228,12 @@ bool ParseEmailAddress(const QString& list, QString& result) {
 
 bool SendAlarmEmail(qint64 deviceId, const QString& sensorName, const QString& cause,
                     QString& errorText) {
-    QVariant name, list;
-    if (!ServerDatabase::GetFieldByID(deviceId, QStringLiteral("tblServers"),
-                                      QStringLiteral("ServerName"), name) ||
-        !ServerDatabase::GetFieldByID(deviceId, QStringLiteral("tblServers"),
-                                      QStringLiteral("EmailAddress"), list)) {
+    ServerDatabase::ServerRow device;
+    if (!ServerDatabase::ReadServer(deviceId, device)) {
         errorText = QStringLiteral("The device %1 was not found in the database.").arg(deviceId);
         return false;
     }
-    return SendAlarmEmail(list.toString(), sensorName, name.toString(), cause, errorText);
+    return SendAlarmEmail(device.emailList, sensorName, device.name, cause, errorText);
 }
 
 bool SendAlarmEmail(const QString& emailList, const QString& sensorName, const QString& deviceName,

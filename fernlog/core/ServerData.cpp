@@ -164,7 +164,7 @@ bool ProcessServerData(const ServerDatabase::ServerRow& server) {
 }
 
 void CheckLogDirectory(const QString& logDir, bool copiesWritten) {
-    ServerDatabase::Recordset open;
+    ServerDatabase::OpenRecord open;
     int count = 0;
     // Old data files in a directory that became read-only must not hide the
     // outage, so failed writes count as well.
@@ -172,23 +172,30 @@ void CheckLogDirectory(const QString& logDir, bool copiesWritten) {
     // month, and listing it whole stalled every cycle.
     const bool hasDataFiles =
         copiesWritten && QDirIterator(logDir, {QStringLiteral("*.dat")}, QDir::Files).hasNext();
-    if (!ServerDatabase::RecordOpenBackupFileErrors(open, count)) return;
+    if (!ServerDatabase::ReadOpenBackupError(open, count)) return;
+    const auto update = [&open](const QVariantMap& columns) {
+        QString error;
+        if (ServerDatabase::UpdateRecord(ServerDatabase::MailedRow::LogFileBackup, open.id, columns,
+                                         &error) == ServerDatabase::Written::Failed) {
+            EventLog::Warning(QStringLiteral("The log directory's outage record cannot be "
+                                             "updated: ") +
+                              error);
+        }
+    };
 
     if (hasDataFiles) {
         if (count > 0) {
             EventLog::Info(QStringLiteral("Data logs are written to ") + logDir +
                            QStringLiteral(" again"));
-            open.SetValue(QStringLiteral("LatestAttempt"), Clock::DbStamp());
-            open.SetValue(QStringLiteral("BackOnLine"), Clock::DbStamp());
-            open.Update();
+            const QString now = Clock::DbStamp();
+            update({{QStringLiteral("LatestAttempt"), now}, {QStringLiteral("BackOnLine"), now}});
         }
         return;
     }
     if (count > 0) return;  // one e-mail per outage
-    open.Release();
     if (!ServerDatabase::AddLogFileBackupError(
             QStringLiteral("Failed to write log files to backup directory ") + logDir) ||
-        !ServerDatabase::RecordOpenBackupFileErrors(open, count) || count == 0) {
+        !ServerDatabase::ReadOpenBackupError(open, count) || count == 0) {
         return;
     }
     EventLog::Warning(QStringLiteral("Data logs cannot be written to ") + logDir +
@@ -198,11 +205,10 @@ void CheckLogDirectory(const QString& logDir, bool copiesWritten) {
     const bool posted = EmailNotification::PostTextEmail(
         QStringLiteral("There was an error writing data log files to the programmed directory ") +
             logDir + QStringLiteral(".  A backup copy is being kept in ") + ProgramDir::Path(),
-        errorText, kBackupReceipt, open.Value(QStringLiteral("IDNum")).toLongLong());
+        errorText, kBackupReceipt, open.id);
     if (!posted) {
-        open.SetValue(QStringLiteral("EmailSent"), EmailNotification::MailErrorText(errorText));
+        update({{QStringLiteral("EmailSent"), EmailNotification::MailErrorText(errorText)}});
         EmailNotification::ShowMailError(false, QString());
-        open.Update();
     }
 }
 
