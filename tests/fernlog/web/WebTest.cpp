@@ -111,27 +111,36 @@ TEST_F(WebTest, HostileNamesStayTextInEveryView) {
 
 // With a token set, nothing but 401 comes back without it, on any path.
 TEST_F(WebTest, WrongOrMissingTokenGets401AndNothingElse) {
-    Web::Endpoint endpoint;
-    ASSERT_TRUE(Web::ParseEndpoint("127.0.0.1:0", "0123456789abcdef", endpoint));
-    Web::Listener listener;
-    QString error;
-    ASSERT_TRUE(listener.Start(endpoint, &error)) << error.toStdString();
+    const QString token = "0123456789abcdef";
+    const auto get = [&token](const char* path, const QByteArray& auth) {
+        return Web::Respond({"GET", path, auth}, token);
+    };
     for (const char* path : {"/", "/metrics", "/api/v1/status", "/healthz", "/nothing"}) {
         for (const QByteArray& auth :
              {QByteArray(), QByteArray("Bearer 0123456789abcdeF"),
               QByteArray("Bearer 0123456789abcdef0"), QByteArray("0123456789abcdef")}) {
-            const Reply reply = Get(listener.Port(), path, auth);
+            const Web::Response reply = get(path, auth);
             EXPECT_EQ(reply.status, 401) << path << " " << auth.toStdString();
             EXPECT_EQ(reply.body, "unauthorized\n");
         }
     }
-    const Reply ok = Get(listener.Port(), "/metrics", "Bearer 0123456789abcdef");
+    const Web::Response ok = get("/metrics", "Bearer 0123456789abcdef");
     EXPECT_EQ(ok.status, 200);
     EXPECT_TRUE(ok.body.contains("fernlog_cycles_total 0\n"));
     // The scheme's name is case-insensitive; the token is not.
-    EXPECT_EQ(Get(listener.Port(), "/metrics", "bearer 0123456789abcdef").status, 200);
-    EXPECT_EQ(Get(listener.Port(), "/metrics", "BEARER  0123456789abcdef").status, 200);
-    EXPECT_EQ(Get(listener.Port(), "/nothing", "Bearer 0123456789abcdef").status, 404);
+    EXPECT_EQ(get("/metrics", "bearer 0123456789abcdef").status, 200);
+    EXPECT_EQ(get("/metrics", "BEARER  0123456789abcdef").status, 200);
+    EXPECT_EQ(get("/nothing", "Bearer 0123456789abcdef").status, 404);
+
+    // On the wire, with the challenge.
+    Web::Endpoint endpoint;
+    ASSERT_TRUE(Web::ParseEndpoint("127.0.0.1:0", token, endpoint));
+    Web::Listener listener;
+    ASSERT_TRUE(listener.Start(endpoint));
+    bool closed = false;
+    const QByteArray wire = RawExchange(listener.Port(), "GET /metrics HTTP/1.0\r\n\r\n", closed);
+    EXPECT_TRUE(wire.startsWith("HTTP/1.1 401 Unauthorized\r\n")) << wire.data();
+    EXPECT_TRUE(wire.contains("\r\nWWW-Authenticate: Bearer realm=\"fernlog\"\r\n"));
 }
 
 TEST_F(WebTest, AddressOutsideLoopbackNeedsALongToken) {
@@ -157,27 +166,24 @@ TEST_F(WebTest, HealthTurns503WhenPollingStops) {
     Clock::SetForTest(QDateTime(QDate(2026, 12, 7), QTime(3, 0), QTimeZone::utc()));
     Web::MarkStarted();
     Polling::TicksPerUpdate = 12;  // a minute
-    Web::Endpoint endpoint;
-    ASSERT_TRUE(Web::ParseEndpoint("127.0.0.1:0", "", endpoint));
-    Web::Listener listener;
-    ASSERT_TRUE(listener.Start(endpoint));
+    const auto get = [](const char* path) { return Web::Respond({"GET", path}, {}); };
 
     Polling::PollAll();  // an empty register: the cycle ends at once
     Polling::StartPollTimer();
     EXPECT_EQ(Polling::LastCycle().number, 1);
     Clock::AdvanceForTest(179);
-    Reply reply = Get(listener.Port(), "/healthz");
+    Web::Response reply = get("/healthz");
     EXPECT_EQ(reply.status, 200);
     EXPECT_EQ(reply.body, "ok\n");
 
     Clock::AdvanceForTest(2);
-    reply = Get(listener.Port(), "/healthz");
+    reply = get("/healthz");
     EXPECT_EQ(reply.status, 503);
     // The cycle's end is its start plus its measured length: a slow
     // (sanitized) run may end it a second later.
     EXPECT_TRUE(reply.body.startsWith("no polling cycle has ended for 18")) << reply.body.data();
     EXPECT_TRUE(reply.body.endsWith(" s (allowed 180 s)\n")) << reply.body.data();
-    EXPECT_TRUE(Get(listener.Port(), "/metrics").body.contains("fernlog_healthy 0\n"));
+    EXPECT_TRUE(get("/metrics").body.contains("fernlog_healthy 0\n"));
     Clock::SetForTest(QDateTime());
 }
 
@@ -272,11 +278,8 @@ TEST_F(WebTest, OpenAlarmsAreListedAndALockedDatabaseIsTold) {
     ProvisionDatabase();
     ASSERT_TRUE(ServerDatabase::AddAlarmRecord(3, QDateTime(QDate(2026, 12, 7), QTime(3, 0)),
                                                "Kitchen", "Fridge <1>", "41", 4, -1));
-    Web::Endpoint endpoint;
-    ASSERT_TRUE(Web::ParseEndpoint("127.0.0.1:0", "", endpoint));
-    Web::Listener listener;
-    ASSERT_TRUE(listener.Start(endpoint));
-    const QByteArray listed = Get(listener.Port(), "/").body;
+    const auto get = [](const char* path) { return Web::Respond({"GET", path}, {}); };
+    const QByteArray listed = get("/").body;
     EXPECT_TRUE(
         listed.contains("<tr><td>Kitchen</td><td><a href=\"sensor/3\">Fridge "
                         "&lt;1&gt;</a></td><td>41</td><td><a href=\"alarm/"))
@@ -291,18 +294,17 @@ TEST_F(WebTest, OpenAlarmsAreListedAndALockedDatabaseIsTold) {
         ASSERT_TRUE(locker.open());
         QSqlQuery lock(locker);
         ASSERT_TRUE(lock.exec("BEGIN EXCLUSIVE"));
-        const Reply page = Get(listener.Port(), "/");
+        const Web::Response page = get("/");
         EXPECT_EQ(page.status, 200);
         EXPECT_TRUE(page.body.contains("The alarm records cannot be read now."))
             << page.body.data();
-        EXPECT_EQ(
-            QJsonDocument::fromJson(Get(listener.Port(), "/api/v1/status").body)["openAlarms"],
-            QJsonValue::Null);
+        EXPECT_EQ(QJsonDocument::fromJson(get("/api/v1/status").body)["openAlarms"],
+                  QJsonValue::Null);
         lock.exec("ROLLBACK");
         locker.close();
     }
     QSqlDatabase::removeDatabase("locker");
-    EXPECT_TRUE(Get(listener.Port(), "/").body.contains("\">Fridge &lt;1&gt;</a></td>"));
+    EXPECT_TRUE(get("/").body.contains("\">Fridge &lt;1&gt;</a></td>"));
 }
 
 // A duplicate series makes Prometheus refuse the whole scrape: a sensor
