@@ -285,14 +285,26 @@ Outcome ReadAlarm(qint64 id, View& view, QList<Event>& events) {
     return Fault(error.startsWith(QLatin1String("there is no alarm")) ? 404 : 503, error);
 }
 
-// Who was told and who acknowledged, from the timeline.
-QStringList Told(const QList<Event>& events) {
-    QStringList told;
+// Who was told, from the timeline's notices that went out. Attempts that
+// failed are named apart: an inspector must not read one as a notice
+// received.
+QString Told(const QList<Event>& events) {
+    QStringList told, failed;
     for (const Event& e : events) {
-        if (!e.to.isEmpty() && !told.contains(e.to)) told << e.to;
+        if (e.channel.isEmpty()) continue;  // not a notice
+        if (e.result == QLatin1String("sent") ||
+            e.result == QLatin1String("handed to the outbox")) {
+            if (!e.to.isEmpty() && !told.contains(e.to)) told << e.to;
+        } else {
+            failed << (e.to.isEmpty() ? e.channel : e.channel + QStringLiteral(" to ") + e.to) +
+                          QStringLiteral(": ") + e.result;
+        }
     }
-    return told;
+    QString text = told.isEmpty() ? QStringLiteral("nobody") : told.join(QStringLiteral(", "));
+    if (!failed.isEmpty()) text += QStringLiteral(" (not told: ") + failed.join("; ") + u')';
+    return text;
 }
+// Who acknowledged, from the timeline.
 QStringList Acknowledgers(const QList<Event>& events) {
     QStringList by;
     for (const Event& e : events) {
@@ -420,7 +432,8 @@ Response AlarmPage(const Request& request, const Access& access, qint64 id) {
     }
     if (IsApi(request)) return Json(200, AlarmViews::DetailJson(v, events));
     const auto& r = v.record;
-    const QStringList told = Told(events), acks = Acknowledgers(events);
+    const QString told = Told(events);
+    const QStringList acks = Acknowledgers(events);
     const Excursion x = ReadExcursion(r);
     QString html;
     QTextStream out(&html);
@@ -442,8 +455,7 @@ Response AlarmPage(const Request& request, const Access& access, qint64 id) {
         << "</td></tr><tr><th>Maximum</th><td id=\"maximum\">" << Esc(Value(x.maximum, x.unit))
         << "</td></tr>"
         << "<tr><th>Cause</th><td class=\"wrap\">" << Esc(r.cause) << "</td></tr>"
-        << "<tr><th>Told</th><td class=\"wrap\">"
-        << (told.isEmpty() ? QStringLiteral("nobody") : Esc(told.join(QStringLiteral(", "))))
+        << "<tr><th>Told</th><td class=\"wrap\">" << Esc(told)
         << "</td></tr><tr><th>Acknowledged by</th><td>"
         << (acks.isEmpty() ? QStringLiteral("nobody") : Esc(acks.join(QStringLiteral(", "))))
         << "</td></tr><tr><th>Resolution</th><td class=\"wrap\" id=\"resolution\">"
@@ -483,7 +495,8 @@ Response AlarmReport(const Request& request, const Access& access, qint64 id) {
         return Refusal(request, access, bad);
     }
     const auto& r = v.record;
-    const QStringList told = Told(events), acks = Acknowledgers(events);
+    const QString told = Told(events);
+    const QStringList acks = Acknowledgers(events);
     const Excursion x = ReadExcursion(r);
     QList<Pdf::Line> lines{
         {QStringLiteral("Alarm %1: %2 on %3").arg(id).arg(r.sensor, r.server), 16, true},
@@ -497,7 +510,7 @@ Response AlarmReport(const Request& request, const Access& access, qint64 id) {
         {QStringLiteral("Minimum: %1   Maximum: %2")
              .arg(Value(x.minimum, x.unit), Value(x.maximum, x.unit))},
         {QStringLiteral("Cause: ") + r.cause},
-        {QStringLiteral("Told: ") + (told.isEmpty() ? QStringLiteral("nobody") : told.join(", "))},
+        {QStringLiteral("Told: ") + told},
         {QStringLiteral("Acknowledged by: ") +
          (acks.isEmpty() ? QStringLiteral("nobody") : acks.join(", "))},
         {QStringLiteral("Resolution: ") +

@@ -353,6 +353,12 @@ TEST_F(WorkplaceTest, AlarmListFiltersPagesAndNamesABadFilter) {
     const Answer page = Send("GET", "/alarms?state=active");
     EXPECT_TRUE(page.body.contains("<a href=\"/alarms?state=active&page=2\">Older</a>"))
         << page.body.data();
+    // A failed e-mail is an attempt, not someone told.
+    ASSERT_TRUE(
+        ServerDatabase::SetEmailSent(ServerDatabase::MailedRow::Alarm, 2, "mail server down"));
+    EXPECT_TRUE(Send("GET", "/alarm/2")
+                    .body.contains("<th>Told</th><td class=\"wrap\">nobody (not told: email: "
+                                   "mail server down)</td>"));
     const Answer pdf = Send("GET", "/alarm/2/report.pdf");
     EXPECT_EQ(pdf.Header("Content-Type"), "application/pdf");
     EXPECT_TRUE(pdf.body.contains("(Alarm 2: Freezer on Kitchen) Tj"));
