@@ -13,7 +13,8 @@ class QTcpServer;
 // fernlog's web listener: the status page (/), its JSON (/api/v1/status),
 // the metrics (/metrics), the health check (/healthz), the alarm pages and
 // their actions (web/Workplace.h). It runs in the program's event loop and
-// answers from a snapshot of the state; a GET changes nothing. Outside
+// answers from a snapshot of the state, a history's readings being read on
+// a worker thread (Response::rest); a GET changes nothing. Outside
 // loopback every request needs the token or a signed-in session; on
 // loopback without a token, only a loopback name in `Host` is answered, so
 // that a page in the user's browser cannot reach it through a name it
