@@ -1,10 +1,11 @@
 // Works an alarm from Debian's Chromium as a person would: signs in, opens
-// the alarm from /alarms, acknowledges it with a comment, sees the state on
-// the status page; signs off the newest day of SENSOR_ID's readings on its
-// page; adds a weekly maintenance window on /maintenance and removes it;
-// then a page of another origin posts a form to the listener, which
-// must refuse it. Loopback only: anything else goes to a
-// closed local port.
+// the alarm from /alarms, acknowledges it with a comment, reads in its
+// report that its failed e-mail told nobody, sees the state on the status
+// page; signs off the newest day of SENSOR_ID's readings on its page and
+// switches its chart to 7 days; adds a weekly maintenance window on
+// /maintenance and removes it; then a page of another origin posts a form
+// to the listener, which must refuse it. Loopback only: anything else goes
+// to a closed local port.
 //
 //   node alarm.mjs BASE_URL USER PASSWORD SENSOR SENSOR_ID
 // prints the alarm's number; FERNLOG_DOCS_SHOTS=DIR also saves DIR/alarm.png.
@@ -49,6 +50,9 @@ try {
     page.click('button:text-is("Acknowledge")')]);
   const state = await page.textContent('#state');
   if (!state.includes('acknowledged by Ann Lee')) fail(`state after acknowledging: ${state}`);
+  // No mail server is set: the alarm's e-mail was an attempt, nobody was told.
+  const told = await page.textContent('#report tr:has(th:text-is("Told")) td');
+  if (!told.startsWith('nobody (not told: email: ')) fail(`the report's Told row reads ${told}`);
   if (process.env.FERNLOG_DOCS_SHOTS) {
     await page.screenshot({ path: path.join(process.env.FERNLOG_DOCS_SHOTS, 'alarm.png'),
       fullPage: true });
@@ -64,6 +68,10 @@ try {
   await Promise.all([page.waitForNavigation(), day.locator('button').click()]);
   const reviewed = await page.textContent('#days tr:nth-child(2) td:last-child');
   if (!reviewed.startsWith('Ann Lee, ')) fail(`the day after signing off shows ${reviewed}`);
+  await Promise.all([page.waitForNavigation(), page.click('a:text-is("7d")')]);
+  if (!(await page.locator('b:text-is("7d")').count()) || !(await page.locator('#chart').count())) {
+    fail(`after choosing 7 days: ${page.url()}`);
+  }
 
   // A weekly maintenance window added by the form, then removed by its button.
   await page.goto(new URL('maintenance', base).href);

@@ -340,8 +340,9 @@ TEST_F(WebSimTest, ChromiumDrawsASensorsHistoryWithItsOutage) {
 }
 
 // The browser test's node script (tests/browser, set up by scripts/setup-deps)
-// signs in, acknowledges the freezer's alarm, signs off a day of a sensor
-// and adds and removes a maintenance window by clicking, and has a page of another origin post a
+// signs in, acknowledges the freezer's alarm and reads who was told, signs
+// off a day of a sensor and switches its chart to 7 days, adds and removes a
+// maintenance window by clicking, and has a page of another origin post a
 // comment, which is refused.
 TEST_F(WebSimTest, ChromiumSignsInAndAcknowledgesAnAlarmFromItsPage) {
     SKIP_IF_PORTS_HELD(LoopbackTcp10001());
